@@ -1,0 +1,41 @@
+# ml_library(NAME SOURCES... DEPS ...): one subsystem library, its folder on the include path.
+function(ml_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# ml_test(NAME SOURCES... DEPS ... LABELS ...): a GoogleTest binary registered with CTest.
+# Tests run from the build's bin folder with ML_SOURCE_DIR pointing at the checkout (fixtures, scripts).
+function(ml_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} ml_testsupport GTest::gtest GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "ML_SOURCE_DIR=${CMAKE_SOURCE_DIR};ML_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()
+
+# ml_fuzzer(NAME SOURCES... DEPS ...): a libFuzzer target; its seed corpus is fuzz/corpus/NAME/.
+function(ml_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
+
+# ml_bench(NAME SOURCES... DEPS ...): a Google Benchmark binary (release preset).
+function(ml_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()

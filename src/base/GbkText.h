@@ -1,0 +1,33 @@
+#pragma once
+// Conversion between the program's UTF-8 text and GBK (code page 936), the 8-bit encoding of the
+// wire, the mailbox and the files that keep it. Decoding uses GB18030, GBK's superset, so the
+// characters that only GB18030 has survive; encoding uses GBK, and a character it lacks becomes "?"
+// as the original platform's converter does. Byte limits on the wire count the GBK form.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ml {
+
+// GBK/GB18030 bytes to UTF-8. A byte sequence that is not valid becomes U+FFFD, one per bad byte.
+std::string GbkToUtf8(std::string_view gbk);
+
+// UTF-8 to GBK. Characters with no GBK form, and invalid UTF-8 bytes, become "?".
+std::string Utf8ToGbk(std::string_view utf8);
+
+// True when text is strictly valid UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
+// UTF-16 bytes (little- or big-endian) to UTF-8; an unpaired surrogate becomes U+FFFD and an odd
+// trailing byte is ignored.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian = false);
+std::string Utf8ToUtf16LE(std::string_view utf8);
+
+// Length in bytes of the GBK character that starts at text[pos] (1 for ASCII, 2 for a lead byte
+// with a trail byte present, 4 for a GB18030 four-byte sequence). Never runs past text.size().
+std::size_t GbkCharLength(std::string_view text, std::size_t pos);
+
+// Cuts GBK bytes to at most maxBytes without splitting a character.
+std::string_view GbkTruncate(std::string_view gbk, std::size_t maxBytes);
+
+}  // namespace ml

@@ -1,0 +1,41 @@
+#pragma once
+// The registry stand-in: "Registry.ini" in AppDir, one section per key path, same key and value
+// names as the platform registry had ("HKEY_CURRENT_USER\Software\MiniLirra" / "AppFileName").
+// Every call reads the file afresh and every write replaces it atomically, so two processes of
+// the program see each other's values.
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace ml {
+
+class TRegistryStore {
+public:
+  enum class Root { CurrentUser, ClassesRoot };
+
+  explicit TRegistryStore(std::string appDir);
+
+  std::string readString(Root root, std::string_view keyPath, std::string_view name,
+                         std::string_view fallback = {}) const;
+  int64_t readInteger(Root root, std::string_view keyPath, std::string_view name, int64_t fallback) const;
+  bool readBool(Root root, std::string_view keyPath, std::string_view name, bool fallback) const;
+  bool valueExists(Root root, std::string_view keyPath, std::string_view name) const;
+  bool keyExists(Root root, std::string_view keyPath) const;
+
+  // Writes return false when the file could not be replaced.
+  bool writeString(Root root, std::string_view keyPath, std::string_view name, std::string_view value);
+  bool writeInteger(Root root, std::string_view keyPath, std::string_view name, int64_t value);
+  bool writeBool(Root root, std::string_view keyPath, std::string_view name, bool value);
+  bool deleteValue(Root root, std::string_view keyPath, std::string_view name);
+
+  const std::string& filePath() const { return path_; }
+  // "HKEY_CURRENT_USER\Software\MiniLirra" for (CurrentUser, "\Software\MiniLirra").
+  static std::string SectionName(Root root, std::string_view keyPath);
+
+private:
+  std::string path_;
+  mutable std::mutex mutex_;
+};
+
+}  // namespace ml

@@ -1,0 +1,33 @@
+#pragma once
+// Helpers shared by the test binaries: scratch folders, whole-file I/O, child processes.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace mltest {
+
+// A fresh folder under the system temp dir, removed with everything in it when the object dies.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+  std::filesystem::path path_;
+};
+
+std::string ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::string& bytes);
+
+// Runs a shell command line (tests only) and returns its standard output; exitCode gets the status.
+std::string RunCapture(const std::string& command, int* exitCode = nullptr);
+
+// The checkout and the build's bin folder, as CTest hands them to every test.
+std::string SourceDir();
+std::string BinDir();
+
+}  // namespace mltest
