@@ -1,0 +1,169 @@
+#include "XmlDocument.h"
+
+#include "FileUtil.h"
+#include "StrUtil.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace ml {
+namespace {
+
+// pugixml's defaults minus DOCTYPE handling: escapes (predefined entities and character
+// references only), whitespace-only text dropped, line ends normalised.
+constexpr unsigned ParseOptions = pugi::parse_default & ~pugi::parse_doctype;
+
+// Documents of this program are at most a few tens of megabytes (a large library).
+constexpr uint64_t MaxDocumentBytes = 512ull * 1024 * 1024;
+
+}  // namespace
+
+std::string FormatXmlTime(XmlTime t) {
+  using namespace std::chrono;
+  auto day = floor<days>(t);
+  year_month_day ymd{day};
+  hh_mm_ss hms{t - day};
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.4d-%.2d-%.2dT%.2d:%.2d:%.2d.%.3dZ", int(ymd.year()),
+                unsigned(ymd.month()), unsigned(ymd.day()), int(hms.hours().count()),
+                int(hms.minutes().count()), int(hms.seconds().count()), int(hms.subseconds().count()));
+  return buf;
+}
+
+std::optional<XmlTime> ParseXmlTime(std::string_view text) {
+  using namespace std::chrono;
+  int y, mo, d, h, mi, s, ms = 0;
+  std::string str(Trim(text));
+  char tail = 0;
+  int n = std::sscanf(str.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &y, &mo, &d, &h, &mi, &s, &ms, &tail);
+  if (n < 6) return std::nullopt;
+  year_month_day ymd{year(y), month(unsigned(mo)), day(unsigned(d))};
+  if (!ymd.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60 || ms < 0 || ms > 999)
+    return std::nullopt;
+  return XmlTime(sys_days(ymd)) + hours(h) + minutes(mi) + seconds(s) + milliseconds(ms);
+}
+
+TXmlNode TXmlNode::child(std::string_view name) const {
+  for (pugi::xml_node c = node_.first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) return TXmlNode(c);
+  return {};
+}
+
+TXmlNode TXmlNode::childByAttribute(std::string_view name, std::string_view attr, std::string_view value) const {
+  for (pugi::xml_node c = node_.first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name) &&
+        TXmlNode(c).attribute(attr) == value)
+      return TXmlNode(c);
+  return {};
+}
+
+std::vector<TXmlNode> TXmlNode::children() const {
+  std::vector<TXmlNode> out;
+  for (pugi::xml_node c = node_.first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element) out.emplace_back(c);
+  return out;
+}
+
+std::vector<TXmlNode> TXmlNode::children(std::string_view name) const {
+  std::vector<TXmlNode> out;
+  for (pugi::xml_node c = node_.first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) out.emplace_back(c);
+  return out;
+}
+
+static pugi::xml_attribute FindAttribute(pugi::xml_node node, std::string_view attr) {
+  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+    if (EqualsNoCase(a.name(), attr)) return a;
+  return {};
+}
+
+bool TXmlNode::hasAttribute(std::string_view attr) const { return static_cast<bool>(FindAttribute(node_, attr)); }
+
+std::string TXmlNode::attribute(std::string_view attr, std::string_view fallback) const {
+  pugi::xml_attribute a = FindAttribute(node_, attr);
+  return a ? std::string(a.value()) : std::string(fallback);
+}
+
+int64_t TXmlNode::attributeInt(std::string_view attr, int64_t fallback) const {
+  pugi::xml_attribute a = FindAttribute(node_, attr);
+  return a ? ParseIntDef(a.value(), fallback) : fallback;
+}
+
+void TXmlNode::setAttribute(std::string_view attr, std::string_view value) {
+  pugi::xml_attribute a = FindAttribute(node_, attr);
+  if (!a) a = node_.append_attribute(std::string(attr).c_str());
+  a.set_value(std::string(value).c_str());
+}
+
+void TXmlNode::setAttribute(std::string_view attr, int64_t value) { setAttribute(attr, std::to_string(value)); }
+
+std::string TXmlNode::value() const { return node_.text().get(); }
+
+int64_t TXmlNode::valueInt(int64_t fallback) const { return ParseIntDef(node_.text().get(), fallback); }
+
+std::optional<XmlTime> TXmlNode::valueTime() const { return ParseXmlTime(node_.text().get()); }
+
+void TXmlNode::setValue(std::string_view text) { node_.text().set(std::string(text).c_str()); }
+
+void TXmlNode::setValue(int64_t v) { setValue(std::to_string(v)); }
+
+void TXmlNode::setValueTime(XmlTime t) { setValue(FormatXmlTime(t)); }
+
+TXmlNode TXmlNode::addChild(std::string_view name) { return TXmlNode(node_.append_child(std::string(name).c_str())); }
+
+void TXmlNode::remove() {
+  if (node_ && node_.parent()) node_.parent().remove_child(node_);
+  node_ = {};
+}
+
+bool TXmlDocument::finishLoad(const pugi::xml_parse_result& result, std::string* error) {
+  if (result && doc_.document_element()) return true;
+  if (error)
+    *error = result ? std::string("no root element")
+                    : std::string(result.description()) + " at byte " + std::to_string(result.offset);
+  doc_.reset();
+  return false;
+}
+
+bool TXmlDocument::loadFile(const std::string& path, std::string* error) {
+  auto bytes = ReadFileBytes(path, MaxDocumentBytes);
+  if (!bytes) {
+    doc_.reset();
+    if (error) *error = "cannot read " + path;
+    return false;
+  }
+  return loadString(*bytes, error);
+}
+
+bool TXmlDocument::loadStream(std::istream& in, std::string* error) {
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  return loadString(buf.str(), error);
+}
+
+bool TXmlDocument::loadString(std::string_view text, std::string* error) {
+  doc_.reset();
+  return finishLoad(doc_.load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_auto), error);
+}
+
+void TXmlDocument::saveStream(std::ostream& out) const {
+  doc_.save(out, "  ", pugi::format_default | pugi::format_no_declaration, pugi::encoding_utf8);
+}
+
+std::string TXmlDocument::toString() const {
+  std::ostringstream out;
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  saveStream(out);
+  return out.str();
+}
+
+bool TXmlDocument::saveFile(const std::string& path, std::string* error, unsigned mode, bool keepBackup) const {
+  return WriteFileAtomic(path, toString(), static_cast<mode_t>(mode), error, keepBackup);
+}
+
+TXmlNode TXmlDocument::reset(std::string_view rootName) {
+  doc_.reset();
+  return TXmlNode(doc_.append_child(std::string(rootName).c_str()));
+}
+
+}  // namespace ml

@@ -1,0 +1,87 @@
+#pragma once
+// The small XML document model behind the settings file, the music library, the download
+// history and the skin definition. Element names are found ignoring case; text is UTF-8 in and
+// out. Loading expands no DTD and no entity beyond the five predefined ones and character
+// references, so a hostile file cannot make it fetch or balloon anything.
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ml {
+
+// A date-time as the documents write it: "%.4d-%.2d-%.2dT%.2d:%.2d:%.2d.%.3dZ" (UTC).
+using XmlTime = std::chrono::sys_time<std::chrono::milliseconds>;
+std::string FormatXmlTime(XmlTime t);
+std::optional<XmlTime> ParseXmlTime(std::string_view text);
+
+// A handle on one element; an empty handle answers every read with its default.
+class TXmlNode {
+public:
+  TXmlNode() = default;
+  explicit TXmlNode(pugi::xml_node node) : node_(node) {}
+
+  explicit operator bool() const { return static_cast<bool>(node_); }
+  std::string name() const { return node_.name(); }
+
+  // First child element named name, ignoring case.
+  TXmlNode child(std::string_view name) const;
+  // First child element named name (ignoring case) whose attribute attr equals value.
+  TXmlNode childByAttribute(std::string_view name, std::string_view attr, std::string_view value) const;
+  std::vector<TXmlNode> children() const;
+  std::vector<TXmlNode> children(std::string_view name) const;
+
+  bool hasAttribute(std::string_view attr) const;
+  std::string attribute(std::string_view attr, std::string_view fallback = {}) const;
+  // An attribute that is missing or not a whole number in range gives fallback.
+  int64_t attributeInt(std::string_view attr, int64_t fallback) const;
+  void setAttribute(std::string_view attr, std::string_view value);
+  void setAttribute(std::string_view attr, int64_t value);
+  void setAttribute(std::string_view attr, const char* value) { setAttribute(attr, std::string_view(value)); }
+
+  std::string value() const;
+  int64_t valueInt(int64_t fallback) const;
+  std::optional<XmlTime> valueTime() const;
+  void setValue(std::string_view text);
+  void setValue(int64_t v);
+  void setValueTime(XmlTime t);
+
+  TXmlNode addChild(std::string_view name);
+  // Removes this element from its parent; the handle is empty afterwards.
+  void remove();
+
+  pugi::xml_node raw() const { return node_; }
+
+private:
+  pugi::xml_node node_;
+};
+
+class TXmlDocument {
+public:
+  // Each load replaces the document; on failure the document is empty and error says why.
+  bool loadFile(const std::string& path, std::string* error = nullptr);
+  bool loadStream(std::istream& in, std::string* error = nullptr);
+  bool loadString(std::string_view text, std::string* error = nullptr);
+
+  // UTF-8 with the declaration version="1.0" encoding="UTF-8", indented. saveFile replaces the
+  // file atomically; mode applies to the new file.
+  bool saveFile(const std::string& path, std::string* error = nullptr, unsigned mode = 0644,
+                bool keepBackup = false) const;
+  void saveStream(std::ostream& out) const;
+  std::string toString() const;
+
+  TXmlNode root() const { return TXmlNode(doc_.document_element()); }
+  // Clears the document and starts it with a root element.
+  TXmlNode reset(std::string_view rootName);
+  void clear() { doc_.reset(); }
+
+private:
+  bool finishLoad(const pugi::xml_parse_result& result, std::string* error);
+  pugi::xml_document doc_;
+};
+
+}  // namespace ml
