@@ -176,3 +176,19 @@ TEST_F(SettingsFixture, MissingAssociatesSectionRegistersWithoutOverridingOthers
   EXPECT_EQ(registry.readString(Root::ClassesRoot, ".WAV", ""), "OtherPlayer.wav");
   EXPECT_FALSE(registry.valueExists(Root::ClassesRoot, ".WAV", "BakType"));
 }
+
+#include "AppGlobals.h"
+
+TEST_F(SettingsFixture, GlobalsCreateLoadAndFreeSaves) {
+  write("<minilirra><Player Volume=\"64\"/></minilirra>");
+  CreateGlobals({appDir, "minilirra", "迷你琴鸟", "/opt/minilirra/minilirra"});
+  EXPECT_THROW(CreateGlobals({appDir, "minilirra", "", ""}), std::logic_error);
+  EXPECT_EQ(SettingMgr().Volume, 64);
+  SettingMgr().Volume = 12;
+  FreeGlobals();
+  EXPECT_FALSE(GlobalsCreated());
+  EXPECT_THROW(SettingMgr(), std::logic_error);
+  TSettingMgr reread(file, context());
+  EXPECT_EQ(reread.Volume, 12) << "freeing the settings manager saved it";
+  FreeGlobals();
+}
