@@ -1,0 +1,216 @@
+#include "MPEGaudio.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ml {
+namespace {
+
+constexpr size_t kWindow = 3458;
+constexpr size_t kMinWindow = 1728;
+// The next-frame test looks up to one maximal frame (MPEG-2 Layer II at 160 kbps and 8 kHz:
+// 2,881 bytes) past the last candidate, so a window is read with this much more behind it.
+constexpr size_t kLookahead = 2881 + 4 - kMinWindow + 1;
+
+constexpr int kBitRates[2][3][16] = {
+    // MPEG-1: Layer I, II, III
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+    // MPEG-2 and 2.5
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+
+int SampleRateOf(int version, int index) {
+  static constexpr int kRates[3] = {44100, 48000, 32000};
+  if (index < 0 || index > 2) return 0;
+  switch (version) {
+    case 3: return kRates[index];
+    case 2: return kRates[index] / 2;
+    case 0: return kRates[index] / 4;
+    default: return 0;
+  }
+}
+
+bool IsHeader(std::string_view w, size_t i) {
+  if (i + 4 > w.size()) return false;
+  auto b = [&](size_t k) { return static_cast<uint8_t>(w[i + k]); };
+  return b(0) == 0xFF && b(1) >= 0xE0 && ((b(1) >> 3) & 3) != 1 && ((b(1) >> 1) & 3) != 0 &&
+         b(2) >= 0x10 && b(2) <= 0xEF && ((b(2) >> 2) & 3) != 3 && (b(3) & 3) != 2;
+}
+
+// The frame length of the header at w[i], 0 when it cannot be computed.
+size_t FrameLength(std::string_view w, size_t i) {
+  auto b = [&](size_t k) { return static_cast<uint8_t>(w[i + k]); };
+  int version = (b(1) >> 3) & 3, layer = (b(1) >> 1) & 3;
+  int rate = kBitRates[version == 3 ? 0 : 1][3 - layer][b(2) >> 4];
+  int sr = SampleRateOf(version, (b(2) >> 2) & 3);
+  bool pad = b(2) & 2;
+  if (rate == 0 || sr == 0) return 0;
+  // Layer I counts in 4-byte slots, the others in bytes.
+  if (layer == 3) return static_cast<size_t>((12 * rate * 1000 / sr + (pad ? 1 : 0)) * 4);
+  int coeff = (layer == 1 && version != 3) ? 72 : 144;
+  return static_cast<size_t>(int64_t(coeff) * rate * 1000 / sr + (pad ? 1 : 0));
+}
+
+// True when the audio start is plainly another container; random audio bytes inside those can
+// look like two consecutive MPEG frame headers.
+bool IsOtherContainer(std::string_view w) {
+  static constexpr char kAsf[] = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C";
+  if (HasAt(w, 0, "OggS") || HasAt(w, 0, "fLaC") || HasAt(w, 0, "MAC ") ||
+      HasAt(w, 0, std::string_view(kAsf, 16)))
+    return true;
+  // A RIFF WAVE file holds MPEG data only with the MPEG format tags (0x50, 0x55).
+  if (HasAt(w, 0, "RIFF") && HasAt(w, 8, "WAVE") && HasAt(w, 12, "fmt ")) {
+    uint16_t tag = GetLE16(w, 20);
+    return tag != 0x50 && tag != 0x55;
+  }
+  return false;
+}
+
+}  // namespace
+
+void TMPEGaudio::ResetData() {
+  FileSize = 0;
+  VBR = TVBRData{};
+  Frame = TFrameData{};
+  ID3v1.ResetData();
+  ID3v2.ResetData();
+}
+
+bool TMPEGaudio::Read(const std::string& path) {
+  ResetData();
+  try {
+    TFileSource src(path);
+    return src.IsOpen() && Read(src);
+  } catch (const std::exception&) {
+    ResetData();
+    return false;
+  }
+}
+
+bool TMPEGaudio::Read(TMediaSource& src) {
+  ResetData();
+  try {
+    if (!ID3v1.Read(src) || !ID3v2.Read(src)) {
+      ResetData();
+      return false;
+    }
+    FileSize = src.Size();
+    const uint64_t start = ID3v2.Size;
+    std::string w = src.Read(start, kWindow + kLookahead);
+    if (IsOtherContainer(w)) {
+      ResetData();
+      return true;
+    }
+    size_t n = std::min(w.size(), kWindow);
+    if (!FindFrame(w, n) && n == kWindow) {
+      // Junk after the tag: try once more in the middle of the audio.
+      w = src.Read(start + (FileSize - start) / 2, kWindow + kLookahead);
+      FindFrame(w, std::min(w.size(), kWindow));
+    }
+    if (!Frame.Found) ResetData();
+    return true;
+  } catch (const std::exception&) {
+    ResetData();
+    return false;
+  }
+}
+
+bool TMPEGaudio::FindFrame(std::string_view w, size_t n) {
+  if (n < kMinWindow) return false;
+  for (size_t i = 0; i <= n - kMinWindow; ++i) {
+    if (!IsHeader(w, i)) continue;
+    size_t len = FrameLength(w, i);
+    if (len == 0 || !IsHeader(w, i + len)) continue;
+    auto b = [&](size_t k) { return static_cast<uint8_t>(w[i + k]); };
+    Frame.Found = true;
+    Frame.Position = static_cast<uint32_t>(i);
+    Frame.Size = static_cast<uint16_t>(len);
+    Frame.VersionID = (b(1) >> 3) & 3;
+    Frame.LayerID = (b(1) >> 1) & 3;
+    Frame.ProtectionBit = !(b(1) & 1);
+    Frame.BitRateID = b(2) >> 4;
+    Frame.SampleRateID = (b(2) >> 2) & 3;
+    Frame.PaddingBit = b(2) & 2;
+    Frame.PrivateBit = b(2) & 1;
+    Frame.ModeID = b(3) >> 6;
+    Frame.ModeExtensionID = (b(3) >> 4) & 3;
+    Frame.CopyrightBit = b(3) & 8;
+    Frame.OriginalBit = b(3) & 4;
+    Frame.EmphasisID = b(3) & 3;
+
+    const bool mono = Frame.ModeID == 3;
+    const size_t d = Frame.VersionID == 3 ? (mono ? 21 : 36) : (mono ? 13 : 21);
+    if (HasAt(w, i + d, "Xing")) {
+      // The flags say which of frame count, byte count, table of contents and quality follow.
+      uint32_t flags = GetBE32(w, i + d + 4);
+      size_t p = i + d + 8;
+      VBR.Found = true;
+      std::copy_n("Xing", 4, VBR.ID);
+      if (flags & 1) VBR.Frames = GetBE32(w, p), p += 4;
+      if (flags & 2) VBR.Bytes = GetBE32(w, p), p += 4;
+      if (flags & 4) p += 100;
+      if (flags & 8) VBR.Quality = GetByte(w, p + 3);
+    } else if (size_t v = HasAt(w, i + d, "VBRI") ? i + d : i + 36; HasAt(w, v, "VBRI")) {
+      VBR.Found = true;
+      std::copy_n("VBRI", 4, VBR.ID);
+      VBR.Quality = GetByte(w, v + 9);
+      VBR.Bytes = GetBE32(w, v + 10);
+      VBR.Frames = GetBE32(w, v + 14);
+    }
+    return true;
+  }
+  return false;
+}
+
+int TMPEGaudio::FrameBitRate() const {
+  if (!Frame.Found) return 0;
+  return kBitRates[Frame.VersionID == 3 ? 0 : 1][3 - Frame.LayerID][Frame.BitRateID & 15];
+}
+
+int TMPEGaudio::Coefficient() const {
+  // Bytes per frame per (bit rate / sample rate); times 8 it is the samples per frame.
+  if (Frame.LayerID == 3) return 48;
+  if (Frame.LayerID == 1 && Frame.VersionID != 3) return 72;
+  return 144;
+}
+
+int TMPEGaudio::PaddingBytes() const { return Frame.PaddingBit ? (Frame.LayerID == 3 ? 4 : 1) : 0; }
+
+int TMPEGaudio::SampleRate() const {
+  return Frame.Found ? SampleRateOf(Frame.VersionID, Frame.SampleRateID) : 0;
+}
+
+int TMPEGaudio::BitRate() const {
+  if (VBR.Found && VBR.Frames > 0) {
+    double perFrame = double(VBR.Bytes) / VBR.Frames - PaddingBytes();
+    double kbps = perFrame * SampleRate() / Coefficient() / 1000.0;
+    if (!std::isfinite(kbps) || kbps < 0 || kbps > 1e6) return 0;
+    return static_cast<int>(std::lround(kbps));
+  }
+  return FrameBitRate();
+}
+
+double TMPEGaudio::Duration() const {
+  if (!Frame.Found) return 0;
+  const int sr = SampleRate();
+  if (VBR.Found && VBR.Frames > 0 && sr > 0) return double(VBR.Frames) * Coefficient() * 8 / sr;
+  const int br = FrameBitRate();
+  const uint64_t before = uint64_t(ID3v2.Size) + Frame.Position;
+  if (br <= 0 || FileSize <= before) return 0;
+  return double(FileSize - before) * 8 / br / 1000;
+}
+
+std::string TMPEGaudio::ChannelMode() const {
+  static const char* kNames[5] = {"Stereo", "Joint Stereo", "Dual Channel", "Mono", "Unknown"};
+  return kNames[Frame.ModeID <= 4 ? Frame.ModeID : 4];
+}
+
+bool TMPEGaudio::Valid() const {
+  const int br = BitRate();
+  return Frame.Found && br >= 8 && br <= 448 && Duration() >= 0.1;
+}
+
+}  // namespace ml

@@ -1,0 +1,66 @@
+#pragma once
+// MPEG audio (Layers I-III, MPEG-1/2/2.5): finds the first frame after the ID3v2 tag, reads the
+// Xing or VBRI header of a VBR file, and works out bit rate and duration without decoding.
+#include "ID3v1.h"
+#include "ID3v2.h"
+#include "MediaSource.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ml {
+
+struct TVBRData {
+  bool Found = false;
+  char ID[4] = {0, 0, 0, 0};  // "Xing" or "VBRI"
+  uint32_t Frames = 0;
+  uint32_t Bytes = 0;
+  uint8_t Quality = 0;
+};
+
+struct TFrameData {
+  bool Found = false;
+  uint32_t Position = 0;  // inside the search window it was found in
+  uint16_t Size = 0;      // frame length in bytes
+  uint8_t VersionID = 1;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5 (1 is reserved)
+  uint8_t LayerID = 0;    // 3: Layer I, 2: Layer II, 1: Layer III
+  bool ProtectionBit = false;
+  uint8_t BitRateID = 0;
+  uint8_t SampleRateID = 3;
+  bool PaddingBit = false;
+  bool PrivateBit = false;
+  uint8_t ModeID = 4;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 mono, 4 unknown
+  uint8_t ModeExtensionID = 4;
+  bool CopyrightBit = false;
+  bool OriginalBit = false;
+  uint8_t EmphasisID = 2;
+};
+
+class TMPEGaudio {
+public:
+  TMPEGaudio() { ResetData(); }
+  void ResetData();
+  // False only when the file cannot be read (including too short for the ID3v1 block).
+  bool Read(const std::string& path);
+  bool Read(TMediaSource& src);
+
+  uint64_t FileSize = 0;
+  TVBRData VBR;
+  TFrameData Frame;
+  TID3v1 ID3v1;
+  TID3v2 ID3v2;
+
+  int BitRate() const;      // kbps: the VBR average when known, else the frame's
+  int SampleRate() const;   // Hz, 0 without a frame
+  double Duration() const;  // seconds
+  std::string ChannelMode() const;
+  bool Valid() const;
+
+private:
+  bool FindFrame(std::string_view window, size_t searchable);
+  int FrameBitRate() const;
+  int Coefficient() const;
+  int PaddingBytes() const;
+};
+
+}  // namespace ml

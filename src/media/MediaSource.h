@@ -1,0 +1,75 @@
+#pragma once
+// The bytes a tag reader looks at. Readers never trust a length or an offset they find in a file:
+// every read goes through ReadAt/Read, which clip to the real end of the data, so a structure that
+// claims more than is there simply yields fewer bytes. Files are opened read-only and closed when
+// the source dies; nothing keeps a file open between two reads of the same song.
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ml {
+
+// An I/O error below a reader (not a malformed file: that only gives fewer bytes).
+class EMediaRead : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+class TMediaSource {
+public:
+  virtual ~TMediaSource() = default;
+  virtual uint64_t Size() const = 0;
+  // Copies up to n bytes at offset into buf and returns how many there were (0 past the end).
+  // Throws EMediaRead when the underlying file fails.
+  virtual size_t ReadAt(uint64_t offset, void* buf, size_t n) = 0;
+
+  // The bytes [offset, offset + n) clipped to the end of the data.
+  std::string Read(uint64_t offset, size_t n);
+};
+
+// A file on disk, opened read-only. Size is taken once at open: a download that is still growing
+// is read as it was when the song was opened.
+class TFileSource final : public TMediaSource {
+public:
+  explicit TFileSource(const std::string& path);
+  ~TFileSource() override;
+  TFileSource(const TFileSource&) = delete;
+  TFileSource& operator=(const TFileSource&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  uint64_t Size() const override { return size_; }
+  size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
+
+private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+// Bytes already in memory (fuzzing, de-unsynchronised tags, tests).
+class TMemorySource final : public TMediaSource {
+public:
+  explicit TMemorySource(std::string_view data) : data_(data) {}
+  uint64_t Size() const override { return data_.size(); }
+  size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
+
+private:
+  std::string_view data_;
+};
+
+// Fixed-width integers at pos; 0 when the bytes are not all there, so a short buffer can never
+// be read past its end.
+uint16_t GetLE16(std::string_view s, size_t pos);
+uint32_t GetLE32(std::string_view s, size_t pos);
+uint64_t GetLE64(std::string_view s, size_t pos);
+uint32_t GetBE24(std::string_view s, size_t pos);
+uint32_t GetBE32(std::string_view s, size_t pos);
+inline uint8_t GetByte(std::string_view s, size_t pos) {
+  return pos < s.size() ? static_cast<uint8_t>(s[pos]) : 0;
+}
+inline bool HasAt(std::string_view s, size_t pos, std::string_view what) {
+  return pos <= s.size() && s.size() - pos >= what.size() && s.compare(pos, what.size(), what) == 0;
+}
+
+}  // namespace ml

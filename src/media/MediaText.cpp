@@ -1,0 +1,190 @@
+#include "MediaText.h"
+
+#include "GbkText.h"
+#include "StrUtil.h"
+
+#include <array>
+#include <cerrno>
+#include <iconv.h>
+#include <stdexcept>
+
+namespace ml {
+namespace {
+
+void AppendCodePoint(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::string_view CutAtNul(std::string_view s) {
+  size_t z = s.find('\0');
+  return z == std::string_view::npos ? s : s.substr(0, z);
+}
+
+bool HasHighBytes(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  return false;
+}
+
+// Drops a GBK character that a fixed-width field cut in half.
+std::string_view DropCutGbkTail(std::string_view s) {
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t len = GbkCharLength(s, pos);
+    auto lead = static_cast<unsigned char>(s[pos]);
+    if (lead >= 0x81 && lead != 0xFF && pos + 1 >= s.size()) return s.substr(0, pos);
+    if (len == 4 && pos + 4 > s.size()) return s.substr(0, pos);
+    pos += len;
+  }
+  return s;
+}
+
+std::string Latin1ToUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() * 2);
+  for (char c : s) AppendCodePoint(out, static_cast<unsigned char>(c));
+  return out;
+}
+
+}  // namespace
+
+std::string DecodeAnsiText(std::string_view bytes) {
+  std::string_view s = TrimLowBytes(CutAtNul(bytes));
+  if (!HasHighBytes(s) || IsValidUtf8(s)) return std::string(s);
+  std::string_view whole = DropCutGbkTail(s);
+  std::string text = GbkToUtf8(whole);
+  if (text.find("\xEF\xBF\xBD") == std::string::npos) return text;
+  return Latin1ToUtf8(s);
+}
+
+std::string DecodeUtf8Prefix(std::string_view bytes) {
+  std::string_view s = CutAtNul(bytes);
+  size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+    if (len == 0 || i + len > s.size() || !IsValidUtf8(s.substr(i, len))) break;
+    i += len;
+  }
+  return std::string(TrimLowBytes(s.substr(0, i)));
+}
+
+std::string DecodeUtf16Text(std::string_view bytes, bool bigEndian) {
+  size_t start = 0;
+  if (bytes.size() >= 2) {
+    auto b0 = static_cast<unsigned char>(bytes[0]), b1 = static_cast<unsigned char>(bytes[1]);
+    if (b0 == 0xFF && b1 == 0xFE) {
+      bigEndian = false;
+      start = 2;
+    } else if (b0 == 0xFE && b1 == 0xFF) {
+      bigEndian = true;
+      start = 2;
+    }
+  }
+  size_t end = start;
+  while (end + 1 < bytes.size() && (bytes[end] != '\0' || bytes[end + 1] != '\0')) end += 2;
+  // A lone high surrogate at the very end is half a character cut off by a size limit.
+  if (end >= start + 2) {
+    auto hi = static_cast<unsigned char>(bigEndian ? bytes[end - 2] : bytes[end - 1]);
+    if (hi >= 0xD8 && hi <= 0xDB) end -= 2;
+  }
+  return std::string(TrimLowBytes(Utf16ToUtf8(bytes.substr(start, end - start), bigEndian)));
+}
+
+std::string_view TrimLowBytes(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 0x20) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 0x20) --e;
+  return s.substr(b, e - b);
+}
+
+int ExtractTrack(std::string_view text) {
+  size_t slash = text.find('/');
+  if (slash != std::string_view::npos) text = text.substr(0, slash);
+  auto v = ParseInt(text);
+  if (!v || *v < INT32_MIN || *v > INT32_MAX) return 0;
+  return static_cast<int>(*v);
+}
+
+uint8_t TrackByte(int track) { return (track > 0 && track <= 255) ? static_cast<uint8_t>(track) : 0; }
+
+std::string_view GenreName(unsigned index) {
+  static constexpr std::array<std::string_view, 148> kGenres = {
+      "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz",
+      "Metal", "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno",
+      "Industrial", "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack", "Euro-Techno",
+      "Ambient", "Trip-Hop", "Vocal", "Jazz+Funk", "Fusion", "Trance", "Classical", "Instrumental",
+      "Acid", "House", "Game", "Sound Clip", "Gospel", "Noise", "AlternRock", "Bass", "Soul",
+      "Punk", "Space", "Meditative", "Instrumental Pop", "Instrumental Rock", "Ethnic", "Gothic",
+      "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk", "Eurodance", "Dream",
+      "Southern Rock", "Comedy", "Cult", "Gangsta", "Top 40", "Christian Rap", "Pop/Funk",
+      "Jungle", "Native American", "Cabaret", "New Wave", "Psychadelic", "Rave", "Showtunes",
+      "Trailer", "Lo-Fi", "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro", "Musical",
+      "Rock & Roll", "Hard Rock", "Folk", "Folk-Rock", "National Folk", "Swing", "Fast Fusion",
+      "Bebob", "Latin", "Revival", "Celtic", "Bluegrass", "Avantgarde", "Gothic Rock",
+      "Progressive Rock", "Psychedelic Rock", "Symphonic Rock", "Slow Rock", "Big Band", "Chorus",
+      "Easy Listening", "Acoustic", "Humour", "Speech", "Chanson", "Opera", "Chamber Music",
+      "Sonata", "Symphony", "Booty Bass", "Primus", "Porn Groove", "Satire", "Slow Jam", "Club",
+      "Tango", "Samba", "Folklore", "Ballad", "Power Ballad", "Rhythmic Soul", "Freestyle", "Duet",
+      "Punk Rock", "Drum Solo", "A capella", "Euro-House", "Dance Hall", "Goa", "Drum & Bass",
+      "Club-House", "Hardcore", "Terror", "Indie", "BritPop", "Afro-Punk", "Polsk Punk", "Beat",
+      "Christian Gangsta Rap", "Heavy Metal", "Black Metal", "Crossover",
+      "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime",
+      "JPop", "Synthpop"};
+  return index < kGenres.size() ? kGenres[index] : std::string_view();
+}
+
+std::string Utf8ToGb18030(std::string_view utf8) {
+  if (!HasHighBytes(utf8)) return std::string(utf8);
+  struct Cd {
+    iconv_t cd = iconv_open("GB18030", "UTF-8");
+    ~Cd() {
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+  };
+  thread_local Cd conv;
+  if (conv.cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv lacks GB18030");
+  iconv(conv.cd, nullptr, nullptr, nullptr, nullptr);
+  std::string out(utf8.size() * 2 + 8, '\0');
+  char* src = const_cast<char*>(utf8.data());
+  size_t srcLeft = utf8.size();
+  char* dst = out.data();
+  size_t dstLeft = out.size();
+  while (srcLeft > 0) {
+    size_t rc = iconv(conv.cd, &src, &srcLeft, &dst, &dstLeft);
+    if (rc != static_cast<size_t>(-1)) break;
+    if (errno == E2BIG) {  // cannot happen with 2x room, but never loop forever
+      size_t used = static_cast<size_t>(dst - out.data());
+      out.resize(out.size() * 2);
+      dst = out.data() + used;
+      dstLeft = out.size() - used;
+      continue;
+    }
+    // Invalid UTF-8: drop the byte and carry on with the rest.
+    ++src;
+    --srcLeft;
+    iconv(conv.cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  out.resize(static_cast<size_t>(dst - out.data()));
+  return out;
+}
+
+}  // namespace ml

@@ -1,0 +1,208 @@
+#include "WMAfile.h"
+
+#include "MediaText.h"
+#include "StrUtil.h"
+
+namespace ml {
+namespace {
+
+// GUIDs as they are stored (the first three fields little-endian).
+constexpr std::string_view kHeaderObject("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
+constexpr std::string_view kFileProperties("\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65", 16);
+constexpr std::string_view kStreamProperties("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16);
+constexpr std::string_view kAudioMedia("\x40\x9E\x69\xF8\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
+constexpr std::string_view kContentDescription("\x33\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
+constexpr std::string_view kExtendedContent("\x40\xA4\xD0\xD2\x07\xE3\xD2\x11\x97\xF0\x00\xA0\xC9\x5E\xA8\x50", 16);
+
+constexpr size_t kMaxUnits = 250;  // strings are read to this many UTF-16 units
+
+enum Tag { kTitle, kArtist, kAlbum, kTrack, kYear, kGenre, kComment };
+
+// A cursor over one header object that refuses to move or read past the object's end.
+class ObjectReader {
+public:
+  ObjectReader(TMediaSource& src, uint64_t pos, uint64_t end) : src_(src), pos_(pos), end_(end) {}
+  bool Ok() const { return ok_; }
+  uint16_t U16() { return GetLE16(Take(2), 0); }
+  uint32_t U32() { return GetLE32(Take(4), 0); }
+  // A UTF-16 string of len bytes: its first kMaxUnits units are decoded, the rest skipped.
+  std::string Utf16(uint32_t len) {
+    std::string s = Take(std::min<uint32_t>(len, kMaxUnits * 2));
+    if (len > kMaxUnits * 2) Skip(len - kMaxUnits * 2);
+    return DecodeUtf16Text(s, false);
+  }
+  std::string Take(size_t n) {
+    if (!ok_ || n > end_ - pos_) {
+      ok_ = false;
+      pos_ = end_;
+      return std::string(n, '\0');
+    }
+    std::string s = src_.Read(pos_, n);
+    if (s.size() < n) ok_ = false;
+    pos_ += n;
+    s.resize(n, '\0');
+    return s;
+  }
+  void Skip(uint64_t n) {
+    if (!ok_ || n > end_ - pos_) {
+      ok_ = false;
+      pos_ = end_;
+      return;
+    }
+    pos_ += n;
+  }
+
+private:
+  TMediaSource& src_;
+  uint64_t pos_, end_;
+  bool ok_ = true;
+};
+
+void ReadContentDescription(ObjectReader r, TWMAfile::TFileData& data) {
+  uint16_t len[5];
+  for (auto& l : len) l = r.U16();
+  std::string title = r.Utf16(len[0]);
+  std::string author = r.Utf16(len[1]);
+  r.Utf16(len[2]);  // copyright
+  std::string description = r.Utf16(len[3]);
+  if (!r.Ok()) return;  // the lengths claim more than the object holds
+  data.TagData[kTitle] = title;
+  data.TagData[kArtist] = author;
+  data.TagData[kComment] = description;
+}
+
+void ReadExtendedContent(ObjectReader r, TWMAfile::TFileData& data) {
+  static constexpr std::pair<std::string_view, int> kNames[] = {
+      {"WM/TITLE", kTitle}, {"WM/AUTHOR", kArtist},       {"WM/ALBUMTITLE", kAlbum},
+      {"WM/TRACK", kTrack}, {"WM/TRACKNUMBER", kTrack},   {"WM/YEAR", kYear},
+      {"WM/GENRE", kGenre}, {"WM/DESCRIPTION", kComment}};
+  bool haveTrackNumber = false;
+  const uint16_t count = r.U16();
+  for (uint16_t i = 0; i < count && r.Ok(); ++i) {
+    std::string name(Trim(r.Utf16(r.U16())));
+    for (auto& c : name)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const uint16_t type = r.U16();
+    const uint16_t len = r.U16();
+    std::string value;
+    if (type == 0) {
+      value = r.Utf16(len);
+    } else if (type == 3 && len == 4 && name == "WM/TRACKNUMBER") {
+      value = std::to_string(r.U32());  // usually stored as a number
+    } else {
+      r.Skip(len);
+      continue;
+    }
+    if (!r.Ok()) return;
+    for (auto& [key, slot] : kNames) {
+      if (name != key) continue;
+      // The one-based track number wins over the old zero-based WM/Track.
+      if (slot == kTrack) {
+        if (key == "WM/TRACK" && haveTrackNumber) break;
+        if (key == "WM/TRACKNUMBER") haveTrackNumber = true;
+      }
+      data.TagData[slot] = value;
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+void TWMAfile::ResetData() {
+  Valid = false;
+  FileSize = 0;
+  Channels = 0;
+  SampleRate = 0;
+  Duration = 0;
+  BitRate = 0;
+  Title.clear();
+  Artist.clear();
+  Album.clear();
+  Track = 0;
+  Year.clear();
+  Genre.clear();
+  Comment.clear();
+}
+
+bool TWMAfile::Read(const std::string& path) {
+  ResetData();
+  try {
+    TFileSource src(path);
+    return src.IsOpen() && Read(src);
+  } catch (const std::exception&) {
+    ResetData();
+    return false;
+  }
+}
+
+void TWMAfile::ReadObjects(TMediaSource& src, TFileData& data) {
+  std::string head = src.Read(16, 14);
+  const uint64_t headerEnd = std::min<uint64_t>(GetLE64(head, 0), data.FileSize);
+  const uint32_t count = GetLE32(head, 8);
+  uint64_t pos = 30;
+  for (uint32_t n = 0; n < count && pos < headerEnd && headerEnd - pos >= 24; ++n) {
+    std::string oh = src.Read(pos, 24);
+    const uint64_t size = GetLE64(oh, 16);
+    if (size < 24 || size > headerEnd - pos) break;  // a broken object ends the walk
+    std::string_view guid = std::string_view(oh).substr(0, 16);
+    const uint64_t end = pos + size;
+    if (guid == kFileProperties) {
+      std::string fp = src.Read(pos, static_cast<size_t>(std::min<uint64_t>(size, 104)));
+      if (fp.size() >= 104) {
+        data.MaxBitRate = GetLE32(fp, 100);
+        // Play duration and preroll (100 ns and ms units) give the exact length.
+        double play = double(GetLE64(fp, 64)) / 1e7 - double(GetLE64(fp, 80)) / 1e3;
+        const bool broadcast = GetLE32(fp, 88) & 1;
+        data.PlayDuration = (!broadcast && play > 0) ? play : 0;
+      }
+    } else if (guid == kStreamProperties) {
+      std::string sp = src.Read(pos, static_cast<size_t>(std::min<uint64_t>(size, 90)));
+      if (sp.size() >= 90 && std::string_view(sp).substr(24, 16) == kAudioMedia) {
+        data.Channels = GetLE16(sp, 80);
+        data.SampleRate = GetLE32(sp, 82);
+        data.ByteRate = GetLE32(sp, 86);
+      }
+    } else if (guid == kContentDescription) {
+      ReadContentDescription(ObjectReader(src, pos + 24, end), data);
+    } else if (guid == kExtendedContent) {
+      ReadExtendedContent(ObjectReader(src, pos + 24, end), data);
+    }
+    pos = end;
+  }
+}
+
+bool TWMAfile::Read(TMediaSource& src) {
+  ResetData();
+  try {
+    std::string guid = src.Read(0, 16);
+    if (guid.size() < 16) return false;
+    if (guid != kHeaderObject) return true;
+    TFileData data;
+    data.FileSize = src.Size();
+    ReadObjects(src, data);
+    if (!(data.MaxBitRate > 0 && data.MaxBitRate < 320000 && (data.Channels == 1 || data.Channels == 2) &&
+          data.SampleRate >= 8000 && data.SampleRate <= 96000 && data.ByteRate > 0 && data.ByteRate < 40000))
+      return true;
+    Valid = true;
+    FileSize = data.FileSize;
+    Channels = data.Channels;
+    SampleRate = data.SampleRate;
+    Duration = data.PlayDuration > 0 ? data.PlayDuration : double(data.FileSize) * 8 / data.MaxBitRate;
+    BitRate = data.ByteRate * 8 / 1000;
+    auto& t = data.TagData;
+    Title = Trim(t[kTitle]);
+    Artist = Trim(t[kArtist]);
+    Album = Trim(t[kAlbum]);
+    Track = ExtractTrack(t[kTrack]);
+    Year = Trim(t[kYear]);
+    Genre = Trim(t[kGenre]);
+    Comment = Trim(t[kComment]);
+    return true;
+  } catch (const std::exception&) {
+    ResetData();
+    return false;
+  }
+}
+
+}  // namespace ml
