@@ -60,11 +60,30 @@ std::string Latin1ToUtf8(std::string_view s) {
   return out;
 }
 
+// UTF-8 whose last character was cut off by a field width: valid up to an incomplete final
+// sequence, with at least one whole multi-byte character before it.
+bool IsCutUtf8(std::string_view s) {
+  size_t lead = s.size();
+  for (size_t k = 1; k <= 3 && k <= s.size(); ++k) {
+    auto c = static_cast<unsigned char>(s[s.size() - k]);
+    if ((c & 0xC0) != 0x80) {
+      lead = s.size() - k;
+      break;
+    }
+  }
+  if (lead >= s.size()) return false;
+  auto c = static_cast<unsigned char>(s[lead]);
+  size_t need = (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+  std::string_view head = s.substr(0, lead);
+  return need > s.size() - lead && HasHighBytes(head) && IsValidUtf8(head);
+}
+
 }  // namespace
 
 std::string DecodeAnsiText(std::string_view bytes) {
   std::string_view s = TrimLowBytes(CutAtNul(bytes));
   if (!HasHighBytes(s) || IsValidUtf8(s)) return std::string(s);
+  if (IsCutUtf8(s)) return DecodeUtf8Prefix(s);
   auto gbk = [](std::string_view t, std::string& out) {
     out = GbkToUtf8(t);
     return out.find("\xEF\xBF\xBD") == std::string::npos;

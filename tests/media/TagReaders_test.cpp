@@ -1,6 +1,7 @@
 // The tag readers over hand-made bytes: the structures and rules that the tool-written fixtures
 // do not reach.
 #include "MediaBuilders.h"
+#include "TestSupport.h"
 #include "GbkText.h"
 #include "MediaText.h"
 #include "uTagInfo.h"
@@ -156,13 +157,19 @@ TEST(ID3v1, VersionAndFields) {
   std::string v10 = V1Block("T2", 'x', 'y', 200);
   v10.replace(97, 30, comment);
   std::string cut = V1Block("\xB4\xBA\xCC", 0, 0, 255);  // GBK text cut in half by the field
+  std::string nine;
+  for (int i = 0; i < 9; ++i) nine += "春";
+  std::string cutUtf8 = V1Block("a" + nine + "春", 0, 0, 255);  // UTF-8 cut by the field too
   struct Case {
     std::string block;
     uint8_t version;
     uint8_t track;
     const char* genre;
-    const char* title;
-  } cases[] = {{v11, 2, 7, "Rock", "Title"}, {v10, 1, 0, "", "T2"}, {cut, 1, 0, "", "春"}};
+    std::string title;
+  } cases[] = {{v11, 2, 7, "Rock", "Title"},
+               {v10, 1, 0, "", "T2"},
+               {cut, 1, 0, "", "春"},
+               {cutUtf8, 1, 0, "", "a" + nine}};
   for (auto& c : cases) {
     TMemorySource src(MpegFrames(3) + c.block);
     ml::TID3v1 v1;
@@ -173,7 +180,8 @@ TEST(ID3v1, VersionAndFields) {
     EXPECT_EQ(v1.Genre(), c.genre);
     EXPECT_EQ(v1.Title, c.title);
   }
-  EXPECT_EQ(ml::TID3v1().Read(*std::make_unique<TMemorySource>(std::string(100, 'x'))), false);
+  TMemorySource tooShort(std::string(100, 'x'));
+  EXPECT_FALSE(ml::TID3v1().Read(tooShort));
 }
 
 TEST(TagInfo, MergePriorities) {
@@ -298,4 +306,23 @@ TEST(OggVorbis, TrackText) {
   for (auto [text, track] : {std::pair{"3/12", 3}, {"A3", 0}, {" 7 ", 7}, {"300", 300}})
     EXPECT_EQ(ml::ExtractTrack(text), track) << text;
   EXPECT_EQ(ml::TrackByte(300), 0);
+}
+
+TEST(MediaSource, FileReadsMatchTheBytes) {
+  // The file source serves small reads from blocks at both ends; any read must give exactly
+  // the bytes of the file, across block edges and past the end.
+  mltest::TempDir dir;
+  std::string bytes;
+  for (uint32_t i = 0, x = 12345; i < 100000; ++i) bytes += char((x = x * 1103515245 + 12345) >> 16);
+  mltest::WriteAll(dir.file("f.bin"), bytes);
+  ml::TFileSource file(dir.file("f.bin"));
+  ASSERT_TRUE(file.IsOpen());
+  ASSERT_EQ(file.Size(), bytes.size());
+  TMemorySource mem(bytes);
+  const std::pair<uint64_t, size_t> reads[] = {{0, 10},          {32760, 16},   {32768, 4},  {50000, 3000},
+                                               {91800, 400},     {91808, 8192}, {99990, 20}, {100000, 1},
+                                               {200000, 5},      {0, 100000},   {5, 0},      {32767, 1}};
+  for (auto [offset, n] : reads) EXPECT_EQ(file.Read(offset, n), mem.Read(offset, n)) << offset << "+" << n;
+  EXPECT_FALSE(ml::TFileSource(dir.file("missing")).IsOpen());
+  EXPECT_FALSE(ml::TFileSource(dir.path().string()).IsOpen());  // a folder is not a file
 }
