@@ -63,6 +63,8 @@ private:
 class TMemorySource final : public TMediaSource {
 public:
   explicit TMemorySource(std::string_view data) : data_(data) {}
+  // The source only views the bytes: a temporary string would be gone before the first read.
+  explicit TMemorySource(std::string&&) = delete;
   uint64_t Size() const override { return data_.size(); }
   size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
 

@@ -98,7 +98,8 @@ TEST(ID3v2, UnsynchronisedExtendedHeaderAndFooter) {
     if (static_cast<unsigned char>(c) == 0xFF) unsync += '\0';
   }
   std::string tag = std::string("ID3\x03\0\xC0", 6) + Synchsafe(uint32_t(unsync.size())) + unsync;
-  TMemorySource src(tag + MpegFrames(10));
+  const std::string srcBytes = tag + MpegFrames(10);
+  TMemorySource src(srcBytes);
   ml::TID3v2 v2;
   ASSERT_TRUE(v2.Read(src));
   EXPECT_EQ(v2.Artist, "Band");
@@ -109,7 +110,8 @@ TEST(ID3v2, UnsynchronisedExtendedHeaderAndFooter) {
   std::string f4 = ext + Frame(4, "TALB", std::string("\0Disc", 5));
   std::string t4 = std::string("ID3\x04\0\x50", 6) + Synchsafe(uint32_t(f4.size())) + f4 +
                    std::string("3DI\x04\0\x50", 6) + Synchsafe(uint32_t(f4.size()));
-  TMemorySource src4(t4 + MpegFrames(10));
+  const std::string src4Bytes = t4 + MpegFrames(10);
+  TMemorySource src4(src4Bytes);
   ml::TID3v2 v24;
   ASSERT_TRUE(v24.Read(src4));
   EXPECT_EQ(v24.Album, "Disc");
@@ -171,7 +173,8 @@ TEST(ID3v1, VersionAndFields) {
                {cut, 1, 0, "", "春"},
                {cutUtf8, 1, 0, "", "a" + nine}};
   for (auto& c : cases) {
-    TMemorySource src(MpegFrames(3) + c.block);
+    const std::string srcBytes = MpegFrames(3) + c.block;
+    TMemorySource src(srcBytes);
     ml::TID3v1 v1;
     ASSERT_TRUE(v1.Read(src));
     ASSERT_TRUE(v1.Exists);
@@ -180,7 +183,8 @@ TEST(ID3v1, VersionAndFields) {
     EXPECT_EQ(v1.Genre(), c.genre);
     EXPECT_EQ(v1.Title, c.title);
   }
-  TMemorySource tooShort(std::string(100, 'x'));
+  const std::string tooShortBytes = std::string(100, 'x');
+  TMemorySource tooShort(tooShortBytes);
   EXPECT_FALSE(ml::TID3v1().Read(tooShort));
 }
 
@@ -204,7 +208,8 @@ TEST(TagInfo, MergePriorities) {
   v5[3] = 5;
   EXPECT_EQ(Merge(v5 + MpegFrames(300) + v1).Title, "");
   // Nothing recognised: false and the caller's record untouched.
-  TMemorySource junk(std::string(5000, '\x01'));
+  const std::string junkBytes = std::string(5000, '\x01');
+  TMemorySource junk(junkBytes);
   TTagInfo tags;
   tags.Load(junk);
   TMediaInfo keep;
@@ -231,7 +236,8 @@ TEST(MPEGaudio, DurationFromSizeOrFrameCount) {
 
 TEST(MPEGaudio, WhereFramesAreFound) {
   // Junk longer than the first window: the middle of the file still has two frames in a row.
-  TMemorySource late(std::string(5000, '\0') + MpegFrames(60));
+  const std::string lateBytes = std::string(5000, '\0') + MpegFrames(60);
+  TMemorySource late(lateBytes);
   ml::TMPEGaudio m;
   ASSERT_TRUE(m.Read(late));
   EXPECT_TRUE(m.Valid());
@@ -267,7 +273,8 @@ TEST(WAVfile, HeaderValues) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(zero.Duration, 0);
   // Six channels are not a format this player takes.
-  TMemorySource six(wav(6, 44100, 16, 100));
+  const std::string sixBytes = wav(6, 44100, 16, 100);
+  TMemorySource six(sixBytes);
   ml::TWAVfile w;
   ASSERT_TRUE(w.Read(six));
   EXPECT_FALSE(w.Valid);
@@ -293,7 +300,8 @@ TEST(APEtag, TextRules) {
       {2000, "Track", "A3", "", 0},
   };
   for (auto& c : cases) {
-    TMemorySource src(ape(c.version, c.key, c.value));
+    const std::string srcBytes = ape(c.version, c.key, c.value);
+    TMemorySource src(srcBytes);
     ml::TAPEtag t;
     ASSERT_TRUE(t.Read(src));
     ASSERT_TRUE(t.Exists);
