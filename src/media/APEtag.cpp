@@ -30,14 +30,10 @@ bool TAPEtag::Parse(TMediaSource& src) {
   FileSize = fileSize;
   uint64_t shift = 0;
   if (fileSize >= 128 && HasAt(src.Read(fileSize - 128, 3), 0, "TAG")) shift = 128;
-  if (fileSize < shift + kFooterSize) {
-    return false;
-  }
+  if (fileSize < shift + kFooterSize) return false;
   const uint64_t footerPos = fileSize - shift - kFooterSize;
   std::string footer = src.Read(footerPos, kFooterSize);
-  if (footer.size() < kFooterSize) {
-    return false;
-  }
+  if (footer.size() < kFooterSize) return false;
   if (!HasAt(footer, 0, "APETAGEX")) return true;
   Exists = true;
   Version = GetLE32(footer, 8);

@@ -80,9 +80,7 @@ void TMPEGaudio::ResetData() {
 }
 
 bool TMPEGaudio::Parse(TMediaSource& src) {
-  if (!ID3v1.Read(src) || !ID3v2.Read(src)) {
-    return false;
-  }
+  if (!ID3v1.Read(src) || !ID3v2.Read(src)) return false;
   FileSize = src.Size();
   const uint64_t start = ID3v2.Size;
   std::string w = src.Read(start, kWindow + kLookahead);

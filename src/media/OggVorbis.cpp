@@ -109,9 +109,7 @@ void TOggVorbis::ResetData() {
 bool TOggVorbis::Parse(TMediaSource& src) {
   FileSize = src.Size();
   std::string head = src.Read(0, 10);
-  if (head.size() < 10) {
-    return false;
-  }
+  if (head.size() < 10) return false;
   if (HasAt(head, 0, "ID3")) {
     uint64_t size = TID3v2::TagSizeFromHeader(head);
     ID3v2Size = size > FileSize ? 0 : static_cast<uint32_t>(size);
