@@ -10,20 +10,7 @@ constexpr size_t kMaxValue = 250;  // values are read to this many bytes
 constexpr size_t kMaxKey = 256;    // keys are at most 255 bytes by the format
 }  // namespace
 
-void TAPEtag::ResetData() {
-  Exists = false;
-  Version = 0;
-  Size = 0;
-  FileSize = 0;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Track = 0;
-  Year.clear();
-  Genre.clear();
-  Comment.clear();
-  Copyright.clear();
-}
+void TAPEtag::ResetData() { *this = TAPEtag(); }
 
 bool TAPEtag::Parse(TMediaSource& src) {
   const uint64_t fileSize = src.Size();

@@ -9,7 +9,6 @@ namespace ml {
 
 class TAPEtag final : public TTagReader {
 public:
-  TAPEtag() { ResetData(); }
   void ResetData() override;
 
   bool Exists = false;

@@ -4,17 +4,7 @@
 
 namespace ml {
 
-void TID3v1::ResetData() {
-  Exists = false;
-  VersionID = 1;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Year.clear();
-  Comment.clear();
-  Track = 0;
-  GenreID = 255;
-}
+void TID3v1::ResetData() { *this = TID3v1(); }
 
 bool TID3v1::Parse(TMediaSource& src) {
   const uint64_t size = src.Size();

@@ -9,7 +9,6 @@ namespace ml {
 
 class TID3v1 final : public TTagReader {
 public:
-  TID3v1() { ResetData(); }
   void ResetData() override;
 
   // The genre's name, empty for an index outside the list (255: none).

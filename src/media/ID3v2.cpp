@@ -95,18 +95,7 @@ struct Frames {
 
 }  // namespace
 
-void TID3v2::ResetData() {
-  Exists = false;
-  VersionID = 0;
-  Size = 0;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Track = 0;
-  Year.clear();
-  Genre.clear();
-  Comment.clear();
-}
+void TID3v2::ResetData() { *this = TID3v2(); }
 
 uint64_t TID3v2::TagSizeFromHeader(std::string_view h) {
   // The size bytes are taken as they stand: a tag that breaks the synchsafe rule gets an

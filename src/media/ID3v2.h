@@ -9,7 +9,6 @@ namespace ml {
 
 class TID3v2 final : public TTagReader {
 public:
-  TID3v2() { ResetData(); }
   void ResetData() override;
 
   bool Exists = false;

@@ -71,13 +71,7 @@ bool IsOtherContainer(std::string_view w) {
 
 }  // namespace
 
-void TMPEGaudio::ResetData() {
-  FileSize = 0;
-  VBR = TVBRData{};
-  Frame = TFrameData{};
-  ID3v1.ResetData();
-  ID3v2.ResetData();
-}
+void TMPEGaudio::ResetData() { *this = TMPEGaudio(); }
 
 bool TMPEGaudio::Parse(TMediaSource& src) {
   if (!ID3v1.Read(src) || !ID3v2.Read(src)) return false;

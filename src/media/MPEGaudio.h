@@ -38,7 +38,6 @@ struct TFrameData {
 
 class TMPEGaudio final : public TTagReader {
 public:
-  TMPEGaudio() { ResetData(); }
   void ResetData() override;
 
   uint64_t FileSize = 0;

@@ -89,22 +89,7 @@ private:
 
 }  // namespace
 
-void TOggVorbis::ResetData() {
-  FileSize = 0;
-  ChannelModeID = 0;
-  SampleRate = 0;
-  BitRateNominal = 0;
-  Samples = 0;
-  ID3v2Size = 0;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Track = 0;
-  Date.clear();
-  Genre.clear();
-  Comment.clear();
-  Vendor.clear();
-}
+void TOggVorbis::ResetData() { *this = TOggVorbis(); }
 
 bool TOggVorbis::Parse(TMediaSource& src) {
   FileSize = src.Size();

@@ -10,7 +10,6 @@ namespace ml {
 
 class TOggVorbis final : public TTagReader {
 public:
-  TOggVorbis() { ResetData(); }
   void ResetData() override;
 
   double Duration() const;  // seconds

@@ -5,15 +5,7 @@ namespace {
 constexpr int kMaxChunks = 64;  // chunks looked at before giving up on finding "data"
 }
 
-void TWAVfile::ResetData() {
-  Valid = false;
-  Channels = 0;
-  SampleRate = 0;
-  BitsPerSample = 0;
-  ByteRate = 0;
-  FileSize = 0;
-  DataSize = 0;
-}
+void TWAVfile::ResetData() { *this = TWAVfile(); }
 
 bool TWAVfile::Parse(TMediaSource& src) {
   std::string h = src.Read(0, 44);

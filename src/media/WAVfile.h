@@ -9,7 +9,6 @@ namespace ml {
 
 class TWAVfile final : public TTagReader {
 public:
-  TWAVfile() { ResetData(); }
   void ResetData() override;
 
   double Duration() const;  // seconds; 0 when the format gives no way to tell

@@ -111,21 +111,7 @@ void ReadExtendedContent(ObjectReader r, TWMAfile::TFileData& data) {
 
 }  // namespace
 
-void TWMAfile::ResetData() {
-  Valid = false;
-  FileSize = 0;
-  Channels = 0;
-  SampleRate = 0;
-  Duration = 0;
-  BitRate = 0;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Track = 0;
-  Year.clear();
-  Genre.clear();
-  Comment.clear();
-}
+void TWMAfile::ResetData() { *this = TWMAfile(); }
 
 void TWMAfile::ReadObjects(TMediaSource& src, TFileData& data) {
   std::string head = src.Read(16, 14);

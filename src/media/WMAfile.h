@@ -10,7 +10,6 @@ namespace ml {
 
 class TWMAfile final : public TTagReader {
 public:
-  TWMAfile() { ResetData(); }
   void ResetData() override;
 
   // The working record the header objects fill.
