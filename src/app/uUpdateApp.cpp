@@ -233,7 +233,7 @@ std::optional<TUpdateReport> ApplyUpdateFiles(const std::string& appDir, const s
 }
 
 bool ExtractUpdatePackage(const std::string& zipPath, const std::string& destDir, std::string* error,
-                          const std::function<void()>& afterEachEntry) {
+                          const std::function<void()>& afterEachEntry, uint64_t maxEntryBytes) {
   auto fail = [&](const std::string& why) {
     if (error) *error = zipPath + ": " + why;
     return false;
@@ -282,7 +282,7 @@ bool ExtractUpdatePackage(const std::string& zipPath, const std::string& destDir
       why = "entry " + name + " would be written outside the update folder";
       break;
     }
-    if (st.size > MaxUpdateEntryBytes || (total += st.size) > MaxUpdatePackageBytes) {
+    if (st.size > maxEntryBytes || (total += st.size) > MaxUpdatePackageBytes) {
       why = "entry " + name + " is too large";
       break;
     }

@@ -71,8 +71,10 @@ std::optional<TUpdateReport> ApplyUpdateFiles(const std::string& appDir, const s
 
 // Extracts a zip package into destDir (created when missing). The whole package is checked
 // before the first file is written; on any refused entry nothing is written and false returned.
+// maxEntryBytes bounds each file's size.
 bool ExtractUpdatePackage(const std::string& zipPath, const std::string& destDir, std::string* error = nullptr,
-                          const std::function<void()>& afterEachEntry = {});
+                          const std::function<void()>& afterEachEntry = {},
+                          uint64_t maxEntryBytes = MaxUpdateEntryBytes);
 
 struct TPendingUpdate {
   int64_t version = 0;
