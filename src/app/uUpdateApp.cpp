@@ -293,13 +293,15 @@ bool ExtractUpdatePackage(const std::string& zipPath, const std::string& destDir
     entries.push_back({static_cast<zip_uint64_t>(i), *rel, dir, st.size, mode});
   }
   if (why.empty()) {
-    if (!EnsureDirectory(destDir)) why = "cannot create " + destDir;
+    // The folder itself must be a real folder: a link planted in its place would carry every
+    // file somewhere else.
+    std::string plain = WithTrailingSlash(destDir);
+    plain.pop_back();
     struct stat st{};
-    if (why.empty() && (::lstat(WithTrailingSlash(destDir).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+    if (!EnsureDirectory(destDir))
+      why = "cannot create " + destDir;
+    else if (::lstat(plain.c_str(), &st) != 0 || S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode))
       why = destDir + " is not a plain folder";
-    if (why.empty() && ::lstat(fs::path(destDir).lexically_normal().string().c_str(), &st) == 0 &&
-        S_ISLNK(st.st_mode))
-      why = destDir + " is a link";
   }
   for (std::size_t k = 0; why.empty() && k < entries.size(); ++k) {
     const Entry& e = entries[k];
