@@ -7,7 +7,6 @@
 #include "StrUtil.h"
 
 #include <filesystem>
-#include <mutex>
 
 namespace ml {
 
@@ -69,19 +68,12 @@ TAppInfo LoadAppInfo(const std::string& skinResDir, const std::string& dataDirOp
 std::string DefaultSkinResDir() { return ExecutableDir() + "SkinRes/"; }
 
 namespace {
-std::mutex g_infoMutex;
+// Written once at start-up, before any other thread exists; read-only afterwards.
 TAppInfo g_info;
 }  // namespace
 
-const TAppInfo& AppInfo() {
-  // Written once before any other thread starts; the lock only orders that first write.
-  std::lock_guard lock(g_infoMutex);
-  return g_info;
-}
+const TAppInfo& AppInfo() { return g_info; }
 
-void SetAppInfo(TAppInfo info) {
-  std::lock_guard lock(g_infoMutex);
-  g_info = std::move(info);
-}
+void SetAppInfo(TAppInfo info) { g_info = std::move(info); }
 
 }  // namespace ml

@@ -112,7 +112,9 @@ TStartupResult SecondInstance(const TStartupOptions& options, IStartupUi& ui, TS
     int exitCode = 0;
     if (!args.empty()) {
       std::size_t written = 0;
-      std::string data = EncodeForwardedArgs(AbsolutizeCommandPaths(args, fs::current_path().string()), &written);
+      std::error_code ec;
+      const std::string cwd = fs::current_path(ec).string();
+      std::string data = EncodeForwardedArgs(ec ? args : AbsolutizeCommandPaths(args, cwd), &written);
       if (written < args.size())
         DebugTrace("command line hand-off: %zu of %zu arguments fit", written, args.size());
       auto taken = SendInstanceRequest(instance.socketPath(), RequestCommandLine, static_cast<int32_t>(data.size()),
@@ -150,7 +152,7 @@ TStartupResult RunStartup(const TStartupOptions& options, IStartupUi& ui, const 
   try {
     instance = std::make_unique<TSingleInstance>(options.runtimeDir.empty() ? RuntimeDir() : options.runtimeDir);
     if (!instance->appLock().valid() || !instance->mainFormLock().valid())
-      throw std::runtime_error("cannot create the instance lock files in " + instance->socketPath());
+      throw std::runtime_error("cannot open the instance lock file " + instance->appLock().path());
     info = LoadAppInfo(options.skinResDir.empty() ? exeDir + "SkinRes/" : options.skinResDir, dataDirOption);
   } catch (const std::exception& e) {
     ui.ShowError(info.ExeFileName.empty() ? DefaultExeBaseName : info.ExeFileName, e.what());
@@ -173,8 +175,16 @@ TStartupResult RunStartup(const TStartupOptions& options, IStartupUi& ui, const 
     uc.appDir = info.AppDir;
     uc.exeFileName = info.ExeFileName;
     uc.exePath = exePath;
-    uc.releaseAppLock = [&] { instance->appLock().unlock(); };
-    uc.retakeAppLock = [&] { instance->appLock().tryLock(TSingleInstance::FirstInstanceWait); };
+    // The program started next must find both locks free, or it would take itself for a second
+    // instance or wait for a main window that never comes.
+    uc.releaseAppLock = [&] {
+      instance->mainFormLock().unlock();
+      instance->appLock().unlock();
+    };
+    uc.retakeAppLock = [&] {
+      instance->appLock().tryLock(TSingleInstance::FirstInstanceWait);
+      instance->mainFormLock().tryLock(Millis(0));
+    };
     if (CheckSelfUpdate(uc) == TUpdateOutcome::EndProcess) {
       const bool updater = IsUpdaterCopy(exePath, info.ExeFileName);
       return {updater ? TStartupOutcome::UpdaterFinished : TStartupOutcome::UpdateStarted, 0};

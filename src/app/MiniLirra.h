@@ -75,8 +75,8 @@ public:
   // main-form lock is released so waiting second instances go ahead, and a command written to
   // the mailbox before the program ran is taken.
   void MainWindowShown();
-  // The main window is being destroyed: the socket stops answering. Call it before the
-  // dispatcher goes away.
+  // The main window is being destroyed: the socket stops answering. Must be called before the
+  // dispatcher given in the hooks goes away (requests in flight still reach it until then).
   void MainWindowDestroyed();
   // Once createAndRun returns, start the program again with "/update" (after the user agreed).
   void RequestUpdateRestart() { restartForUpdate_ = true; }
