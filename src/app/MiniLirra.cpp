@@ -86,6 +86,9 @@ void TStartupSession::MainWindowShown() {
 void TStartupSession::MainWindowDestroyed() {
   if (server_) server_->stop();
   server_.reset();
+  // The mailbox outlives us; a process id left in it could soon name another program.
+  if (mailboxReader_) mailboxReader_->withdraw();
+  mailboxReader_.reset();
 }
 
 void TStartupSession::InstanceActivate() {

@@ -189,7 +189,7 @@ bool TInstanceServer::start(std::string* error) {
     errno = ENAMETOOLONG;
     return fail("socket path too long:");
   }
-  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (listenFd_ < 0) return fail("cannot create socket");
   // Only the holder of the instance lock gets here, so a socket file left behind is a dead one.
   ::unlink(path_.c_str());
@@ -231,6 +231,8 @@ void TInstanceServer::serve() {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || stop_) break;
     if (!(fds[0].revents & POLLIN)) continue;
+    // The listening socket does not block: a client gone between poll and accept costs nothing.
+    // The connection itself blocks, bounded by its timeouts.
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     try {

@@ -125,6 +125,10 @@ int TMailboxReader::look() {
 
 void TMailboxReader::announce() { memory_.writeWindowHandle(ownHandle_); }
 
+void TMailboxReader::withdraw() {
+  if (memory_.snapshot().windowHandle() == ownHandle_) memory_.writeWindowHandle(0);
+}
+
 void TMailboxReader::mainWindowShown() {
   announce();
   TShareMailbox copy = memory_.snapshot();

@@ -108,6 +108,8 @@ public:
   void announce();
   // The main window has been shown: announces and takes a command written before it ran.
   void mainWindowShown();
+  // The main window is gone: the handle is cleared (when it is still ours).
+  void withdraw();
 
 private:
   TLRShareMemory& memory_;

@@ -193,15 +193,14 @@ std::optional<TUpdateReport> ApplyUpdateFiles(const std::string& appDir, const s
     std::string value(Trim(line.substr(eq + 1)));
     if (name.empty() || value.empty()) continue;
     auto problem = [&](const std::string& why) { report.problems.push_back(name + "=" + value + ": " + why); };
-    if (ToLowerAscii(fs::path(value).parent_path().string()).find("<system>") != std::string::npos ||
-        ToLowerAscii(value).rfind("<system>", 0) == 0) {
-      problem("system folder destinations are not used on this platform");
-      continue;
-    }
     auto src = SafeRelativePath(name);
     auto dst = SafeRelativePath(value);
     if (!src || !dst) {
       problem("path leaves the update folders");
+      continue;
+    }
+    if (ToLowerAscii(fs::path(*dst).parent_path().string()).find("<system>") != std::string::npos) {
+      problem("system folder destinations are not used on this platform");
       continue;
     }
     const std::string srcPath = WithTrailingSlash(appDir) + *src;

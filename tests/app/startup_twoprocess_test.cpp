@@ -150,6 +150,7 @@ TEST_F(TwoProcesses, SecondStartHandsItsCommandLineToTheFirstAndEnds) {
   Quit("first", first);
   EXPECT_EQ(Lines(log("first")).back(), "outcome ran 0");
   EXPECT_FALSE(ml::FileExists(socketPath()));
+  EXPECT_EQ(mailbox->snapshot().windowHandle(), 0u);
 
   // The lock went with the first process: the next start is a first instance again.
   pid_t again = Start("again", {});
