@@ -3,12 +3,15 @@
 // file, one line per event, so a test can drive two real processes against each other.
 //
 // usage: startup_driver --log FILE [--skinres DIR] [--mailbox NAME] [--exe PATH] [PROGRAM ARGS...]
-// It runs until the file FILE + ".quit" appears or it gets SIGTERM.
+// It runs until the file FILE + ".quit" appears or it gets SIGTERM. The log and the mailbox can
+// also come from STARTUP_DRIVER_LOG and STARTUP_DRIVER_MAILBOX, for copies of the driver that a
+// self-update starts without arguments.
 #include "Dispatcher.h"
 #include "FileUtil.h"
 #include "MiniLirra.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -58,6 +61,9 @@ int main(int argc, char** argv) {
     else if (a == "--exe" && i + 1 < argc) options.exePath = argv[++i];
     else options.args.push_back(a);
   }
+  if (g_log.empty() && std::getenv("STARTUP_DRIVER_LOG")) g_log = std::getenv("STARTUP_DRIVER_LOG");
+  if (options.mailboxName.empty() && std::getenv("STARTUP_DRIVER_MAILBOX"))
+    options.mailboxName = std::getenv("STARTUP_DRIVER_MAILBOX");
   if (g_log.empty()) {
     std::fprintf(stderr, "startup_driver: --log FILE is required\n");
     return 2;

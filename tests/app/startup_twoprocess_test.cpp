@@ -5,11 +5,16 @@
 #include "StrUtil.h"
 #include "TestSupport.h"
 #include "Version.h"
+#include "IniFile.h"
 #include "uLRShareMemory.h"
+#include "uUpdateApp.h"
+
+#include <zip.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -33,12 +38,14 @@ std::vector<std::string> Lines(const std::string& path) {
 class TwoProcesses : public ::testing::Test {
 protected:
   void SetUp() override {
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    if (old) oldRuntime_ = old;
-    hadRuntime_ = old != nullptr;
     std::filesystem::create_directories(runtime());
-    ::setenv("XDG_RUNTIME_DIR", runtime().c_str(), 1);
+    SetEnv("XDG_RUNTIME_DIR", runtime());
     mailbox_ = "/mltest-startup-" + std::to_string(::getpid());
+  }
+  void SetEnv(const char* name, const std::string& value) {
+    const char* old = std::getenv(name);
+    savedEnv_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+    ::setenv(name, value.c_str(), 1);
   }
   void TearDown() override {
     for (pid_t pid : children_) {
@@ -46,10 +53,12 @@ protected:
       ::waitpid(pid, nullptr, 0);
     }
     ml::TLRShareMemory::Unlink(mailbox_);
-    if (hadRuntime_)
-      ::setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
-    else
-      ::unsetenv("XDG_RUNTIME_DIR");
+    for (auto it = savedEnv_.rbegin(); it != savedEnv_.rend(); ++it) {
+      if (it->second)
+        ::setenv(it->first.c_str(), it->second->c_str(), 1);
+      else
+        ::unsetenv(it->first.c_str());
+    }
   }
 
   std::string runtime() const { return dir_.file("run"); }
@@ -61,6 +70,10 @@ protected:
     std::vector<std::string> args{mltest::BinDir() + "/startup_driver", "--log", log(name), "--skinres", skinRes,
                                   "--mailbox", mailbox_, "--data-dir", dir_.file("data")};
     args.insert(args.end(), programArgs.begin(), programArgs.end());
+    return Spawn(args);
+  }
+
+  pid_t Spawn(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -101,8 +114,7 @@ protected:
 
   mltest::TempDir dir_;
   std::string mailbox_;
-  std::string oldRuntime_;
-  bool hadRuntime_ = false;
+  std::vector<std::pair<std::string, std::optional<std::string>>> savedEnv_;
   std::vector<pid_t> children_;
 };
 
@@ -178,6 +190,69 @@ TEST_F(TwoProcesses, MissingSkinResEndsWithTheErrorAndCreatesNothing) {
   EXPECT_EQ(Lines(log("first")),
             (std::vector<std::string>{"error minilirra 缺少皮肤资源文件，重新安装可解决问题。", "outcome missing-skinres 1"}));
   EXPECT_FALSE(ml::FileExists(socketPath()));
+}
+
+// A real self-update of a portable install: the program finds the pending package, unpacks it
+// and starts the updater copy, which replaces the installed files and starts the program again.
+// The "new" program has this build's version, so the update is retried once more and then left
+// alone: the at-most-twice rule, end to end.
+TEST_F(TwoProcesses, PendingUpdateIsInstalledByTheUpdaterCopy) {
+  namespace fs = std::filesystem;
+  const std::string install = dir_.file("install") + "/";
+  fs::create_directories(install);
+  fs::create_directories(dir_.file("outside"));
+  fs::copy(mltest::SourceDir() + "/SkinRes", install + "SkinRes", fs::copy_options::recursive);
+  fs::copy_file(mltest::BinDir() + "/startup_driver", install + "minilirra");
+  const std::string program = mltest::ReadAll(install + "minilirra");
+
+  const std::string pkg = dir_.file("outside") + "/update.zip";
+  const std::string newStrings = "\xEF\xBB\xBF[Strings]\n1=迷你琴鸟播放器\n2=新版琴鸟\n4=minilirra\n";
+  const std::string updateFiles = "[Files]\nminilirra=minilirra\nSkinRes/Strings.ini=SkinRes/Strings.ini\n";
+  struct Entry {
+    const char* name;
+    const std::string* data;
+    uint32_t mode;
+  } entries[] = {{"NewUpminilirra", &program, 0100755}, {"minilirra", &program, 0100755},
+                 {"SkinRes/Strings.ini", &newStrings, 0100644}, {"UpdateFiles.ini", &updateFiles, 0100644}};
+  int err = 0;
+  zip_t* za = zip_open(pkg.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  ASSERT_TRUE(za);
+  for (const auto& e : entries) {
+    zip_int64_t idx = zip_file_add(za, e.name, zip_source_buffer(za, e.data->data(), e.data->size(), 0), 0);
+    ASSERT_GE(idx, 0);
+    zip_set_file_compression(za, static_cast<zip_uint64_t>(idx), ZIP_CM_STORE, 0);
+    zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(idx), 0, ZIP_OPSYS_UNIX, e.mode << 16);
+  }
+  ASSERT_EQ(zip_close(za), 0);
+  ml::IniFile ini;
+  ini.writeInteger("Update", "Version", ml::ProgramVersion + 1);
+  ini.writeString("Update", "DestFileName", pkg);
+  ini.writeInteger("Update", "UpTimes", 0);
+  ASSERT_TRUE(ini.save(install + "Update.ini"));
+
+  // The copies a self-update starts get no arguments; the driver takes its log from here.
+  SetEnv("STARTUP_DRIVER_LOG", log("update"));
+  SetEnv("STARTUP_DRIVER_MAILBOX", mailbox_);
+  pid_t first = Spawn({install + "minilirra"});
+  EXPECT_EQ(Wait(first), 0);
+  ASSERT_TRUE(WaitForLine("update", "shown")) << mltest::ReadAll(log("update"));
+  mltest::WriteAll(log("update") + ".quit", "");
+  ASSERT_TRUE(WaitForLine("update", "outcome ran 0"));
+
+  // Each copy logs its outcome after starting the next one, so only the counts and the end are
+  // in a fixed order.
+  auto lines = Lines(log("update"));
+  ASSERT_EQ(lines.size(), 7u) << mltest::ReadAll(log("update"));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "outcome update-started 0"), 2);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "outcome updater-finished 0"), 2);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"title 新版琴鸟 settings " + install + "minilirra.xml", "shown", "outcome ran 0"}));
+  EXPECT_EQ(ml::ReadPendingUpdate(install)->upTimes, 2);
+  EXPECT_EQ(mltest::ReadAll(install + "SkinRes/Strings.ini"), newStrings);
+  EXPECT_EQ(fs::status(install + "minilirra").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  std::set<std::string> outside;
+  for (auto& e : fs::directory_iterator(dir_.file("outside"))) outside.insert(e.path().filename().string());
+  EXPECT_EQ(outside, std::set<std::string>{"update.zip"});
 }
 
 }  // namespace
