@@ -124,19 +124,22 @@ size_t WalkTags(const Units& u, size_t b, size_t e, bool& sawBracket, OnTag&& on
   return textStart;
 }
 
-// The units [b, e) as an ASCII string, blanks trimmed; false when a non-ASCII character is among
-// them or the run is too long to be a tag name or a number.
+// Room for a tag name or a number copied out of the file; longer runs are neither.
+struct AsciiBuf {
+  char data[48];
+};
+
+// The units [b, e) as ASCII text in buf, blanks trimmed; nullopt when a non-ASCII character is
+// among them or the run is too long to be a tag name or a number.
 template <typename Units>
-bool AsciiOf(const Units& u, size_t b, size_t e, std::string& out) {
-  out.clear();
-  if (e - b > 48) return false;
+std::optional<std::string_view> AsciiOf(const Units& u, size_t b, size_t e, AsciiBuf& buf) {
+  if (e - b > sizeof buf.data) return std::nullopt;
   for (size_t i = b; i < e; ++i) {
     uint32_t c = u.Unit(i);
-    if (c >= 0x80) return false;
-    out += static_cast<char>(c);
+    if (c >= 0x80) return std::nullopt;
+    buf.data[i - b] = static_cast<char>(c);
   }
-  out = std::string(Trim(out));
-  return true;
+  return Trim(std::string_view(buf.data, e - b));
 }
 
 bool AllDigits(std::string_view s) {
@@ -220,27 +223,29 @@ struct TagView {
 
 // What the tag between open ("[") and close ("]") is.
 template <typename Units>
-TagView ClassifyTag(const Units& u, size_t open, size_t close, std::string& scratch) {
+TagView ClassifyTag(const Units& u, size_t open, size_t close) {
   TagView tag;
   size_t colon = FindUnit(u, open + 1, close, ':');
   if (colon == npos) return tag;
   tag.kind = TagKind::Other;
   tag.valueBegin = colon + 1;
   tag.valueEnd = close;
-  if (!AsciiOf(u, open + 1, colon, scratch)) return tag;
-  std::string name = ToLowerAscii(scratch);
-  if (name == "ti" || name == "ar" || name == "al" || name == "by") {
+  AsciiBuf nameBuf, valueBuf;
+  auto name = AsciiOf(u, open + 1, colon, nameBuf);
+  if (!name) return tag;
+  if (EqualsNoCase(*name, "ti") || EqualsNoCase(*name, "ar") || EqualsNoCase(*name, "al") ||
+      EqualsNoCase(*name, "by")) {
     tag.kind = TagKind::Text;
     return tag;
   }
-  bool asciiValue = AsciiOf(u, colon + 1, close, scratch);
-  if (name == "offset") {
+  auto value = AsciiOf(u, colon + 1, close, valueBuf);
+  if (EqualsNoCase(*name, "offset")) {
     tag.kind = TagKind::Offset;
-    tag.offset = asciiValue ? ParseOffsetValue(scratch) : 0;
+    tag.offset = value ? ParseOffsetValue(*value) : 0;
     return tag;
   }
-  if (asciiValue) {
-    if (auto t = ParseTime(name, scratch)) {
+  if (value) {
+    if (auto t = ParseTime(*name, *value)) {
       tag.kind = TagKind::Time;
       tag.time = *t;
     }
@@ -278,8 +283,7 @@ struct ParseOutput {
 // Splits the text [b, e) at its "<mm:ss.xx>" word tags. Brackets that do not hold a time stay
 // text. Adds the text and returns its index, or nothing when no shown character remains.
 template <typename Units>
-std::optional<uint32_t> AddWordTimedText(const Units& u, size_t b, size_t e, ParseOutput& out,
-                                         std::string& scratch) {
+std::optional<uint32_t> AddWordTimedText(const Units& u, size_t b, size_t e, ParseOutput& out) {
   PendingText text{static_cast<uint32_t>(out.pieces.size()), 0, static_cast<uint32_t>(out.wordTimes.size()), 0};
   size_t pieceStart = b, open = npos, shown = 0;
   auto endPiece = [&](size_t end) {
@@ -293,10 +297,11 @@ std::optional<uint32_t> AddWordTimedText(const Units& u, size_t b, size_t e, Par
       open = i;
     } else if (c == '>' && open != npos) {
       size_t colon = FindUnit(u, open + 1, i, ':');
-      std::string name;
+      AsciiBuf nameBuf, valueBuf;
+      std::optional<std::string_view> name, value;
       std::optional<int32_t> t;
-      if (colon != npos && AsciiOf(u, open + 1, colon, name) && AsciiOf(u, colon + 1, i, scratch))
-        t = ParseTime(name, scratch);
+      if (colon != npos && (name = AsciiOf(u, open + 1, colon, nameBuf)) && (value = AsciiOf(u, colon + 1, i, valueBuf)))
+        t = ParseTime(*name, *value);
       if (t) {
         endPiece(open);
         out.wordTimes.push_back(*t);
@@ -321,9 +326,8 @@ void ParseLine(const Units& u, size_t b, size_t e, int32_t lineNo, ParseOutput& 
   int32_t times[TLRCParse::MaxTimeTagsPerLine];
   int timeCount = 0;
   TagKind last = TagKind::None;
-  std::string scratch;
   size_t textStart = WalkTags(u, b, e, out.sawBracket, [&](size_t open, size_t close) {
-    TagView tag = ClassifyTag(u, open, close, scratch);
+    TagView tag = ClassifyTag(u, open, close);
     if (tag.kind == TagKind::None) return;  // no ":": not a tag at all
     last = tag.kind;
     switch (tag.kind) {
@@ -345,7 +349,7 @@ void ParseLine(const Units& u, size_t b, size_t e, int32_t lineNo, ParseOutput& 
   });
   // A text tag ends the line's say; a time tag without words (a pause line) adds nothing.
   if (last == TagKind::Text || timeCount == 0 || textStart >= e) return;
-  auto text = AddWordTimedText(u, textStart, e, out, scratch);
+  auto text = AddWordTimedText(u, textStart, e, out);
   if (!text) return;
   for (int k = 0; k < timeCount; ++k) out.slots.push_back({times[k], *text});
 }
@@ -357,40 +361,47 @@ ParseOutput ParseAll(const Units& u) {
   return out;
 }
 
-// Decodes every piece to UTF-8. Returns the pieces' start offsets in storage (one more at the
-// end). GBK goes through the converter once for the whole file: the pieces are joined with LF,
-// which no GBK character contains, and split again afterwards.
-std::vector<size_t> DecodePieces(std::string_view body, TLyricEncoding enc,
-                                 const std::vector<std::pair<size_t, size_t>>& pieces, std::string& storage) {
-  std::vector<size_t> starts;
-  starts.reserve(pieces.size() + 1);
-  storage.clear();
+// Decodes every piece to UTF-8: views into the file itself for UTF-8, into storage otherwise.
+// GBK goes through the converter once for the whole file: the pieces are joined with LF, which no
+// GBK character contains, and split again afterwards.
+std::vector<std::string_view> DecodePieces(std::string_view body, TLyricEncoding enc,
+                                          const std::vector<std::pair<size_t, size_t>>& pieces,
+                                          std::string& storage) {
+  std::vector<std::string_view> views;
+  views.reserve(pieces.size());
+  if (enc == TLyricEncoding::Utf8 || enc == TLyricEncoding::Utf8Bom) {
+    for (auto [b, e] : pieces) views.push_back(body.substr(b, e - b));
+    return views;
+  }
+  std::vector<size_t> ends;
+  ends.reserve(pieces.size());
+  size_t units = pieces.size();
+  for (auto [b, e] : pieces) units += e - b;
   if (enc == TLyricEncoding::Gbk) {
     std::string joined;
+    joined.reserve(units);
     for (auto [b, e] : pieces) {
       joined.append(body.substr(b, e - b));
       joined += '\n';
     }
     storage = GbkToUtf8(joined);
-    size_t pos = 0;
-    for (size_t k = 0; k < pieces.size(); ++k) {
-      starts.push_back(pos);
-      pos = storage.find('\n', pos) + 1;
-    }
-    starts.push_back(pos);
-    // Offsets count the separators; callers take [starts[k], starts[k + 1] - 1).
-    return starts;
-  }
-  for (auto [b, e] : pieces) {
-    starts.push_back(storage.size());
-    if (IsUtf16(enc))
+    for (size_t pos = storage.find('\n'); pos != npos && ends.size() < pieces.size(); pos = storage.find('\n', pos + 1))
+      ends.push_back(pos);
+  } else {
+    storage.reserve(units * 3);
+    for (auto [b, e] : pieces) {
       storage += Utf16ToUtf8(body.substr(2 * b, 2 * (e - b)), enc == TLyricEncoding::Utf16BE);
-    else
-      storage.append(body.substr(b, e - b));
-    storage += '\n';
+      ends.push_back(storage.size());
+      storage += '\n';
+    }
   }
-  starts.push_back(storage.size());
-  return starts;
+  size_t start = 0;
+  for (size_t end : ends) {
+    views.push_back(std::string_view(storage).substr(start, end - start));
+    start = end + 1;
+  }
+  views.resize(pieces.size());  // never short, but a view too few must not become a read too far
+  return views;
 }
 
 template <typename Fn>
@@ -476,28 +487,25 @@ bool TLRCParse::LoadFromBytes(std::string_view raw, std::string* error) {
 
   std::string storage;
   std::string_view body = raw.substr(std::min(raw.size(), BomLength(Encoding)));
-  std::vector<size_t> starts = DecodePieces(body, Encoding, out.pieces, storage);
-  auto piece = [&](uint32_t k) {
-    return std::string_view(storage).substr(starts[k], starts[k + 1] - 1 - starts[k]);
-  };
-  std::vector<TLines> texts(out.texts.size());
-  for (size_t t = 0; t < out.texts.size(); ++t) {
-    const PendingText& p = out.texts[t];
-    TLines& line = texts[t];
-    for (uint32_t k = 0; k < p.pieceCount; ++k) {
-      if (k > 0) line.Words.push_back({out.wordTimes[p.firstWord + k - 1], static_cast<uint32_t>(line.Text.size())});
-      line.Text.append(piece(p.firstPiece + k));
+  const std::vector<std::string_view> pieces = DecodePieces(body, Encoding, out.pieces, storage);
+
+  // Sort the (time, text) slots, not the lines: stable, so lines sharing a time keep the order of
+  // the file and the title lines stay on top.
+  std::stable_sort(out.slots.begin(), out.slots.end(),
+                   [](const PendingSlot& a, const PendingSlot& b) { return a.time < b.time; });
+  // Nothing worth scrolling when every line sits at time 0 (a file of title tags only).
+  if (!out.slots.empty() && out.slots.back().time != 0) {
+    Lines.resize(out.slots.size());
+    for (size_t k = 0; k < out.slots.size(); ++k) {
+      const PendingText& p = out.texts[out.slots[k].text];
+      TLines& line = Lines[k];
+      line.Time = out.slots[k].time;
+      for (uint32_t i = 0; i < p.pieceCount; ++i) {
+        if (i > 0) line.Words.push_back({out.wordTimes[p.firstWord + i - 1], static_cast<uint32_t>(line.Text.size())});
+        line.Text.append(pieces[p.firstPiece + i]);
+      }
     }
   }
-  Lines.reserve(out.slots.size());
-  for (const PendingSlot& s : out.slots) {
-    Lines.push_back(texts[s.text]);
-    Lines.back().Time = s.time;
-  }
-  // Stable, so lines sharing a time keep the order of the file and the title lines stay on top.
-  std::stable_sort(Lines.begin(), Lines.end(), [](const TLines& a, const TLines& b) { return a.Time < b.Time; });
-  // Nothing worth scrolling when every line sits at time 0 (a file of title tags only).
-  if (!Lines.empty() && Lines.back().Time == 0) Lines.clear();
   TagCount = out.tagCount;
   Offset = out.offset;
   OffsetLine = out.offsetLine;
@@ -592,7 +600,6 @@ std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offs
   };
   Found found = WithUnits(raw, enc, [](const auto& u) {
     Found f;
-    std::string scratch;
     bool sawBracket = false;
     ForEachLine(u, [&](int32_t line, size_t b, size_t e) {
       if (f.eolBegin == npos && e < u.Size()) {
@@ -600,7 +607,7 @@ std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offs
         f.eolEnd = (u.Unit(e) == '\r' && e + 1 < u.Size() && u.Unit(e + 1) == '\n') ? e + 2 : e + 1;
       }
       WalkTags(u, b, e, sawBracket, [&](size_t open, size_t close) {
-        TagView tag = ClassifyTag(u, open, close, scratch);
+        TagView tag = ClassifyTag(u, open, close);
         if (tag.kind != TagKind::Offset) return;
         f.valueBegin = tag.valueBegin;
         f.valueEnd = tag.valueEnd;
