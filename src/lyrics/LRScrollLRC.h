@@ -116,6 +116,8 @@ public:
   // Recomposes at the current position after a setting changed.
   void Refresh();
   const TLyricFrame& Frame() const { return frame_; }
+  // The frame shows its find-lyrics link over the control while there is nothing to scroll.
+  bool ShowsFindLink() const { return !LRCParse || LRCParse->Count() == 0; }
   int32_t Position() const { return position_; }
 
   // Left-button dragging. MouseDown is true when a drag began (control enabled, parser attached).

@@ -32,12 +32,6 @@ struct ParseCase {
   int32_t offset = 0;
 };
 
-std::string Repeat(const std::string& s, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i) out += s;
-  return out;
-}
-
 const std::vector<ParseCase>& ParseCases() {
   static const std::vector<ParseCase> cases = {
       {"one line, two times", "[00:12.00][01:30.00]副歌\r\n", {{12000, "副歌"}, {90000, "副歌"}}},

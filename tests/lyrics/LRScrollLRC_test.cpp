@@ -236,7 +236,9 @@ TEST(LRScrollLRCTest, DraggingTurnsIntoASeekPosition) {
     EXPECT_FALSE(f.model.Dragging());
     EXPECT_EQ(f.model.Position(), c.end);
     EXPECT_EQ(static_cast<int>(seeks.size()), c.events);
-    if (!seeks.empty()) EXPECT_EQ(seeks.back(), c.end);
+    if (!seeks.empty()) {
+      EXPECT_EQ(seeks.back(), c.end);
+    }
     EXPECT_TRUE(f.model.Frame().Marker.empty());
   }
 }
@@ -268,6 +270,10 @@ TEST(LRScrollLRCTest, DragMarker) {
 
   TLRScrollLRCModel detached(v.measure);
   EXPECT_FALSE(detached.MouseDown(0, 0));
+  EXPECT_TRUE(detached.ShowsFindLink());
+  EXPECT_FALSE(v.model.ShowsFindLink());
+  v.parser.ClearLines();
+  EXPECT_TRUE(v.model.ShowsFindLink());
   v.model.Enabled = false;
   v.model.MouseUp(0, 0);
   EXPECT_FALSE(v.model.MouseDown(0, 0));
