@@ -257,7 +257,7 @@ TagView ClassifyTag(const Units& u, size_t open, size_t close) {
 // so that a GBK file is decoded in one pass at the end.
 struct PendingText {
   uint32_t firstPiece = 0, pieceCount = 0;  // pieceCount = words + 1
-  uint32_t firstWord = 0, wordCount = 0;
+  uint32_t firstWord = 0;
 };
 struct PendingSlot {
   int32_t time;
@@ -274,7 +274,7 @@ struct ParseOutput {
   bool sawBracket = false;
 
   uint32_t AddText(size_t b, size_t e) {
-    texts.push_back({static_cast<uint32_t>(pieces.size()), 1, static_cast<uint32_t>(wordTimes.size()), 0});
+    texts.push_back({static_cast<uint32_t>(pieces.size()), 1, static_cast<uint32_t>(wordTimes.size())});
     pieces.emplace_back(b, e);
     return static_cast<uint32_t>(texts.size() - 1);
   }
@@ -284,7 +284,7 @@ struct ParseOutput {
 // text. Adds the text and returns its index, or nothing when no shown character remains.
 template <typename Units>
 std::optional<uint32_t> AddWordTimedText(const Units& u, size_t b, size_t e, ParseOutput& out) {
-  PendingText text{static_cast<uint32_t>(out.pieces.size()), 0, static_cast<uint32_t>(out.wordTimes.size()), 0};
+  PendingText text{static_cast<uint32_t>(out.pieces.size()), 0, static_cast<uint32_t>(out.wordTimes.size())};
   size_t pieceStart = b, open = npos, shown = 0;
   auto endPiece = [&](size_t end) {
     out.pieces.emplace_back(pieceStart, end);
@@ -305,7 +305,6 @@ std::optional<uint32_t> AddWordTimedText(const Units& u, size_t b, size_t e, Par
       if (t) {
         endPiece(open);
         out.wordTimes.push_back(*t);
-        ++text.wordCount;
         pieceStart = i + 1;
       }
       open = npos;
@@ -347,7 +346,7 @@ void ParseLine(const Units& u, size_t b, size_t e, int32_t lineNo, ParseOutput& 
         break;
     }
   });
-  // A text tag ends the line's say; a time tag without words (a pause line) adds nothing.
+  // A text tag as the last tag ends the line; a time tag without words (a pause line) adds nothing.
   if (last == TagKind::Text || timeCount == 0 || textStart >= e) return;
   auto text = AddWordTimedText(u, textStart, e, out);
   if (!text) return;
@@ -415,7 +414,7 @@ auto WithUnits(std::string_view raw, TLyricEncoding enc, Fn&& fn) {
   }
 }
 
-// The sound way to refuse: the reason and nothing half-loaded.
+// Refusals carry their reason.
 bool Fail(std::string* error, std::string why) {
   if (error) *error = std::move(why);
   return false;
