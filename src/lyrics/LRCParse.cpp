@@ -1,5 +1,6 @@
 #include "LRCParse.h"
 
+#include "FastGbkDecode.h"
 #include "FileUtil.h"
 #include "GbkText.h"
 #include "StrUtil.h"
@@ -254,7 +255,7 @@ TagView ClassifyTag(const Units& u, size_t open, size_t close) {
 }
 
 // What one file yields before its texts are decoded: texts are lists of unit ranges ("pieces")
-// so that a GBK file is decoded in one pass at the end.
+// between word tags, decoded straight into the lines once the lines are in order.
 struct PendingText {
   uint32_t firstPiece = 0, pieceCount = 0;  // pieceCount = words + 1
   uint32_t firstWord = 0;
@@ -360,47 +361,16 @@ ParseOutput ParseAll(const Units& u) {
   return out;
 }
 
-// Decodes every piece to UTF-8: views into the file itself for UTF-8, into storage otherwise.
-// GBK goes through the converter once for the whole file: the pieces are joined with LF, which no
-// GBK character contains, and split again afterwards.
-std::vector<std::string_view> DecodePieces(std::string_view body, TLyricEncoding enc,
-                                          const std::vector<std::pair<size_t, size_t>>& pieces,
-                                          std::string& storage) {
-  std::vector<std::string_view> views;
-  views.reserve(pieces.size());
-  if (enc == TLyricEncoding::Utf8 || enc == TLyricEncoding::Utf8Bom) {
-    for (auto [b, e] : pieces) views.push_back(body.substr(b, e - b));
-    return views;
+// Appends the UTF-8 form of the units [b, e) of the file's body.
+void AppendDecoded(std::string& out, std::string_view body, TLyricEncoding enc, size_t b, size_t e) {
+  switch (enc) {
+    case TLyricEncoding::Gbk: AppendGbkAsUtf8(out, body.substr(b, e - b)); break;
+    case TLyricEncoding::Utf16LE:
+    case TLyricEncoding::Utf16BE:
+      out += Utf16ToUtf8(body.substr(2 * b, 2 * (e - b)), enc == TLyricEncoding::Utf16BE);
+      break;
+    default: out.append(body.substr(b, e - b)); break;
   }
-  std::vector<size_t> ends;
-  ends.reserve(pieces.size());
-  size_t units = pieces.size();
-  for (auto [b, e] : pieces) units += e - b;
-  if (enc == TLyricEncoding::Gbk) {
-    std::string joined;
-    joined.reserve(units);
-    for (auto [b, e] : pieces) {
-      joined.append(body.substr(b, e - b));
-      joined += '\n';
-    }
-    storage = GbkToUtf8(joined);
-    for (size_t pos = storage.find('\n'); pos != npos && ends.size() < pieces.size(); pos = storage.find('\n', pos + 1))
-      ends.push_back(pos);
-  } else {
-    storage.reserve(units * 3);
-    for (auto [b, e] : pieces) {
-      storage += Utf16ToUtf8(body.substr(2 * b, 2 * (e - b)), enc == TLyricEncoding::Utf16BE);
-      ends.push_back(storage.size());
-      storage += '\n';
-    }
-  }
-  size_t start = 0;
-  for (size_t end : ends) {
-    views.push_back(std::string_view(storage).substr(start, end - start));
-    start = end + 1;
-  }
-  views.resize(pieces.size());  // never short, but a view too few must not become a read too far
-  return views;
 }
 
 template <typename Fn>
@@ -484,9 +454,7 @@ bool TLRCParse::LoadFromBytes(std::string_view raw, std::string* error) {
   ParseOutput out = WithUnits(raw, Encoding, [](const auto& u) { return ParseAll(u); });
   if (!out.sawBracket) return Fail(error, "no lyric tags in the file");
 
-  std::string storage;
   std::string_view body = raw.substr(std::min(raw.size(), BomLength(Encoding)));
-  const std::vector<std::string_view> pieces = DecodePieces(body, Encoding, out.pieces, storage);
 
   // Sort the (time, text) slots, not the lines: stable, so lines sharing a time keep the order of
   // the file and the title lines stay on top.
@@ -501,7 +469,8 @@ bool TLRCParse::LoadFromBytes(std::string_view raw, std::string* error) {
       line.Time = out.slots[k].time;
       for (uint32_t i = 0; i < p.pieceCount; ++i) {
         if (i > 0) line.Words.push_back({out.wordTimes[p.firstWord + i - 1], static_cast<uint32_t>(line.Text.size())});
-        line.Text.append(pieces[p.firstPiece + i]);
+        auto [b, e] = out.pieces[p.firstPiece + i];
+        AppendDecoded(line.Text, body, Encoding, b, e);
       }
     }
   }
