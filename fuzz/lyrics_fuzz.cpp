@@ -1,6 +1,11 @@
-// Any bytes as a lyric file. Beyond not crashing: the lines come out sorted, every query stays in
-// range, and writing an offset back gives a file that reads back with exactly that offset.
+// Any bytes as a lyric file. Beyond not crashing: GBK text decodes as the base converter decodes
+// it, the lines come out sorted, every query stays in range, and writing an offset back gives a
+// file that reads back with exactly that offset.
+#include "FastGbkDecode.h"
+#include "GbkText.h"
 #include "LRCParse.h"
+
+#include <string>
 
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +13,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view raw(reinterpret_cast<const char*>(data), size);
+  // The table decoder must say exactly what the base converter says.
+  std::string fast;
+  ml::AppendGbkAsUtf8(fast, raw.substr(0, 4096));
+  if (fast != ml::GbkToUtf8(raw.substr(0, 4096))) std::abort();
+
   ml::TLRCParse p;
   if (!p.LoadFromBytes(raw)) return 0;
   for (int32_t i = 1; i < p.Count(); ++i)
