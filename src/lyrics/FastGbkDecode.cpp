@@ -71,38 +71,47 @@ void AppendGbkAsUtf8(std::string& out, std::string_view gbk) {
   const PairTable& table = Table();
   const size_t n = gbk.size();
   auto at = [&](size_t k) { return static_cast<unsigned char>(gbk[k]); };
+  // Written through a pointer into room for the worst case (a replacement, three bytes, for
+  // every input byte), then cut to what was written.
+  const size_t base = out.size();
+  out.resize(base + 3 * n);
+  char* w = out.data() + base;
+  auto put = [&](const char* bytes, size_t len) {
+    for (size_t k = 0; k < len; ++k) *w++ = bytes[k];
+  };
   size_t i = 0;
   while (i < n) {
-    size_t run = i;
-    while (run < n && at(run) < 0x80) ++run;
-    out.append(gbk.data() + i, run - i);
-    i = run;
-    if (i >= n) break;
     const unsigned char lead = at(i);
+    if (lead < 0x80) {
+      *w++ = static_cast<char>(lead);
+      ++i;
+      continue;
+    }
     if (lead >= 0x81 && lead <= 0xFE && i + 1 < n) {
       const unsigned char second = at(i + 1);
       if (second >= 0x40 && second <= 0xFE) {
         const Entry& e = table.at(lead, second);
         if (e.length) {
-          out.append(e.bytes, e.length);
+          put(e.bytes, e.length);
           i += 2;
           continue;
         }
       } else if (second >= 0x30 && second <= 0x39 && i + 3 < n) {
-        // A four-byte sequence the converter takes is one character (two to four UTF-8
-        // bytes); one it refuses comes back as several.
-        std::string four = GbkToUtf8(gbk.substr(i, 4));
+        // A four-byte sequence the converter takes is one character (two to four UTF-8 bytes);
+        // one it refuses comes back as several.
+        const std::string four = GbkToUtf8(gbk.substr(i, 4));
         if (SingleCharacter(four) >= 2) {
-          out += four;
+          put(four.data(), four.size());
           i += 4;
           continue;
         }
       }
     }
     // What the converter cannot take becomes one replacement character per byte.
-    out += kReplacement;
+    put(kReplacement, 3);
     ++i;
   }
+  out.resize(static_cast<size_t>(w - out.data()));
 }
 
 }  // namespace ml

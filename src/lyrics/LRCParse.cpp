@@ -23,6 +23,8 @@ constexpr size_t npos = std::string_view::npos;
 struct Utf8Units {
   std::string_view s;
   size_t Size() const { return s.size(); }
+  // No multi-byte character holds an ASCII byte, so a byte search answers for characters.
+  bool MayHold(size_t b, size_t e, char c) const { return std::memchr(s.data() + b, c, e - b) != nullptr; }
   uint32_t Unit(size_t i) const { return static_cast<unsigned char>(s[i]); }
   // UTF-8 continuation and lead bytes are all 0x80 or more: stepping byte by byte is safe.
   size_t Step(size_t, size_t) const { return 1; }
@@ -31,6 +33,13 @@ struct Utf8Units {
 struct GbkUnits {
   std::string_view s;
   size_t Size() const { return s.size(); }
+  // Later bytes of a character are digits or 0x40 and up: for any other ASCII byte, such as
+  // "<", a byte search answers for characters.
+  bool MayHold(size_t b, size_t e, char c) const {
+    const auto v = static_cast<unsigned char>(c);
+    if ((v >= '0' && v <= '9') || v >= 0x40) return true;
+    return std::memchr(s.data() + b, c, e - b) != nullptr;
+  }
   uint32_t Unit(size_t i) const { return static_cast<unsigned char>(s[i]); }
   // A lead byte takes its trail byte only when the pair is well formed, so a stray lead byte
   // before "]" leaves the bracket alone. CR and LF are never part of a character.
@@ -51,6 +60,7 @@ struct Utf16Units {
   std::string_view bytes;  // after the BOM
   bool bigEndian;
   size_t Size() const { return bytes.size() / 2; }
+  bool MayHold(size_t, size_t, char) const { return true; }
   uint32_t Unit(size_t i) const {
     auto b0 = static_cast<unsigned char>(bytes[2 * i]), b1 = static_cast<unsigned char>(bytes[2 * i + 1]);
     return bigEndian ? (uint32_t(b0) << 8) | b1 : (uint32_t(b1) << 8) | b0;
@@ -292,7 +302,7 @@ std::optional<uint32_t> AddWordTimedText(const Units& u, size_t b, size_t e, Par
     shown += end - pieceStart;
     ++text.pieceCount;
   };
-  for (size_t i = b; i < e; i += u.Step(i, e)) {
+  for (size_t i = u.MayHold(b, e, '<') ? b : e; i < e; i += u.Step(i, e)) {
     uint32_t c = u.Unit(i);
     if (c == '<') {
       open = i;
