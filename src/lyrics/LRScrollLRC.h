@@ -71,6 +71,13 @@ struct TLyricFrame {
   std::vector<TLyricEdgeBlend> Blends;
   std::vector<TLyricStroke> Marker;
   std::vector<TLyricTextItem> MarkerText;  // the position while dragging (vertical layout)
+
+  // How far into the current line the position is, 0 to 1.
+  double Progress() const {
+    if (!HasLine || Current.Length <= 0) return 0;
+    const double p = double(int64_t(Position) - Current.Start) / Current.Length;
+    return p < 0 ? 0 : p > 1 ? 1 : p;
+  }
 };
 
 class TLRScrollLRCModel {

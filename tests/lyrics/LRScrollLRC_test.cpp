@@ -86,6 +86,7 @@ TEST(LRScrollLRCTest, VerticalLayout) {
 
   // A second later it has risen half its height over its two seconds and faded in.
   ASSERT_TRUE(f.model.UpdatePosition(4000));
+  EXPECT_DOUBLE_EQ(f.model.Frame().Progress(), 0.5);
   EXPECT_EQ(f.model.Frame().Scroll, 50 - 17 * 1000 / 2000);
   EXPECT_EQ(f.Item("bb").Color, fade[19]);
   EXPECT_EQ(f.Item("aaaa").Color, kScroll);
