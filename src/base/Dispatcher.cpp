@@ -40,11 +40,11 @@ void EventLoop::post(std::function<void()> fn) {
 }
 
 bool EventLoop::send(std::function<void()> fn) {
+  if (shutdown_) return false;
   if (isMainThread()) {
     fn();
     return true;
   }
-  if (shutdown_) return false;
   auto phase = std::make_shared<std::atomic<int>>(Queued);
   post([this, phase, fn = std::move(fn)] {
     int expected = Queued;

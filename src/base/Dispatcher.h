@@ -123,17 +123,21 @@ private:
   std::atomic<bool> quit_{false};
 };
 
+namespace detail {
+// Constructed before EventLoop so the loop is handed a clock that already exists.
+struct ManualClockHolder {
+  ManualClock manual_;
+};
+}  // namespace detail
+
 // Test loop: time moves only when the test says so.
-class ManualLoop : public EventLoop {
+class ManualLoop : private detail::ManualClockHolder, public EventLoop {
 public:
-  ManualLoop() : EventLoop(clock_) {}
-  ManualClock& manualClock() { return clock_; }
+  ManualLoop() : detail::ManualClockHolder(), EventLoop(manual_) {}
+  ManualClock& manualClock() { return manual_; }
   // Moves the clock forward in steps to each timer that falls due within by, running it and
   // anything queued on the way.
   void advance(Millis by);
-
-private:
-  ManualClock clock_;
 };
 
 }  // namespace ml

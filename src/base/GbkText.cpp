@@ -98,6 +98,8 @@ std::string Utf8ToGbk(std::string_view utf8) {
   return conv.convert(utf8, "?", Utf8SequenceLength);
 }
 
+std::string GbkRepresentable(std::string_view utf8) { return GbkToUtf8(Utf8ToGbk(utf8)); }
+
 bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   const size_t n = text.size();

@@ -15,6 +15,10 @@ std::string GbkToUtf8(std::string_view gbk);
 // UTF-8 to GBK. Characters with no GBK form, and invalid UTF-8 bytes, become "?".
 std::string Utf8ToGbk(std::string_view utf8);
 
+// The text as it survives a trip through GBK: characters GBK lacks become "?". Used for values
+// the program will send or store as GBK, so what it shows is what it sends.
+std::string GbkRepresentable(std::string_view utf8);
+
 // True when text is strictly valid UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view text);
 

@@ -14,6 +14,9 @@ std::string TRegistryStore::SectionName(Root root, std::string_view keyPath) {
 }
 
 namespace {
+// The unnamed (default) value of a key, written "@" as registry exports do.
+std::string_view ValueName(std::string_view name) { return name.empty() ? std::string_view("@") : name; }
+
 IniFile LoadStore(const std::string& path) {
   IniFile ini(IniFile::Encoding::Utf8);
   ini.load(path);
@@ -24,13 +27,13 @@ IniFile LoadStore(const std::string& path) {
 std::string TRegistryStore::readString(Root root, std::string_view keyPath, std::string_view name,
                                        std::string_view fallback) const {
   std::lock_guard lock(mutex_);
-  return LoadStore(path_).readString(SectionName(root, keyPath), name, fallback);
+  return LoadStore(path_).readString(SectionName(root, keyPath), ValueName(name), fallback);
 }
 
 int64_t TRegistryStore::readInteger(Root root, std::string_view keyPath, std::string_view name,
                                     int64_t fallback) const {
   std::lock_guard lock(mutex_);
-  return LoadStore(path_).readInteger(SectionName(root, keyPath), name, fallback);
+  return LoadStore(path_).readInteger(SectionName(root, keyPath), ValueName(name), fallback);
 }
 
 bool TRegistryStore::readBool(Root root, std::string_view keyPath, std::string_view name, bool fallback) const {
@@ -39,7 +42,7 @@ bool TRegistryStore::readBool(Root root, std::string_view keyPath, std::string_v
 
 bool TRegistryStore::valueExists(Root root, std::string_view keyPath, std::string_view name) const {
   std::lock_guard lock(mutex_);
-  return LoadStore(path_).valueExists(SectionName(root, keyPath), name);
+  return LoadStore(path_).valueExists(SectionName(root, keyPath), ValueName(name));
 }
 
 bool TRegistryStore::keyExists(Root root, std::string_view keyPath) const {
@@ -51,7 +54,7 @@ bool TRegistryStore::writeString(Root root, std::string_view keyPath, std::strin
                                  std::string_view value) {
   std::lock_guard lock(mutex_);
   IniFile ini = LoadStore(path_);
-  ini.writeString(SectionName(root, keyPath), name, value);
+  ini.writeString(SectionName(root, keyPath), ValueName(name), value);
   return ini.save(path_);
 }
 
@@ -66,8 +69,8 @@ bool TRegistryStore::writeBool(Root root, std::string_view keyPath, std::string_
 bool TRegistryStore::deleteValue(Root root, std::string_view keyPath, std::string_view name) {
   std::lock_guard lock(mutex_);
   IniFile ini = LoadStore(path_);
-  if (!ini.valueExists(SectionName(root, keyPath), name)) return true;
-  ini.deleteKey(SectionName(root, keyPath), name);
+  if (!ini.valueExists(SectionName(root, keyPath), ValueName(name))) return true;
+  ini.deleteKey(SectionName(root, keyPath), ValueName(name));
   return ini.save(path_);
 }
 

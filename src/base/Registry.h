@@ -1,7 +1,7 @@
 #pragma once
 // The registry stand-in: "Registry.ini" in AppDir, one section per key path, same key and value
 // names as the platform registry had ("HKEY_CURRENT_USER\Software\MiniLirra" / "AppFileName").
-// Every call reads the file afresh and every write replaces it atomically, so two processes of
+// A key's default value has the empty name and is kept as "@". Every call reads the file afresh and every write replaces it atomically, so two processes of
 // the program see each other's values.
 #include <cstdint>
 #include <mutex>

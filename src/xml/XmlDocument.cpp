@@ -116,23 +116,25 @@ void TXmlNode::remove() {
   node_ = {};
 }
 
-bool TXmlDocument::finishLoad(const pugi::xml_parse_result& result, std::string* error) {
+bool TXmlDocument::finishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial) {
+  errorOffset_ = result ? -1 : result.offset;
   if (result && doc_.document_element()) return true;
   if (error)
     *error = result ? std::string("no root element")
                     : std::string(result.description()) + " at byte " + std::to_string(result.offset);
-  doc_.reset();
+  if (!keepPartial || !doc_.document_element()) doc_.reset();
   return false;
 }
 
-bool TXmlDocument::loadFile(const std::string& path, std::string* error) {
+bool TXmlDocument::loadFile(const std::string& path, std::string* error, bool keepPartial) {
   auto bytes = ReadFileBytes(path, MaxDocumentBytes);
   if (!bytes) {
     doc_.reset();
+    errorOffset_ = 0;
     if (error) *error = "cannot read " + path;
     return false;
   }
-  return loadString(*bytes, error);
+  return loadString(*bytes, error, keepPartial);
 }
 
 bool TXmlDocument::loadStream(std::istream& in, std::string* error) {
@@ -141,9 +143,10 @@ bool TXmlDocument::loadStream(std::istream& in, std::string* error) {
   return loadString(buf.str(), error);
 }
 
-bool TXmlDocument::loadString(std::string_view text, std::string* error) {
+bool TXmlDocument::loadString(std::string_view text, std::string* error, bool keepPartial) {
   doc_.reset();
-  return finishLoad(doc_.load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_auto), error);
+  return finishLoad(doc_.load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_auto), error,
+                    keepPartial);
 }
 
 void TXmlDocument::saveStream(std::ostream& out) const {

@@ -4,6 +4,7 @@
 // out. Loading expands no DTD and no entity beyond the five predefined ones and character
 // references, so a hostile file cannot make it fetch or balloon anything.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -63,9 +64,13 @@ private:
 class TXmlDocument {
 public:
   // Each load replaces the document; on failure the document is empty and error says why.
-  bool loadFile(const std::string& path, std::string* error = nullptr);
+  // With keepPartial a document that breaks off (a truncated file) keeps the elements parsed
+  // before the fault, and errorOffset() tells where the fault was.
+  bool loadFile(const std::string& path, std::string* error = nullptr, bool keepPartial = false);
   bool loadStream(std::istream& in, std::string* error = nullptr);
-  bool loadString(std::string_view text, std::string* error = nullptr);
+  bool loadString(std::string_view text, std::string* error = nullptr, bool keepPartial = false);
+  // Byte offset of the last load's fault, -1 when it succeeded.
+  std::ptrdiff_t errorOffset() const { return errorOffset_; }
 
   // UTF-8 with the declaration version="1.0" encoding="UTF-8", indented. saveFile replaces the
   // file atomically; mode applies to the new file.
@@ -80,8 +85,9 @@ public:
   void clear() { doc_.reset(); }
 
 private:
-  bool finishLoad(const pugi::xml_parse_result& result, std::string* error);
+  bool finishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial);
   pugi::xml_document doc_;
+  std::ptrdiff_t errorOffset_ = -1;
 };
 
 }  // namespace ml

@@ -1,0 +1,69 @@
+#include "uFileAssociation.h"
+
+#include "Registry.h"
+#include "StrUtil.h"
+
+#include <algorithm>
+
+namespace ml {
+namespace {
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+int IconIndex(const TAssociationTarget& target, const std::string& ext) {
+  auto index = [&](const std::string& name) -> int {
+    auto it = std::find_if(target.IconNames.begin(), target.IconNames.end(),
+                           [&](const std::string& n) { return EqualsNoCase(n, name); });
+    return it == target.IconNames.end() ? -1 : static_cast<int>(it - target.IconNames.begin());
+  };
+  if (int i = index("MY" + ext); i >= 0) return i;
+  if (int i = index("MYICON"); i >= 0) return i;
+  return 1;
+}
+
+}  // namespace
+
+std::string AssociationClassName(const std::string& ext) { return "miniLirra." + Upper(ext); }
+
+int RegisterFileAssociations(TRegistryStore& reg, const std::vector<std::string>& exts, bool force,
+                             const TAssociationTarget& target) {
+  using Root = TRegistryStore::Root;
+  int written = 0;
+  for (const std::string& rawExt : exts) {
+    const std::string ext = Upper(rawExt);
+    const std::string extKey = "." + ext;
+    const std::string cls = AssociationClassName(ext);
+    const std::string old = reg.readString(Root::ClassesRoot, extKey, "");
+    if (old == cls && !force) continue;
+    bool ok = true;
+    if (!old.empty() && old != cls) ok = reg.writeString(Root::ClassesRoot, extKey, "BakType", old) && ok;
+    ok = reg.writeString(Root::ClassesRoot, extKey, "", cls) && ok;
+    const std::string quotedExe = "\"" + target.ExecutablePath + "\"";
+    ok = reg.writeString(Root::ClassesRoot, cls, "", target.AppTitle + ext + "文件") && ok;
+    ok = reg.writeString(Root::ClassesRoot, cls + "\\DefaultIcon", "",
+                         target.ExecutablePath + "," + std::to_string(IconIndex(target, ext))) && ok;
+    ok = reg.writeString(Root::ClassesRoot, cls + "\\Shell\\Open", "", "打开(&O)") && ok;
+    ok = reg.writeString(Root::ClassesRoot, cls + "\\Shell\\Open\\Command", "", quotedExe + " /Open \"%1\"") && ok;
+    ok = reg.writeString(Root::ClassesRoot, cls + "\\Shell\\PlayList", "",
+                         "添加到“" + target.AppTitle + "”播放列表(&P)") && ok;
+    ok = reg.writeString(Root::ClassesRoot, cls + "\\Shell\\PlayList\\Command", "", quotedExe + " /List \"%1\"") && ok;
+    if (ok) ++written;
+  }
+  return written;
+}
+
+void UnregisterFileAssociation(TRegistryStore& reg, const std::string& rawExt) {
+  using Root = TRegistryStore::Root;
+  const std::string ext = Upper(rawExt);
+  const std::string extKey = "." + ext;
+  if (!reg.keyExists(Root::ClassesRoot, extKey)) return;
+  if (!EqualsNoCase(reg.readString(Root::ClassesRoot, extKey, ""), AssociationClassName(ext))) return;
+  reg.writeString(Root::ClassesRoot, extKey, "", reg.readString(Root::ClassesRoot, extKey, "BakType", ""));
+  reg.deleteValue(Root::ClassesRoot, extKey, "BakType");
+}
+
+}  // namespace ml

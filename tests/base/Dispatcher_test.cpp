@@ -1,0 +1,88 @@
+#include "Dispatcher.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using namespace ml;
+using namespace std::chrono_literals;
+
+TEST(Dispatcher, PostsRunInOrderOnTheMainThread) {
+  ManualLoop loop;
+  std::vector<int> seen;
+  std::thread worker([&] {
+    for (int i = 0; i < 100; ++i) loop.post([&, i] {
+      EXPECT_TRUE(loop.isMainThread());
+      seen.push_back(i);
+    });
+  });
+  worker.join();
+  loop.processPending();
+  ASSERT_EQ(seen.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(seen[i], i);
+}
+
+TEST(Dispatcher, TimersFollowTheManualClock) {
+  ManualLoop loop;
+  std::vector<int64_t> ticks;
+  TimerId repeating = loop.startTimer(50ms, [&] { ticks.push_back(loop.clock().now().count()); });
+  int once = 0;
+  loop.startTimer(120ms, [&] { ++once; }, false);
+  loop.advance(40ms);
+  EXPECT_TRUE(ticks.empty());
+  loop.advance(200ms);
+  EXPECT_EQ(ticks, (std::vector<int64_t>{50, 100, 150, 200}));
+  EXPECT_EQ(once, 1);
+  loop.stopTimer(repeating);
+  loop.advance(500ms);
+  EXPECT_EQ(ticks.size(), 4u);
+  EXPECT_EQ(once, 1);
+}
+
+TEST(Dispatcher, SendWaitsForTheMainThreadAndInlineOnIt) {
+  EventLoop loop;
+  int value = 0;
+  EXPECT_TRUE(loop.send([&] { value = 1; }));  // on the main thread: inline
+  EXPECT_EQ(value, 1);
+  bool sent = false;
+  std::thread worker([&] { sent = loop.send([&] { value = 2; }); });
+  EXPECT_TRUE(loop.waitPumping([&] { return value == 2; }, 5000ms));
+  worker.join();
+  EXPECT_TRUE(sent);
+}
+
+TEST(Dispatcher, SendAtShutdownReturnsFalseInsteadOfDeadlocking) {
+  EventLoop loop;
+  std::atomic<bool> started{false};
+  bool sent = true;
+  bool ran = false;
+  std::thread worker([&] {
+    started = true;
+    sent = loop.send([&] { ran = true; });
+  });
+  while (!started) std::this_thread::yield();
+  std::this_thread::sleep_for(10ms);  // let the worker block inside send()
+  loop.beginShutdown();
+  worker.join();  // would hang if send() kept waiting for a main thread that is joining
+  loop.processPending();
+  EXPECT_FALSE(sent);
+  EXPECT_FALSE(ran);
+  EXPECT_FALSE(loop.send([] {})) << "refused once shut down";
+}
+
+TEST(Dispatcher, WaitPumpingTimesOutOnTheLoopsClock) {
+  EventLoop loop;
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(loop.waitPumping([] { return false; }, 30ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, 30ms);
+}
+
+TEST(Dispatcher, RunAndQuitFromAnotherThread) {
+  EventLoop loop;
+  int fired = 0;
+  loop.startTimer(1ms, [&] {
+    if (++fired == 3) loop.quit();
+  });
+  loop.run();
+  EXPECT_EQ(fired, 3);
+}
