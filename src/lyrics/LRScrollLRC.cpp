@@ -13,7 +13,7 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c) { return c == 0 ? 0 : a * b / c;
 }  // namespace
 
 TLRScrollLRCModel::TLRScrollLRCModel(const TLyricTextMeasure& measure) : measure_(measure) {
-  for (int i = 0; i < FadeSteps; ++i) fade_[i] = FadeColor(current_, scroll_, i);
+  RebuildFadeTable();
   ResetFrame();
 }
 
@@ -39,14 +39,18 @@ uint8_t TLRScrollLRCModel::EdgeAlpha(int i, int n) {
   return static_cast<uint8_t>(std::max(0, 255 - i * step));
 }
 
+void TLRScrollLRCModel::RebuildFadeTable() {
+  for (int i = 0; i < FadeSteps; ++i) fade_[i] = FadeColor(current_, scroll_, i);
+}
+
 void TLRScrollLRCModel::SetCurrentColor(TLyricColor c) {
   current_ = c;
-  for (int i = 0; i < FadeSteps; ++i) fade_[i] = FadeColor(current_, scroll_, i);
+  RebuildFadeTable();
 }
 
 void TLRScrollLRCModel::SetScrollColor(TLyricColor c) {
   scroll_ = c;
-  for (int i = 0; i < FadeSteps; ++i) fade_[i] = FadeColor(current_, scroll_, i);
+  RebuildFadeTable();
 }
 
 int TLRScrollLRCModel::LineHeight(std::string_view text) const { return measure_.TextHeight(text) + LineSpacing; }

@@ -140,6 +140,7 @@ public:
   static uint8_t EdgeAlpha(int i, int n);
 
 private:
+  void RebuildFadeTable();
   void ResetFrame();
   bool Compose(int32_t t);
   void ComposeVertical(const TLineInfo& line, int32_t t);
