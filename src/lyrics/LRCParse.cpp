@@ -417,7 +417,25 @@ TLyricEncoding DetectLyricEncoding(std::string_view raw) {
   if (raw.starts_with("\xEF\xBB\xBF")) return TLyricEncoding::Utf8Bom;
   if (raw.starts_with("\xFF\xFE")) return TLyricEncoding::Utf16LE;
   if (raw.starts_with("\xFE\xFF")) return TLyricEncoding::Utf16BE;
-  return IsValidUtf8(raw) ? TLyricEncoding::Utf8 : TLyricEncoding::Gbk;
+  // No UTF-8 sequence holds an ASCII byte, so the text is valid UTF-8 exactly when each run of
+  // non-ASCII bytes is. Lyrics are mostly ASCII tags: those runs are short and the ASCII between
+  // them is skipped eight bytes at a time.
+  const size_t n = raw.size();
+  size_t i = 0;
+  while (i < n) {
+    while (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, raw.data() + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    while (i < n && static_cast<unsigned char>(raw[i]) < 0x80) ++i;
+    size_t run = i;
+    while (run < n && static_cast<unsigned char>(raw[run]) >= 0x80) ++run;
+    if (run > i && !IsValidUtf8(raw.substr(i, run - i))) return TLyricEncoding::Gbk;
+    i = run;
+  }
+  return TLyricEncoding::Utf8;
 }
 
 void TLRCParse::ClearLines() {

@@ -83,6 +83,24 @@ TEST(LRCParseTest, TableOfSnippetsInEveryEncoding) {
   }
 }
 
+TEST(LRCParseTest, EncodingDetection) {
+  struct {
+    std::string bytes;
+    TLyricEncoding expected;
+  } cases[] = {
+      {"", TLyricEncoding::Utf8},
+      {"[00:01]plain ascii, longer than one eight-byte word\n", TLyricEncoding::Utf8},
+      {"[00:01]\xE4\xBD\xA0\xE5\xA5\xBD", TLyricEncoding::Utf8},
+      {"[00:01]\xE4\xBD" "a", TLyricEncoding::Gbk},          // cut short by an ASCII byte
+      {"[00:01]abcdefgh\xC4\xE3", TLyricEncoding::Gbk},      // 你 in GBK after a full word
+      {"[00:01]\xED\xA0\x80", TLyricEncoding::Gbk},          // a surrogate is no UTF-8
+      {"\xEF\xBB\xBF\xC4\xE3", TLyricEncoding::Utf8Bom},    // the BOM wins
+      {"\xFF\xFE[\x00", TLyricEncoding::Utf16LE},
+      {"\xFE\xFF\x00[", TLyricEncoding::Utf16BE},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ml::DetectLyricEncoding(c.bytes), c.expected) << c.bytes;
+}
+
 TEST(LRCParseTest, TimeTagsBeyondWhatALineHoldsAreIgnored) {
   std::string line;
   for (int i = 1; i <= 70; ++i) line += "[00:" + std::to_string(i) + "]";
