@@ -17,6 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string fast;
   ml::AppendGbkAsUtf8(fast, raw.substr(0, 4096));
   if (fast != ml::GbkToUtf8(raw.substr(0, 4096))) std::abort();
+  // Without a BOM, detection is the base validator's answer, however it gets there.
+  const auto enc = ml::DetectLyricEncoding(raw);
+  if ((enc == ml::TLyricEncoding::Utf8 || enc == ml::TLyricEncoding::Gbk) &&
+      (enc == ml::TLyricEncoding::Utf8) != ml::IsValidUtf8(raw))
+    std::abort();
 
   ml::TLRCParse p;
   if (!p.LoadFromBytes(raw)) return 0;
