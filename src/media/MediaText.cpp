@@ -65,9 +65,16 @@ std::string Latin1ToUtf8(std::string_view s) {
 std::string DecodeAnsiText(std::string_view bytes) {
   std::string_view s = TrimLowBytes(CutAtNul(bytes));
   if (!HasHighBytes(s) || IsValidUtf8(s)) return std::string(s);
+  auto gbk = [](std::string_view t, std::string& out) {
+    out = GbkToUtf8(t);
+    return out.find("\xEF\xBF\xBD") == std::string::npos;
+  };
+  std::string text;
+  if (gbk(s, text)) return text;
+  // Half a character at the end is a GBK text cut by a field width, provided the rest holds
+  // GBK characters; a lone high byte after plain ASCII is more likely Latin-1 ("Caf\xE9").
   std::string_view whole = DropCutGbkTail(s);
-  std::string text = GbkToUtf8(whole);
-  if (text.find("\xEF\xBF\xBD") == std::string::npos) return text;
+  if (whole.size() < s.size() && HasHighBytes(whole) && gbk(whole, text)) return std::string(TrimLowBytes(text));
   return Latin1ToUtf8(s);
 }
 

@@ -75,7 +75,9 @@ void ReadExtendedContent(ObjectReader r, TWMAfile::TFileData& data) {
   static constexpr std::pair<std::string_view, int> kNames[] = {
       {"WM/TITLE", kTitle}, {"WM/AUTHOR", kArtist},       {"WM/ALBUMTITLE", kAlbum},
       {"WM/TRACK", kTrack}, {"WM/TRACKNUMBER", kTrack},   {"WM/YEAR", kYear},
-      {"WM/GENRE", kGenre}, {"WM/DESCRIPTION", kComment}};
+      {"WM/GENRE", kGenre}, {"WM/DESCRIPTION", kComment},
+      // Some writers store the content description's own fields as descriptors.
+      {"TITLE", kTitle},    {"AUTHOR", kArtist},          {"DESCRIPTION", kComment}};
   bool haveTrackNumber = false;
   const uint16_t count = r.U16();
   for (uint16_t i = 0; i < count && r.Ok(); ++i) {

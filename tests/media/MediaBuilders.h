@@ -36,7 +36,7 @@ inline std::string Tag(int version, const std::string& frames, uint8_t flags = 0
 inline std::string MpegFrames(int count, const std::string& firstFrameExtra = {}) {
   std::string out;
   for (int i = 0; i < count; ++i) {
-    std::string f = "\xFF\xFB\x90\x00";
+    std::string f("\xFF\xFB\x90\x00", 4);
     if (i == 0) f += firstFrameExtra;
     f.resize(417, '\x55');
     out += f;
