@@ -81,22 +81,36 @@ TMusicFileMgr::~TMusicFileMgr() {
 
 // ---- entries -------------------------------------------------------------------------------
 
+namespace {
+template <typename Map, typename Key>
+void EraseFromIndex(Map& index, const Key& key, const TShareFileInfo* e) {
+  auto [first, last] = index.equal_range(key);
+  for (auto it = first; it != last; ++it)
+    if (it->second == e) {
+      index.erase(it);
+      return;
+    }
+}
+}  // namespace
+
 void TMusicFileMgr::indexLocked(TShareFileInfo* e) {
-  if (!e->FileName.empty()) byPath_[e->FileName].push_back(e);
-  if (!LRMD5::MD5DigestIsZero(e->FileHash)) byDigest_[e->FileHash].push_back(e);
+  if (!e->FileName.empty()) byPath_.emplace(std::string_view(e->FileName), e);
+  if (!LRMD5::MD5DigestIsZero(e->FileHash)) byDigest_.emplace(e->FileHash, e);
 }
 
-void TMusicFileMgr::unindexDigestLocked(TShareFileInfo* e) {
-  auto it = byDigest_.find(e->FileHash);
-  if (it == byDigest_.end()) return;
-  std::erase(it->second, e);
-  if (it->second.empty()) byDigest_.erase(it);
-}
+void TMusicFileMgr::unindexDigestLocked(TShareFileInfo* e) { EraseFromIndex(byDigest_, e->FileHash, e); }
 
 void TMusicFileMgr::setDigestLocked(TShareFileInfo* e, const TMD5Digest& d) {
   unindexDigestLocked(e);
   e->FileHash = d;
-  if (!LRMD5::MD5DigestIsZero(d)) byDigest_[d].push_back(e);
+  if (!LRMD5::MD5DigestIsZero(d)) byDigest_.emplace(d, e);
+}
+
+void TMusicFileMgr::setPathLocked(TShareFileInfo* e, const std::string& path) {
+  if (e->FileName == path) return;
+  if (!e->FileName.empty()) EraseFromIndex(byPath_, std::string_view(e->FileName), e);
+  e->FileName = path;
+  if (!e->FileName.empty()) byPath_.emplace(std::string_view(e->FileName), e);
 }
 
 TShareFileInfo* TMusicFileMgr::registerLocked(std::unique_ptr<TShareFileInfo> entry) {
@@ -115,12 +129,13 @@ void TMusicFileMgr::queueHashLocked(TShareFileInfo* e) {
 
 TShareFileInfo* TMusicFileMgr::findByDigestLocked(const TMD5Digest& d) const {
   if (LRMD5::MD5DigestIsZero(d)) return nullptr;
-  auto it = byDigest_.find(d);
-  if (it == byDigest_.end()) return nullptr;
-  // Newest first: of two live entries with one digest (until they are merged) the newer wins.
-  for (auto e = it->second.rbegin(); e != it->second.rend(); ++e)
-    if ((*e)->ShareStatus != ssRemoved) return *e;
-  return nullptr;
+  // Of two live entries with one digest (until they are merged) the newer one is found.
+  TShareFileInfo* newest = nullptr;
+  auto [first, last] = byDigest_.equal_range(d);
+  for (auto it = first; it != last; ++it)
+    if (it->second->ShareStatus != ssRemoved && (!newest || live_.at(it->second) > live_.at(newest)))
+      newest = it->second;
+  return newest;
 }
 
 TShareFileInfo* TMusicFileMgr::AddFile(const std::string& path) {
@@ -185,10 +200,9 @@ TShareFileInfo* TMusicFileMgr::FindByDigest(const TMD5Digest& digest) const {
 
 TShareFileInfo* TMusicFileMgr::FindByPathAndSize(const std::string& path, uint64_t size) const {
   std::lock_guard lock(lock_);
-  auto it = byPath_.find(path);
-  if (it == byPath_.end()) return nullptr;
-  for (TShareFileInfo* e : it->second)
-    if (e->ShareStatus != ssRemoved && e->FileName == path && e->FileSize == size) return e;
+  auto [first, last] = byPath_.equal_range(path);
+  for (auto it = first; it != last; ++it)
+    if (it->second->ShareStatus != ssRemoved && it->second->FileSize == size) return it->second;
   return nullptr;
 }
 
@@ -316,12 +330,7 @@ bool TMusicFileMgr::PrepareDownload(TShareFileInfo* entry) {
   const bool missing = !StatFile(path).exists;
   {
     std::lock_guard lock(lock_);
-    if (entry->FileName != path) {
-      auto it = byPath_.find(entry->FileName);
-      if (it != byPath_.end()) std::erase(it->second, entry);
-      entry->FileName = path;
-      byPath_[path].push_back(entry);
-    }
+    setPathLocked(entry, path);
     if (missing) entry->ShareStatus = ssNeedDownload;
   }
   Changed();
@@ -346,12 +355,7 @@ bool TMusicFileMgr::DownloadCompleted(TShareFileInfo* entry) {
     std::lock_guard lock(lock_);
     entry->ShareStatus = ssReady;
     entry->LackSource = false;
-    if (entry->FileName != finalPath) {
-      auto it = byPath_.find(entry->FileName);
-      if (it != byPath_.end()) std::erase(it->second, entry);
-      entry->FileName = finalPath;
-      byPath_[finalPath].push_back(entry);
-    }
+    setPathLocked(entry, finalPath);
   }
   Changed();
   return true;
@@ -514,19 +518,19 @@ bool TMusicFileMgr::hashOne() {
     setDigestLocked(e, digest);
     e->ShareStatus = ssReady;
     e->LastWriteTime = StatFile(path).lastWriteTime;
-    for (TShareFileInfo* other : byDigest_[digest]) {
-      if (other == e || other->ShareStatus == ssRemoved) continue;
-      // The older entry survives; it takes this file when its own is gone.
+    TShareFileInfo* other = nullptr;
+    auto [first, last] = byDigest_.equal_range(digest);
+    for (auto it = first; it != last; ++it)
+      if (it->second != e && it->second->ShareStatus != ssRemoved && (!other || live_.at(it->second) < live_.at(other)))
+        other = it->second;
+    if (other) {
+      // The entry that was there first survives; it takes this file when its own is gone.
       if (!StatFile(other->FileName).exists) {
-        auto it = byPath_.find(other->FileName);
-        if (it != byPath_.end()) std::erase(it->second, other);
-        other->FileName = e->FileName;
+        setPathLocked(other, e->FileName);
         other->Encrypt = e->Encrypt;
-        byPath_[other->FileName].push_back(other);
       }
       e->ShareStatus = ssRemoved;
       duplicates.push_back(other);
-      break;
     }
     onDuplicate = onDuplicateFound_;
   }

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -170,6 +171,7 @@ private:
   void indexLocked(TShareFileInfo* e);
   void unindexDigestLocked(TShareFileInfo* e);
   void setDigestLocked(TShareFileInfo* e, const TMD5Digest& d);
+  void setPathLocked(TShareFileInfo* e, const std::string& path);
   TShareFileInfo* findByDigestLocked(const TMD5Digest& d) const;
   void queueHashLocked(TShareFileInfo* e);
   std::string downloadPathFor(const TShareFileInfo& e) const;
@@ -179,8 +181,9 @@ private:
   Dispatcher* dispatcher_;
   mutable std::mutex lock_;
   std::vector<std::unique_ptr<TShareFileInfo>> entries_;
-  std::unordered_map<std::string, std::vector<TShareFileInfo*>> byPath_;
-  std::unordered_map<TMD5Digest, std::vector<TShareFileInfo*>, DigestHash> byDigest_;
+  // Keys view the entry's own FileName: setPathLocked re-keys an entry before its path changes.
+  std::unordered_multimap<std::string_view, TShareFileInfo*> byPath_;
+  std::unordered_multimap<TMD5Digest, TShareFileInfo*, DigestHash> byDigest_;
   std::unordered_map<const TShareFileInfo*, size_t> live_;  // entry -> index in entries_
   std::vector<std::unique_ptr<TPlayList>> playLists_;
   std::string downloadFolder_;

@@ -53,13 +53,13 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 void AppendElement(std::string& out, int field, std::string_view text) {
-  out += "      <";
+  out += '<';
   out += FieldNames[field];
   out += '>';
   AppendEscaped(out, text);
   out += "</";
   out += FieldNames[field];
-  out += ">\n";
+  out += '>';
 }
 
 void AppendElement(std::string& out, int field, int64_t value) {
@@ -146,7 +146,7 @@ bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
       const TShareFileInfo& e = *ptr;
       if (e.ShareStatus == ssRemoved) continue;
       savedIndex[&e] = savedIndex.size();
-      out += "    <File>\n";
+      out += "    <File>";
       AppendElement(out, fEncrypt, Bool(e.Encrypt));
       AppendElement(out, fFileName, e.FileName);
       AppendElement(out, fFileSize, static_cast<int64_t>(e.FileSize));
@@ -176,7 +176,7 @@ bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
       AppendElement(out, fLastPlayTime, e.LastPlayTime);
       AppendElement(out, fDownTime, e.DownTime);
       AppendElement(out, fPlayCount, int64_t{e.PlayCount});
-      out += "    </File>\n";
+      out += "</File>\n";
     }
   }
   out += "  </ShareFiles>\n  <PlayList>\n";
@@ -217,6 +217,13 @@ void TMusicFileMgr::Load(const std::string& path) {
   std::vector<TShareFileInfo*> byFileIndex;  // position among the File elements -> entry (null: dropped)
   {
     std::lock_guard lock(lock_);
+    size_t count = 0;
+    for (pugi::xml_node f = files.raw().first_child(); f; f = f.next_sibling()) ++count;
+    entries_.reserve(count);
+    live_.reserve(count);
+    byPath_.reserve(count);
+    byDigest_.reserve(count);
+    byFileIndex.reserve(count);
     for (const TXmlNode& f : files.children()) {
       auto e = std::make_unique<TShareFileInfo>();
       for (pugi::xml_node c = f.raw().first_child(); c; c = c.next_sibling())
