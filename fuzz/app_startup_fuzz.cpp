@@ -1,0 +1,38 @@
+// First byte picks the reader: 0 the command-line hand-off, 1 the mailbox record, 2 an update
+// path. Each result is checked against the rules its users rely on.
+#include "CommandLine.h"
+#include "uLRShareMemory.h"
+#include "uUpdateApp.h"
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+  switch (data[0] % 3) {
+    case 0: {
+      auto args = ml::DecodeForwardedArgs(rest);
+      if (args) {
+        std::size_t written = 0;
+        std::string again = ml::EncodeForwardedArgs(*args, &written);
+        if (written != args->size() || ml::DecodeForwardedArgs(again) != args) std::abort();
+      }
+      break;
+    }
+    case 1: {
+      ml::TShareMailbox box;
+      std::memcpy(box.bytes.data(), rest.data(), std::min(rest.size(), box.bytes.size()));
+      auto cmd = ml::ParseMailboxCommand(box);
+      if (cmd && (cmd->text.empty() || cmd->code < 1 || cmd->code > 15)) std::abort();
+      break;
+    }
+    case 2: {
+      auto path = ml::SafeRelativePath(std::string(rest));
+      if (path && (path->empty() || (*path)[0] == '/' || ("/" + *path + "/").find("/../") != std::string::npos))
+        std::abort();
+      break;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,50 @@
+// The lrc command end to end: the real binary on a real file, its JSON judged by Python's parser.
+#include "LyricTestUtil.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Cli() { return mltest::BinDir() + "/minilirra-cli"; }
+
+TEST(CmdLrcTest, JsonListsDisplayTimesAndTheCurrentLine) {
+  mltest::TempDir dir;
+  const std::string file = dir.file("song.lrc");
+  mltest::WriteAll(file, lyricstest::Encode("[offset:500]\r\n[00:01.00]第一句\r\n[00:12.00][01:30.00]\"副歌\"\\\r\n",
+                                            ml::TLyricEncoding::Gbk));
+  int code = -1;
+  // Python reads the JSON and prints what it found, one fact a line.
+  std::string out = mltest::RunCapture(
+      Cli() + " lrc --json '" + file + "' --at 11600 | python3 -c 'import json,sys; d=json.load(sys.stdin); "
+      "print(d[\"offset\"]); print(d[\"current\"]); "
+      "[print(l[\"time\"], l[\"text\"]) for l in d[\"lines\"]]'",
+      &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(out, "500\n1\n500 第一句\n11500 \"副歌\"\\\n89500 \"副歌\"\\\n");
+
+  out = mltest::RunCapture(Cli() + " lrc --json '" + file + "' --at 100 | python3 -c 'import json,sys; "
+                                   "print(json.load(sys.stdin)[\"current\"])'", &code);
+  EXPECT_EQ(out, "-1\n");
+
+  out = mltest::RunCapture(Cli() + " lrc '" + file + "' --at 12000", &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(out.find("[00:11.500] \"副歌\"\\"), std::string::npos) << out;
+  EXPECT_NE(out.find("at 00:12.000: line 1"), std::string::npos) << out;
+}
+
+TEST(CmdLrcTest, ErrorsSayWhatIsWrong) {
+  mltest::TempDir dir;
+  int code = -1;
+  std::string out = mltest::RunCapture(Cli() + " lrc '" + dir.file("none.lrc") + "' 2>&1", &code);
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(out.find("none.lrc"), std::string::npos) << out;
+
+  mltest::RunCapture(Cli() + " lrc 2>&1", &code);
+  EXPECT_EQ(code, 2);
+  out = mltest::RunCapture(Cli() + " lrc x.lrc --at soon 2>&1", &code);
+  EXPECT_EQ(code, 2);
+  EXPECT_NE(out.find("--at"), std::string::npos) << out;
+}
+
+}  // namespace
