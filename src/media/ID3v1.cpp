@@ -4,56 +4,29 @@
 
 namespace ml {
 
-void TID3v1::ResetData() {
-  Exists = false;
-  VersionID = 1;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Year.clear();
-  Comment.clear();
-  Track = 0;
-  GenreID = 255;
-}
+void TID3v1::ResetData() { *this = TID3v1(); }
 
-bool TID3v1::Read(const std::string& path) {
-  ResetData();
-  try {
-    TFileSource src(path);
-    return src.IsOpen() && Read(src);
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
-  }
-}
-
-bool TID3v1::Read(TMediaSource& src) {
-  ResetData();
-  try {
-    const uint64_t size = src.Size();
-    if (size < 128) return false;
-    std::string tag = src.Read(size - 128, 128);
-    if (tag.size() != 128) return false;
-    if (!HasAt(tag, 0, "TAG")) return true;
-    Exists = true;
-    const char b125 = tag[125], b126 = tag[126];
-    const bool v11 = (b125 == 0 && b126 != 0) || (b125 == ' ' && b126 != ' ');
-    VersionID = v11 ? 2 : 1;
-    auto field = [&](size_t from, size_t len) {
-      return DecodeAnsiText(std::string_view(tag).substr(from, len));
-    };
-    Title = field(3, 30);
-    Artist = field(33, 30);
-    Album = field(63, 30);
-    Year = field(93, 4);
-    Comment = field(97, v11 ? 28 : 30);
-    if (v11) Track = static_cast<uint8_t>(b126);
-    GenreID = static_cast<uint8_t>(tag[127]);
-    return true;
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
-  }
+bool TID3v1::Parse(TMediaSource& src) {
+  const uint64_t size = src.Size();
+  if (size < 128) return false;
+  std::string tag = src.Read(size - 128, 128);
+  if (tag.size() != 128) return false;
+  if (!HasAt(tag, 0, "TAG")) return true;
+  Exists = true;
+  const char b125 = tag[125], b126 = tag[126];
+  const bool v11 = (b125 == 0 && b126 != 0) || (b125 == ' ' && b126 != ' ');
+  VersionID = v11 ? 2 : 1;
+  auto field = [&](size_t from, size_t len) {
+    return DecodeAnsiText(std::string_view(tag).substr(from, len));
+  };
+  Title = field(3, 30);
+  Artist = field(33, 30);
+  Album = field(63, 30);
+  Year = field(93, 4);
+  Comment = field(97, v11 ? 28 : 30);
+  if (v11) Track = static_cast<uint8_t>(b126);
+  GenreID = static_cast<uint8_t>(tag[127]);
+  return true;
 }
 
 std::string TID3v1::Genre() const { return std::string(GenreName(GenreID)); }

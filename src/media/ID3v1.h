@@ -1,19 +1,15 @@
 #pragma once
 // ID3v1 / ID3v1.1: the fixed 128-byte "TAG" block at the end of an MPEG file.
-#include "MediaSource.h"
+#include "TagReader.h"
 
 #include <cstdint>
 #include <string>
 
 namespace ml {
 
-class TID3v1 {
+class TID3v1 final : public TTagReader {
 public:
-  TID3v1() { ResetData(); }
-  void ResetData();
-  // False only when the file cannot be read or is shorter than 128 bytes.
-  bool Read(const std::string& path);
-  bool Read(TMediaSource& src);
+  void ResetData() override;
 
   // The genre's name, empty for an index outside the list (255: none).
   std::string Genre() const;
@@ -23,6 +19,9 @@ public:
   std::string Title, Artist, Album, Year, Comment;  // UTF-8
   uint8_t Track = 0;      // ID3v1.1 only
   uint8_t GenreID = 255;
+
+protected:
+  bool Parse(TMediaSource& src) override;
 };
 
 }  // namespace ml

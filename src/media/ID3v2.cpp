@@ -95,18 +95,7 @@ struct Frames {
 
 }  // namespace
 
-void TID3v2::ResetData() {
-  Exists = false;
-  VersionID = 0;
-  Size = 0;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Track = 0;
-  Year.clear();
-  Genre.clear();
-  Comment.clear();
-}
+void TID3v2::ResetData() { *this = TID3v2(); }
 
 uint64_t TID3v2::TagSizeFromHeader(std::string_view h) {
   // The size bytes are taken as they stand: a tag that breaks the synchsafe rule gets an
@@ -114,17 +103,6 @@ uint64_t TID3v2::TagSizeFromHeader(std::string_view h) {
   uint64_t body = (uint64_t(GetByte(h, 6)) << 21) + (uint64_t(GetByte(h, 7)) << 14) +
                   (uint64_t(GetByte(h, 8)) << 7) + GetByte(h, 9);
   return body + ((GetByte(h, 5) & 0x10) ? 20 : 10);
-}
-
-bool TID3v2::Read(const std::string& path) {
-  ResetData();
-  try {
-    TFileSource src(path);
-    return src.IsOpen() && Read(src);
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
-  }
 }
 
 namespace {
@@ -229,54 +207,48 @@ private:
 
 }  // namespace
 
-bool TID3v2::Read(TMediaSource& src) {
-  ResetData();
-  try {
-    std::string h = src.Read(0, 10);
-    if (h.size() < 10) return false;
-    if (!HasAt(h, 0, "ID3")) return true;
-    Exists = true;
-    VersionID = static_cast<uint8_t>(h[3]);
-    const uint64_t fileSize = src.Size();
-    const uint64_t tagSize = TagSizeFromHeader(h);
-    Size = tagSize > fileSize ? 0 : static_cast<uint32_t>(tagSize);
-    if (VersionID < 2 || VersionID > 4 || Size == 0) return true;
+bool TID3v2::Parse(TMediaSource& src) {
+  std::string h = src.Read(0, 10);
+  if (h.size() < 10) return false;
+  if (!HasAt(h, 0, "ID3")) return true;
+  Exists = true;
+  VersionID = static_cast<uint8_t>(h[3]);
+  const uint64_t fileSize = src.Size();
+  const uint64_t tagSize = TagSizeFromHeader(h);
+  Size = tagSize > fileSize ? 0 : static_cast<uint32_t>(tagSize);
+  if (VersionID < 2 || VersionID > 4 || Size == 0) return true;
 
-    const uint8_t flags = static_cast<uint8_t>(h[5]);
-    if (VersionID == 2 && (flags & 0x40)) return true;  // 2.2 compression: no scheme was ever defined
-    const uint64_t end = Size - ((flags & 0x10) && VersionID == 4 ? 10 : 0);
-    Frames frames;
-    const bool unsync = flags & 0x80;
-    if (unsync && VersionID < 4) {
-      // Versions 2 and 3 unsynchronise the whole tag, frame headers included.
-      std::string raw = src.Read(10, static_cast<size_t>(std::min<uint64_t>(end - 10, kMaxUnsyncTag)));
-      std::string tag = Resync(raw);
-      TMemorySource mem(tag);
-      uint64_t start = 0;
-      if (VersionID == 3 && (flags & 0x40)) start = 4 + uint64_t(GetBE32(tag, 0));
-      FrameWalker(mem, VersionID, false, frames).Walk(start, tag.size());
-    } else {
-      uint64_t start = 10;
-      if (flags & 0x40) {
-        std::string ext = src.Read(10, 4);
-        start = VersionID == 3 ? 14 + uint64_t(GetBE32(ext, 0)) : 10 + uint64_t(Synchsafe(ext, 0));
-      }
-      FrameWalker(src, VersionID, unsync, frames).Walk(start, end);
+  const uint8_t flags = static_cast<uint8_t>(h[5]);
+  if (VersionID == 2 && (flags & 0x40)) return true;  // 2.2 compression: no scheme was ever defined
+  const uint64_t end = Size - ((flags & 0x10) && VersionID == 4 ? 10 : 0);
+  Frames frames;
+  const bool unsync = flags & 0x80;
+  if (unsync && VersionID < 4) {
+    // Versions 2 and 3 unsynchronise the whole tag, frame headers included.
+    std::string raw = src.Read(10, static_cast<size_t>(std::min<uint64_t>(end - 10, kMaxUnsyncTag)));
+    std::string tag = Resync(raw);
+    TMemorySource mem(tag);
+    uint64_t start = 0;
+    if (VersionID == 3 && (flags & 0x40)) start = 4 + uint64_t(GetBE32(tag, 0));
+    FrameWalker(mem, VersionID, false, frames).Walk(start, tag.size());
+  } else {
+    uint64_t start = 10;
+    if (flags & 0x40) {
+      std::string ext = src.Read(10, 4);
+      start = VersionID == 3 ? 14 + uint64_t(GetBE32(ext, 0)) : 10 + uint64_t(Synchsafe(ext, 0));
     }
-
-    auto pick = [&](Slot a, Slot b) { return frames.text[a].empty() ? frames.text[b] : frames.text[a]; };
-    Title = pick(kTIT2, kTIT1);
-    Artist = pick(kTPE1, kTOPE);
-    Album = pick(kTALB, kTOAL);
-    Track = ExtractTrack(frames.text[kTRCK]);
-    Year = frames.text[kTYER].empty() ? frames.text[kTDRC].substr(0, 4) : frames.text[kTYER];
-    Genre = GenreText(frames.text[kTCON]);
-    Comment = frames.text[kCOMM];
-    return true;
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
+    FrameWalker(src, VersionID, unsync, frames).Walk(start, end);
   }
+
+  auto pick = [&](Slot a, Slot b) { return frames.text[a].empty() ? frames.text[b] : frames.text[a]; };
+  Title = pick(kTIT2, kTIT1);
+  Artist = pick(kTPE1, kTOPE);
+  Album = pick(kTALB, kTOAL);
+  Track = ExtractTrack(frames.text[kTRCK]);
+  Year = frames.text[kTYER].empty() ? frames.text[kTDRC].substr(0, 4) : frames.text[kTYER];
+  Genre = GenreText(frames.text[kTCON]);
+  Comment = frames.text[kCOMM];
+  return true;
 }
 
 }  // namespace ml

@@ -1,19 +1,15 @@
 #pragma once
 // ID3v2 tags (versions 2.2, 2.3 and 2.4) at the start of a file: the text frames a player shows.
-#include "MediaSource.h"
+#include "TagReader.h"
 
 #include <cstdint>
 #include <string>
 
 namespace ml {
 
-class TID3v2 {
+class TID3v2 final : public TTagReader {
 public:
-  TID3v2() { ResetData(); }
-  void ResetData();
-  // False only when the file cannot be read or is shorter than the 10-byte header.
-  bool Read(const std::string& path);
-  bool Read(TMediaSource& src);
+  void ResetData() override;
 
   bool Exists = false;
   uint8_t VersionID = 0;  // the major version byte
@@ -25,8 +21,8 @@ public:
   // Size of the tag whose 10-byte header is given, as above (before the file-size check).
   static uint64_t TagSizeFromHeader(std::string_view header);
 
-private:
-  void ReadFrames(TMediaSource& src, uint64_t start, uint64_t end, bool tagUnsync);
+protected:
+  bool Parse(TMediaSource& src) override;
 };
 
 }  // namespace ml

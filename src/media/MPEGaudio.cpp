@@ -71,51 +71,25 @@ bool IsOtherContainer(std::string_view w) {
 
 }  // namespace
 
-void TMPEGaudio::ResetData() {
-  FileSize = 0;
-  VBR = TVBRData{};
-  Frame = TFrameData{};
-  ID3v1.ResetData();
-  ID3v2.ResetData();
-}
+void TMPEGaudio::ResetData() { *this = TMPEGaudio(); }
 
-bool TMPEGaudio::Read(const std::string& path) {
-  ResetData();
-  try {
-    TFileSource src(path);
-    return src.IsOpen() && Read(src);
-  } catch (const std::exception&) {
+bool TMPEGaudio::Parse(TMediaSource& src) {
+  if (!ID3v1.Read(src) || !ID3v2.Read(src)) return false;
+  FileSize = src.Size();
+  const uint64_t start = ID3v2.Size;
+  std::string w = src.Read(start, kWindow + kLookahead);
+  if (IsOtherContainer(w)) {
     ResetData();
-    return false;
-  }
-}
-
-bool TMPEGaudio::Read(TMediaSource& src) {
-  ResetData();
-  try {
-    if (!ID3v1.Read(src) || !ID3v2.Read(src)) {
-      ResetData();
-      return false;
-    }
-    FileSize = src.Size();
-    const uint64_t start = ID3v2.Size;
-    std::string w = src.Read(start, kWindow + kLookahead);
-    if (IsOtherContainer(w)) {
-      ResetData();
-      return true;
-    }
-    size_t n = std::min(w.size(), kWindow);
-    if (!FindFrame(w, n) && n == kWindow) {
-      // Junk after the tag: try once more in the middle of the audio.
-      w = src.Read(start + (FileSize - start) / 2, kWindow + kLookahead);
-      FindFrame(w, std::min(w.size(), kWindow));
-    }
-    if (!Frame.Found) ResetData();
     return true;
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
   }
+  size_t n = std::min(w.size(), kWindow);
+  if (!FindFrame(w, n) && n == kWindow) {
+    // Junk after the tag: try once more in the middle of the audio.
+    w = src.Read(start + (FileSize - start) / 2, kWindow + kLookahead);
+    FindFrame(w, std::min(w.size(), kWindow));
+  }
+  if (!Frame.Found) ResetData();
+  return true;
 }
 
 bool TMPEGaudio::FindFrame(std::string_view w, size_t n) {

@@ -3,7 +3,7 @@
 // Xing or VBRI header of a VBR file, and works out bit rate and duration without decoding.
 #include "ID3v1.h"
 #include "ID3v2.h"
-#include "MediaSource.h"
+#include "TagReader.h"
 
 #include <cstdint>
 #include <string>
@@ -36,13 +36,9 @@ struct TFrameData {
   uint8_t EmphasisID = 2;
 };
 
-class TMPEGaudio {
+class TMPEGaudio final : public TTagReader {
 public:
-  TMPEGaudio() { ResetData(); }
-  void ResetData();
-  // False only when the file cannot be read (including too short for the ID3v1 block).
-  bool Read(const std::string& path);
-  bool Read(TMediaSource& src);
+  void ResetData() override;
 
   uint64_t FileSize = 0;
   TVBRData VBR;
@@ -55,6 +51,9 @@ public:
   double Duration() const;  // seconds
   std::string ChannelMode() const;
   bool Valid() const;
+
+protected:
+  bool Parse(TMediaSource& src) override;
 
 private:
   bool FindFrame(std::string_view window, size_t searchable);

@@ -1,5 +1,6 @@
 #include "MediaSource.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -33,8 +34,39 @@ TFileSource::~TFileSource() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+namespace {
+constexpr size_t kHeadBlock = 32 * 1024;
+constexpr size_t kTailBlock = 8 * 1024;
+}  // namespace
+
+bool TFileSource::FromBlock(Block& block, uint64_t blockOffset, size_t blockSize, uint64_t offset, void* buf,
+                            size_t n, size_t& got) {
+  if (offset < blockOffset || offset + n > blockOffset + blockSize) return false;
+  if (!block.loaded) {
+    block.offset = blockOffset;
+    block.bytes.resize(blockSize);
+    block.bytes.resize(ReadDirect(blockOffset, block.bytes.data(), blockSize));
+    block.loaded = true;
+  }
+  const uint64_t from = offset - block.offset;
+  got = from >= block.bytes.size() ? 0 : std::min<size_t>(n, block.bytes.size() - static_cast<size_t>(from));
+  std::memcpy(buf, block.bytes.data() + from, got);
+  return true;
+}
+
 size_t TFileSource::ReadAt(uint64_t offset, void* buf, size_t n) {
   if (fd_ < 0) throw EMediaRead("file not open");
+  if (offset >= size_) return 0;
+  n = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
+  size_t got = 0;
+  const size_t headSize = static_cast<size_t>(std::min<uint64_t>(size_, kHeadBlock));
+  if (FromBlock(head_, 0, headSize, offset, buf, n, got)) return got;
+  const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(size_, kTailBlock));
+  if (FromBlock(tail_, size_ - tailSize, tailSize, offset, buf, n, got)) return got;
+  return ReadDirect(offset, buf, n);
+}
+
+size_t TFileSource::ReadDirect(uint64_t offset, void* buf, size_t n) {
   size_t done = 0;
   auto* out = static_cast<char*>(buf);
   while (done < n && offset + done < size_) {

@@ -43,14 +43,28 @@ public:
   size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
 
 private:
+  // The readers make many small reads near the start (tag headers, frames) and the end
+  // (ID3v1, APE footer, last Ogg page) of a file; one block read at each end serves them all.
+  struct Block {
+    uint64_t offset = 0;
+    std::string bytes;
+    bool loaded = false;
+  };
+  size_t ReadDirect(uint64_t offset, void* buf, size_t n);
+  bool FromBlock(Block& block, uint64_t blockOffset, size_t blockSize, uint64_t offset, void* buf, size_t n,
+                 size_t& got);
+
   int fd_ = -1;
   uint64_t size_ = 0;
+  Block head_, tail_;
 };
 
 // Bytes already in memory (fuzzing, de-unsynchronised tags, tests).
 class TMemorySource final : public TMediaSource {
 public:
   explicit TMemorySource(std::string_view data) : data_(data) {}
+  // The source only views the bytes: a temporary string would be gone before the first read.
+  explicit TMemorySource(std::string&&) = delete;
   uint64_t Size() const override { return data_.size(); }
   size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
 

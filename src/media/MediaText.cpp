@@ -11,24 +11,6 @@
 namespace ml {
 namespace {
 
-void AppendCodePoint(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::string_view CutAtNul(std::string_view s) {
   size_t z = s.find('\0');
   return z == std::string_view::npos ? s : s.substr(0, z);
@@ -54,10 +36,32 @@ std::string_view DropCutGbkTail(std::string_view s) {
 }
 
 std::string Latin1ToUtf8(std::string_view s) {
-  std::string out;
-  out.reserve(s.size() * 2);
-  for (char c : s) AppendCodePoint(out, static_cast<unsigned char>(c));
-  return out;
+  // Latin-1 bytes are the first 256 code points: widen them to UTF-16 and let base encode.
+  std::string wide;
+  wide.reserve(s.size() * 2);
+  for (char c : s) {
+    wide += c;
+    wide += '\0';
+  }
+  return Utf16ToUtf8(wide, false);
+}
+
+// UTF-8 whose last character was cut off by a field width: valid up to an incomplete final
+// sequence, with at least one whole multi-byte character before it.
+bool IsCutUtf8(std::string_view s) {
+  size_t lead = s.size();
+  for (size_t k = 1; k <= 3 && k <= s.size(); ++k) {
+    auto c = static_cast<unsigned char>(s[s.size() - k]);
+    if ((c & 0xC0) != 0x80) {
+      lead = s.size() - k;
+      break;
+    }
+  }
+  if (lead >= s.size()) return false;
+  auto c = static_cast<unsigned char>(s[lead]);
+  size_t need = (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+  std::string_view head = s.substr(0, lead);
+  return need > s.size() - lead && HasHighBytes(head) && IsValidUtf8(head);
 }
 
 }  // namespace
@@ -65,6 +69,7 @@ std::string Latin1ToUtf8(std::string_view s) {
 std::string DecodeAnsiText(std::string_view bytes) {
   std::string_view s = TrimLowBytes(CutAtNul(bytes));
   if (!HasHighBytes(s) || IsValidUtf8(s)) return std::string(s);
+  if (IsCutUtf8(s)) return DecodeUtf8Prefix(s);
   auto gbk = [](std::string_view t, std::string& out) {
     out = GbkToUtf8(t);
     return out.find("\xEF\xBF\xBD") == std::string::npos;

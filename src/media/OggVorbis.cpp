@@ -89,112 +89,77 @@ private:
 
 }  // namespace
 
-void TOggVorbis::ResetData() {
-  FileSize = 0;
-  ChannelModeID = 0;
-  SampleRate = 0;
-  BitRateNominal = 0;
-  Samples = 0;
-  ID3v2Size = 0;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Track = 0;
-  Date.clear();
-  Genre.clear();
-  Comment.clear();
-  Vendor.clear();
-}
+void TOggVorbis::ResetData() { *this = TOggVorbis(); }
 
-bool TOggVorbis::Read(const std::string& path) {
-  ResetData();
-  try {
-    TFileSource src(path);
-    return src.IsOpen() && Read(src);
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
+bool TOggVorbis::Parse(TMediaSource& src) {
+  FileSize = src.Size();
+  std::string head = src.Read(0, 10);
+  if (head.size() < 10) return false;
+  if (HasAt(head, 0, "ID3")) {
+    uint64_t size = TID3v2::TagSizeFromHeader(head);
+    ID3v2Size = size > FileSize ? 0 : static_cast<uint32_t>(size);
   }
-}
+  Page first;
+  if (!ReadPage(src, ID3v2Size, first)) return true;
+  std::string id = src.Read(ID3v2Size + first.headerSize(), 30);
+  if (id.size() < 30 || !HasAt(id, 0, "\x01vorbis")) return true;
+  ChannelModeID = static_cast<uint8_t>(id[11]);
+  SampleRate = GetLE32(id, 12);
+  const int32_t nominal = static_cast<int32_t>(GetLE32(id, 20));
+  BitRateNominal = nominal > 0 ? static_cast<uint16_t>(std::min(nominal / 1000, 65535)) : 0;
 
-bool TOggVorbis::Read(TMediaSource& src) {
-  ResetData();
-  try {
-    FileSize = src.Size();
-    std::string head = src.Read(0, 10);
-    if (head.size() < 10) {
-      ResetData();
-      return false;
-    }
-    if (HasAt(head, 0, "ID3")) {
-      uint64_t size = TID3v2::TagSizeFromHeader(head);
-      ID3v2Size = size > FileSize ? 0 : static_cast<uint32_t>(size);
-    }
-    Page first;
-    if (!ReadPage(src, ID3v2Size, first)) return true;
-    std::string id = src.Read(ID3v2Size + first.headerSize(), 30);
-    if (id.size() < 30 || !HasAt(id, 0, "\x01vorbis")) return true;
-    ChannelModeID = static_cast<uint8_t>(id[11]);
-    SampleRate = GetLE32(id, 12);
-    const int32_t nominal = static_cast<int32_t>(GetLE32(id, 20));
-    BitRateNominal = nominal > 0 ? static_cast<uint16_t>(std::min(nominal / 1000, 65535)) : 0;
-
-    // The comment header is the first packet of the second page.
-    std::string packet = ReadPacket(src, ID3v2Size + first.headerSize() + first.bodySize());
-    if (HasAt(packet, 0, "\x03vorbis")) {
-      CommentReader r(std::string_view(packet).substr(7));
-      Vendor = DecodeUtf8Prefix(r.Text(r.U32()));
-      const uint32_t count = r.U32();
-      std::string performer, description, track;
-      for (uint32_t i = 0; i < count && r.Ok(); ++i) {
-        std::string_view item = r.Text(r.U32());
-        if (!r.Ok()) break;
-        size_t eq = item.find('=');
-        if (eq == std::string_view::npos) {
-          if (Vendor.empty()) Vendor = DecodeUtf8Prefix(item);
-          continue;
-        }
-        std::string_view name = item.substr(0, eq);
-        std::string* field = EqualsNoCase(name, "TITLE")         ? &Title
-                             : EqualsNoCase(name, "ARTIST")      ? &Artist
-                             : EqualsNoCase(name, "ALBUM")       ? &Album
-                             : EqualsNoCase(name, "TRACKNUMBER") ? &track
-                             : EqualsNoCase(name, "DATE")        ? &Date
-                             : EqualsNoCase(name, "GENRE")       ? &Genre
-                             : EqualsNoCase(name, "COMMENT")     ? &Comment
-                             : EqualsNoCase(name, "PERFORMER")   ? &performer
-                             : EqualsNoCase(name, "DESCRIPTION") ? &description
-                                                                 : nullptr;
-        // A field may repeat (several artists); the first one is the one shown.
-        if (field && field->empty()) *field = DecodeUtf8Prefix(item.substr(eq + 1));
+  // The comment header is the first packet of the second page.
+  std::string packet = ReadPacket(src, ID3v2Size + first.headerSize() + first.bodySize());
+  if (HasAt(packet, 0, "\x03vorbis")) {
+    CommentReader r(std::string_view(packet).substr(7));
+    Vendor = DecodeUtf8Prefix(r.Text(r.U32()));
+    const uint32_t count = r.U32();
+    std::string performer, description, track;
+    for (uint32_t i = 0; i < count && r.Ok(); ++i) {
+      std::string_view item = r.Text(r.U32());
+      if (!r.Ok()) break;
+      size_t eq = item.find('=');
+      if (eq == std::string_view::npos) {
+        if (Vendor.empty()) Vendor = DecodeUtf8Prefix(item);
+        continue;
       }
-      if (Artist.empty()) Artist = performer;
-      if (Comment.empty()) Comment = description;
-      Track = TrackByte(ExtractTrack(track));
+      std::string_view name = item.substr(0, eq);
+      std::string* field = EqualsNoCase(name, "TITLE")         ? &Title
+                           : EqualsNoCase(name, "ARTIST")      ? &Artist
+                           : EqualsNoCase(name, "ALBUM")       ? &Album
+                           : EqualsNoCase(name, "TRACKNUMBER") ? &track
+                           : EqualsNoCase(name, "DATE")        ? &Date
+                           : EqualsNoCase(name, "GENRE")       ? &Genre
+                           : EqualsNoCase(name, "COMMENT")     ? &Comment
+                           : EqualsNoCase(name, "PERFORMER")   ? &performer
+                           : EqualsNoCase(name, "DESCRIPTION") ? &description
+                                                               : nullptr;
+      // A field may repeat (several artists); the first one is the one shown.
+      if (field && field->empty()) *field = DecodeUtf8Prefix(item.substr(eq + 1));
     }
-
-    // The length: the granule position of the last page of this stream, found backwards from
-    // the end in overlapping steps.
-    for (int k = 1; k <= kTailReads && Samples == 0; ++k) {
-      const uint64_t back = 241ull * k + 10;
-      const uint64_t at = back > FileSize ? 0 : FileSize - back;
-      std::string tail = src.Read(at, 251);
-      for (int i = std::min<int>(241, static_cast<int>(tail.size()) - 4); i >= 0; --i) {
-        if (!HasAt(tail, static_cast<size_t>(i), "OggS")) continue;
-        Page last;
-        if (ReadPage(src, at + static_cast<uint64_t>(i), last) && last.serial == first.serial &&
-            last.granule != UINT64_MAX) {
-          Samples = last.granule;
-          break;
-        }
-      }
-      if (at == 0) break;
-    }
-    return true;
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
+    if (Artist.empty()) Artist = performer;
+    if (Comment.empty()) Comment = description;
+    Track = TrackByte(ExtractTrack(track));
   }
+
+  // The length: the granule position of the last page of this stream, found backwards from
+  // the end in overlapping steps.
+  for (int k = 1; k <= kTailReads && Samples == 0; ++k) {
+    const uint64_t back = 241ull * k + 10;
+    const uint64_t at = back > FileSize ? 0 : FileSize - back;
+    std::string tail = src.Read(at, 251);
+    for (int i = std::min<int>(241, static_cast<int>(tail.size()) - 4); i >= 0; --i) {
+      if (!HasAt(tail, static_cast<size_t>(i), "OggS")) continue;
+      Page last;
+      if (ReadPage(src, at + static_cast<uint64_t>(i), last) && last.serial == first.serial &&
+          last.granule != UINT64_MAX) {
+        Samples = last.granule;
+        break;
+      }
+    }
+    if (at == 0) break;
+  }
+  return true;
 }
 
 double TOggVorbis::Duration() const {

@@ -1,20 +1,16 @@
 #pragma once
 // Ogg Vorbis files: the identification and comment headers, and the last granule position for
 // the length.
-#include "MediaSource.h"
+#include "TagReader.h"
 
 #include <cstdint>
 #include <string>
 
 namespace ml {
 
-class TOggVorbis {
+class TOggVorbis final : public TTagReader {
 public:
-  TOggVorbis() { ResetData(); }
-  void ResetData();
-  // False only when the file cannot be read or is too short for a page header.
-  bool Read(const std::string& path);
-  bool Read(TMediaSource& src);
+  void ResetData() override;
 
   double Duration() const;  // seconds
   int BitRate() const;      // kbps over the whole file
@@ -29,6 +25,9 @@ public:
   std::string Title, Artist, Album;  // UTF-8
   uint8_t Track = 0;
   std::string Date, Genre, Comment, Vendor;
+
+protected:
+  bool Parse(TMediaSource& src) override;
 };
 
 }  // namespace ml

@@ -1,19 +1,15 @@
 #pragma once
 // RIFF/WAVE files: format and length from the chunk headers.
-#include "MediaSource.h"
+#include "TagReader.h"
 
 #include <cstdint>
 #include <string>
 
 namespace ml {
 
-class TWAVfile {
+class TWAVfile final : public TTagReader {
 public:
-  TWAVfile() { ResetData(); }
-  void ResetData();
-  // False only when the file cannot be read or is shorter than the 44-byte header.
-  bool Read(const std::string& path);
-  bool Read(TMediaSource& src);
+  void ResetData() override;
 
   double Duration() const;  // seconds; 0 when the format gives no way to tell
 
@@ -24,6 +20,9 @@ public:
   uint32_t ByteRate = 0;   // average bytes per second as the header states it
   uint32_t FileSize = 0;   // the RIFF size plus 8, or the real size when the header overstates it
   uint64_t DataSize = 0;   // bytes of the data chunk that are really there; 0 when none was found
+
+protected:
+  bool Parse(TMediaSource& src) override;
 };
 
 }  // namespace ml

@@ -111,32 +111,7 @@ void ReadExtendedContent(ObjectReader r, TWMAfile::TFileData& data) {
 
 }  // namespace
 
-void TWMAfile::ResetData() {
-  Valid = false;
-  FileSize = 0;
-  Channels = 0;
-  SampleRate = 0;
-  Duration = 0;
-  BitRate = 0;
-  Title.clear();
-  Artist.clear();
-  Album.clear();
-  Track = 0;
-  Year.clear();
-  Genre.clear();
-  Comment.clear();
-}
-
-bool TWMAfile::Read(const std::string& path) {
-  ResetData();
-  try {
-    TFileSource src(path);
-    return src.IsOpen() && Read(src);
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
-  }
-}
+void TWMAfile::ResetData() { *this = TWMAfile(); }
 
 void TWMAfile::ReadObjects(TMediaSource& src, TFileData& data) {
   std::string head = src.Read(16, 14);
@@ -174,37 +149,31 @@ void TWMAfile::ReadObjects(TMediaSource& src, TFileData& data) {
   }
 }
 
-bool TWMAfile::Read(TMediaSource& src) {
-  ResetData();
-  try {
-    std::string guid = src.Read(0, 16);
-    if (guid.size() < 16) return false;
-    if (guid != kHeaderObject) return true;
-    TFileData data;
-    data.FileSize = src.Size();
-    ReadObjects(src, data);
-    if (!(data.MaxBitRate > 0 && data.MaxBitRate < 320000 && (data.Channels == 1 || data.Channels == 2) &&
-          data.SampleRate >= 8000 && data.SampleRate <= 96000 && data.ByteRate > 0 && data.ByteRate < 40000))
-      return true;
-    Valid = true;
-    FileSize = data.FileSize;
-    Channels = data.Channels;
-    SampleRate = data.SampleRate;
-    Duration = data.PlayDuration > 0 ? data.PlayDuration : double(data.FileSize) * 8 / data.MaxBitRate;
-    BitRate = data.ByteRate * 8 / 1000;
-    auto& t = data.TagData;
-    Title = Trim(t[kTitle]);
-    Artist = Trim(t[kArtist]);
-    Album = Trim(t[kAlbum]);
-    Track = ExtractTrack(t[kTrack]);
-    Year = Trim(t[kYear]);
-    Genre = Trim(t[kGenre]);
-    Comment = Trim(t[kComment]);
+bool TWMAfile::Parse(TMediaSource& src) {
+  std::string guid = src.Read(0, 16);
+  if (guid.size() < 16) return false;
+  if (guid != kHeaderObject) return true;
+  TFileData data;
+  data.FileSize = src.Size();
+  ReadObjects(src, data);
+  if (!(data.MaxBitRate > 0 && data.MaxBitRate < 320000 && (data.Channels == 1 || data.Channels == 2) &&
+        data.SampleRate >= 8000 && data.SampleRate <= 96000 && data.ByteRate > 0 && data.ByteRate < 40000))
     return true;
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
-  }
+  Valid = true;
+  FileSize = data.FileSize;
+  Channels = data.Channels;
+  SampleRate = data.SampleRate;
+  Duration = data.PlayDuration > 0 ? data.PlayDuration : double(data.FileSize) * 8 / data.MaxBitRate;
+  BitRate = data.ByteRate * 8 / 1000;
+  auto& t = data.TagData;
+  Title = Trim(t[kTitle]);
+  Artist = Trim(t[kArtist]);
+  Album = Trim(t[kAlbum]);
+  Track = ExtractTrack(t[kTrack]);
+  Year = Trim(t[kYear]);
+  Genre = Trim(t[kGenre]);
+  Comment = Trim(t[kComment]);
+  return true;
 }
 
 }  // namespace ml

@@ -1,6 +1,6 @@
 #pragma once
 // WMA files: the objects of the ASF header (file and stream properties, content descriptions).
-#include "MediaSource.h"
+#include "TagReader.h"
 
 #include <array>
 #include <cstdint>
@@ -8,13 +8,9 @@
 
 namespace ml {
 
-class TWMAfile {
+class TWMAfile final : public TTagReader {
 public:
-  TWMAfile() { ResetData(); }
-  void ResetData();
-  // False only when the file cannot be read or is shorter than an object GUID.
-  bool Read(const std::string& path);
-  bool Read(TMediaSource& src);
+  void ResetData() override;
 
   // The working record the header objects fill.
   struct TFileData {
@@ -37,6 +33,9 @@ public:
   std::string Title, Artist, Album;
   int Track = 0;
   std::string Year, Genre, Comment;
+
+protected:
+  bool Parse(TMediaSource& src) override;
 
 private:
   void ReadObjects(TMediaSource& src, TFileData& data);

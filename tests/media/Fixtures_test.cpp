@@ -96,7 +96,7 @@ TEST_F(FixtureSet, CliPrintsJson) {
   std::string file = dir_->file("out.json");
   WriteAll(file, out);
   std::string check = RunCapture(
-      "python3 -c 'import json,sys; a=json.load(open(sys.argv[1])); "
+      "/usr/bin/python3 -c 'import json,sys; a=json.load(open(sys.argv[1])); "
       "print(len(a), a[0][\"Title\"], a[0][\"Track\"], a[1][\"Channels\"], a[1][\"Year\"], a[2][\"Duration\"], "
       "type(a[0][\"Duration\"]).__name__)' '" +
           file + "'",

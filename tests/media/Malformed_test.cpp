@@ -41,15 +41,21 @@ void ExpectFieldsFromWhole(const Everything& cutAll, const Everything& wholeAll)
   };
   auto cutTitles = titles(cutAll.tags), wholeTitles = titles(wholeAll.tags);
   for (size_t i = 0; i < cutTitles.size(); ++i)
-    if (!cutTitles[i].empty()) EXPECT_EQ(cutTitles[i], wholeTitles[i]);
+    if (!cutTitles[i].empty()) {
+      EXPECT_EQ(cutTitles[i], wholeTitles[i]);
+    }
   const TMediaInfo& cut = cutAll.info;
   const TMediaInfo& whole = wholeAll.info;
   for (auto field : {&TMediaInfo::Title, &TMediaInfo::Artist, &TMediaInfo::Album, &TMediaInfo::Year,
                      &TMediaInfo::Genre, &TMediaInfo::Comment}) {
     const std::string& v = cut.*field;
-    if (!v.empty()) EXPECT_EQ(v, whole.*field);
+    if (!v.empty()) {
+      EXPECT_EQ(v, whole.*field);
+    }
   }
-  if (cut.Track) EXPECT_EQ(cut.Track, whole.Track);
+  if (cut.Track) {
+    EXPECT_EQ(cut.Track, whole.Track);
+  }
 }
 
 }  // namespace
@@ -62,8 +68,9 @@ TEST(Malformed, EveryTruncationOfEveryFormat) {
     ASSERT_FALSE(whole.empty());
     auto full = ReadAllReaders(whole);
     ASSERT_TRUE(full->recognised);
-    if (std::string(name) != "tiny.wav")
+    if (std::string(name) != "tiny.wav") {
       EXPECT_FALSE(full->info.Title.empty() && full->tags.APEtag().Title.empty());
+    }
     // Every length up to the whole file: each cut ends some structure half-way.
     for (size_t len = 0; len < whole.size(); ++len) {
       auto cut = ReadAllReaders(whole.substr(0, len));

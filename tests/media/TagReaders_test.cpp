@@ -1,6 +1,7 @@
 // The tag readers over hand-made bytes: the structures and rules that the tool-written fixtures
 // do not reach.
 #include "MediaBuilders.h"
+#include "TestSupport.h"
 #include "GbkText.h"
 #include "MediaText.h"
 #include "uTagInfo.h"
@@ -97,7 +98,8 @@ TEST(ID3v2, UnsynchronisedExtendedHeaderAndFooter) {
     if (static_cast<unsigned char>(c) == 0xFF) unsync += '\0';
   }
   std::string tag = std::string("ID3\x03\0\xC0", 6) + Synchsafe(uint32_t(unsync.size())) + unsync;
-  TMemorySource src(tag + MpegFrames(10));
+  const std::string srcBytes = tag + MpegFrames(10);
+  TMemorySource src(srcBytes);
   ml::TID3v2 v2;
   ASSERT_TRUE(v2.Read(src));
   EXPECT_EQ(v2.Artist, "Band");
@@ -108,7 +110,8 @@ TEST(ID3v2, UnsynchronisedExtendedHeaderAndFooter) {
   std::string f4 = ext + Frame(4, "TALB", std::string("\0Disc", 5));
   std::string t4 = std::string("ID3\x04\0\x50", 6) + Synchsafe(uint32_t(f4.size())) + f4 +
                    std::string("3DI\x04\0\x50", 6) + Synchsafe(uint32_t(f4.size()));
-  TMemorySource src4(t4 + MpegFrames(10));
+  const std::string src4Bytes = t4 + MpegFrames(10);
+  TMemorySource src4(src4Bytes);
   ml::TID3v2 v24;
   ASSERT_TRUE(v24.Read(src4));
   EXPECT_EQ(v24.Album, "Disc");
@@ -156,15 +159,22 @@ TEST(ID3v1, VersionAndFields) {
   std::string v10 = V1Block("T2", 'x', 'y', 200);
   v10.replace(97, 30, comment);
   std::string cut = V1Block("\xB4\xBA\xCC", 0, 0, 255);  // GBK text cut in half by the field
+  std::string nine;
+  for (int i = 0; i < 9; ++i) nine += "春";
+  std::string cutUtf8 = V1Block("a" + nine + "春", 0, 0, 255);  // UTF-8 cut by the field too
   struct Case {
     std::string block;
     uint8_t version;
     uint8_t track;
     const char* genre;
-    const char* title;
-  } cases[] = {{v11, 2, 7, "Rock", "Title"}, {v10, 1, 0, "", "T2"}, {cut, 1, 0, "", "春"}};
+    std::string title;
+  } cases[] = {{v11, 2, 7, "Rock", "Title"},
+               {v10, 1, 0, "", "T2"},
+               {cut, 1, 0, "", "春"},
+               {cutUtf8, 1, 0, "", "a" + nine}};
   for (auto& c : cases) {
-    TMemorySource src(MpegFrames(3) + c.block);
+    const std::string srcBytes = MpegFrames(3) + c.block;
+    TMemorySource src(srcBytes);
     ml::TID3v1 v1;
     ASSERT_TRUE(v1.Read(src));
     ASSERT_TRUE(v1.Exists);
@@ -173,7 +183,9 @@ TEST(ID3v1, VersionAndFields) {
     EXPECT_EQ(v1.Genre(), c.genre);
     EXPECT_EQ(v1.Title, c.title);
   }
-  EXPECT_EQ(ml::TID3v1().Read(*std::make_unique<TMemorySource>(std::string(100, 'x'))), false);
+  const std::string tooShortBytes = std::string(100, 'x');
+  TMemorySource tooShort(tooShortBytes);
+  EXPECT_FALSE(ml::TID3v1().Read(tooShort));
 }
 
 TEST(TagInfo, MergePriorities) {
@@ -196,7 +208,8 @@ TEST(TagInfo, MergePriorities) {
   v5[3] = 5;
   EXPECT_EQ(Merge(v5 + MpegFrames(300) + v1).Title, "");
   // Nothing recognised: false and the caller's record untouched.
-  TMemorySource junk(std::string(5000, '\x01'));
+  const std::string junkBytes = std::string(5000, '\x01');
+  TMemorySource junk(junkBytes);
   TTagInfo tags;
   tags.Load(junk);
   TMediaInfo keep;
@@ -223,7 +236,8 @@ TEST(MPEGaudio, DurationFromSizeOrFrameCount) {
 
 TEST(MPEGaudio, WhereFramesAreFound) {
   // Junk longer than the first window: the middle of the file still has two frames in a row.
-  TMemorySource late(std::string(5000, '\0') + MpegFrames(60));
+  const std::string lateBytes = std::string(5000, '\0') + MpegFrames(60);
+  TMemorySource late(lateBytes);
   ml::TMPEGaudio m;
   ASSERT_TRUE(m.Read(late));
   EXPECT_TRUE(m.Valid());
@@ -259,7 +273,8 @@ TEST(WAVfile, HeaderValues) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(zero.Duration, 0);
   // Six channels are not a format this player takes.
-  TMemorySource six(wav(6, 44100, 16, 100));
+  const std::string sixBytes = wav(6, 44100, 16, 100);
+  TMemorySource six(sixBytes);
   ml::TWAVfile w;
   ASSERT_TRUE(w.Read(six));
   EXPECT_FALSE(w.Valid);
@@ -285,7 +300,8 @@ TEST(APEtag, TextRules) {
       {2000, "Track", "A3", "", 0},
   };
   for (auto& c : cases) {
-    TMemorySource src(ape(c.version, c.key, c.value));
+    const std::string srcBytes = ape(c.version, c.key, c.value);
+    TMemorySource src(srcBytes);
     ml::TAPEtag t;
     ASSERT_TRUE(t.Read(src));
     ASSERT_TRUE(t.Exists);
@@ -298,4 +314,23 @@ TEST(OggVorbis, TrackText) {
   for (auto [text, track] : {std::pair{"3/12", 3}, {"A3", 0}, {" 7 ", 7}, {"300", 300}})
     EXPECT_EQ(ml::ExtractTrack(text), track) << text;
   EXPECT_EQ(ml::TrackByte(300), 0);
+}
+
+TEST(MediaSource, FileReadsMatchTheBytes) {
+  // The file source serves small reads from blocks at both ends; any read must give exactly
+  // the bytes of the file, across block edges and past the end.
+  mltest::TempDir dir;
+  std::string bytes;
+  for (uint32_t i = 0, x = 12345; i < 100000; ++i) bytes += char((x = x * 1103515245 + 12345) >> 16);
+  mltest::WriteAll(dir.file("f.bin"), bytes);
+  ml::TFileSource file(dir.file("f.bin"));
+  ASSERT_TRUE(file.IsOpen());
+  ASSERT_EQ(file.Size(), bytes.size());
+  TMemorySource mem(bytes);
+  const std::pair<uint64_t, size_t> reads[] = {{0, 10},          {32760, 16},   {32768, 4},  {50000, 3000},
+                                               {91800, 400},     {91808, 8192}, {99990, 20}, {100000, 1},
+                                               {200000, 5},      {0, 100000},   {5, 0},      {32767, 1}};
+  for (auto [offset, n] : reads) EXPECT_EQ(file.Read(offset, n), mem.Read(offset, n)) << offset << "+" << n;
+  EXPECT_FALSE(ml::TFileSource(dir.file("missing")).IsOpen());
+  EXPECT_FALSE(ml::TFileSource(dir.path().string()).IsOpen());  // a folder is not a file
 }

@@ -1,0 +1,27 @@
+#pragma once
+// The family of tag readers: each understands one container or tag format and fills its own
+// fields from a file. A read never throws and never leaves half-filled fields behind a failure.
+#include "MediaSource.h"
+
+#include <string>
+
+namespace ml {
+
+class TTagReader {
+public:
+  virtual ~TTagReader() = default;
+  // Clears every field to its "nothing found" value.
+  virtual void ResetData() = 0;
+
+  // Resets, then reads. False only when the file could not be read at all (missing, too short
+  // for the reader's fixed read, an I/O error); true means the reader could look, and its own
+  // found or recognised flag says whether the format was there.
+  bool Read(const std::string& path);
+  bool Read(TMediaSource& src);
+
+protected:
+  // The reader's own work; may throw, and returns false for a read failure as above.
+  virtual bool Parse(TMediaSource& src) = 0;
+};
+
+}  // namespace ml
