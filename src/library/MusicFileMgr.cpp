@@ -468,6 +468,8 @@ void TMusicFileMgr::hashLoop() {
     {
       std::unique_lock lock(lock_);
       hashIdle_.notify_all();
+      // A main thread waiting in WaitHashingIdle sleeps in its loop: wake it to look again.
+      if (dispatcher_ && hashQueue_.empty()) dispatcher_->post([] {});
       hashWake_.wait(lock, [&] { return terminated_ || !hashQueue_.empty(); });
       if (terminated_) return;
     }
