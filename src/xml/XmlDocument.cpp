@@ -134,7 +134,12 @@ bool TXmlDocument::loadFile(const std::string& path, std::string* error, bool ke
     if (error) *error = "cannot read " + path;
     return false;
   }
-  return loadString(*bytes, error, keepPartial);
+  // Parsed in place: a large library is not copied a second time. The text must outlive the
+  // document, so the document keeps it.
+  doc_.reset();
+  buffer_ = std::move(*bytes);
+  return finishLoad(doc_.load_buffer_inplace(buffer_.data(), buffer_.size(), ParseOptions, pugi::encoding_auto),
+                    error, keepPartial);
 }
 
 bool TXmlDocument::loadStream(std::istream& in, std::string* error) {
@@ -145,6 +150,7 @@ bool TXmlDocument::loadStream(std::istream& in, std::string* error) {
 
 bool TXmlDocument::loadString(std::string_view text, std::string* error, bool keepPartial) {
   doc_.reset();
+  buffer_.clear();
   return finishLoad(doc_.load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_auto), error,
                     keepPartial);
 }

@@ -82,11 +82,15 @@ public:
   TXmlNode root() const { return TXmlNode(doc_.document_element()); }
   // Clears the document and starts it with a root element.
   TXmlNode reset(std::string_view rootName);
-  void clear() { doc_.reset(); }
+  void clear() {
+    doc_.reset();
+    buffer_.clear();
+  }
 
 private:
   bool finishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial);
   pugi::xml_document doc_;
+  std::string buffer_;  // the text of an in-place parse
   std::ptrdiff_t errorOffset_ = -1;
 };
 

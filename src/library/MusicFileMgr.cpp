@@ -1,0 +1,602 @@
+#include "MusicFileMgr.h"
+
+#include "DebugTrace.h"
+#include "Dispatcher.h"
+#include "FileUtil.h"
+#include "GbkText.h"
+#include "StrUtil.h"
+#include "XmlDocument.h"
+#include "uTagInfo.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace ml {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t FileTimeEpochOffset = 11644473600LL;  // seconds from 1601 to 1970
+
+struct FileFacts {
+  bool exists = false;
+  uint64_t size = 0;
+  int64_t lastWriteTime = 0;
+};
+
+FileFacts StatFile(const std::string& path) {
+  struct stat st{};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return {true, static_cast<uint64_t>(st.st_size),
+          (static_cast<int64_t>(st.st_mtim.tv_sec) + FileTimeEpochOffset) * 10000000LL + st.st_mtim.tv_nsec / 100};
+}
+
+std::string CaptionFromPath(const std::string& path) { return fs::path(path).stem().string(); }
+
+// Runs the digest work at idle I/O priority so playing music never waits for the disk.
+void LowerThreadPriority() {
+  constexpr int IoprioClassIdle = 3, IoprioClassShift = 13, IoprioWhoProcess = 1;
+  syscall(SYS_ioprio_set, IoprioWhoProcess, 0, IoprioClassIdle << IoprioClassShift);
+  errno = 0;
+  (void)nice(5);
+}
+
+}  // namespace
+
+std::string CleanText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    if (u == 0) continue;
+    out += (u < 0x20 || u == 0x7F) ? ' ' : c;
+  }
+  return out;
+}
+
+size_t TMusicFileMgr::DigestHash::operator()(const TMD5Digest& d) const noexcept {
+  size_t h;
+  std::memcpy(&h, d.v.data(), sizeof h);  // a digest is already uniformly spread
+  return h;
+}
+
+TMusicFileMgr::TMusicFileMgr(Dispatcher* dispatcher) : dispatcher_(dispatcher) {
+  hashThread_ = std::thread([this] { hashLoop(); });
+}
+
+TMusicFileMgr::~TMusicFileMgr() {
+  if (dispatcher_ && autoSaveTimer_) dispatcher_->stopTimer(autoSaveTimer_);
+  {
+    std::lock_guard lock(lock_);
+    terminated_ = true;
+  }
+  hashWake_.notify_all();
+  hashThread_.join();
+}
+
+// ---- entries -------------------------------------------------------------------------------
+
+namespace {
+template <typename Map, typename Key>
+void EraseFromIndex(Map& index, const Key& key, const TShareFileInfo* e) {
+  auto [first, last] = index.equal_range(key);
+  for (auto it = first; it != last; ++it)
+    if (it->second == e) {
+      index.erase(it);
+      return;
+    }
+}
+}  // namespace
+
+void TMusicFileMgr::indexLocked(TShareFileInfo* e) {
+  if (!e->FileName.empty()) byPath_.emplace(std::string_view(e->FileName), e);
+  if (!LRMD5::MD5DigestIsZero(e->FileHash)) byDigest_.emplace(e->FileHash, e);
+}
+
+void TMusicFileMgr::unindexDigestLocked(TShareFileInfo* e) { EraseFromIndex(byDigest_, e->FileHash, e); }
+
+void TMusicFileMgr::setDigestLocked(TShareFileInfo* e, const TMD5Digest& d) {
+  unindexDigestLocked(e);
+  e->FileHash = d;
+  if (!LRMD5::MD5DigestIsZero(d)) byDigest_.emplace(d, e);
+}
+
+void TMusicFileMgr::setPathLocked(TShareFileInfo* e, const std::string& path) {
+  if (e->FileName == path) return;
+  if (!e->FileName.empty()) EraseFromIndex(byPath_, std::string_view(e->FileName), e);
+  e->FileName = path;
+  if (!e->FileName.empty()) byPath_.emplace(std::string_view(e->FileName), e);
+}
+
+TShareFileInfo* TMusicFileMgr::registerLocked(std::unique_ptr<TShareFileInfo> entry) {
+  TShareFileInfo* e = entry.get();
+  live_[e] = entries_.size();
+  entries_.push_back(std::move(entry));
+  indexLocked(e);
+  if (e->ShareStatus == ssWaitHash) queueHashLocked(e);
+  return e;
+}
+
+void TMusicFileMgr::queueHashLocked(TShareFileInfo* e) {
+  hashQueue_.push_back(e);
+  hashWake_.notify_one();
+}
+
+TShareFileInfo* TMusicFileMgr::findByDigestLocked(const TMD5Digest& d) const {
+  if (LRMD5::MD5DigestIsZero(d)) return nullptr;
+  // Of two live entries with one digest (until they are merged) the newer one is found.
+  TShareFileInfo* newest = nullptr;
+  auto [first, last] = byDigest_.equal_range(d);
+  for (auto it = first; it != last; ++it)
+    if (it->second->ShareStatus != ssRemoved && (!newest || live_.at(it->second) > live_.at(newest)))
+      newest = it->second;
+  return newest;
+}
+
+TShareFileInfo* TMusicFileMgr::AddFile(const std::string& path) {
+  FileFacts f = StatFile(path);
+  if (!f.exists || f.size == 0) return nullptr;
+  if (TShareFileInfo* existing = FindByPathAndSize(path, f.size)) return existing;
+  auto e = std::make_unique<TShareFileInfo>();
+  e->Encrypt = false;
+  e->ShareStatus = ssWaitHash;
+  e->LastWriteTime = f.lastWriteTime;
+  e->FileName = path;
+  e->FileSize = f.size;
+  e->FileNameCount = 1;
+  e->Caption = CleanText(CaptionFromPath(path));
+  // Tags are read outside the lock: a slow disk must not hold up the hashing thread.
+  TTagInfo tags;
+  TMediaInfo info;
+  if (tags.Load(path) && tags.GetMediaInfo(info)) {
+    e->Artist = CleanText(info.Artist);
+    e->Title = CleanText(info.Title);
+    e->Album = CleanText(info.Album);
+    e->Duration = info.Duration;
+    e->Track = info.Track;
+    e->Year = CleanText(info.Year);
+    e->Genre = CleanText(info.Genre);
+    e->Comment = CleanText(info.Comment);
+    e->SampleRate = info.SampleRate;
+    e->Channels = static_cast<uint16_t>(info.Channels);
+    e->Bitrate = info.Bitrate;
+    e->Codec.clear();
+  }
+  std::lock_guard lock(lock_);
+  return registerLocked(std::move(e));
+}
+
+TShareFileInfo* TMusicFileMgr::AddFromSearchResult(const std::string& caption, const TMD5Digest& digest) {
+  return AddFromPlayListInfo(TDownPlayListInfo{caption, digest, 0});
+}
+
+TShareFileInfo* TMusicFileMgr::AddFromPlayListInfo(const TDownPlayListInfo& info) {
+  std::lock_guard lock(lock_);
+  if (TShareFileInfo* existing = findByDigestLocked(info.Digest)) return existing;
+  auto e = std::make_unique<TShareFileInfo>();
+  e->Encrypt = true;
+  e->ShareStatus = ssReady;
+  e->Caption = CleanText(info.Caption);
+  e->FileHash = info.Digest;
+  e->Duration = info.Duration;
+  return registerLocked(std::move(e));
+}
+
+TShareFileInfo* TMusicFileMgr::AddCopy(const TShareFileInfo& record) {
+  std::lock_guard lock(lock_);
+  if (TShareFileInfo* existing = findByDigestLocked(record.FileHash)) return existing;
+  return registerLocked(std::make_unique<TShareFileInfo>(record));
+}
+
+TShareFileInfo* TMusicFileMgr::FindByDigest(const TMD5Digest& digest) const {
+  std::lock_guard lock(lock_);
+  return findByDigestLocked(digest);
+}
+
+TShareFileInfo* TMusicFileMgr::FindByPathAndSize(const std::string& path, uint64_t size) const {
+  std::lock_guard lock(lock_);
+  auto [first, last] = byPath_.equal_range(path);
+  for (auto it = first; it != last; ++it)
+    if (it->second->ShareStatus != ssRemoved && it->second->FileSize == size) return it->second;
+  return nullptr;
+}
+
+TShareFileInfo TMusicFileMgr::Snapshot(const TShareFileInfo* entry) const {
+  std::lock_guard lock(lock_);
+  return *entry;
+}
+
+bool TMusicFileMgr::IsLive(const TShareFileInfo* entry) const {
+  std::lock_guard lock(lock_);
+  return live_.count(entry) && entry->ShareStatus != ssRemoved;
+}
+
+void TMusicFileMgr::RemoveEntry(TShareFileInfo* entry) {
+  {
+    std::lock_guard lock(lock_);
+    entry->ShareStatus = ssRemoved;
+  }
+  if (onEntryRemoved_) onEntryRemoved_(entry);
+  Changed();
+}
+
+void TMusicFileMgr::PurgeRemoved() {
+  for (auto& list : playLists_)
+    std::erase_if(list->Items, [&](TShareFileInfo* e) { return !IsLive(e); });
+  Changed();
+}
+
+void TMusicFileMgr::ReplaceInPlayLists(TShareFileInfo* oldEntry, TShareFileInfo* newEntry) {
+  for (auto& list : playLists_) {
+    bool holdsNew = std::find(list->Items.begin(), list->Items.end(), newEntry) != list->Items.end();
+    for (size_t i = 0; i < list->Items.size();) {
+      if (list->Items[i] != oldEntry) {
+        ++i;
+      } else if (holdsNew) {
+        list->Items.erase(list->Items.begin() + static_cast<ptrdiff_t>(i));
+      } else {
+        list->Items[i++] = newEntry;
+        holdsNew = true;
+      }
+    }
+  }
+  Changed();
+}
+
+// ---- playlists ------------------------------------------------------------------------------
+
+TPlayList* TMusicFileMgr::NewPlayList(const std::string& name) {
+  auto list = std::make_unique<TPlayList>();
+  list->Name = name;
+  playLists_.push_back(std::move(list));
+  Changed();
+  return playLists_.back().get();
+}
+
+void TMusicFileMgr::DeletePlayList(TPlayList* list) {
+  std::erase_if(playLists_, [&](const std::unique_ptr<TPlayList>& p) { return p.get() == list; });
+  Changed();
+}
+
+void TMusicFileMgr::MovePlayList(size_t from, size_t to) {
+  if (from >= playLists_.size()) return;
+  to = std::min(to, playLists_.size() - 1);
+  auto list = std::move(playLists_[from]);
+  playLists_.erase(playLists_.begin() + static_cast<ptrdiff_t>(from));
+  playLists_.insert(playLists_.begin() + static_cast<ptrdiff_t>(to), std::move(list));
+  Changed();
+}
+
+int TMusicFileMgr::IndexOfPlayList(const TPlayList* list) const {
+  for (size_t i = 0; i < playLists_.size(); ++i)
+    if (playLists_[i].get() == list) return static_cast<int>(i);
+  return -1;
+}
+
+TPlayList* TMusicFileMgr::AddProgrammeList(TProgrammeList programme) {
+  for (auto& list : playLists_)
+    if (list->Style == 1 && list->ID == programme.ID) return list.get();
+  auto list = std::make_unique<TPlayList>();
+  list->Name = CleanText(programme.Name);
+  list->Style = 1;
+  list->ID = programme.ID;
+  {
+    std::lock_guard lock(lock_);
+    for (TShareFileInfo& record : programme.Records) {
+      TShareFileInfo* e = findByDigestLocked(record.FileHash);
+      if (!e) e = registerLocked(std::make_unique<TShareFileInfo>(std::move(record)));
+      list->Items.push_back(e);
+    }
+  }
+  playLists_.push_back(std::move(list));
+  Changed();
+  return playLists_.back().get();
+}
+
+// ---- downloads -------------------------------------------------------------------------------
+
+void TMusicFileMgr::SetDownloadFolder(const std::string& folder) { downloadFolder_ = WithTrailingSlash(folder); }
+
+std::string TMusicFileMgr::downloadPathFor(const TShareFileInfo& e) const {
+  return downloadFolder_ + LRMD5::MD5DigestToStr(e.FileHash) + DownloadedSongExt;
+}
+
+bool TMusicFileMgr::PrepareDownload(TShareFileInfo* entry) {
+  TShareFileInfo e = Snapshot(entry);
+  if (!e.Encrypt || e.Caption.empty()) return false;
+  std::string path = e.FileName.empty() ? downloadPathFor(e) : e.FileName;
+  // A file already at the path that is not this song (its digest differs) keeps its name; we
+  // take "name (n).ext" with the smallest free n.
+  auto occupiedByOther = [&](const std::string& p) {
+    if (!StatFile(p).exists) return false;
+    return LRMD5::MD5File(p) != e.FileHash;
+  };
+  if (occupiedByOther(path)) {
+    fs::path p(path);
+    std::string stem = (p.parent_path() / p.stem()).string(), ext = p.extension().string();
+    for (int n = 1;; ++n) {
+      std::string candidate = stem + " (" + std::to_string(n) + ")" + ext;
+      if (!occupiedByOther(candidate)) {
+        path = candidate;
+        break;
+      }
+    }
+  }
+  const bool missing = !StatFile(path).exists;
+  {
+    std::lock_guard lock(lock_);
+    setPathLocked(entry, path);
+    if (missing) entry->ShareStatus = ssNeedDownload;
+  }
+  Changed();
+  return missing;
+}
+
+bool TMusicFileMgr::DownloadCompleted(TShareFileInfo* entry) {
+  TShareFileInfo e = Snapshot(entry);
+  if (!StatFile(e.FileName).exists) return false;
+  std::string finalPath = e.FileName;
+  const std::string tempFolder = downloadFolder_ + "Temp/";
+  if (!downloadFolder_.empty() && e.FileName.rfind(tempFolder, 0) == 0) {
+    finalPath = downloadPathFor(e);
+    std::error_code ec;
+    fs::copy_file(e.FileName, finalPath, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+      DebugTrace("library: cannot copy %s: %s", e.FileName.c_str(), ec.message().c_str());
+      return false;
+    }
+  }
+  {
+    std::lock_guard lock(lock_);
+    entry->ShareStatus = ssReady;
+    entry->LackSource = false;
+    setPathLocked(entry, finalPath);
+  }
+  Changed();
+  return true;
+}
+
+// ---- entry updates ----------------------------------------------------------------------------
+
+void TMusicFileMgr::UpdateFromMediaInfo(TShareFileInfo* e, const TMediaInfo& info) {
+  {
+    std::lock_guard lock(lock_);
+    e->FileSize = info.FileSize;
+    e->SampleRate = info.SampleRate;
+    e->Bitrate = info.Bitrate;
+    e->Channels = static_cast<uint16_t>(info.Channels);
+    e->Title = CleanText(info.Title);
+    e->Artist = CleanText(info.Artist);
+    e->Album = CleanText(info.Album);
+    e->Year = CleanText(info.Year);
+    e->Genre = CleanText(info.Genre);
+    e->Track = info.Track;
+    e->Comment = CleanText(info.Comment);
+  }
+  Changed();
+}
+
+void TMusicFileMgr::SetDuration(TShareFileInfo* e, int32_t ms) {
+  {
+    std::lock_guard lock(lock_);
+    e->Duration = ms;
+  }
+  Changed();
+}
+
+void TMusicFileMgr::SetCaption(TShareFileInfo* e, const std::string& text) {
+  if (text.empty()) return;
+  {
+    std::lock_guard lock(lock_);
+    e->Caption = CleanText(text);
+  }
+  Changed();
+}
+
+void TMusicFileMgr::SetLackSource(TShareFileInfo* e, bool flag) {
+  {
+    std::lock_guard lock(lock_);
+    e->LackSource = flag;
+    e->ShareStatus = ssReady;
+  }
+  Changed();
+}
+
+void TMusicFileMgr::SetLRCFileName(TShareFileInfo* e, const std::string& path) {
+  if (!path.empty() && !StatFile(path).exists) return;
+  {
+    std::lock_guard lock(lock_);
+    e->LRCFileName = path;
+  }
+  Changed();
+}
+
+void TMusicFileMgr::ClearLibrary() {
+  std::lock_guard lock(lock_);
+  playLists_.clear();
+  // The hashing thread may hold a pointer to an entry it is hashing; the generation tells it
+  // that the entry is gone.
+  ++generation_;
+  hashQueue_.clear();
+  byPath_.clear();
+  byDigest_.clear();
+  live_.clear();
+  entries_.clear();
+}
+
+size_t TMusicFileMgr::LiveEntryCount() const {
+  std::lock_guard lock(lock_);
+  return static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(),
+                                            [](const auto& e) { return e->ShareStatus != ssRemoved; }));
+}
+
+size_t TMusicFileMgr::EntryCount() const {
+  std::lock_guard lock(lock_);
+  return entries_.size();
+}
+
+void TMusicFileMgr::SetOnDuplicateFound(DuplicateFoundEvent handler) {
+  std::lock_guard lock(lock_);
+  onDuplicateFound_ = std::move(handler);
+}
+
+// ---- hashing thread -----------------------------------------------------------------------------
+
+void TMusicFileMgr::WaitHashingIdle() const {
+  auto idle = [&] { return (hashQueue_.empty() && !hashBusy_) || terminated_; };
+  if (dispatcher_ && dispatcher_->isMainThread()) {
+    // The hashing thread may be waiting for us to run a duplicate handler: keep pumping.
+    while (!dispatcher_->waitPumping([&] {
+      std::lock_guard lock(lock_);
+      return idle();
+    }, Millis(60000))) {
+    }
+    return;
+  }
+  std::unique_lock lock(lock_);
+  hashIdle_.wait(lock, idle);
+}
+
+void TMusicFileMgr::hashLoop() {
+  LowerThreadPriority();
+  for (;;) {
+    {
+      std::unique_lock lock(lock_);
+      hashIdle_.notify_all();
+      // A main thread waiting in WaitHashingIdle sleeps in its loop: wake it to look again.
+      if (dispatcher_ && hashQueue_.empty()) dispatcher_->post([] {});
+      hashWake_.wait(lock, [&] { return terminated_ || !hashQueue_.empty(); });
+      if (terminated_) return;
+    }
+    try {
+      while (!terminated_ && hashOne()) {
+      }
+    } catch (const std::exception& ex) {
+      DebugTrace("library: hashing failed: %s", ex.what());
+    }
+  }
+}
+
+// Hashes the next waiting entry; false when none is left.
+bool TMusicFileMgr::hashOne() {
+  TShareFileInfo* e = nullptr;
+  std::string path;
+  uint64_t generation;
+  {
+    std::lock_guard lock(lock_);
+    while (!hashQueue_.empty() && !e) {
+      TShareFileInfo* next = hashQueue_.front();
+      hashQueue_.pop_front();
+      if (next->ShareStatus != ssWaitHash) continue;
+      next->ShareStatus = ssHashing;
+      // A file that vanished stays at "hashing" (saved as "to hash") until the next start.
+      if (!StatFile(next->FileName).exists) continue;
+      e = next;
+    }
+    if (!e) return false;
+    path = e->FileName;
+    generation = generation_;
+    hashBusy_ = true;
+  }
+  bool ok = false;
+  const TMD5Digest digest = LRMD5::MD5File(path, &ok, &terminated_);
+  DuplicateFoundEvent onDuplicate;
+  std::vector<TShareFileInfo*> duplicates;
+  {
+    std::lock_guard lock(lock_);
+    hashBusy_ = false;
+    if (generation != generation_ || terminated_ || !live_.count(e) || e->ShareStatus != ssHashing) return true;
+    if (!ok) {
+      // A read error is not a verdict on the song: it waits for the next start to try again.
+      e->ShareStatus = ssWaitHash;
+      DebugTrace("library: cannot read %s; will retry at next start", path.c_str());
+      return true;
+    }
+    setDigestLocked(e, digest);
+    e->ShareStatus = ssReady;
+    e->LastWriteTime = StatFile(path).lastWriteTime;
+    TShareFileInfo* other = nullptr;
+    auto [first, last] = byDigest_.equal_range(digest);
+    for (auto it = first; it != last; ++it)
+      if (it->second != e && it->second->ShareStatus != ssRemoved && (!other || live_.at(it->second) < live_.at(other)))
+        other = it->second;
+    if (other) {
+      // The entry that was there first survives; it takes this file when its own is gone.
+      if (!StatFile(other->FileName).exists) {
+        setPathLocked(other, e->FileName);
+        other->Encrypt = e->Encrypt;
+      }
+      e->ShareStatus = ssRemoved;
+      duplicates.push_back(other);
+    }
+    onDuplicate = onDuplicateFound_;
+  }
+  for (TShareFileInfo* kept : duplicates) {
+    if (!onDuplicate) continue;
+    if (dispatcher_)
+      dispatcher_->send([&] { onDuplicate(e, kept); });
+    else
+      onDuplicate(e, kept);
+  }
+  if (!duplicates.empty() && dispatcher_) dispatcher_->post([this] { Changed(); });
+  return true;
+}
+
+// ---- autosave ----------------------------------------------------------------------------------
+
+void TMusicFileMgr::EnableAutoSave(const std::string& path, int delayMs) {
+  autoSavePath_ = path;
+  autoSaveDelayMs_ = delayMs;
+}
+
+void TMusicFileMgr::Changed() {
+  if (!dispatcher_ || autoSavePath_.empty() || !dispatcher_->isMainThread()) return;
+  // Debounced: a burst of changes (adding a folder) saves once, a moment after the last one.
+  if (autoSaveTimer_) dispatcher_->stopTimer(autoSaveTimer_);
+  autoSaveTimer_ = dispatcher_->startTimer(Millis(autoSaveDelayMs_), [this] {
+    autoSaveTimer_ = 0;
+    std::string error;
+    if (!Save(autoSavePath_, &error)) DebugTrace("library: autosave failed: %s", error.c_str());
+  }, false);
+}
+
+// ---- folder scan --------------------------------------------------------------------------------
+
+std::vector<std::string> ScanFolder(const std::string& folder, const std::string& exts, bool recursive) {
+  std::set<std::string> wanted;
+  for (size_t start = 0; start <= exts.size();) {
+    size_t bar = exts.find('|', start);
+    std::string ext(Trim(exts.substr(start, bar == std::string::npos ? std::string::npos : bar - start)));
+    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (!ext.empty()) wanted.insert(ext);
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  std::vector<std::string> found;
+  std::set<std::pair<dev_t, ino_t>> visited;
+  std::function<void(const fs::path&)> scan = [&](const fs::path& dir) {
+    struct stat st{};
+    if (::stat(dir.c_str(), &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second) return;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const fs::path& p = it->path();
+      std::error_code e2;
+      if (it->is_directory(e2)) {
+        if (recursive) scan(p);
+      } else if (it->is_regular_file(e2)) {
+        std::string ext = p.extension().string();
+        for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (wanted.count(ext)) found.push_back(p.string());
+      }
+    }
+  };
+  scan(folder);
+  return found;
+}
+
+}  // namespace ml

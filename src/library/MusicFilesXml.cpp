@@ -1,0 +1,326 @@
+// The library file "MusicFiles.xml" and the playlist transfer payload.
+#include "MusicFileMgr.h"
+
+#include "DebugTrace.h"
+#include "FileUtil.h"
+#include "GbkText.h"
+#include "StrUtil.h"
+#include "XmlDocument.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <sys/stat.h>
+
+namespace ml {
+namespace {
+
+// Element names of one saved entry, in the order they are written.
+enum Field {
+  fEncrypt, fFileName, fFileSize, fFileHash, fOwnerCount, fTimeStamp, fLastWriteTime, fShareType, fLackSource,
+  fShareStatus, fLRCFileName, fCaption, fDuration, fTitle, fArtist, fAlbum, fTrack, fCodec, fBitrate, fSampleRate,
+  fChannels, fGenre, fYear, fComment, fFileNameCount, fLastPlayTime, fDownTime, fPlayCount, FieldCount
+};
+const char* const FieldNames[FieldCount] = {
+    "Encrypt", "FileName", "FileSize", "FileHash", "OwnerCount", "TimeStamp", "LastWriteTime", "ShareType",
+    "LackSource", "ShareStatus", "LRCFileName", "Caption", "Duration", "Title", "Artist", "Album", "Track", "Codec",
+    "Bitrate", "SampleRate", "Channels", "Genre", "Year", "Comment", "FileNameCount", "LastPlayTime", "DownTime",
+    "PlayCount"};
+
+int FieldIndex(const char* name) {
+  // Element names are few and short; a linear scan with an early length check is plenty.
+  const size_t len = std::strlen(name);
+  for (int i = 0; i < FieldCount; ++i)
+    if (std::strlen(FieldNames[i]) == len && EqualsNoCase(FieldNames[i], name)) return i;
+  return -1;
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default:
+        // Control characters cannot appear in XML 1.0; CleanText keeps them out of entries,
+        // and this keeps them out of the file whatever happens.
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+    }
+  }
+}
+
+void AppendElement(std::string& out, int field, std::string_view text) {
+  out += '<';
+  out += FieldNames[field];
+  out += '>';
+  AppendEscaped(out, text);
+  out += "</";
+  out += FieldNames[field];
+  out += '>';
+}
+
+void AppendElement(std::string& out, int field, int64_t value) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  AppendElement(out, field, std::string_view(buf, static_cast<size_t>(r.ptr - buf)));
+}
+
+void AppendElement(std::string& out, int field, double value) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.10g", value);
+  AppendElement(out, field, std::string_view(buf));
+}
+
+const char* Bool(bool b) { return b ? "True" : "False"; }
+
+bool ReadBool(const char* text) { return EqualsNoCase(Trim(text), "True") || ParseIntDef(text, 0) != 0; }
+
+template <typename T>
+T ReadInt(const char* text) {
+  int64_t v = ParseIntDef(text, 0);
+  if (v < static_cast<int64_t>(std::numeric_limits<T>::min()) || v > static_cast<int64_t>(std::numeric_limits<T>::max()))
+    return 0;
+  return static_cast<T>(v);
+}
+
+double ReadDouble(const char* text) {
+  double v = 0;
+  std::string_view t = Trim(text);
+  auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+  return r.ec == std::errc() ? v : 0;
+}
+
+void ReadField(TShareFileInfo& e, int field, const char* text) {
+  switch (field) {
+    case fEncrypt: e.Encrypt = ReadBool(text); break;
+    case fFileName: e.FileName = CleanText(text); break;
+    case fFileSize: e.FileSize = static_cast<uint64_t>(std::max<int64_t>(0, ParseIntDef(text, 0))); break;
+    case fFileHash: e.FileHash = LRMD5::MD5StrToDigest(Trim(text)); break;
+    case fOwnerCount: e.OwnerCount = ReadInt<int32_t>(text); break;
+    case fTimeStamp: e.TimeStamp = ReadInt<int32_t>(text); break;
+    case fLastWriteTime: e.LastWriteTime = ParseIntDef(text, 0); break;
+    case fShareType: e.ShareType = ReadInt<uint8_t>(text); break;
+    case fLackSource: e.LackSource = ReadBool(text); break;
+    case fShareStatus: e.ShareStatus = ReadInt<uint8_t>(text); break;
+    case fLRCFileName: e.LRCFileName = CleanText(text); break;
+    case fCaption: e.Caption = CleanText(text); break;
+    case fDuration: e.Duration = ReadInt<int32_t>(text); break;
+    case fTitle: e.Title = CleanText(text); break;
+    case fArtist: e.Artist = CleanText(text); break;
+    case fAlbum: e.Album = CleanText(text); break;
+    case fTrack: e.Track = ReadInt<uint8_t>(text); break;
+    case fCodec: e.Codec = CleanText(text); break;
+    case fBitrate: e.Bitrate = ReadInt<int32_t>(text); break;
+    case fSampleRate: e.SampleRate = ReadInt<int32_t>(text); break;
+    case fChannels: e.Channels = ReadInt<uint16_t>(text); break;
+    case fGenre: e.Genre = CleanText(text); break;
+    case fYear: e.Year = CleanText(text); break;
+    case fComment: e.Comment = CleanText(text); break;
+    case fFileNameCount: e.FileNameCount = ReadInt<uint8_t>(text); break;
+    case fLastPlayTime: e.LastPlayTime = ReadDouble(text); break;
+    case fDownTime: e.DownTime = ReadDouble(text); break;
+    case fPlayCount: e.PlayCount = ReadInt<int32_t>(text); break;
+  }
+}
+
+int64_t CurrentLastWriteTime(const std::string& path, bool* exists) {
+  struct stat st{};
+  *exists = !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (!*exists) return 0;
+  return (static_cast<int64_t>(st.st_mtim.tv_sec) + 11644473600LL) * 10000000LL + st.st_mtim.tv_nsec / 100;
+}
+
+}  // namespace
+
+bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
+  std::string out;
+  std::unordered_map<const TShareFileInfo*, size_t> savedIndex;
+  {
+    std::lock_guard lock(lock_);
+    out.reserve(entries_.size() * 700 + 4096);
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<LRMusicFiles>\n  <ShareFiles>\n";
+    for (const auto& ptr : entries_) {
+      const TShareFileInfo& e = *ptr;
+      if (e.ShareStatus == ssRemoved) continue;
+      savedIndex[&e] = savedIndex.size();
+      out += "    <File>";
+      AppendElement(out, fEncrypt, Bool(e.Encrypt));
+      AppendElement(out, fFileName, e.FileName);
+      AppendElement(out, fFileSize, static_cast<int64_t>(e.FileSize));
+      AppendElement(out, fFileHash, LRMD5::MD5DigestToStr(e.FileHash));
+      AppendElement(out, fOwnerCount, int64_t{e.OwnerCount});
+      AppendElement(out, fTimeStamp, int64_t{e.TimeStamp});
+      AppendElement(out, fLastWriteTime, e.LastWriteTime);
+      AppendElement(out, fShareType, int64_t{e.ShareType});
+      AppendElement(out, fLackSource, Bool(e.LackSource));
+      // An interrupted digest is computed again next time.
+      AppendElement(out, fShareStatus, int64_t{e.ShareStatus == ssHashing ? uint8_t{ssWaitHash} : e.ShareStatus});
+      AppendElement(out, fLRCFileName, e.LRCFileName);
+      AppendElement(out, fCaption, e.Caption);
+      AppendElement(out, fDuration, int64_t{e.Duration});
+      AppendElement(out, fTitle, e.Title);
+      AppendElement(out, fArtist, e.Artist);
+      AppendElement(out, fAlbum, e.Album);
+      AppendElement(out, fTrack, int64_t{e.Track});
+      AppendElement(out, fCodec, e.Codec);
+      AppendElement(out, fBitrate, int64_t{e.Bitrate});
+      AppendElement(out, fSampleRate, int64_t{e.SampleRate});
+      AppendElement(out, fChannels, int64_t{e.Channels});
+      AppendElement(out, fGenre, e.Genre);
+      AppendElement(out, fYear, e.Year);
+      AppendElement(out, fComment, e.Comment);
+      AppendElement(out, fFileNameCount, int64_t{e.FileNameCount});
+      AppendElement(out, fLastPlayTime, e.LastPlayTime);
+      AppendElement(out, fDownTime, e.DownTime);
+      AppendElement(out, fPlayCount, int64_t{e.PlayCount});
+      out += "</File>\n";
+    }
+  }
+  out += "  </ShareFiles>\n  <PlayList>\n";
+  for (const auto& list : playLists_) {
+    out += "    <List Name=\"";
+    AppendEscaped(out, list->Name);
+    out += "\" Style=\"" + std::to_string(list->Style) + "\"";
+    if (list->Style == 1) out += " ID=\"" + std::to_string(list->ID) + "\"";
+    out += ">\n";
+    for (const TShareFileInfo* e : list->Items) {
+      auto it = savedIndex.find(e);
+      if (it != savedIndex.end()) out += "      <Item ID=\"" + std::to_string(it->second) + "\"/>\n";
+    }
+    out += "    </List>\n";
+  }
+  out += "  </PlayList>\n</LRMusicFiles>\n";
+  return WriteFileAtomic(path, out, 0644, error, true);
+}
+
+void TMusicFileMgr::Load(const std::string& path) {
+  ClearLibrary();
+  TXmlDocument doc;
+  std::string error;
+  if (!doc.loadFile(path, &error)) throw EFileFormat();
+  TXmlNode root = doc.root();
+  if (!EqualsNoCase(root.name(), "LRMusicFiles")) throw EFileFormat();
+
+  // Check the whole structure before changing anything, so a bad file leaves the library empty.
+  TXmlNode files = root.child("ShareFiles"), lists = root.child("PlayList");
+  for (const TXmlNode& f : files.children())
+    if (!EqualsNoCase(f.name(), "File")) throw EFileFormat();
+  for (const TXmlNode& l : lists.children()) {
+    if (!EqualsNoCase(l.name(), "List")) throw EFileFormat();
+    for (const TXmlNode& item : l.children())
+      if (!EqualsNoCase(item.name(), "Item") || !item.hasAttribute("ID")) throw EFileFormat();
+  }
+
+  std::vector<TShareFileInfo*> byFileIndex;  // position among the File elements -> entry (null: dropped)
+  {
+    std::lock_guard lock(lock_);
+    size_t count = 0;
+    for (pugi::xml_node f = files.raw().first_child(); f; f = f.next_sibling()) ++count;
+    entries_.reserve(count);
+    live_.reserve(count);
+    byPath_.reserve(count);
+    byDigest_.reserve(count);
+    byFileIndex.reserve(count);
+    for (const TXmlNode& f : files.children()) {
+      auto e = std::make_unique<TShareFileInfo>();
+      for (pugi::xml_node c = f.raw().first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element)
+          if (int field = FieldIndex(c.name()); field >= 0) ReadField(*e, field, c.text().get());
+      if (e->ShareStatus == ssRemoved) {
+        byFileIndex.push_back(nullptr);
+        continue;
+      }
+      if (e->ShareStatus == ssHashing) e->ShareStatus = ssWaitHash;
+      if (!e->Encrypt) {
+        bool exists = false;
+        int64_t mtime = CurrentLastWriteTime(e->FileName, &exists);
+        if (!exists) {
+          // A missing file is dropped only when its folder is there: an unmounted disk or share
+          // must not wipe its songs from the library.
+          if (std::filesystem::is_directory(std::filesystem::path(e->FileName).parent_path())) {
+            byFileIndex.push_back(nullptr);
+            continue;
+          }
+        } else if (mtime != e->LastWriteTime) {
+          e->LastWriteTime = mtime;
+          e->ShareStatus = ssWaitHash;
+        }
+      }
+      byFileIndex.push_back(registerLocked(std::move(e)));
+    }
+  }
+  for (const TXmlNode& l : lists.children()) {
+    auto list = std::make_unique<TPlayList>();
+    list->Name = CleanText(l.attribute("Name"));
+    list->Style = static_cast<uint8_t>(std::clamp<int64_t>(l.attributeInt("Style", 0), 0, 255));
+    list->ID = static_cast<int32_t>(l.attributeInt("ID", 0));
+    for (const TXmlNode& item : l.children()) {
+      auto id = ParseInt(item.attribute("ID"));
+      // A damaged or hand-edited ID that names no saved file is skipped.
+      if (!id || *id < 0 || *id >= static_cast<int64_t>(byFileIndex.size())) continue;
+      if (TShareFileInfo* e = byFileIndex[static_cast<size_t>(*id)]) list->Items.push_back(e);
+    }
+    playLists_.push_back(std::move(list));
+  }
+}
+
+bool TMusicFileMgr::LoadWithRecovery(const std::string& path, std::string* error) {
+  if (!FileExists(path) && !FileExists(path + ".bak")) return true;  // a first start
+  for (const std::string& candidate : {path, path + ".bak"}) {
+    if (!FileExists(candidate)) continue;
+    try {
+      Load(candidate);
+      return true;
+    } catch (const std::exception& e) {
+      DebugTrace("library: %s: %s", candidate.c_str(), e.what());
+      if (error) *error = candidate + ": " + e.what();
+      if (candidate == path) {
+        // Keep the damaged file for the user; the next save must not replace it.
+        std::error_code ec;
+        std::filesystem::rename(path, path + ".bad", ec);
+      }
+    }
+  }
+  ClearLibrary();
+  return false;
+}
+
+std::string TMusicFileMgr::BuildPayload(const TPlayList& list) {
+  std::string out;
+  auto put16 = [&](uint16_t v) { out += static_cast<char>(v & 0xFF); out += static_cast<char>(v >> 8); };
+  auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF); };
+  for (const TShareFileInfo* e : list.Items) {
+    if (LRMD5::MD5DigestIsZero(e->FileHash)) continue;
+    // The caption travels as GBK, cut at a character edge to what the length field can say.
+    std::string caption(GbkTruncate(Utf8ToGbk(e->Caption), 0xFFFF));
+    put16(static_cast<uint16_t>(caption.size()));
+    out += caption;
+    out.append(reinterpret_cast<const char*>(e->FileHash.v.data()), 16);
+    put32(static_cast<uint32_t>(e->Duration));
+  }
+  return out;
+}
+
+std::vector<TDownPlayListInfo> TMusicFileMgr::ParsePayload(std::string_view bytes) {
+  std::vector<TDownPlayListInfo> items;
+  size_t pos = 0;
+  auto u8 = [&](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])); };
+  while (pos + 2 <= bytes.size()) {
+    size_t len = u8(pos) | u8(pos + 1) << 8;
+    // An item that is not there whole ends the list quietly.
+    if (bytes.size() - pos - 2 < len + 16 + 4) break;
+    TDownPlayListInfo info;
+    info.Caption = GbkToUtf8(bytes.substr(pos + 2, len));
+    std::memcpy(info.Digest.v.data(), bytes.data() + pos + 2 + len, 16);
+    size_t d = pos + 2 + len + 16;
+    info.Duration = static_cast<int32_t>(u8(d) | u8(d + 1) << 8 | u8(d + 2) << 16 | u8(d + 3) << 24);
+    items.push_back(std::move(info));
+    pos = d + 4;
+  }
+  return items;
+}
+
+}  // namespace ml

@@ -1,0 +1,151 @@
+#pragma once
+// The playlist frame without its windows: which list is shown, which songs are selected, what
+// plays and what plays next. The frame only draws what this says and forwards clicks to it;
+// the main window does the playing through IPlayListHost.
+#include "MusicFileMgr.h"
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace ml {
+
+enum TPlayOrder { poInOrder = 0, poRandom = 1 };
+enum TPlayLoop { plLoopAll = 0, plSinglePlay = 1, plSingleRepeat = 2 };
+
+// What the controller asks of the rest of the program.
+class IPlayListHost {
+public:
+  virtual ~IPlayListHost() = default;
+  virtual void PlayEntryRequested(TShareFileInfo* entry) = 0;  // hand the song to the player
+  virtual void StopRequested() = 0;                             // press Stop
+  // The transfer manager drops its download of this song and its temporary file.
+  virtual void CancelDownload(const TMD5Digest& /*digest*/) {}
+  // "是否确定从硬盘上删除选的%d个文件?" — only a yes deletes anything.
+  virtual bool ConfirmDeleteFiles(int count) = 0;
+};
+
+// The settings the controller starts from and hands back at the end.
+struct TPlayListSettings {
+  int ActivePlayList = 0;
+  int ActivePlayIndex = 0;
+  int PlayListLoopType = 0;
+  int PlayListOrderType = 0;
+  bool DisableDelFile = false;
+  bool EnablePlaylistDrag = true;
+};
+
+struct TFindOptions {
+  std::string Title, Artist, Album;  // an empty pattern matches everything
+  bool MatchCase = false;
+  bool WholeText = false;
+  bool Backwards = false;
+};
+
+class TPlayListController {
+public:
+  TPlayListController(TMusicFileMgr& mgr, IPlayListHost& host, const TPlayListSettings& settings,
+                      uint32_t randomSeed = 0 /* 0: from the clock */);
+  ~TPlayListController();
+
+  // ---- the shown list (right-hand box) ----
+  TPlayList* ShownList() const { return shown_; }
+  const std::vector<TShareFileInfo*>& Songs() const { return box_; }
+  const std::set<size_t>& Selection() const { return selected_; }
+  void Select(const std::set<size_t>& indexes);
+  void SelectAll();
+  void DeselectAll() { selected_.clear(); }
+  TShareFileInfo* SelectedEntry() const;
+  void ShowList(int index);
+
+  // ---- adding ----
+  // Adds files to the shown list; progress(index, path) returning false stops the adding.
+  int AddFiles(const std::vector<std::string>& paths,
+               const std::function<bool(size_t, const std::string&)>& progress = {});
+  TShareFileInfo* AddFile(const std::string& path, bool playNow);
+  void AddEntry(TShareFileInfo* entry, bool playNow);
+  TShareFileInfo* AddSearchResult(const std::string& caption, const TMD5Digest& digest, bool playNow);
+  // Adopts a programme list from the service, shows it and (with play) plays it.
+  TPlayList* ShowProgrammeList(TProgrammeList list, bool play);
+
+  // ---- playing ----
+  void PlayEntry(TPlayList* list, TShareFileInfo* entry);
+  void PlaySelected();
+  TShareFileInfo* NextEntry(bool automatic);
+  TShareFileInfo* PreviousEntry(bool automatic);
+  void StopPlaying();
+  TPlayList* PlayingList() const { return playing_; }
+  TShareFileInfo* CurrentEntry() const { return current_; }
+  TShareFileInfo* ResumeEntry() const { return resume_; }
+  void ClearResumeEntry() { resume_ = nullptr; }
+  void SetOrderMode(int mode);
+  void SetLoopMode(int mode);
+  int OrderMode() const { return order_; }
+  int LoopMode() const { return loop_; }
+  // Player state 1 (playing) with its duration, 4 (media information ready) with the record.
+  void PlayerStateChanged(int state, int32_t durationMs, const TMediaInfo* info);
+  std::function<void()> OnModeChanged;
+
+  // ---- editing songs ----
+  void MoveSelectedTo(size_t target);
+  void MoveUp();
+  void MoveDown();
+  void MoveTop();
+  void MoveBottom();
+  // Removes the selected songs; fromDisk also deletes their files (after the host confirms).
+  // Returns false when nothing was done.
+  bool RemoveSelected(bool fromDisk);
+  void ClearList();
+  void RenameSong(size_t index, const std::string& caption);
+  // Songs dragged onto another list: appended there, and moved out of the shown list unless copy.
+  void DropSelectedOnList(int listIndex, bool copy);
+
+  // ---- editing lists (left-hand box) ----
+  TPlayList* NewList();
+  void RenameList(int index, const std::string& name);
+  bool DeleteList(int index);  // never the last list
+  void MoveListTo(int selectedIndex, int target);
+
+  // ---- finding ----
+  // The next song matching every given pattern; selects it. -1 when none (the start resets).
+  int FindNext(const TFindOptions& options);
+  // Selects every song matching any given pattern; returns how many indexes were collected.
+  int MarkAll(const TFindOptions& options);
+  // Selects every song whose caption contains text (case-sensitive); empty text changes nothing.
+  void QuickFind(const std::string& text);
+
+  // What the settings keep at exit.
+  TPlayListSettings SettingsToSave() const;
+
+private:
+  bool isManaged(const TPlayList* list) const;
+  void storeShownOrder();
+  void storeOrderInto(TPlayList* list, const std::vector<TShareFileInfo*>& items);
+  void fillBox();
+  void rebuildShuffle();
+  const std::vector<TShareFileInfo*>& order() const;
+  size_t appendToShown(TShareFileInfo* entry);
+  void onDuplicateFound(TShareFileInfo* removed, TShareFileInfo* kept);
+  void onEntryRemoved(TShareFileInfo* entry);
+  bool matches(const TShareFileInfo& e, const TFindOptions& o, int which) const;
+
+  TMusicFileMgr& mgr_;
+  IPlayListHost& host_;
+  TPlayListSettings settings_;
+  TPlayList* shown_ = nullptr;
+  std::vector<TShareFileInfo*> box_;
+  std::set<size_t> selected_;
+  TPlayList* playing_ = nullptr;
+  TShareFileInfo* current_ = nullptr;
+  TShareFileInfo* resume_ = nullptr;
+  int order_ = poInOrder;
+  int loop_ = plLoopAll;
+  std::vector<TShareFileInfo*> shuffled_;
+  std::vector<std::pair<TShareFileInfo*, TShareFileInfo*>> mergePairs_;
+  bool dirty_ = false;
+  int findStart_ = 0;
+  uint32_t seed_;
+};
+
+}  // namespace ml

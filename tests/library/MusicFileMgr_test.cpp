@@ -1,0 +1,222 @@
+#include "Dispatcher.h"
+#include "MusicFileMgr.h"
+#include "TestSupport.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace ml;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct LibraryFixture : ::testing::Test {
+  mltest::TempDir dir;
+  std::string d = dir.path().string() + "/";
+
+  std::string song(const std::string& name, const std::string& content) {
+    fs::create_directories(fs::path(d + name).parent_path());
+    mltest::WriteAll(d + name, content);
+    return d + name;
+  }
+};
+
+const char* Digest(const char* text) {
+  static std::string s;
+  s = LRMD5::MD5DigestToStr(LRMD5::MD5String(text));
+  return s.c_str();
+}
+
+}  // namespace
+
+TEST_F(LibraryFixture, HandMadeLibraryLoadsWithDroppedFilesRemapped) {
+  song("music/a.mp3", "aaa");
+  song("music/c.mp3", "ccc");
+  // b.mp3 was deleted from a folder that exists; d.mp3 lives on a drive that is not mounted.
+  const std::string xml = std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
+<LRMusicFiles>
+  <ShareFiles>
+    <File><Encrypt>False</Encrypt><FileName>)") + d + R"(music/a.mp3</FileName><FileSize>3</FileSize>
+      <FileHash>)" + Digest("aaa") + R"(</FileHash><ShareStatus>0</ShareStatus><Caption>甲</Caption><Duration>1000</Duration></File>
+    <File><Encrypt>False</Encrypt><FileName>)" + d + R"(music/b.mp3</FileName><FileSize>3</FileSize><Caption>乙</Caption></File>
+    <File><Encrypt>False</Encrypt><FileName>)" + d + R"(music/c.mp3</FileName><FileSize>3</FileSize><ShareStatus>2</ShareStatus><Caption>丙</Caption></File>
+    <File><Encrypt>True</Encrypt><FileHash>0123456789ABCDEF0123456789abcdef</FileHash><Caption>网络歌曲</Caption><OwnerCount>4</OwnerCount></File>
+    <File><Encrypt>False</Encrypt><FileName>/media/usb-not-mounted/d.mp3</FileName><Caption>丁</Caption></File>
+  </ShareFiles>
+  <PlayList>
+    <List Name="[默认]" Style="0"><Item ID="0"/><Item ID="1"/><Item ID="2"/><Item ID="x"/><Item ID="99"/></List>
+    <List Name="节目" Style="1" ID="77"><Item ID="3"/><Item ID="4"/></List>
+  </PlayList>
+</LRMusicFiles>)";
+  mltest::WriteAll(d + "MusicFiles.xml", xml);
+  TMusicFileMgr mgr;
+  mgr.Load(d + "MusicFiles.xml");
+  ASSERT_EQ(mgr.PlayLists().size(), 2u);
+  const TPlayList& first = *mgr.PlayLists()[0];
+  ASSERT_EQ(first.Items.size(), 2u) << "b is gone, the bad IDs are skipped";
+  EXPECT_EQ(first.Items[0]->Caption, "甲");
+  EXPECT_EQ(first.Items[1]->Caption, "丙");
+  const TPlayList& programme = *mgr.PlayLists()[1];
+  EXPECT_EQ(programme.Style, 1);
+  EXPECT_EQ(programme.ID, 77);
+  ASSERT_EQ(programme.Items.size(), 2u);
+  EXPECT_TRUE(programme.Items[0]->Encrypt);
+  EXPECT_EQ(programme.Items[0]->OwnerCount, 4);
+  EXPECT_EQ(programme.Items[1]->Caption, "丁") << "an unmounted drive keeps its songs";
+  EXPECT_EQ(first.Items[0]->OwnerCount, 1) << "missing OwnerCount reads as 1";
+  EXPECT_EQ(mgr.FindByDigest(LRMD5::MD5StrToDigest("0123456789abcdef0123456789ABCDEF")), programme.Items[0]);
+  mgr.WaitHashingIdle();
+  EXPECT_EQ(mgr.Snapshot(first.Items[1]).FileHash, LRMD5::MD5String("ccc")) << "status 2 is hashed again";
+  EXPECT_EQ(mgr.Snapshot(first.Items[0]).ShareStatus, ssReady);
+}
+
+TEST_F(LibraryFixture, SaveThenLoadGivesTheSameLibrary) {
+  const std::string a = song("x/一.mp3", "one"), b = song("x/two.wav", "two");
+  std::string first, second;
+  {
+    TMusicFileMgr mgr;
+    TPlayList* list = mgr.NewPlayList("我的 \"歌\" & <列表>");
+    list->Items.push_back(mgr.AddFile(a));
+    list->Items.push_back(mgr.AddFile(b));
+    list->Items.push_back(mgr.AddFromSearchResult("搜\x01索\x00", LRMD5::MD5String("remote")));
+    mgr.SetLRCFileName(list->Items[0], a);
+    mgr.WaitHashingIdle();
+    ASSERT_TRUE(mgr.Save(d + "MusicFiles.xml"));
+    first = mltest::ReadAll(d + "MusicFiles.xml");
+  }
+  TMusicFileMgr mgr;
+  mgr.Load(d + "MusicFiles.xml");
+  ASSERT_EQ(mgr.PlayLists().size(), 1u);
+  EXPECT_EQ(mgr.PlayLists()[0]->Name, "我的 \"歌\" & <列表>");
+  ASSERT_EQ(mgr.PlayLists()[0]->Items.size(), 3u);
+  EXPECT_EQ(mgr.PlayLists()[0]->Items[0]->Caption, "一");
+  EXPECT_EQ(mgr.PlayLists()[0]->Items[0]->LRCFileName, a);
+  EXPECT_EQ(mgr.PlayLists()[0]->Items[2]->Caption, "搜 索") << "control characters never reach the file";
+  ASSERT_TRUE(mgr.Save(d + "MusicFiles.xml"));
+  second = mltest::ReadAll(d + "MusicFiles.xml");
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(mltest::ReadAll(d + "MusicFiles.xml.bak"), first) << "the previous file is kept";
+}
+
+TEST_F(LibraryFixture, DamagedFilesFailCleanlyAndRecoveryUsesTheBackup) {
+  const std::string path = d + "MusicFiles.xml";
+  {
+    TMusicFileMgr mgr;
+    mgr.NewPlayList("good")->Items.push_back(mgr.AddFromSearchResult("s", LRMD5::MD5String("s")));
+    ASSERT_TRUE(mgr.Save(path));
+    ASSERT_TRUE(mgr.Save(path));  // now MusicFiles.xml.bak is the same good library
+  }
+  const std::string good = mltest::ReadAll(path);
+  struct Case { const char* name; std::string text; } cases[] = {
+      {"truncated", good.substr(0, good.size() / 2)},
+      {"foreign element", "<LRMusicFiles><ShareFiles><Song/></ShareFiles></LRMusicFiles>"},
+      {"item without ID", "<LRMusicFiles><PlayList><List><Item/></List></PlayList></LRMusicFiles>"},
+      {"other root", "<Library/>"}};
+  for (const auto& c : cases) {
+    mltest::WriteAll(path, c.text);
+    TMusicFileMgr mgr;
+    EXPECT_THROW(mgr.Load(path), EFileFormat) << c.name;
+    EXPECT_EQ(mgr.EntryCount(), 0u);
+    std::string error;
+    EXPECT_TRUE(mgr.LoadWithRecovery(path, &error)) << c.name;
+    ASSERT_EQ(mgr.PlayLists().size(), 1u) << c.name;
+    EXPECT_EQ(mgr.PlayLists()[0]->Name, "good");
+    EXPECT_EQ(mltest::ReadAll(path + ".bad"), c.text) << "the damaged file is kept aside";
+    fs::remove(path + ".bad");
+  }
+}
+
+TEST_F(LibraryFixture, AddingTheSameFileTwiceAndPathsAreExact) {
+  const std::string a = song("Song.mp3", "data");
+  TMusicFileMgr mgr;
+  TShareFileInfo* e = mgr.AddFile(a);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(mgr.AddFile(a), e);
+  EXPECT_EQ(e->Caption, "Song");
+  EXPECT_EQ(mgr.AddFile(d + "song.mp3"), nullptr) << "another name on a case-sensitive disk";
+  EXPECT_EQ(mgr.AddFile(song("empty.mp3", "")), nullptr);
+}
+
+TEST_F(LibraryFixture, DuplicateContentMergesIntoTheOlderEntry) {
+  EventLoop loop;
+  TMusicFileMgr mgr(&loop);
+  std::vector<std::pair<TShareFileInfo*, TShareFileInfo*>> merged;
+  mgr.SetOnDuplicateFound([&](TShareFileInfo* removed, TShareFileInfo* kept) {
+    EXPECT_TRUE(loop.isMainThread());
+    merged.emplace_back(removed, kept);
+    mgr.ReplaceInPlayLists(removed, kept);
+  });
+  TShareFileInfo* older = mgr.AddFile(song("a/first.mp3", "same bytes"));
+  mgr.WaitHashingIdle();
+  TShareFileInfo* newer = mgr.AddFile(song("b/second copy.mp3", "same bytes"));
+  TPlayList* one = mgr.NewPlayList("one");
+  one->Items = {newer};
+  TPlayList* both = mgr.NewPlayList("both");
+  both->Items = {older, newer};
+  mgr.WaitHashingIdle();
+  ASSERT_EQ(merged.size(), 1u);
+  EXPECT_EQ(merged[0], std::make_pair(newer, older));
+  EXPECT_EQ(mgr.Snapshot(newer).ShareStatus, ssRemoved);
+  EXPECT_EQ(one->Items, std::vector<TShareFileInfo*>{older});
+  EXPECT_EQ(both->Items, std::vector<TShareFileInfo*>{older}) << "a list holding both keeps one";
+  EXPECT_EQ(mgr.FindByDigest(LRMD5::MD5String("same bytes")), older);
+  EXPECT_EQ(mgr.LiveEntryCount(), 1u);
+}
+
+TEST_F(LibraryFixture, PlaylistPayloadRoundTripAndTruncation) {
+  TMusicFileMgr mgr;
+  TPlayList list;
+  list.Items.push_back(mgr.AddFromPlayListInfo({"歌一", LRMD5::MD5String("1"), 180000}));
+  list.Items.push_back(mgr.AddFromPlayListInfo({"", LRMD5::MD5String("2"), 5}));
+  TShareFileInfo unknown;  // no digest: not uploaded
+  list.Items.push_back(&unknown);
+  const std::string payload = TMusicFileMgr::BuildPayload(list);
+  ASSERT_EQ(payload.size(), (2 + 4 + 16 + 4) + (2 + 0 + 16 + 4));
+  EXPECT_EQ(payload.substr(26, 2), std::string("\0\0", 2)) << "an empty caption is a zero length";
+  auto items = TMusicFileMgr::ParsePayload(payload);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].Caption, "歌一");
+  EXPECT_EQ(items[0].Duration, 180000);
+  EXPECT_EQ(items[1].Digest, LRMD5::MD5String("2"));
+  for (size_t cut = 0; cut < payload.size(); ++cut)
+    EXPECT_EQ(TMusicFileMgr::ParsePayload(payload.substr(0, cut)).size(), cut < 26 ? 0u : 1u) << cut;
+  EXPECT_TRUE(TMusicFileMgr::ParsePayload("\xFF\xFF" + std::string(30, 'x')).empty()) << "an absurd length";
+}
+
+TEST_F(LibraryFixture, DownloadNamingAvoidsOtherSongs) {
+  TMusicFileMgr mgr;
+  mgr.SetDownloadFolder(d + "Music");
+  fs::create_directories(d + "Music/Temp");
+  const TMD5Digest digest = LRMD5::MD5String("the song");
+  TShareFileInfo* e = mgr.AddFromSearchResult("歌", digest);
+  const std::string base = d + "Music/" + LRMD5::MD5DigestToStr(digest);
+  mltest::WriteAll(base + ".mp3", "some other song");
+  ASSERT_TRUE(mgr.PrepareDownload(e));
+  EXPECT_EQ(mgr.Snapshot(e).FileName, base + " (1).mp3");
+  EXPECT_EQ(mgr.Snapshot(e).ShareStatus, ssNeedDownload);
+  EXPECT_FALSE(mgr.DownloadCompleted(e)) << "nothing downloaded yet";
+  // The transfer finished into the temporary folder: the library takes a copy in Music/.
+  TShareFileInfo* f = mgr.AddFromSearchResult("另一首", LRMD5::MD5String("x"));
+  mltest::WriteAll(d + "Music/Temp/part.mp3", "x");
+  mgr.SetLackSource(f, true);
+  f->FileName = d + "Music/Temp/part.mp3";  // where the transfer manager put it
+  ASSERT_TRUE(mgr.DownloadCompleted(f));
+  TShareFileInfo s = mgr.Snapshot(f);
+  EXPECT_EQ(s.FileName, d + "Music/" + LRMD5::MD5DigestToStr(LRMD5::MD5String("x")) + ".mp3");
+  EXPECT_EQ(mltest::ReadAll(s.FileName), "x");
+  EXPECT_FALSE(s.LackSource);
+  EXPECT_EQ(s.ShareStatus, ssReady);
+}
+
+TEST_F(LibraryFixture, FolderScanMatchesWholeExtensionsAndSurvivesLinkLoops) {
+  song("m/a.mp3", "1");
+  song("m/b.MP3", "1");
+  song("m/c.mp", "1");
+  song("m/d.mp3x", "1");
+  song("m/sub/e.wma", "1");
+  fs::create_directory_symlink(d + "m", d + "m/sub/loop");
+  auto found = ScanFolder(d + "m", ".MP3|.WMA", true);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{d + "m/a.mp3", d + "m/b.MP3", d + "m/sub/e.wma"}));
+  EXPECT_EQ(ScanFolder(d + "m", ".MP3", false).size(), 2u);
+}
