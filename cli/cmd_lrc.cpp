@@ -1,6 +1,7 @@
 // minilirra-cli lrc: shows how the player reads an LRC file: its lines with the times the display
 // uses (offset applied) and, with --at, the line sung at a position.
 #include "CliCommand.h"
+#include "CliJson.h"
 #include "LRCParse.h"
 #include "StrUtil.h"
 
@@ -9,28 +10,7 @@
 
 namespace {
 
-void AppendJsonString(std::string& out, std::string_view s) {
-  out += '"';
-  for (char ch : s) {
-    auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;
-        }
-    }
-  }
-  out += '"';
-}
+void AppendJsonString(std::string& out, std::string_view s) { out += mlcli::JsonString(s); }
 
 std::string TimeText(int64_t ms) {
   const char* sign = ms < 0 ? "-" : "";

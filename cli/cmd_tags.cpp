@@ -1,6 +1,7 @@
 // minilirra-cli tags [--json] FILE...: the merged media information of each file, as the player
 // and the music library see it.
 #include "CliCommand.h"
+#include "CliJson.h"
 #include "uTagInfo.h"
 
 #include <cstdio>
@@ -9,27 +10,7 @@
 
 namespace {
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+using mlcli::JsonString;
 
 std::string Json(const std::string& path, const ml::TMediaInfo& m) {
   std::string o = "{\"path\": " + JsonString(path);
