@@ -65,18 +65,27 @@ size_t TMusicFileMgr::DigestHash::operator()(const TMD5Digest& d) const noexcept
   return h;
 }
 
-TMusicFileMgr::TMusicFileMgr(Dispatcher* dispatcher) : dispatcher_(dispatcher) {
-  hashThread_ = std::thread([this] { hashLoop(); });
+TCalcThread::TCalcThread(TMusicFileMgr& mgr) : mgr_(mgr), thread_([this] { mgr_.hashLoop(); }) {}
+
+TCalcThread::~TCalcThread() {
+  mgr_.stopHashing();
+  thread_.join();
 }
+
+TMusicFileMgr::TMusicFileMgr(Dispatcher* dispatcher)
+    : dispatcher_(dispatcher), calcThread_(std::make_unique<TCalcThread>(*this)) {}
 
 TMusicFileMgr::~TMusicFileMgr() {
   if (dispatcher_ && autoSaveTimer_) dispatcher_->stopTimer(autoSaveTimer_);
+  calcThread_.reset();
+}
+
+void TMusicFileMgr::stopHashing() {
   {
     std::lock_guard lock(lock_);
     terminated_ = true;
   }
   hashWake_.notify_all();
-  hashThread_.join();
 }
 
 // ---- entries -------------------------------------------------------------------------------

@@ -89,6 +89,22 @@ public:
 // Extension given to downloaded songs.
 inline constexpr const char* DownloadedSongExt = ".mp3";
 
+class TMusicFileMgr;
+
+// The background digest worker: computes the MD5 of every entry waiting for it and merges
+// duplicates. Started by the manager; stopping it aborts a digest in progress at once.
+class TCalcThread {
+public:
+  explicit TCalcThread(TMusicFileMgr& mgr);
+  ~TCalcThread();  // terminates and joins
+  TCalcThread(const TCalcThread&) = delete;
+  TCalcThread& operator=(const TCalcThread&) = delete;
+
+private:
+  TMusicFileMgr& mgr_;
+  std::thread thread_;
+};
+
 class TMusicFileMgr {
 public:
   using EntryRemovedEvent = std::function<void(TShareFileInfo* entry)>;
@@ -163,6 +179,7 @@ public:
   void WaitHashingIdle() const;
 
 private:
+  friend class TCalcThread;
   struct DigestHash {
     size_t operator()(const TMD5Digest& d) const noexcept;
   };
@@ -177,6 +194,7 @@ private:
   std::string downloadPathFor(const TShareFileInfo& e) const;
   void hashLoop();
   bool hashOne();
+  void stopHashing();
 
   Dispatcher* dispatcher_;
   mutable std::mutex lock_;
@@ -197,7 +215,7 @@ private:
   mutable std::condition_variable hashWake_;
   mutable std::condition_variable hashIdle_;
   std::atomic<bool> terminated_{false};
-  std::thread hashThread_;
+  std::unique_ptr<TCalcThread> calcThread_;  // last: it runs on everything above
 
   std::string autoSavePath_;
   int autoSaveDelayMs_ = 2000;
