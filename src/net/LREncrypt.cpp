@@ -112,7 +112,8 @@ bool OpenBare(const uint8_t* d, size_t length, TOpenedEnvelope& out) {
   if (size_t(declared) > length - start) return false;
   out.Payload = d + start;
   out.PayloadLength = size_t(declared);
-  return true;
+  // Parts are never reassembled: only a whole message (part 1 of 1) is delivered.
+  return out.PartNumber == 1 && out.PartCount == 1;
 }
 
 }  // namespace
