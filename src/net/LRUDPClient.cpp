@@ -100,13 +100,14 @@ bool TLRUDPClient::SetActive(bool value) {
 
 void TLRUDPClient::openClient() {
   receivedBytes_ = 0;
+  receivedDatagrams_ = 0;
   std::unique_ptr<TPointerQueue> queue;
   std::unique_ptr<TStaticMemoryManager> pool;
   try {
     queue = std::make_unique<TPointerQueue>(size_t(maxBufferCount_));
-    // Every worker may hold one block while the queue is full, so the queue, not the pool, is
-    // what limits the backlog.
-    pool = std::make_unique<TStaticMemoryManager>(size_t(maxBufferCount_ + workThreadCount_));
+    // Every worker may hold one block and the listener one more while the queue is full, so the
+    // queue, not the pool, is what limits the backlog.
+    pool = std::make_unique<TStaticMemoryManager>(size_t(maxBufferCount_ + workThreadCount_ + 1));
   } catch (const std::exception& e) {
     reportException("TLRUDPClient.OpenUDPClient", typeid(e).name(), e.what());
     return;
@@ -186,11 +187,17 @@ int32_t TLRUDPClient::QueueCount() const {
   return queue_ ? int32_t(queue_->Count()) : 0;
 }
 
+size_t TLRUDPClient::WaitRecordCount() {
+  std::lock_guard lock(waitMutex_);
+  return records_.size();
+}
+
 // ---- receiving -----------------------------------------------------------------------------
 
 void TLRUDPClient::onArrival(TLRUDP& transport) {
   TLRUDP::TEndpoint from;
   const int32_t n = transport.ReceiveFrom(arrival_, ReceiveBufferSize, from);
+  if (n >= 0) receivedDatagrams_++;
   if (n < int32_t(Envelope::MinDatagram) || n > int32_t(Envelope::MaxDatagram)) return;
   switch (arrival_[0]) {
     case Envelope::TransferData:
@@ -379,7 +386,7 @@ bool TLRUDPClient::SendRaw(uint32_t ip, uint16_t port, int32_t length, const voi
 
 bool TLRUDPClient::onMainThread() const { return dispatcher_ && dispatcher_->isMainThread(); }
 
-bool TLRUDPClient::waitFor(Waiter& w, int32_t timeoutMs) {
+bool TLRUDPClient::waitFor(Waiter& w, int64_t deadline) {
   const auto answered = [&] { return w.length > 0; };
   const auto giveUp = [&] { return !active_ || (dispatcher_ && dispatcher_->shuttingDown()); };
   if (onMainThread()) {
@@ -388,11 +395,10 @@ bool TLRUDPClient::waitFor(Waiter& w, int32_t timeoutMs) {
           std::lock_guard lock(waitMutex_);
           return answered() || giveUp();
         },
-        Millis(std::max(timeoutMs, 0)));
+        Millis(std::max<int64_t>(deadline - nowMs(), 0)));
     std::lock_guard lock(waitMutex_);
     return answered();
   }
-  const int64_t deadline = nowMs() + std::max(timeoutMs, 0);
   std::unique_lock lock(waitMutex_);
   for (;;) {
     if (answered()) return true;
@@ -439,12 +445,14 @@ bool TLRUDPClient::SendWait(uint32_t ip, uint16_t port, bool /*clearSlot*/, int3
     slot.capacity = replyCapacity;
   }
   if (debug_ && DebugTraceEnabled()) DebugTrace("SendWait SerialID=%d", serial);
+  // The time-out counts from the moment the request leaves.
+  const int64_t deadline = nowMs() + std::max(timeoutMs, 0);
   bool sent;
   {
     std::shared_lock lock(transportLock_);
     sent = transport_ && transport_->SendTo(ip, port, datagram, int32_t(n));
   }
-  const bool ok = sent && waitFor(slot, timeoutMs);
+  const bool ok = sent && waitFor(slot, deadline);
   std::lock_guard lock(waitMutex_);
   if (ok) replyLength = slot.length;
   slot = Waiter{};
@@ -491,12 +499,13 @@ bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int3
     record->buffer = replyBuffer;
     record->capacity = replyCapacity;
   }
+  const int64_t deadline = nowMs() + std::max(timeoutMs, 0);
   bool sent;
   {
     std::shared_lock lock(transportLock_);
     sent = transport_ && transport_->SendTo(ip, port, datagram, int32_t(n));
   }
-  const bool ok = sent && waitFor(*record, timeoutMs);
+  const bool ok = sent && waitFor(*record, deadline);
   std::lock_guard lock(waitMutex_);
   if (ok) replyLength = record->length;
   *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, nowMs()};

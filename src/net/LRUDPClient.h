@@ -127,6 +127,10 @@ public:
                      int32_t length, const void* data);
 
   int32_t QueueCount() const;
+  // Wait records allocated so far (they are reused, and freed with the client).
+  size_t WaitRecordCount();
+  // Datagrams the listener has read, whatever became of them.
+  uint64_t ReceivedDatagrams() const { return receivedDatagrams_.load(); }
   uint64_t ReceivedBytes() const { return receivedBytes_.load(); }
   // The transport while active (for its SendErrorCode and proxy state); null otherwise.
   TLRUDP* Transport() { return transport_.get(); }
@@ -161,7 +165,7 @@ private:
   bool sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int32_t timeoutMs, int32_t serialID,
                       int32_t& replyLength, uint8_t* replyBuffer, int32_t replyCapacity,
                       int32_t length, const void* data);
-  bool waitFor(Waiter& w, int32_t timeoutMs);
+  bool waitFor(Waiter& w, int64_t deadline);
   bool onMainThread() const;
   void report(const std::string& text);
   void reportException(const char* where, const char* className, const char* message);
@@ -182,6 +186,7 @@ private:
   int proxyTimeoutMs_ = TLRUDP::DefaultProxyTimeoutMs;
   std::atomic<uint32_t> serial_{0};
   std::atomic<uint64_t> receivedBytes_{0};
+  std::atomic<uint64_t> receivedDatagrams_{0};
   std::mutex activeMutex_;  // one open or close at a time
 
   // Senders hold it shared while they use the transport; closing frees it exclusively.

@@ -51,6 +51,12 @@ uint16_t FreePort(int type) {
 
 }  // namespace
 
+Bytes EnvelopeBytes(uint8_t kind, ml::TLRGUID guid, const Bytes& payload) {
+  Bytes d(ml::Envelope::MaxDatagram);
+  d.resize(ml::BuildReply(kind, d.data(), d.size(), guid, payload.data(), payload.size()));
+  return d;
+}
+
 uint32_t LoopbackIP() { return htonl(INADDR_LOOPBACK); }
 uint16_t FreeUdpPort() { return FreePort(SOCK_DGRAM); }
 uint16_t FreeTcpPort() { return FreePort(SOCK_STREAM); }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "LREncrypt.h"
 #include "base/Dispatcher.h"
 
 namespace mlnettest {
@@ -24,6 +25,9 @@ uint32_t LoopbackIP();
 // A port that was free on loopback a moment ago (UDP or TCP).
 uint16_t FreeUdpPort();
 uint16_t FreeTcpPort();
+
+// A datagram in the envelope of the given kind (bare and trailer kinds give a trailer envelope).
+Bytes EnvelopeBytes(uint8_t kind, ml::TLRGUID guid, const Bytes& payload);
 
 struct TDatagram {
   Bytes data;
