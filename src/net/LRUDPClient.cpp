@@ -195,9 +195,18 @@ size_t TLRUDPClient::WaitRecordCount() {
 // ---- receiving -----------------------------------------------------------------------------
 
 void TLRUDPClient::onArrival(TLRUDP& transport) {
-  TLRUDP::TEndpoint from;
-  const int32_t n = transport.ReceiveFrom(arrival_, ReceiveBufferSize, from);
-  if (n >= 0) receivedDatagrams_++;
+  // Drain a burst per wake-up rather than one datagram: a poll per datagram halves the rate the
+  // listener can take. The bound keeps a flood from starving the stop signal.
+  for (int i = 0; i < ArrivalBurst; ++i) {
+    TLRUDP::TEndpoint from;
+    const int32_t n = transport.ReceiveFrom(arrival_, ReceiveBufferSize, from);
+    if (n < 0) return;  // empty (or failed): back to poll
+    receivedDatagrams_++;
+    takeArrival(transport, n, from);
+  }
+}
+
+void TLRUDPClient::takeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndpoint& from) {
   if (n < int32_t(Envelope::MinDatagram) || n > int32_t(Envelope::MaxDatagram)) return;
   switch (arrival_[0]) {
     case Envelope::TransferData:

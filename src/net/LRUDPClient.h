@@ -67,6 +67,7 @@ public:
 
   static constexpr int32_t MaxSlots = 1000;
   static constexpr int32_t ReceiveBufferSize = 8192;
+  static constexpr int ArrivalBurst = 64;
 
   // Waits on the dispatcher's main thread pump it; all time-outs run on clock (default: the
   // dispatcher's clock, else the steady clock). Both must outlive the client.
@@ -156,6 +157,7 @@ private:
   void openClient();
   void closeClient();
   void onArrival(TLRUDP& transport);
+  void takeArrival(TLRUDP& transport, int32_t length, const TLRUDP::TEndpoint& from);
   void workerLoop(TUDPWorkThread& worker);
   void deliver(TUDPWorkThread& worker, TUDPBlock& block);
   void readEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);

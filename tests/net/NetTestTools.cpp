@@ -77,6 +77,26 @@ bool TUdpPeer::Send(uint32_t ip, uint16_t port, const void* data, size_t length)
          ssize_t(length);
 }
 
+void TUdpPeer::SendBatch(uint16_t port, const std::vector<Bytes>& datagrams) {
+  sockaddr_in to = Addr(LoopbackIP(), port);
+  std::vector<mmsghdr> msgs(datagrams.size());
+  std::vector<iovec> iov(datagrams.size());
+  for (size_t i = 0; i < datagrams.size(); ++i) {
+    iov[i] = {const_cast<uint8_t*>(datagrams[i].data()), datagrams[i].size()};
+    msgs[i].msg_hdr = {};
+    msgs[i].msg_hdr.msg_name = &to;
+    msgs[i].msg_hdr.msg_namelen = sizeof to;
+    msgs[i].msg_hdr.msg_iov = &iov[i];
+    msgs[i].msg_hdr.msg_iovlen = 1;
+  }
+  size_t done = 0;
+  while (done < msgs.size()) {
+    const int n = ::sendmmsg(fd_, msgs.data() + done, unsigned(msgs.size() - done), 0);
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+}
+
 std::optional<TDatagram> TUdpPeer::Receive(std::chrono::milliseconds timeout) {
   pollfd p{fd_, POLLIN, 0};
   if (::poll(&p, 1, int(timeout.count())) <= 0) return std::nullopt;
