@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -258,11 +259,24 @@ TEST(UDPClient, FullQueueDropsWithADiagnostic) {
     opened.wait(lock, [&] { return release; });
     handled++;
   };
+  // Whatever happens below, the worker is let go before the client closes.
+  const auto open = [&] {
+    {
+      std::lock_guard lock(gate);
+      release = true;
+    }
+    opened.notify_all();
+  };
+  struct Guard {
+    std::function<void()> fn;
+    ~Guard() { fn(); }
+  } guard{open};
   ASSERT_TRUE(client->SetActive(true));
   TUdpPeer peer;
   const Bytes msg = EnvelopeBytes(Envelope::Keyed, {3, 0}, {12, 0});
   for (int i = 0; i < 258; ++i) peer.Send(uint16_t(client->DefaultPort()), msg);
-  ASSERT_TRUE(WaitUntil([&] { return ev.count("InsertNode faild!") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return ev.count("InsertNode faild!") == 1; }, 10s))
+      << client->ReceivedDatagrams() << " read, " << client->QueueCount() << " queued";
   EXPECT_EQ(client->QueueCount(), 256);
   EXPECT_EQ(client->ReceivedDatagrams(), 258u);
   // A load probe now reports the queue's length.
@@ -275,11 +289,7 @@ TEST(UDPClient, FullQueueDropsWithADiagnostic) {
   EXPECT_EQ(Bytes(answer->data.begin(), answer->data.begin() + 17), Bytes(probe.begin(), probe.begin() + 17));
   EXPECT_EQ(answer->data[17] | (answer->data[18] << 8), 256);
   EXPECT_EQ(answer->data[19] | answer->data[20], 0);
-  {
-    std::lock_guard lock(gate);
-    release = true;
-  }
-  opened.notify_all();
+  open();
   ASSERT_TRUE(WaitUntil([&] { return handled == 257; }));
   EXPECT_EQ(client->QueueCount(), 0);
 }
