@@ -56,20 +56,6 @@ std::unique_ptr<TLRUDPClient> MakeClient(Dispatcher* d = nullptr, const TClock* 
   return c;
 }
 
-// A server that answers every request with its payload followed by "!".
-std::unique_ptr<TLRUDPClient> EchoServer() {
-  auto s = MakeClient();
-  s->SetUserID(-1);
-  s->OnUDPClientRead = [](TUDPWorkThread&, const uint8_t* buf, int32_t len, uint32_t, uint16_t,
-                          TLRGUID&, uint8_t* reply, int32_t& replyLen) {
-    std::memcpy(reply, buf, size_t(len));
-    reply[len] = '!';
-    replyLen = len + 1;
-  };
-  EXPECT_TRUE(s->SetActive(true));
-  return s;
-}
-
 // Opens what a scripted peer received.
 TOpenedEnvelope Open(TDatagram& d) {
   TOpenedEnvelope env;
@@ -134,7 +120,7 @@ TEST(UDPClient, PropertiesAndRefusals) {
 }
 
 TEST(UDPClient, SendWaitFormsReplaceTheRequestBuffer) {
-  auto server = EchoServer();
+  auto server = StartEchoServer();
   auto client = MakeClient();
   ASSERT_TRUE(client->SetActive(true));
   const uint16_t port = uint16_t(server->DefaultPort());
@@ -379,7 +365,7 @@ TEST(UDPClient, ArmedSerialIsNeverArmedTwice) {
 
 TEST(UDPClient, MainThreadWaitPumpsTheDispatcher) {
   EventLoop loop;
-  auto server = EchoServer();
+  auto server = StartEchoServer();
   auto client = MakeClient(&loop);
   ASSERT_TRUE(client->SetActive(true));
   bool ran = false;
