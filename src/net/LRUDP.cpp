@@ -192,6 +192,9 @@ void TLRUDP::startListener() {
 
 void TLRUDP::stopListener() {
   if (!listener_.joinable()) return;
+  // The listener cannot join itself: closing or moving the socket from OnUDPRead is a bug.
+  if (listener_.get_id() == std::this_thread::get_id())
+    throw std::logic_error("TLRUDP closed or reopened from its own listener thread");
   int stop;
   {
     std::shared_lock lock(socketLock_);

@@ -153,6 +153,10 @@ void TLRUDPClient::openClient() {
 }
 
 void TLRUDPClient::closeClient() {
+  // A worker or the listener cannot wait for itself: closing from a handler is a bug.
+  for (auto& w : workers_)
+    if (w->thread_.get_id() == std::this_thread::get_id())
+      throw std::logic_error("TLRUDPClient closed from its own worker thread");
   active_ = false;
   {
     std::lock_guard lock(waitMutex_);
