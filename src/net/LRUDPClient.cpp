@@ -1,0 +1,538 @@
+#include "LRUDPClient.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <typeinfo>
+
+#include "base/DebugTrace.h"
+
+namespace ml {
+namespace {
+
+void PutU16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+int32_t RandomUserID() {
+  std::random_device rd;
+  std::uniform_int_distribution<int32_t> pick(10, 536870910);
+  return pick(rd);
+}
+
+}  // namespace
+
+TUDPWorkThread::TUDPWorkThread(TLRUDPClient& client, int index)
+    : client_(client), index_(index), reply_(new uint8_t[ReplyBufferSize]()) {}
+
+TLRUDPClient::TLRUDPClient(Dispatcher* dispatcher, const TClock* clock)
+    : dispatcher_(dispatcher),
+      clock_(clock ? clock : dispatcher ? &dispatcher->clock() : &SteadyClock::instance()),
+      userID_(RandomUserID()),
+      slots_(MaxSlots) {}
+
+TLRUDPClient::~TLRUDPClient() { SetActive(false); }
+
+void TLRUDPClient::report(const std::string& text) {
+  if (!OnUDPClientError) return;
+  try {
+    OnUDPClientError(*this, text);
+  } catch (...) {
+    // Diagnostics must never stop a worker or the listener.
+  }
+}
+
+void TLRUDPClient::reportException(const char* where, const char* className, const char* message) {
+  char text[768];
+  std::snprintf(text, sizeof text, "\"%s\" raised exception class [%s] with message \"%s\"", where,
+                className, message);
+  report(text);
+}
+
+void TLRUDPClient::SetDefaultPort(int32_t value) {
+  if (active_ || value < 0 || value > 65535) return;
+  defaultPort_ = value;
+}
+
+void TLRUDPClient::SetMaxBufferCount(int32_t value) {
+  if (value >= 1 && value <= 65536) maxBufferCount_ = value;
+}
+
+void TLRUDPClient::SetWorkThreadCount(int32_t value) {
+  if (active_ || value < 1 || value > 999) return;
+  workThreadCount_ = value;
+}
+
+void TLRUDPClient::SetProxy(const std::string& host, uint16_t port, const std::string& user,
+                            const std::string& password, int timeoutMs) {
+  std::unique_lock lock(transportLock_);
+  proxyHost_ = host;
+  proxyPort_ = port;
+  proxyUser_ = user;
+  proxyPassword_ = password;
+  proxyTimeoutMs_ = timeoutMs;
+  if (transport_) {
+    transport_->SetProxy(host, port, user, password);
+    transport_->SetProxyTimeout(timeoutMs);
+  }
+}
+
+bool TLRUDPClient::SetProxyEnabled(bool value) {
+  proxyEnabled_ = value;
+  std::shared_lock lock(transportLock_);
+  if (!transport_) return !value;
+  transport_->SetProxyEnabled(value);
+  return !value || transport_->ProxyState() == TLRUDP::ProxyAssociated;
+}
+
+bool TLRUDPClient::SetActive(bool value) {
+  std::lock_guard lock(activeMutex_);
+  if (value == active_.load()) return true;
+  if (value) {
+    openClient();
+    return active_.load();
+  }
+  closeClient();
+  return true;
+}
+
+void TLRUDPClient::openClient() {
+  receivedBytes_ = 0;
+  receivedDatagrams_ = 0;
+  std::unique_ptr<TPointerQueue> queue;
+  std::unique_ptr<TStaticMemoryManager> pool;
+  try {
+    queue = std::make_unique<TPointerQueue>(size_t(maxBufferCount_));
+    // Every worker may hold one block and the listener one more while the queue is full, so the
+    // queue, not the pool, is what limits the backlog.
+    pool = std::make_unique<TStaticMemoryManager>(size_t(maxBufferCount_ + workThreadCount_ + 1));
+  } catch (const std::exception& e) {
+    reportException("TLRUDPClient.OpenUDPClient", typeid(e).name(), e.what());
+    return;
+  }
+  auto transport = std::make_unique<TLRUDP>(dispatcher_);
+  transport->SetAutoIncPort(autoIncPort_);
+  transport->SetDefaultPort(uint16_t(defaultPort_.load()));
+  transport->OnUDPRead = [this](TLRUDP& t) { onArrival(t); };
+  transport->OnUDPError = [this](TLRUDP&, const std::string& text) { report(text); };
+  {
+    std::shared_lock lock(transportLock_);
+    transport->SetProxy(proxyHost_, proxyPort_, proxyUser_, proxyPassword_);
+    transport->SetProxyTimeout(proxyTimeoutMs_);
+  }
+  {
+    std::unique_lock lock(transportLock_);
+    queue_ = std::move(queue);
+    pool_ = std::move(pool);
+    transport_ = std::move(transport);
+  }
+  try {
+    transport_->SetActive(true);
+  } catch (const std::exception& e) {
+    reportException("TLRUDPClient.OpenUDPClient", typeid(e).name(), e.what());
+    std::unique_lock lock(transportLock_);
+    transport_.reset();
+    queue_.reset();
+    pool_.reset();
+    return;
+  }
+  defaultPort_ = transport_->DefaultPort();
+  stopWorkers_ = false;
+  queue_->Reopen();
+  for (int i = 0; i < workThreadCount_; ++i) {
+    auto worker = std::unique_ptr<TUDPWorkThread>(new TUDPWorkThread(*this, i));
+    TUDPWorkThread& w = *worker;
+    workers_.push_back(std::move(worker));
+    w.thread_ = std::thread([this, &w] { workerLoop(w); });
+  }
+  active_ = true;
+  // The association needs the socket, so it follows the opening.
+  if (proxyEnabled_) transport_->SetProxyEnabled(true);
+}
+
+void TLRUDPClient::closeClient() {
+  active_ = false;
+  {
+    std::lock_guard lock(waitMutex_);
+  }
+  replied_.notify_all();
+  if (dispatcher_) dispatcher_->post([] {});
+  try {
+    // The listener stops first, so nothing new is queued while the workers wind down.
+    transport_->SetActive(false);
+    stopWorkers_ = true;
+    queue_->Close();
+    for (auto& w : workers_)
+      if (w->thread_.joinable()) w->thread_.join();
+    workers_.clear();
+    std::unique_lock lock(transportLock_);
+    transport_.reset();
+    queue_.reset();
+    pool_.reset();
+  } catch (const std::exception& e) {
+    reportException("TLRUDPClient.CloseUDPClient", typeid(e).name(), e.what());
+  }
+}
+
+int32_t TLRUDPClient::NextSerial(bool wrap) {
+  const uint32_t v = serial_.fetch_add(1) + 1;
+  if (wrap) return int32_t((v - 1) % 999 + 1);
+  return int32_t(v);
+}
+
+int32_t TLRUDPClient::QueueCount() const {
+  std::shared_lock lock(transportLock_);
+  return queue_ ? int32_t(queue_->Count()) : 0;
+}
+
+size_t TLRUDPClient::WaitRecordCount() {
+  std::lock_guard lock(waitMutex_);
+  return records_.size();
+}
+
+// ---- receiving -----------------------------------------------------------------------------
+
+void TLRUDPClient::onArrival(TLRUDP& transport) {
+  // Drain a burst per wake-up rather than one datagram: a poll per datagram halves the rate the
+  // listener can take. The bound keeps a flood from starving the stop signal.
+  for (int i = 0; i < ArrivalBurst; ++i) {
+    TLRUDP::TEndpoint from;
+    const int32_t n = transport.ReceiveFrom(arrival_, ReceiveBufferSize, from);
+    if (n < 0) return;  // empty (or failed): back to poll
+    receivedDatagrams_++;
+    takeArrival(transport, n, from);
+  }
+}
+
+void TLRUDPClient::takeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndpoint& from) {
+  if (n < int32_t(Envelope::MinDatagram) || n > int32_t(Envelope::MaxDatagram)) return;
+  switch (arrival_[0]) {
+    case Envelope::TransferData:
+      if (CheckTransferData(arrival_, size_t(n))) transferData(arrival_ + 5, n - 5, from.IP, from.Port);
+      return;
+    case Envelope::LoadProbe: {
+      // Only the first 17 bytes are echoed; a shorter probe has nothing to echo.
+      if (n < int32_t(Envelope::LoadProbeMinimum)) return;
+      PutU16(arrival_ + 17, uint16_t(std::min<size_t>(queue_->Count(), 0xFFFF)));
+      PutU16(arrival_ + 19, 0);
+      transport.SendTo(from.IP, from.Port, arrival_, int32_t(Envelope::LoadProbeAnswer));
+      return;
+    }
+    case Envelope::Ignored: return;
+    default: break;
+  }
+  auto* block = static_cast<TUDPBlock*>(pool_->GetMem());
+  if (!block) {
+    report("GetMem faild!");
+    return;
+  }
+  block->PeerIP = from.IP;
+  block->PeerPort = from.Port;
+  block->Length = uint16_t(n);
+  std::memcpy(block->Data, arrival_, size_t(n));
+  if (!queue_->Push(block)) {
+    if (!pool_->FreeMem(block)) report("FreeMem error");
+    report("InsertNode faild!");
+    return;
+  }
+  receivedBytes_ += uint64_t(n);
+}
+
+void TLRUDPClient::workerLoop(TUDPWorkThread& worker) {
+  while (!stopWorkers_) {
+    void* p = queue_->PopWait(std::chrono::milliseconds(200));
+    if (!p) continue;
+    try {
+      deliver(worker, *static_cast<TUDPBlock*>(p));
+    } catch (const std::exception& e) {
+      reportException("TUDPWorkThread.Execute", typeid(e).name(), e.what());
+    } catch (...) {
+      reportException("TUDPWorkThread.Execute", "unknown", "unknown");
+    }
+    if (!pool_->FreeMem(p)) report("FreeMem error");
+  }
+}
+
+void TLRUDPClient::transferData(const uint8_t* data, int32_t length, uint32_t ip, uint16_t port) {
+  if (!OnTransferData) return;
+  try {
+    OnTransferData(*this, data, length, ip, port);
+  } catch (const std::exception& e) {
+    reportException("DoUDPClientFTPData", typeid(e).name(), e.what());
+  } catch (...) {
+    reportException("DoUDPClientFTPData", "unknown", "unknown");
+  }
+}
+
+bool TLRUDPClient::fillWaiter(Waiter& w, const TOpenedEnvelope& env, uint32_t ip, uint16_t port) {
+  // Only the party the request went to may answer it, the first answer wins, and a reserved
+  // waiter without its buffer yet takes nothing.
+  if (!w.armed || !w.buffer || w.length > 0 || w.ip != ip || w.port != port) return false;
+  const size_t take = std::min(env.PayloadLength, size_t(w.capacity));
+  std::memmove(w.buffer, env.Payload, take);
+  w.length = int32_t(take);
+  w.lastUse = nowMs();
+  if (debug_ && DebugTraceEnabled()) DebugTrace("Recv SerialID=%d", w.serial);
+  return true;
+}
+
+void TLRUDPClient::deliver(TUDPWorkThread& worker, TUDPBlock& block) {
+  TOpenedEnvelope env;
+  if (!OpenEnvelope(block.Data, block.Length, env)) return;
+  worker.currentKind_ = env.Kind;
+  if (env.Kind == Envelope::TransferData) {
+    transferData(env.Payload, int32_t(env.PayloadLength), block.PeerIP, block.PeerPort);
+    return;
+  }
+  const bool ours = env.Guid.UserID == userID_.load();
+  const int32_t serial = env.Guid.SerialID;
+  if (env.Kind == Envelope::Table || env.Kind == Envelope::Plain) {
+    if (ours && serial != 0) {
+      bool woke = false, pumping = false;
+      {
+        std::lock_guard lock(waitMutex_);
+        for (auto& r : records_) {
+          if (r.armed && r.serial == serial) {
+            woke = fillWaiter(r, env, block.PeerIP, block.PeerPort);
+            pumping = r.pumping;
+            break;
+          }
+        }
+      }
+      if (woke) {
+        replied_.notify_all();
+        if (pumping && dispatcher_) dispatcher_->post([] {});
+      }
+      return;
+    }
+    readEvent(worker, env, block.PeerIP, block.PeerPort);
+    return;
+  }
+  if (ours && serial != 0) {
+    if (serial < 1 || serial > Envelope::MaxSlotSerial) return;
+    bool woke = false, pumping = false;
+    {
+      std::lock_guard lock(waitMutex_);
+      Waiter& slot = slots_[size_t(serial)];
+      woke = fillWaiter(slot, env, block.PeerIP, block.PeerPort);
+      pumping = slot.pumping;
+    }
+    if (woke) {
+      replied_.notify_all();
+      if (pumping && dispatcher_) dispatcher_->post([] {});
+    }
+    return;
+  }
+  readEvent(worker, env, block.PeerIP, block.PeerPort);
+}
+
+void TLRUDPClient::readEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env, uint32_t ip,
+                             uint16_t port) {
+  if (!OnUDPClientRead) return;
+  TLRGUID guid = env.Guid;
+  int32_t replyLength = 0;
+  OnUDPClientRead(worker, env.Payload, int32_t(env.PayloadLength), ip, port, guid,
+                  worker.reply_.get(), replyLength);
+  if (replyLength <= 0) return;
+  replyLength = std::min(replyLength, TUDPWorkThread::ReplyBufferSize);
+  // Trailer and bare messages are answered in a trailer envelope.
+  const uint8_t kind = (env.Kind == Envelope::Keyed || env.Kind == Envelope::Table ||
+                        env.Kind == Envelope::Plain)
+                           ? env.Kind
+                           : Envelope::Trailer;
+  // The handler decides the pair, including a UserID of 0: send it as it stands.
+  uint8_t datagram[Envelope::MaxDatagram];
+  const size_t n = BuildReply(kind, datagram, sizeof datagram, guid, worker.reply_.get(), size_t(replyLength));
+  if (n == 0) {
+    report("reply too long for its envelope");
+    return;
+  }
+  std::shared_lock lock(transportLock_);
+  if (transport_) transport_->SendTo(ip, port, datagram, int32_t(n));
+}
+
+// ---- sending -------------------------------------------------------------------------------
+
+bool TLRUDPClient::sendEnvelope(uint8_t kind, uint32_t ip, uint16_t port, TLRGUID guid,
+                                int32_t length, const void* data) {
+  if (!active_ || !data || length <= 0) return false;
+  if (guid.UserID == 0) guid.UserID = userID_.load();
+  uint8_t datagram[Envelope::MaxDatagram];
+  const size_t n = BuildReply(kind, datagram, sizeof datagram, guid, data, size_t(length));
+  if (n == 0) return false;
+  std::shared_lock lock(transportLock_);
+  return transport_ && transport_->SendTo(ip, port, datagram, int32_t(n));
+}
+
+bool TLRUDPClient::SendKeyed(uint32_t ip, uint16_t port, int32_t userID, int32_t serialID,
+                             int32_t length, const void* data) {
+  return sendEnvelope(Envelope::Keyed, ip, port, {userID, serialID}, length, data);
+}
+
+bool TLRUDPClient::SendTable(uint32_t ip, uint16_t port, int32_t userID, int32_t serialID,
+                             int32_t length, const void* data) {
+  return sendEnvelope(Envelope::Table, ip, port, {userID, serialID}, length, data);
+}
+
+bool TLRUDPClient::SendPlain(uint32_t ip, uint16_t port, int32_t userID, int32_t serialID,
+                             int32_t length, const void* data) {
+  return sendEnvelope(Envelope::Plain, ip, port, {userID, serialID}, length, data);
+}
+
+bool TLRUDPClient::SendTrailer(uint32_t ip, uint16_t port, int32_t userID, int32_t serialID,
+                               int32_t length, const void* data) {
+  return sendEnvelope(Envelope::Trailer, ip, port, {userID, serialID}, length, data);
+}
+
+bool TLRUDPClient::SendRaw(uint32_t ip, uint16_t port, int32_t length, const void* data) {
+  if (!active_ || ip == 0 || !data || length <= 0 || length > int32_t(Envelope::MaxDatagram))
+    return false;
+  std::shared_lock lock(transportLock_);
+  return transport_ && transport_->SendTo(ip, port, data, length);
+}
+
+bool TLRUDPClient::onMainThread() const { return dispatcher_ && dispatcher_->isMainThread(); }
+
+bool TLRUDPClient::waitFor(Waiter& w, int64_t deadline) {
+  const auto answered = [&] { return w.length > 0; };
+  const auto giveUp = [&] { return !active_ || (dispatcher_ && dispatcher_->shuttingDown()); };
+  if (onMainThread()) {
+    dispatcher_->waitPumping(
+        [&] {
+          std::lock_guard lock(waitMutex_);
+          return answered() || giveUp();
+        },
+        Millis(std::max<int64_t>(deadline - nowMs(), 0)));
+    std::lock_guard lock(waitMutex_);
+    return answered();
+  }
+  std::unique_lock lock(waitMutex_);
+  for (;;) {
+    if (answered()) return true;
+    const int64_t left = deadline - nowMs();
+    if (left <= 0 || giveUp()) return false;
+    // A manual clock moves only when a test moves it: look again every few milliseconds.
+    const int64_t slice = clock_->isManual() ? std::min<int64_t>(left, 2) : left;
+    replied_.wait_for(lock, std::chrono::milliseconds(slice));
+  }
+}
+
+bool TLRUDPClient::SendWait(uint32_t ip, uint16_t port, bool /*clearSlot*/, int32_t timeoutMs,
+                            int32_t serialID, int32_t& replyLength, uint8_t* replyBuffer,
+                            int32_t replyCapacity, int32_t length, const void* data) {
+  replyLength = 0;
+  if (!active_ || !data || length <= 0 || !replyBuffer || replyCapacity <= 0) return false;
+  // Data and replyBuffer are often the same buffer: the envelope is built from the request before
+  // the slot is armed, so a reply can never overwrite a request not yet sent.
+  uint8_t datagram[Envelope::MaxDatagram];
+  int32_t serial = 0;
+  {
+    std::lock_guard lock(waitMutex_);
+    if (serialID >= 1 && serialID <= Envelope::MaxSlotSerial) {
+      if (slots_[size_t(serialID)].armed) return false;
+      serial = serialID;
+    } else {
+      for (int tries = 0; tries < Envelope::MaxSlotSerial && serial == 0; ++tries) {
+        const int32_t s = NextSerial(true);
+        if (!slots_[size_t(s)].armed) serial = s;
+      }
+      if (serial == 0) return false;
+    }
+    slots_[size_t(serial)] = Waiter{serial, true, nullptr, 0, 0, ip, port, onMainThread(), nowMs()};
+  }
+  Waiter& slot = slots_[size_t(serial)];
+  const size_t n = BuildKeyed(datagram, sizeof datagram, {userID_.load(), serial}, data, size_t(length));
+  {
+    std::lock_guard lock(waitMutex_);
+    if (n == 0) {
+      slot = Waiter{};
+      return false;
+    }
+    slot.buffer = replyBuffer;
+    slot.capacity = replyCapacity;
+  }
+  if (debug_ && DebugTraceEnabled()) DebugTrace("SendWait SerialID=%d", serial);
+  // The time-out counts from the moment the request leaves.
+  const int64_t deadline = nowMs() + std::max(timeoutMs, 0);
+  bool sent;
+  {
+    std::shared_lock lock(transportLock_);
+    sent = transport_ && transport_->SendTo(ip, port, datagram, int32_t(n));
+  }
+  const bool ok = sent && waitFor(slot, deadline);
+  std::lock_guard lock(waitMutex_);
+  if (ok) replyLength = slot.length;
+  slot = Waiter{};
+  return ok;
+}
+
+bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int32_t timeoutMs,
+                                  int32_t serialID, int32_t& replyLength, uint8_t* replyBuffer,
+                                  int32_t replyCapacity, int32_t length, const void* data) {
+  replyLength = 0;
+  if (!active_ || !data || length <= 0 || !replyBuffer || replyCapacity <= 0) return false;
+  uint8_t datagram[Envelope::MaxDatagram];
+  Waiter* record = nullptr;
+  {
+    std::lock_guard lock(waitMutex_);
+    const auto held = [&](int32_t s) {
+      return std::any_of(records_.begin(), records_.end(),
+                         [&](const Waiter& r) { return r.armed && r.serial == s; });
+    };
+    int32_t serial = 0;
+    if (serialID >= 1 && serialID <= Envelope::MaxSlotSerial) {
+      if (held(serialID)) return false;
+      serial = serialID;
+    } else {
+      do serial = NextSerial(false);
+      while (serial == 0 || held(serial));
+    }
+    for (auto& r : records_)
+      if (!r.armed) {
+        record = &r;
+        break;
+      }
+    if (!record) record = &records_.emplace_back();
+    *record = Waiter{serial, true, nullptr, 0, 0, ip, port, onMainThread(), nowMs()};
+  }
+  const size_t n = BuildReply(kind, datagram, sizeof datagram, {userID_.load(), record->serial},
+                              data, size_t(length));
+  {
+    std::lock_guard lock(waitMutex_);
+    if (n == 0) {
+      *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, nowMs()};
+      return false;
+    }
+    record->buffer = replyBuffer;
+    record->capacity = replyCapacity;
+  }
+  const int64_t deadline = nowMs() + std::max(timeoutMs, 0);
+  bool sent;
+  {
+    std::shared_lock lock(transportLock_);
+    sent = transport_ && transport_->SendTo(ip, port, datagram, int32_t(n));
+  }
+  const bool ok = sent && waitFor(*record, deadline);
+  std::lock_guard lock(waitMutex_);
+  if (ok) replyLength = record->length;
+  *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, nowMs()};
+  return ok;
+}
+
+bool TLRUDPClient::SendWaitTable(uint32_t ip, uint16_t port, int32_t timeoutMs, int32_t serialID,
+                                 int32_t& replyLength, uint8_t* replyBuffer, int32_t replyCapacity,
+                                 int32_t length, const void* data) {
+  return sendWaitRecord(Envelope::Table, ip, port, timeoutMs, serialID, replyLength, replyBuffer,
+                        replyCapacity, length, data);
+}
+
+bool TLRUDPClient::SendWaitPlain(uint32_t ip, uint16_t port, int32_t timeoutMs, int32_t serialID,
+                                 int32_t& replyLength, uint8_t* replyBuffer, int32_t replyCapacity,
+                                 int32_t length, const void* data) {
+  return sendWaitRecord(Envelope::Plain, ip, port, timeoutMs, serialID, replyLength, replyBuffer,
+                        replyCapacity, length, data);
+}
+
+}  // namespace ml
