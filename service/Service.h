@@ -120,6 +120,15 @@ private:
   std::deque<LoginJob> jobs_;
   std::vector<std::thread> loginThreads_;
 
+  // The last answers to logins by request identity: a repeated request (a lost answer, a
+  // duplicated datagram) gets the same answer instead of a second session with another key.
+  struct Answered {
+    std::vector<uint8_t> Reply;
+    int64_t AtMs;
+  };
+  std::mutex answeredMutex_;
+  std::unordered_map<std::string, Answered> answered_;
+
   std::mutex probesMutex_;
   std::unordered_map<uint32_t, Probe> probes_;  // by token
 
