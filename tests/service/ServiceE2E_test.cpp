@@ -235,4 +235,29 @@ TEST_F(ServiceE2E, ThroughLossyRelayAtTwentyPercent) {
             0u);
 }
 
+TEST_F(ServiceE2E, SessionsSurviveARestartAndEndAfterMissedKeepAlives) {
+  WriteAll(dir.file("service.ini"), "[sessions]\ninternal_period_ms=300\nkeepalive_periods=3\n");
+  ASSERT_TRUE(service.Start(dir.path().string(), {"--config", dir.file("service.ini")})) << service.Log();
+  const std::string db = service.DbPath();
+  TClient c(appDir(), service.ListPort());
+  ASSERT_TRUE(c.login->Login("", ""));
+  const int32_t anon = c.info.UserID;
+  // Reports every 300 ms hold the session, across a restart of the service too.
+  for (int i = 0; i < 5; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(c.login->KeepAliveOnce()) << i;
+    if (i == 2) {
+      ASSERT_EQ(service.Stop(), 0);
+      ASSERT_TRUE(service.Start(dir.path().string(), {"--config", dir.file("service.ini")}, service.Port(),
+                                service.ListPort()));
+    }
+  }
+  EXPECT_TRUE(HasSession(db, anon));
+  // Without reports it ends after three periods (checked once a second).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (HasSession(db, anon) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(HasSession(db, anon));
+}
+
 }  // namespace
