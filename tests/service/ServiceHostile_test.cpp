@@ -211,4 +211,54 @@ TEST_F(ServiceHostile, LoginFloodFromOneSourceIsRateLimited) {
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 
+// Not hostile, but it needs the raw peer: the network-type check. The probe comes from the other
+// port; an answer makes the client reachable (kind 0 when the service sees the address the client
+// reports, 1 behind translation), silence makes it 4 or 3.
+TEST_F(ServiceHostile, NetworkTypeCheckProbesFromTheSecondPort) {
+  struct Case {
+    const char* name;
+    bool answerProbe;
+    uint8_t kind;
+  };
+  const Case cases[] = {{"probe answered", true, 0}, {"probe unanswered", false, 4}};
+  int serial = 100;
+  for (const Case& c : cases) {
+    TUdpPeer peer;
+    auto login = Ask(peer, service.Port(), EnvelopeBytes(ml::Envelope::Table, {1, ++serial}, LoginRecord(-1)), 5000);
+    ASSERT_TRUE(login && login->size() > 12) << c.name;
+    ml::TCmdStream r;
+    r.InitRead(login->data(), int32_t(login->size()));
+    r.Seek(4, 0);
+    const int32_t user = r.ReadInteger(0);
+    peer.Send(service.Port(), EnvelopeBytes(ml::Envelope::Keyed, {0, 0}, Record([&](ml::TCmdStream& s) {
+                                              s.WriteWord(41);
+                                              s.WriteInteger(user);
+                                              s.WriteByte(3);
+                                            })));
+    auto probe = peer.Receive(std::chrono::milliseconds(2000));
+    ASSERT_TRUE(probe) << c.name;
+    EXPECT_EQ(probe->port, service.ListPort()) << c.name;
+    ml::TOpenedEnvelope env;
+    ASSERT_TRUE(ml::OpenEnvelope(probe->data.data(), probe->data.size(), env));
+    ASSERT_GE(env.PayloadLength, 6u);
+    ASSERT_EQ(env.Payload[0], 49);
+    if (c.answerProbe) {
+      // The client's echo: 15, 0, its number, the value at offset 2 of the probe, its port.
+      Bytes echo = {15, 0};
+      echo.insert(echo.end(), reinterpret_cast<const uint8_t*>(&user), reinterpret_cast<const uint8_t*>(&user) + 4);
+      echo.insert(echo.end(), env.Payload + 2, env.Payload + 6);
+      echo.push_back(0);
+      echo.push_back(0);
+      peer.Send(service.ListPort(), EnvelopeBytes(ml::Envelope::Keyed, {user, 0}, echo));
+    }
+    auto result = peer.Receive(std::chrono::milliseconds(3000));
+    ASSERT_TRUE(result) << c.name;
+    EXPECT_EQ(result->port, service.Port()) << c.name;
+    ASSERT_TRUE(ml::OpenEnvelope(result->data.data(), result->data.size(), env));
+    ASSERT_GE(env.PayloadLength, 6u) << c.name;
+    EXPECT_EQ(env.Payload[0], 39) << c.name;
+    EXPECT_EQ(env.Payload[2], c.kind) << c.name;
+  }
+}
+
 }  // namespace
