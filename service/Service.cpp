@@ -426,6 +426,13 @@ size_t TService::answerLogin(const LoginJob& job, uint8_t* out, size_t cap) {
   return size_t(s.Size());
 }
 
+TService::Session* TService::boundSession(int32_t user, int32_t key, uint32_t ip, uint16_t port) {
+  auto it = sessions_.find(user);
+  if (it == sessions_.end() || it->second.LoginKey != key || it->second.IP != ip || it->second.Port != port)
+    return nullptr;
+  return &it->second;
+}
+
 size_t TService::answerLogout(const uint8_t* p, size_t n, uint32_t ip, uint16_t port, uint8_t* out, size_t cap) {
   if (n < 10) return 0;
   ml::TCmdStream in;
@@ -435,11 +442,10 @@ size_t TService::answerLogout(const uint8_t* p, size_t n, uint32_t ip, uint16_t 
   const int32_t key = in.ReadInteger(0);
   {
     std::lock_guard lock(sessionsMutex_);
-    auto it = sessions_.find(user);
     // Only the holder of the session, from where it logged in, may end it.
-    if (it == sessions_.end() || it->second.LoginKey != key || it->second.IP != ip || it->second.Port != port)
-      return 0;
-    sessions_.erase(it);
+    Session* ses = boundSession(user, key, ip, port);
+    if (!ses) return 0;
+    sessions_.erase(user);
   }
   store_->DeleteSession(user);
   {
@@ -473,12 +479,11 @@ size_t TService::AnswerKeepAlive(const uint8_t* p, size_t n, uint32_t ip, uint16
   const int32_t key = in.ReadInteger(0);
   {
     std::lock_guard lock(sessionsMutex_);
-    auto it = sessions_.find(user);
-    if (it == sessions_.end() || it->second.LoginKey != key || it->second.IP != ip || it->second.Port != port)
-      return 0;
-    it->second.LastSeenMs = WallClockMs();
-    if (netKind <= 4) it->second.NetKind = netKind;
-    it->second.Dirty = true;
+    Session* ses = boundSession(user, key, ip, port);
+    if (!ses) return 0;
+    ses->LastSeenMs = WallClockMs();
+    if (netKind <= 4) ses->NetKind = netKind;
+    ses->Dirty = true;
   }
   ml::TCmdStream s;
   s.InitWrite(out, int32_t(cap));

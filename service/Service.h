@@ -102,6 +102,9 @@ private:
   void probeAnswered(const uint8_t* p, size_t n, uint32_t ip);
   void finishProbe(const Probe& probe, bool reached);
   void housekeeping();
+  // The session of user if key matches and the request came from where it logged in; the
+  // caller holds sessionsMutex_.
+  Session* boundSession(int32_t user, int32_t key, uint32_t ip, uint16_t port);
   int32_t newAnonymousID();
   int64_t periodOf(uint8_t netKind) const;
   std::string notice();
