@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -16,7 +17,8 @@ namespace {
 mlsvc::TService& Service() {
   static std::unique_ptr<mlsvc::TService> service = [] {
     char tmpl[] = "/tmp/ml-service-fuzz-XXXXXX";
-    const std::string folder = ::mkdtemp(tmpl);
+    static const std::string folder = ::mkdtemp(tmpl);
+    std::atexit([] { std::filesystem::remove_all(folder); });
     mlsvc::TServiceConfig cfg;
     cfg.DbPath = folder + "/fuzz.db";
     cfg.Port = 0;
