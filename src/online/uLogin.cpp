@@ -352,10 +352,12 @@ int TLRLogin::readLoginReply(const uint8_t* buf, int32_t len, int32_t& account) 
   user_.LoggedIn = true;
   udp_.SetUserID(account);
   if (OnIdentity) OnIdentity(account, publicIP, publicPort);
-  if (!keepAlive_.joinable()) {
+  {
     std::lock_guard lock(keepAliveMutex_);
-    stopKeepAlive_ = false;
-    keepAlive_ = std::thread([this] { keepAliveLoop(); });
+    if (!keepAlive_.joinable()) {
+      stopKeepAlive_ = false;
+      keepAlive_ = std::thread([this] { keepAliveLoop(); });
+    }
   }
   return 0;
 }
@@ -464,12 +466,19 @@ void TLRLogin::keepAliveLoop() {
 }
 
 void TLRLogin::StopKeepAlive() {
+  std::thread t;
   {
     std::lock_guard lock(keepAliveMutex_);
     stopKeepAlive_ = true;
+    t = std::move(keepAlive_);
   }
   keepAliveStop_.notify_all();
-  if (keepAlive_.joinable()) keepAlive_.join();
+  if (t.joinable()) t.join();
+}
+
+bool TLRLogin::KeepAliveRunning() {
+  std::lock_guard lock(keepAliveMutex_);
+  return keepAlive_.joinable();
 }
 
 TLoginThread::TLoginThread(TLRLogin& login, TResultEvent onResult)

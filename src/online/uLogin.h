@@ -104,7 +104,7 @@ public:
   // The period fixed when the keep-alive thread starts (a test may shorten it beforehand).
   int64_t KeepAlivePeriodMs() const;
   void SetKeepAlivePeriodOverride(int64_t ms) { periodOverride_ = ms; }
-  bool KeepAliveRunning() const { return keepAlive_.joinable(); }
+  bool KeepAliveRunning();
   uint64_t KeepAliveReports() const { return keepAliveReports_.load(); }
   uint64_t KeepAliveAnswers() const { return keepAliveAnswers_.load(); }
   // Stops the keep-alive thread (shutdown).
