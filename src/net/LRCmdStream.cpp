@@ -1,5 +1,6 @@
 #include "LRCmdStream.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ml {
@@ -40,7 +41,9 @@ bool TCmdStream::fitsWrite(int32_t count) const {
 
 void TCmdStream::advanceWrite(int32_t count, bool keepSize) {
   position_ += count;
-  if (!keepSize) size_ += count;
+  // Writes count towards Size even when they overwrite bytes already counted (after a Seek
+  // back), but Size never passes Capacity: a sender hands out the first Size bytes of the buffer.
+  if (!keepSize) size_ = int32_t(std::min<int64_t>(int64_t(size_) + count, capacity_));
 }
 
 uint8_t TCmdStream::ReadByte(uint8_t def) {

@@ -48,7 +48,8 @@ public:
   void WriteByte(uint8_t value, bool keepSize = false);
   void WriteWord(uint16_t value, bool keepSize = false);
   void WriteInteger(int32_t value, bool keepSize = false);
-  // Always adds count to Size, also when it overwrites bytes behind the end.
+  // Always adds count to Size, also when it overwrites bytes before the end (Size stops at
+  // Capacity).
   void WriteBuffer(const void* data, int32_t count);
   // A text longer than 255 bytes is refused whole (nothing written): cutting it would shift
   // every later field of a record the peer reads by the length byte.

@@ -223,6 +223,15 @@ void TLRUDPClient::takeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndp
     case Envelope::Ignored: return;
     default: break;
   }
+  if (armed_.load() > 0) {
+    // Somebody waits: open a copy here and hand a reply straight to its waiter, saving the hop
+    // through a worker on every round trip. Opening is a bounded pass over at most 1460 bytes.
+    // What does not open is dropped now; messages still go to the workers, untouched.
+    std::memcpy(replyScratch_, arrival_, size_t(n));
+    TOpenedEnvelope env;
+    if (!OpenEnvelope(replyScratch_, size_t(n), env)) return;
+    if (takeReply(env, from.IP, from.Port)) return;
+  }
   auto* block = static_cast<TUDPBlock*>(pool_->GetMem());
   if (!block) {
     report("GetMem faild!");
@@ -278,6 +287,39 @@ bool TLRUDPClient::fillWaiter(Waiter& w, const TOpenedEnvelope& env, uint32_t ip
   return true;
 }
 
+bool TLRUDPClient::takeReply(const TOpenedEnvelope& env, uint32_t ip, uint16_t port) {
+  // A reply to us carries our UserID and a serial; serial 0 is a message, as is anything with
+  // another UserID.
+  if (env.Guid.UserID != userID_.load() || env.Guid.SerialID == 0) return false;
+  const int32_t serial = env.Guid.SerialID;
+  const bool records = env.Kind == Envelope::Table || env.Kind == Envelope::Plain;
+  // Keyed, trailer and bare replies are matched in the slot table, which ends at 999.
+  if (!records && (serial < 1 || serial > Envelope::MaxSlotSerial)) return true;
+  bool woke = false, pumping = false;
+  {
+    std::lock_guard lock(waitMutex_);
+    Waiter* w = nullptr;
+    if (records) {
+      for (auto& r : records_)
+        if (r.armed && r.serial == serial) {
+          w = &r;
+          break;
+        }
+    } else {
+      w = &slots_[size_t(serial)];
+    }
+    if (w) {
+      woke = fillWaiter(*w, env, ip, port);
+      pumping = w->pumping;
+    }
+  }
+  if (woke) {
+    replied_.notify_all();
+    if (pumping && dispatcher_) dispatcher_->post([] {});
+  }
+  return true;
+}
+
 void TLRUDPClient::deliver(TUDPWorkThread& worker, TUDPBlock& block) {
   TOpenedEnvelope env;
   if (!OpenEnvelope(block.Data, block.Length, env)) return;
@@ -286,45 +328,7 @@ void TLRUDPClient::deliver(TUDPWorkThread& worker, TUDPBlock& block) {
     transferData(env.Payload, int32_t(env.PayloadLength), block.PeerIP, block.PeerPort);
     return;
   }
-  const bool ours = env.Guid.UserID == userID_.load();
-  const int32_t serial = env.Guid.SerialID;
-  if (env.Kind == Envelope::Table || env.Kind == Envelope::Plain) {
-    if (ours && serial != 0) {
-      bool woke = false, pumping = false;
-      {
-        std::lock_guard lock(waitMutex_);
-        for (auto& r : records_) {
-          if (r.armed && r.serial == serial) {
-            woke = fillWaiter(r, env, block.PeerIP, block.PeerPort);
-            pumping = r.pumping;
-            break;
-          }
-        }
-      }
-      if (woke) {
-        replied_.notify_all();
-        if (pumping && dispatcher_) dispatcher_->post([] {});
-      }
-      return;
-    }
-    readEvent(worker, env, block.PeerIP, block.PeerPort);
-    return;
-  }
-  if (ours && serial != 0) {
-    if (serial < 1 || serial > Envelope::MaxSlotSerial) return;
-    bool woke = false, pumping = false;
-    {
-      std::lock_guard lock(waitMutex_);
-      Waiter& slot = slots_[size_t(serial)];
-      woke = fillWaiter(slot, env, block.PeerIP, block.PeerPort);
-      pumping = slot.pumping;
-    }
-    if (woke) {
-      replied_.notify_all();
-      if (pumping && dispatcher_) dispatcher_->post([] {});
-    }
-    return;
-  }
+  if (takeReply(env, block.PeerIP, block.PeerPort)) return;
   readEvent(worker, env, block.PeerIP, block.PeerPort);
 }
 
@@ -441,6 +445,7 @@ bool TLRUDPClient::SendWait(uint32_t ip, uint16_t port, bool /*clearSlot*/, int3
       if (serial == 0) return false;
     }
     slots_[size_t(serial)] = Waiter{serial, true, nullptr, 0, 0, ip, port, onMainThread(), nowMs()};
+    armed_++;
   }
   Waiter& slot = slots_[size_t(serial)];
   const size_t n = BuildKeyed(datagram, sizeof datagram, {userID_.load(), serial}, data, size_t(length));
@@ -448,6 +453,7 @@ bool TLRUDPClient::SendWait(uint32_t ip, uint16_t port, bool /*clearSlot*/, int3
     std::lock_guard lock(waitMutex_);
     if (n == 0) {
       slot = Waiter{};
+      armed_--;
       return false;
     }
     slot.buffer = replyBuffer;
@@ -465,6 +471,7 @@ bool TLRUDPClient::SendWait(uint32_t ip, uint16_t port, bool /*clearSlot*/, int3
   std::lock_guard lock(waitMutex_);
   if (ok) replyLength = slot.length;
   slot = Waiter{};
+  armed_--;
   return ok;
 }
 
@@ -496,6 +503,7 @@ bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int3
       }
     if (!record) record = &records_.emplace_back();
     *record = Waiter{serial, true, nullptr, 0, 0, ip, port, onMainThread(), nowMs()};
+    armed_++;
   }
   const size_t n = BuildReply(kind, datagram, sizeof datagram, {userID_.load(), record->serial},
                               data, size_t(length));
@@ -503,6 +511,7 @@ bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int3
     std::lock_guard lock(waitMutex_);
     if (n == 0) {
       *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, nowMs()};
+      armed_--;
       return false;
     }
     record->buffer = replyBuffer;
@@ -518,6 +527,7 @@ bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int3
   std::lock_guard lock(waitMutex_);
   if (ok) replyLength = record->length;
   *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, nowMs()};
+  armed_--;
   return ok;
 }
 

@@ -160,6 +160,8 @@ private:
   void takeArrival(TLRUDP& transport, int32_t length, const TLRUDP::TEndpoint& from);
   void workerLoop(TUDPWorkThread& worker);
   void deliver(TUDPWorkThread& worker, TUDPBlock& block);
+  // True when env was addressed to one of our waiters (taken, or dropped as stale or foreign).
+  bool takeReply(const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
   void readEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
   void transferData(const uint8_t* data, int32_t length, uint32_t ip, uint16_t port);
   bool fillWaiter(Waiter& w, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
@@ -199,11 +201,13 @@ private:
   std::vector<std::unique_ptr<TUDPWorkThread>> workers_;
   std::atomic<bool> stopWorkers_{false};
   uint8_t arrival_[ReceiveBufferSize];  // the listener's receive buffer
+  uint8_t replyScratch_[Envelope::MaxDatagram];  // the listener's copy for opening replies
 
   // Guards the slot table and the wait records; held only to read or write them.
   std::mutex waitMutex_;
   std::condition_variable replied_;
   std::vector<Waiter> slots_;
+  std::atomic<int> armed_{0};  // waiters armed right now, slots and records together
   std::deque<Waiter> records_;  // a deque keeps references stable as it grows
 };
 

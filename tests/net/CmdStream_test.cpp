@@ -183,10 +183,17 @@ TEST(CmdStream, PatchingACountKeepsSize) {
   s.WriteByte(3, true);
   EXPECT_EQ(s.Size(), 13);
   EXPECT_EQ(buf[0], 3);
-  // WriteBuffer always adds to Size, even over bytes already counted.
+  // WriteBuffer always adds to Size, even over bytes already counted, but Size never passes
+  // Capacity, so a sender never hands out bytes beyond the buffer.
   s.Seek(0, 0);
   s.WriteBuffer("ab", 2);
   EXPECT_EQ(s.Size(), 15);
+  uint8_t small[4];
+  s.InitWrite(small, 4);
+  s.WriteInteger(1);
+  s.Seek(0, 0);
+  s.WriteWord(2);
+  EXPECT_EQ(s.Size(), 4);
 }
 
 TEST(CmdStream, ResetReadRereadsTheReplyInPlace) {

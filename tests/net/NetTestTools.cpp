@@ -51,6 +51,20 @@ uint16_t FreePort(int type) {
 
 }  // namespace
 
+std::unique_ptr<ml::TLRUDPClient> StartEchoServer(uint8_t marker) {
+  auto server = std::make_unique<ml::TLRUDPClient>(nullptr);
+  server->SetDefaultPort(FreeUdpPort());
+  server->SetUserID(-1);
+  server->OnUDPClientRead = [marker](ml::TUDPWorkThread&, const uint8_t* buf, int32_t len, uint32_t,
+                                     uint16_t, ml::TLRGUID&, uint8_t* reply, int32_t& replyLen) {
+    std::memcpy(reply, buf, size_t(len));
+    reply[len] = marker;
+    replyLen = len + 1;
+  };
+  if (!server->SetActive(true)) throw std::runtime_error("echo server did not open");
+  return server;
+}
+
 Bytes EnvelopeBytes(uint8_t kind, ml::TLRGUID guid, const Bytes& payload) {
   Bytes d(ml::Envelope::MaxDatagram);
   d.resize(ml::BuildReply(kind, d.data(), d.size(), guid, payload.data(), payload.size()));

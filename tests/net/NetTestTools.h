@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "LREncrypt.h"
+#include "LRUDPClient.h"
 #include "base/Dispatcher.h"
 
 namespace mlnettest {
@@ -25,6 +27,10 @@ uint32_t LoopbackIP();
 // A port that was free on loopback a moment ago (UDP or TCP).
 uint16_t FreeUdpPort();
 uint16_t FreeTcpPort();
+
+// A server on a free port that answers every request with its payload followed by marker (in
+// the request's envelope, with its pair). Its UserID is -1, which no client uses.
+std::unique_ptr<ml::TLRUDPClient> StartEchoServer(uint8_t marker = '!');
 
 // A datagram in the envelope of the given kind (bare and trailer kinds give a trailer envelope).
 Bytes EnvelopeBytes(uint8_t kind, ml::TLRGUID guid, const Bytes& payload);

@@ -189,16 +189,7 @@ namespace {
 
 // A request/response pair through the proxy: a client behind it asks a server on loopback.
 void RoundTripThrough(uint16_t proxyPort, const std::string& user, const std::string& password) {
-  TLRUDPClient server(nullptr);
-  server.SetDefaultPort(FreeUdpPort());
-  server.SetUserID(-1);
-  server.OnUDPClientRead = [](TUDPWorkThread&, const uint8_t* buf, int32_t len, uint32_t, uint16_t,
-                              TLRGUID&, uint8_t* reply, int32_t& replyLen) {
-    std::memcpy(reply, buf, size_t(len));
-    reply[len] = '!';
-    replyLen = len + 1;
-  };
-  ASSERT_TRUE(server.SetActive(true));
+  auto server = StartEchoServer();
 
   TLRUDPClient client(nullptr);
   client.SetDefaultPort(FreeUdpPort());
@@ -210,10 +201,10 @@ void RoundTripThrough(uint16_t proxyPort, const std::string& user, const std::st
   for (int i = 0; i < 3; ++i) {
     uint8_t buf[1500] = {9, 0, uint8_t('a' + i)};
     int32_t replyLen = 0;
-    ASSERT_TRUE(client.SendWait(LoopbackIP(), uint16_t(server.DefaultPort()), true, 2000, 0,
+    ASSERT_TRUE(client.SendWait(LoopbackIP(), uint16_t(server->DefaultPort()), true, 2000, 0,
                                 replyLen, buf, sizeof buf, 3, buf));
     EXPECT_EQ(Bytes(buf, buf + replyLen), (Bytes{9, 0, uint8_t('a' + i), '!'}));
-    ASSERT_TRUE(client.SendWaitTable(LoopbackIP(), uint16_t(server.DefaultPort()), 2000, 0,
+    ASSERT_TRUE(client.SendWaitTable(LoopbackIP(), uint16_t(server->DefaultPort()), 2000, 0,
                                      replyLen, buf, sizeof buf, 3, buf));
     EXPECT_EQ(replyLen, 4);
   }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -53,20 +54,6 @@ std::unique_ptr<TLRUDPClient> MakeClient(Dispatcher* d = nullptr, const TClock* 
   c->SetDefaultPort(FreeUdpPort());
   c->SetWorkThreadCount(workers);
   return c;
-}
-
-// A server that answers every request with its payload followed by "!".
-std::unique_ptr<TLRUDPClient> EchoServer() {
-  auto s = MakeClient();
-  s->SetUserID(-1);
-  s->OnUDPClientRead = [](TUDPWorkThread&, const uint8_t* buf, int32_t len, uint32_t, uint16_t,
-                          TLRGUID&, uint8_t* reply, int32_t& replyLen) {
-    std::memcpy(reply, buf, size_t(len));
-    reply[len] = '!';
-    replyLen = len + 1;
-  };
-  EXPECT_TRUE(s->SetActive(true));
-  return s;
 }
 
 // Opens what a scripted peer received.
@@ -133,7 +120,7 @@ TEST(UDPClient, PropertiesAndRefusals) {
 }
 
 TEST(UDPClient, SendWaitFormsReplaceTheRequestBuffer) {
-  auto server = EchoServer();
+  auto server = StartEchoServer();
   auto client = MakeClient();
   ASSERT_TRUE(client->SetActive(true));
   const uint16_t port = uint16_t(server->DefaultPort());
@@ -258,11 +245,24 @@ TEST(UDPClient, FullQueueDropsWithADiagnostic) {
     opened.wait(lock, [&] { return release; });
     handled++;
   };
+  // Whatever happens below, the worker is let go before the client closes.
+  const auto open = [&] {
+    {
+      std::lock_guard lock(gate);
+      release = true;
+    }
+    opened.notify_all();
+  };
+  struct Guard {
+    std::function<void()> fn;
+    ~Guard() { fn(); }
+  } guard{open};
   ASSERT_TRUE(client->SetActive(true));
   TUdpPeer peer;
   const Bytes msg = EnvelopeBytes(Envelope::Keyed, {3, 0}, {12, 0});
   for (int i = 0; i < 258; ++i) peer.Send(uint16_t(client->DefaultPort()), msg);
-  ASSERT_TRUE(WaitUntil([&] { return ev.count("InsertNode faild!") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return ev.count("InsertNode faild!") == 1; }, 10s))
+      << client->ReceivedDatagrams() << " read, " << client->QueueCount() << " queued";
   EXPECT_EQ(client->QueueCount(), 256);
   EXPECT_EQ(client->ReceivedDatagrams(), 258u);
   // A load probe now reports the queue's length.
@@ -275,11 +275,7 @@ TEST(UDPClient, FullQueueDropsWithADiagnostic) {
   EXPECT_EQ(Bytes(answer->data.begin(), answer->data.begin() + 17), Bytes(probe.begin(), probe.begin() + 17));
   EXPECT_EQ(answer->data[17] | (answer->data[18] << 8), 256);
   EXPECT_EQ(answer->data[19] | answer->data[20], 0);
-  {
-    std::lock_guard lock(gate);
-    release = true;
-  }
-  opened.notify_all();
+  open();
   ASSERT_TRUE(WaitUntil([&] { return handled == 257; }));
   EXPECT_EQ(client->QueueCount(), 0);
 }
@@ -369,7 +365,7 @@ TEST(UDPClient, ArmedSerialIsNeverArmedTwice) {
 
 TEST(UDPClient, MainThreadWaitPumpsTheDispatcher) {
   EventLoop loop;
-  auto server = EchoServer();
+  auto server = StartEchoServer();
   auto client = MakeClient(&loop);
   ASSERT_TRUE(client->SetActive(true));
   bool ran = false;
