@@ -111,23 +111,40 @@ TService::TService(TServiceConfig cfg)
   listVersion_ = uint16_t(ml::ParseIntDef(store_->Setting("list_version", "7"), 7));
   notice_ = ml::Utf8ToGbk(store_->Setting("notice"));
 
-  // The table we serve names this service for every slot that has service codes.
+  // The table we serve: the slots the administrator set, and this service for every other slot
+  // that has service codes.
   const uint32_t ip = cfg_.AdvertiseIP ? cfg_.AdvertiseIP : cfg_.Address;
   const uint16_t port = cfg_.AdvertisePort ? cfg_.AdvertisePort : main_->Port();
-  tableRecord_.resize(8 * 40 + 4);
+  std::array<std::vector<TServerRow>, ml::TServerListManager::SlotCount + 1> set;
+  for (const TServerRow& r : store_->Servers())
+    if (r.Slot >= 1 && r.Slot <= ml::TServerListManager::SlotCount &&
+        set[r.Slot].size() < size_t(ml::TServerListManager::MaxServers))
+      set[r.Slot].push_back(r);
+  tableRecord_.resize(ml::Envelope::MaxPayload);
   ml::TCmdStream s;
   s.InitWrite(tableRecord_.data(), int32_t(tableRecord_.size()));
+  int entries = 0;
+  auto add = [&](int slot, uint32_t a, uint16_t p) {
+    // Room for the answer's 8-byte head and the Integer after the entries.
+    if (s.Size() + 8 + 12 > int32_t(ml::Envelope::MaxPayload)) return;
+    s.WriteWord(uint16_t(slot));
+    s.WriteInteger(int32_t(a));
+    s.WriteWord(p);
+    ++entries;
+  };
   for (int slot = 1; slot <= ml::TServerListManager::SlotCount; ++slot) {
+    if (!set[slot].empty()) {
+      for (const TServerRow& r : set[slot]) add(slot, r.IP, r.Port);
+      continue;
+    }
     bool used = false;
     for (int code = 1; code <= ml::TServerListManager::MaxServiceCode; ++code)
       used = used || ml::TServerListManager::SlotOfService(code) == slot;
-    if (!used) continue;
-    s.WriteWord(uint16_t(slot));
-    s.WriteInteger(int32_t(ip));
-    s.WriteWord(port);
+    if (used) add(slot, ip, port);
   }
   s.WriteInteger(0);
   tableRecord_.resize(size_t(s.Size()));
+  tableEntries_ = uint16_t(entries);
 
   // Sessions survive a restart; those that outlived their periods meanwhile end now.
   const int64_t now = WallClockMs();
@@ -225,7 +242,7 @@ size_t TService::AnswerListRequest(const uint8_t* payload, size_t length, uint32
     s.WriteWord(0);
     s.WriteInteger(0);  // keeps the answer above the 9 bytes a client demands
   } else {
-    s.WriteWord(uint16_t((tableRecord_.size() - 4) / 8));
+    s.WriteWord(tableEntries_);
     s.WriteBuffer(tableRecord_.data(), int32_t(tableRecord_.size()));
   }
   return size_t(s.Size());

@@ -139,6 +139,7 @@ private:
   std::string notice_;  // GBK, as it goes out
   uint16_t listVersion_ = 7;
   std::vector<uint8_t> tableRecord_;  // the entries and trailing Integer, built once
+  uint16_t tableEntries_ = 0;
 
   std::atomic<bool> stopping_{false};
   std::mutex stopMutex_;

@@ -2,7 +2,8 @@
 //   minilirra-service --db PATH [--config FILE] [--address ADDR] [--list-port N] [--port N]
 //                     [--advertise ADDR[:PORT]]
 //   minilirra-service admin --db PATH add-user NAME PASSWORD | list-users |
-//                     set-notice TEXT | set-update VERSION SIZE MD5 [KIND] | set-list-version N
+//                     set-notice TEXT | set-update VERSION SIZE MD5 [KIND] | set-list-version N |
+//                     set-servers SLOT [ADDR:PORT...] | list-servers
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -29,7 +30,9 @@ int Usage() {
                "       minilirra-service admin --db PATH list-users\n"
                "       minilirra-service admin --db PATH set-notice TEXT\n"
                "       minilirra-service admin --db PATH set-update VERSION SIZE MD5 [KIND]\n"
-               "       minilirra-service admin --db PATH set-list-version N\n");
+               "       minilirra-service admin --db PATH set-list-version N\n"
+               "       minilirra-service admin --db PATH set-servers SLOT [ADDR:PORT...]\n"
+               "       minilirra-service admin --db PATH list-servers\n");
   return 2;
 }
 
@@ -98,6 +101,36 @@ int Admin(const std::string& db, const std::vector<std::string>& a) {
       return 1;
     }
     store.SetSetting("list_version", std::to_string(*v));
+    return 0;
+  }
+  if (cmd == "set-servers" && a.size() >= 2) {
+    const auto slot = ml::ParseInt(a[1]);
+    if (!slot || *slot < 1 || *slot > 32 || a.size() - 2 > 10) {
+      std::fprintf(stderr, "error: set-servers SLOT(1..32) [ADDR:PORT]... (10 at most)\n");
+      return 1;
+    }
+    std::vector<std::pair<uint32_t, uint16_t>> servers;
+    for (size_t i = 2; i < a.size(); ++i) {
+      const auto colon = a[i].rfind(':');
+      uint32_t ip = 0;
+      uint16_t port = 0;
+      if (colon == std::string::npos || !ParseAddress(a[i].substr(0, colon), ip) ||
+          !ParsePort(a[i].substr(colon + 1), port) || port == 0) {
+        std::fprintf(stderr, "error: bad server %s (ADDR:PORT)\n", a[i].c_str());
+        return 1;
+      }
+      servers.emplace_back(ip, port);
+    }
+    store.SetSlotServers(int(*slot), servers);
+    return 0;
+  }
+  if (cmd == "list-servers" && a.size() == 1) {
+    std::printf("version %s\n", store.Setting("list_version", "7").c_str());
+    for (const TServerRow& r : store.Servers()) {
+      char text[INET_ADDRSTRLEN] = {};
+      ::inet_ntop(AF_INET, &r.IP, text, sizeof text);
+      std::printf("%d\t%s:%u\n", r.Slot, text, unsigned(r.Port));
+    }
     return 0;
   }
   if (cmd == "set-update" && (a.size() == 4 || a.size() == 5)) {

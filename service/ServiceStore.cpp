@@ -1,5 +1,6 @@
 #include "ServiceStore.h"
 
+#include <arpa/inet.h>
 #include <sqlite3.h>
 
 #include <cstring>
@@ -79,6 +80,10 @@ TServiceStore::TServiceStore(const std::string& path) {
          " user_id INTEGER PRIMARY KEY, login_key INTEGER NOT NULL, ip INTEGER NOT NULL,"
          " port INTEGER NOT NULL, net_kind INTEGER NOT NULL, account INTEGER NOT NULL,"
          " last_seen INTEGER NOT NULL)");
+    exec("CREATE TABLE IF NOT EXISTS servers ("
+         " slot INTEGER NOT NULL CHECK (slot BETWEEN 1 AND 32), position INTEGER NOT NULL,"
+         " address TEXT NOT NULL, port INTEGER NOT NULL CHECK (port BETWEEN 1 AND 65535),"
+         " PRIMARY KEY (slot, position))");
     exec("CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value TEXT NOT NULL)");
     exec("CREATE TABLE IF NOT EXISTS update_record ("
          " id INTEGER PRIMARY KEY CHECK (id = 1), kind INTEGER NOT NULL, newest_version INTEGER NOT NULL,"
@@ -215,6 +220,49 @@ void TServiceStore::SetSetting(const std::string& key, const std::string& value)
   Stmt s(db_, "INSERT OR REPLACE INTO settings (key, value) VALUES (?, ?)");
   s.bind(1, key).bind(2, value);
   s.step();
+}
+
+std::vector<TServerRow> TServiceStore::Servers() {
+  std::lock_guard lock(mutex_);
+  Stmt s(db_, "SELECT slot, position, address, port FROM servers ORDER BY slot, position");
+  std::vector<TServerRow> out;
+  while (s.step()) {
+    TServerRow r;
+    r.Slot = int(s.i64(0));
+    r.Position = int(s.i64(1));
+    in_addr a{};
+    if (::inet_pton(AF_INET, s.text(2).c_str(), &a) != 1) continue;  // hand-edited nonsense
+    r.IP = a.s_addr;
+    r.Port = uint16_t(s.i64(3));
+    out.push_back(r);
+  }
+  return out;
+}
+
+void TServiceStore::SetSlotServers(int slot, const std::vector<std::pair<uint32_t, uint16_t>>& servers) {
+  std::lock_guard lock(mutex_);
+  exec("BEGIN IMMEDIATE");
+  try {
+    Stmt del(db_, "DELETE FROM servers WHERE slot = ?");
+    del.bind(1, slot);
+    del.step();
+    Stmt ins(db_, "INSERT INTO servers (slot, position, address, port) VALUES (?, ?, ?, ?)");
+    int position = 0;
+    for (const auto& [ip, port] : servers) {
+      char text[INET_ADDRSTRLEN] = {};
+      ::inet_ntop(AF_INET, &ip, text, sizeof text);
+      ins.bind(1, slot).bind(2, ++position).bind(3, std::string(text)).bind(4, port);
+      ins.step();
+      ins.reset();
+    }
+    // The version wraps past 65535 to 1: 0 is what a client without a table sends.
+    exec("INSERT INTO settings (key, value) VALUES ('list_version', '8') ON CONFLICT(key) DO UPDATE SET"
+         " value = CAST((CAST(value AS INTEGER) % 65535) + 1 AS TEXT)");
+    exec("COMMIT");
+  } catch (...) {
+    exec("ROLLBACK");
+    throw;
+  }
 }
 
 TUpdateRecord TServiceStore::Update() {

@@ -37,6 +37,14 @@ struct TUpdateRecord {
   std::array<uint8_t, 16> Digest{};
 };
 
+// One server of the served table: slot 1..32, its place in the slot, IPv4 (network order), port.
+struct TServerRow {
+  int Slot = 0;
+  int Position = 0;
+  uint32_t IP = 0;
+  uint16_t Port = 0;
+};
+
 class TServiceStore {
 public:
   // Opens (creating when missing) the database; throws std::runtime_error with SQLite's text.
@@ -60,6 +68,12 @@ public:
 
   std::string Setting(const std::string& key, const std::string& fallback = {});
   void SetSetting(const std::string& key, const std::string& value);
+
+  // The slots the administrator has set; a slot without rows is served by this service itself.
+  std::vector<TServerRow> Servers();
+  // Replaces one slot's servers (none: back to this service) and raises the list version, so
+  // clients fetch the new table at their next keep-alive.
+  void SetSlotServers(int slot, const std::vector<std::pair<uint32_t, uint16_t>>& servers);
 
   TUpdateRecord Update();
   void SetUpdate(const TUpdateRecord& u);

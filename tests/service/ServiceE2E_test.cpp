@@ -260,4 +260,39 @@ TEST_F(ServiceE2E, SessionsSurviveARestartAndEndAfterMissedKeepAlives) {
   EXPECT_FALSE(HasSession(db, anon));
 }
 
+TEST_F(ServiceE2E, AdministratorSetsSlotsOfTheServedTable) {
+  const std::string db = dir.file("service.db");
+  int status = -1;
+  TServiceProcess::Admin(db, {"set-servers", "4", "10.1.2.3:8005", "10.1.2.4:8006"}, &status);
+  EXPECT_EQ(status, 0);
+  TServiceProcess::Admin(db, {"set-servers", "40", "10.1.2.3:8005"}, &status);
+  EXPECT_NE(status, 0) << "no slot 40";
+  TServiceProcess::Admin(db, {"set-servers", "5", "10.1.2.3"}, &status);
+  EXPECT_NE(status, 0) << "a server needs its port";
+  const std::string listed = TServiceProcess::Admin(db, {"list-servers"}, &status);
+  EXPECT_EQ(listed, "version 8\n4\t10.1.2.3:8005\n4\t10.1.2.4:8006\n");
+  ASSERT_TRUE(service.Start(dir.path().string())) << service.Log();
+
+  ml::TLRUDPClient udp(nullptr);
+  udp.SetDefaultPort(FreeUdpPort());
+  ASSERT_TRUE(udp.SetActive(true));
+  ml::TServerListDefaults d;
+  d.ListServerPort = service.ListPort();
+  d.LoginHost.clear();
+  ml::TServerListManager list(appDir() + "LR4ServerList.bin", d);
+  list.SetUDPClient(&udp);
+  ASSERT_TRUE(list.Download(0, ml::ProgramVersion, false));
+  EXPECT_EQ(list.Version(), 8);
+  uint16_t port = 0;
+  uint32_t ip = 0;
+  ASSERT_TRUE(list.ServerFor(0, 14, port, ip));
+  EXPECT_EQ(ip, htonl(0x0A010203));
+  EXPECT_EQ(port, 8005);
+  ASSERT_TRUE(list.ServerFor(1, 14, port, ip));
+  EXPECT_EQ(port, 8006);
+  ASSERT_TRUE(list.ServerFor(0, 1, port, ip));
+  EXPECT_EQ(port, service.Port()) << "other slots stay with the service";
+  udp.SetActive(false);
+}
+
 }  // namespace
