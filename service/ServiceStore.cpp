@@ -183,13 +183,6 @@ void TServiceStore::TouchSessions(const std::vector<std::pair<int32_t, int64_t>>
   }
 }
 
-void TServiceStore::DeleteSessionsBefore(int64_t lastSeenMs) {
-  std::lock_guard lock(mutex_);
-  Stmt s(db_, "DELETE FROM sessions WHERE last_seen < ?");
-  s.bind(1, lastSeenMs);
-  s.step();
-}
-
 std::vector<TSessionRow> TServiceStore::Sessions() {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT user_id, login_key, ip, port, net_kind, account, last_seen FROM sessions");

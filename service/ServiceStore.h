@@ -63,7 +63,6 @@ public:
   void PutSession(const TSessionRow& s);
   void DeleteSession(int32_t userID);
   void TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen);
-  void DeleteSessionsBefore(int64_t lastSeenMs);
   std::vector<TSessionRow> Sessions();
 
   std::string Setting(const std::string& key, const std::string& fallback = {});
