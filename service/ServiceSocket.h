@@ -1,0 +1,43 @@
+#pragma once
+// One UDP socket of the service, bound to the configured address, with its own receive thread.
+// Datagrams are read in batches (recvmmsg), opened in place and handed to the handler on that
+// thread; cheap roles answer inline, costly ones hand the work on. Every datagram is hostile
+// until OpenEnvelope has checked its kind, checksum and lengths.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+#include "LREncrypt.h"
+
+namespace mlsvc {
+
+class TServiceSocket {
+public:
+  using THandler = std::function<void(const ml::TOpenedEnvelope& env, uint32_t ip, uint16_t port)>;
+
+  // ip in network order; port 0 picks a free one. Throws std::runtime_error when it cannot bind.
+  TServiceSocket(uint32_t ip, uint16_t port);
+  ~TServiceSocket();
+  TServiceSocket(const TServiceSocket&) = delete;
+  TServiceSocket& operator=(const TServiceSocket&) = delete;
+
+  uint16_t Port() const { return port_; }
+  void Start(THandler handler);
+  void Stop();
+
+  // Sends payload in an envelope of the given kind (the answer's kind for a request of that kind).
+  bool Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port);
+  uint64_t Received() const { return received_.load(); }
+
+private:
+  void run();
+  int fd_ = -1;
+  int stopFd_ = -1;
+  uint16_t port_ = 0;
+  THandler handler_;
+  std::thread thread_;
+  std::atomic<uint64_t> received_{0};
+};
+
+}  // namespace mlsvc

@@ -1,0 +1,86 @@
+#pragma once
+// The service's storage: one SQLite database in WAL mode holding the accounts (with their
+// Argon2id verifiers), the live sessions, the notice and update record and a few settings.
+// One connection, serialised by a mutex: the hot path (keep-alive) never reaches it, so the
+// simplicity costs nothing.
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace mlsvc {
+
+struct TAccount {
+  int32_t UserID = 0;
+  std::string UserName;  // UTF-8
+  std::string Verifier;  // Argon2id encoded form
+};
+
+struct TSessionRow {
+  int32_t UserID = 0;
+  int32_t LoginKey = 0;
+  uint32_t IP = 0;  // network order, as the service saw the client
+  uint16_t Port = 0;
+  uint8_t NetKind = 0;
+  bool Account = false;
+  int64_t LastSeenMs = 0;  // wall clock
+};
+
+struct TUpdateRecord {
+  uint8_t Kind = 1;
+  uint16_t NewestVersion = 0;
+  int32_t FileSize = 0;
+  std::array<uint8_t, 16> Digest{};
+};
+
+// One server of the served table: slot 1..32, its place in the slot, IPv4 (network order), port.
+struct TServerRow {
+  int Slot = 0;
+  int Position = 0;
+  uint32_t IP = 0;
+  uint16_t Port = 0;
+};
+
+class TServiceStore {
+public:
+  // Opens (creating when missing) the database; throws std::runtime_error with SQLite's text.
+  explicit TServiceStore(const std::string& path);
+  ~TServiceStore();
+  TServiceStore(const TServiceStore&) = delete;
+  TServiceStore& operator=(const TServiceStore&) = delete;
+
+  // False when the name or the number is taken.
+  bool AddAccount(const TAccount& a);
+  std::optional<TAccount> AccountByID(int32_t id);
+  std::optional<TAccount> AccountByName(const std::string& name);
+  bool AccountExists(int32_t id);
+  std::vector<TAccount> Accounts();
+
+  void PutSession(const TSessionRow& s);
+  void DeleteSession(int32_t userID);
+  void TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen);
+  std::vector<TSessionRow> Sessions();
+
+  std::string Setting(const std::string& key, const std::string& fallback = {});
+  void SetSetting(const std::string& key, const std::string& value);
+
+  // The slots the administrator has set; a slot without rows is served by this service itself.
+  std::vector<TServerRow> Servers();
+  // Replaces one slot's servers (none: back to this service) and raises the list version, so
+  // clients fetch the new table at their next keep-alive.
+  void SetSlotServers(int slot, const std::vector<std::pair<uint32_t, uint16_t>>& servers);
+
+  TUpdateRecord Update();
+  void SetUpdate(const TUpdateRecord& u);
+
+private:
+  void exec(const char* sql);
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace mlsvc

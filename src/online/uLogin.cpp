@@ -1,0 +1,536 @@
+#include "uLogin.h"
+
+#include <chrono>
+#include <cstring>
+#include <random>
+
+#include "LRCmdStream.h"
+#include "LREncrypt.h"
+#include "LRUDPClient.h"
+#include "base/DebugTrace.h"
+#include "base/GbkText.h"
+#include "base/IniFile.h"
+#include "base/Registry.h"
+#include "base/StrUtil.h"
+#include "base/Version.h"
+#include "uServerListManager.h"
+
+namespace ml {
+
+namespace {
+
+constexpr const char* kLoginFile = "LoginSave.bin";
+constexpr const char* kSection = "LastLogin";
+constexpr const char* kRegistryKey = "\\Software\\Lirra4";
+
+std::string HexUpper(const uint8_t* p, size_t n) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s.push_back(digits[p[i] >> 4]);
+    s.push_back(digits[p[i] & 15]);
+  }
+  return s;
+}
+
+bool FromHex(const std::string& text, std::string& out) {
+  if (text.size() % 2) return false;
+  auto nibble = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  out.clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(char(hi * 16 + lo));
+  }
+  return true;
+}
+
+int32_t RandomBelow(int32_t n) {
+  if (n <= 0) return 0;
+  static thread_local std::mt19937 rng(std::random_device{}());
+  return std::uniform_int_distribution<int32_t>(0, n - 1)(rng);
+}
+
+}  // namespace
+
+std::string TUserInfo::UserName() const {
+  std::lock_guard lock(mutex_);
+  return userName_;
+}
+void TUserInfo::SetUserName(const std::string& v) {
+  std::lock_guard lock(mutex_);
+  userName_ = v;
+}
+std::string TUserInfo::Password() const {
+  std::lock_guard lock(mutex_);
+  return password_;
+}
+void TUserInfo::SetPassword(const std::string& v) {
+  std::lock_guard lock(mutex_);
+  password_ = v;
+}
+
+std::string EncodeStoredPassword(const std::string& passwordUtf8) {
+  std::string hex = LRMD5::MD5DigestToStr(LRMD5::MD5String(Utf8ToGbk(passwordUtf8)));
+  uint8_t bytes[34];
+  for (size_t j = 0; j < 32; ++j) bytes[2 + j] = uint8_t(hex[j]) ^ PacketKey[j % 16];
+  const uint16_t crc = Crc16(bytes + 2, 32);
+  bytes[0] = uint8_t(crc & 0xFF);
+  bytes[1] = uint8_t(crc >> 8);
+  return HexUpper(bytes, sizeof bytes);
+}
+
+std::string DecodeStoredPassword(const std::string& stored) {
+  std::string raw;
+  if (!FromHex(stored, raw) || raw.size() <= 2) return {};
+  const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
+  const uint16_t crc = Crc16(p + 2, raw.size() - 2);
+  if (crc != uint16_t(p[0] | (p[1] << 8))) return {};
+  std::string plain;
+  for (size_t j = 2; j < raw.size(); ++j) plain.push_back(char(p[j] ^ PacketKey[(j - 2) % 16]));
+  if (plain.size() != 32) return {};
+  return plain;
+}
+
+TMD5Digest StoredPasswordDigest(const std::string& stored) {
+  return LRMD5::MD5StrToDigest(DecodeStoredPassword(stored));
+}
+
+std::string LoginResultText(int code) {
+  switch (code) {
+    case 0: return "登录成功";
+    case 1: return "可能网络传输数据出错,请再次尝试!";
+    case 146: return "可能服务器正繁忙,请稍后再试！错误代码：146";
+    case 147: return "请您检查用户名与密码是否正确！错误代码：147";
+    case 148: return "这个用户不存在！错误代码：148";
+    case 149: return "您使用的Lirra的版本太低，请下载更高版本安装！错误代码：149";
+    case 150: return "连接服务器超时！错误代码：150";
+    case -1: return "未知错误";
+    default: return "登录失败，错误代码:" + std::to_string(code);
+  }
+}
+
+TLRLogin::TLRLogin(TLRUDPClient& udp, TServerListManager& servers, TUserInfo& user, std::string appDir,
+                   int editionCode)
+    : udp_(udp), servers_(servers), user_(user), appDir_(std::move(appDir)), editionCode_(editionCode) {
+  lastMessage_ = LoginResultText(-1);
+  try {
+    loadLastLogin();
+  } catch (...) {
+    // A damaged saved login only means no automatic login.
+  }
+}
+
+TLRLogin::~TLRLogin() { StopKeepAlive(); }
+
+void TLRLogin::loadLastLogin() {
+  if (appDir_.empty()) return;
+  IniFile ini;
+  TLoginRecord r;
+  if (ini.load(appDir_ + kLoginFile)) {
+    r.ID = int32_t(ini.readInteger(kSection, "ID", 0));
+    r.UserName = ini.readString(kSection, "UserName");
+    r.AutoLogin = ini.readBool(kSection, "AutoLogin", false);
+    r.Password = ini.readString(kSection, "Password");
+  }
+  if (r.ID <= 9 && r.UserName.empty()) {
+    TRegistryStore reg(appDir_);
+    const auto root = TRegistryStore::Root::CurrentUser;
+    r.ID = int32_t(reg.readInteger(root, kRegistryKey, "LastLoginUserID", 0));
+    r.UserName = reg.readString(root, kRegistryKey, "LastLoginUserName");
+    r.AutoLogin = reg.valueExists(root, kRegistryKey, "LastLoginType");
+    r.Password = reg.readString(root, kRegistryKey, "LastLoginPassword");
+  }
+  std::lock_guard lock(mutex_);
+  lastLogin_ = r;
+}
+
+TLoginRecord TLRLogin::LastLogin() const {
+  std::lock_guard lock(mutex_);
+  return lastLogin_;
+}
+
+bool TLRLogin::ShouldAutoLogin() const {
+  const TLoginRecord r = LastLogin();
+  return r.ID > 9 && r.AutoLogin && !r.Password.empty();
+}
+
+void TLRLogin::SaveLogin(int32_t id, const std::string& userName, bool autoLogin, const std::string& storedPassword) {
+  if (id <= 9 && userName.empty()) return;
+  {
+    std::lock_guard lock(mutex_);
+    lastLogin_ = {id, userName, autoLogin, storedPassword};
+  }
+  if (appDir_.empty()) return;
+  IniFile ini;
+  ini.writeInteger(kSection, "ID", id);
+  ini.writeString(kSection, "UserName", userName);
+  ini.writeBool(kSection, "AutoLogin", autoLogin);
+  ini.writeString(kSection, "Password", storedPassword);
+  std::string error;
+  // It holds a password form that logs in: only its owner may read it.
+  if (!ini.save(appDir_ + kLoginFile, 0600, &error)) DebugTrace("SaveLogin: %s", error.c_str());
+}
+
+std::string TLRLogin::LastMessage() const {
+  std::lock_guard lock(mutex_);
+  return lastMessage_;
+}
+std::string TLRLogin::Notice() const {
+  std::lock_guard lock(mutex_);
+  return notice_;
+}
+std::string TLRLogin::WebKey() const {
+  std::lock_guard lock(mutex_);
+  return webKey_;
+}
+TUpdateInfo TLRLogin::Update() const {
+  std::lock_guard lock(mutex_);
+  return update_;
+}
+
+void TLRLogin::setResult(int code) {
+  lastResult_ = code;
+  std::lock_guard lock(mutex_);
+  lastMessage_ = LoginResultText(code);
+}
+
+bool TLRLogin::Login(const std::string& userText, const std::string& storedPassword) {
+  const std::string text(Trim(userText));
+  requestedNumber_ = 0;
+  requestedName_.clear();
+  if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
+    const auto n = ParseInt(text);
+    if (n && *n > 9 && *n <= INT32_MAX) requestedNumber_ = int32_t(*n);
+  } else {
+    requestedName_ = text;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    password_ = storedPassword;
+  }
+  return ConnectLoginServer() == 0;
+}
+
+int TLRLogin::ConnectLoginServer() {
+  int code = -1;
+  try {
+    servers_.Download(requestedNumber_, ProgramVersion, false);
+    Kind kind = requestedNumber_ >= 10 ? Kind::ByNumber : !requestedName_.empty() ? Kind::ByName : Kind::Anonymous;
+    std::string stored;
+    {
+      std::lock_guard lock(mutex_);
+      stored = password_;
+    }
+    const TMD5Digest digest = kind == Kind::Anonymous ? TMD5Digest() : StoredPasswordDigest(stored);
+    int32_t account = 0;
+    uint32_t usedIP = 0;
+    code = exchange(kind, requestedNumber_, requestedName_, digest, account, usedIP);
+    if (code == 0 && kind == Kind::ByName) {
+      // Accounts live on the server their number picks: go there when it is another one.
+      uint16_t port = 0;
+      uint32_t ip = 0;
+      if (servers_.ServerFor(account, 1, port, ip) && ip != usedIP)
+        code = exchange(Kind::ByNumber, account, "", digest, account, usedIP);
+    }
+    setResult(code);
+    loggedIn_ = code == 0;
+    if (code == 0) {
+      user_.SetPassword(stored);
+      if (!doNotRemember_ && kind != Kind::Anonymous)
+        SaveLogin(user_.UserID, user_.UserName(), autoLogin_, stored);
+    } else if (code == 147) {
+      SaveLogin(requestedNumber_, requestedName_, false, "");
+    }
+  } catch (const std::exception& e) {
+    // A failure inside the request ends as a result, never as a login that hangs.
+    DebugTrace("Login failed: %s", e.what());
+    code = -1;
+    setResult(code);
+    loggedIn_ = false;
+  }
+  return code;
+}
+
+int TLRLogin::exchange(Kind kind, int32_t number, const std::string& name, const TMD5Digest& digest,
+                       int32_t& account, uint32_t& usedIP) {
+  const int32_t chooser = kind == Kind::Anonymous ? RandomBelow(servers_.ServerCount(1))
+                          : kind == Kind::ByName  ? 0
+                                                  : number;
+  udp_.SetUserID(chooser);
+  if (OnIdentity) OnIdentity(chooser, user_.PublicIP, user_.PublicPort);
+  uint16_t port = 0;
+  uint32_t ip = 0;
+  user_.LoggedIn = false;
+  if (!servers_.ServerFor(chooser, 1, port, ip)) return 150;
+  usedIP = ip;
+
+  uint8_t request[1500];
+  TCmdStream s;
+  s.InitWrite(request, sizeof request);
+  s.WriteWord(Cmd::Login);
+  s.WriteInteger(kind == Kind::Anonymous ? -1 : kind == Kind::ByName ? 0 : number);
+  s.WriteInteger(int32_t(user_.LocalIP.load()));
+  s.WriteWord(user_.LocalPort);
+  s.WriteByte(user_.NetKind);
+  s.WriteByte(0);
+  s.WriteByte(kind == Kind::ByNumber ? 2 : 0);
+  s.WriteBuffer(user_.HardwareAddress.data(), 6);
+  s.WriteWord(uint16_t(ProgramVersion));
+  s.WriteWord(uint16_t(editionCode_));
+  s.WriteBuffer(digest.v.data(), 16);
+  s.WriteShortString(kind == Kind::ByName ? Utf8ToGbk(name) : std::string());
+  const int32_t requestLength = s.Size();
+
+  uint8_t reply[1500];
+  int32_t replyLength = 0;
+  const int32_t serial = udp_.NextSerial(true);
+  bool answered = false;
+  for (int attempt = 0; attempt < LoginTries && !answered; ++attempt) {
+    if (attempt >= 3 && udp_.Transport()) {
+      // A firewall or a stale mapping may be what eats our datagrams: try another local port.
+      udp_.Transport()->SetDefaultPort(uint16_t(1000 + RandomBelow(20000)));
+      user_.LocalPort = udp_.Transport()->DefaultPort();
+    }
+    answered = udp_.SendWaitTable(ip, port, LoginWaitMs, serial, replyLength, reply, sizeof reply,
+                                  requestLength, request);
+  }
+  if (!answered) return 150;
+  return readLoginReply(reply, replyLength, account);
+}
+
+int TLRLogin::readLoginReply(const uint8_t* buf, int32_t len, int32_t& account) {
+  TCmdStream r;
+  r.InitRead(buf, len);
+  if (r.ReadWord(0) != Cmd::Login) return 1;
+  const uint16_t status = r.ReadWord(146);
+  if (status == 145) return r.ReadWord(65535);
+  if (status != 144) return status == 0 ? 1 : status;
+  // A success must carry its fields up to the notice; a shorter one is a damaged reply.
+  if (r.Remaining() < 4 * 4 + 4 + 2 + 3 + 4 + 1 + 2 + 4 + 16 + 4 + 2 + 1 + 1 + 2) return 1;
+  account = r.ReadInteger(0);
+  const int32_t key = r.ReadInteger(0);
+  r.ReadInteger(0);
+  r.ReadInteger(0);
+  const uint32_t publicIP = uint32_t(r.ReadInteger(0));
+  const uint16_t publicPort = r.ReadWord(0);
+  r.ReadByte(0);
+  const bool doNotRemember = r.ReadByte(0) == 1;
+  r.ReadByte(0);
+  for (int i = 0; i < 4; ++i) r.ReadByte(0);
+  TUpdateInfo up;
+  up.Kind = r.ReadByte(1);
+  up.NewestVersion = r.ReadWord(0);
+  up.FileSize = r.ReadInteger(0);
+  r.ReadBuffer(up.Digest.v.data(), 16);
+  r.ReadInteger(0);
+  r.ReadByte(0);
+  r.ReadByte(0);
+  std::string name, webKey, notice;
+  r.ReadShortString(name);
+  r.ReadShortString(webKey);
+  r.ReadWordString(notice);
+  if (account < 10) return 1;
+
+  loginKey_ = key;
+  doNotRemember_ = doNotRemember;
+  user_.UserID = account;
+  user_.PublicIP = publicIP;
+  user_.PublicPort = publicPort;
+  if (!name.empty()) user_.SetUserName(GbkToUtf8(name));
+  {
+    std::lock_guard lock(mutex_);
+    update_ = up;
+    webKey_ = GbkToUtf8(webKey);
+    notice_ = GbkToUtf8(notice);
+  }
+  user_.LoggedIn = true;
+  udp_.SetUserID(account);
+  if (OnIdentity) OnIdentity(account, publicIP, publicPort);
+  {
+    std::lock_guard lock(keepAliveMutex_);
+    if (!keepAlive_.joinable()) {
+      stopKeepAlive_ = false;
+      keepAlive_ = std::thread([this] { keepAliveLoop(); });
+    }
+  }
+  return 0;
+}
+
+void TLRLogin::Logout() {
+  user_.LoggedIn = false;
+  const int32_t userID = user_.UserID;
+  uint16_t port = 0;
+  uint32_t ip = 0;
+  bool done = false;
+  if (servers_.ServerFor(userID, 2, port, ip)) {
+    uint8_t buf[64];
+    TCmdStream s;
+    s.InitWrite(buf, sizeof buf);
+    s.WriteWord(Cmd::Logout);
+    s.WriteInteger(userID);
+    s.WriteInteger(loginKey_);
+    s.WriteInteger(int32_t(user_.LocalIP.load()));
+    s.WriteWord(user_.LocalPort);
+    s.WriteByte(user_.NetKind);
+    s.WriteByte(0);
+    uint8_t request[64];
+    const int32_t length = s.Size();
+    std::memcpy(request, buf, size_t(length));
+    const int32_t serial = udp_.NextSerial(true);
+    for (int attempt = 0; attempt < 3 && !done; ++attempt) {
+      int32_t replyLength = 0;
+      done = udp_.SendWaitTable(ip, port, LogoutWaitMs, serial, replyLength, buf, sizeof buf, length, request);
+    }
+  }
+  loggedIn_ = false;
+  DebugTrace("Logout result :%s", done ? "True" : "False");
+}
+
+int64_t TLRLogin::KeepAlivePeriodMs() const {
+  if (periodOverride_ > 0) return periodOverride_;
+  const uint8_t kind = user_.NetKind;
+  return (kind == 0 || kind == 4) ? ExternalPeriodMs : InternalPeriodMs;
+}
+
+bool TLRLogin::KeepAliveOnce() {
+  const int32_t userID = user_.UserID;
+  uint16_t port = 0;
+  uint32_t ip = 0;
+  if (!servers_.ServerFor(userID, 11, port, ip)) return false;
+  uint8_t buf[1500];
+  TCmdStream s;
+  s.InitWrite(buf, sizeof buf);
+  s.WriteWord(Cmd::KeepAlive);
+  s.WriteInteger(userID);
+  s.WriteByte(1);
+  s.WriteByte(user_.LoggedIn ? 1 : 0);
+  s.WriteByte(user_.NetKind);
+  s.WriteWord(uint16_t(ProgramVersion));
+  s.WriteWord(0);
+  s.WriteWord(0);
+  s.WriteInteger(loginKey_);
+  s.WriteWord(uint16_t(editionCode_));
+  for (int i = 0; i < 6; ++i) s.WriteByte(0);
+  s.WriteByte(uint8_t(std::min<int32_t>(udp_.QueueCount(), 255)));
+  s.WriteByte(0);
+  uint8_t request[64];
+  const int32_t length = s.Size();
+  std::memcpy(request, buf, size_t(length));
+  ++keepAliveReports_;
+  int32_t replyLength = 0;
+  if (!udp_.SendWait(ip, port, true, 5000, 0, replyLength, buf, sizeof buf, length, request) || replyLength <= 9)
+    return false;
+  TCmdStream r;
+  r.InitRead(buf, replyLength);
+  if (r.ReadWord(0) != Cmd::KeepAlive) return false;
+  r.ReadInteger(0);
+  r.ReadInteger(0);
+  const uint16_t version = r.ReadWord(0);
+  std::string notice;
+  r.ReadWordString(notice);
+  ++keepAliveAnswers_;
+  {
+    std::lock_guard lock(mutex_);
+    notice_ = GbkToUtf8(notice);
+  }
+  if (version > servers_.Version())
+    servers_.Download(userID, ProgramVersion, true);
+  else if (!servers_.DownloadedThisRun())
+    servers_.Download(userID, ProgramVersion, false);
+  return true;
+}
+
+void TLRLogin::keepAliveLoop() {
+  const auto period = std::chrono::milliseconds(KeepAlivePeriodMs());
+  auto last = std::chrono::steady_clock::now();
+  std::unique_lock lock(keepAliveMutex_);
+  while (!stopKeepAlive_) {
+    keepAliveStop_.wait_for(lock, std::chrono::milliseconds(10));
+    if (stopKeepAlive_) break;
+    if (std::chrono::steady_clock::now() - last < period) continue;
+    last = std::chrono::steady_clock::now();
+    lock.unlock();
+    try {
+      if (user_.LoggedIn) KeepAliveOnce();
+    } catch (...) {
+      // A failed report waits for the next period.
+    }
+    lock.lock();
+  }
+}
+
+void TLRLogin::StopKeepAlive() {
+  std::thread t;
+  {
+    std::lock_guard lock(keepAliveMutex_);
+    stopKeepAlive_ = true;
+    t = std::move(keepAlive_);
+  }
+  keepAliveStop_.notify_all();
+  if (t.joinable()) t.join();
+}
+
+bool TLRLogin::KeepAliveRunning() {
+  std::lock_guard lock(keepAliveMutex_);
+  return keepAlive_.joinable();
+}
+
+TLoginThread::TLoginThread(TLRLogin& login, TResultEvent onResult)
+    : login_(login), onResult_(std::move(onResult)), thread_([this] { run(); }) {}
+
+TLoginThread::~TLoginThread() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+bool TLoginThread::Request(const std::string& userText, const std::string& storedPassword) {
+  std::lock_guard lock(mutex_);
+  if (pending_ || busy_) return false;
+  userText_ = userText;
+  password_ = storedPassword;
+  pending_ = true;
+  busy_ = true;
+  changed_.notify_all();
+  return true;
+}
+
+void TLoginThread::run() {
+  for (;;) {
+    std::string user, password;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return stop_ || pending_; });
+      if (stop_) return;
+      user = userText_;
+      password = password_;
+      pending_ = false;
+    }
+    int code = -1;
+    try {
+      if (login_.LoggedIn()) login_.Logout();
+      login_.Login(user, password);
+      code = login_.LastResult();
+    } catch (...) {
+      code = -1;
+    }
+    busy_ = false;
+    if (onResult_) {
+      try {
+        onResult_(!user.empty(), code);
+      } catch (...) {
+      }
+    }
+  }
+}
+
+}  // namespace ml

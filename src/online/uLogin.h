@@ -1,0 +1,174 @@
+#pragma once
+// Login and keep-alive. TUserInfo is the process-wide record of who we are to the service;
+// TLRLogin runs the login, logout and keep-alive conversations; TLoginThread runs logins off the
+// caller's thread; the keep-alive has a thread of its own inside TLRLogin.
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "base/LRMD5.h"
+
+namespace ml {
+
+class TLRUDPClient;
+class TServerListManager;
+
+// Written by the login and keep-alive threads, read everywhere: numbers are atomics, texts sit
+// behind a lock.
+class TUserInfo {
+public:
+  std::atomic<int32_t> UserID{0};
+  std::atomic<bool> LoggedIn{false};
+  std::atomic<uint8_t> NetKind{3};
+  std::atomic<uint32_t> PublicIP{0};  // network order
+  std::atomic<uint16_t> PublicPort{0};
+  std::atomic<uint32_t> LocalIP{0};
+  std::atomic<uint16_t> LocalPort{0};
+  std::array<uint8_t, 6> HardwareAddress{};  // set once at start-up
+
+  std::string UserName() const;
+  void SetUserName(const std::string& v);
+  std::string Password() const;  // stored form
+  void SetPassword(const std::string& v);
+
+private:
+  mutable std::mutex mutex_;
+  std::string userName_, password_;
+};
+
+struct TLoginRecord {
+  int32_t ID = 0;
+  std::string UserName;
+  bool AutoLogin = false;
+  std::string Password;  // stored form
+};
+
+struct TUpdateInfo {
+  uint8_t Kind = 1;
+  uint16_t NewestVersion = 0;
+  int32_t FileSize = 0;
+  TMD5Digest Digest;
+};
+
+// The stored form of a password: its MD5 digest as 32 lower-case hex characters, enciphered with
+// the packet key, behind the CRC-16 of the enciphered bytes, as 68 upper-case hex characters.
+std::string EncodeStoredPassword(const std::string& passwordUtf8);
+// Back to the 32 hex characters; empty when the text is not a valid stored form.
+std::string DecodeStoredPassword(const std::string& stored);
+// The digest a login request carries (all zero for an invalid stored form).
+TMD5Digest StoredPasswordDigest(const std::string& stored);
+// The text of a login result code.
+std::string LoginResultText(int code);
+
+class TLRLogin {
+public:
+  static constexpr int32_t LoginWaitMs = 5000;
+  static constexpr int LoginTries = 6;
+  static constexpr int32_t LogoutWaitMs = 100;
+  static constexpr int64_t ExternalPeriodMs = 240000;
+  static constexpr int64_t InternalPeriodMs = 45000;
+
+  // appDir holds "LoginSave.bin" and the registry stand-in (empty: no saved login).
+  TLRLogin(TLRUDPClient& udp, TServerListManager& servers, TUserInfo& user, std::string appDir,
+           int editionCode = 0);
+  ~TLRLogin();
+  TLRLogin(const TLRLogin&) = delete;
+  TLRLogin& operator=(const TLRLogin&) = delete;
+
+  // A number above 9 logs in by number, a text not starting with a digit by name, an empty text
+  // connects anonymously. True on result 0.
+  bool Login(const std::string& userText, const std::string& storedPassword);
+  int ConnectLoginServer();
+  void Logout();
+  bool ShouldAutoLogin() const;
+  void SaveLogin(int32_t id, const std::string& userName, bool autoLogin, const std::string& storedPassword);
+  void SetAutoLogin(bool v) { autoLogin_ = v; }
+
+  bool LoggedIn() const { return loggedIn_.load(); }
+  int LastResult() const { return lastResult_.load(); }
+  std::string LastMessage() const;
+  TLoginRecord LastLogin() const;
+  int32_t LoginKey() const { return loginKey_.load(); }
+  bool DoNotRemember() const { return doNotRemember_.load(); }
+  std::string Notice() const;
+  std::string WebKey() const;
+  TUpdateInfo Update() const;
+
+  // One keep-alive report; true when the service answered.
+  bool KeepAliveOnce();
+  // The period fixed when the keep-alive thread starts (a test may shorten it beforehand).
+  int64_t KeepAlivePeriodMs() const;
+  void SetKeepAlivePeriodOverride(int64_t ms) { periodOverride_ = ms; }
+  bool KeepAliveRunning();
+  uint64_t KeepAliveReports() const { return keepAliveReports_.load(); }
+  uint64_t KeepAliveAnswers() const { return keepAliveAnswers_.load(); }
+  // Stops the keep-alive thread (shutdown).
+  void StopKeepAlive();
+
+  // After a successful exchange: the number, address and port the peers of the transfer manager
+  // must know us by.
+  std::function<void(int32_t userID, uint32_t publicIP, uint16_t publicPort)> OnIdentity;
+
+private:
+  enum class Kind { Anonymous, ByName, ByNumber };
+  int exchange(Kind kind, int32_t number, const std::string& name, const TMD5Digest& digest,
+               int32_t& account, uint32_t& usedIP);
+  int readLoginReply(const uint8_t* buf, int32_t len, int32_t& account);
+  void loadLastLogin();
+  void keepAliveLoop();
+  void setResult(int code);
+
+  TLRUDPClient& udp_;
+  TServerListManager& servers_;
+  TUserInfo& user_;
+  std::string appDir_;
+  int editionCode_;
+
+  std::atomic<bool> loggedIn_{false};
+  std::atomic<bool> doNotRemember_{false};
+  std::atomic<int> lastResult_{-1};
+  std::atomic<int32_t> loginKey_{0};
+  std::atomic<bool> autoLogin_{false};
+  int32_t requestedNumber_ = 0;
+  std::string requestedName_;
+  mutable std::mutex mutex_;  // the texts below
+  std::string lastMessage_, password_, notice_, webKey_;
+  TUpdateInfo update_;
+  TLoginRecord lastLogin_;
+
+  std::atomic<int64_t> periodOverride_{0};
+  std::atomic<uint64_t> keepAliveReports_{0}, keepAliveAnswers_{0};
+  std::mutex keepAliveMutex_;
+  std::condition_variable keepAliveStop_;
+  bool stopKeepAlive_ = false;
+  std::thread keepAlive_;
+};
+
+// Runs one login at a time off the caller's thread and reports its result code.
+class TLoginThread {
+public:
+  using TResultEvent = std::function<void(bool withUserText, int code)>;
+  TLoginThread(TLRLogin& login, TResultEvent onResult);
+  ~TLoginThread();
+  // Ignored (false) while a login is running.
+  bool Request(const std::string& userText, const std::string& storedPassword);
+  bool Busy() const { return busy_.load(); }
+
+private:
+  void run();
+  TLRLogin& login_;
+  TResultEvent onResult_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool pending_ = false, stop_ = false;
+  std::string userText_, password_;
+  std::atomic<bool> busy_{false};
+  std::thread thread_;
+};
+
+}  // namespace ml

@@ -1,0 +1,344 @@
+// The login client against a scripted login server: the records it sends, how it reads every
+// kind of answer, what it saves, and the keep-alive's reaction to a newer server list.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "LRCmdStream.h"
+#include "LRUDPClient.h"
+#include "NetTestTools.h"
+#include "TestSupport.h"
+#include "base/IniFile.h"
+#include "uLogin.h"
+#include "uServerListManager.h"
+
+using namespace ml;
+using namespace mlnettest;
+using namespace mltest;
+
+namespace {
+
+Bytes Record(const std::function<void(TCmdStream&)>& write) {
+  Bytes b(1500);
+  TCmdStream s;
+  s.InitWrite(b.data(), int32_t(b.size()));
+  write(s);
+  b.resize(size_t(s.Size()));
+  return b;
+}
+
+// A login server on loopback: answers the list request with a table naming itself, and every
+// other request with what the test's function returns for it.
+class TScriptedLoginServer {
+public:
+  using TAnswer = std::function<Bytes(uint16_t code, TCmdStream& request)>;
+  explicit TScriptedLoginServer(TAnswer answer) : answer_(std::move(answer)) {
+    thread_ = std::thread([this] { run(); });
+  }
+  ~TScriptedLoginServer() {
+    stop_ = true;
+    thread_.join();
+  }
+  uint16_t Port() const { return peer_.Port(); }
+  std::atomic<uint16_t> listVersion{8};
+  std::atomic<int> listRequests{0}, logins{0};
+
+private:
+  void run() {
+    while (!stop_) {
+      auto d = peer_.Receive(std::chrono::milliseconds(20));
+      if (!d) continue;
+      TOpenedEnvelope env;
+      if (!OpenEnvelope(d->data.data(), d->data.size(), env)) continue;
+      TCmdStream s;
+      s.InitRead(env.Payload, int32_t(env.PayloadLength));
+      const uint16_t code = s.ReadWord(0);
+      Bytes reply;
+      if (code == 9) {
+        ++listRequests;
+        reply = Record([&](TCmdStream& w) {
+          w.WriteInteger(144);
+          w.WriteWord(listVersion);
+          w.WriteWord(3);
+          for (uint16_t slot : {2, 11, 15}) {
+            w.WriteWord(slot);
+            w.WriteInteger(int32_t(LoopbackIP()));
+            w.WriteWord(peer_.Port());
+          }
+          w.WriteInteger(0);
+        });
+      } else {
+        if (code == 1) ++logins;
+        reply = answer_(code, s);
+      }
+      if (!reply.empty()) peer_.Send(d->port, EnvelopeBytes(env.Kind, env.Guid, reply));
+    }
+  }
+  TAnswer answer_;
+  TUdpPeer peer_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+Bytes LoginOK(int32_t account, uint8_t doNotRemember = 0, const std::string& name = "dave") {
+  return Record([&](TCmdStream& w) {
+    w.WriteWord(1);
+    w.WriteWord(144);
+    w.WriteInteger(account);
+    w.WriteInteger(4242);  // login key
+    w.WriteInteger(0);
+    w.WriteInteger(0);
+    w.WriteInteger(int32_t(htonl(0xC0000201)));  // 192.0.2.1
+    w.WriteWord(4321);
+    w.WriteByte(0);
+    w.WriteByte(doNotRemember);
+    w.WriteByte(0);
+    w.WriteInteger(0);
+    w.WriteByte(1);
+    w.WriteWord(5005);
+    w.WriteInteger(123456);
+    Bytes digest(16, 0xAB);
+    w.WriteBuffer(digest.data(), 16);
+    w.WriteInteger(0);
+    w.WriteByte(0);
+    w.WriteByte(0);
+    w.WriteShortString(name);
+    w.WriteShortString("key");
+    w.WriteWord(5);
+    w.WriteBuffer("hello", 5);
+  });
+}
+
+Bytes Refusal(uint16_t status, int code = -1) {
+  return Record([&](TCmdStream& w) {
+    w.WriteWord(1);
+    w.WriteWord(status);
+    if (code >= 0) w.WriteWord(uint16_t(code));
+  });
+}
+
+class LoginTest : public ::testing::Test {
+protected:
+  TempDir dir;
+  TUserInfo info;
+  TLRUDPClient udp{nullptr};
+  std::string appDir() { return dir.path().string() + "/"; }
+  void SetUp() override {
+    udp.SetDefaultPort(FreeUdpPort());
+    ASSERT_TRUE(udp.SetActive(true));
+    info.LocalIP = htonl(0xC0A80005);  // 192.168.0.5
+    info.LocalPort = uint16_t(udp.DefaultPort());
+    info.NetKind = 3;
+  }
+  std::unique_ptr<TServerListManager> List(uint16_t port) {
+    TServerListDefaults d;
+    d.ListServerPort = port;
+    d.LoginHost.clear();
+    d.TimeoutMs = 500;
+    auto m = std::make_unique<TServerListManager>(appDir() + "LR4ServerList.bin", d);
+    m->SetUDPClient(&udp);
+    return m;
+  }
+};
+
+TEST(StoredPassword, FormAndDamage) {
+  const std::string stored = EncodeStoredPassword("secret");
+  ASSERT_EQ(stored.size(), 68u);
+  for (char c : stored) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << stored;
+  EXPECT_EQ(DecodeStoredPassword(stored), "5ebe2294ecd0e0f08eab7690d2a6ee69");  // MD5("secret")
+  for (size_t i : {0u, 3u, 40u, 67u}) {
+    std::string flipped = stored;
+    flipped[i] = flipped[i] == '0' ? '1' : '0';
+    EXPECT_EQ(DecodeStoredPassword(flipped), "") << i;
+  }
+  for (const char* bad : {"", "ZZ", "0102", "123"}) EXPECT_EQ(DecodeStoredPassword(bad), "") << bad;
+  EXPECT_TRUE(LRMD5::MD5DigestIsZero(StoredPasswordDigest("garbage")));
+  EXPECT_EQ(LRMD5::MD5DigestToStr(StoredPasswordDigest(stored)), "5ebe2294ecd0e0f08eab7690d2a6ee69");
+}
+
+TEST(LoginResultText, Codes) {
+  EXPECT_EQ(LoginResultText(0), "登录成功");
+  EXPECT_EQ(LoginResultText(147), "请您检查用户名与密码是否正确！错误代码：147");
+  EXPECT_EQ(LoginResultText(150), "连接服务器超时！错误代码：150");
+  EXPECT_EQ(LoginResultText(-1), "未知错误");
+  EXPECT_EQ(LoginResultText(77), "登录失败，错误代码:77");
+}
+
+TEST_F(LoginTest, ByNumberSendsTheRecordAndReadsTheAnswer) {
+  Bytes seen;
+  TScriptedLoginServer server([&](uint16_t code, TCmdStream& s) {
+    if (code != 1) return Bytes();
+    seen.assign(s.Buffer(), s.Buffer() + s.Size());
+    return LoginOK(12345);
+  });
+  auto list = List(server.Port());
+  TLRLogin login(udp, *list, info, appDir());
+  login.SetAutoLogin(true);
+  const std::string stored = EncodeStoredPassword("secret");
+  ASSERT_TRUE(login.Login(" 12345 ", stored)) << login.LastMessage();
+  EXPECT_EQ(server.listRequests.load(), 1);
+
+  TCmdStream r;
+  r.InitRead(seen.data(), int32_t(seen.size()));
+  EXPECT_EQ(r.ReadWord(0), 1);
+  EXPECT_EQ(r.ReadInteger(0), 12345);
+  EXPECT_EQ(uint32_t(r.ReadInteger(0)), htonl(0xC0A80005));
+  EXPECT_EQ(r.ReadWord(0), info.LocalPort.load());
+  EXPECT_EQ(r.ReadByte(9), 3);
+  EXPECT_EQ(r.ReadByte(9), 0);
+  EXPECT_EQ(r.ReadByte(9), 2) << "by number";
+  uint8_t hw[6];
+  r.ReadBuffer(hw, 6);
+  EXPECT_EQ(r.ReadWord(0), 5004);
+  EXPECT_EQ(r.ReadWord(9), 0);
+  TMD5Digest d;
+  r.ReadBuffer(d.v.data(), 16);
+  EXPECT_EQ(LRMD5::MD5DigestToStr(d), "5ebe2294ecd0e0f08eab7690d2a6ee69");
+  EXPECT_EQ(r.ReadByte(9), 0) << "no name";
+
+  EXPECT_EQ(info.UserID.load(), 12345);
+  EXPECT_EQ(info.UserName(), "dave");
+  EXPECT_EQ(info.PublicIP.load(), htonl(0xC0000201));
+  EXPECT_EQ(info.PublicPort.load(), 4321);
+  EXPECT_EQ(udp.UserID(), 12345);
+  EXPECT_EQ(login.LoginKey(), 4242);
+  EXPECT_EQ(login.Notice(), "hello");
+  EXPECT_EQ(login.Update().NewestVersion, 5005);
+  EXPECT_EQ(login.Update().FileSize, 123456);
+  EXPECT_TRUE(login.KeepAliveRunning());
+  TLRLogin reread(udp, *list, info, appDir());
+  EXPECT_TRUE(reread.ShouldAutoLogin());
+  EXPECT_EQ(reread.LastLogin().ID, 12345);
+  EXPECT_EQ(reread.LastLogin().Password, stored);
+}
+
+TEST_F(LoginTest, AnswersAndWhatIsSaved) {
+  struct Case {
+    const char* name;
+    std::string user;
+    Bytes reply;
+    int code;
+    bool fileWritten;
+    std::string savedPassword;
+  };
+  const std::string stored = EncodeStoredPassword("pw");
+  Bytes notOne = LoginOK(12345);
+  notOne[0] = 2;
+  Bytes cut = LoginOK(12345);
+  cut.resize(20);
+  const Case cases[] = {
+      {"ok by name", "dave", LoginOK(12345), 0, true, stored},
+      {"do not remember", "dave", LoginOK(12345, 1), 0, false, ""},
+      {"status 145 code 147", "dave", Refusal(145, 147), 147, true, ""},
+      {"status 145 without code", "dave", Refusal(145), 65535, false, ""},
+      {"status 149", "dave", Refusal(149), 149, false, ""},
+      {"status 0", "dave", Refusal(0), 1, false, ""},
+      {"not word 1", "dave", notOne, 1, false, ""},
+      {"success cut short", "dave", cut, 1, false, ""},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(appDir() + "LoginSave.bin");
+    TScriptedLoginServer server([&](uint16_t code, TCmdStream&) { return code == 1 ? c.reply : Bytes(); });
+    auto list = List(server.Port());
+    TLRLogin login(udp, *list, info, appDir());
+    EXPECT_EQ(login.Login(c.user, stored), c.code == 0) << c.name;
+    EXPECT_EQ(login.LastResult(), c.code) << c.name;
+    EXPECT_EQ(login.LastMessage(), LoginResultText(c.code)) << c.name;
+    EXPECT_EQ(std::filesystem::exists(appDir() + "LoginSave.bin"), c.fileWritten) << c.name;
+    if (c.fileWritten) {
+      IniFile ini;
+      ASSERT_TRUE(ini.load(appDir() + "LoginSave.bin"));
+      EXPECT_EQ(ini.readString("LastLogin", "Password"), c.savedPassword) << c.name;
+    }
+  }
+}
+
+TEST_F(LoginTest, NoAnswerIs150AfterSixTries) {
+  // The list server answers; the login server named by it never does. Time runs on a fast clock.
+  ManualClock clock;
+  TLRUDPClient fast(nullptr, &clock);
+  fast.SetDefaultPort(FreeUdpPort());
+  ASSERT_TRUE(fast.SetActive(true));
+  TScriptedLoginServer server([](uint16_t, TCmdStream&) { return Bytes(); });
+  TServerListDefaults d;
+  d.ListServerPort = server.Port();
+  d.LoginHost.clear();
+  TServerListManager list(appDir() + "LR4ServerList.bin", d);
+  list.SetUDPClient(&fast);
+  TLRLogin login(fast, list, info, appDir());
+  TClockPump pump(clock, std::chrono::milliseconds(20));
+  EXPECT_FALSE(login.Login("", ""));
+  EXPECT_EQ(login.LastResult(), 150);
+  EXPECT_EQ(server.logins.load(), 6);
+  EXPECT_FALSE(login.LoggedIn());
+  fast.SetActive(false);
+}
+
+TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
+  Bytes keepAlive;
+  TScriptedLoginServer server([&](uint16_t code, TCmdStream& s) {
+    if (code == 1) return LoginOK(12345);
+    if (code != 11) return Bytes();
+    keepAlive.assign(s.Buffer(), s.Buffer() + s.Size());
+    return Record([](TCmdStream& w) {
+      w.WriteWord(11);
+      w.WriteInteger(0);
+      w.WriteInteger(0);
+      w.WriteWord(30);  // newer than ours
+      w.WriteWord(3);
+      w.WriteBuffer("new", 3);
+    });
+  });
+  auto list = List(server.Port());
+  TLRLogin login(udp, *list, info, appDir());
+  ASSERT_TRUE(login.Login("12345", EncodeStoredPassword("pw")));
+  EXPECT_EQ(list->Version(), 8);
+  EXPECT_EQ(server.listRequests.load(), 1);
+  server.listVersion = 30;
+  ASSERT_TRUE(login.KeepAliveOnce());
+  EXPECT_EQ(server.listRequests.load(), 2) << "a newer version forces a download";
+  EXPECT_EQ(list->Version(), 30);
+  EXPECT_EQ(login.Notice(), "new");
+  ASSERT_EQ(keepAlive.size(), 29u);
+  TCmdStream r;
+  r.InitRead(keepAlive.data(), int32_t(keepAlive.size()));
+  EXPECT_EQ(r.ReadWord(0), 11);
+  EXPECT_EQ(r.ReadInteger(0), 12345);
+  EXPECT_EQ(r.ReadByte(0), 1);
+  EXPECT_EQ(r.ReadByte(0), 1);
+  EXPECT_EQ(r.ReadByte(0), 3);
+  EXPECT_EQ(r.ReadWord(0), 5004);
+  r.Seek(4, 1);
+  EXPECT_EQ(r.ReadInteger(0), 4242);
+  // The period follows the network kind at the thread's start.
+  EXPECT_EQ(login.KeepAlivePeriodMs(), 45000);
+  info.NetKind = 0;
+  EXPECT_EQ(login.KeepAlivePeriodMs(), 240000);
+}
+
+TEST_F(LoginTest, LoginThreadReportsResults) {
+  TScriptedLoginServer server([](uint16_t code, TCmdStream&) { return code == 1 ? Refusal(145, 148) : Bytes(); });
+  auto list = List(server.Port());
+  TLRLogin login(udp, *list, info, appDir());
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<std::pair<bool, int>> results;
+  {
+    TLoginThread thread(login, [&](bool withUser, int code) {
+      std::lock_guard lock(m);
+      results.emplace_back(withUser, code);
+      cv.notify_all();
+    });
+    ASSERT_TRUE(thread.Request("ghost", EncodeStoredPassword("x")));
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return !results.empty(); }));
+  }
+  EXPECT_EQ(results[0], std::make_pair(true, 148));
+}
+
+}  // namespace

@@ -1,0 +1,264 @@
+// Forged and malformed datagrams get no answer and do not stop the service; a login flood from
+// one source is cut down while another client still logs in.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "LRCmdStream.h"
+#include "LRUDPClient.h"
+#include "NetTestTools.h"
+#include "ServiceProcess.h"
+#include "TestSupport.h"
+#include "base/StrUtil.h"
+#include "uLogin.h"
+#include "uServerListManager.h"
+
+using namespace mlnettest;
+using namespace mltest;
+using mlsvctest::TServiceProcess;
+
+namespace {
+
+Bytes Record(const std::function<void(ml::TCmdStream&)>& write) {
+  Bytes b(1500);
+  ml::TCmdStream s;
+  s.InitWrite(b.data(), int32_t(b.size()));
+  write(s);
+  b.resize(size_t(s.Size()));
+  return b;
+}
+
+Bytes ListRequest() {
+  return Record([](ml::TCmdStream& s) {
+    s.WriteWord(9);
+    s.WriteInteger(0);
+    s.WriteInteger(5004);
+    s.WriteWord(6);
+  });
+}
+
+// A login record; name is written as given (its length byte may lie).
+Bytes LoginRecord(int32_t who, uint8_t netKind = 3, const Bytes& nameField = {0}) {
+  return Record([&](ml::TCmdStream& s) {
+    s.WriteWord(1);
+    s.WriteInteger(who);
+    s.WriteInteger(int32_t(LoopbackIP()));
+    s.WriteWord(7000);
+    s.WriteByte(netKind);
+    s.WriteByte(0);
+    s.WriteByte(0);
+    Bytes zeros(6 + 2 + 2 + 16, 0);
+    zeros[6] = 0x8C;  // 5004
+    zeros[7] = 0x13;
+    s.WriteBuffer(zeros.data(), int32_t(zeros.size()));
+    s.WriteBuffer(nameField.data(), int32_t(nameField.size()));
+  });
+}
+
+Bytes KeepAlive(int32_t user, int32_t key) {
+  return Record([&](ml::TCmdStream& s) {
+    s.WriteWord(11);
+    s.WriteInteger(user);
+    s.WriteByte(1);
+    s.WriteByte(1);
+    s.WriteByte(3);
+    s.WriteWord(5004);
+    s.WriteWord(0);
+    s.WriteWord(0);
+    s.WriteInteger(key);
+    s.WriteWord(0);
+    Bytes rest(8, 0);
+    s.WriteBuffer(rest.data(), 8);
+  });
+}
+
+// Sends one datagram and returns the payload of the answer, if one came.
+std::optional<Bytes> Ask(TUdpPeer& peer, uint16_t port, const Bytes& datagram, int waitMs = 150) {
+  peer.Send(port, datagram);
+  auto d = peer.Receive(std::chrono::milliseconds(waitMs));
+  if (!d) return std::nullopt;
+  ml::TOpenedEnvelope env;
+  if (!ml::OpenEnvelope(d->data.data(), d->data.size(), env)) return Bytes();
+  return Bytes(env.Payload, env.Payload + env.PayloadLength);
+}
+
+class ServiceHostile : public ::testing::Test {
+protected:
+  TempDir dir;
+  TServiceProcess service;
+  void SetUp() override { ASSERT_TRUE(service.Start(dir.path().string())) << service.Log(); }
+};
+
+TEST_F(ServiceHostile, MalformedAndForgedDatagramsGetNoAnswer) {
+  TUdpPeer peer, other;
+  const uint16_t mainPort = service.Port(), listPort = service.ListPort();
+  const Bytes list = EnvelopeBytes(ml::Envelope::Keyed, {5, 1}, ListRequest());
+  ASSERT_TRUE(Ask(peer, listPort, list)) << "control: a good list request is answered";
+
+  // A session of our own, from an anonymous login.
+  auto login = Ask(peer, mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 2}, LoginRecord(-1)), 5000);
+  ASSERT_TRUE(login && login->size() > 12);
+  ml::TCmdStream r;
+  r.InitRead(login->data(), int32_t(login->size()));
+  ASSERT_EQ(r.ReadWord(0), 1);
+  ASSERT_EQ(r.ReadWord(0), 144);
+  const int32_t user = r.ReadInteger(0), key = r.ReadInteger(0);
+  ASSERT_TRUE(Ask(peer, mainPort, EnvelopeBytes(ml::Envelope::Keyed, {user, 3}, KeepAlive(user, key))));
+
+  struct Case {
+    std::string name;
+    uint16_t port;
+    Bytes datagram;
+    TUdpPeer* from;
+  };
+  std::vector<Case> cases;
+  auto add = [&](std::string name, uint16_t port, Bytes d, TUdpPeer* from = nullptr) {
+    cases.push_back({std::move(name), port, std::move(d), from ? from : &peer});
+  };
+  for (size_t n : {size_t(0), size_t(1), size_t(9), size_t(13), size_t(14), list.size() - 1})
+    add("list request cut to " + std::to_string(n), listPort, Bytes(list.begin(), list.begin() + long(n)));
+  for (size_t at : {size_t(1), size_t(3), size_t(13), list.size() - 1}) {
+    Bytes d = list;
+    d[at] ^= 0x40;
+    add("list request with byte " + std::to_string(at) + " changed", listPort, d);
+  }
+  for (uint8_t kind : {0, 49, 50, 57, 110, 200, 255}) {
+    Bytes d = list;
+    d[0] = kind;
+    add("list request in kind " + std::to_string(kind), listPort, d);
+  }
+  Bytes shortList = ListRequest();
+  shortList.pop_back();
+  add("list record of 11 bytes", listPort, EnvelopeBytes(ml::Envelope::Keyed, {5, 4}, shortList));
+  add("oversized datagram", listPort, [&] { Bytes d = list; d.resize(1461, 0); return d; }());
+  add("huge datagram", mainPort, Bytes(3000, 101));
+  Bytes cutLogin = LoginRecord(-1);
+  cutLogin.resize(40);
+  add("login record cut before the digest", mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 5}, cutLogin));
+  add("login name longer than the datagram", mainPort,
+      EnvelopeBytes(ml::Envelope::Table, {0, 6}, LoginRecord(0, 3, {200, 'a', 'b', 'c'})));
+  add("login as user 5", mainPort, EnvelopeBytes(ml::Envelope::Table, {5, 7}, LoginRecord(5)));
+  add("login with network kind 9", mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 8}, LoginRecord(-1, 9)));
+  add("login as user -7", mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 9}, LoginRecord(-7)));
+  add("unknown command", mainPort, EnvelopeBytes(ml::Envelope::Keyed, {1, 10}, Record([](ml::TCmdStream& s) {
+                                                   s.WriteWord(77);
+                                                   s.WriteInteger(0);
+                                                 })));
+  add("keep-alive with the wrong key", mainPort,
+      EnvelopeBytes(ml::Envelope::Keyed, {user, 11}, KeepAlive(user, key ^ 1)));
+  add("keep-alive of an unknown user", mainPort,
+      EnvelopeBytes(ml::Envelope::Keyed, {user, 12}, KeepAlive(user + 1, key)));
+  add("keep-alive with the right key from another port", mainPort,
+      EnvelopeBytes(ml::Envelope::Keyed, {user, 13}, KeepAlive(user, key)), &other);
+  add("logout from another port", mainPort,
+      EnvelopeBytes(ml::Envelope::Table, {user, 14}, Record([&](ml::TCmdStream& s) {
+                      s.WriteWord(2);
+                      s.WriteInteger(user);
+                      s.WriteInteger(key);
+                    })),
+      &other);
+  add("keep-alive cut short", mainPort,
+      EnvelopeBytes(ml::Envelope::Keyed, {user, 15}, [&] { Bytes k = KeepAlive(user, key); k.resize(18); return k; }()));
+
+  for (const Case& c : cases) EXPECT_FALSE(Ask(*c.from, c.port, c.datagram, 100)) << c.name;
+
+  // Still running, and the session survived the forged logout.
+  EXPECT_TRUE(Ask(peer, listPort, EnvelopeBytes(ml::Envelope::Keyed, {5, 16}, ListRequest())));
+  EXPECT_TRUE(Ask(peer, mainPort, EnvelopeBytes(ml::Envelope::Keyed, {user, 17}, KeepAlive(user, key))));
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+TEST_F(ServiceHostile, LoginFloodFromOneSourceIsRateLimited) {
+  const std::string db = service.DbPath();
+  int status = -1;
+  const std::string out = TServiceProcess::Admin(db, {"add-user", "erin", "pw"}, &status);
+  ASSERT_EQ(status, 0) << out;
+
+  TUdpPeer flooder;
+  std::vector<Bytes> flood;
+  for (int i = 1; i <= 400; ++i)
+    flood.push_back(EnvelopeBytes(ml::Envelope::Table, {1, i}, LoginRecord(-1)));
+  const auto start = std::chrono::steady_clock::now();
+  flooder.SendBatch(service.Port(), flood);
+
+  // Meanwhile another client of the same machine logs in.
+  ml::TUserInfo info;
+  info.LocalIP = LoopbackIP();
+  ml::TLRUDPClient udp(nullptr);
+  udp.SetDefaultPort(FreeUdpPort());
+  ASSERT_TRUE(udp.SetActive(true));
+  ml::TServerListDefaults d;
+  d.ListServerPort = service.ListPort();
+  d.LoginHost.clear();
+  ml::TServerListManager list(dir.file("LR4ServerList.bin"), d);
+  list.SetUDPClient(&udp);
+  {
+    ml::TLRLogin login(udp, list, info, dir.path().string() + "/");
+    EXPECT_TRUE(login.Login("erin", ml::EncodeStoredPassword("pw"))) << login.LastMessage();
+  }
+  udp.SetActive(false);
+
+  int answers = 0;
+  while (flooder.Receive(std::chrono::milliseconds(300))) ++answers;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Burst of 8, then one per second for this address and port.
+  EXPECT_GE(answers, 1);
+  EXPECT_LE(answers, 8 + int(seconds) + 2) << "over " << seconds << " s";
+  EXPECT_EQ(service.Stop(), 0) << service.Log();
+}
+
+// Not hostile, but it needs the raw peer: the network-type check. The probe comes from the other
+// port; an answer makes the client reachable (kind 0 when the service sees the address the client
+// reports, 1 behind translation), silence makes it 4 or 3.
+TEST_F(ServiceHostile, NetworkTypeCheckProbesFromTheSecondPort) {
+  struct Case {
+    const char* name;
+    bool answerProbe;
+    uint8_t kind;
+  };
+  const Case cases[] = {{"probe answered", true, 0}, {"probe unanswered", false, 4}};
+  int serial = 100;
+  for (const Case& c : cases) {
+    TUdpPeer peer;
+    auto login = Ask(peer, service.Port(), EnvelopeBytes(ml::Envelope::Table, {1, ++serial}, LoginRecord(-1)), 5000);
+    ASSERT_TRUE(login && login->size() > 12) << c.name;
+    ml::TCmdStream r;
+    r.InitRead(login->data(), int32_t(login->size()));
+    r.Seek(4, 0);
+    const int32_t user = r.ReadInteger(0);
+    peer.Send(service.Port(), EnvelopeBytes(ml::Envelope::Keyed, {0, 0}, Record([&](ml::TCmdStream& s) {
+                                              s.WriteWord(41);
+                                              s.WriteInteger(user);
+                                              s.WriteByte(3);
+                                            })));
+    auto probe = peer.Receive(std::chrono::milliseconds(2000));
+    ASSERT_TRUE(probe) << c.name;
+    EXPECT_EQ(probe->port, service.ListPort()) << c.name;
+    ml::TOpenedEnvelope env;
+    ASSERT_TRUE(ml::OpenEnvelope(probe->data.data(), probe->data.size(), env));
+    ASSERT_GE(env.PayloadLength, 6u);
+    ASSERT_EQ(env.Payload[0], 49);
+    if (c.answerProbe) {
+      // The client's echo: 15, 0, its number, the value at offset 2 of the probe, its port.
+      Bytes echo = {15, 0};
+      echo.insert(echo.end(), reinterpret_cast<const uint8_t*>(&user), reinterpret_cast<const uint8_t*>(&user) + 4);
+      echo.insert(echo.end(), env.Payload + 2, env.Payload + 6);
+      echo.push_back(0);
+      echo.push_back(0);
+      peer.Send(service.ListPort(), EnvelopeBytes(ml::Envelope::Keyed, {user, 0}, echo));
+    }
+    auto result = peer.Receive(std::chrono::milliseconds(3000));
+    ASSERT_TRUE(result) << c.name;
+    EXPECT_EQ(result->port, service.Port()) << c.name;
+    ASSERT_TRUE(ml::OpenEnvelope(result->data.data(), result->data.size(), env));
+    ASSERT_GE(env.PayloadLength, 6u) << c.name;
+    EXPECT_EQ(env.Payload[0], 39) << c.name;
+    EXPECT_EQ(env.Payload[2], c.kind) << c.name;
+  }
+}
+
+}  // namespace
