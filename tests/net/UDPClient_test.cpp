@@ -239,8 +239,10 @@ TEST(UDPClient, FullQueueDropsWithADiagnostic) {
   std::condition_variable opened;
   bool release = false;
   std::atomic<int> handled{0};
+  std::atomic<int> entered{0};
   client->OnUDPClientRead = [&](TUDPWorkThread&, const uint8_t*, int32_t, uint32_t, uint16_t,
                                 TLRGUID&, uint8_t*, int32_t&) {
+    entered++;
     std::unique_lock lock(gate);
     opened.wait(lock, [&] { return release; });
     handled++;
@@ -260,7 +262,11 @@ TEST(UDPClient, FullQueueDropsWithADiagnostic) {
   ASSERT_TRUE(client->SetActive(true));
   TUdpPeer peer;
   const Bytes msg = EnvelopeBytes(Envelope::Keyed, {3, 0}, {12, 0});
-  for (int i = 0; i < 258; ++i) peer.Send(uint16_t(client->DefaultPort()), msg);
+  // The one worker first holds one datagram, so exactly 256 fill the queue and the last fails
+  // however the threads are scheduled.
+  peer.Send(uint16_t(client->DefaultPort()), msg);
+  ASSERT_TRUE(WaitUntil([&] { return entered == 1; }, 10s));
+  for (int i = 0; i < 257; ++i) peer.Send(uint16_t(client->DefaultPort()), msg);
   ASSERT_TRUE(WaitUntil([&] { return ev.count("InsertNode faild!") == 1; }, 10s))
       << client->ReceivedDatagrams() << " read, " << client->QueueCount() << " queued";
   EXPECT_EQ(client->QueueCount(), 256);
