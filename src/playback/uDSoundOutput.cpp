@@ -1,0 +1,164 @@
+#include "uDSoundOutput.h"
+
+#include "DebugTrace.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+
+namespace ml {
+
+namespace {
+
+pa_sample_format_t PulseFormat(int bits) {
+  switch (bits) {
+    case 8: return PA_SAMPLE_U8;
+    case 16: return PA_SAMPLE_S16LE;
+    case 24: return PA_SAMPLE_S24LE;
+    case 32: return PA_SAMPLE_S32LE;
+    default: return PA_SAMPLE_INVALID;
+  }
+}
+
+void SignalLoop(void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); }
+
+void Drop(pa_operation* op) {
+  if (op) pa_operation_unref(op);
+}
+
+}  // namespace
+
+bool TDSoundOutput::WaitReady() {
+  // Called with the loop locked; the state callbacks signal every change.
+  for (;;) {
+    const pa_context_state_t cs = pa_context_get_state(Context_);
+    if (!PA_CONTEXT_IS_GOOD(cs)) return false;
+    if (Stream_) {
+      const pa_stream_state_t ss = pa_stream_get_state(Stream_);
+      if (ss == PA_STREAM_READY) return true;
+      if (!PA_STREAM_IS_GOOD(ss)) return false;
+    } else if (cs == PA_CONTEXT_READY) {
+      return true;
+    }
+    pa_threaded_mainloop_wait(Loop_);
+  }
+}
+
+bool TDSoundOutput::DeviceOpen() {
+  const pa_sample_spec spec{PulseFormat(Format.BitsPerSample), Format.SamplesPerSec,
+                            static_cast<uint8_t>(Format.Channels)};
+  if (!pa_sample_spec_valid(&spec)) return false;
+  Loop_ = pa_threaded_mainloop_new();
+  if (!Loop_) return false;
+  Context_ = pa_context_new(pa_threaded_mainloop_get_api(Loop_), "MiniLirra");
+  pa_context_set_state_callback(Context_, [](pa_context*, void* l) { SignalLoop(l); }, Loop_);
+  if (pa_context_connect(Context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+      pa_threaded_mainloop_start(Loop_) < 0) {
+    DebugTrace("PulseAudio: cannot connect");
+    DeviceClose();
+    return false;
+  }
+  pa_threaded_mainloop_lock(Loop_);
+  bool ok = WaitReady();
+  if (ok) {
+    Stream_ = pa_stream_new(Context_, "Playback", &spec, nullptr);
+    ok = Stream_ != nullptr;
+  }
+  if (ok) {
+    pa_stream_set_state_callback(Stream_, [](pa_stream*, void* l) { SignalLoop(l); }, Loop_);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = kRingSize;
+    attr.prebuf = 2 * kMinFill;  // start as soon as a little is queued: our ring never holds a full tlength
+    attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(-1);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                      PA_STREAM_START_CORKED);
+    ok = pa_stream_connect_playback(Stream_, Sink_.empty() ? nullptr : Sink_.c_str(), &attr, flags, nullptr,
+                                    nullptr) == 0 &&
+         WaitReady();
+  }
+  pa_threaded_mainloop_unlock(Loop_);
+  if (!ok) {
+    DebugTrace("PulseAudio: no stream on %s", Sink_.empty() ? "the default sink" : Sink_.c_str());
+    DeviceClose();
+  }
+  return ok;
+}
+
+void TDSoundOutput::DeviceClose() {
+  if (!Loop_) return;
+  pa_threaded_mainloop_stop(Loop_);
+  if (Stream_) {
+    pa_stream_disconnect(Stream_);
+    pa_stream_unref(Stream_);
+    Stream_ = nullptr;
+  }
+  if (Context_) {
+    pa_context_disconnect(Context_);
+    pa_context_unref(Context_);
+    Context_ = nullptr;
+  }
+  pa_threaded_mainloop_free(Loop_);
+  Loop_ = nullptr;
+}
+
+bool TDSoundOutput::DeviceWrite(const uint8_t* data, uint32_t length) {
+  if (!Stream_) return false;
+  pa_threaded_mainloop_lock(Loop_);
+  const bool ok = pa_stream_write(Stream_, data, length, nullptr, 0, PA_SEEK_RELATIVE) == 0;
+  pa_threaded_mainloop_unlock(Loop_);
+  return ok;
+}
+
+uint64_t TDSoundOutput::DevicePlayed() {
+  const uint64_t written = WrittenSinceBase();
+  if (!Stream_) return written;
+  pa_usec_t latency = 0;
+  int negative = 0;
+  pa_threaded_mainloop_lock(Loop_);
+  const int rc = pa_stream_get_latency(Stream_, &latency, &negative);
+  pa_threaded_mainloop_unlock(Loop_);
+  if (rc != 0) return 0;  // no timing yet: nothing counts as played
+  if (negative) latency = 0;
+  const uint64_t queued = latency * Format.AvgBytesPerSec / 1000000u;
+  return written - std::min(written, queued);
+}
+
+void TDSoundOutput::DevicePause(bool paused) {
+  if (!Stream_) return;
+  pa_threaded_mainloop_lock(Loop_);
+  Drop(pa_stream_cork(Stream_, paused ? 1 : 0, nullptr, nullptr));
+  pa_threaded_mainloop_unlock(Loop_);
+}
+
+void TDSoundOutput::DeviceFlush() {
+  if (!Stream_) return;
+  pa_threaded_mainloop_lock(Loop_);
+  Drop(pa_stream_flush(Stream_, nullptr, nullptr));
+  pa_threaded_mainloop_unlock(Loop_);
+}
+
+void TDSoundOutput::DeviceDrain() {
+  // The server waits for a full prebuffer before it starts; a short song must start anyway.
+  if (!Stream_) return;
+  pa_threaded_mainloop_lock(Loop_);
+  Drop(pa_stream_trigger(Stream_, nullptr, nullptr));
+  pa_threaded_mainloop_unlock(Loop_);
+}
+
+void TDSoundOutput::DeviceVolumeChanged() {
+  if (!Stream_) return;
+  const int v = Volume_, b = Balance_;
+  double gain[2] = {v / 100.0, v / 100.0};
+  if (b < 50) gain[1] *= b / 50.0;
+  if (b > 50) gain[0] *= (100 - b) / 50.0;
+  pa_cvolume cv;
+  cv.channels = static_cast<uint8_t>(Format.Channels);
+  for (int i = 0; i < cv.channels; ++i) cv.values[i] = pa_sw_volume_from_linear(gain[cv.channels == 2 ? i : 0]);
+  pa_threaded_mainloop_lock(Loop_);
+  Drop(pa_context_set_sink_input_volume(Context_, pa_stream_get_index(Stream_), &cv, nullptr, nullptr));
+  pa_threaded_mainloop_unlock(Loop_);
+}
+
+}  // namespace ml
