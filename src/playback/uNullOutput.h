@@ -79,7 +79,10 @@ protected:
   bool DeviceWrite(const uint8_t* data, uint32_t length) override;
   uint64_t DevicePlayed() override { return PlayedBytes_; }
   void DevicePause(bool paused) override { Paused = paused; }
-  void DeviceFlush() override { PlayedBytes_ = 0; }
+  void DeviceFlush() override {
+    PlayedBytes_ = 0;
+    ++Flushes;
+  }
   bool WantsTick() const override { return false; }
 
 private:

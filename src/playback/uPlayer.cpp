@@ -237,7 +237,15 @@ void TPlayerEngine::Handle(const TEngineMessage& msg) {
     case TEngineMsg::Quit:
       quit_ = true;
       break;
+    case TEngineMsg::Sync:
+      if (msg.Done) syncs_.push_back(msg.Done);
+      break;
   }
+}
+
+void TPlayerEngine::AnswerSyncs() {
+  for (auto& fn : syncs_) dispatcher_.post(std::move(fn));
+  syncs_.clear();
 }
 
 void TPlayerEngine::Run() {
@@ -253,15 +261,23 @@ void TPlayerEngine::Run() {
     }
     if (quit_) break;
     if (!playing_) {
+      AnswerSyncs();
       wait_.Wait(kMessageBit, std::chrono::milliseconds(1000));
       continue;
     }
     if (!fed_) {
       // Sleep until the output has room or a request comes; never spin.
       const unsigned got = wait_.Wait(kMessageBit | kOutputBit, std::chrono::milliseconds(1000));
-      if (!(got & kOutputBit)) continue;
+      if (!(got & kOutputBit)) {
+        AnswerSyncs();  // woken by a request only: everything that woke us before is done
+        continue;
+      }
     }
     fed_ = false;
+    struct Answer {
+      TPlayerEngine* e;
+      ~Answer() { e->AnswerSyncs(); }
+    } answer{this};
     try {
       if (output_->Decoder) {
         output_->FillBuffers();
@@ -279,6 +295,7 @@ void TPlayerEngine::Run() {
   }
   CloseDecoder();
   if (output_) output_->Stop();
+  AnswerSyncs();
 }
 
 void TPlayerEngine::ProcessBlock(void* data, TOutputModule*, uint8_t* block, int sampleRate, int channels, int bits,
@@ -390,6 +407,13 @@ bool TPlayer::Pause() {
 }
 
 bool TPlayer::Resume() { return Play(0.0f); }
+
+void TPlayer::Sync(std::function<void()> fn) {
+  TEngineMessage m;
+  m.Kind = TEngineMsg::Sync;
+  m.Done = std::move(fn);
+  Engine_->Post(std::move(m));
+}
 
 void TPlayer::SeekFraction(float fraction) {
   TEngineMessage m;

@@ -22,7 +22,7 @@ class TPlayer;
 
 // Requests to the engine (their numbers are the ones the engine's log lines show).
 enum class TEngineMsg : uint16_t { Open = 0x2400, Play = 0x2401, Pause = 0x2402, Stop = 0x2403, Seek = 0x2404,
-                                   Quit = 0x2405, Volume = 0x2406 };
+                                   Quit = 0x2405, Volume = 0x2406, Sync = 0x2407 };
 
 struct TEngineMessage {
   TEngineMsg Kind = TEngineMsg::Quit;
@@ -32,6 +32,7 @@ struct TEngineMessage {
   TOutputSpec Output;  // Open: the output to play on
   int Volume = 100, Balance = 50;
   bool Mute = false;
+  std::function<void()> Done;  // Sync: runs on the main thread after the engine's next pass
 };
 
 using TOutputFactoryFn = std::function<std::unique_ptr<TOutputModule>(const TOutputSpec&)>;
@@ -75,6 +76,7 @@ private:
   void PublishPosition();
   void PostState(TPlayerState state);
   void PostToPlayer(std::function<void(TPlayer&)> fn);
+  void AnswerSyncs();
   static void ProcessBlock(void* data, TOutputModule* output, uint8_t* block, int sampleRate, int channels, int bits,
                            uint32_t* length);
 
@@ -95,6 +97,7 @@ private:
   bool playing_ = false;
   bool fed_ = false;
   bool quit_ = false;
+  std::vector<std::function<void()>> syncs_;
   TOutputSpec outputSpec_;
   std::unique_ptr<TOutputModule> output_;
   std::thread thread_;
@@ -144,6 +147,9 @@ public:
   bool GetVisualData(std::vector<uint8_t>& data, int& channels, int& bits);
   TEffectChain& Effects() { return Shared_.Effects; }
   const std::string& FileName() const { return FileName_; }
+  // Runs fn on the main thread once the engine has handled every request made before and has
+  // acted on whatever woke it by then (tests and the command line use it to settle).
+  void Sync(std::function<void()> fn);
 
 private:
   friend class TPlayerEngine;
