@@ -265,13 +265,12 @@ void TPlayerEngine::Run() {
       wait_.Wait(kMessageBit, std::chrono::milliseconds(1000));
       continue;
     }
-    if (!fed_) {
+    if (!fed_ && !wait_.Take(kOutputBit)) {
+      // Nothing from the output is pending, so whatever woke us before has been acted on.
+      AnswerSyncs();
       // Sleep until the output has room or a request comes; never spin.
       const unsigned got = wait_.Wait(kMessageBit | kOutputBit, std::chrono::milliseconds(1000));
-      if (!(got & kOutputBit)) {
-        AnswerSyncs();  // woken by a request only: everything that woke us before is done
-        continue;
-      }
+      if (!(got & kOutputBit)) continue;
     }
     fed_ = false;
     struct Answer {
