@@ -105,24 +105,41 @@ void TDSoundOutput::DeviceClose() {
 
 bool TDSoundOutput::DeviceWrite(const uint8_t* data, uint32_t length) {
   if (!Stream_) return false;
+  Drained_ = false;
   pa_threaded_mainloop_lock(Loop_);
   const bool ok = pa_stream_write(Stream_, data, length, nullptr, 0, PA_SEEK_RELATIVE) == 0;
   pa_threaded_mainloop_unlock(Loop_);
   return ok;
 }
 
+uint64_t TDSoundOutput::QueuedLocked() {
+  // What the server still holds of ours is its target length less what it asks us for. Its
+  // requests follow its playback (in large steps); the interpolated latency stalls when the
+  // stream runs short, so it cannot drive the refills.
+  const size_t writable = pa_stream_writable_size(Stream_);
+  const pa_buffer_attr* attr = pa_stream_get_buffer_attr(Stream_);
+  const uint64_t target = attr ? attr->tlength : kRingSize;
+  if (writable == static_cast<size_t>(-1)) return 0;
+  return target - std::min<uint64_t>(target, writable);
+}
+
 uint64_t TDSoundOutput::DevicePlayed() {
   const uint64_t written = WrittenSinceBase();
-  if (!Stream_) return written;
-  pa_usec_t latency = 0;
-  int negative = 0;
+  if (!Stream_ || Drained_) return written;
   pa_threaded_mainloop_lock(Loop_);
-  const int rc = pa_stream_get_latency(Stream_, &latency, &negative);
+  const bool alive = pa_stream_get_state(Stream_) == PA_STREAM_READY;
+  const uint64_t queued = alive ? QueuedLocked() : 0;
   pa_threaded_mainloop_unlock(Loop_);
-  if (rc != 0) return 0;  // no timing yet: nothing counts as played
-  if (negative) latency = 0;
-  const uint64_t queued = latency * Format.AvgBytesPerSec / 1000000u;
-  return written - std::min(written, queued);
+  return written - std::min(written, queued);  // a server that went away holds nothing
+}
+
+bool TDSoundOutput::DeviceAllPlayed() {
+  if (!Stream_) return true;
+  if (Drained_ && std::chrono::steady_clock::now() >= EndAt_) return true;
+  pa_threaded_mainloop_lock(Loop_);
+  const bool alive = pa_stream_get_state(Stream_) == PA_STREAM_READY;
+  pa_threaded_mainloop_unlock(Loop_);
+  return !alive;  // a server that went away will play nothing more
 }
 
 void TDSoundOutput::DevicePause(bool paused) {
@@ -134,16 +151,32 @@ void TDSoundOutput::DevicePause(bool paused) {
 
 void TDSoundOutput::DeviceFlush() {
   if (!Stream_) return;
+  Drained_ = false;
   pa_threaded_mainloop_lock(Loop_);
   Drop(pa_stream_flush(Stream_, nullptr, nullptr));
   pa_threaded_mainloop_unlock(Loop_);
 }
 
 void TDSoundOutput::DeviceDrain() {
-  // The server waits for a full prebuffer before it starts; a short song must start anyway.
+  // The server waits for a prebuffer before it starts (a short song must start anyway), and
+  // tells when the last byte has played.
   if (!Stream_) return;
   pa_threaded_mainloop_lock(Loop_);
+  pa_usec_t latency = 0;
+  int negative = 0;
+  if (pa_stream_get_latency(Stream_, &latency, &negative) != 0 || negative) latency = 0;
+  // Never less than what the server's requests say it still holds of ours.
+  latency = std::max<pa_usec_t>(latency, QueuedLocked() * 1000000u / std::max<uint32_t>(Format.AvgBytesPerSec, 1));
+  EndAt_ = std::chrono::steady_clock::now() + std::chrono::microseconds(latency);
   Drop(pa_stream_trigger(Stream_, nullptr, nullptr));
+  Drop(pa_stream_drain(
+      Stream_,
+      [](pa_stream*, int success, void* self) {
+        auto* out = static_cast<TDSoundOutput*>(self);
+        if (success) out->Drained_ = true;
+        out->SignalNotify();
+      },
+      this));
   pa_threaded_mainloop_unlock(Loop_);
 }
 

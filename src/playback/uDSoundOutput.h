@@ -3,6 +3,9 @@
 // server's own stream volume and pan.
 #include "uOutputModule.h"
 
+#include <atomic>
+#include <chrono>
+
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
@@ -27,14 +30,22 @@ protected:
   void DeviceFlush() override;
   void DeviceDrain() override;
   void DeviceVolumeChanged() override;
+  bool DeviceAllPlayed() override;
 
 private:
   bool WaitReady();
+  uint64_t QueuedLocked();  // bytes of ours the server holds; the loop is locked
 
   std::string Sink_;
   pa_threaded_mainloop* Loop_ = nullptr;
   pa_context* Context_ = nullptr;
   pa_stream* Stream_ = nullptr;
+  // Set by the server when a drain completes: everything written has been played. (The latency
+  // never quite reaches zero on a stopped stream, so it cannot tell the end on its own.)
+  std::atomic<bool> Drained_{false};
+  // When the last byte will have left the speakers, reckoned when the song's end was written:
+  // the server counts a drain done once its queue is empty, with the sink's own buffer unplayed.
+  std::chrono::steady_clock::time_point EndAt_{};
 };
 
 }  // namespace ml

@@ -130,7 +130,7 @@ void TRingOutput::FillBuffers() {
 bool TRingOutput::IsFinished() {
   if (!Open_ || Written_ == Base_) return true;
   if (Decoder) return false;
-  return Played() >= Written_;
+  return DeviceAllPlayed();
 }
 
 bool TRingOutput::Flush() {

@@ -138,6 +138,8 @@ protected:
   virtual void DeviceVolumeChanged() {}
   // Called when the decoder has ended and nothing more will be written.
   virtual void DeviceDrain() {}
+  // After DeviceDrain: has the device played the last byte?
+  virtual bool DeviceAllPlayed() { return Played() >= Written_; }
   // Whether this output needs the periodic tick to wake the engine (a fake output does not).
   virtual bool WantsTick() const { return true; }
   // Volume and balance applied to a block in software (for devices without a stream volume).
