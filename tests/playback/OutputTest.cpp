@@ -66,6 +66,36 @@ TEST(RingOutput, FreeSpaceSteps) {
   for (const auto& c : cases) EXPECT_EQ(TRingOutput::CutFreeSpace(c.free), c.cut) << std::hex << c.free;
 }
 
+namespace {
+// The software volume of the sound card output, reached through a null device.
+class TVolumeProbe : public TNullOutput {
+public:
+  void Apply(std::vector<int16_t>& frames, int volume, int balance) {
+    Format.Channels = 2;
+    Format.BitsPerSample = 16;
+    Volume_ = volume;
+    Balance_ = balance;
+    ApplySoftwareVolume(reinterpret_cast<uint8_t*>(frames.data()), uint32_t(frames.size() * 2));
+  }
+};
+}  // namespace
+
+// Balance takes the far side down to silence, the volume scales both.
+TEST(RingOutput, SoftwareVolumeAndBalance) {
+  struct Case {
+    int volume, balance;
+    int16_t left, right;
+  } cases[] = {{100, 50, 10000, -10000}, {50, 50, 5000, -5000}, {100, 0, 10000, 0},
+               {100, 100, 0, -10000},   {100, 25, 10000, -5000}, {0, 50, 0, 0}};
+  for (const auto& c : cases) {
+    TVolumeProbe out;
+    std::vector<int16_t> frames{10000, -10000, 10000, -10000};
+    out.Apply(frames, c.volume, c.balance);
+    EXPECT_EQ(frames[2], c.left) << c.volume << "/" << c.balance;
+    EXPECT_EQ(frames[3], c.right) << c.volume << "/" << c.balance;
+  }
+}
+
 TEST(OutputSpec, Parse) {
   struct Case {
     const char* text;

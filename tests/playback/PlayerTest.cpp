@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 using namespace ml;
 using namespace mltest;
@@ -182,6 +183,24 @@ TEST_F(PlayerTest, SeekAndResumeKeepTheirPlace) {
   player->Play(0);
   Settle();
   EXPECT_EQ(events.back(), "state 2");
+}
+
+TEST_F(PlayerTest, FractionsAreClamped) {
+  Open(MakeWav(3, 44100, 2, 1, 1, true));
+  ASSERT_TRUE(WaitFor("state 4"));
+  player->Play(7.0f);  // beyond the end: no seek, it starts where it is
+  ASSERT_TRUE(WaitWritten(kRing));
+  int16_t first;
+  std::memcpy(&first, fake->Captured().data(), 2);
+  EXPECT_EQ(first, 0);
+  player->SeekFraction(std::numeric_limits<float>::quiet_NaN());  // taken as the start
+  player->SeekFraction(7.0f);                                     // taken as the end
+  ASSERT_TRUE(loop.waitPumping([&] { return player->GetPositionMs() == 3000; }, 10s));
+  for (int i = 0; i < 20 && events.back() != "end"; ++i) {
+    fake->Advance(200ms);
+    Settle();
+  }
+  EXPECT_EQ(events.back(), "end");
 }
 
 TEST_F(PlayerTest, NoSoundDeviceStillEnds) {
