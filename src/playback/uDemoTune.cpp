@@ -1,5 +1,7 @@
 #include "uDemoTune.h"
 
+#include "uNullOutput.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -56,17 +58,18 @@ std::string MakeDemoTuneWav() {
     left[i] += 0.25 * right[i - delay];
     right[i] += 0.25 * left[i - delay];
   }
-  const uint32_t data = static_cast<uint32_t>(left.size() * 4);
-  std::string s;
+  TWaveFormat format;
+  format.FormatTag = 1;
+  format.Channels = 2;
+  format.SamplesPerSec = kRate;
+  format.BlockAlign = 4;
+  format.AvgBytesPerSec = kRate * 4;
+  format.BitsPerSample = 16;
+  std::string s = WavFileHeader(format, left.size() * 4);
+  s.reserve(s.size() + left.size() * 4);
   auto le = [&s](uint32_t v, int n) {
     for (int i = 0; i < n; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
   };
-  s += "RIFF";
-  le(36 + data, 4);
-  s += "WAVEfmt ";
-  le(16, 4), le(1, 2), le(2, 2), le(kRate, 4), le(kRate * 4, 4), le(4, 2), le(16, 2);
-  s += "data";
-  le(data, 4);
   for (size_t i = 0; i < left.size(); ++i) {
     for (double v : {left[i], right[i]}) {
       const auto q = static_cast<int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32000));

@@ -37,9 +37,7 @@ void TNullOutput::DeviceFlush() {
 
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-
-std::string WavHeader(const TWaveFormat& f, uint64_t dataBytes) {
+std::string WavFileHeader(const TWaveFormat& f, uint64_t dataBytes) {
   const uint32_t data = static_cast<uint32_t>(std::min<uint64_t>(dataBytes, 0xFFFFFFFFu - 36));
   std::string h;
   auto le = [&h](uint32_t v, int n) {
@@ -54,8 +52,6 @@ std::string WavHeader(const TWaveFormat& f, uint64_t dataBytes) {
   le(data, 4);
   return h;
 }
-
-}  // namespace
 
 void TWavFileOutput::Fail(const std::string& what) {
   Error_ = what + ": " + std::strerror(errno);
@@ -87,7 +83,7 @@ bool TWavFileOutput::DeviceOpen() {
     return false;
   }
   DataBytes_ = 0;
-  const std::string h = WavHeader(Format, 0);
+  const std::string h = WavFileHeader(Format, 0);
   if (std::fwrite(h.data(), 1, h.size(), File_) != h.size()) {
     Fail("cannot write " + TempPath_);
     return false;
@@ -107,7 +103,7 @@ bool TWavFileOutput::DeviceWrite(const uint8_t* data, uint32_t length) {
 
 void TWavFileOutput::DeviceClose() {
   if (!File_) return;
-  const std::string h = WavHeader(Format, DataBytes_);
+  const std::string h = WavFileHeader(Format, DataBytes_);
   if (std::fseek(File_, 0, SEEK_SET) != 0 || std::fwrite(h.data(), 1, h.size(), File_) != h.size() ||
       std::fflush(File_) != 0 || ::fsync(fileno(File_)) != 0) {
     Fail("cannot finish " + TempPath_);

@@ -8,6 +8,9 @@
 
 namespace ml {
 
+// The 44-byte header of a PCM WAV file holding dataBytes of audio (sizes capped at 4 GiB).
+std::string WavFileHeader(const TWaveFormat& format, uint64_t dataBytes);
+
 class TNullOutput : public TRingOutput {
 public:
   ~TNullOutput() override { Stop(); }
