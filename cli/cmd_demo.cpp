@@ -1,4 +1,4 @@
-// minilirra-cli demo [--output SPEC]: makes the demo tune, keeps it in AppDir and plays it.
+// minilirra-cli demo [--output OUTPUT]: makes the demo tune, keeps it in AppDir and plays it.
 #include "CliCommand.h"
 
 #include "FileUtil.h"
@@ -14,13 +14,13 @@ int Demo(mlcli::CliContext& ctx) {
   const auto& a = ctx.args;
   for (size_t i = 0; i < a.size(); ++i) {
     if (a[i] == "--output" && i + 1 < a.size()) {
-      if (!ml::ParseOutputSpec(a[++i], o.Output)) {
+      if (!ml::ParseOutputTarget(a[++i], o.Output)) {
         std::fprintf(stderr, "demo: --output takes alsa[:DEVICE], pulse[:SINK], wav:PATH or null\n");
         return 2;
       }
       o.HaveOutput = true;
     } else {
-      std::fprintf(stderr, "usage: minilirra-cli demo [--output SPEC]\n");
+      std::fprintf(stderr, "usage: minilirra-cli demo [--output OUTPUT]\n");
       return 2;
     }
   }
@@ -34,6 +34,6 @@ int Demo(mlcli::CliContext& ctx) {
   return ml::RunPlaySession(o);
 }
 
-const mlcli::CliCommand kDemo("demo", "[--output SPEC]  play a short tune made on the spot", Demo);
+const mlcli::CliCommand kDemo("demo", "[--output OUTPUT]  play a short tune made on the spot", Demo);
 
 }  // namespace

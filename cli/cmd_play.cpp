@@ -1,4 +1,4 @@
-// minilirra-cli play FILE [--output SPEC] [--seek MS] [--volume N]
+// minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N]
 #include "CliCommand.h"
 
 #include "PlaySession.h"
@@ -15,7 +15,7 @@ int Play(mlcli::CliContext& ctx) {
   for (size_t i = 0; i < a.size(); ++i) {
     const bool hasValue = i + 1 < a.size();
     if (a[i] == "--output" && hasValue) {
-      if (!ml::ParseOutputSpec(a[++i], o.Output)) {
+      if (!ml::ParseOutputTarget(a[++i], o.Output)) {
         std::fprintf(stderr, "play: --output takes alsa[:DEVICE], pulse[:SINK], wav:PATH or null\n");
         return 2;
       }
@@ -44,7 +44,7 @@ int Play(mlcli::CliContext& ctx) {
     }
   }
   if (o.FileName.empty()) {
-    std::fprintf(stderr, "usage: minilirra-cli play FILE [--output SPEC] [--seek MS] [--volume N] [--quiet]\n");
+    std::fprintf(stderr, "usage: minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N] [--quiet]\n");
     return 2;
   }
   return ml::RunPlaySession(o);

@@ -15,7 +15,7 @@ std::atomic<bool> g_interrupted{false};
 
 void OnSignal(int) { g_interrupted = true; }
 
-std::string Describe(const TOutputSpec& s) {
+std::string Describe(const TOutputTarget& s) {
   switch (s.Kind) {
     case TOutputKind::Pulse: return "PulseAudio " + (s.Device.empty() ? std::string("default sink") : s.Device);
     case TOutputKind::Alsa: return "ALSA " + (s.Device.empty() ? std::string("default") : s.Device);
@@ -27,27 +27,27 @@ std::string Describe(const TOutputSpec& s) {
 
 }  // namespace
 
-TOutputSpec DefaultOutputSpec(std::string& message) {
+TOutputTarget DefaultOutputTarget(std::string& message) {
   message.clear();
-  for (const TOutputSpec& s : {TOutputSpec{TOutputKind::Pulse, ""}, TOutputSpec{TOutputKind::Alsa, ""}})
+  for (const TOutputTarget& s : {TOutputTarget{TOutputKind::Pulse, ""}, TOutputTarget{TOutputKind::Alsa, ""}})
     if (TOutputModuleFactory::Probe(s)) return s;
   message = "no sound device opens here; playing to the null output (silently, in real time)";
   return {TOutputKind::Null, ""};
 }
 
 int RunPlaySession(const TPlaySessionOptions& o) {
-  TOutputSpec spec = o.Output;
+  TOutputTarget target = o.Output;
   if (!o.HaveOutput) {
     std::string message;
-    spec = DefaultOutputSpec(message);
+    target = DefaultOutputTarget(message);
     if (!message.empty()) std::fprintf(o.Err, "%s\n", message.c_str());
-  } else if (!TOutputModuleFactory::Probe(spec)) {
-    std::fprintf(o.Err, "warning: %s does not open; the song will end at once\n", Describe(spec).c_str());
+  } else if (!TOutputModuleFactory::Probe(target)) {
+    std::fprintf(o.Err, "warning: %s does not open; the song will end at once\n", Describe(target).c_str());
   }
 
   EventLoop loop;
   TPlayer player(&loop);
-  player.SetOutputSpec(spec);
+  player.SetOutputTarget(target);
   player.SetVolume(o.Volume);
   int result = -1;
   const bool tty = isatty(fileno(o.Out));
@@ -64,7 +64,7 @@ int RunPlaySession(const TPlaySessionOptions& o) {
     const auto& info = p.MediaTagInfo();
     std::fprintf(o.Out, "%s: %s, %d Hz, %d channel%s, %d kbit/s, %s, on %s\n", o.FileName.c_str(),
                  info.Format.c_str(), info.SampleRate, info.Channels, info.Channels == 1 ? "" : "s", info.BitRate,
-                 FormatTimeText(duration / 1000).c_str(), Describe(spec).c_str());
+                 FormatTimeText(duration / 1000).c_str(), Describe(target).c_str());
     std::fflush(o.Out);
     if (o.SeekMs > 0 && o.SeekMs >= duration) {
       std::fprintf(o.Err, "cannot seek to %lld ms: the song lasts %d ms\n", static_cast<long long>(o.SeekMs),

@@ -12,7 +12,7 @@ namespace ml {
 struct TPlaySessionOptions {
   std::string FileName;
   bool HaveOutput = false;  // false: the default device, or the null output when none opens
-  TOutputSpec Output;
+  TOutputTarget Output;
   int64_t SeekMs = 0;
   int Volume = 100;
   bool Progress = true;  // print the progress line
@@ -22,7 +22,7 @@ struct TPlaySessionOptions {
 
 // The sound server if one answers, else the sound card's default PCM, else the null output
 // (message says so; empty when a device was found).
-TOutputSpec DefaultOutputSpec(std::string& message);
+TOutputTarget DefaultOutputTarget(std::string& message);
 
 // 0 when the song played to its end; 1 when no decoder opens the file or the seek point is
 // beyond it; 130 when interrupted (SIGINT/SIGTERM).

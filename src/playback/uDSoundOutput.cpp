@@ -45,9 +45,9 @@ bool TDSoundOutput::WaitReady() {
 }
 
 bool TDSoundOutput::DeviceOpen() {
-  const pa_sample_spec spec{PulseFormat(Format.BitsPerSample), Format.SamplesPerSec,
+  const pa_sample_spec format{PulseFormat(Format.BitsPerSample), Format.SamplesPerSec,
                             static_cast<uint8_t>(Format.Channels)};
-  if (!pa_sample_spec_valid(&spec)) return false;
+  if (!pa_sample_spec_valid(&format)) return false;
   Loop_ = pa_threaded_mainloop_new();
   if (!Loop_) return false;
   Context_ = pa_context_new(pa_threaded_mainloop_get_api(Loop_), "MiniLirra");
@@ -61,7 +61,7 @@ bool TDSoundOutput::DeviceOpen() {
   pa_threaded_mainloop_lock(Loop_);
   bool ok = WaitReady();
   if (ok) {
-    Stream_ = pa_stream_new(Context_, "Playback", &spec, nullptr);
+    Stream_ = pa_stream_new(Context_, "Playback", &format, nullptr);
     ok = Stream_ != nullptr;
   }
   if (ok) {

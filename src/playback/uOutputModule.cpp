@@ -244,18 +244,18 @@ void TRingOutput::StopTick() {
   tick_.join();
 }
 
-bool ParseOutputSpec(const std::string& text, TOutputSpec& spec) {
+bool ParseOutputTarget(const std::string& text, TOutputTarget& target) {
   const auto colon = text.find(':');
   const std::string kind = text.substr(0, colon);
   const std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
   if (kind == "alsa") {
-    spec = {TOutputKind::Alsa, rest};
+    target = {TOutputKind::Alsa, rest};
   } else if (kind == "pulse") {
-    spec = {TOutputKind::Pulse, rest};
+    target = {TOutputKind::Pulse, rest};
   } else if (kind == "wav" && !rest.empty()) {
-    spec = {TOutputKind::WavFile, rest};
+    target = {TOutputKind::WavFile, rest};
   } else if (kind == "null" && colon == std::string::npos) {
-    spec = {TOutputKind::Null, ""};
+    target = {TOutputKind::Null, ""};
   } else {
     return false;
   }

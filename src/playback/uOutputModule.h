@@ -168,23 +168,23 @@ private:
 // Which output to build: the settings' kinds (0 = the sound server, 1 = the sound card) and ours.
 enum class TOutputKind { Pulse = 0, Alsa = 1, WavFile = 2, Null = 3 };
 
-struct TOutputSpec {
+struct TOutputTarget {
   TOutputKind Kind = TOutputKind::Pulse;
   std::string Device;  // sink or PCM name ("" = default), or the WAV file's path
-  bool operator==(const TOutputSpec&) const = default;
+  bool operator==(const TOutputTarget&) const = default;
 };
 
 // "alsa[:DEVICE]", "pulse[:SINK]", "wav:PATH", "null". False on anything else.
-bool ParseOutputSpec(const std::string& text, TOutputSpec& spec);
+bool ParseOutputTarget(const std::string& text, TOutputTarget& target);
 
 class TOutputModuleFactory {
 public:
-  static std::unique_ptr<TOutputModule> Create(const TOutputSpec& spec);
+  static std::unique_ptr<TOutputModule> Create(const TOutputTarget& target);
   // kind 0: the sound server's sink of that index in the device list, kind 1: the sound card of
   // that index; a negative or unknown index means the default device.
-  static TOutputSpec SpecFor(int kind, int deviceIndex);
+  static TOutputTarget TargetFor(int kind, int deviceIndex);
   // Opens and closes the device with a CD-quality format: does this output play here?
-  static bool Probe(const TOutputSpec& spec);
+  static bool Probe(const TOutputTarget& target);
 };
 
 }  // namespace ml

@@ -6,17 +6,17 @@
 
 namespace ml {
 
-std::unique_ptr<TOutputModule> TOutputModuleFactory::Create(const TOutputSpec& spec) {
-  switch (spec.Kind) {
-    case TOutputKind::Pulse: return std::make_unique<TDSoundOutput>(spec.Device);
-    case TOutputKind::Alsa: return std::make_unique<TWaveOutput>(spec.Device);
-    case TOutputKind::WavFile: return std::make_unique<TWavFileOutput>(spec.Device);
+std::unique_ptr<TOutputModule> TOutputModuleFactory::Create(const TOutputTarget& target) {
+  switch (target.Kind) {
+    case TOutputKind::Pulse: return std::make_unique<TDSoundOutput>(target.Device);
+    case TOutputKind::Alsa: return std::make_unique<TWaveOutput>(target.Device);
+    case TOutputKind::WavFile: return std::make_unique<TWavFileOutput>(target.Device);
     case TOutputKind::Null: return std::make_unique<TNullOutput>();
   }
   return nullptr;
 }
 
-TOutputSpec TOutputModuleFactory::SpecFor(int kind, int deviceIndex) {
+TOutputTarget TOutputModuleFactory::TargetFor(int kind, int deviceIndex) {
   if (kind == 0) {
     const auto& list = DSDeviceList();
     const bool known = deviceIndex >= 0 && static_cast<size_t>(deviceIndex) < list.size();
@@ -45,10 +45,10 @@ public:
 
 }  // namespace
 
-bool TOutputModuleFactory::Probe(const TOutputSpec& spec) {
-  if (spec.Kind == TOutputKind::Null) return true;
-  if (spec.Kind == TOutputKind::WavFile) return !spec.Device.empty();
-  auto out = Create(spec);
+bool TOutputModuleFactory::Probe(const TOutputTarget& target) {
+  if (target.Kind == TOutputKind::Null) return true;
+  if (target.Kind == TOutputKind::WavFile) return !target.Device.empty();
+  auto out = Create(target);
   TProbeDecoder d;
   out->SetDecoder(&d);
   const bool ok = out->HasDevice();

@@ -55,12 +55,12 @@ void RewriteChannels(uint8_t* block, uint32_t length, int bits, TAudioChannel ch
 // Engine
 
 TPlayerEngine::TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
-                             TOutputFactoryFn factory, TOutputSpec initialOutput)
+                             TOutputFactoryFn factory, TOutputTarget initialOutput)
     : dispatcher_(dispatcher), player_(std::move(player)), shared_(shared), factory_(std::move(factory)),
-      outputSpec_(std::move(initialOutput)) {
+      outputTarget_(std::move(initialOutput)) {
   decoders_[kMPEG] = std::make_unique<TMPEGDecoder>();
   decoders_[kWAV] = std::make_unique<TWAVDecoder>();
-  output_ = factory_(outputSpec_);
+  output_ = factory_(outputTarget_);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -146,7 +146,7 @@ void TPlayerEngine::CloseDecoder() {
   decoderIndex_ = -1;
 }
 
-void TPlayerEngine::ResetOutput(const TOutputSpec& spec) {
+void TPlayerEngine::ResetOutput(const TOutputTarget& target) {
   if (output_) {
     output_->SetPaused(true);
     playing_ = false;
@@ -154,10 +154,10 @@ void TPlayerEngine::ResetOutput(const TOutputSpec& spec) {
     output_->Stop();
     output_->Decoder = nullptr;
   }
-  if (!output_ || !(spec == outputSpec_)) {
+  if (!output_ || !(target == outputTarget_)) {
     output_.reset();
-    outputSpec_ = spec;
-    output_ = factory_(spec);
+    outputTarget_ = target;
+    output_ = factory_(target);
   }
   output_->Notify = &outputEvent_;
 }
@@ -316,7 +316,7 @@ void TPlayerEngine::ProcessBlock(void* data, TOutputModule*, uint8_t* block, int
 
 TPlayer::TPlayer(Dispatcher* dispatcher, TOutputFactoryFn factory)
     : Dispatcher_(dispatcher ? *dispatcher : *MainDispatcher()), Self_(std::make_shared<TPlayer*>(this)) {
-  if (!factory) factory = [](const TOutputSpec& spec) { return TOutputModuleFactory::Create(spec); };
+  if (!factory) factory = [](const TOutputTarget& target) { return TOutputModuleFactory::Create(target); };
   Output_ = {TOutputKind::Pulse, ""};
   Engine_ = std::make_unique<TPlayerEngine>(Dispatcher_, Self_, Shared_, std::move(factory), Output_);
 }
@@ -357,7 +357,7 @@ void TPlayer::SetAudioChannel(TAudioChannel channel) {
 }
 
 bool TPlayer::SetOutputDevice(int kind, int index) {
-  Output_ = TOutputModuleFactory::SpecFor(kind, index);
+  Output_ = TOutputModuleFactory::TargetFor(kind, index);
   return true;
 }
 

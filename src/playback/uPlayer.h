@@ -29,13 +29,13 @@ struct TEngineMessage {
   float Fraction = 0.0f;  // Play: start fraction (0 = where it is), Seek: the target
   std::string FileName;   // Open
   bool ShareWrite = false;
-  TOutputSpec Output;  // Open: the output to play on
+  TOutputTarget Output;  // Open: the output to play on
   int Volume = 100, Balance = 50;
   bool Mute = false;
   std::function<void()> Done;  // Sync: runs on the main thread after the engine's next pass
 };
 
-using TOutputFactoryFn = std::function<std::unique_ptr<TOutputModule>(const TOutputSpec&)>;
+using TOutputFactoryFn = std::function<std::unique_ptr<TOutputModule>(const TOutputTarget&)>;
 
 // Facts the engine publishes for the main thread to read at any time.
 struct TEngineShared {
@@ -57,7 +57,7 @@ public:
   enum { kMPEG = 0, kWMA = 1, kWAV = 2, kExtend = 3, kDecoderCount = 4 };
 
   TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
-                TOutputFactoryFn factory, TOutputSpec initialOutput);
+                TOutputFactoryFn factory, TOutputTarget initialOutput);
   ~TPlayerEngine();  // posts Quit and joins
 
   void Post(TEngineMessage msg);
@@ -70,7 +70,7 @@ private:
   bool LaterQueued(TEngineMsg kind);
   void Handle(const TEngineMessage& msg);
   void HandleOpen(const TEngineMessage& msg);
-  void ResetOutput(const TOutputSpec& spec);
+  void ResetOutput(const TOutputTarget& target);
   int ChooseDecoder(const std::string& fileName, bool shareWrite);
   void CloseDecoder();
   void PublishPosition();
@@ -98,7 +98,7 @@ private:
   bool fed_ = false;
   bool quit_ = false;
   std::vector<std::function<void()>> syncs_;
-  TOutputSpec outputSpec_;
+  TOutputTarget outputTarget_;
   std::unique_ptr<TOutputModule> output_;
   std::thread thread_;
 };
@@ -136,8 +136,8 @@ public:
   // effect with the next OpenFile.
   bool SetOutputDevice(int kind, int index);
   // Any output of the family (the command line's --output).
-  void SetOutputSpec(const TOutputSpec& spec) { Output_ = spec; }
-  const TOutputSpec& OutputSpec() const { return Output_; }
+  void SetOutputTarget(const TOutputTarget& target) { Output_ = target; }
+  const TOutputTarget& OutputTarget() const { return Output_; }
 
   TPlayerState CurPlayState() const { return CurState_; }
   TPlayerState OldPlayState() const { return OldState_; }
@@ -165,7 +165,7 @@ private:
   std::shared_ptr<TPlayer*> Self_;
   TEngineShared Shared_;
   std::string FileName_;
-  TOutputSpec Output_;
+  TOutputTarget Output_;
   TPlayerState CurState_ = psReady, OldState_ = psReady;
   bool HalfReached_ = false;
   TimerId ProgressTimer_ = 0;

@@ -96,7 +96,7 @@ TEST(RingOutput, SoftwareVolumeAndBalance) {
   }
 }
 
-TEST(OutputSpec, Parse) {
+TEST(OutputTarget, Parse) {
   struct Case {
     const char* text;
     bool ok;
@@ -107,8 +107,8 @@ TEST(OutputSpec, Parse) {
                {"null", true, TOutputKind::Null, ""},        {"wav", false, TOutputKind::Null, ""},
                {"null:x", false, TOutputKind::Null, ""},     {"oss", false, TOutputKind::Null, ""}};
   for (const auto& c : cases) {
-    TOutputSpec s;
-    ASSERT_EQ(ParseOutputSpec(c.text, s), c.ok) << c.text;
+    TOutputTarget s;
+    ASSERT_EQ(ParseOutputTarget(c.text, s), c.ok) << c.text;
     if (!c.ok) continue;
     EXPECT_EQ(s.Kind, c.kind) << c.text;
     EXPECT_EQ(s.Device, c.device) << c.text;
@@ -118,10 +118,10 @@ TEST(OutputSpec, Parse) {
 namespace {
 
 // Plays a file through a real player on the given output; returns the events seen.
-std::vector<std::string> PlayThrough(const std::string& file, const TOutputSpec& spec, int volume = 100) {
+std::vector<std::string> PlayThrough(const std::string& file, const TOutputTarget& target, int volume = 100) {
   EventLoop loop;
   TPlayer player(&loop);
-  player.SetOutputSpec(spec);
+  player.SetOutputTarget(target);
   player.SetVolume(volume);
   std::vector<std::string> events;
   player.OnPlayerStateChange = [&](TPlayerModule& p, TPlayerState s, TPlayerState) {

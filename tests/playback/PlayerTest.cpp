@@ -43,7 +43,7 @@ std::string MakeWav(int seconds, int rate, int channels, int16_t left, int16_t r
 class PlayerTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    player = std::make_unique<TPlayer>(&loop, [this](const TOutputSpec&) {
+    player = std::make_unique<TPlayer>(&loop, [this](const TOutputTarget&) {
       auto out = std::make_unique<TFakeOutput>();
       out->FailOpen = failOpen;
       out->Capture = true;
@@ -55,7 +55,7 @@ protected:
     };
     player->OnFileFinishPlay = [this](TPlayerModule&) { events.push_back("end"); };
     player->OnOpenFileError = [this](TPlayerModule&) { events.push_back("open error"); };
-    player->SetOutputSpec({TOutputKind::Null, "fake"});
+    player->SetOutputTarget({TOutputKind::Null, "fake"});
   }
 
   bool WaitFor(const std::string& event) {
