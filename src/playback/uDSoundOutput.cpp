@@ -29,19 +29,43 @@ void Drop(pa_operation* op) {
 }  // namespace
 
 bool TDSoundOutput::WaitReady() {
-  // Called with the loop locked; the state callbacks signal every change.
+  // Called with the loop locked; the state callbacks signal every change, and a timer gives up
+  // on a server that does not answer within five seconds.
+  struct Deadline {
+    pa_threaded_mainloop* loop;
+    bool passed = false;
+  } deadline{Loop_};
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(Loop_);
+  timeval tv;
+  pa_timeval_add(pa_gettimeofday(&tv), 5 * PA_USEC_PER_SEC);
+  pa_time_event* timer = api->time_new(
+      api, &tv,
+      [](pa_mainloop_api*, pa_time_event*, const timeval*, void* d) {
+        auto* dl = static_cast<Deadline*>(d);
+        dl->passed = true;
+        SignalLoop(dl->loop);
+      },
+      &deadline);
+  bool ready = false;
   for (;;) {
     const pa_context_state_t cs = pa_context_get_state(Context_);
-    if (!PA_CONTEXT_IS_GOOD(cs)) return false;
+    if (!PA_CONTEXT_IS_GOOD(cs)) break;
     if (Stream_) {
       const pa_stream_state_t ss = pa_stream_get_state(Stream_);
-      if (ss == PA_STREAM_READY) return true;
-      if (!PA_STREAM_IS_GOOD(ss)) return false;
+      if (ss == PA_STREAM_READY) {
+        ready = true;
+        break;
+      }
+      if (!PA_STREAM_IS_GOOD(ss)) break;
     } else if (cs == PA_CONTEXT_READY) {
-      return true;
+      ready = true;
+      break;
     }
+    if (deadline.passed) break;
     pa_threaded_mainloop_wait(Loop_);
   }
+  if (timer) api->time_free(timer);
+  return ready;
 }
 
 bool TDSoundOutput::DeviceOpen() {

@@ -37,8 +37,8 @@ std::vector<TDSDeviceItem> EnumeratePulseSinks() {
   SinkQuery q{loop, &list, false};
   if (ctx && pa_context_connect(ctx, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0) {
     bool asked = false;
-    // A bounded number of loop turns: a server that never answers must not hang start-up.
-    for (int i = 0; i < 2000 && !q.done; ++i) {
+    // A server that never answers must not hang whoever asked: three seconds in 10 ms polls.
+    for (int i = 0; i < 300 && !q.done; ++i) {
       const pa_context_state_t st = pa_context_get_state(ctx);
       if (!PA_CONTEXT_IS_GOOD(st)) break;
       if (st == PA_CONTEXT_READY && !asked) {
@@ -56,8 +56,7 @@ std::vector<TDSDeviceItem> EnumeratePulseSinks() {
             &q);
         if (op) pa_operation_unref(op);
       }
-      if (pa_mainloop_iterate(loop, 0, nullptr) < 0) break;
-      if (!q.done) pa_mainloop_iterate(loop, 1, nullptr);
+      if (pa_mainloop_prepare(loop, 10000) < 0 || pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0) break;
     }
     pa_context_disconnect(ctx);
   }

@@ -189,7 +189,7 @@ protected:
     // nothing holds the capture pipe open.
     const std::string cmd = "HOME='" + dir_.path().string() +
                             "' XDG_RUNTIME_DIR='" + dir_.path().string() +
-                            "' pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes "
+                            "' timeout 120 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes "
                             "--use-pid-file=no --log-target=stderr "
                             "-L 'module-null-sink sink_name=testsink sink_properties=device.description=TestSink' "
                             "-L 'module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1' "
