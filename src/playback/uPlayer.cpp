@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace ml {
@@ -314,8 +315,16 @@ void TPlayerEngine::ProcessBlock(void* data, TOutputModule*, uint8_t* block, int
 // ---------------------------------------------------------------------------------------------
 // Player
 
+namespace {
+Dispatcher& DispatcherOrMain(Dispatcher* d) {
+  if (!d) d = MainDispatcher();
+  if (!d) throw std::logic_error("TPlayer needs the main thread's dispatcher");
+  return *d;
+}
+}  // namespace
+
 TPlayer::TPlayer(Dispatcher* dispatcher, TOutputFactoryFn factory)
-    : Dispatcher_(dispatcher ? *dispatcher : *MainDispatcher()), Self_(std::make_shared<TPlayer*>(this)) {
+    : Dispatcher_(DispatcherOrMain(dispatcher)), Self_(std::make_shared<TPlayer*>(this)) {
   if (!factory) factory = [](const TOutputTarget& target) { return TOutputModuleFactory::Create(target); };
   Output_ = {TOutputKind::Pulse, ""};
   Engine_ = std::make_unique<TPlayerEngine>(Dispatcher_, Self_, Shared_, std::move(factory), Output_);
@@ -359,6 +368,13 @@ void TPlayer::SetAudioChannel(TAudioChannel channel) {
 bool TPlayer::SetOutputDevice(int kind, int index) {
   Output_ = TOutputModuleFactory::TargetFor(kind, index);
   return true;
+}
+
+void TPlayer::GetDeviceNames(std::vector<std::string>& names, int kind) const {
+  if (kind == 0)
+    for (const auto& d : DSDeviceList()) names.push_back(d.Description);
+  else if (kind == 1)
+    for (const auto& d : WaveOutDeviceList()) names.push_back(d.Description);
 }
 
 bool TPlayer::OpenFile(const std::string& fileName, bool shareWrite) {

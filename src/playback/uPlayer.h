@@ -135,6 +135,8 @@ public:
   // kind 0: the sound server, 1: the sound card; index into that kind's device list. Takes
   // effect with the next OpenFile.
   bool SetOutputDevice(int kind, int index);
+  // kind 0: the sound server's sinks, kind 1: the sound card PCMs (descriptions, in list order).
+  void GetDeviceNames(std::vector<std::string>& names, int kind) const;
   // Any output of the family (the command line's --output).
   void SetOutputTarget(const TOutputTarget& target) { Output_ = target; }
   const TOutputTarget& OutputTarget() const { return Output_; }
