@@ -158,29 +158,6 @@ bool FindFirstFrameIn(const uint8_t* w, size_t size, uint64_t windowOffset, TMPE
   return false;
 }
 
-int16_t TMadDither::Apply(mad_fixed_t s) {
-  constexpr int kScaleBits = MAD_F_FRACBITS + 1 - 16;
-  constexpr int64_t kMask = (int64_t(1) << kScaleBits) - 1;
-  constexpr int64_t kMax = MAD_F_ONE - 1, kMin = -MAD_F_ONE;
-  int64_t sample = int64_t(s) + Error[0] - Error[1] + Error[2];
-  Error[2] = Error[1];
-  Error[1] = Error[0] / 2;
-  int64_t output = sample + (int64_t(1) << (kScaleBits - 1));
-  const uint32_t random = Random * 1664525u + 1013904223u;
-  output += int64_t(random & kMask) - int64_t(Random & kMask);
-  Random = random;
-  if (output > kMax) {
-    output = kMax;
-    if (sample > kMax) sample = kMax;
-  } else if (output < kMin) {
-    output = kMin;
-    if (sample < kMin) sample = kMin;
-  }
-  output &= ~kMask;
-  Error[0] = sample - output;
-  return static_cast<int16_t>(output >> kScaleBits);
-}
-
 TMPEGDecoder::TMPEGDecoder() : Input_(kInputSize + MAD_BUFFER_GUARD) {}
 
 TMPEGDecoder::~TMPEGDecoder() { Close(); }
@@ -351,14 +328,21 @@ bool TMPEGDecoder::Read(uint8_t* buffer, uint32_t& count) {
     const bool frameStereo = Synth_.pcm.channels == 2;
     const mad_fixed_t* left = Synth_.pcm.samples[0] + SynthPos_;
     const mad_fixed_t* right = Synth_.pcm.samples[frameStereo ? 1 : 0] + SynthPos_;
-    for (unsigned i = 0; i < take; ++i) {
-      if (channels == 2) {
-        *out++ = Dither_[0].Apply(left[i]);
-        *out++ = Dither_[1].Apply(right[i]);
-      } else {
-        *out++ = Dither_[0].Apply(frameStereo ? (left[i] >> 1) + (right[i] >> 1) : left[i]);
+    // The dither states live in registers for the run of samples.
+    TMadDither d0 = Dither_[0], d1 = Dither_[1];
+    if (channels == 2) {
+      for (unsigned i = 0; i < take; ++i) {
+        out[0] = d0.Apply(left[i]);
+        out[1] = d1.Apply(right[i]);
+        out += 2;
       }
+    } else if (frameStereo) {
+      for (unsigned i = 0; i < take; ++i) *out++ = d0.Apply((left[i] >> 1) + (right[i] >> 1));
+    } else {
+      for (unsigned i = 0; i < take; ++i) *out++ = d0.Apply(left[i]);
     }
+    Dither_[0] = d0;
+    Dither_[1] = d1;
     SynthPos_ += take;
     done += take;
     PosSamples_ += take;

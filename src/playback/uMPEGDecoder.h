@@ -68,6 +68,29 @@ struct TMadDither {
   int16_t Apply(mad_fixed_t sample);
 };
 
+inline int16_t TMadDither::Apply(mad_fixed_t s) {
+  constexpr int kScaleBits = MAD_F_FRACBITS + 1 - 16;
+  constexpr int64_t kMask = (int64_t(1) << kScaleBits) - 1;
+  constexpr int64_t kMax = MAD_F_ONE - 1, kMin = -MAD_F_ONE;
+  int64_t sample = int64_t(s) + Error[0] - Error[1] + Error[2];
+  Error[2] = Error[1];
+  Error[1] = Error[0] / 2;
+  int64_t output = sample + (int64_t(1) << (kScaleBits - 1));
+  const uint32_t random = Random * 1664525u + 1013904223u;
+  output += int64_t(random & kMask) - int64_t(Random & kMask);
+  Random = random;
+  if (output > kMax) {
+    output = kMax;
+    if (sample > kMax) sample = kMax;
+  } else if (output < kMin) {
+    output = kMin;
+    if (sample < kMin) sample = kMin;
+  }
+  output &= ~kMask;
+  Error[0] = sample - output;
+  return static_cast<int16_t>(output >> kScaleBits);
+}
+
 class TMPEGDecoder : public TDecoderModule {
 public:
   TMPEGDecoder();

@@ -35,7 +35,7 @@ float ClampFraction(float f) {
 }
 
 // With one channel chosen, both speakers carry it: acLeft copies each frame's right sample over
-// its left one, acRight the left over the right (as the original player does).
+// its left one, acRight the left over the right.
 void RewriteChannels(uint8_t* block, uint32_t length, int bits, TAudioChannel channel) {
   const int bytes = bits / 8;
   if (bytes <= 0) return;
