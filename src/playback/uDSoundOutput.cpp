@@ -74,6 +74,7 @@ bool TDSoundOutput::DeviceOpen() {
   if (!pa_sample_spec_valid(&format)) return false;
   Loop_ = pa_threaded_mainloop_new();
   if (!Loop_) return false;
+  StreamBytes_ = 0;
   Context_ = pa_context_new(pa_threaded_mainloop_get_api(Loop_), "MiniLirra");
   pa_context_set_state_callback(Context_, [](pa_context*, void* l) { SignalLoop(l); }, Loop_);
   if (pa_context_connect(Context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
@@ -133,6 +134,7 @@ bool TDSoundOutput::DeviceWrite(const uint8_t* data, uint32_t length) {
   pa_threaded_mainloop_lock(Loop_);
   const bool ok = pa_stream_write(Stream_, data, length, nullptr, 0, PA_SEEK_RELATIVE) == 0;
   pa_threaded_mainloop_unlock(Loop_);
+  if (ok) StreamBytes_ += length;
   return ok;
 }
 
@@ -159,11 +161,19 @@ uint64_t TDSoundOutput::DevicePlayed() {
 
 bool TDSoundOutput::DeviceAllPlayed() {
   if (!Stream_) return true;
-  if (Drained_ && std::chrono::steady_clock::now() >= EndAt_) return true;
   pa_threaded_mainloop_lock(Loop_);
   const bool alive = pa_stream_get_state(Stream_) == PA_STREAM_READY;
+  pa_usec_t now = 0;
+  const bool timed = alive && pa_stream_get_time(Stream_, &now) == 0;
   pa_threaded_mainloop_unlock(Loop_);
-  return !alive;  // a server that went away will play nothing more
+  if (!alive) return true;  // a server that went away will play nothing more
+  if (!Drained_) return false;
+  // The stream's time is the sound card's play position; the song is over when it has passed
+  // every byte we ever wrote. A sink can hold a second or more after the stream's queue is empty.
+  const uint64_t end = StreamBytes_ * 1000000u / std::max<uint32_t>(Format.AvgBytesPerSec, 1);
+  if (timed && now >= end) return true;
+  // Should the timing stop coming, the latency reckoned at the end (and some slack) decides.
+  return std::chrono::steady_clock::now() >= EndAt_ + std::chrono::seconds(2);
 }
 
 void TDSoundOutput::DevicePause(bool paused) {

@@ -46,6 +46,7 @@ private:
   // When the last byte will have left the speakers, reckoned when the song's end was written:
   // the server counts a drain done once its queue is empty, with the sink's own buffer unplayed.
   std::chrono::steady_clock::time_point EndAt_{};
+  uint64_t StreamBytes_ = 0;  // written to this stream since it was connected, flushes included
 };
 
 }  // namespace ml
