@@ -108,7 +108,8 @@ void TRingOutput::FillBuffers() {
   if (!Decoder) return;
   const uint64_t played = Played();
   const uint32_t queued = static_cast<uint32_t>(std::min<uint64_t>(Written_ - played, kRingSize));
-  const uint32_t free = CutFreeSpace(kRingSize - queued);
+  const uint32_t free =
+      static_cast<uint32_t>(std::min<uint64_t>(CutFreeSpace(kRingSize - queued), DeviceRoom()));
   if (free < kMinFill) return;
   uint32_t want = queued == 0 ? std::min<uint32_t>(0x10000, free) : free;
   want -= want % Format.BlockAlign;

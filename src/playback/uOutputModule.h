@@ -138,6 +138,8 @@ protected:
   virtual void DeviceVolumeChanged() {}
   // Called when the decoder has ended and nothing more will be written.
   virtual void DeviceDrain() {}
+  // Bytes the device takes now without blocking (its own buffer may be smaller than the ring).
+  virtual uint64_t DeviceRoom() { return UINT64_MAX; }
   // After DeviceDrain: has the device played the last byte?
   virtual bool DeviceAllPlayed() { return Played() >= Written_; }
   // Whether this output needs the periodic tick to wake the engine (a fake output does not).

@@ -86,6 +86,18 @@ uint64_t TWaveOutput::DevicePlayed() {
   return written - std::min(written, queued);
 }
 
+uint64_t TWaveOutput::DeviceRoom() {
+  // A slow stream (8 kHz mono) fills the whole card buffer long before the ring; a write beyond
+  // the card's room would block the engine and with it every request.
+  if (!Pcm_) return 0;
+  const snd_pcm_sframes_t avail = snd_pcm_avail_update(Pcm_);
+  if (avail < 0) {
+    snd_pcm_recover(Pcm_, static_cast<int>(avail), 1);
+    return UINT64_MAX;  // after a recovery the whole buffer is free
+  }
+  return static_cast<uint64_t>(avail) * Format.BlockAlign;
+}
+
 void TWaveOutput::DevicePause(bool paused) {
   if (!Pcm_) return;
   const snd_pcm_state_t state = snd_pcm_state(Pcm_);

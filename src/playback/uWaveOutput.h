@@ -24,6 +24,7 @@ protected:
   void DevicePause(bool paused) override;
   void DeviceFlush() override;
   void DeviceDrain() override;
+  uint64_t DeviceRoom() override;
 
 private:
   std::string Device_;
