@@ -1,0 +1,122 @@
+#include "PlaySession.h"
+
+#include "Dispatcher.h"
+#include "uPlayer.h"
+
+#include <atomic>
+#include <csignal>
+#include <unistd.h>
+
+namespace ml {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+void OnSignal(int) { g_interrupted = true; }
+
+std::string Describe(const TOutputTarget& s) {
+  switch (s.Kind) {
+    case TOutputKind::Pulse: return "PulseAudio " + (s.Device.empty() ? std::string("default sink") : s.Device);
+    case TOutputKind::Alsa: return "ALSA " + (s.Device.empty() ? std::string("default") : s.Device);
+    case TOutputKind::WavFile: return "WAV file " + s.Device;
+    case TOutputKind::Null: return "null output";
+  }
+  return "";
+}
+
+}  // namespace
+
+TOutputTarget DefaultOutputTarget(std::string& message) {
+  message.clear();
+  for (const TOutputTarget& s : {TOutputTarget{TOutputKind::Pulse, ""}, TOutputTarget{TOutputKind::Alsa, ""}})
+    if (TOutputModuleFactory::Probe(s)) return s;
+  message = "no sound device opens here; playing to the null output (silently, in real time)";
+  return {TOutputKind::Null, ""};
+}
+
+int RunPlaySession(const TPlaySessionOptions& o) {
+  TOutputTarget target = o.Output;
+  if (!o.HaveOutput) {
+    std::string message;
+    target = DefaultOutputTarget(message);
+    if (!message.empty()) std::fprintf(o.Err, "%s\n", message.c_str());
+  } else if (!TOutputModuleFactory::Probe(target)) {
+    std::fprintf(o.Err, "warning: %s does not open; the song will end at once\n", Describe(target).c_str());
+  }
+
+  EventLoop loop;
+  TPlayer player(&loop);
+  player.SetOutputTarget(target);
+  player.SetVolume(o.Volume);
+  int result = -1;
+  const bool tty = isatty(fileno(o.Out));
+  int lastShownSecond = -1;
+
+  player.OnOpenFileError = [&](TPlayerModule&) {
+    std::fprintf(o.Err, "cannot play %s: not an audio file this player can decode\n", o.FileName.c_str());
+    result = 1;
+    loop.quit();
+  };
+  player.OnPlayerStateChange = [&](TPlayerModule& p, TPlayerState cur, TPlayerState) {
+    if (cur != psOpen) return;
+    const int32_t duration = p.GetDurationMs();
+    const auto& info = p.MediaTagInfo();
+    std::fprintf(o.Out, "%s: %s, %d Hz, %d channel%s, %d kbit/s, %s, on %s\n", o.FileName.c_str(),
+                 info.Format.c_str(), info.SampleRate, info.Channels, info.Channels == 1 ? "" : "s", info.BitRate,
+                 FormatTimeText(duration / 1000).c_str(), Describe(target).c_str());
+    std::fflush(o.Out);
+    if (o.SeekMs > 0 && o.SeekMs >= duration) {
+      std::fprintf(o.Err, "cannot seek to %lld ms: the song lasts %d ms\n", static_cast<long long>(o.SeekMs),
+                   duration);
+      result = 1;
+      loop.quit();
+      return;
+    }
+    p.Play(o.SeekMs > 0 ? static_cast<float>(double(o.SeekMs) / duration) : 0.0f);
+  };
+  player.OnPlayProgress = [&](TPlayerModule& p, int32_t pos, int32_t dur, double) {
+    if (!o.Progress) return;
+    const int second = pos / 1000;
+    if (second == lastShownSecond) return;
+    lastShownSecond = second;
+    const std::string line = p.GetPositionText() + " / " + FormatTimeText(dur / 1000);
+    if (tty)
+      std::fprintf(o.Out, "\r%s ", line.c_str());
+    else
+      std::fprintf(o.Out, "%s\n", line.c_str());
+    std::fflush(o.Out);
+  };
+  player.OnFileFinishPlay = [&](TPlayerModule&) {
+    result = 0;
+    loop.quit();
+  };
+
+  if (!player.OpenFile(o.FileName, false)) {
+    std::fprintf(o.Err, "cannot open %s: no such file\n", o.FileName.c_str());
+    return 1;
+  }
+  g_interrupted = false;
+  auto oldInt = std::signal(SIGINT, OnSignal);
+  auto oldTerm = std::signal(SIGTERM, OnSignal);
+  const TimerId watch = loop.startTimer(Millis(100), [&] {
+    if (!g_interrupted) return;
+    result = 130;
+    loop.quit();
+  });
+  loop.run();
+  loop.stopTimer(watch);
+  std::signal(SIGINT, oldInt);
+  std::signal(SIGTERM, oldTerm);
+  if (result == 0 && o.Progress) {
+    std::fprintf(o.Out, "%sfinished %s\n", tty ? "\n" : "", player.GetPositionText().c_str());
+  }
+  // Stopping closes the output, which completes a WAV file, before the player goes.
+  player.Stop();
+  bool stopped = false;
+  player.Sync([&] { stopped = true; });
+  loop.waitPumping([&] { return stopped; }, Millis(5000));
+  return result < 0 ? 1 : result;
+}
+
+}  // namespace ml

@@ -1,0 +1,31 @@
+#pragma once
+// RIFF/WAVE files with integer PCM of 8, 16, 24 or 32 bits, one or two channels. The chunks are
+// walked to find "fmt " and "data", so files with LIST/fact/cue chunks play only their audio.
+#include "uDecoderModule.h"
+
+namespace ml {
+
+class TWAVDecoder : public TDecoderModule {
+public:
+  ~TWAVDecoder() override { Close(); }
+  bool Open(const std::string& fileName, bool shareWrite) override;
+  void Close() override;
+  void Seek(float fraction) override;
+  int32_t GetPositionMs() override;
+  bool Read(uint8_t* buffer, uint32_t& count) override;
+
+  uint64_t DataStart() const { return DataStart_; }
+  uint64_t DataLength() const { return DataLength_; }
+
+private:
+  bool ParseHeader();
+
+  TDecoderFile File_;
+  uint64_t DataStart_ = 0;
+  uint64_t DataLength_ = 0;
+  uint32_t BytesPerSecond_ = 0;
+  uint32_t BlockAlign_ = 0;
+  uint64_t Delivered_ = 0;  // bytes of the data chunk before the read position
+};
+
+}  // namespace ml

@@ -1,0 +1,305 @@
+// The player and its engine driven headless: a manual dispatcher loop on the main thread and a
+// fake output whose clock only moves when the test says so. Waits are for the engine's posted
+// events, never for wall-clock time.
+#include "uNullOutput.h"
+#include "uPlayer.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+using namespace ml;
+using namespace mltest;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A 16-bit PCM WAV whose every frame holds the given left and right values, or a ramp when
+// ramp is set (sample i of the file = i mod 30000), so a position can be read off the data.
+std::string MakeWav(int seconds, int rate, int channels, int16_t left, int16_t right, bool ramp = false) {
+  const uint32_t frames = uint32_t(seconds) * rate;
+  const uint32_t data = frames * channels * 2;
+  std::string s = "RIFF";
+  auto le = [&s](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) s += char((v >> (8 * i)) & 0xFF);
+  };
+  le(36 + data, 4);
+  s += "WAVEfmt ";
+  le(16, 4), le(1, 2), le(channels, 2), le(rate, 4), le(rate * channels * 2, 4), le(channels * 2, 2), le(16, 2);
+  s += "data";
+  le(data, 4);
+  for (uint32_t i = 0; i < frames; ++i) {
+    for (int c = 0; c < channels; ++c) {
+      const int16_t v = ramp ? int16_t(i % 30000) : (c == 0 ? left : right);
+      le(uint16_t(v), 2);
+    }
+  }
+  return s;
+}
+
+class PlayerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    player = std::make_unique<TPlayer>(&loop, [this](const TOutputTarget&) {
+      auto out = std::make_unique<TFakeOutput>();
+      out->FailOpen = failOpen;
+      out->Capture = true;
+      fake = out.get();
+      return out;
+    });
+    player->OnPlayerStateChange = [this](TPlayerModule&, TPlayerState cur, TPlayerState) {
+      events.push_back("state " + std::to_string(int(cur)));
+    };
+    player->OnFileFinishPlay = [this](TPlayerModule&) { events.push_back("end"); };
+    player->OnOpenFileError = [this](TPlayerModule&) { events.push_back("open error"); };
+    player->SetOutputTarget({TOutputKind::Null, "fake"});
+  }
+
+  bool WaitFor(const std::string& event) {
+    return loop.waitPumping([&] { return !events.empty() && events.back() == event; }, 10s);
+  }
+  // Waits until the engine has filled the fake device's ring and stopped for room.
+  bool WaitWritten(uint64_t bytes) {
+    return loop.waitPumping([&] { return fake->BytesWritten >= bytes; }, 10s);
+  }
+  // Returns once the engine has acted on everything asked of it so far.
+  void Settle() {
+    bool done = false;
+    player->Sync([&] { done = true; });
+    ASSERT_TRUE(loop.waitPumping([&] { return done; }, 10s));
+  }
+  std::string Open(const std::string& bytes, const std::string& name = "song.wav") {
+    WriteAll(dir.file(name), bytes);
+    EXPECT_TRUE(player->OpenFile(dir.file(name), false));
+    return dir.file(name);
+  }
+
+  TempDir dir;
+  ManualLoop loop;
+  bool failOpen = false;
+  TFakeOutput* fake = nullptr;
+  std::unique_ptr<TPlayer> player;
+  std::vector<std::string> events;
+};
+
+constexpr uint64_t kRing = TRingOutput::kRingSize;
+
+}  // namespace
+
+// 3 s of 44.1 kHz stereo: 529 200 bytes, four rings' worth.
+TEST_F(PlayerTest, EventsInOrderThroughTheWholeSong) {
+  Open(MakeWav(3, 44100, 2, 100, -100));
+  ASSERT_TRUE(WaitFor("state 4"));
+  EXPECT_EQ(player->GetDurationMs(), 3000);
+  EXPECT_EQ(player->MediaTagInfo().Channels, 2);
+  EXPECT_EQ(player->MediaTagInfo().Format, "WAV");
+  player->Play(0);
+  ASSERT_TRUE(WaitFor("state 1"));
+  ASSERT_TRUE(WaitWritten(kRing));
+  EXPECT_EQ(fake->BytesWritten, kRing);  // full, and waiting for the device
+  EXPECT_FALSE(fake->Paused);
+
+  player->Pause();
+  ASSERT_TRUE(WaitFor("state 3"));
+  EXPECT_TRUE(fake->Paused);
+  const int32_t pausedAt = player->GetPositionMs();
+  fake->Advance(500ms);  // a paused device plays nothing
+  player->Resume();
+  ASSERT_TRUE(WaitFor("state 1"));
+  EXPECT_EQ(player->GetPositionMs(), pausedAt);
+
+  // Play it out: each step plays 200 ms and the engine refills what was played.
+  for (int i = 0; i < 40 && events.back() != "end"; ++i) {
+    fake->Advance(200ms);
+    Settle();
+    // Never more queued than the ring holds.
+    EXPECT_LE(fake->BytesWritten, kRing + (i + 1) * 35280u);
+  }
+  ASSERT_TRUE(WaitFor("end"));
+  EXPECT_EQ(fake->BytesWritten, 529200u);
+  EXPECT_EQ(player->GetPositionMs(), 3000);
+  EXPECT_EQ(events, (std::vector<std::string>{"state 4", "state 1", "state 3", "state 1", "end"}));
+
+  player->Stop();
+  ASSERT_TRUE(WaitFor("state 2"));
+  EXPECT_FALSE(fake->DeviceIsOpen);
+}
+
+// The end comes only once the device has played every queued byte.
+TEST_F(PlayerTest, EndWaitsForTheQueueToPlayOut) {
+  Open(MakeWav(1, 8000, 1, 5, 5));  // 16 000 bytes: one fill
+  ASSERT_TRUE(WaitFor("state 4"));
+  player->Play(0);
+  ASSERT_TRUE(WaitFor("state 1"));
+  ASSERT_TRUE(WaitWritten(16000));
+  fake->Advance(900ms);
+  Settle();
+  EXPECT_EQ(events.back(), "state 1");
+  fake->Advance(100ms);
+  EXPECT_TRUE(WaitFor("end"));
+}
+
+TEST_F(PlayerTest, SeekAndResumeKeepTheirPlace) {
+  Open(MakeWav(3, 44100, 2, 1, 1, true));
+  ASSERT_TRUE(WaitFor("state 4"));
+  player->Play(0.5f);  // starts in the middle
+  ASSERT_TRUE(WaitFor("state 1"));
+  ASSERT_TRUE(WaitWritten(kRing));
+  const std::string first = fake->Captured().substr(0, 4);
+  int16_t sample;
+  std::memcpy(&sample, first.data(), 2);
+  EXPECT_EQ(sample, int16_t(66150 % 30000));  // frame 66 150 = 1.5 s
+  fake->Advance(300ms);
+  ASSERT_TRUE(WaitWritten(kRing + 0x4000));
+
+  // Pause then play again goes on from here, not from the old start point.
+  player->Pause();
+  ASSERT_TRUE(WaitFor("state 3"));
+  const int32_t before = player->GetPositionMs();
+  const int flushes = fake->Flushes;
+  player->Resume();
+  ASSERT_TRUE(WaitFor("state 1"));
+  EXPECT_EQ(fake->Flushes, flushes);
+  EXPECT_GE(player->GetPositionMs(), before);
+
+  // A seek while playing lands there; a seek while paused is dropped.
+  player->SeekFraction(0.25f);
+  ASSERT_TRUE(loop.waitPumping([&] { return fake->Flushes == flushes + 1; }, 10s));
+  ASSERT_TRUE(loop.waitPumping([&] { return player->GetPositionMs() >= 750 && player->GetPositionMs() < 1500; }, 10s));
+  player->Pause();
+  ASSERT_TRUE(WaitFor("state 3"));
+  const int32_t pausedAt = player->GetPositionMs();
+  player->SeekFraction(0.9f);
+  player->SeekMs(100);
+  player->Stop();  // a stop while paused releases the device
+  ASSERT_TRUE(WaitFor("state 2"));
+  EXPECT_EQ(fake->Flushes, flushes + 1);
+  EXPECT_EQ(player->GetPositionMs(), pausedAt);
+  EXPECT_FALSE(fake->DeviceIsOpen);
+  // Nothing is open after a stop: play does nothing.
+  player->Play(0);
+  Settle();
+  EXPECT_EQ(events.back(), "state 2");
+}
+
+TEST_F(PlayerTest, FractionsAreClamped) {
+  Open(MakeWav(3, 44100, 2, 1, 1, true));
+  ASSERT_TRUE(WaitFor("state 4"));
+  player->Play(7.0f);  // beyond the end: no seek, it starts where it is
+  ASSERT_TRUE(WaitWritten(kRing));
+  int16_t first;
+  std::memcpy(&first, fake->Captured().data(), 2);
+  EXPECT_EQ(first, 0);
+  player->SeekFraction(std::numeric_limits<float>::quiet_NaN());  // taken as the start
+  player->SeekFraction(7.0f);                                     // taken as the end
+  ASSERT_TRUE(loop.waitPumping([&] { return player->GetPositionMs() == 3000; }, 10s));
+  for (int i = 0; i < 20 && events.back() != "end"; ++i) {
+    fake->Advance(200ms);
+    Settle();
+  }
+  EXPECT_EQ(events.back(), "end");
+}
+
+TEST_F(PlayerTest, NoSoundDeviceStillEnds) {
+  failOpen = true;
+  player = nullptr;
+  SetUp();
+  Open(MakeWav(2, 44100, 2, 1, 1));
+  ASSERT_TRUE(WaitFor("state 4"));
+  player->Play(0);
+  EXPECT_TRUE(WaitFor("end"));  // no clock advanced: nothing waits for a device that is not there
+  EXPECT_EQ(fake->BytesWritten, 0u);
+}
+
+TEST_F(PlayerTest, OpenErrors) {
+  EXPECT_FALSE(player->OpenFile(dir.file("missing.mp3"), false));
+  Open(std::string(5000, 'x'), "noise.mp3");
+  EXPECT_TRUE(WaitFor("open error"));
+  // A WAV file named .MP3: the MPEG decoder is tried first and the WAV one takes it.
+  EXPECT_EQ(TPlayerEngine::DecoderForExtension("/a.b/x.MP3"), TPlayerEngine::kMPEG);
+  EXPECT_EQ(TPlayerEngine::DecoderForExtension("/a.wav/x"), -1);
+  Open(MakeWav(1, 8000, 1, 1, 1), "x.MP3");
+  EXPECT_TRUE(WaitFor("state 4"));
+  EXPECT_EQ(player->MediaTagInfo().Format, "WAV");
+}
+
+namespace {
+class TNegate : public TEffectStage {
+public:
+  void Process(uint8_t* block, uint32_t& length, int, int, int bits) override {
+    ASSERT_EQ(bits, 16);
+    for (uint32_t i = 0; i + 2 <= length; i += 2) {
+      int16_t s;
+      std::memcpy(&s, block + i, 2);
+      s = int16_t(-s);
+      std::memcpy(block + i, &s, 2);
+    }
+  }
+};
+}  // namespace
+
+// The per-block processing: channel choice first, then the effect stages.
+TEST_F(PlayerTest, ChannelChoiceAndEffectsShapeEveryBlock) {
+  struct Case {
+    TAudioChannel channel;
+    bool negate;
+    int16_t left, right;
+  } cases[] = {
+      {TAudioChannel::acStereo, false, 300, -700},
+      {TAudioChannel::acLeft, false, -700, -700},
+      {TAudioChannel::acRight, false, 300, 300},
+      {TAudioChannel::acLeft, true, 700, 700},
+  };
+  for (const auto& c : cases) {
+    events.clear();
+    player->SetAudioChannel(c.channel);
+    player->Effects().SetStage(TEffectSlot::Equalizer, c.negate ? std::make_shared<TNegate>() : nullptr);
+    Open(MakeWav(1, 8000, 2, 300, -700));
+    ASSERT_TRUE(WaitFor("state 4"));
+    const uint64_t before = fake->BytesWritten;  // the same device serves every song
+    player->Play(0);
+    ASSERT_TRUE(WaitWritten(before + 32000));
+    const std::string pcm = fake->Captured();
+    ASSERT_EQ(pcm.size(), before + 32000u);
+    int16_t l, r;
+    std::memcpy(&l, pcm.data() + pcm.size() - 4, 2);
+    std::memcpy(&r, pcm.data() + pcm.size() - 2, 2);
+    EXPECT_EQ(l, c.left);
+    EXPECT_EQ(r, c.right);
+  }
+  std::vector<uint8_t> visual;
+  int ch = 0, bits = 0;
+  ASSERT_TRUE(player->GetVisualData(visual, ch, bits));
+  EXPECT_EQ(ch, 2);
+  EXPECT_EQ(bits, 16);
+}
+
+TEST_F(PlayerTest, ProgressAndHalfwayEvents) {
+  std::vector<std::pair<int32_t, int32_t>> progress;
+  int middles = 0;
+  player->OnPlayProgress = [&](TPlayerModule&, int32_t pos, int32_t dur, double) { progress.push_back({pos, dur}); };
+  player->OnPlayingMiddle = [&](TPlayerModule&) { ++middles; };
+  Open(MakeWav(1, 8000, 1, 1, 1));  // fits in one fill: the position reaches the end at once
+  ASSERT_TRUE(WaitFor("state 4"));
+  player->Play(0);
+  ASSERT_TRUE(WaitWritten(16000));
+  ASSERT_TRUE(loop.waitPumping([&] { return player->GetPositionMs() == 1000; }, 10s));
+  loop.advance(250ms);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), std::make_pair(1000, 1000));
+  EXPECT_LE(progress.size(), 3u);  // at most one report per 100 ms
+  EXPECT_EQ(middles, 1);
+}
+
+TEST(TimeText, Forms) {
+  struct Case {
+    int64_t seconds;
+    bool shortForm;
+    const char* text;
+  } cases[] = {{59, false, "00:59"}, {6000, false, "100:00"}, {6039, false, "100:39"},
+               {-1, false, ""},      {65, true, "1:05"},      {0, false, "00:00"}};
+  for (const auto& c : cases) EXPECT_EQ(FormatTimeText(c.seconds, c.shortForm), c.text) << c.seconds;
+}
