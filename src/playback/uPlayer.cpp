@@ -1,5 +1,7 @@
 #include "uPlayer.h"
 
+#include "uTagInfo.h"
+
 #include "DebugTrace.h"
 #include "FileUtil.h"
 #include "uMPEGDecoder.h"
@@ -382,6 +384,21 @@ bool TPlayer::OpenFile(const std::string& fileName, bool shareWrite) {
   struct stat st {};
   if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   MediaTagInfo_.FileSize = static_cast<uint64_t>(st.st_size);
+  // The tags come from the tag readers; the decoder refines the technical fields once it opens.
+  TMediaInfo tags;
+  if (ReadMediaInfo(fileName, tags)) {
+    MediaTagInfo_.SampleRate = tags.SampleRate;
+    MediaTagInfo_.BitRate = tags.Bitrate;
+    MediaTagInfo_.Duration = tags.Duration;
+    MediaTagInfo_.Channels = tags.Channels;
+    MediaTagInfo_.Title = tags.Title;
+    MediaTagInfo_.Artist = tags.Artist;
+    MediaTagInfo_.Album = tags.Album;
+    MediaTagInfo_.Year = tags.Year;
+    MediaTagInfo_.Genre = tags.Genre;
+    MediaTagInfo_.Track = tags.Track ? std::to_string(tags.Track) : std::string();
+    MediaTagInfo_.Comment = tags.Comment;
+  }
   HalfReached_ = false;
   FileName_ = fileName;
   TEngineMessage m;

@@ -303,3 +303,21 @@ TEST(TimeText, Forms) {
                {-1, false, ""},      {65, true, "1:05"},      {0, false, "00:00"}};
   for (const auto& c : cases) EXPECT_EQ(FormatTimeText(c.seconds, c.shortForm), c.text) << c.seconds;
 }
+
+TEST_F(PlayerTest, MediaInformationCarriesTheTags) {
+  int rc = -1;
+  const std::string mp3 = dir.file("tagged.mp3");
+  RunCapture("sox -n -r 44100 -c 2 -t wav - synth 1 sine 440 2>/dev/null | lame --quiet --tt 月亮 --ta 歌手 --tl 专辑 --tn 7 - " +
+                 mp3,
+             &rc);
+  ASSERT_EQ(rc, 0);
+  ASSERT_TRUE(player->OpenFile(mp3, false));
+  EXPECT_EQ(player->MediaTagInfo().Title, "月亮");
+  EXPECT_EQ(player->MediaTagInfo().Artist, "歌手");
+  EXPECT_EQ(player->MediaTagInfo().Album, "专辑");
+  EXPECT_EQ(player->MediaTagInfo().Track, "7");
+  EXPECT_EQ(player->MediaTagInfo().SampleRate, 44100);
+  ASSERT_TRUE(WaitFor("state " + std::to_string(int(TPlayerState::psOpen))));
+  EXPECT_EQ(player->MediaTagInfo().Format, "MPEG") << "the decoder adds what it knows";
+  EXPECT_EQ(player->MediaTagInfo().Title, "月亮");
+}
