@@ -29,11 +29,12 @@ const char* const FieldNames[FieldCount] = {
     "Bitrate", "SampleRate", "Channels", "Genre", "Year", "Comment", "FileNameCount", "LastPlayTime", "DownTime",
     "PlayCount"};
 
-int FieldIndex(const char* name) {
-  // Element names are few and short; a linear scan with an early length check is plenty.
-  const size_t len = std::strlen(name);
+// Index of a field's element name, trying expected (the next field in the written order) first:
+// files we wrote match at the first try, any other order still works.
+int FieldIndex(const char* name, int expected) {
+  if (expected >= 0 && expected < FieldCount && EqualsNoCase(FieldNames[expected], name)) return expected;
   for (int i = 0; i < FieldCount; ++i)
-    if (std::strlen(FieldNames[i]) == len && EqualsNoCase(FieldNames[i], name)) return i;
+    if (EqualsNoCase(FieldNames[i], name)) return i;
   return -1;
 }
 
@@ -215,6 +216,16 @@ void TMusicFileMgr::Load(const std::string& path) {
   }
 
   std::vector<TShareFileInfo*> byFileIndex;  // position among the File elements -> entry (null: dropped)
+  // Songs of one album share a folder: ask the disk about each folder once.
+  std::unordered_map<std::string, bool> folders;
+  auto folderExists = [&](const std::string& folder) {
+    auto [it, added] = folders.try_emplace(folder, false);
+    if (added) {
+      std::error_code ec;
+      it->second = std::filesystem::is_directory(folder, ec);
+    }
+    return it->second;
+  };
   {
     std::lock_guard lock(lock_);
     size_t count = 0;
@@ -226,9 +237,13 @@ void TMusicFileMgr::Load(const std::string& path) {
     byFileIndex.reserve(count);
     for (const TXmlNode& f : files.children()) {
       auto e = std::make_unique<TShareFileInfo>();
+      int expected = 0;
       for (pugi::xml_node c = f.raw().first_child(); c; c = c.next_sibling())
         if (c.type() == pugi::node_element)
-          if (int field = FieldIndex(c.name()); field >= 0) ReadField(*e, field, c.text().get());
+          if (int field = FieldIndex(c.name(), expected); field >= 0) {
+            ReadField(*e, field, c.text().get());
+            expected = field + 1;
+          }
       if (e->ShareStatus == ssRemoved) {
         byFileIndex.push_back(nullptr);
         continue;
@@ -240,7 +255,7 @@ void TMusicFileMgr::Load(const std::string& path) {
         if (!exists) {
           // A missing file is dropped only when its folder is there: an unmounted disk or share
           // must not wipe its songs from the library.
-          if (std::filesystem::is_directory(std::filesystem::path(e->FileName).parent_path())) {
+          if (folderExists(std::filesystem::path(e->FileName).parent_path().string())) {
             byFileIndex.push_back(nullptr);
             continue;
           }

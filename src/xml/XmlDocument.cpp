@@ -11,7 +11,7 @@ namespace {
 
 // pugixml's defaults minus DOCTYPE handling: escapes (predefined entities and character
 // references only), whitespace-only text dropped, line ends normalised.
-constexpr unsigned ParseOptions = pugi::parse_default & ~pugi::parse_doctype;
+constexpr unsigned ParseOptions = (pugi::parse_default | pugi::parse_embed_pcdata) & ~pugi::parse_doctype;
 
 // Documents of this program are at most a few tens of megabytes (a large library).
 constexpr uint64_t MaxDocumentBytes = 512ull * 1024 * 1024;
