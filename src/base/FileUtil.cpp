@@ -62,40 +62,80 @@ std::optional<std::string> ReadFileBytes(const std::string& path, uint64_t maxBy
   return out;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode, std::string* error,
-                     bool keepBackup) {
-  auto fail = [&](const char* what) {
-    if (error) *error = std::string(what) + " " + path + ": " + std::strerror(errno);
-    return false;
-  };
-  std::string tmp = path + ".tmp.XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return fail("cannot create a temporary file for");
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAllFd(fd, data) && ::fsync(fd) == 0;
-  int savedErrno = errno;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    errno = savedErrno;
-    return fail("cannot write");
+TAtomicFileWriter::TAtomicFileWriter(std::string path, mode_t mode) : path_(std::move(path)) {
+  tmp_ = path_ + ".tmp.XXXXXX";
+  fd_ = ::mkstemp(tmp_.data());
+  if (fd_ < 0) {
+    fail("cannot create a temporary file for");
+    return;
   }
-  if (keepBackup && FileExists(path)) {
+  if (::fchmod(fd_, mode) != 0) fail("cannot set the mode of");
+}
+
+TAtomicFileWriter::~TAtomicFileWriter() { discard(); }
+
+void TAtomicFileWriter::fail(const char* what) {
+  if (error_.empty()) error_ = std::string(what) + " " + path_ + ": " + std::strerror(errno);
+}
+
+void TAtomicFileWriter::discard() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(tmp_.c_str());
+  }
+}
+
+bool TAtomicFileWriter::write(std::string_view data) {
+  if (fd_ < 0 || !error_.empty()) return false;
+  if (!WriteAllFd(fd_, data)) {
+    fail("cannot write");
+    return false;
+  }
+  return true;
+}
+
+bool TAtomicFileWriter::commit(bool keepBackup, std::string* error) {
+  auto done = [&](bool ok) {
+    if (!ok) discard();
+    if (!ok && error) *error = error_;
+    return ok;
+  };
+  if (fd_ < 0 || !error_.empty()) return done(false);
+  if (::fsync(fd_) != 0) {
+    fail("cannot write");
+    return done(false);
+  }
+  int rc = ::close(fd_);
+  fd_ = -1;
+  if (rc != 0) {
+    fail("cannot write");
+    ::unlink(tmp_.c_str());
+    return done(false);
+  }
+  if (keepBackup && FileExists(path_)) {
     // A hard link keeps the old file complete as .bak while the rename below replaces path.
-    std::string bak = path + ".bak";
+    std::string bak = path_ + ".bak";
     ::unlink(bak.c_str());
-    if (::link(path.c_str(), bak.c_str()) != 0) {
+    if (::link(path_.c_str(), bak.c_str()) != 0) {
       std::error_code ec;
-      std::filesystem::copy_file(path, bak, std::filesystem::copy_options::overwrite_existing, ec);
+      std::filesystem::copy_file(path_, bak, std::filesystem::copy_options::overwrite_existing, ec);
     }
   }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    savedErrno = errno;
-    ::unlink(tmp.c_str());
-    errno = savedErrno;
-    return fail("cannot replace");
+  if (::rename(tmp_.c_str(), path_.c_str()) != 0) {
+    fail("cannot replace");
+    ::unlink(tmp_.c_str());
+    return done(false);
   }
-  SyncDirectoryOf(path);
-  return true;
+  SyncDirectoryOf(path_);
+  return done(true);
+}
+
+bool WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode, std::string* error,
+                     bool keepBackup) {
+  TAtomicFileWriter writer(path, mode);
+  writer.write(data);
+  return writer.commit(keepBackup, error);
 }
 
 bool EnsureDirectory(const std::string& path) {

@@ -13,6 +13,25 @@ namespace ml {
 // Reads the whole file; nullopt when it cannot be opened or read, or is larger than maxBytes.
 std::optional<std::string> ReadFileBytes(const std::string& path, uint64_t maxBytes = UINT64_MAX);
 
+// The same for a file written piece by piece (a large library need not be built in memory
+// first). Nothing replaces path until commit succeeds; destroying an uncommitted writer leaves
+// the old file as it was.
+class TAtomicFileWriter {
+public:
+  TAtomicFileWriter(std::string path, mode_t mode = 0644);
+  ~TAtomicFileWriter();
+  TAtomicFileWriter(const TAtomicFileWriter&) = delete;
+  TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
+  bool write(std::string_view data);
+  bool commit(bool keepBackup = false, std::string* error = nullptr);
+
+private:
+  void fail(const char* what);
+  void discard();
+  std::string path_, tmp_, error_;
+  int fd_ = -1;
+};
+
 // Replaces path with data. mode applies to the new file (0600 for files holding passwords).
 // keepBackup renames the previous file to path + ".bak" first. On failure returns false, leaves
 // the old file in place and, when error is given, says why.

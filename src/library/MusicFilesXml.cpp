@@ -137,11 +137,19 @@ int64_t CurrentLastWriteTime(const std::string& path, bool* exists) {
 }  // namespace
 
 bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
+  // Written in pieces of about 1 MiB: a large library is never held in memory twice.
+  TAtomicFileWriter file(path);
   std::string out;
+  out.reserve(1 << 20);
+  auto flush = [&](size_t atLeast) {
+    if (out.size() < atLeast) return;
+    file.write(out);
+    out.clear();
+  };
   std::unordered_map<const TShareFileInfo*, size_t> savedIndex;
   {
     std::lock_guard lock(lock_);
-    out.reserve(entries_.size() * 700 + 4096);
+    savedIndex.reserve(entries_.size());
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<LRMusicFiles>\n  <ShareFiles>\n";
     for (const auto& ptr : entries_) {
       const TShareFileInfo& e = *ptr;
@@ -178,6 +186,7 @@ bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
       AppendElement(out, fDownTime, e.DownTime);
       AppendElement(out, fPlayCount, int64_t{e.PlayCount});
       out += "</File>\n";
+      flush(1 << 20);
     }
   }
   out += "  </ShareFiles>\n  <PlayList>\n";
@@ -192,9 +201,11 @@ bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
       if (it != savedIndex.end()) out += "      <Item ID=\"" + std::to_string(it->second) + "\"/>\n";
     }
     out += "    </List>\n";
+    flush(1 << 20);
   }
   out += "  </PlayList>\n</LRMusicFiles>\n";
-  return WriteFileAtomic(path, out, 0644, error, true);
+  flush(0);
+  return file.commit(true, error);
 }
 
 void TMusicFileMgr::Load(const std::string& path) {
