@@ -5,14 +5,17 @@
 #include "FileUtil.h"
 #include "GbkText.h"
 #include "StrUtil.h"
-#include "XmlDocument.h"
+#include "XmlPullReader.h"
 
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace ml {
 namespace {
@@ -31,7 +34,7 @@ const char* const FieldNames[FieldCount] = {
 
 // Index of a field's element name, trying expected (the next field in the written order) first:
 // files we wrote match at the first try, any other order still works.
-int FieldIndex(const char* name, int expected) {
+int FieldIndex(std::string_view name, int expected) {
   if (expected >= 0 && expected < FieldCount && EqualsNoCase(FieldNames[expected], name)) return expected;
   for (int i = 0; i < FieldCount; ++i)
     if (EqualsNoCase(FieldNames[i], name)) return i;
@@ -208,25 +211,71 @@ bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
   return file.commit(true, error);
 }
 
+namespace {
+
+// The library file mapped read-only: the reader works on the page cache, with no copy.
+class TMappedFile {
+public:
+  explicit TMappedFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      size_ = static_cast<size_t>(st.st_size);
+      void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      data_ = p == MAP_FAILED ? nullptr : static_cast<const char*>(p);
+      if (data_) ::madvise(const_cast<char*>(data_), size_, MADV_SEQUENTIAL);
+    }
+    ::close(fd);
+  }
+  ~TMappedFile() {
+    if (data_) ::munmap(const_cast<char*>(data_), size_);
+  }
+  TMappedFile(const TMappedFile&) = delete;
+  TMappedFile& operator=(const TMappedFile&) = delete;
+  bool ok() const { return data_ != nullptr; }
+  std::string_view text() const { return {data_, size_}; }
+
+private:
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+bool NameIs(std::string_view name, std::string_view wanted) { return EqualsNoCase(name, wanted); }
+
+// Skips the rest of the element whose start tag was just read.
+void SkipElement(TXmlPullReader& r) {
+  const size_t depth = r.Depth();
+  while (r.Depth() >= depth)
+    if (r.Next() == TXmlPullReader::Token::Eof) return;
+}
+
+struct PendingList {
+  std::string Name;
+  uint8_t Style = 0;
+  int32_t ID = 0;
+  std::vector<int64_t> Items;
+};
+
+}  // namespace
+
 void TMusicFileMgr::Load(const std::string& path) {
   ClearLibrary();
-  TXmlDocument doc;
-  std::string error;
-  if (!doc.loadFile(path, &error)) throw EFileFormat();
-  TXmlNode root = doc.root();
-  if (!EqualsNoCase(root.name(), "LRMusicFiles")) throw EFileFormat();
-
-  // Check the whole structure before changing anything, so a bad file leaves the library empty.
-  TXmlNode files = root.child("ShareFiles"), lists = root.child("PlayList");
-  for (const TXmlNode& f : files.children())
-    if (!EqualsNoCase(f.name(), "File")) throw EFileFormat();
-  for (const TXmlNode& l : lists.children()) {
-    if (!EqualsNoCase(l.name(), "List")) throw EFileFormat();
-    for (const TXmlNode& item : l.children())
-      if (!EqualsNoCase(item.name(), "Item") || !item.hasAttribute("ID")) throw EFileFormat();
+  TMappedFile file(path);
+  if (!file.ok()) throw EFileFormat();
+  using Token = TXmlPullReader::Token;
+  TXmlPullReader r(file.text());
+  {
+    // Room for the entries a file of this size holds, so the indexes never rehash while loading.
+    const size_t estimate = file.text().size() / 700 + 16;
+    std::lock_guard lock(lock_);
+    entries_.reserve(estimate);
+    live_.reserve(estimate);
+    byPath_.reserve(estimate);
+    byDigest_.reserve(estimate);
   }
-
   std::vector<TShareFileInfo*> byFileIndex;  // position among the File elements -> entry (null: dropped)
+  std::vector<PendingList> lists;
   // Songs of one album share a folder: ask the disk about each folder once.
   std::unordered_map<std::string, bool> folders;
   auto folderExists = [&](const std::string& folder) {
@@ -237,58 +286,89 @@ void TMusicFileMgr::Load(const std::string& path) {
     }
     return it->second;
   };
-  {
+  // A File element's fields, then the entry it makes.
+  auto readFile = [&]() {
+    auto e = std::make_unique<TShareFileInfo>();
+    int expected = 0;
+    for (Token t = r.Next(); t != Token::End; t = r.Next()) {
+      if (t != Token::Start) continue;
+      const int field = FieldIndex(r.Name(), expected);
+      std::string value;
+      const size_t depth = r.Depth();
+      for (Token f = r.Next(); !(f == Token::End && r.Depth() < depth); f = r.Next())
+        if (f == Token::Text && r.Depth() == depth) value += r.Text();
+      if (field >= 0) {
+        ReadField(*e, field, value.c_str());
+        expected = field + 1;
+      }
+    }
+    if (e->ShareStatus == ssRemoved) return static_cast<TShareFileInfo*>(nullptr);
+    if (e->ShareStatus == ssHashing) e->ShareStatus = ssWaitHash;
+    if (!e->Encrypt) {
+      bool exists = false;
+      int64_t mtime = CurrentLastWriteTime(e->FileName, &exists);
+      if (!exists) {
+        // A missing file is dropped only when its folder is there: an unmounted disk or share
+        // must not wipe its songs from the library.
+        if (folderExists(std::filesystem::path(e->FileName).parent_path().string())) return static_cast<TShareFileInfo*>(nullptr);
+      } else if (mtime != e->LastWriteTime) {
+        e->LastWriteTime = mtime;
+        e->ShareStatus = ssWaitHash;
+      }
+    }
     std::lock_guard lock(lock_);
-    size_t count = 0;
-    for (pugi::xml_node f = files.raw().first_child(); f; f = f.next_sibling()) ++count;
-    entries_.reserve(count);
-    live_.reserve(count);
-    byPath_.reserve(count);
-    byDigest_.reserve(count);
-    byFileIndex.reserve(count);
-    for (const TXmlNode& f : files.children()) {
-      auto e = std::make_unique<TShareFileInfo>();
-      int expected = 0;
-      for (pugi::xml_node c = f.raw().first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element)
-          if (int field = FieldIndex(c.name(), expected); field >= 0) {
-            ReadField(*e, field, c.text().get());
-            expected = field + 1;
-          }
-      if (e->ShareStatus == ssRemoved) {
-        byFileIndex.push_back(nullptr);
-        continue;
-      }
-      if (e->ShareStatus == ssHashing) e->ShareStatus = ssWaitHash;
-      if (!e->Encrypt) {
-        bool exists = false;
-        int64_t mtime = CurrentLastWriteTime(e->FileName, &exists);
-        if (!exists) {
-          // A missing file is dropped only when its folder is there: an unmounted disk or share
-          // must not wipe its songs from the library.
-          if (folderExists(std::filesystem::path(e->FileName).parent_path().string())) {
-            byFileIndex.push_back(nullptr);
-            continue;
-          }
-        } else if (mtime != e->LastWriteTime) {
-          e->LastWriteTime = mtime;
-          e->ShareStatus = ssWaitHash;
+    return registerLocked(std::move(e));
+  };
+  try {
+    if (r.Next() != Token::Start || !NameIs(r.Name(), "LRMusicFiles")) throw EFileFormat();
+    bool filesSeen = false, listsSeen = false;
+    for (Token t = r.Next(); t != Token::End; t = r.Next()) {
+      if (t != Token::Start) continue;
+      // The first ShareFiles and PlayList sections count; anything else is skipped.
+      if (NameIs(r.Name(), "ShareFiles") && !filesSeen) {
+        filesSeen = true;
+        for (Token f = r.Next(); f != Token::End; f = r.Next()) {
+          if (f != Token::Start) continue;
+          if (!NameIs(r.Name(), "File")) throw EFileFormat();
+          byFileIndex.push_back(readFile());
         }
+      } else if (NameIs(r.Name(), "PlayList") && !listsSeen) {
+        listsSeen = true;
+        for (Token l = r.Next(); l != Token::End; l = r.Next()) {
+          if (l != Token::Start) continue;
+          if (!NameIs(r.Name(), "List")) throw EFileFormat();
+          PendingList list;
+          if (auto* a = r.FindAttribute("Name")) list.Name = CleanText(a->Value);
+          if (auto* a = r.FindAttribute("Style")) list.Style = static_cast<uint8_t>(std::clamp<int64_t>(ParseIntDef(a->Value, 0), 0, 255));
+          if (auto* a = r.FindAttribute("ID")) list.ID = static_cast<int32_t>(ParseIntDef(a->Value, 0));
+          for (Token i = r.Next(); i != Token::End; i = r.Next()) {
+            if (i != Token::Start) continue;
+            const auto* id = r.FindAttribute("ID");
+            if (!NameIs(r.Name(), "Item") || !id) throw EFileFormat();
+            // A damaged or hand-edited ID that names no saved file is skipped below.
+            list.Items.push_back(ParseInt(id->Value).value_or(-1));
+            SkipElement(r);
+          }
+          lists.push_back(std::move(list));
+        }
+      } else {
+        SkipElement(r);
       }
-      byFileIndex.push_back(registerLocked(std::move(e)));
     }
+    if (r.Next() != Token::Eof) throw EFileFormat();
+  } catch (const std::exception&) {
+    // A file that is not a library leaves the library empty.
+    ClearLibrary();
+    throw EFileFormat();
   }
-  for (const TXmlNode& l : lists.children()) {
+  for (PendingList& pending : lists) {
     auto list = std::make_unique<TPlayList>();
-    list->Name = CleanText(l.attribute("Name"));
-    list->Style = static_cast<uint8_t>(std::clamp<int64_t>(l.attributeInt("Style", 0), 0, 255));
-    list->ID = static_cast<int32_t>(l.attributeInt("ID", 0));
-    for (const TXmlNode& item : l.children()) {
-      auto id = ParseInt(item.attribute("ID"));
-      // A damaged or hand-edited ID that names no saved file is skipped.
-      if (!id || *id < 0 || *id >= static_cast<int64_t>(byFileIndex.size())) continue;
-      if (TShareFileInfo* e = byFileIndex[static_cast<size_t>(*id)]) list->Items.push_back(e);
-    }
+    list->Name = std::move(pending.Name);
+    list->Style = pending.Style;
+    list->ID = pending.ID;
+    for (int64_t id : pending.Items)
+      if (id >= 0 && id < static_cast<int64_t>(byFileIndex.size()))
+        if (TShareFileInfo* e = byFileIndex[static_cast<size_t>(id)]) list->Items.push_back(e);
     playLists_.push_back(std::move(list));
   }
 }

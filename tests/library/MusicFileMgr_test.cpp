@@ -220,3 +220,52 @@ TEST_F(LibraryFixture, FolderScanMatchesWholeExtensionsAndSurvivesLinkLoops) {
   EXPECT_EQ(found, (std::vector<std::string>{d + "m/a.mp3", d + "m/b.MP3", d + "m/sub/e.wma"}));
   EXPECT_EQ(ScanFolder(d + "m", ".MP3", false).size(), 2u);
 }
+
+TEST_F(LibraryFixture, ReaderAcceptsWellFormedVariantsAndRefusesTheRest) {
+  const std::string file = "<File><Encrypt>True</Encrypt><FileHash>0123456789abcdef0123456789abcdef</FileHash>";
+  struct Case {
+    const char* name;
+    std::string text;
+    bool loads;
+    std::string caption;  // of the first entry
+    size_t items;         // in the first list
+  } cases[] = {
+      {"entities, references, CDATA and a comment",
+       "<?xml version=\"1.0\"?><!-- c --><LRMusicFiles><ShareFiles>" + file +
+           "<Caption>a &amp; b &#x6B4C;&#27468; <![CDATA[<c>]]> &unknown;</Caption></File></ShareFiles></LRMusicFiles>",
+       true, "a & b 歌歌 <c> &unknown;", 0},
+      {"lists before files, single quotes, self-closing items",
+       "<LRMusicFiles><PlayList><List Name='x'><Item ID='0'/><Item ID=\"0\"></Item></List></PlayList><ShareFiles>" +
+           file + "<Caption>q</Caption></File></ShareFiles></LRMusicFiles>",
+       true, "q", 2},
+      {"unknown sections and nested elements are skipped",
+       "<LRMusicFiles><Extra><a/></Extra><ShareFiles>" + file +
+           "<Caption>z<b>y</b></Caption><Unknown>1</Unknown></File></ShareFiles></LRMusicFiles>",
+       true, "z", 0},
+      {"a DOCTYPE without subset", "<!DOCTYPE LRMusicFiles><LRMusicFiles/>", true, "", 0},
+      {"a DTD subset", "<!DOCTYPE r [<!ENTITY a 'b'>]><LRMusicFiles/>", false, "", 0},
+      {"mismatched end tag", "<LRMusicFiles><ShareFiles></PlayList></LRMusicFiles>", false, "", 0},
+      {"unterminated value", "<LRMusicFiles><PlayList><List Name=\"x><Item ID=\"0\"/></List></PlayList></LRMusicFiles>", false, "", 0},
+      {"text outside the root", "junk<LRMusicFiles/>", false, "", 0},
+      {"two roots", "<LRMusicFiles/><LRMusicFiles/>", false, "", 0},
+      {"empty file", "", false, "", 0},
+  };
+  for (const auto& c : cases) {
+    mltest::WriteAll(d + "lib.xml", c.text);
+    TMusicFileMgr mgr;
+    if (!c.loads) {
+      EXPECT_THROW(mgr.Load(d + "lib.xml"), EFileFormat) << c.name;
+      EXPECT_EQ(mgr.EntryCount(), 0u) << c.name;
+      continue;
+    }
+    ASSERT_NO_THROW(mgr.Load(d + "lib.xml")) << c.name;
+    if (!c.caption.empty()) {
+      ASSERT_GE(mgr.EntryCount(), 1u) << c.name;
+      EXPECT_EQ(mgr.FindByDigest(LRMD5::MD5StrToDigest("0123456789abcdef0123456789abcdef"))->Caption, c.caption)
+          << c.name;
+    }
+    if (c.items) {
+      EXPECT_EQ(mgr.PlayLists()[0]->Items.size(), c.items) << c.name;
+    }
+  }
+}

@@ -1,0 +1,205 @@
+#include "XmlPullReader.h"
+
+#include <cstring>
+
+namespace ml {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ':' ||
+         c == '-' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+void AppendUtf8(std::string& out, unsigned long cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+TXmlPullReader::TXmlPullReader(std::string_view text) : text_in_(text) {
+  if (text_in_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+}
+
+void TXmlPullReader::fail(const char* what) const {
+  throw EXmlPull(std::string(what) + " at byte " + std::to_string(pos_));
+}
+
+const TXmlPullReader::Attribute* TXmlPullReader::FindAttribute(std::string_view name) const {
+  for (const auto& a : attributes_)
+    if (a.Name.size() == name.size() && strncasecmp(a.Name.data(), name.data(), name.size()) == 0) return &a;
+  return nullptr;
+}
+
+void TXmlPullReader::skipBlanks() {
+  while (pos_ < text_in_.size() && IsBlank(text_in_[pos_])) ++pos_;
+}
+
+std::string_view TXmlPullReader::readName() {
+  const size_t start = pos_;
+  while (pos_ < text_in_.size() && IsNameChar(text_in_[pos_])) ++pos_;
+  if (pos_ == start) fail("a name was expected");
+  return text_in_.substr(start, pos_ - start);
+}
+
+// Text with the five predefined entities and character references decoded; any other "&name;"
+// stays as it was written (no entity is ever expanded from a DTD).
+void TXmlPullReader::appendDecoded(std::string& out, std::string_view raw) {
+  size_t i = 0;
+  while (i < raw.size()) {
+    const void* amp = std::memchr(raw.data() + i, '&', raw.size() - i);
+    const size_t at = amp ? static_cast<size_t>(static_cast<const char*>(amp) - raw.data()) : raw.size();
+    out.append(raw.data() + i, at - i);
+    if (at == raw.size()) break;
+    const size_t semi = raw.find(';', at);
+    std::string_view ref = semi == std::string_view::npos || semi - at > 12 ? std::string_view()
+                                                                              : raw.substr(at + 1, semi - at - 1);
+    if (ref == "lt") out += '<';
+    else if (ref == "gt") out += '>';
+    else if (ref == "amp") out += '&';
+    else if (ref == "quot") out += '"';
+    else if (ref == "apos") out += '\'';
+    else if (ref.size() >= 2 && ref[0] == '#') {
+      const bool hex = ref[1] == 'x' || ref[1] == 'X';
+      unsigned long cp = 0;
+      bool ok = ref.size() > (hex ? 2u : 1u);
+      for (size_t k = hex ? 2 : 1; ok && k < ref.size(); ++k) {
+        const char c = ref[k];
+        int v = (c >= '0' && c <= '9') ? c - '0'
+              : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10 : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (v < 0) ok = false;
+        else cp = cp * (hex ? 16 : 10) + static_cast<unsigned long>(v);
+        if (cp > 0x10FFFF) ok = false;
+      }
+      if (ok && cp != 0 && !(cp >= 0xD800 && cp <= 0xDFFF)) AppendUtf8(out, cp);
+      else out.append(raw.substr(at, semi - at + 1));
+    } else {
+      out += '&';
+      i = at + 1;
+      continue;
+    }
+    i = semi + 1;
+  }
+}
+
+TXmlPullReader::Token TXmlPullReader::Next() {
+  if (pendingEnd_) {
+    pendingEnd_ = false;
+    stack_.pop_back();
+    return Token::End;
+  }
+  text_.clear();
+  for (;;) {
+    if (pos_ >= text_in_.size()) {
+      if (!stack_.empty() || !rootSeen_) fail("the document ends early");
+      return Token::Eof;
+    }
+    if (text_in_[pos_] != '<') {
+      const void* lt = std::memchr(text_in_.data() + pos_, '<', text_in_.size() - pos_);
+      const size_t end = lt ? static_cast<size_t>(static_cast<const char*>(lt) - text_in_.data()) : text_in_.size();
+      std::string_view raw = text_in_.substr(pos_, end - pos_);
+      pos_ = end;
+      if (stack_.empty()) {
+        for (char c : raw)
+          if (!IsBlank(c)) fail("text outside the root element");
+        continue;
+      }
+      appendDecoded(text_, raw);
+      if (pos_ < text_in_.size() && text_in_.compare(pos_, 9, "<![CDATA[") == 0) continue;
+      return Token::Text;
+    }
+    auto skipPast = [&](std::string_view close) {
+      const size_t end = text_in_.find(close, pos_);
+      if (end == std::string_view::npos) fail("an unterminated markup declaration");
+      pos_ = end + close.size();
+    };
+    if (text_in_.compare(pos_, 4, "<!--") == 0) {
+      skipPast("-->");
+      continue;
+    }
+    if (text_in_.compare(pos_, 2, "<?") == 0) {
+      skipPast("?>");
+      continue;
+    }
+    if (text_in_.compare(pos_, 9, "<![CDATA[") == 0) {
+      if (stack_.empty()) fail("CDATA outside the root element");
+      const size_t start = pos_ + 9;
+      skipPast("]]>");
+      text_.append(text_in_.substr(start, pos_ - 3 - start));
+      if (pos_ < text_in_.size() && text_in_[pos_] != '<') continue;  // more text follows
+      return Token::Text;
+    }
+    if (text_in_.compare(pos_, 2, "<!") == 0) {
+      // A DOCTYPE is skipped; an internal subset (entity declarations) is refused outright.
+      const size_t end = text_in_.find('>', pos_);
+      if (end == std::string_view::npos) fail("an unterminated declaration");
+      if (text_in_.substr(pos_, end - pos_).find('[') != std::string_view::npos) fail("a DTD subset");
+      pos_ = end + 1;
+      continue;
+    }
+    if (text_in_.compare(pos_, 2, "</") == 0) {
+      pos_ += 2;
+      name_ = readName();
+      skipBlanks();
+      if (pos_ >= text_in_.size() || text_in_[pos_] != '>') fail("a broken end tag");
+      ++pos_;
+      if (stack_.empty() || stack_.back() != name_) fail("an end tag that closes nothing open");
+      stack_.pop_back();
+      return Token::End;
+    }
+    ++pos_;
+    name_ = readName();
+    if (stack_.empty() && rootSeen_) fail("a second root element");
+    attributes_.clear();
+    for (;;) {
+      const size_t before = pos_;
+      skipBlanks();
+      if (pos_ >= text_in_.size()) fail("an unterminated start tag");
+      if (text_in_[pos_] == '>') {
+        ++pos_;
+        break;
+      }
+      if (text_in_.compare(pos_, 2, "/>") == 0) {
+        pos_ += 2;
+        pendingEnd_ = true;
+        break;
+      }
+      if (pos_ == before) fail("attributes must be separated by blanks");
+      Attribute a;
+      a.Name = readName();
+      skipBlanks();
+      if (pos_ >= text_in_.size() || text_in_[pos_] != '=') fail("an attribute without a value");
+      ++pos_;
+      skipBlanks();
+      if (pos_ >= text_in_.size() || (text_in_[pos_] != '"' && text_in_[pos_] != '\'')) fail("an unquoted value");
+      const char quote = text_in_[pos_++];
+      const size_t end = text_in_.find(quote, pos_);
+      if (end == std::string_view::npos) fail("an unterminated value");
+      std::string_view raw = text_in_.substr(pos_, end - pos_);
+      if (raw.find('<') != std::string_view::npos) fail("a '<' inside a value");
+      appendDecoded(a.Value, raw);
+      pos_ = end + 1;
+      attributes_.push_back(std::move(a));
+    }
+    rootSeen_ = true;
+    stack_.push_back(name_);
+    return Token::Start;
+  }
+}
+
+}  // namespace ml
