@@ -128,15 +128,17 @@ TXmlPullReader::Token TXmlPullReader::Next() {
       if (end == std::string_view::npos) fail("an unterminated markup declaration");
       pos_ = end + close.size();
     };
-    if (text_in_.compare(pos_, 4, "<!--") == 0) {
+    // Most tags are plain start and end tags: look at the character after "<" before comparing.
+    const char kind = pos_ + 1 < text_in_.size() ? text_in_[pos_ + 1] : '\0';
+    if (kind == '!' && text_in_.compare(pos_, 4, "<!--") == 0) {
       skipPast("-->");
       continue;
     }
-    if (text_in_.compare(pos_, 2, "<?") == 0) {
+    if (kind == '?') {
       skipPast("?>");
       continue;
     }
-    if (text_in_.compare(pos_, 9, "<![CDATA[") == 0) {
+    if (kind == '!' && text_in_.compare(pos_, 9, "<![CDATA[") == 0) {
       if (stack_.empty()) fail("CDATA outside the root element");
       const size_t start = pos_ + 9;
       skipPast("]]>");
@@ -144,7 +146,7 @@ TXmlPullReader::Token TXmlPullReader::Next() {
       if (pos_ < text_in_.size() && text_in_[pos_] != '<') continue;  // more text follows
       return Token::Text;
     }
-    if (text_in_.compare(pos_, 2, "<!") == 0) {
+    if (kind == '!') {
       // A DOCTYPE is skipped; an internal subset (entity declarations) is refused outright.
       const size_t end = text_in_.find('>', pos_);
       if (end == std::string_view::npos) fail("an unterminated declaration");
@@ -152,7 +154,7 @@ TXmlPullReader::Token TXmlPullReader::Next() {
       pos_ = end + 1;
       continue;
     }
-    if (text_in_.compare(pos_, 2, "</") == 0) {
+    if (kind == '/') {
       pos_ += 2;
       name_ = readName();
       skipBlanks();
