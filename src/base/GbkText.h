@@ -19,6 +19,9 @@ std::string Utf8ToGbk(std::string_view utf8);
 // the program will send or store as GBK, so what it shows is what it sends.
 std::string GbkRepresentable(std::string_view utf8);
 
+// Appends one code point as UTF-8 (the caller passes a valid scalar value).
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // True when text is strictly valid UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view text);
 

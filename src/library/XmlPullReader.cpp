@@ -1,5 +1,7 @@
 #include "XmlPullReader.h"
 
+#include "GbkText.h"
+
 #include <cstring>
 
 namespace ml {
@@ -10,24 +12,6 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ':' ||
          c == '-' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
-}
-
-void AppendUtf8(std::string& out, unsigned long cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 }  // namespace
@@ -86,7 +70,7 @@ void TXmlPullReader::appendDecoded(std::string& out, std::string_view raw) {
         else cp = cp * (hex ? 16 : 10) + static_cast<unsigned long>(v);
         if (cp > 0x10FFFF) ok = false;
       }
-      if (ok && cp != 0 && !(cp >= 0xD800 && cp <= 0xDFFF)) AppendUtf8(out, cp);
+      if (ok && cp != 0 && !(cp >= 0xD800 && cp <= 0xDFFF)) AppendUtf8(out, static_cast<char32_t>(cp));
       else out.append(raw.substr(at, semi - at + 1));
     } else {
       out += '&';
