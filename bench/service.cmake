@@ -1,4 +1,5 @@
 # minilirra-service on loopback: keep-alive, server-list and login answers per second.
-if(TARGET ml_service)
-  ml_bench(bench_service SOURCES ${CMAKE_CURRENT_LIST_DIR}/service_bench.cpp DEPS ml_service)
+# The benchmark composes its requests with the network test tools (built with the tests).
+if(TARGET ml_service AND TARGET ml_nettest)
+  ml_bench(bench_service SOURCES ${CMAKE_CURRENT_LIST_DIR}/service_bench.cpp DEPS ml_service ml_nettest)
 endif()

@@ -22,7 +22,11 @@
 #include "ServiceSecurity.h"
 #include "base/LRMD5.h"
 
+#include "NetTestTools.h"
+
 namespace {
+
+using mlnettest::Record;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -30,15 +34,6 @@ Bytes Envelope(uint8_t kind, ml::TLRGUID guid, const Bytes& payload) {
   Bytes d(ml::Envelope::MaxDatagram);
   d.resize(ml::BuildReply(kind, d.data(), d.size(), guid, payload.data(), payload.size()));
   return d;
-}
-
-Bytes Record(const std::function<void(ml::TCmdStream&)>& write) {
-  Bytes b(1500);
-  ml::TCmdStream s;
-  s.InitWrite(b.data(), int32_t(b.size()));
-  write(s);
-  b.resize(size_t(s.Size()));
-  return b;
 }
 
 Bytes LoginRecord(int32_t who, const std::string& name, const ml::TMD5Digest& digest) {

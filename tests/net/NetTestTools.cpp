@@ -65,6 +65,15 @@ std::unique_ptr<ml::TLRUDPClient> StartEchoServer(uint8_t marker) {
   return server;
 }
 
+Bytes Record(const std::function<void(ml::TCmdStream&)>& write) {
+  Bytes b(1500);
+  ml::TCmdStream s;
+  s.InitWrite(b.data(), int32_t(b.size()));
+  write(s);
+  b.resize(size_t(s.Size()));
+  return b;
+}
+
 Bytes EnvelopeBytes(uint8_t kind, ml::TLRGUID guid, const Bytes& payload) {
   Bytes d(ml::Envelope::MaxDatagram);
   d.resize(ml::BuildReply(kind, d.data(), d.size(), guid, payload.data(), payload.size()));

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "LRCmdStream.h"
 #include "LREncrypt.h"
 #include "LRUDPClient.h"
 #include "base/Dispatcher.h"
@@ -34,6 +35,8 @@ std::unique_ptr<ml::TLRUDPClient> StartEchoServer(uint8_t marker = '!');
 
 // A datagram in the envelope of the given kind (bare and trailer kinds give a trailer envelope).
 Bytes EnvelopeBytes(uint8_t kind, ml::TLRGUID guid, const Bytes& payload);
+// A command record composed by write with TCmdStream, cut to what was written.
+Bytes Record(const std::function<void(ml::TCmdStream&)>& write);
 
 struct TDatagram {
   Bytes data;

@@ -23,15 +23,6 @@ using namespace mltest;
 
 namespace {
 
-Bytes Record(const std::function<void(TCmdStream&)>& write) {
-  Bytes b(1500);
-  TCmdStream s;
-  s.InitWrite(b.data(), int32_t(b.size()));
-  write(s);
-  b.resize(size_t(s.Size()));
-  return b;
-}
-
 // A login server on loopback: answers the list request with a table naming itself, and every
 // other request with what the test's function returns for it.
 class TScriptedLoginServer {

@@ -23,15 +23,6 @@ using mlsvctest::TServiceProcess;
 
 namespace {
 
-Bytes Record(const std::function<void(ml::TCmdStream&)>& write) {
-  Bytes b(1500);
-  ml::TCmdStream s;
-  s.InitWrite(b.data(), int32_t(b.size()));
-  write(s);
-  b.resize(size_t(s.Size()));
-  return b;
-}
-
 Bytes ListRequest() {
   return Record([](ml::TCmdStream& s) {
     s.WriteWord(9);
