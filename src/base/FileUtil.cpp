@@ -149,6 +149,14 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+TFileFacts StatFile(const std::string& path) {
+  constexpr int64_t FileTimeEpochOffset = 11644473600LL;  // seconds from 1601 to 1970
+  struct stat st{};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return {true, static_cast<uint64_t>(st.st_size),
+          (static_cast<int64_t>(st.st_mtim.tv_sec) + FileTimeEpochOffset) * 10000000LL + st.st_mtim.tv_nsec / 100};
+}
+
 std::string WithTrailingSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
   return path;

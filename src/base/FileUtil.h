@@ -43,6 +43,14 @@ bool EnsureDirectory(const std::string& path);
 
 bool FileExists(const std::string& path);
 
+// What stat says of a regular file; exists is false for anything else or a failed stat.
+struct TFileFacts {
+  bool exists = false;
+  uint64_t size = 0;
+  int64_t lastWriteTime = 0;  // FILETIME: 100 ns units since 1601, as the library file keeps it
+};
+TFileFacts StatFile(const std::string& path);
+
 // Path with a trailing "/" (the form AppDir and the folder settings are kept in).
 std::string WithTrailingSlash(std::string path);
 

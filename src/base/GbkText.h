@@ -2,7 +2,7 @@
 // Conversion between the program's UTF-8 text and GBK (code page 936), the 8-bit encoding of the
 // wire, the mailbox and the files that keep it. Decoding uses GB18030, GBK's superset, so the
 // characters that only GB18030 has survive; encoding uses GBK, and a character it lacks becomes "?"
-// as the original platform's converter does. Byte limits on the wire count the GBK form.
+// as the Windows code-page converter does. Byte limits on the wire count the GBK form.
 #include <cstddef>
 #include <string>
 #include <string_view>

@@ -21,21 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int64_t FileTimeEpochOffset = 11644473600LL;  // seconds from 1601 to 1970
-
-struct FileFacts {
-  bool exists = false;
-  uint64_t size = 0;
-  int64_t lastWriteTime = 0;
-};
-
-FileFacts StatFile(const std::string& path) {
-  struct stat st{};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  return {true, static_cast<uint64_t>(st.st_size),
-          (static_cast<int64_t>(st.st_mtim.tv_sec) + FileTimeEpochOffset) * 10000000LL + st.st_mtim.tv_nsec / 100};
-}
-
 std::string CaptionFromPath(const std::string& path) { return fs::path(path).stem().string(); }
 
 // Runs the digest work at idle I/O priority so playing music never waits for the disk.
@@ -48,14 +33,19 @@ void LowerThreadPriority() {
 
 }  // namespace
 
-std::string CleanText(std::string_view text) {
-  std::string out;
+void AssignCleanText(std::string& out, std::string_view text) {
+  out.clear();
   out.reserve(text.size());
   for (char c : text) {
     auto u = static_cast<unsigned char>(c);
     if (u == 0) continue;
     out += (u < 0x20 || u == 0x7F) ? ' ' : c;
   }
+}
+
+std::string CleanText(std::string_view text) {
+  std::string out;
+  AssignCleanText(out, text);
   return out;
 }
 
@@ -148,7 +138,7 @@ TShareFileInfo* TMusicFileMgr::findByDigestLocked(const TMD5Digest& d) const {
 }
 
 TShareFileInfo* TMusicFileMgr::AddFile(const std::string& path) {
-  FileFacts f = StatFile(path);
+  TFileFacts f = StatFile(path);
   if (!f.exists || f.size == 0) return nullptr;
   if (TShareFileInfo* existing = FindByPathAndSize(path, f.size)) return existing;
   auto e = std::make_unique<TShareFileInfo>();

@@ -229,5 +229,7 @@ std::vector<std::string> ScanFolder(const std::string& folder, const std::string
 
 // Text safe to keep in the library file: no NULs or other control characters.
 std::string CleanText(std::string_view text);
+// The same into an existing string (the library loader reuses each entry's own buffers).
+void AssignCleanText(std::string& out, std::string_view text);
 
 }  // namespace ml

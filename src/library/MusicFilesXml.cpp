@@ -8,10 +8,15 @@
 #include "XmlPullReader.h"
 
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <limits>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -80,27 +85,27 @@ void AppendElement(std::string& out, int field, double value) {
 
 const char* Bool(bool b) { return b ? "True" : "False"; }
 
-bool ReadBool(const char* text) { return EqualsNoCase(Trim(text), "True") || ParseIntDef(text, 0) != 0; }
+bool ReadBool(std::string_view text) { return EqualsNoCase(Trim(text), "True") || ParseIntDef(text, 0) != 0; }
 
 template <typename T>
-T ReadInt(const char* text) {
+T ReadInt(std::string_view text) {
   int64_t v = ParseIntDef(text, 0);
   if (v < static_cast<int64_t>(std::numeric_limits<T>::min()) || v > static_cast<int64_t>(std::numeric_limits<T>::max()))
     return 0;
   return static_cast<T>(v);
 }
 
-double ReadDouble(const char* text) {
+double ReadDouble(std::string_view text) {
   double v = 0;
   std::string_view t = Trim(text);
   auto r = std::from_chars(t.data(), t.data() + t.size(), v);
   return r.ec == std::errc() ? v : 0;
 }
 
-void ReadField(TShareFileInfo& e, int field, const char* text) {
+void ReadField(TShareFileInfo& e, int field, std::string_view text) {
   switch (field) {
     case fEncrypt: e.Encrypt = ReadBool(text); break;
-    case fFileName: e.FileName = CleanText(text); break;
+    case fFileName: AssignCleanText(e.FileName, text); break;
     case fFileSize: e.FileSize = static_cast<uint64_t>(std::max<int64_t>(0, ParseIntDef(text, 0))); break;
     case fFileHash: e.FileHash = LRMD5::MD5StrToDigest(Trim(text)); break;
     case fOwnerCount: e.OwnerCount = ReadInt<int32_t>(text); break;
@@ -109,32 +114,25 @@ void ReadField(TShareFileInfo& e, int field, const char* text) {
     case fShareType: e.ShareType = ReadInt<uint8_t>(text); break;
     case fLackSource: e.LackSource = ReadBool(text); break;
     case fShareStatus: e.ShareStatus = ReadInt<uint8_t>(text); break;
-    case fLRCFileName: e.LRCFileName = CleanText(text); break;
-    case fCaption: e.Caption = CleanText(text); break;
+    case fLRCFileName: AssignCleanText(e.LRCFileName, text); break;
+    case fCaption: AssignCleanText(e.Caption, text); break;
     case fDuration: e.Duration = ReadInt<int32_t>(text); break;
-    case fTitle: e.Title = CleanText(text); break;
-    case fArtist: e.Artist = CleanText(text); break;
-    case fAlbum: e.Album = CleanText(text); break;
+    case fTitle: AssignCleanText(e.Title, text); break;
+    case fArtist: AssignCleanText(e.Artist, text); break;
+    case fAlbum: AssignCleanText(e.Album, text); break;
     case fTrack: e.Track = ReadInt<uint8_t>(text); break;
-    case fCodec: e.Codec = CleanText(text); break;
+    case fCodec: AssignCleanText(e.Codec, text); break;
     case fBitrate: e.Bitrate = ReadInt<int32_t>(text); break;
     case fSampleRate: e.SampleRate = ReadInt<int32_t>(text); break;
     case fChannels: e.Channels = ReadInt<uint16_t>(text); break;
-    case fGenre: e.Genre = CleanText(text); break;
-    case fYear: e.Year = CleanText(text); break;
-    case fComment: e.Comment = CleanText(text); break;
+    case fGenre: AssignCleanText(e.Genre, text); break;
+    case fYear: AssignCleanText(e.Year, text); break;
+    case fComment: AssignCleanText(e.Comment, text); break;
     case fFileNameCount: e.FileNameCount = ReadInt<uint8_t>(text); break;
     case fLastPlayTime: e.LastPlayTime = ReadDouble(text); break;
     case fDownTime: e.DownTime = ReadDouble(text); break;
     case fPlayCount: e.PlayCount = ReadInt<int32_t>(text); break;
   }
-}
-
-int64_t CurrentLastWriteTime(const std::string& path, bool* exists) {
-  struct stat st{};
-  *exists = !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  if (!*exists) return 0;
-  return (static_cast<int64_t>(st.st_mtim.tv_sec) + 11644473600LL) * 10000000LL + st.st_mtim.tv_nsec / 100;
 }
 
 }  // namespace
@@ -241,6 +239,11 @@ private:
   size_t size_ = 0;
 };
 
+struct TransparentStringHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
 bool NameIs(std::string_view name, std::string_view wanted) { return EqualsNoCase(name, wanted); }
 
 // Skips the rest of the element whose start tag was just read.
@@ -249,6 +252,126 @@ void SkipElement(TXmlPullReader& r) {
   while (r.Depth() >= depth)
     if (r.Next() == TXmlPullReader::Token::Eof) return;
 }
+
+// What the disk says of the loaded local files: a missing file is dropped, a changed one is
+// hashed again.
+class TFileChecker {
+public:
+  using Entry = std::unique_ptr<TShareFileInfo>;
+
+  void Check(Entry& e) {
+    // A path without a folder cannot be checked; it is kept as it is.
+    const size_t slash = e ? e->FileName.rfind('/') : std::string::npos;
+    if (!e || e->Encrypt || slash == std::string::npos) return;
+    // Songs of one album share a folder, and a file cannot be there when its folder is not:
+    // once a folder is known to be missing (an unmounted disk or share), its songs are kept
+    // without asking the disk about each of them.
+    const std::string_view folder = std::string_view(e->FileName).substr(0, slash);
+    auto known = folders_.find(folder);
+    if (known != folders_.end() && !known->second) return;
+    const TFileFacts file = StatFile(e->FileName);
+    if (file.exists) {
+      if (known == folders_.end()) folders_.emplace(folder, true);
+      if (file.lastWriteTime != e->LastWriteTime) {
+        e->LastWriteTime = file.lastWriteTime;
+        e->ShareStatus = ssWaitHash;
+      }
+      return;
+    }
+    // A missing file is dropped only when its folder is there: an unmounted disk or share must
+    // not wipe its songs from the library.
+    if (known == folders_.end()) {
+      struct stat st{};
+      const std::string path(folder.empty() ? std::string_view("/") : folder);
+      known = folders_.emplace(folder, ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)).first;
+    }
+    if (known->second) e.reset();
+  }
+
+private:
+  std::unordered_map<std::string, bool, TransparentStringHash, std::equal_to<>> folders_;  // folder -> exists
+};
+
+// Checks the parsed entries in batches. A stat costs about as much as parsing an entry, so a
+// second thread checks while the parser goes on, and the parser lends a hand once it is done.
+class TLoadChecker {
+public:
+  using Entry = TFileChecker::Entry;
+  using Batch = std::vector<Entry>;
+
+  ~TLoadChecker() { stop(); }
+
+  // Queues the next File's entry (null when it is not kept). True when checked entries are
+  // ready to be taken.
+  bool Add(Entry e) {
+    filling_.push_back(std::move(e));
+    if (filling_.size() < BatchSize) return false;
+    if (!thread_.joinable()) thread_ = std::thread([this] { work(worker_, false); });
+    std::lock_guard lock(mutex_);
+    todo_.push_back({queued_++, std::move(filling_)});
+    filling_.clear();
+    wake_.notify_one();
+    return done_.count(taken_) != 0;
+  }
+
+  // The checked entries in file order: those ready now, or with all set every one queued.
+  Batch Take(bool all) {
+    if (all) {
+      if (!filling_.empty()) {
+        std::lock_guard lock(mutex_);
+        todo_.push_back({queued_++, std::move(filling_)});
+        filling_.clear();
+      }
+      work(parser_, true);
+      stop();
+    }
+    Batch out;
+    std::lock_guard lock(mutex_);
+    for (auto it = done_.find(taken_); it != done_.end(); it = done_.find(++taken_)) {
+      for (Entry& e : it->second) out.push_back(std::move(e));
+      done_.erase(it);
+    }
+    return out;
+  }
+
+private:
+  static constexpr size_t BatchSize = 256;
+
+  // Checks queued batches: on the parser's thread until none is left, on the worker's until
+  // the checker is stopped (a load that failed leaves the rest unchecked).
+  void work(TFileChecker& checker, bool untilEmpty) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (!untilEmpty) wake_.wait(lock, [&] { return closed_ || !todo_.empty(); });
+      if (todo_.empty() || (!untilEmpty && closed_)) break;
+      auto [seq, batch] = std::move(todo_.front());
+      todo_.pop_front();
+      lock.unlock();
+      for (Entry& e : batch) checker.Check(e);
+      lock.lock();
+      done_.emplace(seq, std::move(batch));
+    }
+  }
+
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  Batch filling_;  // the parser's side only
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::pair<uint64_t, Batch>> todo_;
+  std::map<uint64_t, Batch> done_;  // by batch number; taken in order
+  uint64_t queued_ = 0, taken_ = 0;
+  bool closed_ = false;
+  TFileChecker worker_, parser_;  // one folder cache for each thread
+  std::thread thread_;
+};
 
 struct PendingList {
   std::string Name;
@@ -276,48 +399,45 @@ void TMusicFileMgr::Load(const std::string& path) {
   }
   std::vector<TShareFileInfo*> byFileIndex;  // position among the File elements -> entry (null: dropped)
   std::vector<PendingList> lists;
-  // Songs of one album share a folder: ask the disk about each folder once.
-  std::unordered_map<std::string, bool> folders;
-  auto folderExists = [&](const std::string& folder) {
-    auto [it, added] = folders.try_emplace(folder, false);
-    if (added) {
-      std::error_code ec;
-      it->second = std::filesystem::is_directory(folder, ec);
-    }
-    return it->second;
-  };
   // A File element's fields, then the entry it makes.
+  std::string value;
   auto readFile = [&]() {
     auto e = std::make_unique<TShareFileInfo>();
     int expected = 0;
-    for (Token t = r.Next(); t != Token::End; t = r.Next()) {
+    for (;;) {
+      std::string_view leafName, leafText;
+      if (r.NextLeaf(leafName, leafText)) {
+        const int field = FieldIndex(leafName, expected);
+        if (field >= 0) {
+          ReadField(*e, field, leafText);
+          expected = field + 1;
+        }
+        continue;
+      }
+      // Anything less plain: comments, CDATA, nested or foreign elements.
+      const Token t = r.Next();
+      if (t == Token::End) break;
       if (t != Token::Start) continue;
       const int field = FieldIndex(r.Name(), expected);
-      std::string value;
+      value.clear();
       const size_t depth = r.Depth();
       for (Token f = r.Next(); !(f == Token::End && r.Depth() < depth); f = r.Next())
         if (f == Token::Text && r.Depth() == depth) value += r.Text();
       if (field >= 0) {
-        ReadField(*e, field, value.c_str());
+        ReadField(*e, field, value);
         expected = field + 1;
       }
     }
-    if (e->ShareStatus == ssRemoved) return static_cast<TShareFileInfo*>(nullptr);
-    if (e->ShareStatus == ssHashing) e->ShareStatus = ssWaitHash;
-    if (!e->Encrypt) {
-      bool exists = false;
-      int64_t mtime = CurrentLastWriteTime(e->FileName, &exists);
-      if (!exists) {
-        // A missing file is dropped only when its folder is there: an unmounted disk or share
-        // must not wipe its songs from the library.
-        if (folderExists(std::filesystem::path(e->FileName).parent_path().string())) return static_cast<TShareFileInfo*>(nullptr);
-      } else if (mtime != e->LastWriteTime) {
-        e->LastWriteTime = mtime;
-        e->ShareStatus = ssWaitHash;
-      }
-    }
+    if (e->ShareStatus == ssRemoved) e.reset();
+    else if (e->ShareStatus == ssHashing) e->ShareStatus = ssWaitHash;
+    return e;
+  };
+  // Entries come back from the checker in file order; the dropped ones as null.
+  TLoadChecker checker;
+  auto registerChecked = [&](bool all) {
+    auto checked = checker.Take(all);
     std::lock_guard lock(lock_);
-    return registerLocked(std::move(e));
+    for (auto& e : checked) byFileIndex.push_back(e ? registerLocked(std::move(e)) : nullptr);
   };
   try {
     if (r.Next() != Token::Start || !NameIs(r.Name(), "LRMusicFiles")) throw EFileFormat();
@@ -330,7 +450,7 @@ void TMusicFileMgr::Load(const std::string& path) {
         for (Token f = r.Next(); f != Token::End; f = r.Next()) {
           if (f != Token::Start) continue;
           if (!NameIs(r.Name(), "File")) throw EFileFormat();
-          byFileIndex.push_back(readFile());
+          if (checker.Add(readFile())) registerChecked(false);
         }
       } else if (NameIs(r.Name(), "PlayList") && !listsSeen) {
         listsSeen = true;
@@ -356,6 +476,7 @@ void TMusicFileMgr::Load(const std::string& path) {
       }
     }
     if (r.Next() != Token::Eof) throw EFileFormat();
+    registerChecked(true);
   } catch (const std::exception&) {
     // A file that is not a library leaves the library empty.
     ClearLibrary();

@@ -81,6 +81,46 @@ void TXmlPullReader::appendDecoded(std::string& out, std::string_view raw) {
   }
 }
 
+bool TXmlPullReader::NextLeaf(std::string_view& name, std::string_view& text) {
+  if (pendingEnd_ || stack_.empty()) return false;
+  size_t p = pos_;
+  const size_t size = text_in_.size();
+  while (p < size && IsBlank(text_in_[p])) ++p;
+  if (p + 1 >= size || text_in_[p] != '<') return false;
+  const size_t nameStart = ++p;
+  while (p < size && IsNameChar(text_in_[p])) ++p;
+  if (p == nameStart || p >= size) return false;
+  const std::string_view leafName = text_in_.substr(nameStart, p - nameStart);
+  if (text_in_[p] == '/') {
+    if (p + 1 >= size || text_in_[p + 1] != '>') return false;
+    pos_ = p + 2;
+    name = leafName;
+    text = {};
+    return true;
+  }
+  if (text_in_[p] != '>') return false;
+  const size_t textStart = ++p;
+  const void* lt = std::memchr(text_in_.data() + p, '<', size - p);
+  if (!lt) return false;
+  const size_t textEnd = static_cast<size_t>(static_cast<const char*>(lt) - text_in_.data());
+  // The end tag must follow at once and close this very element.
+  p = textEnd;
+  if (p + 2 + leafName.size() >= size || text_in_[p + 1] != '/' ||
+      text_in_.compare(p + 2, leafName.size(), leafName) != 0 || text_in_[p + 2 + leafName.size()] != '>')
+    return false;
+  pos_ = p + 3 + leafName.size();
+  name = leafName;
+  const std::string_view raw = text_in_.substr(textStart, textEnd - textStart);
+  if (std::memchr(raw.data(), '&', raw.size())) {
+    text_.clear();
+    appendDecoded(text_, raw);
+    text = text_;
+  } else {
+    text = raw;
+  }
+  return true;
+}
+
 TXmlPullReader::Token TXmlPullReader::Next() {
   if (pendingEnd_) {
     pendingEnd_ = false;

@@ -36,6 +36,12 @@ public:
   size_t Depth() const { return stack_.size(); }
   const Attribute* FindAttribute(std::string_view name) const;
 
+  // The common leaf inside an open element, read in one step: blanks, then "<a>text</a>",
+  // "<a></a>" or "<a/>" with no attributes, comments or CDATA. Returns true and sets name and
+  // text (valid until the next call) when that is what follows; otherwise consumes nothing and
+  // returns false, and Next reads whatever it is.
+  bool NextLeaf(std::string_view& name, std::string_view& text);
+
 private:
   std::string_view readName();
   void skipBlanks();

@@ -1,4 +1,5 @@
 #include "Dispatcher.h"
+#include "FileUtil.h"
 #include "MusicFileMgr.h"
 #include "TestSupport.h"
 
@@ -68,6 +69,63 @@ TEST_F(LibraryFixture, HandMadeLibraryLoadsWithDroppedFilesRemapped) {
   mgr.WaitHashingIdle();
   EXPECT_EQ(mgr.Snapshot(first.Items[1]).FileHash, LRMD5::MD5String("ccc")) << "status 2 is hashed again";
   EXPECT_EQ(mgr.Snapshot(first.Items[0]).ShareStatus, ssReady);
+}
+
+// Large libraries are checked against the disk in batches, partly on a second thread: the
+// verdicts must land on the right entries and the lists keep their order.
+TEST_F(LibraryFixture, LargeLibraryKeepsFileOrderWhileCheckingTheDisk) {
+  constexpr int Songs = 2000;
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<LRMusicFiles><ShareFiles>\n";
+  std::vector<std::string> expected;  // captions of the kept entries, in file order
+  std::vector<bool> changed;
+  for (int i = 0; i < Songs; ++i) {
+    const std::string caption = "歌" + std::to_string(i);
+    std::string path;
+    bool keep = true;
+    const bool service = i % 11 == 0;
+    if (service) {
+      path = "";
+    } else if (i % 13 == 0) {
+      path = "/media/not-mounted-" + std::to_string(i % 3) + "/" + caption + ".mp3";  // kept unchecked
+    } else {
+      path = song("album" + std::to_string(i / 12) + "/" + caption + ".mp3", caption);
+      if (i % 7 == 0) {
+        fs::remove(path);  // deleted from a folder that is there
+        keep = false;
+      }
+    }
+    // Every fifth song on disk was changed since it was hashed.
+    const bool stale = !service && i % 13 != 0 && i % 5 == 0;
+    const int64_t stored = stale ? 1 : (keep && !path.empty() && i % 13 != 0 ? StatFile(path).lastWriteTime : 0);
+    xml += std::string("<File><Encrypt>") + (service ? "True" : "False") + "</Encrypt><FileName>" + path +
+           "</FileName><FileHash>" + Digest(caption.c_str()) + "</FileHash><LastWriteTime>" + std::to_string(stored) +
+           "</LastWriteTime><ShareStatus>0</ShareStatus><Caption>" + caption + "</Caption></File>\n";
+    if (keep) {
+      expected.push_back(caption);
+      changed.push_back(stale);
+    }
+  }
+  xml += "</ShareFiles><PlayList><List Name=\"all\">";
+  for (int i = Songs - 1; i >= 0; --i) xml += "<Item ID=\"" + std::to_string(i) + "\"/>";
+  xml += "</List></PlayList></LRMusicFiles>\n";
+  mltest::WriteAll(d + "MusicFiles.xml", xml);
+
+  TMusicFileMgr mgr;
+  mgr.Load(d + "MusicFiles.xml");
+  ASSERT_EQ(mgr.PlayLists().size(), 1u);
+  const auto& items = mgr.PlayLists()[0]->Items;
+  ASSERT_EQ(items.size(), expected.size());
+  for (size_t k = 0; k < items.size(); ++k) {
+    const size_t i = items.size() - 1 - k;  // the list holds the songs backwards
+    const TShareFileInfo e = mgr.Snapshot(items[k]);
+    EXPECT_EQ(e.Caption, expected[i]);
+    if (changed[i]) {
+      // Its new time is taken at once; its digest is computed again in the background.
+      EXPECT_EQ(e.LastWriteTime, StatFile(e.FileName).lastWriteTime) << e.Caption;
+    } else {
+      EXPECT_EQ(e.ShareStatus, ssReady) << e.Caption;
+    }
+  }
 }
 
 TEST_F(LibraryFixture, SaveThenLoadGivesTheSameLibrary) {
@@ -242,6 +300,12 @@ TEST_F(LibraryFixture, ReaderAcceptsWellFormedVariantsAndRefusesTheRest) {
        "<LRMusicFiles><Extra><a/></Extra><ShareFiles>" + file +
            "<Caption>z<b>y</b></Caption><Unknown>1</Unknown></File></ShareFiles></LRMusicFiles>",
        true, "z", 0},
+      {"empty leaves, and blanks inside tags",
+       "<LRMusicFiles><ShareFiles>" + file +
+           "<Title/><Album></Album><Caption >q</Caption\t></File></ShareFiles></LRMusicFiles>",
+       true, "q", 0},
+      {"a leaf closed by another name", "<LRMusicFiles><ShareFiles>" + file + "<Caption>q</Captio></File></ShareFiles></LRMusicFiles>",
+       false, "", 0},
       {"a DOCTYPE without subset", "<!DOCTYPE LRMusicFiles><LRMusicFiles/>", true, "", 0},
       {"a DTD subset", "<!DOCTYPE r [<!ENTITY a 'b'>]><LRMusicFiles/>", false, "", 0},
       {"mismatched end tag", "<LRMusicFiles><ShareFiles></PlayList></LRMusicFiles>", false, "", 0},
