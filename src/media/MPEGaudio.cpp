@@ -1,5 +1,7 @@
 #include "MPEGaudio.h"
 
+#include "MpegTables.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -12,27 +14,6 @@ constexpr size_t kMinWindow = 1728;
 // 2,881 bytes) past the last candidate, so a window is read with this much more behind it.
 constexpr size_t kLookahead = 2881 + 4 - kMinWindow + 1;
 
-constexpr int kBitRates[2][3][16] = {
-    // MPEG-1: Layer I, II, III
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-    // MPEG-2 and 2.5
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
-
-int SampleRateOf(int version, int index) {
-  static constexpr int kRates[3] = {44100, 48000, 32000};
-  if (index < 0 || index > 2) return 0;
-  switch (version) {
-    case 3: return kRates[index];
-    case 2: return kRates[index] / 2;
-    case 0: return kRates[index] / 4;
-    default: return 0;
-  }
-}
-
 bool IsHeader(std::string_view w, size_t i) {
   if (i + 4 > w.size()) return false;
   auto b = [&](size_t k) { return static_cast<uint8_t>(w[i + k]); };
@@ -44,8 +25,8 @@ bool IsHeader(std::string_view w, size_t i) {
 size_t FrameLength(std::string_view w, size_t i) {
   auto b = [&](size_t k) { return static_cast<uint8_t>(w[i + k]); };
   int version = (b(1) >> 3) & 3, layer = (b(1) >> 1) & 3;
-  int rate = kBitRates[version == 3 ? 0 : 1][3 - layer][b(2) >> 4];
-  int sr = SampleRateOf(version, (b(2) >> 2) & 3);
+  int rate = MpegBitrateKbps(version, layer, b(2) >> 4);
+  int sr = MpegSampleRate(version, (b(2) >> 2) & 3);
   bool pad = b(2) & 2;
   if (rate == 0 || sr == 0) return 0;
   // Layer I counts in 4-byte slots, the others in bytes.
@@ -141,7 +122,7 @@ bool TMPEGaudio::FindFrame(std::string_view w, size_t n) {
 
 int TMPEGaudio::FrameBitRate() const {
   if (!Frame.Found) return 0;
-  return kBitRates[Frame.VersionID == 3 ? 0 : 1][3 - Frame.LayerID][Frame.BitRateID & 15];
+  return MpegBitrateKbps(Frame.VersionID, Frame.LayerID, Frame.BitRateID & 15);
 }
 
 int TMPEGaudio::Coefficient() const {
@@ -154,7 +135,7 @@ int TMPEGaudio::Coefficient() const {
 int TMPEGaudio::PaddingBytes() const { return Frame.PaddingBit ? (Frame.LayerID == 3 ? 4 : 1) : 0; }
 
 int TMPEGaudio::SampleRate() const {
-  return Frame.Found ? SampleRateOf(Frame.VersionID, Frame.SampleRateID) : 0;
+  return Frame.Found ? MpegSampleRate(Frame.VersionID, Frame.SampleRateID) : 0;
 }
 
 int TMPEGaudio::BitRate() const {

@@ -1,5 +1,7 @@
 #include "uMPEGDecoder.h"
 
+#include "MpegTables.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -7,19 +9,6 @@
 namespace ml {
 
 namespace {
-
-// [MPEG-1 / MPEG-2 and 2.5][Layer I, II, III][index]
-const int kBitrates[2][3][16] = {
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
-
-// Indexed by the raw version bits (0 = MPEG-2.5, 2 = MPEG-2, 3 = MPEG-1).
-const int kSampleRates[4][3] = {
-    {11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
 
 uint32_t Be32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
@@ -30,11 +19,9 @@ int LayerNumber(int layerBits) { return 4 - layerBits; }  // 3 -> I, 2 -> II, 1 
 
 }  // namespace
 
-int TMPEGHeaderFields::BitrateKbps() const {
-  return kBitrates[IsMPEG1() ? 0 : 1][LayerNumber(Layer) - 1][BitrateIndex];
-}
+int TMPEGHeaderFields::BitrateKbps() const { return MpegBitrateKbps(Version, Layer, BitrateIndex); }
 
-int TMPEGHeaderFields::SampleRate() const { return kSampleRates[Version][SampleRateIndex]; }
+int TMPEGHeaderFields::SampleRate() const { return MpegSampleRate(Version, SampleRateIndex); }
 
 int TMPEGHeaderFields::SamplesPerFrame() const {
   switch (LayerNumber(Layer)) {
