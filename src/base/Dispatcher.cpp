@@ -39,8 +39,9 @@ void EventLoop::post(std::function<void()> fn) {
   wake_.notify_all();
 }
 
-bool EventLoop::send(std::function<void()> fn) {
-  if (shutdown_) return false;
+bool EventLoop::send(std::function<void()> fn, const std::atomic<bool>* cancel) {
+  auto giveUp = [&] { return shutdown_ || (cancel && cancel->load()); };
+  if (giveUp()) return false;
   if (isMainThread()) {
     fn();
     return true;
@@ -63,9 +64,9 @@ bool EventLoop::send(std::function<void()> fn) {
   std::unique_lock lock(mutex_);
   sendDone_.wait(lock, [&] {
     if (phase->load() == Done) return true;
-    if (!shutdown_) return false;
+    if (!giveUp()) return false;
     int expected = Queued;
-    // At shutdown, give up unless the main thread has already started the call.
+    // At shutdown or when cancelled, give up unless the main thread has already started the call.
     return phase->compare_exchange_strong(expected, Abandoned) || phase->load() == Done;
   });
   return phase->load() == Done;
@@ -117,8 +118,9 @@ void EventLoop::processPending() {
     batch.swap(queue_);
   }
   for (auto& fn : batch) fn();
-  // Only timers due now; a repeating timer with a zero interval must not spin here.
-  for (int fired = 0; fired < 64 && runOneTimer(); ++fired) {
+  // Only timers due now; a repeating timer with a zero interval must not spin here. Once a
+  // timer has asked the loop to quit, no further timer runs.
+  for (int fired = 0; fired < 64 && !quit_ && runOneTimer(); ++fired) {
   }
 }
 
@@ -136,7 +138,9 @@ void EventLoop::waitForWork(Millis until) {
 }
 
 bool EventLoop::waitPumping(const std::function<bool()>& pred, Millis timeout) {
-  const Millis deadline = clock_.now() + timeout;
+  // The steady clock counts whole milliseconds, so "now" may be up to 1 ms late already: one
+  // more makes sure that at least timeout passes. A manual clock is exact.
+  const Millis deadline = clock_.now() + timeout + (clock_.isManual() ? Millis(0) : Millis(1));
   // With a manual clock nobody may ever advance time; a generous real-time cap keeps a broken
   // test from hanging forever.
   const auto realCap = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -157,7 +161,8 @@ void EventLoop::run() {
     if (quit_) break;
     waitForWork(clock_.now() + Millis(1000));
   }
-  processPending();
+  processPending();  // work posted before the quit still runs; timers wait for the next run
+  quit_ = false;
 }
 
 void EventLoop::quit() {
@@ -166,6 +171,12 @@ void EventLoop::quit() {
     quit_ = true;
   }
   wake_.notify_all();
+}
+
+void EventLoop::releaseSenders() {
+  // Taking the lock orders this after a sender's check of its flag, so the wake-up is not lost.
+  { std::lock_guard lock(mutex_); }
+  sendDone_.notify_all();
 }
 
 void EventLoop::beginShutdown() {

@@ -54,7 +54,12 @@ public:
   // Runs fn on the main thread and waits for it: inline when called there, otherwise queued.
   // Returns false without running fn once shutdown has begun, so a worker that sends while the
   // main thread is joining it cannot deadlock.
-  virtual bool send(std::function<void()> fn) = 0;
+  bool send(std::function<void()> fn) { return send(std::move(fn), nullptr); }
+  // The same, also giving up when *cancel is set before the main thread has started fn: the
+  // owner of a worker sets it, then calls releaseSenders(), before joining the worker.
+  virtual bool send(std::function<void()> fn, const std::atomic<bool>* cancel) = 0;
+  // Makes waiting senders look at their cancel flags again.
+  virtual void releaseSenders() = 0;
   // Calls fn on the main thread every interval (or once). Ids are never reused.
   virtual TimerId startTimer(Millis interval, std::function<void()> fn, bool repeat = true) = 0;
   virtual void stopTimer(TimerId id) = 0;
@@ -83,7 +88,9 @@ public:
   ~EventLoop() override;
 
   void post(std::function<void()> fn) override;
-  bool send(std::function<void()> fn) override;
+  using Dispatcher::send;
+  bool send(std::function<void()> fn, const std::atomic<bool>* cancel) override;
+  void releaseSenders() override;
   TimerId startTimer(Millis interval, std::function<void()> fn, bool repeat = true) override;
   void stopTimer(TimerId id) override;
   bool waitPumping(const std::function<bool()>& pred, Millis timeout) override;

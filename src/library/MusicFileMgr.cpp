@@ -76,6 +76,8 @@ void TMusicFileMgr::stopHashing() {
     terminated_ = true;
   }
   hashWake_.notify_all();
+  // The thread may be waiting for the main thread to run a duplicate handler.
+  if (dispatcher_) dispatcher_->releaseSenders();
 }
 
 // ---- entries -------------------------------------------------------------------------------
@@ -504,45 +506,62 @@ bool TMusicFileMgr::hashOne() {
   }
   bool ok = false;
   const TMD5Digest digest = LRMD5::MD5File(path, &ok, &terminated_);
+  TShareFileInfo* kept = nullptr;  // the older entry this one turned out to duplicate
   DuplicateFoundEvent onDuplicate;
-  std::vector<TShareFileInfo*> duplicates;
   {
     std::lock_guard lock(lock_);
-    hashBusy_ = false;
-    if (generation != generation_ || terminated_ || !live_.count(e) || e->ShareStatus != ssHashing) return true;
-    if (!ok) {
-      // A read error is not a verdict on the song: it waits for the next start to try again.
-      e->ShareStatus = ssWaitHash;
-      DebugTrace("library: cannot read %s; will retry at next start", path.c_str());
+    if (!storeDigestLocked(e, generation, ok, digest, path, &kept)) {
+      hashBusy_ = false;
       return true;
     }
-    setDigestLocked(e, digest);
-    e->ShareStatus = ssReady;
-    e->LastWriteTime = StatFile(path).lastWriteTime;
-    TShareFileInfo* other = nullptr;
-    auto [first, last] = byDigest_.equal_range(digest);
-    for (auto it = first; it != last; ++it)
-      if (it->second != e && it->second->ShareStatus != ssRemoved && (!other || live_.at(it->second) < live_.at(other)))
-        other = it->second;
-    if (other) {
-      // The entry that was there first survives; it takes this file when its own is gone.
-      if (!StatFile(other->FileName).exists) {
-        setPathLocked(other, e->FileName);
-        other->Encrypt = e->Encrypt;
-      }
-      e->ShareStatus = ssRemoved;
-      duplicates.push_back(other);
-    }
     onDuplicate = onDuplicateFound_;
+    // The thread stays busy until the handler has run, so WaitHashingIdle never returns
+    // between a merge and its handler.
+    hashBusy_ = kept != nullptr;
   }
-  for (TShareFileInfo* kept : duplicates) {
-    if (!onDuplicate) continue;
-    if (dispatcher_)
-      dispatcher_->send([&] { onDuplicate(e, kept); });
-    else
-      onDuplicate(e, kept);
+  if (!kept) return true;
+  if (dispatcher_) {
+    // Given up when the manager is being destroyed: the main thread is then joining this one.
+    dispatcher_->send([&] {
+      if (onDuplicate) onDuplicate(e, kept);
+      Changed();
+    }, &terminated_);
+  } else if (onDuplicate) {
+    onDuplicate(e, kept);
   }
-  if (!duplicates.empty() && dispatcher_) dispatcher_->post([this] { Changed(); });
+  std::lock_guard lock(lock_);
+  hashBusy_ = false;
+  return true;
+}
+
+// Stores a finished digest and merges the entry into an older one with the same digest (set in
+// *kept). False when the result no longer applies or the file could not be read.
+bool TMusicFileMgr::storeDigestLocked(TShareFileInfo* e, uint64_t generation, bool ok, const TMD5Digest& digest,
+                                      const std::string& path, TShareFileInfo** kept) {
+  if (generation != generation_ || terminated_ || !live_.count(e) || e->ShareStatus != ssHashing) return false;
+  if (!ok) {
+    // A read error is not a verdict on the song: it waits for the next start to try again.
+    e->ShareStatus = ssWaitHash;
+    DebugTrace("library: cannot read %s; will retry at next start", path.c_str());
+    return false;
+  }
+  setDigestLocked(e, digest);
+  e->ShareStatus = ssReady;
+  e->LastWriteTime = StatFile(path).lastWriteTime;
+  TShareFileInfo* other = nullptr;
+  auto [first, last] = byDigest_.equal_range(digest);
+  for (auto it = first; it != last; ++it)
+    if (it->second != e && it->second->ShareStatus != ssRemoved && (!other || live_.at(it->second) < live_.at(other)))
+      other = it->second;
+  if (other) {
+    // The entry that was there first survives; it takes this file when its own is gone.
+    if (!StatFile(other->FileName).exists) {
+      setPathLocked(other, e->FileName);
+      other->Encrypt = e->Encrypt;
+    }
+    e->ShareStatus = ssRemoved;
+  }
+  *kept = other;
   return true;
 }
 

@@ -194,6 +194,8 @@ private:
   std::string downloadPathFor(const TShareFileInfo& e) const;
   void hashLoop();
   bool hashOne();
+  bool storeDigestLocked(TShareFileInfo* e, uint64_t generation, bool ok, const TMD5Digest& digest,
+                         const std::string& path, TShareFileInfo** kept);
   void stopHashing();
 
   Dispatcher* dispatcher_;

@@ -14,6 +14,7 @@
 #include <deque>
 #include <filesystem>
 #include <limits>
+#include <system_error>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -306,7 +307,16 @@ public:
   bool Add(Entry e) {
     filling_.push_back(std::move(e));
     if (filling_.size() < BatchSize) return false;
-    if (!thread_.joinable()) thread_ = std::thread([this] { work(worker_, false); });
+    if (!threadTried_) {
+      threadTried_ = true;
+      // Without a second thread (a process at its thread limit) the parser checks everything
+      // at the end: slower, but the library still loads.
+      try {
+        thread_ = std::thread([this] { work(worker_, false); });
+      } catch (const std::system_error& e) {
+        DebugTrace("library: checking files on the loading thread: %s", e.what());
+      }
+    }
     std::lock_guard lock(mutex_);
     todo_.push_back({queued_++, std::move(filling_)});
     filling_.clear();
@@ -369,6 +379,7 @@ private:
   std::map<uint64_t, Batch> done_;  // by batch number; taken in order
   uint64_t queued_ = 0, taken_ = 0;
   bool closed_ = false;
+  bool threadTried_ = false;
   TFileChecker worker_, parser_;  // one folder cache for each thread
   std::thread thread_;
 };

@@ -51,23 +51,32 @@ TEST(Dispatcher, SendWaitsForTheMainThreadAndInlineOnIt) {
   EXPECT_TRUE(sent);
 }
 
-TEST(Dispatcher, SendAtShutdownReturnsFalseInsteadOfDeadlocking) {
-  EventLoop loop;
-  std::atomic<bool> started{false};
-  bool sent = true;
-  bool ran = false;
-  std::thread worker([&] {
-    started = true;
-    sent = loop.send([&] { ran = true; });
-  });
-  while (!started) std::this_thread::yield();
-  std::this_thread::sleep_for(10ms);  // let the worker block inside send()
-  loop.beginShutdown();
-  worker.join();  // would hang if send() kept waiting for a main thread that is joining
-  loop.processPending();
-  EXPECT_FALSE(sent);
-  EXPECT_FALSE(ran);
-  EXPECT_FALSE(loop.send([] {})) << "refused once shut down";
+// A worker blocked in send() while the main thread is about to join it is released, either by
+// the loop's shutdown or by its owner's cancel flag; the abandoned call never runs later.
+TEST(Dispatcher, BlockedSendIsReleasedByShutdownOrCancel) {
+  for (const bool byCancel : {false, true}) {
+    EventLoop loop;
+    std::atomic<bool> started{false}, cancel{false};
+    bool sent = true;
+    bool ran = false;
+    std::thread worker([&] {
+      started = true;
+      sent = loop.send([&] { ran = true; }, &cancel);
+    });
+    while (!started) std::this_thread::yield();
+    std::this_thread::sleep_for(10ms);  // let the worker block inside send()
+    if (byCancel) {
+      cancel = true;
+      loop.releaseSenders();
+    } else {
+      loop.beginShutdown();
+    }
+    worker.join();  // would hang if send() kept waiting for a main thread that is joining
+    loop.processPending();
+    EXPECT_FALSE(sent) << byCancel;
+    EXPECT_FALSE(ran) << byCancel;
+    EXPECT_FALSE(loop.send([] {}, &cancel)) << "refused once cancelled or shut down";
+  }
 }
 
 TEST(Dispatcher, WaitPumpingTimesOutOnTheLoopsClock) {

@@ -3,7 +3,10 @@
 #include "MusicFileMgr.h"
 #include "TestSupport.h"
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
+#include <thread>
 #include <gtest/gtest.h>
 
 using namespace ml;
@@ -219,6 +222,34 @@ TEST_F(LibraryFixture, DuplicateContentMergesIntoTheOlderEntry) {
   EXPECT_EQ(both->Items, std::vector<TShareFileInfo*>{older}) << "a list holding both keeps one";
   EXPECT_EQ(mgr.FindByDigest(LRMD5::MD5String("same bytes")), older);
   EXPECT_EQ(mgr.LiveEntryCount(), 1u);
+}
+
+// The hashing thread hands a merge to the main thread and waits; a main thread that destroys
+// the manager instead of running its loop must not wait for it forever.
+TEST_F(LibraryFixture, DestroyingTheManagerReleasesAPendingDuplicateHandler) {
+  EventLoop loop;
+  int handled = 0;
+  std::atomic<bool> destroyed{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 1000 && !destroyed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!destroyed) {
+      std::fprintf(stderr, "the manager's destructor hangs\n");
+      std::_Exit(1);
+    }
+  });
+  {
+    auto mgr = std::make_unique<TMusicFileMgr>(&loop);
+    mgr->SetOnDuplicateFound([&](TShareFileInfo*, TShareFileInfo*) { ++handled; });
+    mgr->AddFile(song("a/one.mp3", "same"));
+    TShareFileInfo* copy = mgr->AddFile(song("b/two.mp3", "same"));
+    // Without the loop running, the thread merges the copy and then waits in its hand-off.
+    while (mgr->Snapshot(copy).ShareStatus != ssRemoved) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    mgr.reset();
+  }
+  destroyed = true;
+  watchdog.join();
+  loop.processPending();
+  EXPECT_EQ(handled, 0) << "the abandoned handler never runs after the manager is gone";
 }
 
 TEST_F(LibraryFixture, PlaylistPayloadRoundTripAndTruncation) {
