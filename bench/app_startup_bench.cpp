@@ -1,7 +1,7 @@
 // Round trips of the instance socket as a second start makes them: the presence query and the
 // command-line hand-off, each answered on a running main loop (a real EventLoop on its own thread).
-#include "CommandLine.h"
-#include "SingleInstance.h"
+#include "app/CommandLine.h"
+#include "app/SingleInstance.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

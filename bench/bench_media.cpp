@@ -2,8 +2,8 @@
 // set (MP3 with ID3v1/ID3v2.3/ID3v2.4, VBR MP3, WMA, Ogg Vorbis, WAV, APE), as when a user adds
 // a whole music folder to a playlist. The files are read from the page cache, so this measures
 // the readers, not the disk.
-#include "uSongName.h"
-#include "uTagInfo.h"
+#include "media/uSongName.h"
+#include "media/uTagInfo.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // Library load and save at 100,000 songs, adding a folder of tagged files, and digest
 // throughput beside md5sum on the same files in the same run.
-#include "FileUtil.h"
-#include "MusicFileMgr.h"
+#include "base/FileUtil.h"
+#include "library/MusicFileMgr.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

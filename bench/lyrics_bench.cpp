@@ -2,8 +2,8 @@
 //   BM_Parse*/1048576: a 1 MB LRC file, parsed from memory and from disk (goal: 5 ms).
 //   BM_ReferenceGbkDecode: the base converter alone over the same GBK file, for a load-free ratio.
 //   BM_LineLookup/N: GetLineAt on a file of N lines at random positions (goal: O(log n)).
-#include "GbkText.h"
-#include "LRCParse.h"
+#include "base/GbkText.h"
+#include "lyrics/LRCParse.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Time to decode a whole MP3 to 16-bit PCM: our decoder (dither, channel handling, position)
 // against the plainest libmad loop (rounding only). The file is ML_BENCH_MP3, or a 60-second
 // stereo 128 kbit/s MP3 made with sox and lame.
-#include "uMPEGDecoder.h"
+#include "playback/uMPEGDecoder.h"
 
 #include <benchmark/benchmark.h>
 #include <mad.h>

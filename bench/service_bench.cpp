@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "LRCmdStream.h"
-#include "LREncrypt.h"
-#include "Service.h"
-#include "ServiceSecurity.h"
+#include "net/LRCmdStream.h"
+#include "net/LREncrypt.h"
+#include "service/Service.h"
+#include "service/ServiceSecurity.h"
 #include "base/LRMD5.h"
 
-#include "NetTestTools.h"
+#include "tests/net/NetTestTools.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "CliJson.h"
+#include "cli/CliJson.h"
 
-#include "GbkText.h"
+#include "base/GbkText.h"
 
 #include <cstdio>
 

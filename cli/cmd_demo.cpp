@@ -1,9 +1,9 @@
 // minilirra-cli demo [--output OUTPUT]: makes the demo tune, keeps it in AppDir and plays it.
-#include "CliCommand.h"
+#include "cli/CliCommand.h"
 
-#include "FileUtil.h"
-#include "PlaySession.h"
-#include "uDemoTune.h"
+#include "base/FileUtil.h"
+#include "playback/PlaySession.h"
+#include "playback/uDemoTune.h"
 
 #include <cstdio>
 

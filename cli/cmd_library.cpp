@@ -1,11 +1,11 @@
 // minilirra-cli library (list | add PATH... | playlists | show LIST | stats) [--json]: the music
 // library of the data folder, through the same classes the player uses.
-#include "CliCommand.h"
-#include "CliJson.h"
+#include "cli/CliCommand.h"
+#include "cli/CliJson.h"
 
-#include "Dispatcher.h"
-#include "MusicFileMgr.h"
-#include "PlayListController.h"
+#include "base/Dispatcher.h"
+#include "library/MusicFileMgr.h"
+#include "library/PlayListController.h"
 
 #include <cstdio>
 #include <algorithm>

@@ -1,11 +1,11 @@
 // minilirra-cli login: logs in against the configured server list (or connects anonymously),
 // prints the result and the account data, keeps the session alive until interrupted, logs out.
-#include "CliCommand.h"
-#include "LRUDPClient.h"
-#include "LocalAddress.h"
-#include "StrUtil.h"
-#include "uLogin.h"
-#include "uServerListManager.h"
+#include "cli/CliCommand.h"
+#include "net/LRUDPClient.h"
+#include "app/LocalAddress.h"
+#include "base/StrUtil.h"
+#include "online/uLogin.h"
+#include "net/uServerListManager.h"
 
 #include <arpa/inet.h>
 #include <csignal>

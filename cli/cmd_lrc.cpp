@@ -1,9 +1,9 @@
 // minilirra-cli lrc: shows how the player reads an LRC file: its lines with the times the display
 // uses (offset applied) and, with --at, the line sung at a position.
-#include "CliCommand.h"
-#include "CliJson.h"
-#include "LRCParse.h"
-#include "StrUtil.h"
+#include "cli/CliCommand.h"
+#include "cli/CliJson.h"
+#include "lyrics/LRCParse.h"
+#include "base/StrUtil.h"
 
 #include <cstdio>
 #include <string>

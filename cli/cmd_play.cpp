@@ -1,8 +1,8 @@
 // minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N]
-#include "CliCommand.h"
+#include "cli/CliCommand.h"
 
-#include "PlaySession.h"
-#include "StrUtil.h"
+#include "playback/PlaySession.h"
+#include "base/StrUtil.h"
 
 #include <cstdint>
 #include <cstdio>

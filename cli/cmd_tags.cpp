@@ -1,8 +1,8 @@
 // minilirra-cli tags [--json] FILE...: the merged media information of each file, as the player
 // and the music library see it.
-#include "CliCommand.h"
-#include "CliJson.h"
-#include "uTagInfo.h"
+#include "cli/CliCommand.h"
+#include "cli/CliJson.h"
+#include "media/uTagInfo.h"
 
 #include <cstdio>
 #include <string>

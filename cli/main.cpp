@@ -1,7 +1,7 @@
-#include "CliCommand.h"
+#include "cli/CliCommand.h"
 
-#include "AppPaths.h"
-#include "Version.h"
+#include "base/AppPaths.h"
+#include "base/Version.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,8 +1,24 @@
-# ml_library(NAME SOURCES... DEPS ...): one subsystem library, its folder on the include path.
+# One include root: src/ for the core, so every include names its folder ("base/Dispatcher.h").
+# The programs outside src/ (service, cli, tests, benchmarks, fuzzers) also have the repository
+# root, so their own headers are named from there ("service/...", "tests/support/..."); a core
+# library never sees them.
+set(ML_CORE_INCLUDE ${CMAKE_SOURCE_DIR}/src)
+set(ML_PROGRAM_INCLUDE ${CMAKE_SOURCE_DIR})
+
+# ml_library(NAME SOURCES... DEPS ...): one subsystem library of the core.
 function(ml_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC ${ML_CORE_INCLUDE})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# ml_program_library(NAME SOURCES... DEPS ...): a library of a program outside src/ (the
+# service's roles, the test tools).
+function(ml_program_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${ML_CORE_INCLUDE} ${ML_PROGRAM_INCLUDE})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
@@ -17,6 +33,7 @@ function(ml_test name)
     set(ARG_TIMEOUT 300)
   endif()
   add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${ML_CORE_INCLUDE} ${ML_PROGRAM_INCLUDE})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} ml_testsupport GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
@@ -27,6 +44,7 @@ endfunction()
 function(ml_fuzzer name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${ML_CORE_INCLUDE} ${ML_PROGRAM_INCLUDE})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
@@ -37,5 +55,6 @@ function(ml_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   find_package(benchmark REQUIRED)
   add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${ML_CORE_INCLUDE} ${ML_PROGRAM_INCLUDE})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()

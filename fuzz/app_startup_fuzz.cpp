@@ -1,8 +1,8 @@
 // First byte picks the reader: 0 the command-line hand-off, 1 the mailbox record, 2 an update
 // path. Each result is checked against the rules its users rely on.
-#include "CommandLine.h"
-#include "uLRShareMemory.h"
-#include "uUpdateApp.h"
+#include "app/CommandLine.h"
+#include "app/uLRShareMemory.h"
+#include "app/uUpdateApp.h"
 
 #include <cstdlib>
 #include <cstring>

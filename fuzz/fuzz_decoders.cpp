@@ -1,6 +1,6 @@
 // The WAV and MPEG decoders over any bytes: open, read a bounded amount, seek, read again.
-#include "uMPEGDecoder.h"
-#include "uWAVDecoder.h"
+#include "playback/uMPEGDecoder.h"
+#include "playback/uWAVDecoder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // INI text (GBK or UTF-8 with BOM) from Update.ini, LoginSave.bin and the registry stand-in.
-#include "IniFile.h"
+#include "base/IniFile.h"
 
 #include <cstddef>
 #include <cstdint>

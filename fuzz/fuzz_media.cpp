@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to one media reader, as a damaged or hostile file would.
-#include "uSongName.h"
-#include "uTagInfo.h"
+#include "media/uSongName.h"
+#include "media/uTagInfo.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The settings file: any bytes must load to sane values and save without fault.
-#include "uSettingMgr.h"
+#include "app/uSettingMgr.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Any bytes as a lyric file. Beyond not crashing: GBK text decodes as the base converter decodes
 // it, the lines come out sorted, every query stays in range, and writing an offset back gives a
 // file that reads back with exactly that offset.
-#include "FastGbkDecode.h"
-#include "GbkText.h"
-#include "LRCParse.h"
+#include "lyrics/FastGbkDecode.h"
+#include "base/GbkText.h"
+#include "lyrics/LRCParse.h"
 
 #include <string>
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "Service.h"
-#include "uServerListManager.h"
+#include "service/Service.h"
+#include "net/uServerListManager.h"
 
 namespace {
 

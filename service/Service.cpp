@@ -1,4 +1,4 @@
-#include "Service.h"
+#include "service/Service.h"
 
 #include <arpa/inet.h>
 
@@ -6,13 +6,13 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "LRCmdStream.h"
+#include "net/LRCmdStream.h"
 #include "base/DebugTrace.h"
 #include "base/GbkText.h"
 #include "base/IniFile.h"
 #include "base/StrUtil.h"
 #include "base/Version.h"
-#include "uServerListManager.h"
+#include "net/uServerListManager.h"
 
 namespace mlsvc {
 

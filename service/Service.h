@@ -14,9 +14,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ServiceSecurity.h"
-#include "ServiceSocket.h"
-#include "ServiceStore.h"
+#include "service/ServiceSecurity.h"
+#include "service/ServiceSocket.h"
+#include "service/ServiceStore.h"
 
 namespace mlsvc {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Service.h"
+#include "service/Service.h"
 #include "base/GbkText.h"
 #include "base/LRMD5.h"
 #include "base/StrUtil.h"

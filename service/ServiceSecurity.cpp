@@ -1,4 +1,4 @@
-#include "ServiceSecurity.h"
+#include "service/ServiceSecurity.h"
 
 #include <argon2.h>
 #include <sys/random.h>

@@ -1,4 +1,4 @@
-#include "ServiceSocket.h"
+#include "service/ServiceSocket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

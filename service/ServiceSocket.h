@@ -8,7 +8,7 @@
 #include <functional>
 #include <thread>
 
-#include "LREncrypt.h"
+#include "net/LREncrypt.h"
 
 namespace mlsvc {
 

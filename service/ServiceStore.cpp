@@ -1,4 +1,4 @@
-#include "ServiceStore.h"
+#include "service/ServiceStore.h"
 
 #include <arpa/inet.h>
 #include <sqlite3.h>

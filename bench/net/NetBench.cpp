@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "LRCmdStream.h"
-#include "LREncrypt.h"
-#include "LRUDPClient.h"
+#include "net/LRCmdStream.h"
+#include "net/LREncrypt.h"
+#include "net/LRUDPClient.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "LRCmdStream.h"
+#include "net/LRCmdStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using ml::TCmdStream;

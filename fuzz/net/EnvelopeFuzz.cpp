@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "LREncrypt.h"
+#include "net/LREncrypt.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace ml;

@@ -1,7 +1,7 @@
-#include "AppGlobals.h"
+#include "app/AppGlobals.h"
 
-#include "Registry.h"
-#include "uSettingMgr.h"
+#include "base/Registry.h"
+#include "app/uSettingMgr.h"
 
 #include <memory>
 #include <stdexcept>

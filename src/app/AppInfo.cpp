@@ -1,10 +1,10 @@
-#include "AppInfo.h"
+#include "app/AppInfo.h"
 
-#include "AppPaths.h"
-#include "FileUtil.h"
-#include "GbkText.h"
-#include "IniFile.h"
-#include "StrUtil.h"
+#include "base/AppPaths.h"
+#include "base/FileUtil.h"
+#include "base/GbkText.h"
+#include "base/IniFile.h"
+#include "base/StrUtil.h"
 
 #include <filesystem>
 

@@ -2,7 +2,7 @@
 // The process-wide start-up values: product strings from the SkinRes/ folder beside the program,
 // the names derived from them, and the data folder. They are filled once, before anything else
 // of the program exists, and read everywhere afterwards.
-#include "Version.h"
+#include "base/Version.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
-#include "StrUtil.h"
+#include "base/StrUtil.h"
 
 #include <filesystem>
 

@@ -2,7 +2,7 @@
 // The program's command line: the start mode, the argument list that adds files to the playlist
 // ("/open", "/list", "/link"), and the encoding in which a second instance hands its arguments to
 // the running one.
-#include "Dispatcher.h"
+#include "base/Dispatcher.h"
 
 #include <cstddef>
 #include <optional>

@@ -1,9 +1,9 @@
-#include "MiniLirra.h"
+#include "app/MiniLirra.h"
 
-#include "AppPaths.h"
-#include "DebugTrace.h"
-#include "FileUtil.h"
-#include "uUpdateApp.h"
+#include "base/AppPaths.h"
+#include "base/DebugTrace.h"
+#include "base/FileUtil.h"
+#include "app/uUpdateApp.h"
 
 #include <cstdio>
 #include <filesystem>

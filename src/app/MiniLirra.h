@@ -5,11 +5,11 @@
 // the caller's createAndRun, which builds the services module, the login object and the main
 // window and runs the message loop. Through the session it is given, the main window hooks into
 // the single-instance socket, the mailbox and the command-line handling.
-#include "AppInfo.h"
-#include "CommandLine.h"
-#include "Dispatcher.h"
-#include "SingleInstance.h"
-#include "uLRShareMemory.h"
+#include "app/AppInfo.h"
+#include "app/CommandLine.h"
+#include "base/Dispatcher.h"
+#include "app/SingleInstance.h"
+#include "app/uLRShareMemory.h"
 
 #include <functional>
 #include <memory>

@@ -1,9 +1,9 @@
-#include "SingleInstance.h"
+#include "app/SingleInstance.h"
 
-#include "CommandLine.h"
-#include "DebugTrace.h"
-#include "FileUtil.h"
-#include "Version.h"
+#include "app/CommandLine.h"
+#include "base/DebugTrace.h"
+#include "base/FileUtil.h"
+#include "base/Version.h"
 
 #include <cerrno>
 #include <chrono>

@@ -9,7 +9,7 @@
 //
 // Wire format of a request (little-endian): uint32 code, int32 parameter, uint32 data length,
 // then the data; the answer is one int32. Codes are the message numbers the requests always had.
-#include "Dispatcher.h"
+#include "base/Dispatcher.h"
 
 #include <atomic>
 #include <cstdint>

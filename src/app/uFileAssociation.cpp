@@ -1,7 +1,7 @@
-#include "uFileAssociation.h"
+#include "app/uFileAssociation.h"
 
-#include "Registry.h"
-#include "StrUtil.h"
+#include "base/Registry.h"
+#include "base/StrUtil.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "uLRShareMemory.h"
+#include "app/uLRShareMemory.h"
 
-#include "GbkText.h"
-#include "StrUtil.h"
+#include "base/GbkText.h"
+#include "base/StrUtil.h"
 
 #include <cerrno>
 #include <cstring>

@@ -9,7 +9,7 @@
 //   8  5112  text (GBK)
 // There is no lock: the writer fills text and length, then the command byte; the player copies
 // the whole record before it looks at any field.
-#include "Dispatcher.h"
+#include "base/Dispatcher.h"
 
 #include <array>
 #include <cstdint>

@@ -1,11 +1,11 @@
-#include "uSettingMgr.h"
+#include "app/uSettingMgr.h"
 
-#include "DebugTrace.h"
-#include "FileUtil.h"
-#include "GbkText.h"
-#include "StrUtil.h"
-#include "XmlDocument.h"
-#include "uFileAssociation.h"
+#include "base/DebugTrace.h"
+#include "base/FileUtil.h"
+#include "base/GbkText.h"
+#include "base/StrUtil.h"
+#include "xml/XmlDocument.h"
+#include "app/uFileAssociation.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "uUpdateApp.h"
+#include "app/uUpdateApp.h"
 
-#include "DebugTrace.h"
-#include "FileUtil.h"
-#include "GbkText.h"
-#include "IniFile.h"
-#include "StrUtil.h"
-#include "Version.h"
+#include "base/DebugTrace.h"
+#include "base/FileUtil.h"
+#include "base/GbkText.h"
+#include "base/IniFile.h"
+#include "base/StrUtil.h"
+#include "base/Version.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "AppPaths.h"
+#include "base/AppPaths.h"
 
-#include "FileUtil.h"
+#include "base/FileUtil.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "DebugTrace.h"
+#include "base/DebugTrace.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "Dispatcher.h"
+#include "base/Dispatcher.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "FileUtil.h"
+#include "base/FileUtil.h"
 
 #include <cerrno>
 #include <cstring>

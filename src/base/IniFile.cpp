@@ -1,8 +1,8 @@
-#include "IniFile.h"
+#include "base/IniFile.h"
 
-#include "FileUtil.h"
-#include "GbkText.h"
-#include "StrUtil.h"
+#include "base/FileUtil.h"
+#include "base/GbkText.h"
+#include "base/StrUtil.h"
 
 #include <algorithm>
 

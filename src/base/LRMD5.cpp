@@ -1,6 +1,6 @@
-#include "LRMD5.h"
+#include "base/LRMD5.h"
 
-#include "Dispatcher.h"
+#include "base/Dispatcher.h"
 
 #include <algorithm>
 #include <cerrno>

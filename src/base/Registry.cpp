@@ -1,6 +1,6 @@
-#include "Registry.h"
+#include "base/Registry.h"
 
-#include "IniFile.h"
+#include "base/IniFile.h"
 
 namespace ml {
 

@@ -1,4 +1,4 @@
-#include "StrUtil.h"
+#include "base/StrUtil.h"
 
 #include <charconv>
 #include <limits>

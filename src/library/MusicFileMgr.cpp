@@ -1,12 +1,12 @@
-#include "MusicFileMgr.h"
+#include "library/MusicFileMgr.h"
 
-#include "DebugTrace.h"
-#include "Dispatcher.h"
-#include "FileUtil.h"
-#include "GbkText.h"
-#include "StrUtil.h"
-#include "XmlDocument.h"
-#include "uTagInfo.h"
+#include "base/DebugTrace.h"
+#include "base/Dispatcher.h"
+#include "base/FileUtil.h"
+#include "base/GbkText.h"
+#include "base/StrUtil.h"
+#include "xml/XmlDocument.h"
+#include "media/uTagInfo.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 // their file, computed in the background by TCalcThread; two entries with the same digest are
 // merged. Entries are never freed while the program runs (a removed entry is only marked), so
 // every reference handed out stays valid until ClearLibrary or destruction.
-#include "LRMD5.h"
+#include "base/LRMD5.h"
 
 #include <atomic>
 #include <condition_variable>

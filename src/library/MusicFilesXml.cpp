@@ -1,11 +1,11 @@
 // The library file "MusicFiles.xml" and the playlist transfer payload.
-#include "MusicFileMgr.h"
+#include "library/MusicFileMgr.h"
 
-#include "DebugTrace.h"
-#include "FileUtil.h"
-#include "GbkText.h"
-#include "StrUtil.h"
-#include "XmlPullReader.h"
+#include "base/DebugTrace.h"
+#include "base/FileUtil.h"
+#include "base/GbkText.h"
+#include "base/StrUtil.h"
+#include "library/XmlPullReader.h"
 
 #include <charconv>
 #include <condition_variable>

@@ -1,9 +1,9 @@
-#include "PlayListController.h"
+#include "library/PlayListController.h"
 
-#include "DebugTrace.h"
-#include "FileUtil.h"
-#include "StrUtil.h"
-#include "uTagInfo.h"
+#include "base/DebugTrace.h"
+#include "base/FileUtil.h"
+#include "base/StrUtil.h"
+#include "media/uTagInfo.h"
 
 #include <algorithm>
 #include <chrono>

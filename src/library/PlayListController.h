@@ -2,7 +2,7 @@
 // The playlist frame without its windows: which list is shown, which songs are selected, what
 // plays and what plays next. The frame only draws what this says and forwards clicks to it;
 // the main window does the playing through IPlayListHost.
-#include "MusicFileMgr.h"
+#include "library/MusicFileMgr.h"
 
 #include <functional>
 #include <set>

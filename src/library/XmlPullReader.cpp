@@ -1,6 +1,6 @@
-#include "XmlPullReader.h"
+#include "library/XmlPullReader.h"
 
-#include "GbkText.h"
+#include "base/GbkText.h"
 
 #include <cstring>
 

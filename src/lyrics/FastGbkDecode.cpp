@@ -1,6 +1,6 @@
-#include "FastGbkDecode.h"
+#include "lyrics/FastGbkDecode.h"
 
-#include "GbkText.h"
+#include "base/GbkText.h"
 
 #include <array>
 #include <cstdint>

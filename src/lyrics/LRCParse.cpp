@@ -1,9 +1,9 @@
-#include "LRCParse.h"
+#include "lyrics/LRCParse.h"
 
-#include "FastGbkDecode.h"
-#include "FileUtil.h"
-#include "GbkText.h"
-#include "StrUtil.h"
+#include "lyrics/FastGbkDecode.h"
+#include "base/FileUtil.h"
+#include "base/GbkText.h"
+#include "base/StrUtil.h"
 
 #include <algorithm>
 #include <cstring>

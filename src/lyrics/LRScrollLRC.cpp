@@ -1,4 +1,4 @@
-#include "LRScrollLRC.h"
+#include "lyrics/LRScrollLRC.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // parser and the play position (which lines stand where, in which colour, how the edges fade, where
 // the drag marker goes) and the drag arithmetic that turns a drag into a seek position. The
 // windowed control measures texts for it and paints the frame it describes, nothing more.
-#include "LRCParse.h"
+#include "lyrics/LRCParse.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "APEtag.h"
+#include "media/APEtag.h"
 
-#include "MediaText.h"
-#include "StrUtil.h"
+#include "media/MediaText.h"
+#include "base/StrUtil.h"
 
 namespace ml {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // APE tags (versions 1 and 2) found by their footer at the end of a file, before an ID3v1 tag.
-#include "TagReader.h"
+#include "media/TagReader.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "ID3v1.h"
+#include "media/ID3v1.h"
 
-#include "MediaText.h"
+#include "media/MediaText.h"
 
 namespace ml {
 

@@ -1,6 +1,6 @@
 #pragma once
 // ID3v1 / ID3v1.1: the fixed 128-byte "TAG" block at the end of an MPEG file.
-#include "TagReader.h"
+#include "media/TagReader.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "ID3v2.h"
+#include "media/ID3v2.h"
 
-#include "MediaText.h"
+#include "media/MediaText.h"
 
 #include <array>
 #include <optional>

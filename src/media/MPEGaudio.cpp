@@ -1,6 +1,6 @@
-#include "MPEGaudio.h"
+#include "media/MPEGaudio.h"
 
-#include "MpegTables.h"
+#include "media/MpegTables.h"
 
 #include <algorithm>
 #include <cmath>

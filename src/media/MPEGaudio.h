@@ -1,9 +1,9 @@
 #pragma once
 // MPEG audio (Layers I-III, MPEG-1/2/2.5): finds the first frame after the ID3v2 tag, reads the
 // Xing or VBRI header of a VBR file, and works out bit rate and duration without decoding.
-#include "ID3v1.h"
-#include "ID3v2.h"
-#include "TagReader.h"
+#include "media/ID3v1.h"
+#include "media/ID3v2.h"
+#include "media/TagReader.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "MediaSource.h"
+#include "media/MediaSource.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "MediaText.h"
+#include "media/MediaText.h"
 
-#include "GbkText.h"
-#include "StrUtil.h"
+#include "base/GbkText.h"
+#include "base/StrUtil.h"
 
 #include <array>
 #include <cerrno>

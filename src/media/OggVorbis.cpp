@@ -1,8 +1,8 @@
-#include "OggVorbis.h"
+#include "media/OggVorbis.h"
 
-#include "ID3v2.h"
-#include "MediaText.h"
-#include "StrUtil.h"
+#include "media/ID3v2.h"
+#include "media/MediaText.h"
+#include "base/StrUtil.h"
 
 #include <cmath>
 #include <vector>

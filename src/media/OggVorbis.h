@@ -1,7 +1,7 @@
 #pragma once
 // Ogg Vorbis files: the identification and comment headers, and the last granule position for
 // the length.
-#include "TagReader.h"
+#include "media/TagReader.h"
 
 #include <cstdint>
 #include <string>

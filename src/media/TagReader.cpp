@@ -1,4 +1,4 @@
-#include "TagReader.h"
+#include "media/TagReader.h"
 
 namespace ml {
 

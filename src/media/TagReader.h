@@ -1,7 +1,7 @@
 #pragma once
 // The family of tag readers: each understands one container or tag format and fills its own
 // fields from a file. A read never throws and never leaves half-filled fields behind a failure.
-#include "MediaSource.h"
+#include "media/MediaSource.h"
 
 #include <string>
 

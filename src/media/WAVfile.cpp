@@ -1,4 +1,4 @@
-#include "WAVfile.h"
+#include "media/WAVfile.h"
 
 namespace ml {
 namespace {

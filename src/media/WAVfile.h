@@ -1,6 +1,6 @@
 #pragma once
 // RIFF/WAVE files: format and length from the chunk headers.
-#include "TagReader.h"
+#include "media/TagReader.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
-#include "WMAfile.h"
+#include "media/WMAfile.h"
 
-#include "MediaText.h"
-#include "StrUtil.h"
+#include "media/MediaText.h"
+#include "base/StrUtil.h"
 
 namespace ml {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // WMA files: the objects of the ASF header (file and stream properties, content descriptions).
-#include "TagReader.h"
+#include "media/TagReader.h"
 
 #include <array>
 #include <cstdint>

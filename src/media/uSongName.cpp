@@ -1,7 +1,7 @@
-#include "uSongName.h"
+#include "media/uSongName.h"
 
-#include "GbkText.h"
-#include "MediaText.h"
+#include "base/GbkText.h"
+#include "media/MediaText.h"
 
 #include <cstring>
 

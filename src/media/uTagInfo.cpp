@@ -1,6 +1,6 @@
-#include "uTagInfo.h"
+#include "media/uTagInfo.h"
 
-#include "MediaText.h"
+#include "media/MediaText.h"
 
 #include <cmath>
 #include <climits>

@@ -2,11 +2,11 @@
 // TTagInfo runs every tag reader over one file and merges what they found into one TMediaInfo.
 // The player keeps the result for the current song; the music library copies it into a song
 // entry when a file is added.
-#include "APEtag.h"
-#include "MPEGaudio.h"
-#include "OggVorbis.h"
-#include "WAVfile.h"
-#include "WMAfile.h"
+#include "media/APEtag.h"
+#include "media/MPEGaudio.h"
+#include "media/OggVorbis.h"
+#include "media/WAVfile.h"
+#include "media/WMAfile.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "LRCmdStream.h"
+#include "net/LRCmdStream.h"
 
 #include <algorithm>
 #include <cstring>

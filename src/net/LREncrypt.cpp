@@ -1,4 +1,4 @@
-#include "LREncrypt.h"
+#include "net/LREncrypt.h"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "LRQueues.h"
+#include "net/LRQueues.h"
 
 #include <stdexcept>
 

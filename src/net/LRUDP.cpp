@@ -1,4 +1,4 @@
-#include "LRUDP.h"
+#include "net/LRUDP.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "Socks5.h"
+#include "net/Socks5.h"
 #include "base/Dispatcher.h"
 
 namespace ml {

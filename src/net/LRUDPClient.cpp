@@ -1,4 +1,4 @@
-#include "LRUDPClient.h"
+#include "net/LRUDPClient.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "LRCmdStream.h"
-#include "LREncrypt.h"
-#include "LRQueues.h"
-#include "LRUDP.h"
+#include "net/LRCmdStream.h"
+#include "net/LREncrypt.h"
+#include "net/LRQueues.h"
+#include "net/LRUDP.h"
 #include "base/Dispatcher.h"
 
 namespace ml {

@@ -1,4 +1,4 @@
-#include "Socks5.h"
+#include "net/Socks5.h"
 
 #include <cstring>
 

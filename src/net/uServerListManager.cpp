@@ -1,11 +1,11 @@
-#include "uServerListManager.h"
+#include "net/uServerListManager.h"
 
 #include <arpa/inet.h>
 #include <cstring>
 #include <netdb.h>
 
-#include "LRCmdStream.h"
-#include "LRUDPClient.h"
+#include "net/LRCmdStream.h"
+#include "net/LRUDPClient.h"
 #include "base/DebugTrace.h"
 #include "base/FileUtil.h"
 

@@ -1,19 +1,19 @@
-#include "uLogin.h"
+#include "online/uLogin.h"
 
 #include <chrono>
 #include <cstring>
 #include <random>
 
-#include "LRCmdStream.h"
-#include "LREncrypt.h"
-#include "LRUDPClient.h"
+#include "net/LRCmdStream.h"
+#include "net/LREncrypt.h"
+#include "net/LRUDPClient.h"
 #include "base/DebugTrace.h"
 #include "base/GbkText.h"
 #include "base/IniFile.h"
 #include "base/Registry.h"
 #include "base/StrUtil.h"
 #include "base/Version.h"
-#include "uServerListManager.h"
+#include "net/uServerListManager.h"
 
 namespace ml {
 

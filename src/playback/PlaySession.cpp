@@ -1,7 +1,7 @@
-#include "PlaySession.h"
+#include "playback/PlaySession.h"
 
-#include "Dispatcher.h"
-#include "uPlayer.h"
+#include "base/Dispatcher.h"
+#include "playback/uPlayer.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,7 +1,7 @@
 #pragma once
 // Plays one file through the real player from start (or a given point) to its end, on a small
 // event loop of its own: what the command line's "play" and "demo" do.
-#include "uOutputModule.h"
+#include "playback/uOutputModule.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "uCircleBuffer.h"
+#include "playback/uCircleBuffer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "uDSoundOutput.h"
+#include "playback/uDSoundOutput.h"
 
-#include "DebugTrace.h"
+#include "base/DebugTrace.h"
 
 #include <pulse/pulseaudio.h>
 

@@ -1,4 +1,4 @@
-#include "uDecoderModule.h"
+#include "playback/uDecoderModule.h"
 
 #include <sys/stat.h>
 

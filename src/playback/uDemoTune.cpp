@@ -1,6 +1,6 @@
-#include "uDemoTune.h"
+#include "playback/uDemoTune.h"
 
-#include "uNullOutput.h"
+#include "playback/uNullOutput.h"
 
 #include <algorithm>
 #include <cmath>

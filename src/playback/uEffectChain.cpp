@@ -1,4 +1,4 @@
-#include "uEffectChain.h"
+#include "playback/uEffectChain.h"
 
 namespace ml {
 

@@ -1,6 +1,6 @@
-#include "uMPEGDecoder.h"
+#include "playback/uMPEGDecoder.h"
 
-#include "MpegTables.h"
+#include "media/MpegTables.h"
 
 #include <algorithm>
 #include <cmath>

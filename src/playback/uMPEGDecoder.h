@@ -1,7 +1,7 @@
 #pragma once
 // MPEG-1/2/2.5 audio, Layers I to III, decoded by libmad and converted to 16-bit PCM with the
 // linear dither and noise shaping of libmad's reference player.
-#include "uDecoderModule.h"
+#include "playback/uDecoderModule.h"
 
 #include <mad.h>
 

@@ -1,4 +1,4 @@
-#include "uNullOutput.h"
+#include "playback/uNullOutput.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // Outputs without a sound card: the null output throws the audio away at the pace of a real
 // device (a song takes its own length), the WAV-file output writes exactly the blocks the engine
 // sent, as fast as they come, and the fake output is paced by a test's hand.
-#include "uOutputModule.h"
+#include "playback/uOutputModule.h"
 
 #include <cstdio>
 

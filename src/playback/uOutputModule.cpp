@@ -1,6 +1,6 @@
-#include "uOutputModule.h"
+#include "playback/uOutputModule.h"
 
-#include "DebugTrace.h"
+#include "base/DebugTrace.h"
 
 #include <algorithm>
 #include <cmath>

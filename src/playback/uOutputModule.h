@@ -3,7 +3,7 @@
 // player's processing callback, and queues it on a device. It wakes the engine thread through a
 // notification event when there is room, tells when all queued audio has played, and keeps the
 // latest block for the spectrum display. Only the engine thread calls an output.
-#include "uDecoderModule.h"
+#include "playback/uDecoderModule.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,8 +1,8 @@
-#include "uDSoundOutput.h"
-#include "uNullOutput.h"
-#include "uOutputModule.h"
-#include "uSoundDeviceEnum.h"
-#include "uWaveOutput.h"
+#include "playback/uDSoundOutput.h"
+#include "playback/uNullOutput.h"
+#include "playback/uOutputModule.h"
+#include "playback/uSoundDeviceEnum.h"
+#include "playback/uWaveOutput.h"
 
 namespace ml {
 

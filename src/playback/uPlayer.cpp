@@ -1,12 +1,12 @@
-#include "uPlayer.h"
+#include "playback/uPlayer.h"
 
-#include "uTagInfo.h"
+#include "media/uTagInfo.h"
 
-#include "DebugTrace.h"
-#include "FileUtil.h"
-#include "uMPEGDecoder.h"
-#include "uSoundDeviceEnum.h"
-#include "uWAVDecoder.h"
+#include "base/DebugTrace.h"
+#include "base/FileUtil.h"
+#include "playback/uMPEGDecoder.h"
+#include "playback/uSoundDeviceEnum.h"
+#include "playback/uWAVDecoder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,11 +3,11 @@
 // every request to the engine as a message carrying all it needs, and the engine reports back
 // through the dispatcher, so every event is raised on the main thread. The main thread never
 // touches a decoder or an output.
-#include "uEffectChain.h"
-#include "uOutputModule.h"
-#include "uPlayerModule.h"
+#include "playback/uEffectChain.h"
+#include "playback/uOutputModule.h"
+#include "playback/uPlayerModule.h"
 
-#include "Dispatcher.h"
+#include "base/Dispatcher.h"
 
 #include <atomic>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "uSoundDeviceEnum.h"
+#include "playback/uSoundDeviceEnum.h"
 
 #include <alsa/asoundlib.h>
 #include <pulse/pulseaudio.h>

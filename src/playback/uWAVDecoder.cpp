@@ -1,4 +1,4 @@
-#include "uWAVDecoder.h"
+#include "playback/uWAVDecoder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 // RIFF/WAVE files with integer PCM of 8, 16, 24 or 32 bits, one or two channels. The chunks are
 // walked to find "fmt " and "data", so files with LIST/fact/cue chunks play only their audio.
-#include "uDecoderModule.h"
+#include "playback/uDecoderModule.h"
 
 namespace ml {
 

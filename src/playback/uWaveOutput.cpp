@@ -1,6 +1,6 @@
-#include "uWaveOutput.h"
+#include "playback/uWaveOutput.h"
 
-#include "DebugTrace.h"
+#include "base/DebugTrace.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,7 +1,7 @@
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 
-#include "FileUtil.h"
-#include "StrUtil.h"
+#include "base/FileUtil.h"
+#include "base/StrUtil.h"
 
 #include <cstdio>
 #include <sstream>

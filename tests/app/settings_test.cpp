@@ -1,7 +1,7 @@
-#include "Registry.h"
-#include "TestSupport.h"
-#include "uFileAssociation.h"
-#include "uSettingMgr.h"
+#include "base/Registry.h"
+#include "tests/support/TestSupport.h"
+#include "app/uFileAssociation.h"
+#include "app/uSettingMgr.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -177,7 +177,7 @@ TEST_F(SettingsFixture, MissingAssociatesSectionRegistersWithoutOverridingOthers
   EXPECT_FALSE(registry.valueExists(Root::ClassesRoot, ".WAV", "BakType"));
 }
 
-#include "AppGlobals.h"
+#include "app/AppGlobals.h"
 
 TEST_F(SettingsFixture, GlobalsCreateLoadAndFreeSaves) {
   write("<minilirra><Player Volume=\"64\"/></minilirra>");

@@ -1,6 +1,6 @@
-#include "AppInfo.h"
-#include "GbkText.h"
-#include "TestSupport.h"
+#include "app/AppInfo.h"
+#include "base/GbkText.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "CommandLine.h"
-#include "FileUtil.h"
-#include "SingleInstance.h"
-#include "TestSupport.h"
-#include "Version.h"
+#include "app/CommandLine.h"
+#include "base/FileUtil.h"
+#include "app/SingleInstance.h"
+#include "tests/support/TestSupport.h"
+#include "base/Version.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "LocalAddress.h"
-#include "TestSupport.h"
+#include "app/LocalAddress.h"
+#include "tests/support/TestSupport.h"
 
 #include <filesystem>
 #include <set>

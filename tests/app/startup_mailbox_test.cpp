@@ -1,5 +1,5 @@
-#include "GbkText.h"
-#include "uLRShareMemory.h"
+#include "base/GbkText.h"
+#include "app/uLRShareMemory.h"
 
 #include <atomic>
 #include <fcntl.h>

@@ -1,13 +1,13 @@
 // Two real processes of the headless driver against each other: lock files, socket, mailbox.
-#include "FileUtil.h"
-#include "GbkText.h"
-#include "SingleInstance.h"
-#include "StrUtil.h"
-#include "TestSupport.h"
-#include "Version.h"
-#include "IniFile.h"
-#include "uLRShareMemory.h"
-#include "uUpdateApp.h"
+#include "base/FileUtil.h"
+#include "base/GbkText.h"
+#include "app/SingleInstance.h"
+#include "base/StrUtil.h"
+#include "tests/support/TestSupport.h"
+#include "base/Version.h"
+#include "base/IniFile.h"
+#include "app/uLRShareMemory.h"
+#include "app/uUpdateApp.h"
 
 #include <zip.h>
 

@@ -1,8 +1,8 @@
-#include "FileUtil.h"
-#include "IniFile.h"
-#include "TestSupport.h"
-#include "Version.h"
-#include "uUpdateApp.h"
+#include "base/FileUtil.h"
+#include "base/IniFile.h"
+#include "tests/support/TestSupport.h"
+#include "base/Version.h"
+#include "app/uUpdateApp.h"
 
 #include <chrono>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "Dispatcher.h"
+#include "base/Dispatcher.h"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -1,6 +1,6 @@
-#include "FileUtil.h"
-#include "StrUtil.h"
-#include "TestSupport.h"
+#include "base/FileUtil.h"
+#include "base/StrUtil.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

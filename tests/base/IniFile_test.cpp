@@ -1,7 +1,7 @@
-#include "GbkText.h"
-#include "IniFile.h"
-#include "Registry.h"
-#include "TestSupport.h"
+#include "base/GbkText.h"
+#include "base/IniFile.h"
+#include "base/Registry.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "LRMD5.h"
-#include "TestSupport.h"
+#include "base/LRMD5.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -1,6 +1,6 @@
 // A library save killed at any moment never loses the last good library.
-#include "MusicFileMgr.h"
-#include "TestSupport.h"
+#include "library/MusicFileMgr.h"
+#include "tests/support/TestSupport.h"
 
 #include <csignal>
 #include <gtest/gtest.h>

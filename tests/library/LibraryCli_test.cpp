@@ -1,5 +1,5 @@
 // The library subcommand end to end: files written by sox and lame, added, merged, listed.
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

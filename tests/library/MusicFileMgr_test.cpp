@@ -1,7 +1,7 @@
-#include "Dispatcher.h"
-#include "FileUtil.h"
-#include "MusicFileMgr.h"
-#include "TestSupport.h"
+#include "base/Dispatcher.h"
+#include "base/FileUtil.h"
+#include "library/MusicFileMgr.h"
+#include "tests/support/TestSupport.h"
 
 #include <atomic>
 #include <cstdio>

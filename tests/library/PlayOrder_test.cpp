@@ -1,6 +1,6 @@
-#include "Dispatcher.h"
-#include "PlayListController.h"
-#include "TestSupport.h"
+#include "base/Dispatcher.h"
+#include "library/PlayListController.h"
+#include "tests/support/TestSupport.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The lrc command end to end: the real binary on a real file, its JSON judged by Python's parser.
-#include "LyricTestUtil.h"
-#include "TestSupport.h"
+#include "tests/lyrics/LyricTestUtil.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "FastGbkDecode.h"
-#include "GbkText.h"
+#include "lyrics/FastGbkDecode.h"
+#include "base/GbkText.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -1,6 +1,6 @@
-#include "LRCParse.h"
-#include "LyricTestUtil.h"
-#include "TestSupport.h"
+#include "lyrics/LRCParse.h"
+#include "tests/lyrics/LyricTestUtil.h"
+#include "tests/support/TestSupport.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 // Lyric fixtures: the same UTF-8 text written out in each encoding the parser reads.
-#include "GbkText.h"
-#include "LRCParse.h"
+#include "base/GbkText.h"
+#include "lyrics/LRCParse.h"
 
 #include <string>
 

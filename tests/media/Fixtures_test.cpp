@@ -1,7 +1,7 @@
 // Files written by independent tools read back as those tools wrote them; lengths agree with
 // ffprobe's reading of the same files.
-#include "TestSupport.h"
-#include "uTagInfo.h"
+#include "tests/support/TestSupport.h"
+#include "media/uTagInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Damaged and hostile files: every reader must keep to the bytes that are there, give empty
 // fields for what it cannot read, and never report a field it did not really find.
-#include "MediaBuilders.h"
-#include "TestSupport.h"
-#include "uTagInfo.h"
+#include "tests/media/MediaBuilders.h"
+#include "tests/support/TestSupport.h"
+#include "media/uTagInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Captions and file names into search words.
-#include "uSongName.h"
+#include "media/uSongName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The tag readers over hand-made bytes: the structures and rules that the tool-written fixtures
 // do not reach.
-#include "MediaBuilders.h"
-#include "TestSupport.h"
-#include "GbkText.h"
-#include "MediaText.h"
-#include "uTagInfo.h"
+#include "tests/media/MediaBuilders.h"
+#include "tests/support/TestSupport.h"
+#include "base/GbkText.h"
+#include "media/MediaText.h"
+#include "media/uTagInfo.h"
 
 #include <gtest/gtest.h>
 

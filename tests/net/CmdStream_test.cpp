@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "LRCmdStream.h"
+#include "net/LRCmdStream.h"
 
 using ml::TCmdStream;
 

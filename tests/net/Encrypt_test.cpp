@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "LREncrypt.h"
+#include "net/LREncrypt.h"
 #include "base/GbkText.h"
 
 using namespace ml;

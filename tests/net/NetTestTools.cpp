@@ -1,4 +1,4 @@
-#include "NetTestTools.h"
+#include "tests/net/NetTestTools.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace mlnettest {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "LRQueues.h"
+#include "net/LRQueues.h"
 
 using namespace ml;
 

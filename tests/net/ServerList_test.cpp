@@ -9,11 +9,11 @@
 #include <mutex>
 #include <thread>
 
-#include "LRCmdStream.h"
-#include "LRUDPClient.h"
-#include "NetTestTools.h"
-#include "TestSupport.h"
-#include "uServerListManager.h"
+#include "net/LRCmdStream.h"
+#include "net/LRUDPClient.h"
+#include "tests/net/NetTestTools.h"
+#include "tests/support/TestSupport.h"
+#include "net/uServerListManager.h"
 
 using namespace ml;
 using namespace mlnettest;

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <memory>
 
-#include "LRUDP.h"
-#include "LRUDPClient.h"
-#include "NetTestTools.h"
-#include "TestSupport.h"
+#include "net/LRUDP.h"
+#include "net/LRUDPClient.h"
+#include "tests/net/NetTestTools.h"
+#include "tests/support/TestSupport.h"
 
 using namespace ml;
 using namespace mlnettest;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "LRUDPClient.h"
-#include "NetTestTools.h"
+#include "net/LRUDPClient.h"
+#include "tests/net/NetTestTools.h"
 
 using namespace ml;
 using namespace mlnettest;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "LRUDP.h"
-#include "NetTestTools.h"
+#include "net/LRUDP.h"
+#include "tests/net/NetTestTools.h"
 
 using namespace ml;
 using namespace mlnettest;

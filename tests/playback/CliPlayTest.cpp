@@ -1,6 +1,6 @@
 // minilirra-cli play and demo as a user runs them, judged by the reference decoder.
-#include "PlaybackFixtures.h"
-#include "uWAVDecoder.h"
+#include "tests/playback/PlaybackFixtures.h"
+#include "playback/uWAVDecoder.h"
 
 #include <gtest/gtest.h>
 

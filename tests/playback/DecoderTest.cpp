@@ -1,8 +1,8 @@
 // The decoders judged by independent tools: mpg123 for MPEG audio, sox for WAV; hand-made bytes
 // for the header rules and the broken files.
-#include "PlaybackFixtures.h"
-#include "uMPEGDecoder.h"
-#include "uWAVDecoder.h"
+#include "tests/playback/PlaybackFixtures.h"
+#include "playback/uMPEGDecoder.h"
+#include "playback/uWAVDecoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // The output family on this machine's real interfaces: the ring buffer arithmetic, the WAV-file
 // output, ALSA through its "null" PCM, and PulseAudio through a private server with a null sink
 // that the test starts and stops itself.
-#include "PlaybackFixtures.h"
-#include "uCircleBuffer.h"
-#include "uDSoundOutput.h"
-#include "uNullOutput.h"
-#include "uPlayer.h"
-#include "uSoundDeviceEnum.h"
-#include "uWAVDecoder.h"
-#include "uWaveOutput.h"
+#include "tests/playback/PlaybackFixtures.h"
+#include "playback/uCircleBuffer.h"
+#include "playback/uDSoundOutput.h"
+#include "playback/uNullOutput.h"
+#include "playback/uPlayer.h"
+#include "playback/uSoundDeviceEnum.h"
+#include "playback/uWAVDecoder.h"
+#include "playback/uWaveOutput.h"
 
 #include <gtest/gtest.h>
 

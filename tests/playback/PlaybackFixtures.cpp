@@ -1,4 +1,4 @@
-#include "PlaybackFixtures.h"
+#include "tests/playback/PlaybackFixtures.h"
 
 #include <gtest/gtest.h>
 

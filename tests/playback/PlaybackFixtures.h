@@ -1,7 +1,7 @@
 #pragma once
 // The generated audio fixtures (scripts/fixtures/playback-make.sh), made once per test binary,
 // and the reference decoder's output to judge ours by.
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <cstdint>
 #include <string>

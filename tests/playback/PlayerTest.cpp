@@ -1,10 +1,10 @@
 // The player and its engine driven headless: a manual dispatcher loop on the main thread and a
 // fake output whose clock only moves when the test says so. Waits are for the engine's posted
 // events, never for wall-clock time.
-#include "uNullOutput.h"
-#include "uPlayer.h"
+#include "playback/uNullOutput.h"
+#include "playback/uPlayer.h"
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

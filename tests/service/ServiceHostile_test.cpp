@@ -8,14 +8,14 @@
 #include <memory>
 #include <thread>
 
-#include "LRCmdStream.h"
-#include "LRUDPClient.h"
-#include "NetTestTools.h"
-#include "ServiceProcess.h"
-#include "TestSupport.h"
+#include "net/LRCmdStream.h"
+#include "net/LRUDPClient.h"
+#include "tests/net/NetTestTools.h"
+#include "tests/service/ServiceProcess.h"
+#include "tests/support/TestSupport.h"
 #include "base/StrUtil.h"
-#include "uLogin.h"
-#include "uServerListManager.h"
+#include "online/uLogin.h"
+#include "net/uServerListManager.h"
 
 using namespace mlnettest;
 using namespace mltest;

@@ -1,4 +1,4 @@
-#include "ServiceProcess.h"
+#include "tests/service/ServiceProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "NetTestTools.h"
-#include "TestSupport.h"
+#include "tests/net/NetTestTools.h"
+#include "tests/support/TestSupport.h"
 
 extern char** environ;
 using namespace mltest;

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
-#include "XmlDocument.h"
+#include "tests/support/TestSupport.h"
+#include "xml/XmlDocument.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
