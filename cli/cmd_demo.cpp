@@ -2,15 +2,15 @@
 #include "cli/CliCommand.h"
 
 #include "base/FileUtil.h"
-#include "playback/PlaySession.h"
-#include "playback/uDemoTune.h"
+#include "cli/PlaySession.h"
+#include "cli/DemoTune.h"
 
 #include <cstdio>
 
 namespace {
 
 int Demo(mlcli::CliContext& ctx) {
-  ml::TPlaySessionOptions o;
+  mlcli::TPlaySessionOptions o;
   const auto& a = ctx.args;
   for (size_t i = 0; i < a.size(); ++i) {
     if (a[i] == "--output" && i + 1 < a.size()) {
@@ -26,12 +26,12 @@ int Demo(mlcli::CliContext& ctx) {
   }
   const std::string folder = ctx.appDir() + "Demo";
   std::string error;
-  if (!ml::EnsureDirectory(folder) || !ml::WriteFileAtomic(folder + "/demo.wav", ml::MakeDemoTuneWav(), 0644, &error)) {
+  if (!ml::EnsureDirectory(folder) || !ml::WriteFileAtomic(folder + "/demo.wav", mlcli::MakeDemoTuneWav(), 0644, &error)) {
     std::fprintf(stderr, "demo: cannot save %s/demo.wav: %s\n", folder.c_str(), error.c_str());
     return 1;
   }
   o.FileName = folder + "/demo.wav";
-  return ml::RunPlaySession(o);
+  return mlcli::RunPlaySession(o);
 }
 
 const mlcli::CliCommand kDemo("demo", "[--output OUTPUT]  play a short tune made on the spot", Demo);

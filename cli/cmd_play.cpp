@@ -1,7 +1,7 @@
 // minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N]
 #include "cli/CliCommand.h"
 
-#include "playback/PlaySession.h"
+#include "cli/PlaySession.h"
 #include "base/StrUtil.h"
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 namespace {
 
 int Play(mlcli::CliContext& ctx) {
-  ml::TPlaySessionOptions o;
+  mlcli::TPlaySessionOptions o;
   const auto& a = ctx.args;
   for (size_t i = 0; i < a.size(); ++i) {
     const bool hasValue = i + 1 < a.size();
@@ -47,7 +47,7 @@ int Play(mlcli::CliContext& ctx) {
     std::fprintf(stderr, "usage: minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N] [--quiet]\n");
     return 2;
   }
-  return ml::RunPlaySession(o);
+  return mlcli::RunPlaySession(o);
 }
 
 const mlcli::CliCommand kPlay("play", "FILE [--output alsa[:DEV]|pulse[:SINK]|wav:PATH|null] [--seek MS] [--volume N]",

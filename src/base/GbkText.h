@@ -11,9 +11,19 @@ namespace ml {
 
 // GBK/GB18030 bytes to UTF-8. A byte sequence that is not valid becomes U+FFFD, one per bad byte.
 std::string GbkToUtf8(std::string_view gbk);
+// The same, appended to out (the LRC reader decodes a file straight into its text).
+void AppendGbkAsUtf8(std::string& out, std::string_view gbk);
 
 // UTF-8 to GBK. Characters with no GBK form, and invalid UTF-8 bytes, become "?".
 std::string Utf8ToGbk(std::string_view utf8);
+
+// UTF-8 to GB18030: the GBK form for every character GBK has, four-byte forms for the rest, so a
+// text in any script survives byte rules stated over GBK and converts back unchanged. Invalid
+// UTF-8 bytes are dropped.
+std::string Utf8ToGb18030(std::string_view utf8);
+
+// Latin-1 bytes (each byte its own code point) to UTF-8.
+std::string Latin1ToUtf8(std::string_view latin1);
 
 // The text as it survives a trip through GBK: characters GBK lacks become "?". Used for values
 // the program will send or store as GBK, so what it shows is what it sends.

@@ -1,6 +1,5 @@
 #include "lyrics/LRCParse.h"
 
-#include "lyrics/FastGbkDecode.h"
 #include "base/FileUtil.h"
 #include "base/GbkText.h"
 #include "base/StrUtil.h"

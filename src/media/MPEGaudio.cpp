@@ -1,6 +1,6 @@
 #include "media/MPEGaudio.h"
 
-#include "media/MpegTables.h"
+#include "media/MpegHeader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,25 +14,9 @@ constexpr size_t kMinWindow = 1728;
 // 2,881 bytes) past the last candidate, so a window is read with this much more behind it.
 constexpr size_t kLookahead = 2881 + 4 - kMinWindow + 1;
 
-bool IsHeader(std::string_view w, size_t i) {
-  if (i + 4 > w.size()) return false;
-  auto b = [&](size_t k) { return static_cast<uint8_t>(w[i + k]); };
-  return b(0) == 0xFF && b(1) >= 0xE0 && ((b(1) >> 3) & 3) != 1 && ((b(1) >> 1) & 3) != 0 &&
-         b(2) >= 0x10 && b(2) <= 0xEF && ((b(2) >> 2) & 3) != 3 && (b(3) & 3) != 2;
-}
-
-// The frame length of the header at w[i], 0 when it cannot be computed.
-size_t FrameLength(std::string_view w, size_t i) {
-  auto b = [&](size_t k) { return static_cast<uint8_t>(w[i + k]); };
-  int version = (b(1) >> 3) & 3, layer = (b(1) >> 1) & 3;
-  int rate = MpegBitrateKbps(version, layer, b(2) >> 4);
-  int sr = MpegSampleRate(version, (b(2) >> 2) & 3);
-  bool pad = b(2) & 2;
-  if (rate == 0 || sr == 0) return 0;
-  // Layer I counts in 4-byte slots, the others in bytes.
-  if (layer == 3) return static_cast<size_t>((12 * rate * 1000 / sr + (pad ? 1 : 0)) * 4);
-  int coeff = (layer == 1 && version != 3) ? 72 : 144;
-  return static_cast<size_t>(int64_t(coeff) * rate * 1000 / sr + (pad ? 1 : 0));
+// The frame header at w[i], when four bytes are there and they are one.
+bool HeaderAt(std::string_view w, size_t i, TMPEGHeaderFields& h) {
+  return i + 4 <= w.size() && ParseMPEGHeader(reinterpret_cast<const uint8_t*>(w.data()) + i, h);
 }
 
 // True when the audio start is plainly another container; random audio bytes inside those can
@@ -76,25 +60,25 @@ bool TMPEGaudio::Parse(TMediaSource& src) {
 bool TMPEGaudio::FindFrame(std::string_view w, size_t n) {
   if (n < kMinWindow) return false;
   for (size_t i = 0; i <= n - kMinWindow; ++i) {
-    if (!IsHeader(w, i)) continue;
-    size_t len = FrameLength(w, i);
-    if (len == 0 || !IsHeader(w, i + len)) continue;
-    auto b = [&](size_t k) { return static_cast<uint8_t>(w[i + k]); };
+    TMPEGHeaderFields h, next;
+    if (!HeaderAt(w, i, h)) continue;
+    const size_t len = static_cast<size_t>(h.FrameLength());
+    if (len == 0 || !HeaderAt(w, i + len, next)) continue;
     Frame.Found = true;
     Frame.Position = static_cast<uint32_t>(i);
     Frame.Size = static_cast<uint16_t>(len);
-    Frame.VersionID = (b(1) >> 3) & 3;
-    Frame.LayerID = (b(1) >> 1) & 3;
-    Frame.ProtectionBit = !(b(1) & 1);
-    Frame.BitRateID = b(2) >> 4;
-    Frame.SampleRateID = (b(2) >> 2) & 3;
-    Frame.PaddingBit = b(2) & 2;
-    Frame.PrivateBit = b(2) & 1;
-    Frame.ModeID = b(3) >> 6;
-    Frame.ModeExtensionID = (b(3) >> 4) & 3;
-    Frame.CopyrightBit = b(3) & 8;
-    Frame.OriginalBit = b(3) & 4;
-    Frame.EmphasisID = b(3) & 3;
+    Frame.VersionID = static_cast<uint8_t>(h.Version);
+    Frame.LayerID = static_cast<uint8_t>(h.Layer);
+    Frame.ProtectionBit = h.Protection;
+    Frame.BitRateID = static_cast<uint8_t>(h.BitrateIndex);
+    Frame.SampleRateID = static_cast<uint8_t>(h.SampleRateIndex);
+    Frame.PaddingBit = h.Padding;
+    Frame.PrivateBit = h.Private;
+    Frame.ModeID = static_cast<uint8_t>(h.ChannelMode);
+    Frame.ModeExtensionID = static_cast<uint8_t>(h.ModeExtension);
+    Frame.CopyrightBit = h.Copyright;
+    Frame.OriginalBit = h.Original;
+    Frame.EmphasisID = static_cast<uint8_t>(h.Emphasis);
 
     const bool mono = Frame.ModeID == 3;
     const size_t d = Frame.VersionID == 3 ? (mono ? 21 : 36) : (mono ? 13 : 21);
@@ -126,10 +110,11 @@ int TMPEGaudio::FrameBitRate() const {
 }
 
 int TMPEGaudio::Coefficient() const {
-  // Bytes per frame per (bit rate / sample rate); times 8 it is the samples per frame.
-  if (Frame.LayerID == 3) return 48;
-  if (Frame.LayerID == 1 && Frame.VersionID != 3) return 72;
-  return 144;
+  // Bytes per frame per (bit rate / sample rate): the samples per frame over 8.
+  TMPEGHeaderFields h;
+  h.Version = Frame.VersionID;
+  h.Layer = Frame.LayerID;
+  return h.SamplesPerFrame() / 8;
 }
 
 int TMPEGaudio::PaddingBytes() const { return Frame.PaddingBit ? (Frame.LayerID == 3 ? 4 : 1) : 0; }

@@ -1,5 +1,7 @@
 #include "media/MediaSource.h"
 
+#include "base/ByteOrder.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,7 +20,7 @@ std::string TMediaSource::Read(uint64_t offset, size_t n) {
   return out;
 }
 
-TFileSource::TFileSource(const std::string& path) {
+TFileSource::TFileSource(const std::string& path, TGrowth growth) : growth_(growth) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return;
   struct stat st {};
@@ -34,6 +36,12 @@ TFileSource::~TFileSource() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+uint64_t TFileSource::Size() const {
+  if (growth_ == TGrowth::Fixed || fd_ < 0) return size_;
+  struct stat st {};
+  return ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : size_;
+}
+
 namespace {
 constexpr size_t kHeadBlock = 32 * 1024;
 constexpr size_t kTailBlock = 8 * 1024;
@@ -45,7 +53,7 @@ bool TFileSource::FromBlock(Block& block, uint64_t blockOffset, size_t blockSize
   if (!block.loaded) {
     block.offset = blockOffset;
     block.bytes.resize(blockSize);
-    block.bytes.resize(ReadDirect(blockOffset, block.bytes.data(), blockSize));
+    block.bytes.resize(ReadDirect(blockOffset, block.bytes.data(), blockSize, size_));
     block.loaded = true;
   }
   const uint64_t from = offset - block.offset;
@@ -56,6 +64,7 @@ bool TFileSource::FromBlock(Block& block, uint64_t blockOffset, size_t blockSize
 
 size_t TFileSource::ReadAt(uint64_t offset, void* buf, size_t n) {
   if (fd_ < 0) throw EMediaRead("file not open");
+  if (growth_ == TGrowth::Growing) return ReadDirect(offset, buf, n, Size());
   if (offset >= size_) return 0;
   n = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
   size_t got = 0;
@@ -63,13 +72,13 @@ size_t TFileSource::ReadAt(uint64_t offset, void* buf, size_t n) {
   if (FromBlock(head_, 0, headSize, offset, buf, n, got)) return got;
   const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(size_, kTailBlock));
   if (FromBlock(tail_, size_ - tailSize, tailSize, offset, buf, n, got)) return got;
-  return ReadDirect(offset, buf, n);
+  return ReadDirect(offset, buf, n, size_);
 }
 
-size_t TFileSource::ReadDirect(uint64_t offset, void* buf, size_t n) {
+size_t TFileSource::ReadDirect(uint64_t offset, void* buf, size_t n, uint64_t size) {
   size_t done = 0;
   auto* out = static_cast<char*>(buf);
-  while (done < n && offset + done < size_) {
+  while (done < n && offset + done < size) {
     ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -88,25 +97,32 @@ size_t TMemorySource::ReadAt(uint64_t offset, void* buf, size_t n) {
   return n;
 }
 
-namespace {
-uint64_t Bytes(std::string_view s, size_t pos, size_t count, bool bigEndian) {
-  if (pos > s.size() || s.size() - pos < count) return 0;
-  uint64_t v = 0;
-  for (size_t i = 0; i < count; ++i) {
-    uint64_t b = static_cast<uint8_t>(s[pos + i]);
-    if (bigEndian)
-      v = (v << 8) | b;
-    else
-      v |= b << (8 * i);
+size_t TSourceCursor::Read(void* buffer, size_t count) {
+  if (!source_ || count == 0) return 0;
+  size_t n = 0;
+  try {
+    n = source_->ReadAt(position_, buffer, count);
+  } catch (const EMediaRead&) {
+    return 0;
   }
-  return v;
+  position_ += n;
+  return n;
 }
+
+bool TSourceCursor::SeekTo(uint64_t offset) {
+  if (!source_) return false;
+  position_ = offset;
+  return true;
+}
+
+namespace {
+bool Have(std::string_view s, size_t pos, size_t count) { return pos <= s.size() && s.size() - pos >= count; }
 }  // namespace
 
-uint16_t GetLE16(std::string_view s, size_t pos) { return static_cast<uint16_t>(Bytes(s, pos, 2, false)); }
-uint32_t GetLE32(std::string_view s, size_t pos) { return static_cast<uint32_t>(Bytes(s, pos, 4, false)); }
-uint64_t GetLE64(std::string_view s, size_t pos) { return Bytes(s, pos, 8, false); }
-uint32_t GetBE24(std::string_view s, size_t pos) { return static_cast<uint32_t>(Bytes(s, pos, 3, true)); }
-uint32_t GetBE32(std::string_view s, size_t pos) { return static_cast<uint32_t>(Bytes(s, pos, 4, true)); }
+uint16_t GetLE16(std::string_view s, size_t pos) { return Have(s, pos, 2) ? LoadLE16(s.data() + pos) : 0; }
+uint32_t GetLE32(std::string_view s, size_t pos) { return Have(s, pos, 4) ? LoadLE32(s.data() + pos) : 0; }
+uint64_t GetLE64(std::string_view s, size_t pos) { return Have(s, pos, 8) ? LoadLE64(s.data() + pos) : 0; }
+uint32_t GetBE24(std::string_view s, size_t pos) { return Have(s, pos, 3) ? LoadBE24(s.data() + pos) : 0; }
+uint32_t GetBE32(std::string_view s, size_t pos) { return Have(s, pos, 4) ? LoadBE32(s.data() + pos) : 0; }
 
 }  // namespace ml

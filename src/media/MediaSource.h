@@ -5,6 +5,7 @@
 // the source dies; nothing keeps a file open between two reads of the same song.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -29,32 +30,36 @@ public:
   std::string Read(uint64_t offset, size_t n);
 };
 
-// A file on disk, opened read-only. Size is taken once at open: a download that is still growing
-// is read as it was when the song was opened.
+// A file on disk, opened read-only. A fixed file's size is taken once at open (a tag reader reads
+// a file as it was); a growing one (a download still being written, which the player may play)
+// asks for its size at every read and reads what has arrived so far.
 class TFileSource final : public TMediaSource {
 public:
-  explicit TFileSource(const std::string& path);
+  enum class TGrowth { Fixed, Growing };
+  explicit TFileSource(const std::string& path, TGrowth growth = TGrowth::Fixed);
   ~TFileSource() override;
   TFileSource(const TFileSource&) = delete;
   TFileSource& operator=(const TFileSource&) = delete;
 
   bool IsOpen() const { return fd_ >= 0; }
-  uint64_t Size() const override { return size_; }
+  uint64_t Size() const override;
   size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
 
 private:
   // The readers make many small reads near the start (tag headers, frames) and the end
   // (ID3v1, APE footer, last Ogg page) of a file; one block read at each end serves them all.
+  // A growing file has no fixed end and is read directly.
   struct Block {
     uint64_t offset = 0;
     std::string bytes;
     bool loaded = false;
   };
-  size_t ReadDirect(uint64_t offset, void* buf, size_t n);
+  size_t ReadDirect(uint64_t offset, void* buf, size_t n, uint64_t size);
   bool FromBlock(Block& block, uint64_t blockOffset, size_t blockSize, uint64_t offset, void* buf, size_t n,
                  size_t& got);
 
   int fd_ = -1;
+  TGrowth growth_;
   uint64_t size_ = 0;
   Block head_, tail_;
 };
@@ -70,6 +75,30 @@ public:
 
 private:
   std::string_view data_;
+};
+
+// Reads a source from front to back, as a decoder does: a position that moves with each read.
+// An I/O error below it reads as the end of the data (a decoder then ends the song).
+class TSourceCursor {
+public:
+  TSourceCursor() = default;
+  explicit TSourceCursor(std::unique_ptr<TMediaSource> source) : source_(std::move(source)) {}
+
+  bool IsOpen() const { return source_ != nullptr; }
+  void Close() {
+    source_.reset();
+    position_ = 0;
+  }
+  TMediaSource& Source() { return *source_; }
+  // Bytes read (short only at the end of the data or on an error).
+  size_t Read(void* buffer, size_t count);
+  bool SeekTo(uint64_t offset);
+  uint64_t Position() const { return position_; }
+  uint64_t Size() const { return source_ ? source_->Size() : 0; }
+
+private:
+  std::unique_ptr<TMediaSource> source_;
+  uint64_t position_ = 0;
 };
 
 // Fixed-width integers at pos; 0 when the bytes are not all there, so a short buffer can never

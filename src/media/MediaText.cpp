@@ -4,9 +4,6 @@
 #include "base/StrUtil.h"
 
 #include <array>
-#include <cerrno>
-#include <iconv.h>
-#include <stdexcept>
 
 namespace ml {
 namespace {
@@ -33,17 +30,6 @@ std::string_view DropCutGbkTail(std::string_view s) {
     pos += len;
   }
   return s;
-}
-
-std::string Latin1ToUtf8(std::string_view s) {
-  // Latin-1 bytes are the first 256 code points: widen them to UTF-16 and let base encode.
-  std::string wide;
-  wide.reserve(s.size() * 2);
-  for (char c : s) {
-    wide += c;
-    wide += '\0';
-  }
-  return Utf16ToUtf8(wide, false);
 }
 
 // UTF-8 whose last character was cut off by a field width: valid up to an incomplete final
@@ -162,41 +148,6 @@ std::string_view GenreName(unsigned index) {
       "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime",
       "JPop", "Synthpop"};
   return index < kGenres.size() ? kGenres[index] : std::string_view();
-}
-
-std::string Utf8ToGb18030(std::string_view utf8) {
-  if (!HasHighBytes(utf8)) return std::string(utf8);
-  struct Cd {
-    iconv_t cd = iconv_open("GB18030", "UTF-8");
-    ~Cd() {
-      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-    }
-  };
-  thread_local Cd conv;
-  if (conv.cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv lacks GB18030");
-  iconv(conv.cd, nullptr, nullptr, nullptr, nullptr);
-  std::string out(utf8.size() * 2 + 8, '\0');
-  char* src = const_cast<char*>(utf8.data());
-  size_t srcLeft = utf8.size();
-  char* dst = out.data();
-  size_t dstLeft = out.size();
-  while (srcLeft > 0) {
-    size_t rc = iconv(conv.cd, &src, &srcLeft, &dst, &dstLeft);
-    if (rc != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG) {  // cannot happen with 2x room, but never loop forever
-      size_t used = static_cast<size_t>(dst - out.data());
-      out.resize(out.size() * 2);
-      dst = out.data() + used;
-      dstLeft = out.size() - used;
-      continue;
-    }
-    // Invalid UTF-8: drop the byte and carry on with the rest.
-    ++src;
-    --srcLeft;
-    iconv(conv.cd, nullptr, nullptr, nullptr, nullptr);
-  }
-  out.resize(static_cast<size_t>(dst - out.data()));
-  return out;
 }
 
 }  // namespace ml

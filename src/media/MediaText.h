@@ -37,8 +37,4 @@ uint8_t TrackByte(int track);
 // for 148 and above.
 std::string_view GenreName(unsigned index);
 
-// UTF-8 to GB18030: the GBK form for every character GBK has, four-byte forms for the rest, so
-// a caption in any script survives the GBK byte rules and converts back unchanged.
-std::string Utf8ToGb18030(std::string_view utf8);
-
 }  // namespace ml

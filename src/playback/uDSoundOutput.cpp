@@ -208,7 +208,7 @@ void TDSoundOutput::DeviceDrain() {
       [](pa_stream*, int success, void* self) {
         auto* out = static_cast<TDSoundOutput*>(self);
         if (success) out->Drained_ = true;
-        out->SignalNotify();
+        out->WakeSource();
       },
       this));
   pa_threaded_mainloop_unlock(Loop_);

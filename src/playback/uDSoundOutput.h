@@ -1,7 +1,7 @@
 #pragma once
 // The sound server output on PulseAudio: one playback stream on the chosen sink, with the
 // server's own stream volume and pan.
-#include "playback/uOutputModule.h"
+#include "playback/uRingOutput.h"
 
 #include <atomic>
 #include <chrono>

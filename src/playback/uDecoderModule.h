@@ -1,15 +1,17 @@
 #pragma once
 // The decoder family: each member turns one kind of audio file into interleaved little-endian PCM
-// for the engine thread. Decoders are created once by the engine and reused for every file; only
-// the engine thread calls them.
+// for the engine thread. Decoders are created once by the engine (from the decoder registry) and
+// reused for every file; only the engine thread calls them.
+#include "media/MediaSource.h"
+
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 
 namespace ml {
 
 // What a decoder knows about the open stream. Rate is decoder-specific: bytes per second for WAV,
-// the bit rate in kbit/s for MPEG; the main window shows it as the song's bit rate.
+// the bit rate in kbit/s for MPEG; BitRateKbps() gives it in one unit for every decoder.
 struct TDecoderFormat {
   int32_t DurationMs = 0;
   int32_t Rate = 0;
@@ -24,10 +26,18 @@ struct TDecoderFormat {
 class TDecoderModule {
 public:
   virtual ~TDecoderModule() = default;
+  // The decoder's name as the player shows it ("MPEG", "WAV").
+  virtual const char* Name() const = 0;
   virtual void GetFormat(TDecoderFormat& format) const { format = Format; }
+  // The open stream's bit rate in kbit/s, as the main window shows it.
+  virtual int32_t BitRateKbps() const { return Format.Rate; }
   // Closes whatever is open, opens and checks the file, fills the format, positions at the first
-  // audio byte. ShareWrite: the file may still be growing (a download in progress).
-  virtual bool Open(const std::string& fileName, bool shareWrite) = 0;
+  // audio byte. ShareWrite: the file may still be growing (a download in progress), so its end
+  // is asked anew as it is read. Decoders that read bytes open the file as a source and go on
+  // in OpenSource; one that needs the file itself (an input plug-in) overrides this.
+  virtual bool Open(const std::string& fileName, bool shareWrite);
+  // Opens any bytes (a file, or memory for the fuzzer); name is what FileName() reports.
+  virtual bool OpenSource(std::unique_ptr<TMediaSource> source, const std::string& name);
   virtual void Close() = 0;
   // Moves so that the next Read delivers audio from that fraction (0..1) of the song.
   virtual void Seek(float fraction) = 0;
@@ -40,31 +50,12 @@ public:
   const TDecoderFormat& CurrentFormat() const { return Format; }
 
 protected:
+  // The byte decoders' part of OpenSource: check the stream held by Source_ and fill Format.
+  virtual bool OpenInput() { return false; }
+
   std::string FileName_;
   TDecoderFormat Format;
-};
-
-// The file access every decoder uses: read-only; a file still being written by a download is read
-// the same way (Linux lets a reader and a writer share a file without asking).
-class TDecoderFile {
-public:
-  TDecoderFile() = default;
-  ~TDecoderFile() { Close(); }
-  TDecoderFile(const TDecoderFile&) = delete;
-  TDecoderFile& operator=(const TDecoderFile&) = delete;
-
-  bool Open(const std::string& name);
-  void Close();
-  bool IsOpen() const { return f_ != nullptr; }
-  // Bytes read (short only at the end of the file or on an error).
-  size_t Read(void* buffer, size_t count);
-  bool SeekTo(uint64_t offset);
-  uint64_t Position() const;
-  // The size now; a growing file's size is asked anew each time.
-  uint64_t Size() const;
-
-private:
-  FILE* f_ = nullptr;
+  TSourceCursor Source_;  // the open stream of a decoder that reads bytes
 };
 
 }  // namespace ml

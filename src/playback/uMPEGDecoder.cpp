@@ -1,69 +1,12 @@
 #include "playback/uMPEGDecoder.h"
 
-#include "media/MpegTables.h"
+#include "base/ByteOrder.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace ml {
-
-namespace {
-
-uint32_t Be32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-
-int LayerNumber(int layerBits) { return 4 - layerBits; }  // 3 -> I, 2 -> II, 1 -> III
-
-}  // namespace
-
-int TMPEGHeaderFields::BitrateKbps() const { return MpegBitrateKbps(Version, Layer, BitrateIndex); }
-
-int TMPEGHeaderFields::SampleRate() const { return MpegSampleRate(Version, SampleRateIndex); }
-
-int TMPEGHeaderFields::SamplesPerFrame() const {
-  switch (LayerNumber(Layer)) {
-    case 1: return 384;
-    case 2: return 1152;
-    default: return IsMPEG1() ? 1152 : 576;
-  }
-}
-
-int TMPEGHeaderFields::FrameLength() const {
-  const int64_t br = BitrateKbps() * 1000LL;
-  const int sr = SampleRate();
-  if (sr == 0) return 0;
-  switch (LayerNumber(Layer)) {
-    case 1: return static_cast<int>((12 * br / sr + Padding) * 4);
-    case 2: return static_cast<int>(144 * br / sr + Padding);
-    default: return static_cast<int>((IsMPEG1() ? 144 : 72) * br / sr + Padding);
-  }
-}
-
-bool ParseMPEGHeader(const uint8_t* p, TMPEGHeaderFields& h) {
-  if (p[0] != 0xFF || p[1] < 0xE0) return false;
-  const int version = (p[1] >> 3) & 3, layer = (p[1] >> 1) & 3;
-  if (version == 1 || layer == 0) return false;
-  if (p[2] <= 0x0F || p[2] >= 0xF0) return false;  // bit rate index 0 (free) or 15 (bad)
-  if (((p[2] >> 2) & 3) == 3) return false;
-  if ((p[3] & 3) == 2) return false;
-  std::memcpy(h.Bytes, p, 4);
-  h.Version = version;
-  h.Layer = layer;
-  h.Protection = (p[1] & 1) ? 0 : 1;
-  h.BitrateIndex = p[2] >> 4;
-  h.SampleRateIndex = (p[2] >> 2) & 3;
-  h.Padding = (p[2] >> 1) & 1;
-  h.Private = p[2] & 1;
-  h.ChannelMode = p[3] >> 6;
-  h.ModeExtension = (p[3] >> 4) & 3;
-  h.Copyright = (p[3] >> 3) & 1;
-  h.Original = (p[3] >> 2) & 1;
-  h.Emphasis = p[3] & 3;
-  return true;
-}
 
 uint64_t ID3v2TagLength(const uint8_t* p) {
   if (std::memcmp(p, "ID3", 3) != 0) return 0;
@@ -80,7 +23,7 @@ namespace {
 // flags announce them.
 void ReadVBRHeader(const uint8_t* frame, size_t avail, TMPEGFirstFrame& out) {
   const TMPEGHeaderFields& h = out.Header;
-  if (LayerNumber(h.Layer) != 3) return;
+  if (h.LayerNumber() != 3) return;
   size_t at = h.IsMPEG1() ? (h.IsMono() ? 21 : 36) : (h.IsMono() ? 13 : 21);
   if (h.Protection) at += 2;
   if (at + 8 > avail) return;
@@ -92,17 +35,17 @@ void ReadVBRHeader(const uint8_t* frame, size_t avail, TMPEGFirstFrame& out) {
   out.IsXing = xing;
   const uint8_t* end = frame + avail;
   const uint8_t* q = tag + 8;
-  uint32_t flags = Be32(tag + 4) & 0xF;
+  uint32_t flags = LoadBE32(tag + 4) & 0xF;
   uint32_t kept = 0;
   if (flags & 1) {
     if (q + 4 > end) goto done;
-    out.VBRFrames = Be32(q);
+    out.VBRFrames = LoadBE32(q);
     q += 4;
     kept |= 1;
   }
   if (flags & 2) {
     if (q + 4 > end) goto done;
-    out.VBRBytes = Be32(q);
+    out.VBRBytes = LoadBE32(q);
     q += 4;
     kept |= 2;
   }
@@ -114,7 +57,7 @@ void ReadVBRHeader(const uint8_t* frame, size_t avail, TMPEGFirstFrame& out) {
   }
   if (flags & 8) {
     if (q + 4 > end) goto done;
-    out.VBRQuality = Be32(q);
+    out.VBRQuality = LoadBE32(q);
     kept |= 8;
   }
 done:
@@ -156,7 +99,7 @@ void TMPEGDecoder::Close() {
     mad_stream_finish(&Stream_);
     MadReady_ = false;
   }
-  File_.Close();
+  Source_.Close();
   First_ = {};
   Format = {};
   TagLength_ = DataStart_ = AudioEnd_ = 0;
@@ -170,10 +113,10 @@ void TMPEGDecoder::Close() {
 bool TMPEGDecoder::FindFirstFrame() {
   std::vector<uint8_t> window(kSearchWindow);
   uint64_t at = TagLength_;
-  const uint64_t size = File_.Size();
+  const uint64_t size = Source_.Size();
   while (at < size) {
-    if (!File_.SeekTo(at)) return false;
-    const size_t n = File_.Read(window.data(), window.size());
+    if (!Source_.SeekTo(at)) return false;
+    const size_t n = Source_.Read(window.data(), window.size());
     if (n == 0) return false;
     if (FindFirstFrameIn(window.data(), n, at, First_)) return true;
     // Only leading zero padding is skipped over; anything else means this is not MPEG audio.
@@ -184,29 +127,23 @@ bool TMPEGDecoder::FindFirstFrame() {
     }
     if (nz == window.begin()) return false;
     at += static_cast<uint64_t>(nz - window.begin());
-    if (!File_.SeekTo(at)) return false;
-    const size_t m = File_.Read(window.data(), window.size());
+    if (!Source_.SeekTo(at)) return false;
+    const size_t m = Source_.Read(window.data(), window.size());
     return FindFirstFrameIn(window.data(), m, at, First_);
   }
   return false;
 }
 
-bool TMPEGDecoder::Open(const std::string& fileName, bool /*shareWrite*/) {
-  Close();
-  if (!File_.Open(fileName)) return false;
-  FileName_ = fileName;
-  const uint64_t size = File_.Size();
+bool TMPEGDecoder::OpenInput() {
+  const uint64_t size = Source_.Size();
   uint8_t head[10] = {};
-  if (File_.Read(head, 10) == 10) TagLength_ = ID3v2TagLength(head);
+  if (Source_.Read(head, 10) == 10) TagLength_ = ID3v2TagLength(head);
   if (TagLength_ > size) TagLength_ = 0;  // a tag larger than its file is not believed
-  if (!FindFirstFrame()) {
-    Close();
-    return false;
-  }
+  if (!FindFirstFrame()) return false;
   AudioEnd_ = size;
   if (size >= First_.Offset + 128 + 4) {
     uint8_t tag[3];
-    if (File_.SeekTo(size - 128) && File_.Read(tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0)
+    if (Source_.SeekTo(size - 128) && Source_.Read(tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0)
       AudioEnd_ = size - 128;
   }
   // The VBR header frame holds no audio: decoding starts after it.
@@ -237,7 +174,7 @@ bool TMPEGDecoder::Open(const std::string& fileName, bool /*shareWrite*/) {
 }
 
 void TMPEGDecoder::ResetStream(uint64_t fileOffset) {
-  File_.SeekTo(fileOffset);
+  Source_.SeekTo(fileOffset);
   InputOffset_ = fileOffset;
   // Drop the previous buffer; the next Read refills from fileOffset.
   mad_stream_finish(&Stream_);
@@ -259,7 +196,7 @@ bool TMPEGDecoder::Refill() {
     InputOffset_ += static_cast<size_t>(Stream_.bufend - Stream_.buffer);
   }
   if (GuardAdded_) return false;  // the last frame has been given its guard already
-  size_t n = File_.Read(Input_.data() + keep, kInputSize - keep);
+  size_t n = Source_.Read(Input_.data() + keep, kInputSize - keep);
   if (n == 0) {
     // libmad decodes a frame only when the next header's bytes are there; zero guard bytes at the
     // end let it finish the last frame.

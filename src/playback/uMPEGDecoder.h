@@ -1,6 +1,7 @@
 #pragma once
 // MPEG-1/2/2.5 audio, Layers I to III, decoded by libmad and converted to 16-bit PCM with the
 // linear dither and noise shaping of libmad's reference player.
+#include "media/MpegHeader.h"
 #include "playback/uDecoderModule.h"
 
 #include <mad.h>
@@ -9,34 +10,6 @@
 #include <vector>
 
 namespace ml {
-
-// One 4-byte MPEG audio frame header, decoded from its raw bits. Version and Layer keep the raw
-// bit values: version 3 = MPEG-1, 2 = MPEG-2, 0 = MPEG-2.5; layer 3 = Layer I, 2 = II, 1 = III.
-struct TMPEGHeaderFields {
-  uint8_t Bytes[4] = {};
-  int Version = 0;
-  int Layer = 0;
-  int Protection = 0;  // 1 = a CRC follows the header
-  int BitrateIndex = 0;
-  int SampleRateIndex = 0;
-  int Padding = 0;
-  int Private = 0;
-  int ChannelMode = 0;  // raw: 3 = single channel (libmad's own MAD_MODE_SINGLE_CHANNEL is 0)
-  int ModeExtension = 0;
-  int Copyright = 0;
-  int Original = 0;
-  int Emphasis = 0;
-
-  bool IsMPEG1() const { return Version == 3; }
-  bool IsMono() const { return ChannelMode == 3; }
-  int BitrateKbps() const;
-  int SampleRate() const;
-  int SamplesPerFrame() const;
-  int FrameLength() const;  // bytes, padding included
-};
-
-// Checks the header rules of the first-frame search and decodes the fields.
-bool ParseMPEGHeader(const uint8_t* p, TMPEGHeaderFields& out);
 
 // The first frame and its VBR ("Xing", or "Info" as CBR encoders write it) information.
 struct TMPEGFirstFrame {
@@ -93,9 +66,11 @@ inline int16_t TMadDither::Apply(mad_fixed_t s) {
 
 class TMPEGDecoder : public TDecoderModule {
 public:
+  static constexpr const char* kName = "MPEG";
+
   TMPEGDecoder();
   ~TMPEGDecoder() override;
-  bool Open(const std::string& fileName, bool shareWrite) override;
+  const char* Name() const override { return kName; }
   void Close() override;
   void Seek(float fraction) override;
   int32_t GetPositionMs() override;
@@ -109,13 +84,15 @@ public:
   static constexpr size_t kInputSize = 40000;
   static constexpr size_t kSearchWindow = 15561;
 
+protected:
+  bool OpenInput() override;
+
 private:
   bool FindFirstFrame();
   bool Refill();
   void ResetStream(uint64_t fileOffset);
   void OnFrameDecoded();
 
-  TDecoderFile File_;
   mad_stream Stream_{};
   mad_frame Frame_{};
   mad_synth Synth_{};

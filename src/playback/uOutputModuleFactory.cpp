@@ -1,59 +1,54 @@
-#include "playback/uDSoundOutput.h"
-#include "playback/uNullOutput.h"
-#include "playback/uOutputModule.h"
+#include "playback/uOutputModuleFactory.h"
+
 #include "playback/uSoundDeviceEnum.h"
-#include "playback/uWaveOutput.h"
 
 namespace ml {
 
 std::unique_ptr<TOutputModule> TOutputModuleFactory::Create(const TOutputTarget& target) {
-  switch (target.Kind) {
-    case TOutputKind::Pulse: return std::make_unique<TDSoundOutput>(target.Device);
-    case TOutputKind::Alsa: return std::make_unique<TWaveOutput>(target.Device);
-    case TOutputKind::WavFile: return std::make_unique<TWavFileOutput>(target.Device);
-    case TOutputKind::Null: return std::make_unique<TNullOutput>();
-  }
-  return nullptr;
+  const TOutputEntry* e = FindOutput(target.Kind);
+  return e ? e->Create(target.Device) : nullptr;
 }
 
 TOutputTarget TOutputModuleFactory::TargetFor(int kind, int deviceIndex) {
-  if (kind == 0) {
-    const auto& list = DSDeviceList();
-    const bool known = deviceIndex >= 0 && static_cast<size_t>(deviceIndex) < list.size();
-    return {TOutputKind::Pulse, known ? list[static_cast<size_t>(deviceIndex)].Id : ""};
-  }
-  const auto& list = WaveOutDeviceList();
-  const bool known = deviceIndex >= 0 && static_cast<size_t>(deviceIndex) < list.size();
-  return {TOutputKind::Alsa, known ? list[static_cast<size_t>(deviceIndex)].Name : ""};
+  const TOutputKind k = kind == 0 ? TOutputKind::Pulse : TOutputKind::Alsa;
+  const auto devices = FindOutput(k)->Devices();
+  const bool known = deviceIndex >= 0 && static_cast<size_t>(deviceIndex) < devices.size();
+  return {k, known ? devices[static_cast<size_t>(deviceIndex)].Id : ""};
 }
 
 namespace {
 
-// One second of CD-quality silence to open the device with.
-class TProbeDecoder : public TDecoderModule {
+// The probe's source: nothing to play.
+class TSilence final : public TAudioSource {
 public:
-  TProbeDecoder() { Format = {1000, 176400, 44100, 1, 16}; }
-  bool Open(const std::string&, bool) override { return true; }
-  void Close() override {}
-  void Seek(float) override {}
-  int32_t GetPositionMs() override { return 0; }
-  bool Read(uint8_t*, uint32_t& count) override {
-    count = 0;
-    return false;
-  }
+  TPullResult Pull(uint8_t*, uint32_t) override { return {0, true}; }
+  void RoomAvailable() override {}
 };
 
 }  // namespace
 
 bool TOutputModuleFactory::Probe(const TOutputTarget& target) {
-  if (target.Kind == TOutputKind::Null) return true;
-  if (target.Kind == TOutputKind::WavFile) return !target.Device.empty();
-  auto out = Create(target);
-  TProbeDecoder d;
-  out->SetDecoder(&d);
+  const TOutputEntry* e = FindOutput(target.Kind);
+  if (!e) return false;
+  // The outputs without hardware always play (a file output needs its path).
+  if (!e->Devices) return e->DeviceArg != TOutputDeviceArg::Required || !target.Device.empty();
+  auto out = e->Create(target.Device);
+  TSilence silence;
+  out->SetSource(&silence, TWaveFormat::Pcm(2, 44100, 16));
   const bool ok = out->HasDevice();
   out->Stop();
   return ok;
+}
+
+TOutputTarget TOutputModuleFactory::DefaultTarget(std::string& message) {
+  message.clear();
+  for (const TOutputEntry& e : OutputRegistry()) {
+    if (!e.Devices) continue;  // a device-less output is the fallback, not a choice
+    const TOutputTarget target{e.Kind, ""};
+    if (Probe(target)) return target;
+  }
+  message = "no sound device opens here; playing to the null output (silently, in real time)";
+  return {TOutputKind::Null, ""};
 }
 
 }  // namespace ml

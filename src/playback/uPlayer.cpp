@@ -1,12 +1,7 @@
 #include "playback/uPlayer.h"
 
 #include "media/uTagInfo.h"
-
-#include "base/DebugTrace.h"
-#include "base/FileUtil.h"
-#include "playback/uMPEGDecoder.h"
-#include "playback/uSoundDeviceEnum.h"
-#include "playback/uWAVDecoder.h"
+#include "playback/uOutputModuleFactory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,286 +31,7 @@ float ClampFraction(float f) {
   return std::min(f, 1.0f);
 }
 
-// With one channel chosen, both speakers carry it: acLeft copies each frame's right sample over
-// its left one, acRight the left over the right.
-void RewriteChannels(uint8_t* block, uint32_t length, int bits, TAudioChannel channel) {
-  const int bytes = bits / 8;
-  if (bytes <= 0) return;
-  const uint32_t frame = 2u * bytes;
-  for (uint32_t at = 0; at + frame <= length; at += frame) {
-    uint8_t* left = block + at;
-    uint8_t* right = left + bytes;
-    if (channel == TAudioChannel::acLeft)
-      std::memmove(left, right, size_t(bytes));
-    else
-      std::memmove(right, left, size_t(bytes));
-  }
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Engine
-
-TPlayerEngine::TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
-                             TOutputFactoryFn factory, TOutputTarget initialOutput)
-    : dispatcher_(dispatcher), player_(std::move(player)), shared_(shared), factory_(std::move(factory)),
-      outputTarget_(std::move(initialOutput)) {
-  decoders_[kMPEG] = std::make_unique<TMPEGDecoder>();
-  decoders_[kWAV] = std::make_unique<TWAVDecoder>();
-  output_ = factory_(outputTarget_);
-  thread_ = std::thread([this] { Run(); });
-}
-
-TPlayerEngine::~TPlayerEngine() {
-  TEngineMessage quit;
-  quit.Kind = TEngineMsg::Quit;
-  Post(std::move(quit));
-  if (thread_.joinable()) thread_.join();
-}
-
-void TPlayerEngine::Post(TEngineMessage msg) {
-  {
-    std::lock_guard lock(queueMutex_);
-    queue_.push_back(std::move(msg));
-  }
-  wait_.Signal(kMessageBit);
-}
-
-bool TPlayerEngine::NextMessage(TEngineMessage& msg) {
-  std::lock_guard lock(queueMutex_);
-  if (queue_.empty()) return false;
-  msg = std::move(queue_.front());
-  queue_.pop_front();
-  return true;
-}
-
-bool TPlayerEngine::LaterQueued(TEngineMsg kind) {
-  std::lock_guard lock(queueMutex_);
-  return std::any_of(queue_.begin(), queue_.end(), [kind](const TEngineMessage& m) { return m.Kind == kind; });
-}
-
-void TPlayerEngine::PostToPlayer(std::function<void(TPlayer&)> fn) {
-  dispatcher_.post([weak = player_, fn = std::move(fn)] {
-    if (auto p = weak.lock()) fn(**p);
-  });
-}
-
-void TPlayerEngine::PostState(TPlayerState state) {
-  TDecoderFormat format;
-  std::string name;
-  const bool withFormat = state == psOpen && decoderIndex_ >= 0;
-  if (withFormat) {
-    decoders_[decoderIndex_]->GetFormat(format);
-    name = decoderIndex_ == kMPEG ? "MPEG" : decoderIndex_ == kWAV ? "WAV" : "";
-  }
-  PostToPlayer([state, format, name, withFormat](TPlayer& p) {
-    p.OnEngineState(state, withFormat ? &format : nullptr, name);
-  });
-}
-
-void TPlayerEngine::PublishPosition() {
-  if (decoderIndex_ >= 0) shared_.PositionMs = decoders_[decoderIndex_]->GetPositionMs();
-}
-
-int TPlayerEngine::DecoderForExtension(const std::string& fileName) {
-  const auto dot = fileName.find_last_of('.');
-  const auto slash = fileName.find_last_of('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return -1;
-  std::string ext = fileName.substr(dot);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  if (ext == ".mp3" || ext == ".mp2" || ext == ".mp1" || ext == ".mpga") return kMPEG;
-  if (ext == ".wma") return kWMA;
-  if (ext == ".wav") return kWAV;
-  return -1;
-}
-
-int TPlayerEngine::ChooseDecoder(const std::string& fileName, bool shareWrite) {
-  const int first = DecoderForExtension(fileName);
-  if (first >= 0 && decoders_[first]) {
-    if (decoders_[first]->Open(fileName, shareWrite)) return first;
-    decoders_[first]->Close();
-  }
-  for (int i = 0; i < kDecoderCount; ++i) {
-    if (i == first || !decoders_[i]) continue;
-    if (decoders_[i]->Open(fileName, shareWrite)) return i;
-    decoders_[i]->Close();
-  }
-  return -1;
-}
-
-void TPlayerEngine::CloseDecoder() {
-  if (decoderIndex_ >= 0) decoders_[decoderIndex_]->Close();
-  decoderIndex_ = -1;
-}
-
-void TPlayerEngine::ResetOutput(const TOutputTarget& target) {
-  if (output_) {
-    output_->SetPaused(true);
-    playing_ = false;
-    CloseDecoder();
-    output_->Stop();
-    output_->Decoder = nullptr;
-  }
-  if (!output_ || !(target == outputTarget_)) {
-    output_.reset();
-    outputTarget_ = target;
-    output_ = factory_(target);
-  }
-  output_->Notify = &outputEvent_;
-}
-
-void TPlayerEngine::HandleOpen(const TEngineMessage& msg) {
-  if (LaterQueued(TEngineMsg::Open)) return;  // superseded by a newer request
-  ResetOutput(msg.Output);
-  decoderIndex_ = ChooseDecoder(msg.FileName, msg.ShareWrite);
-  playing_ = false;
-  if (decoderIndex_ < 0) {
-    shared_.DurationMs = shared_.SampleRate = shared_.BytesPerSecond = shared_.PositionMs = 0;
-    PostToPlayer([](TPlayer& p) { p.OnEngineOpenFailed(); });
-    return;
-  }
-  TDecoderModule& d = *decoders_[decoderIndex_];
-  TDecoderFormat f;
-  d.GetFormat(f);
-  shared_.DurationMs = f.DurationMs;
-  shared_.SampleRate = f.SampleRate;
-  shared_.BytesPerSecond = f.SampleRate * f.BlockAlign();
-  shared_.PositionMs = 0;
-  output_->ProcessCallback = &TPlayerEngine::ProcessBlock;
-  output_->ProcessData = &shared_;
-  output_->SetDecoder(&d);
-  output_->SetVolume(msg.Mute ? 0 : msg.Volume);
-  output_->SetBalance(msg.Balance);
-  PostState(psOpen);
-}
-
-void TPlayerEngine::Handle(const TEngineMessage& msg) {
-  switch (msg.Kind) {
-    case TEngineMsg::Open:
-      HandleOpen(msg);
-      break;
-    case TEngineMsg::Play:
-      // Nothing open (never opened, stopped, or the open failed): nothing to play.
-      if (decoderIndex_ < 0) break;
-      if (!playing_) {
-        playing_ = true;
-        fed_ = true;
-      }
-      if (msg.Fraction > 0.0f && msg.Fraction < 1.0f && output_->Decoder) {
-        output_->Decoder->Seek(msg.Fraction);
-        output_->Flush();
-        PublishPosition();
-      }
-      output_->SetPaused(false);
-      PostState(psPlaying);
-      break;
-    case TEngineMsg::Pause:
-      if (playing_) {
-        output_->SetPaused(true);
-        playing_ = false;
-      }
-      PostState(psPaused);
-      break;
-    case TEngineMsg::Stop:
-      CloseDecoder();
-      playing_ = false;
-      // Stopping releases the device whether or not it was playing.
-      output_->Stop();
-      output_->Decoder = nullptr;
-      PostState(psStopped);
-      break;
-    case TEngineMsg::Seek:
-      // A seek while paused or stopped is dropped, as is one overtaken by a newer seek.
-      if (!playing_ || LaterQueued(TEngineMsg::Seek) || !output_->Decoder) break;
-      output_->Decoder->Seek(msg.Fraction);
-      output_->Flush();
-      PublishPosition();
-      fed_ = true;
-      break;
-    case TEngineMsg::Volume:
-      output_->SetVolume(msg.Mute ? 0 : msg.Volume);
-      output_->SetBalance(msg.Balance);
-      break;
-    case TEngineMsg::Quit:
-      quit_ = true;
-      break;
-    case TEngineMsg::Sync:
-      if (msg.Done) syncs_.push_back(msg.Done);
-      break;
-  }
-}
-
-void TPlayerEngine::AnswerSyncs() {
-  for (auto& fn : syncs_) dispatcher_.post(std::move(fn));
-  syncs_.clear();
-}
-
-void TPlayerEngine::Run() {
-  output_->Notify = &outputEvent_;
-  while (!quit_) {
-    TEngineMessage msg;
-    while (!quit_ && NextMessage(msg)) {
-      try {
-        Handle(msg);
-      } catch (const std::exception& e) {
-        DebugTrace("engine: message %#x failed: %s", unsigned(msg.Kind), e.what());
-      }
-    }
-    if (quit_) break;
-    if (!playing_) {
-      AnswerSyncs();
-      wait_.Wait(kMessageBit, std::chrono::milliseconds(1000));
-      continue;
-    }
-    if (!fed_ && !wait_.Take(kOutputBit)) {
-      // Nothing from the output is pending, so whatever woke us before has been acted on.
-      AnswerSyncs();
-      // Sleep until the output has room or a request comes; never spin.
-      const unsigned got = wait_.Wait(kMessageBit | kOutputBit, std::chrono::milliseconds(1000));
-      if (!(got & kOutputBit)) continue;
-    }
-    fed_ = false;
-    struct Answer {
-      TPlayerEngine* e;
-      ~Answer() { e->AnswerSyncs(); }
-    } answer{this};
-    try {
-      if (output_->Decoder) {
-        output_->FillBuffers();
-        PublishPosition();
-        // The decoder just ended: look at once whether the queue has played out.
-        if (!output_->Decoder) fed_ = true;
-      } else if (output_->IsFinished()) {
-        playing_ = false;
-        output_->SetPaused(true);
-        if (decoderIndex_ >= 0) PostToPlayer([](TPlayer& p) { p.OnEngineEndOfSong(); });
-      }
-    } catch (const std::exception& e) {
-      DebugTrace("engine: output failed: %s", e.what());
-    }
-  }
-  CloseDecoder();
-  if (output_) output_->Stop();
-  AnswerSyncs();
-}
-
-void TPlayerEngine::ProcessBlock(void* data, TOutputModule*, uint8_t* block, int sampleRate, int channels, int bits,
-                                 uint32_t* length) {
-  auto& shared = *static_cast<TEngineShared*>(data);
-  if (shared.VisualEnabled && *length >= 2048) {
-    std::lock_guard lock(shared.VisualMutex);
-    shared.Visual.assign(block, block + std::min<uint32_t>(*length, 8192));
-    shared.VisualChannels = channels;
-    shared.VisualBits = bits;
-  }
-  const auto ch = static_cast<TAudioChannel>(shared.AudioChannel.load());
-  if (channels > 1 && ch != TAudioChannel::acStereo) RewriteChannels(block, *length, bits, ch);
-  shared.Effects.Process(block, *length, sampleRate, channels, bits);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Player
 
 namespace {
 Dispatcher& DispatcherOrMain(Dispatcher* d) {
@@ -373,10 +89,8 @@ bool TPlayer::SetOutputDevice(int kind, int index) {
 }
 
 void TPlayer::GetDeviceNames(std::vector<std::string>& names, int kind) const {
-  if (kind == 0)
-    for (const auto& d : DSDeviceList()) names.push_back(d.Description);
-  else if (kind == 1)
-    for (const auto& d : WaveOutDeviceList()) names.push_back(d.Description);
+  if (kind != 0 && kind != 1) return;
+  for (const TOutputDevice& d : FindOutput(static_cast<TOutputKind>(kind))->Devices()) names.push_back(d.Description);
 }
 
 bool TPlayer::OpenFile(const std::string& fileName, bool shareWrite) {
@@ -510,15 +224,14 @@ void TPlayer::ProgressTick() {
   OnPlayProgress(*this, pos, dur, dur > 0 ? double(pos) / dur : 0.0);
 }
 
-void TPlayer::OnEngineState(TPlayerState state, const TDecoderFormat* format, const std::string& decoderName) {
-  if (format) {
-    MediaTagInfo_.SampleRate = format->SampleRate;
-    MediaTagInfo_.BitRate = format->Rate;
-    if (decoderName == "WAV") MediaTagInfo_.BitRate = format->Rate * 8 / 1000;
-    MediaTagInfo_.Duration = format->DurationMs;
-    MediaTagInfo_.Channels = format->Channels();
-    MediaTagInfo_.BitsPerSample = format->BitsPerSample;
-    MediaTagInfo_.Format = decoderName;
+void TPlayer::OnEngineState(TPlayerState state, const TOpenedSong* opened) {
+  if (opened) {
+    MediaTagInfo_.SampleRate = opened->Format.SampleRate;
+    MediaTagInfo_.BitRate = opened->BitRateKbps;
+    MediaTagInfo_.Duration = opened->Format.DurationMs;
+    MediaTagInfo_.Channels = opened->Format.Channels();
+    MediaTagInfo_.BitsPerSample = opened->Format.BitsPerSample;
+    MediaTagInfo_.Format = opened->DecoderName;
   }
   OldState_ = CurState_;
   CurState_ = state;

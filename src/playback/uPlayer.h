@@ -1,107 +1,15 @@
 #pragma once
-// The playback controller and its engine thread. The main thread calls TPlayer; TPlayer hands
-// every request to the engine as a message carrying all it needs, and the engine reports back
-// through the dispatcher, so every event is raised on the main thread. The main thread never
-// touches a decoder or an output.
-#include "playback/uEffectChain.h"
-#include "playback/uOutputModule.h"
+// The playback controller. The main thread calls TPlayer; TPlayer hands every request to its
+// engine thread (uPlayerEngine) and raises the engine's reports as events on the main thread.
+#include "base/Dispatcher.h"
+#include "playback/uPlayerEngine.h"
 #include "playback/uPlayerModule.h"
 
-#include "base/Dispatcher.h"
-
-#include <atomic>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
+#include <string>
 #include <vector>
 
 namespace ml {
-
-class TPlayer;
-
-// Requests to the engine (their numbers are the ones the engine's log lines show).
-enum class TEngineMsg : uint16_t { Open = 0x2400, Play = 0x2401, Pause = 0x2402, Stop = 0x2403, Seek = 0x2404,
-                                   Quit = 0x2405, Volume = 0x2406, Sync = 0x2407 };
-
-struct TEngineMessage {
-  TEngineMsg Kind = TEngineMsg::Quit;
-  float Fraction = 0.0f;  // Play: start fraction (0 = where it is), Seek: the target
-  std::string FileName;   // Open
-  bool ShareWrite = false;
-  TOutputTarget Output;  // Open: the output to play on
-  int Volume = 100, Balance = 50;
-  bool Mute = false;
-  std::function<void()> Done;  // Sync: runs on the main thread after the engine's next pass
-};
-
-using TOutputFactoryFn = std::function<std::unique_ptr<TOutputModule>(const TOutputTarget&)>;
-
-// Facts the engine publishes for the main thread to read at any time.
-struct TEngineShared {
-  std::atomic<int32_t> PositionMs{0};
-  std::atomic<int32_t> DurationMs{0};
-  std::atomic<int32_t> SampleRate{0};
-  std::atomic<int32_t> BytesPerSecond{0};
-  std::atomic<int> AudioChannel{0};
-  std::atomic<bool> VisualEnabled{true};
-  std::mutex VisualMutex;
-  std::vector<uint8_t> Visual;  // the latest block before effects
-  int VisualChannels = 0, VisualBits = 0;
-  TEffectChain Effects;
-};
-
-class TPlayerEngine {
-public:
-  // index of each decoder; the slots of decoders that are not built in stay empty
-  enum { kMPEG = 0, kWMA = 1, kWAV = 2, kExtend = 3, kDecoderCount = 4 };
-
-  TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
-                TOutputFactoryFn factory, TOutputTarget initialOutput);
-  ~TPlayerEngine();  // posts Quit and joins
-
-  void Post(TEngineMessage msg);
-  // Which decoder a file name is tried with first: the extension's, else -1.
-  static int DecoderForExtension(const std::string& fileName);
-
-private:
-  void Run();
-  bool NextMessage(TEngineMessage& msg);
-  bool LaterQueued(TEngineMsg kind);
-  void Handle(const TEngineMessage& msg);
-  void HandleOpen(const TEngineMessage& msg);
-  void ResetOutput(const TOutputTarget& target);
-  int ChooseDecoder(const std::string& fileName, bool shareWrite);
-  void CloseDecoder();
-  void PublishPosition();
-  void PostState(TPlayerState state);
-  void PostToPlayer(std::function<void(TPlayer&)> fn);
-  void AnswerSyncs();
-  static void ProcessBlock(void* data, TOutputModule* output, uint8_t* block, int sampleRate, int channels, int bits,
-                           uint32_t* length);
-
-  Dispatcher& dispatcher_;
-  std::weak_ptr<TPlayer*> player_;
-  TEngineShared& shared_;
-  TOutputFactoryFn factory_;
-
-  static constexpr unsigned kMessageBit = 1, kOutputBit = 2;
-  TWaitSet wait_;
-  TAutoResetEvent outputEvent_{wait_, kOutputBit};
-  std::mutex queueMutex_;
-  std::deque<TEngineMessage> queue_;
-
-  // Engine thread only from here on.
-  std::unique_ptr<TDecoderModule> decoders_[kDecoderCount];
-  int decoderIndex_ = -1;
-  bool playing_ = false;
-  bool fed_ = false;
-  bool quit_ = false;
-  std::vector<std::function<void()>> syncs_;
-  TOutputTarget outputTarget_;
-  std::unique_ptr<TOutputModule> output_;
-  std::thread thread_;
-};
 
 class TPlayer : public TPlayerModule {
 public:
@@ -155,7 +63,7 @@ public:
 
 private:
   friend class TPlayerEngine;
-  void OnEngineState(TPlayerState state, const TDecoderFormat* format, const std::string& decoderName);
+  void OnEngineState(TPlayerState state, const TOpenedSong* opened);
   void OnEngineEndOfSong();
   void OnEngineOpenFailed();
   void ProgressTick();

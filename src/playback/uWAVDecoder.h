@@ -7,8 +7,12 @@ namespace ml {
 
 class TWAVDecoder : public TDecoderModule {
 public:
+  static constexpr const char* kName = "WAV";
+
   ~TWAVDecoder() override { Close(); }
-  bool Open(const std::string& fileName, bool shareWrite) override;
+  const char* Name() const override { return kName; }
+  // Rate holds bytes per second.
+  int32_t BitRateKbps() const override { return static_cast<int32_t>(int64_t(Format.Rate) * 8 / 1000); }
   void Close() override;
   void Seek(float fraction) override;
   int32_t GetPositionMs() override;
@@ -17,10 +21,10 @@ public:
   uint64_t DataStart() const { return DataStart_; }
   uint64_t DataLength() const { return DataLength_; }
 
-private:
-  bool ParseHeader();
+protected:
+  bool OpenInput() override;
 
-  TDecoderFile File_;
+private:
   uint64_t DataStart_ = 0;
   uint64_t DataLength_ = 0;
   uint32_t BytesPerSecond_ = 0;

@@ -1,7 +1,7 @@
 #pragma once
 // The sound card output on ALSA. Volume and balance are applied to the samples, as ALSA PCMs
 // have no stream volume of their own.
-#include "playback/uOutputModule.h"
+#include "playback/uRingOutput.h"
 
 typedef struct _snd_pcm snd_pcm_t;
 

@@ -4,6 +4,7 @@
 #include "tests/playback/PlaybackFixtures.h"
 #include "playback/uCircleBuffer.h"
 #include "playback/uDSoundOutput.h"
+#include "playback/uOutputModuleFactory.h"
 #include "playback/uNullOutput.h"
 #include "playback/uPlayer.h"
 #include "playback/uSoundDeviceEnum.h"

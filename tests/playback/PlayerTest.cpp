@@ -1,9 +1,11 @@
 // The player and its engine driven headless: a manual dispatcher loop on the main thread and a
 // fake output whose clock only moves when the test says so. Waits are for the engine's posted
 // events, never for wall-clock time.
-#include "playback/uNullOutput.h"
+#include "base/ByteOrder.h"
+#include "media/RiffWave.h"
+#include "playback/DecoderRegistry.h"
 #include "playback/uPlayer.h"
-
+#include "tests/support/FakeOutput.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +23,11 @@ namespace {
 // ramp is set (sample i of the file = i mod 30000), so a position can be read off the data.
 std::string MakeWav(int seconds, int rate, int channels, int16_t left, int16_t right, bool ramp = false) {
   const uint32_t frames = uint32_t(seconds) * rate;
-  const uint32_t data = frames * channels * 2;
-  std::string s = "RIFF";
-  auto le = [&s](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) s += char((v >> (8 * i)) & 0xFF);
-  };
-  le(36 + data, 4);
-  s += "WAVEfmt ";
-  le(16, 4), le(1, 2), le(channels, 2), le(rate, 4), le(rate * channels * 2, 4), le(channels * 2, 2), le(16, 2);
-  s += "data";
-  le(data, 4);
+  std::string s = WavFileHeader(uint16_t(channels), uint32_t(rate), 16, uint64_t(frames) * channels * 2);
   for (uint32_t i = 0; i < frames; ++i) {
     for (int c = 0; c < channels; ++c) {
       const int16_t v = ramp ? int16_t(i % 30000) : (c == 0 ? left : right);
-      le(uint16_t(v), 2);
+      AppendLE16(s, uint16_t(v));
     }
   }
   return s;
@@ -219,8 +212,8 @@ TEST_F(PlayerTest, OpenErrors) {
   Open(std::string(5000, 'x'), "noise.mp3");
   EXPECT_TRUE(WaitFor("open error"));
   // A WAV file named .MP3: the MPEG decoder is tried first and the WAV one takes it.
-  EXPECT_EQ(TPlayerEngine::DecoderForExtension("/a.b/x.MP3"), TPlayerEngine::kMPEG);
-  EXPECT_EQ(TPlayerEngine::DecoderForExtension("/a.wav/x"), -1);
+  EXPECT_STREQ(DecoderRegistry()[size_t(DecoderForExtension("/a.b/x.MP3"))].Name, "MPEG");
+  EXPECT_EQ(DecoderForExtension("/a.wav/x"), -1);
   Open(MakeWav(1, 8000, 1, 1, 1), "x.MP3");
   EXPECT_TRUE(WaitFor("state 4"));
   EXPECT_EQ(player->MediaTagInfo().Format, "WAV");

@@ -1,13 +1,16 @@
-#include "playback/PlaySession.h"
+#include "cli/PlaySession.h"
 
 #include "base/Dispatcher.h"
+#include "playback/uOutputModuleFactory.h"
 #include "playback/uPlayer.h"
 
 #include <atomic>
 #include <csignal>
 #include <unistd.h>
 
-namespace ml {
+namespace mlcli {
+
+using namespace ml;
 
 namespace {
 
@@ -15,34 +18,16 @@ std::atomic<bool> g_interrupted{false};
 
 void OnSignal(int) { g_interrupted = true; }
 
-std::string Describe(const TOutputTarget& s) {
-  switch (s.Kind) {
-    case TOutputKind::Pulse: return "PulseAudio " + (s.Device.empty() ? std::string("default sink") : s.Device);
-    case TOutputKind::Alsa: return "ALSA " + (s.Device.empty() ? std::string("default") : s.Device);
-    case TOutputKind::WavFile: return "WAV file " + s.Device;
-    case TOutputKind::Null: return "null output";
-  }
-  return "";
-}
-
 }  // namespace
-
-TOutputTarget DefaultOutputTarget(std::string& message) {
-  message.clear();
-  for (const TOutputTarget& s : {TOutputTarget{TOutputKind::Pulse, ""}, TOutputTarget{TOutputKind::Alsa, ""}})
-    if (TOutputModuleFactory::Probe(s)) return s;
-  message = "no sound device opens here; playing to the null output (silently, in real time)";
-  return {TOutputKind::Null, ""};
-}
 
 int RunPlaySession(const TPlaySessionOptions& o) {
   TOutputTarget target = o.Output;
   if (!o.HaveOutput) {
     std::string message;
-    target = DefaultOutputTarget(message);
+    target = TOutputModuleFactory::DefaultTarget(message);
     if (!message.empty()) std::fprintf(o.Err, "%s\n", message.c_str());
   } else if (!TOutputModuleFactory::Probe(target)) {
-    std::fprintf(o.Err, "warning: %s does not open; the song will end at once\n", Describe(target).c_str());
+    std::fprintf(o.Err, "warning: %s does not open; the song will end at once\n", DescribeOutputTarget(target).c_str());
   }
 
   EventLoop loop;
@@ -64,7 +49,7 @@ int RunPlaySession(const TPlaySessionOptions& o) {
     const auto& info = p.MediaTagInfo();
     std::fprintf(o.Out, "%s: %s, %d Hz, %d channel%s, %d kbit/s, %s, on %s\n", o.FileName.c_str(),
                  info.Format.c_str(), info.SampleRate, info.Channels, info.Channels == 1 ? "" : "s", info.BitRate,
-                 FormatTimeText(duration / 1000).c_str(), Describe(target).c_str());
+                 FormatTimeText(duration / 1000).c_str(), DescribeOutputTarget(target).c_str());
     std::fflush(o.Out);
     if (o.SeekMs > 0 && o.SeekMs >= duration) {
       std::fprintf(o.Err, "cannot seek to %lld ms: the song lasts %d ms\n", static_cast<long long>(o.SeekMs),
@@ -119,4 +104,4 @@ int RunPlaySession(const TPlaySessionOptions& o) {
   return result < 0 ? 1 : result;
 }
 
-}  // namespace ml
+}  // namespace mlcli

@@ -1,13 +1,14 @@
-#include "playback/uDemoTune.h"
+#include "cli/DemoTune.h"
 
-#include "playback/uNullOutput.h"
+#include "base/ByteOrder.h"
+#include "media/RiffWave.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
-namespace ml {
+namespace mlcli {
 
 namespace {
 
@@ -58,25 +59,15 @@ std::string MakeDemoTuneWav() {
     left[i] += 0.25 * right[i - delay];
     right[i] += 0.25 * left[i - delay];
   }
-  TWaveFormat format;
-  format.FormatTag = 1;
-  format.Channels = 2;
-  format.SamplesPerSec = kRate;
-  format.BlockAlign = 4;
-  format.AvgBytesPerSec = kRate * 4;
-  format.BitsPerSample = 16;
-  std::string s = WavFileHeader(format, left.size() * 4);
+  std::string s = ml::WavFileHeader(2, kRate, 16, left.size() * 4);
   s.reserve(s.size() + left.size() * 4);
-  auto le = [&s](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
   for (size_t i = 0; i < left.size(); ++i) {
     for (double v : {left[i], right[i]}) {
       const auto q = static_cast<int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32000));
-      le(static_cast<uint16_t>(q), 2);
+      ml::AppendLE16(s, static_cast<uint16_t>(q));
     }
   }
   return s;
 }
 
-}  // namespace ml
+}  // namespace mlcli

@@ -3,9 +3,9 @@
 // seconds of a plucked melody over a bass line, 44.1 kHz 16-bit stereo.
 #include <string>
 
-namespace ml {
+namespace mlcli {
 
 // The whole WAV file's bytes.
 std::string MakeDemoTuneWav();
 
-}  // namespace ml
+}  // namespace mlcli

@@ -1,0 +1,29 @@
+#pragma once
+// The decoder family as a registry: one ordered table of the decoders this build has, each with
+// its name, the file extensions it is tried first for, and its factory. The engine builds one
+// decoder of each row and keeps it for every song.
+#include "playback/uDecoderModule.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ml {
+
+struct TDecoderEntry {
+  const char* Name;
+  std::vector<std::string> Extensions;  // lower case, without the dot
+  std::unique_ptr<TDecoderModule> (*Create)();
+};
+
+// The order is the order of trial: a file goes first to the decoder its extension names, then to
+// every other row in this order until one opens it. MPEG comes first because it is what nearly
+// every file is, and it checks the most (two frame headers in a row) before it says yes; WAV's
+// "RIFF....WAVE" can never be mistaken. An input plug-in row, which may claim anything, belongs
+// last.
+const std::vector<TDecoderEntry>& DecoderRegistry();
+
+// The row whose extensions include the file name's extension (case-insensitive), else -1.
+int DecoderForExtension(const std::string& fileName);
+
+}  // namespace ml

@@ -1,0 +1,279 @@
+#include "playback/uPlayerEngine.h"
+
+#include "base/DebugTrace.h"
+#include "playback/DecoderRegistry.h"
+#include "playback/uPlayer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ml {
+
+namespace {
+
+// With one channel chosen, both speakers carry it: acLeft copies each frame's right sample over
+// its left one, acRight the left over the right.
+void RewriteChannels(uint8_t* block, uint32_t length, int bits, TAudioChannel channel) {
+  const int bytes = bits / 8;
+  if (bytes <= 0) return;
+  const uint32_t frame = 2u * bytes;
+  for (uint32_t at = 0; at + frame <= length; at += frame) {
+    uint8_t* left = block + at;
+    uint8_t* right = left + bytes;
+    if (channel == TAudioChannel::acLeft)
+      std::memmove(left, right, size_t(bytes));
+    else
+      std::memmove(right, left, size_t(bytes));
+  }
+}
+
+}  // namespace
+
+TPullResult TPlayerEngine::TSource::Pull(uint8_t* block, uint32_t want) {
+  if (!decoder_) return {0, true};
+  uint32_t n = want;
+  // Left open at its end: its position stays there for the progress display; the engine closes
+  // it with the next song.
+  const bool more = decoder_->Read(block, n);
+  if (n == 0) return {0, !more};
+  const TDecoderFormat& f = decoder_->CurrentFormat();
+  const int channels = f.Channels(), bits = f.BitsPerSample;
+  if (shared_.VisualEnabled && n >= 2048) {
+    std::lock_guard lock(shared_.VisualMutex);
+    shared_.Visual.assign(block, block + std::min<uint32_t>(n, 8192));
+    shared_.VisualChannels = channels;
+    shared_.VisualBits = bits;
+  }
+  const auto ch = static_cast<TAudioChannel>(shared_.AudioChannel.load());
+  if (channels > 1 && ch != TAudioChannel::acStereo) RewriteChannels(block, n, bits, ch);
+  shared_.Effects.Process(block, n, f.SampleRate, channels, bits);
+  return {n, !more};
+}
+
+TPlayerEngine::TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
+                             TOutputFactoryFn factory, TOutputTarget initialOutput)
+    : dispatcher_(dispatcher), player_(std::move(player)), shared_(shared), factory_(std::move(factory)),
+      outputTarget_(std::move(initialOutput)) {
+  for (const TDecoderEntry& e : DecoderRegistry()) decoders_.push_back(e.Create());
+  output_ = factory_(outputTarget_);
+  thread_ = std::thread([this] { Run(); });
+}
+
+TPlayerEngine::~TPlayerEngine() {
+  TEngineMessage quit;
+  quit.Kind = TEngineMsg::Quit;
+  Post(std::move(quit));
+  if (thread_.joinable()) thread_.join();
+}
+
+void TPlayerEngine::Post(TEngineMessage msg) {
+  {
+    std::lock_guard lock(queueMutex_);
+    queue_.push_back(std::move(msg));
+  }
+  wait_.Signal(kMessageBit);
+}
+
+bool TPlayerEngine::NextMessage(TEngineMessage& msg) {
+  std::lock_guard lock(queueMutex_);
+  if (queue_.empty()) return false;
+  msg = std::move(queue_.front());
+  queue_.pop_front();
+  return true;
+}
+
+bool TPlayerEngine::LaterQueued(TEngineMsg kind) {
+  std::lock_guard lock(queueMutex_);
+  return std::any_of(queue_.begin(), queue_.end(), [kind](const TEngineMessage& m) { return m.Kind == kind; });
+}
+
+void TPlayerEngine::PostToPlayer(std::function<void(TPlayer&)> fn) {
+  dispatcher_.post([weak = player_, fn = std::move(fn)] {
+    if (auto p = weak.lock()) fn(**p);
+  });
+}
+
+void TPlayerEngine::PostState(TPlayerState state) {
+  std::shared_ptr<TOpenedSong> opened;
+  if (const TDecoderModule* d = OpenDecoder(); d && state == psOpen) {
+    opened = std::make_shared<TOpenedSong>();
+    d->GetFormat(opened->Format);
+    opened->DecoderName = d->Name();
+    opened->BitRateKbps = d->BitRateKbps();
+  }
+  PostToPlayer([state, opened](TPlayer& p) { p.OnEngineState(state, opened.get()); });
+}
+
+void TPlayerEngine::PublishPosition() {
+  if (TDecoderModule* d = OpenDecoder()) shared_.PositionMs = d->GetPositionMs();
+}
+
+int TPlayerEngine::ChooseDecoder(const std::string& fileName, bool shareWrite) {
+  const int first = DecoderForExtension(fileName);
+  if (first >= 0) {
+    if (decoders_[size_t(first)]->Open(fileName, shareWrite)) return first;
+    decoders_[size_t(first)]->Close();
+  }
+  for (size_t i = 0; i < decoders_.size(); ++i) {
+    if (int(i) == first) continue;
+    if (decoders_[i]->Open(fileName, shareWrite)) return int(i);
+    decoders_[i]->Close();
+  }
+  return -1;
+}
+
+void TPlayerEngine::CloseDecoder() {
+  if (TDecoderModule* d = OpenDecoder()) d->Close();
+  decoderIndex_ = -1;
+  source_.Attach(nullptr);
+}
+
+void TPlayerEngine::ResetOutput(const TOutputTarget& target) {
+  if (output_) {
+    output_->SetPaused(true);
+    playing_ = false;
+    CloseDecoder();
+    output_->Stop();
+  }
+  if (!output_ || !(target == outputTarget_)) {
+    output_.reset();
+    outputTarget_ = target;
+    output_ = factory_(target);
+  }
+}
+
+void TPlayerEngine::HandleOpen(const TEngineMessage& msg) {
+  if (LaterQueued(TEngineMsg::Open)) return;  // superseded by a newer request
+  ResetOutput(msg.Output);
+  decoderIndex_ = ChooseDecoder(msg.FileName, msg.ShareWrite);
+  playing_ = false;
+  if (decoderIndex_ < 0) {
+    shared_.DurationMs = shared_.SampleRate = shared_.BytesPerSecond = shared_.PositionMs = 0;
+    PostToPlayer([](TPlayer& p) { p.OnEngineOpenFailed(); });
+    return;
+  }
+  TDecoderModule& d = *OpenDecoder();
+  TDecoderFormat f;
+  d.GetFormat(f);
+  shared_.DurationMs = f.DurationMs;
+  shared_.SampleRate = f.SampleRate;
+  shared_.BytesPerSecond = f.SampleRate * f.BlockAlign();
+  shared_.PositionMs = 0;
+  source_.Attach(&d);
+  output_->SetSource(&source_, TWaveFormat::Pcm(f.Channels(), f.SampleRate, f.BitsPerSample));
+  sourceEnded_ = false;
+  output_->SetVolume(msg.Mute ? 0 : msg.Volume);
+  output_->SetBalance(msg.Balance);
+  PostState(psOpen);
+}
+
+void TPlayerEngine::SeekTo(float fraction) {
+  OpenDecoder()->Seek(fraction);
+  output_->Flush();
+  PublishPosition();
+}
+
+void TPlayerEngine::Handle(const TEngineMessage& msg) {
+  switch (msg.Kind) {
+    case TEngineMsg::Open:
+      HandleOpen(msg);
+      break;
+    case TEngineMsg::Play:
+      // Nothing open (never opened, stopped, or the open failed): nothing to play.
+      if (decoderIndex_ < 0) break;
+      if (!playing_) {
+        playing_ = true;
+        fed_ = true;
+      }
+      if (msg.Fraction > 0.0f && msg.Fraction < 1.0f && !sourceEnded_) SeekTo(msg.Fraction);
+      output_->SetPaused(false);
+      PostState(psPlaying);
+      break;
+    case TEngineMsg::Pause:
+      if (playing_) {
+        output_->SetPaused(true);
+        playing_ = false;
+      }
+      PostState(psPaused);
+      break;
+    case TEngineMsg::Stop:
+      CloseDecoder();
+      playing_ = false;
+      // Stopping releases the device whether or not it was playing.
+      output_->Stop();
+      PostState(psStopped);
+      break;
+    case TEngineMsg::Seek:
+      // A seek while paused or stopped is dropped, as is one overtaken by a newer seek, and one
+      // after the song's last block was queued.
+      if (!playing_ || LaterQueued(TEngineMsg::Seek) || sourceEnded_ || decoderIndex_ < 0) break;
+      SeekTo(msg.Fraction);
+      fed_ = true;
+      break;
+    case TEngineMsg::Volume:
+      output_->SetVolume(msg.Mute ? 0 : msg.Volume);
+      output_->SetBalance(msg.Balance);
+      break;
+    case TEngineMsg::Quit:
+      quit_ = true;
+      break;
+    case TEngineMsg::Sync:
+      if (msg.Done) syncs_.push_back(msg.Done);
+      break;
+  }
+}
+
+void TPlayerEngine::AnswerSyncs() {
+  for (auto& fn : syncs_) dispatcher_.post(std::move(fn));
+  syncs_.clear();
+}
+
+void TPlayerEngine::Run() {
+  while (!quit_) {
+    TEngineMessage msg;
+    while (!quit_ && NextMessage(msg)) {
+      try {
+        Handle(msg);
+      } catch (const std::exception& e) {
+        DebugTrace("engine: message %#x failed: %s", unsigned(msg.Kind), e.what());
+      }
+    }
+    if (quit_) break;
+    if (!playing_) {
+      AnswerSyncs();
+      wait_.Wait(kMessageBit, std::chrono::milliseconds(1000));
+      continue;
+    }
+    if (!fed_ && !wait_.Take(kOutputBit)) {
+      // Nothing from the output is pending, so whatever woke us before has been acted on.
+      AnswerSyncs();
+      // Sleep until the output has room or a request comes; never spin.
+      const unsigned got = wait_.Wait(kMessageBit | kOutputBit, std::chrono::milliseconds(1000));
+      if (!(got & kOutputBit)) continue;
+    }
+    fed_ = false;
+    struct Answer {
+      TPlayerEngine* e;
+      ~Answer() { e->AnswerSyncs(); }
+    } answer{this};
+    try {
+      if (!sourceEnded_) {
+        sourceEnded_ = !output_->FillBuffers();
+        PublishPosition();
+        // The song just ended: look at once whether the queue has played out.
+        if (sourceEnded_) fed_ = true;
+      } else if (output_->IsFinished()) {
+        playing_ = false;
+        output_->SetPaused(true);
+        if (decoderIndex_ >= 0) PostToPlayer([](TPlayer& p) { p.OnEngineEndOfSong(); });
+      }
+    } catch (const std::exception& e) {
+      DebugTrace("engine: output failed: %s", e.what());
+    }
+  }
+  CloseDecoder();
+  if (output_) output_->Stop();
+  AnswerSyncs();
+}
+
+}  // namespace ml
