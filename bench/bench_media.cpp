@@ -3,6 +3,11 @@
 // a whole music folder to a playlist. The files are read from the page cache, so this measures
 // the readers, not the disk.
 #include "media/uSongName.h"
+#include "media/APEtag.h"
+#include "media/MPEGaudio.h"
+#include "media/OggVorbis.h"
+#include "media/WAVfile.h"
+#include "media/WMAfile.h"
 #include "media/uTagInfo.h"
 
 #include <benchmark/benchmark.h>

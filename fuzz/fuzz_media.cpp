@@ -1,5 +1,10 @@
 // Feeds arbitrary bytes to one media reader, as a damaged or hostile file would.
 #include "media/uSongName.h"
+#include "media/APEtag.h"
+#include "media/MPEGaudio.h"
+#include "media/OggVorbis.h"
+#include "media/WAVfile.h"
+#include "media/WMAfile.h"
 #include "media/uTagInfo.h"
 
 #include <cstddef>

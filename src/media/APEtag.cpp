@@ -57,4 +57,15 @@ bool TAPEtag::Parse(TMediaSource& src) {
   return true;
 }
 
+void TAPEtag::FillMediaInfo(TMediaInfo& r) const {
+  r.FileSize = FileSize32(FileSize);
+  r.Title = Title;
+  r.Artist = Artist;
+  r.Album = Album;
+  r.Year = Year;
+  r.Genre = Genre;
+  r.Track = Track;
+  r.Comment = Comment;
+}
+
 }  // namespace ml

@@ -7,9 +7,11 @@
 
 namespace ml {
 
-class TAPEtag final : public TTagReader {
+class TAPEtag final : public TMediaReader {
 public:
   void ResetData() override;
+  bool Recognised() const override { return Exists; }
+  void FillMediaInfo(TMediaInfo& info) const override;
 
   bool Exists = false;
   uint32_t Version = 0;  // 1000 or 2000 as stored

@@ -36,9 +36,11 @@ struct TFrameData {
   uint8_t EmphasisID = 2;
 };
 
-class TMPEGaudio final : public TTagReader {
+class TMPEGaudio final : public TMediaReader {
 public:
   void ResetData() override;
+  bool Recognised() const override { return Valid(); }
+  void FillMediaInfo(TMediaInfo& info) const override;
 
   uint64_t FileSize = 0;
   TVBRData VBR;

@@ -181,4 +181,19 @@ bool TOggVorbis::Valid() const {
          Duration() > 0.1 && (BitRate() & 0xFFFF) != 0;
 }
 
+void TOggVorbis::FillMediaInfo(TMediaInfo& r) const {
+  r.FileSize = FileSize32(FileSize);
+  r.SampleRate = static_cast<int32_t>(SampleRate);
+  r.Bitrate = BitRate();
+  r.Duration = DurationMs(Duration());
+  r.Channels = ChannelModeID;
+  r.Title = Title;
+  r.Artist = Artist;
+  r.Album = Album;
+  r.Year = Date;
+  r.Genre = Genre;
+  r.Track = Track;
+  r.Comment = Comment;
+}
+
 }  // namespace ml

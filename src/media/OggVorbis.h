@@ -8,9 +8,11 @@
 
 namespace ml {
 
-class TOggVorbis final : public TTagReader {
+class TOggVorbis final : public TMediaReader {
 public:
   void ResetData() override;
+  bool Recognised() const override { return Valid(); }
+  void FillMediaInfo(TMediaInfo& info) const override;
 
   double Duration() const;  // seconds
   int BitRate() const;      // kbps over the whole file

@@ -1,6 +1,7 @@
 #pragma once
 // The family of tag readers: each understands one container or tag format and fills its own
 // fields from a file. A read never throws and never leaves half-filled fields behind a failure.
+#include "media/MediaInfo.h"
 #include "media/MediaSource.h"
 
 #include <string>
@@ -22,6 +23,16 @@ public:
 protected:
   // The reader's own work; may throw, and returns false for a read failure as above.
   virtual bool Parse(TMediaSource& src) = 0;
+};
+
+// A reader whose findings can stand for the whole file in the merged record: a row of the tag
+// reader registry (the ID3 readers are parts of the MPEG one, not rows of their own).
+class TMediaReader : public TTagReader {
+public:
+  // Whether the last read found this reader's format in the file.
+  virtual bool Recognised() const = 0;
+  // What it found, in the merged record's terms (called only when Recognised()).
+  virtual void FillMediaInfo(TMediaInfo& info) const = 0;
 };
 
 }  // namespace ml

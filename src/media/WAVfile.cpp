@@ -3,6 +3,9 @@
 #include "base/ByteOrder.h"
 #include "media/RiffWave.h"
 
+#include <algorithm>
+#include <climits>
+
 namespace ml {
 namespace {
 constexpr int kMaxChunks = 64;  // chunks looked at before giving up on finding "data"
@@ -49,6 +52,13 @@ double TWAVfile::Duration() const {
   if (bytesPerSecond <= 0) return 0;
   if (DataSize > 0) return double(DataSize) / bytesPerSecond;
   return FileSize > 44 ? double(FileSize - 44) / bytesPerSecond : 0;
+}
+
+void TWAVfile::FillMediaInfo(TMediaInfo& r) const {
+  r.FileSize = FileSize;
+  r.SampleRate = static_cast<int32_t>(std::min<uint32_t>(SampleRate, INT32_MAX));
+  r.Duration = DurationMs(Duration());
+  r.Channels = Channels;
 }
 
 }  // namespace ml

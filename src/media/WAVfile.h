@@ -7,9 +7,11 @@
 
 namespace ml {
 
-class TWAVfile final : public TTagReader {
+class TWAVfile final : public TMediaReader {
 public:
   void ResetData() override;
+  bool Recognised() const override { return Valid; }
+  void FillMediaInfo(TMediaInfo& info) const override;
 
   double Duration() const;  // seconds; 0 when the format gives no way to tell
 

@@ -176,4 +176,19 @@ bool TWMAfile::Parse(TMediaSource& src) {
   return true;
 }
 
+void TWMAfile::FillMediaInfo(TMediaInfo& r) const {
+  r.FileSize = FileSize32(FileSize);
+  r.SampleRate = static_cast<int32_t>(SampleRate);
+  r.Bitrate = static_cast<int32_t>(BitRate);
+  r.Duration = DurationMs(Duration);
+  r.Channels = static_cast<int32_t>(Channels);
+  r.Title = Title;
+  r.Artist = Artist;
+  r.Album = Album;
+  r.Year = Year;
+  r.Genre = Genre;
+  r.Track = TrackByte(Track);
+  r.Comment = Comment;
+}
+
 }  // namespace ml

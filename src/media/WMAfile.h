@@ -8,9 +8,11 @@
 
 namespace ml {
 
-class TWMAfile final : public TTagReader {
+class TWMAfile final : public TMediaReader {
 public:
   void ResetData() override;
+  bool Recognised() const override { return Valid; }
+  void FillMediaInfo(TMediaInfo& info) const override;
 
   // The working record the header objects fill.
   struct TFileData {

@@ -1,6 +1,11 @@
 // Files written by independent tools read back as those tools wrote them; lengths agree with
 // ffprobe's reading of the same files.
 #include "tests/support/TestSupport.h"
+#include "media/APEtag.h"
+#include "media/MPEGaudio.h"
+#include "media/OggVorbis.h"
+#include "media/WAVfile.h"
+#include "media/WMAfile.h"
 #include "media/uTagInfo.h"
 
 #include <gtest/gtest.h>

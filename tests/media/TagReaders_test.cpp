@@ -4,6 +4,11 @@
 #include "tests/support/TestSupport.h"
 #include "base/GbkText.h"
 #include "media/MediaText.h"
+#include "media/APEtag.h"
+#include "media/MPEGaudio.h"
+#include "media/OggVorbis.h"
+#include "media/WAVfile.h"
+#include "media/WMAfile.h"
 #include "media/uTagInfo.h"
 
 #include <gtest/gtest.h>
