@@ -1,7 +1,7 @@
 // "MusicFiles.xml": any bytes either load as a library or are refused as not being one. The
 // pull reader's one-step leaf read must also agree with reading the same text token by token.
 #include "library/MusicFileMgr.h"
-#include "library/XmlPullReader.h"
+#include "xml/XmlPullReader.h"
 
 #include <cstddef>
 #include <cstdint>

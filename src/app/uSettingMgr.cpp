@@ -116,9 +116,9 @@ bool TSettingMgr::Load() {
       // gets its section defaults like the sections that never arrived.
       if (!intact && !children.empty()) {
         TXmlNode last = children.back();
-        if (!ElementClosedBefore(*raw, last.raw().offset_debug(), last.name(), doc.errorOffset()))
+        if (!ElementClosedBefore(*raw, last.sourceOffset(), last.name(), doc.errorOffset()))
           for (auto& s : sections)
-            if (s && s.raw() == last.raw()) s = TXmlNode();
+            if (s && s == last) s = TXmlNode();
       }
     }
     if (!intact) {

@@ -5,7 +5,7 @@
 #include "base/FileUtil.h"
 #include "base/GbkText.h"
 #include "base/StrUtil.h"
-#include "library/XmlPullReader.h"
+#include "xml/XmlPullReader.h"
 
 #include <charconv>
 #include <condition_variable>

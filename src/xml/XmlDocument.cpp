@@ -3,6 +3,8 @@
 #include "base/FileUtil.h"
 #include "base/StrUtil.h"
 
+#include <pugixml.hpp>
+
 #include <cstdio>
 #include <sstream>
 
@@ -15,6 +17,8 @@ constexpr unsigned ParseOptions = (pugi::parse_default | pugi::parse_embed_pcdat
 
 // Documents of this program are at most a few tens of megabytes (a large library).
 constexpr uint64_t MaxDocumentBytes = 512ull * 1024 * 1024;
+
+pugi::xml_node Of(pugi::xml_node_struct* n) { return pugi::xml_node(n); }
 
 }  // namespace
 
@@ -43,31 +47,35 @@ std::optional<XmlTime> ParseXmlTime(std::string_view text) {
   return XmlTime(sys_days(ymd)) + hours(h) + minutes(mi) + seconds(s) + milliseconds(ms);
 }
 
+std::string TXmlNode::name() const { return Of(node_).name(); }
+
+std::ptrdiff_t TXmlNode::sourceOffset() const { return Of(node_).offset_debug(); }
+
 TXmlNode TXmlNode::child(std::string_view name) const {
-  for (pugi::xml_node c = node_.first_child(); c; c = c.next_sibling())
-    if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) return TXmlNode(c);
+  for (pugi::xml_node c = Of(node_).first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) return TXmlNode(c.internal_object());
   return {};
 }
 
 TXmlNode TXmlNode::childByAttribute(std::string_view name, std::string_view attr, std::string_view value) const {
-  for (pugi::xml_node c = node_.first_child(); c; c = c.next_sibling())
+  for (pugi::xml_node c = Of(node_).first_child(); c; c = c.next_sibling())
     if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name) &&
-        TXmlNode(c).attribute(attr) == value)
-      return TXmlNode(c);
+        TXmlNode(c.internal_object()).attribute(attr) == value)
+      return TXmlNode(c.internal_object());
   return {};
 }
 
 std::vector<TXmlNode> TXmlNode::children() const {
   std::vector<TXmlNode> out;
-  for (pugi::xml_node c = node_.first_child(); c; c = c.next_sibling())
-    if (c.type() == pugi::node_element) out.emplace_back(c);
+  for (pugi::xml_node c = Of(node_).first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element) out.push_back(TXmlNode(c.internal_object()));
   return out;
 }
 
 std::vector<TXmlNode> TXmlNode::children(std::string_view name) const {
   std::vector<TXmlNode> out;
-  for (pugi::xml_node c = node_.first_child(); c; c = c.next_sibling())
-    if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) out.emplace_back(c);
+  for (pugi::xml_node c = Of(node_).first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) out.push_back(TXmlNode(c.internal_object()));
   return out;
 }
 
@@ -77,68 +85,75 @@ static pugi::xml_attribute FindAttribute(pugi::xml_node node, std::string_view a
   return {};
 }
 
-bool TXmlNode::hasAttribute(std::string_view attr) const { return static_cast<bool>(FindAttribute(node_, attr)); }
+bool TXmlNode::hasAttribute(std::string_view attr) const { return static_cast<bool>(FindAttribute(Of(node_), attr)); }
 
 std::string TXmlNode::attribute(std::string_view attr, std::string_view fallback) const {
-  pugi::xml_attribute a = FindAttribute(node_, attr);
+  pugi::xml_attribute a = FindAttribute(Of(node_), attr);
   return a ? std::string(a.value()) : std::string(fallback);
 }
 
 int64_t TXmlNode::attributeInt(std::string_view attr, int64_t fallback) const {
-  pugi::xml_attribute a = FindAttribute(node_, attr);
+  pugi::xml_attribute a = FindAttribute(Of(node_), attr);
   return a ? ParseIntDef(a.value(), fallback) : fallback;
 }
 
 void TXmlNode::setAttribute(std::string_view attr, std::string_view value) {
-  pugi::xml_attribute a = FindAttribute(node_, attr);
-  if (!a) a = node_.append_attribute(std::string(attr).c_str());
+  pugi::xml_attribute a = FindAttribute(Of(node_), attr);
+  if (!a) a = Of(node_).append_attribute(std::string(attr).c_str());
   a.set_value(std::string(value).c_str());
 }
 
 void TXmlNode::setAttribute(std::string_view attr, int64_t value) { setAttribute(attr, std::to_string(value)); }
 
-std::string TXmlNode::value() const { return node_.text().get(); }
+std::string TXmlNode::value() const { return Of(node_).text().get(); }
 
-int64_t TXmlNode::valueInt(int64_t fallback) const { return ParseIntDef(node_.text().get(), fallback); }
+int64_t TXmlNode::valueInt(int64_t fallback) const { return ParseIntDef(Of(node_).text().get(), fallback); }
 
-std::optional<XmlTime> TXmlNode::valueTime() const { return ParseXmlTime(node_.text().get()); }
+std::optional<XmlTime> TXmlNode::valueTime() const { return ParseXmlTime(Of(node_).text().get()); }
 
-void TXmlNode::setValue(std::string_view text) { node_.text().set(std::string(text).c_str()); }
+void TXmlNode::setValue(std::string_view text) { Of(node_).text().set(std::string(text).c_str()); }
 
 void TXmlNode::setValue(int64_t v) { setValue(std::to_string(v)); }
 
 void TXmlNode::setValueTime(XmlTime t) { setValue(FormatXmlTime(t)); }
 
-TXmlNode TXmlNode::addChild(std::string_view name) { return TXmlNode(node_.append_child(std::string(name).c_str())); }
+TXmlNode TXmlNode::addChild(std::string_view name) {
+  return TXmlNode(Of(node_).append_child(std::string(name).c_str()).internal_object());
+}
 
 void TXmlNode::remove() {
-  if (node_ && node_.parent()) node_.parent().remove_child(node_);
-  node_ = {};
+  if (node_ && Of(node_).parent()) Of(node_).parent().remove_child(Of(node_));
+  node_ = nullptr;
 }
+
+TXmlDocument::TXmlDocument() : doc_(std::make_unique<pugi::xml_document>()) {}
+TXmlDocument::~TXmlDocument() = default;
+TXmlDocument::TXmlDocument(TXmlDocument&&) noexcept = default;
+TXmlDocument& TXmlDocument::operator=(TXmlDocument&&) noexcept = default;
 
 bool TXmlDocument::finishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial) {
   errorOffset_ = result ? -1 : result.offset;
-  if (result && doc_.document_element()) return true;
+  if (result && doc_->document_element()) return true;
   if (error)
     *error = result ? std::string("no root element")
                     : std::string(result.description()) + " at byte " + std::to_string(result.offset);
-  if (!keepPartial || !doc_.document_element()) doc_.reset();
+  if (!keepPartial || !doc_->document_element()) doc_->reset();
   return false;
 }
 
 bool TXmlDocument::loadFile(const std::string& path, std::string* error, bool keepPartial) {
   auto bytes = ReadFileBytes(path, MaxDocumentBytes);
   if (!bytes) {
-    doc_.reset();
+    doc_->reset();
     errorOffset_ = 0;
     if (error) *error = "cannot read " + path;
     return false;
   }
   // Parsed in place: a large library is not copied a second time. The text must outlive the
   // document, so the document keeps it.
-  doc_.reset();
+  doc_->reset();
   buffer_ = std::move(*bytes);
-  return finishLoad(doc_.load_buffer_inplace(buffer_.data(), buffer_.size(), ParseOptions, pugi::encoding_auto),
+  return finishLoad(doc_->load_buffer_inplace(buffer_.data(), buffer_.size(), ParseOptions, pugi::encoding_auto),
                     error, keepPartial);
 }
 
@@ -149,14 +164,14 @@ bool TXmlDocument::loadStream(std::istream& in, std::string* error) {
 }
 
 bool TXmlDocument::loadString(std::string_view text, std::string* error, bool keepPartial) {
-  doc_.reset();
+  doc_->reset();
   buffer_.clear();
-  return finishLoad(doc_.load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_auto), error,
+  return finishLoad(doc_->load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_auto), error,
                     keepPartial);
 }
 
 void TXmlDocument::saveStream(std::ostream& out) const {
-  doc_.save(out, "  ", pugi::format_default | pugi::format_no_declaration, pugi::encoding_utf8);
+  doc_->save(out, "  ", pugi::format_default | pugi::format_no_declaration, pugi::encoding_utf8);
 }
 
 std::string TXmlDocument::toString() const {
@@ -171,8 +186,15 @@ bool TXmlDocument::saveFile(const std::string& path, std::string* error, unsigne
 }
 
 TXmlNode TXmlDocument::reset(std::string_view rootName) {
-  doc_.reset();
-  return TXmlNode(doc_.append_child(std::string(rootName).c_str()));
+  doc_->reset();
+  return TXmlNode(doc_->append_child(std::string(rootName).c_str()).internal_object());
+}
+
+TXmlNode TXmlDocument::root() const { return TXmlNode(doc_->document_element().internal_object()); }
+
+void TXmlDocument::clear() {
+  doc_->reset();
+  buffer_.clear();
 }
 
 }  // namespace ml

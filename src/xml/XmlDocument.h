@@ -7,11 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <optional>
-#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace pugi {
+struct xml_node_struct;
+class xml_document;
+struct xml_parse_result;
+}  // namespace pugi
 
 namespace ml {
 
@@ -24,10 +30,12 @@ std::optional<XmlTime> ParseXmlTime(std::string_view text);
 class TXmlNode {
 public:
   TXmlNode() = default;
-  explicit TXmlNode(pugi::xml_node node) : node_(node) {}
 
-  explicit operator bool() const { return static_cast<bool>(node_); }
-  std::string name() const { return node_.name(); }
+  explicit operator bool() const { return node_ != nullptr; }
+  bool operator==(const TXmlNode& other) const { return node_ == other.node_; }
+  std::string name() const;
+  // Where the element started in the text it was loaded from; -1 when it was not loaded.
+  std::ptrdiff_t sourceOffset() const;
 
   // First child element named name, ignoring case.
   TXmlNode child(std::string_view name) const;
@@ -55,14 +63,19 @@ public:
   // Removes this element from its parent; the handle is empty afterwards.
   void remove();
 
-  pugi::xml_node raw() const { return node_; }
-
 private:
-  pugi::xml_node node_;
+  friend class TXmlDocument;
+  explicit TXmlNode(pugi::xml_node_struct* node) : node_(node) {}
+  pugi::xml_node_struct* node_ = nullptr;
 };
 
 class TXmlDocument {
 public:
+  TXmlDocument();
+  ~TXmlDocument();
+  TXmlDocument(TXmlDocument&&) noexcept;
+  TXmlDocument& operator=(TXmlDocument&&) noexcept;
+
   // Each load replaces the document; on failure the document is empty and error says why.
   // With keepPartial a document that breaks off (a truncated file) keeps the elements parsed
   // before the fault, and errorOffset() tells where the fault was.
@@ -79,17 +92,14 @@ public:
   void saveStream(std::ostream& out) const;
   std::string toString() const;
 
-  TXmlNode root() const { return TXmlNode(doc_.document_element()); }
+  TXmlNode root() const;
   // Clears the document and starts it with a root element.
   TXmlNode reset(std::string_view rootName);
-  void clear() {
-    doc_.reset();
-    buffer_.clear();
-  }
+  void clear();
 
 private:
   bool finishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial);
-  pugi::xml_document doc_;
+  std::unique_ptr<pugi::xml_document> doc_;
   std::string buffer_;  // the text of an in-place parse
   std::ptrdiff_t errorOffset_ = -1;
 };

@@ -1,4 +1,4 @@
-#include "library/XmlPullReader.h"
+#include "xml/XmlPullReader.h"
 
 #include "base/GbkText.h"
 
