@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "base/ByteOrder.h"
+
 #include "app/CommandLine.h"
 #include "base/DebugTrace.h"
 #include "base/FileUtil.h"
@@ -23,16 +25,6 @@ namespace {
 // How long one connection may take to deliver its request or to read its answer.
 constexpr Millis ConnectionTimeout{3000};
 constexpr std::size_t HeaderSize = 12;
-
-void PutLE32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (8 * i));
-}
-
-uint32_t GetLE32(const char* p) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= uint32_t(static_cast<unsigned char>(p[i])) << (8 * i);
-  return v;
-}
 
 void SetTimeouts(int fd, Millis timeout) {
   timeval tv{};
@@ -88,9 +80,9 @@ int Connect(const std::string& path, Millis timeout) {
 
 bool SendRequest(int fd, uint32_t code, int32_t param, std::string_view data) {
   std::string msg(HeaderSize, '\0');
-  PutLE32(msg.data(), code);
-  PutLE32(msg.data() + 4, static_cast<uint32_t>(param));
-  PutLE32(msg.data() + 8, static_cast<uint32_t>(data.size()));
+  StoreLE32(msg.data(), code);
+  StoreLE32(msg.data() + 4, static_cast<uint32_t>(param));
+  StoreLE32(msg.data() + 8, static_cast<uint32_t>(data.size()));
   msg += data;
   return WriteExact(fd, msg.data(), msg.size());
 }
@@ -155,7 +147,7 @@ std::optional<int32_t> SendInstanceRequest(const std::string& socketPath, uint32
   std::optional<int32_t> result;
   char answer[4];
   if (SendRequest(fd, code, param, data) && ReadExact(fd, answer, sizeof answer))
-    result = static_cast<int32_t>(GetLE32(answer));
+    result = static_cast<int32_t>(LoadLE32(answer));
   ::close(fd);
   return result;
 }
@@ -255,9 +247,9 @@ void TInstanceServer::handleClient(int fd) {
   SetTimeouts(fd, ConnectionTimeout);
   char header[HeaderSize];
   if (!ReadExact(fd, header, sizeof header)) return;
-  const uint32_t code = GetLE32(header);
-  const int32_t param = static_cast<int32_t>(GetLE32(header + 4));
-  const uint32_t dataLen = GetLE32(header + 8);
+  const uint32_t code = LoadLE32(header);
+  const int32_t param = static_cast<int32_t>(LoadLE32(header + 4));
+  const uint32_t dataLen = LoadLE32(header + 8);
   auto maxData = MaxDataFor(code);
   if (!maxData || dataLen > *maxData) {
     DebugTrace("instance request %u with %u bytes refused", code, dataLen);
@@ -296,7 +288,7 @@ void TInstanceServer::handleClient(int fd) {
   }
   if (!ran) return;  // shutting down: no answer, the sender sees the connection close
   char out[4];
-  PutLE32(out, static_cast<uint32_t>(answer));
+  StoreLE32(out, static_cast<uint32_t>(answer));
   WriteExact(fd, out, sizeof out);
 }
 

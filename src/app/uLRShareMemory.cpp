@@ -1,5 +1,7 @@
 #include "app/uLRShareMemory.h"
 
+#include "base/ByteOrder.h"
+
 #include "base/GbkText.h"
 #include "base/StrUtil.h"
 
@@ -12,11 +14,9 @@
 
 namespace ml {
 
-uint32_t TShareMailbox::windowHandle() const {
-  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
-}
+uint32_t TShareMailbox::windowHandle() const { return LoadLE32(bytes.data()); }
 
-uint16_t TShareMailbox::length() const { return static_cast<uint16_t>(bytes[6] | bytes[7] << 8); }
+uint16_t TShareMailbox::length() const { return LoadLE16(bytes.data() + 6); }
 
 std::string TLRShareMemory::DefaultName(uid_t uid) { return "/Lirra3MappingFile-" + std::to_string(uid); }
 
@@ -64,7 +64,10 @@ TShareMailbox TLRShareMemory::snapshot() const {
 }
 
 void TLRShareMemory::writeWindowHandle(uint32_t handle) {
-  for (int i = 0; i < 4; ++i) base_[i] = static_cast<uint8_t>(handle >> (8 * i));
+  // Byte by byte through the volatile view: another process reads this memory.
+  uint8_t bytes[4];
+  StoreLE32(bytes, handle);
+  for (int i = 0; i < 4; ++i) base_[i] = bytes[i];
 }
 
 void TLRShareMemory::clearCommand() { base_[4] = 0; }

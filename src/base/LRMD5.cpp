@@ -1,5 +1,7 @@
 #include "base/LRMD5.h"
 
+#include "base/ByteOrder.h"
+
 #include "base/Dispatcher.h"
 
 #include <algorithm>
@@ -30,10 +32,6 @@ constexpr int R[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 2
 
 inline uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
 
-inline uint32_t LoadLE(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // Between blocks of a long stream: let the main thread breathe and honour the abort flag.
 bool YieldAndCheckAbort(const std::atomic<bool>* abort) {
   if (Dispatcher* d = MainDispatcher(); d && d->isMainThread())
@@ -49,7 +47,7 @@ TMD5Context::TMD5Context() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x103254
 
 void TMD5Context::block(const uint8_t* p) {
   uint32_t m[16];
-  for (int i = 0; i < 16; ++i) m[i] = LoadLE(p + 4 * i);
+  for (int i = 0; i < 16; ++i) m[i] = LoadLE32(p + 4 * i);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   for (int i = 0; i < 64; ++i) {
     uint32_t f;
@@ -92,7 +90,7 @@ TMD5Digest TMD5Context::finish() {
   uint64_t bits = length_ * 8;
   uint8_t pad[72] = {0x80};
   size_t padLen = (buffered_ < 56) ? 56 - buffered_ : 120 - buffered_;
-  for (int i = 0; i < 8; ++i) pad[padLen + i] = static_cast<uint8_t>(bits >> (8 * i));
+  StoreLE64(pad + padLen, bits);
   update(pad, padLen + 8);
   TMD5Digest out;
   for (int i = 0; i < 4; ++i)

@@ -1,6 +1,8 @@
 // The library file "MusicFiles.xml" and the playlist transfer payload.
 #include "library/MusicFileMgr.h"
 
+#include "base/ByteOrder.h"
+
 #include "base/DebugTrace.h"
 #include "base/FileUtil.h"
 #include "base/GbkText.h"
@@ -528,16 +530,14 @@ bool TMusicFileMgr::LoadWithRecovery(const std::string& path, std::string* error
 
 std::string TMusicFileMgr::BuildPayload(const TPlayList& list) {
   std::string out;
-  auto put16 = [&](uint16_t v) { out += static_cast<char>(v & 0xFF); out += static_cast<char>(v >> 8); };
-  auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF); };
   for (const TShareFileInfo* e : list.Items) {
     if (LRMD5::MD5DigestIsZero(e->FileHash)) continue;
     // The caption travels as GBK, cut at a character edge to what the length field can say.
     std::string caption(GbkTruncate(Utf8ToGbk(e->Caption), 0xFFFF));
-    put16(static_cast<uint16_t>(caption.size()));
+    AppendLE16(out, static_cast<uint16_t>(caption.size()));
     out += caption;
     out.append(reinterpret_cast<const char*>(e->FileHash.v.data()), 16);
-    put32(static_cast<uint32_t>(e->Duration));
+    AppendLE32(out, static_cast<uint32_t>(e->Duration));
   }
   return out;
 }
@@ -545,16 +545,15 @@ std::string TMusicFileMgr::BuildPayload(const TPlayList& list) {
 std::vector<TDownPlayListInfo> TMusicFileMgr::ParsePayload(std::string_view bytes) {
   std::vector<TDownPlayListInfo> items;
   size_t pos = 0;
-  auto u8 = [&](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])); };
   while (pos + 2 <= bytes.size()) {
-    size_t len = u8(pos) | u8(pos + 1) << 8;
+    size_t len = LoadLE16(bytes.data() + pos);
     // An item that is not there whole ends the list quietly.
     if (bytes.size() - pos - 2 < len + 16 + 4) break;
     TDownPlayListInfo info;
     info.Caption = GbkToUtf8(bytes.substr(pos + 2, len));
     std::memcpy(info.Digest.v.data(), bytes.data() + pos + 2 + len, 16);
     size_t d = pos + 2 + len + 16;
-    info.Duration = static_cast<int32_t>(u8(d) | u8(d + 1) << 8 | u8(d + 2) << 16 | u8(d + 3) << 24);
+    info.Duration = static_cast<int32_t>(LoadLE32(bytes.data() + d));
     items.push_back(std::move(info));
     pos = d + 4;
   }

@@ -1,5 +1,7 @@
 #include "net/Socks5.h"
 
+#include "base/ByteOrder.h"
+
 #include <cstring>
 
 namespace ml::Socks5 {
@@ -54,7 +56,7 @@ bool ParseAssociateReply(const uint8_t* data, size_t length, uint32_t proxyIP, T
   if (data[0] != Version || data[1] != 0 || data[3] != AddrIPv4) return false;
   TEndpoint r;
   std::memcpy(&r.IP, data + 4, 4);
-  r.Port = uint16_t((data[8] << 8) | data[9]);
+  r.Port = LoadBE16(data + 8);
   if (r.Port == 0) return false;
   // A proxy that answers 0.0.0.0 relays on its own address.
   if (r.IP == 0) r.IP = proxyIP;
@@ -80,7 +82,7 @@ bool UnwrapDatagram(const uint8_t* data, size_t length, TEndpoint& from) {
   if (!data || length < UdpHeader) return false;
   if (data[0] != 0 || data[1] != 0 || data[2] != 0 || data[3] != AddrIPv4) return false;
   std::memcpy(&from.IP, data + 4, 4);
-  from.Port = uint16_t((data[8] << 8) | data[9]);
+  from.Port = LoadBE16(data + 8);
   return true;
 }
 
