@@ -1,12 +1,13 @@
 #pragma once
-// JSON text for the subcommands' --json output.
-#include <string>
-#include <string_view>
+// The --json output of every subcommand: nlohmann/json, keys in lower snake_case in the order
+// they are set, text that is not valid UTF-8 shown with U+FFFD so the output always parses.
+#include <nlohmann/json.hpp>
 
 namespace mlcli {
 
-// A JSON string literal: quotes, backslashes and control characters escaped; invalid UTF-8
-// bytes become U+FFFD so the output always parses.
-std::string JsonString(std::string_view text);
+using Json = nlohmann::ordered_json;
+
+// Prints value, indented, and a newline to stdout.
+void PrintJson(const Json& value);
 
 }  // namespace mlcli

@@ -1,39 +1,33 @@
 // minilirra-cli demo [--output OUTPUT]: makes the demo tune, keeps it in AppDir and plays it.
-#include "cli/CliCommand.h"
-
 #include "base/FileUtil.h"
-#include "cli/PlaySession.h"
+#include "cli/CliCommand.h"
 #include "cli/DemoTune.h"
+#include "cli/PlaySession.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
-int Demo(mlcli::CliContext& ctx) {
-  mlcli::TPlaySessionOptions o;
-  const auto& a = ctx.args;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == "--output" && i + 1 < a.size()) {
-      if (!ml::ParseOutputTarget(a[++i], o.Output)) {
-        std::fprintf(stderr, "demo: --output takes alsa[:DEVICE], pulse[:SINK], wav:PATH or null\n");
-        return 2;
-      }
-      o.HaveOutput = true;
-    } else {
-      std::fprintf(stderr, "usage: minilirra-cli demo [--output OUTPUT]\n");
-      return 2;
+mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
+  auto output = std::make_shared<std::string>();
+  mlcli::AddOutputOption(app, *output);
+  return [&ctx, output] {
+    mlcli::TPlaySessionOptions o;
+    o.HaveOutput = !output->empty();
+    if (o.HaveOutput) ml::ParseOutputTarget(*output, o.Output);
+    const std::string folder = ctx.appDir() + "Demo";
+    std::string error;
+    if (!ml::EnsureDirectory(folder) ||
+        !ml::WriteFileAtomic(folder + "/demo.wav", mlcli::MakeDemoTuneWav(), 0644, &error)) {
+      std::fprintf(stderr, "demo: cannot save %s/demo.wav: %s\n", folder.c_str(), error.c_str());
+      return 1;
     }
-  }
-  const std::string folder = ctx.appDir() + "Demo";
-  std::string error;
-  if (!ml::EnsureDirectory(folder) || !ml::WriteFileAtomic(folder + "/demo.wav", mlcli::MakeDemoTuneWav(), 0644, &error)) {
-    std::fprintf(stderr, "demo: cannot save %s/demo.wav: %s\n", folder.c_str(), error.c_str());
-    return 1;
-  }
-  o.FileName = folder + "/demo.wav";
-  return mlcli::RunPlaySession(o);
+    o.FileName = folder + "/demo.wav";
+    return mlcli::RunPlaySession(o);
+  };
 }
 
-const mlcli::CliCommand kDemo("demo", "[--output OUTPUT]  play a short tune made on the spot", Demo);
+const mlcli::CliCommand kDemo("demo", "play a short tune made on the spot (and keep it in the data folder)", Setup);
 
 }  // namespace

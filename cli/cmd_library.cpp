@@ -7,9 +7,10 @@
 #include "library/MusicFileMgr.h"
 #include "library/PlayListController.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -19,20 +20,18 @@ using namespace ml;
 
 const char* const kSongExts = ".MP1|.MP2|.MP3|.WMA|.WAV|.OGG|.APE|.M3U";
 
-std::string EntryJson(const TShareFileInfo& e) {
-  return "{\"caption\": " + mlcli::JsonString(e.Caption) + ", \"title\": " + mlcli::JsonString(e.Title) +
-         ", \"artist\": " + mlcli::JsonString(e.Artist) + ", \"album\": " + mlcli::JsonString(e.Album) +
-         ", \"duration\": " + std::to_string(e.Duration) + ", \"path\": " + mlcli::JsonString(e.FileName) +
-         ", \"size\": " + std::to_string(e.FileSize) + ", \"digest\": \"" + LRMD5::MD5DigestToStr(e.FileHash) +
-         "\", \"service\": " + (e.Encrypt ? "true" : "false") + "}";
+mlcli::Json EntryJson(const TShareFileInfo& e) {
+  return {{"caption", e.Caption},   {"title", e.Title},   {"artist", e.Artist},
+          {"album", e.Album},       {"duration", e.Duration}, {"path", e.FileName},
+          {"size", e.FileSize},     {"digest", LRMD5::MD5DigestToStr(e.FileHash)},
+          {"service", e.Encrypt}};
 }
 
 void PrintEntries(const TMusicFileMgr& mgr, const std::vector<const TShareFileInfo*>& entries, bool json) {
   if (json) {
-    std::printf("[");
-    for (size_t i = 0; i < entries.size(); ++i)
-      std::printf("%s\n  %s", i ? "," : "", EntryJson(mgr.Snapshot(entries[i])).c_str());
-    std::printf("%s]\n", entries.empty() ? "" : "\n");
+    mlcli::Json list = mlcli::Json::array();
+    for (const TShareFileInfo* e : entries) list.push_back(EntryJson(mgr.Snapshot(e)));
+    mlcli::PrintJson(list);
     return;
   }
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -50,93 +49,133 @@ struct SilentHost : IPlayListHost {
   bool ConfirmDeleteFiles(int) override { return false; }
 };
 
-int RunLibrary(mlcli::CliContext& ctx) {
-  bool json = false;
-  std::vector<std::string> args;
-  for (const auto& a : ctx.args) (a == "--json" ? json = true : (args.push_back(a), false));
-  if (args.empty()) {
-    std::fprintf(stderr, "usage: minilirra-cli library (list | add PATH... | playlists | show LIST | stats) [--json]\n");
-    return 2;
-  }
-  const std::string file = ctx.appDir() + "MusicFiles.xml";
+// The library as the data folder holds it, loaded (a damaged file is moved aside and the
+// previous save used) for one command.
+struct Library {
   EventLoop loop;  // duplicate merges are handed to this thread while it waits for the digests
-  TMusicFileMgr mgr(&loop);
+  TMusicFileMgr mgr{&loop};
+  std::string file;
+};
+
+std::unique_ptr<Library> LoadLibrary(mlcli::CliContext& ctx) {
+  auto lib = std::make_unique<Library>();
+  lib->file = ctx.appDir() + "MusicFiles.xml";
   std::string error;
-  if (!mgr.LoadWithRecovery(file, &error)) {
+  if (!lib->mgr.LoadWithRecovery(lib->file, &error)) {
     std::fprintf(stderr, "minilirra-cli: the library could not be read (%s); it was moved aside\n", error.c_str());
-    return 1;
+    return nullptr;
   }
-  const std::string& cmd = args[0];
-  if (cmd == "stats") {
-    if (json)
-      std::printf("{\"songs\": %zu, \"playlists\": %zu}\n", mgr.LiveEntryCount(), mgr.PlayLists().size());
-    else
-      std::printf("songs: %zu\nplaylists: %zu\n", mgr.LiveEntryCount(), mgr.PlayLists().size());
-    return 0;
-  }
-  if (cmd == "playlists") {
-    for (size_t i = 0; i < mgr.PlayLists().size(); ++i)
-      std::printf("%zu  %s  (%zu)\n", i, mgr.PlayLists()[i]->Name.c_str(), mgr.PlayLists()[i]->Items.size());
-    return 0;
-  }
-  if (cmd == "list") {
-    // Every song once, in the order the playlists hold them, then songs no list holds.
-    std::vector<const TShareFileInfo*> entries;
-    std::set<const TShareFileInfo*> seen;
-    for (const auto& list : mgr.PlayLists())
-      for (const TShareFileInfo* e : list->Items)
-        if (mgr.IsLive(e) && seen.insert(e).second) entries.push_back(e);
-    PrintEntries(mgr, entries, json);
-    return 0;
-  }
-  if (cmd == "show") {
-    if (args.size() != 2) {
-      std::fprintf(stderr, "usage: minilirra-cli library show LIST (a name or an index)\n");
-      return 2;
-    }
-    for (size_t i = 0; i < mgr.PlayLists().size(); ++i) {
-      const TPlayList& list = *mgr.PlayLists()[i];
-      if (list.Name != args[1] && std::to_string(i) != args[1]) continue;
-      PrintEntries(mgr, std::vector<const TShareFileInfo*>(list.Items.begin(), list.Items.end()), json);
-      return 0;
-    }
-    std::fprintf(stderr, "minilirra-cli: no playlist %s\n", args[1].c_str());
-    return 1;
-  }
-  if (cmd == "add") {
-    std::vector<std::string> paths;
-    for (size_t i = 1; i < args.size(); ++i) {
-      std::error_code ec;
-      if (std::filesystem::is_directory(args[i], ec)) {
-        auto found = ScanFolder(args[i], kSongExts, true);
-        paths.insert(paths.end(), found.begin(), found.end());
-      } else {
-        paths.push_back(std::filesystem::absolute(args[i]).string());
-      }
-    }
-    SilentHost host;
-    int added = 0;
-    {
-      TPlayListController playlist(mgr, host, TPlayListSettings{});
-      added = playlist.AddFiles(paths, [&](size_t i, const std::string& path) {
-        std::fprintf(stderr, "adding %zu/%zu: %s\n", i + 1, paths.size(), path.c_str());
-        return true;
-      });
-      std::fprintf(stderr, "computing digests...\n");
-      mgr.WaitHashingIdle();  // the playlist stays to fold duplicates into one entry
-    }
-    if (!mgr.Save(file, &error)) {
-      std::fprintf(stderr, "minilirra-cli: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("added %d of %zu files; the library has %zu songs\n", added, paths.size(), mgr.LiveEntryCount());
-    return added == static_cast<int>(paths.size()) ? 0 : 1;
-  }
-  std::fprintf(stderr, "minilirra-cli: unknown library command %s\n", cmd.c_str());
-  return 2;
+  return lib;
 }
 
-const mlcli::CliCommand kLibrary("library", "(list | add PATH... | playlists | show LIST | stats) [--json]  the music library",
-                                 RunLibrary);
+int Stats(TMusicFileMgr& mgr, bool json) {
+  if (json)
+    mlcli::PrintJson({{"songs", mgr.LiveEntryCount()}, {"playlists", mgr.PlayLists().size()}});
+  else
+    std::printf("songs: %zu\nplaylists: %zu\n", mgr.LiveEntryCount(), mgr.PlayLists().size());
+  return 0;
+}
+
+int Playlists(TMusicFileMgr& mgr, bool json) {
+  mlcli::Json list = mlcli::Json::array();
+  for (size_t i = 0; i < mgr.PlayLists().size(); ++i) {
+    const TPlayList& p = *mgr.PlayLists()[i];
+    if (json)
+      list.push_back({{"index", i}, {"name", p.Name}, {"songs", p.Items.size()}});
+    else
+      std::printf("%zu  %s  (%zu)\n", i, p.Name.c_str(), p.Items.size());
+  }
+  if (json) mlcli::PrintJson(list);
+  return 0;
+}
+
+// Every song once, in the order the playlists hold them, then songs no list holds.
+int List(TMusicFileMgr& mgr, bool json) {
+  std::vector<const TShareFileInfo*> entries;
+  std::set<const TShareFileInfo*> seen;
+  for (const auto& list : mgr.PlayLists())
+    for (const TShareFileInfo* e : list->Items)
+      if (mgr.IsLive(e) && seen.insert(e).second) entries.push_back(e);
+  PrintEntries(mgr, entries, json);
+  return 0;
+}
+
+int Show(TMusicFileMgr& mgr, const std::string& name, bool json) {
+  for (size_t i = 0; i < mgr.PlayLists().size(); ++i) {
+    const TPlayList& list = *mgr.PlayLists()[i];
+    if (list.Name != name && std::to_string(i) != name) continue;
+    PrintEntries(mgr, std::vector<const TShareFileInfo*>(list.Items.begin(), list.Items.end()), json);
+    return 0;
+  }
+  std::fprintf(stderr, "minilirra-cli: no playlist %s\n", name.c_str());
+  return 1;
+}
+
+int Add(Library& lib, const std::vector<std::string>& args, bool json) {
+  std::vector<std::string> paths;
+  for (const std::string& arg : args) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(arg, ec)) {
+      auto found = ScanFolder(arg, kSongExts, true);
+      paths.insert(paths.end(), found.begin(), found.end());
+    } else {
+      paths.push_back(std::filesystem::absolute(arg).string());
+    }
+  }
+  SilentHost host;
+  int added = 0;
+  {
+    TPlayListController playlist(lib.mgr, host, TPlayListSettings{});
+    added = playlist.AddFiles(paths, [&](size_t i, const std::string& path) {
+      std::fprintf(stderr, "adding %zu/%zu: %s\n", i + 1, paths.size(), path.c_str());
+      return true;
+    });
+    std::fprintf(stderr, "computing digests...\n");
+    lib.mgr.WaitHashingIdle();  // the playlist stays to fold duplicates into one entry
+  }
+  std::string error;
+  if (!lib.mgr.Save(lib.file, &error)) {
+    std::fprintf(stderr, "minilirra-cli: %s\n", error.c_str());
+    return 1;
+  }
+  if (json)
+    mlcli::PrintJson({{"added", added}, {"files", paths.size()}, {"songs", lib.mgr.LiveEntryCount()}});
+  else
+    std::printf("added %d of %zu files; the library has %zu songs\n", added, paths.size(), lib.mgr.LiveEntryCount());
+  return added == static_cast<int>(paths.size()) ? 0 : 1;
+}
+
+struct Options {
+  bool json = false;
+  std::string list;
+  std::vector<std::string> paths;
+};
+
+mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
+  auto o = std::make_shared<Options>();
+  app.add_flag("--json", o->json, "print JSON");
+  app.require_subcommand(1);
+  // --json may also follow the library command's own command.
+  app.fallthrough();
+  CLI::App* list = app.add_subcommand("list", "every song of the library");
+  CLI::App* add = app.add_subcommand("add", "add files, or folders with the songs inside them");
+  add->add_option("PATH", o->paths, "files or folders")->required();
+  CLI::App* playlists = app.add_subcommand("playlists", "the playlists, with their number of songs");
+  CLI::App* show = app.add_subcommand("show", "the songs of one playlist");
+  show->add_option("LIST", o->list, "a playlist's name or index")->required();
+  CLI::App* stats = app.add_subcommand("stats", "how many songs and playlists");
+  return [o, &ctx, list, add, playlists, show, stats] {
+    auto lib = LoadLibrary(ctx);
+    if (!lib) return 1;
+    if (stats->parsed()) return Stats(lib->mgr, o->json);
+    if (playlists->parsed()) return Playlists(lib->mgr, o->json);
+    if (list->parsed()) return List(lib->mgr, o->json);
+    if (show->parsed()) return Show(lib->mgr, o->list, o->json);
+    if (add->parsed()) return Add(*lib, o->paths, o->json);
+    return mlcli::kUsageError;
+  };
+}
+
+const mlcli::CliCommand kLibrary("library", "the music library in the data folder", Setup);
 
 }  // namespace

@@ -23,6 +23,12 @@ std::string IPText(uint32_t ip) {
   return text;
 }
 
+struct Options {
+  std::string user, passwordFile, listServer;
+  int64_t periodMs = 0, maxReports = -1;
+  int udpPort = 7000;
+};
+
 bool ParseEndpoint(const std::string& v, uint32_t& ip, uint16_t& port) {
   const auto colon = v.rfind(':');
   in_addr a{};
@@ -34,32 +40,12 @@ bool ParseEndpoint(const std::string& v, uint32_t& ip, uint16_t& port) {
   return true;
 }
 
-int Login(mlcli::CliContext& ctx) {
-  std::string user, passwordFile;
-  int64_t periodMs = 0, maxReports = -1;
+int Login(mlcli::CliContext& ctx, const Options& o) {
+  std::string user = o.user;
+  const std::string& passwordFile = o.passwordFile;
+  const int64_t periodMs = o.periodMs, maxReports = o.maxReports;
   ml::TServerListDefaults defaults;
-  int32_t udpPort = 7000;
-  const auto& a = ctx.args;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto value = [&](std::string& out) {
-      if (i + 1 >= a.size()) return false;
-      out = a[++i];
-      return true;
-    };
-    std::string v;
-    bool ok = true;
-    if (a[i] == "--user") ok = value(user);
-    else if (a[i] == "--password-file") ok = value(passwordFile);
-    else if (a[i] == "--list-server") ok = value(v) && ParseEndpoint(v, defaults.ListServerIP, defaults.ListServerPort);
-    else if (a[i] == "--keepalive-ms") ok = value(v) && (periodMs = ml::ParseIntDef(v, 0)) > 0;
-    else if (a[i] == "--keepalive-count") ok = value(v) && (maxReports = ml::ParseIntDef(v, -1)) >= 0;
-    else if (a[i] == "--udp-port") ok = value(v) && (udpPort = ml::ParseInt32Def(v, 0)) > 0 && udpPort < 65536;
-    else ok = false;
-    if (!ok) {
-      std::fprintf(stderr, "login: bad or unknown option %s\n", a[i].c_str());
-      return 2;
-    }
-  }
+  if (!o.listServer.empty()) ParseEndpoint(o.listServer, defaults.ListServerIP, defaults.ListServerPort);
 
   std::string stored;
   if (!user.empty()) {
@@ -97,7 +83,7 @@ int Login(mlcli::CliContext& ctx) {
   info.HardwareAddress = ml::HardwareAddress(info.LocalIP);
 
   ml::TLRUDPClient udp(nullptr);
-  udp.SetDefaultPort(udpPort);
+  udp.SetDefaultPort(o.udpPort);
   if (!udp.SetActive(true)) {
     std::fprintf(stderr, "login: cannot open the UDP port\n");
     return 1;
@@ -147,9 +133,30 @@ int Login(mlcli::CliContext& ctx) {
   return 0;
 }
 
-const mlcli::CliCommand kLogin("login",
-                               "login [--user NAME|NUMBER] [--password-file F] [--list-server ADDR:PORT]\n"
-                               "      [--udp-port N] [--keepalive-ms N] [--keepalive-count N]",
-                               Login);
+mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
+  auto o = std::make_shared<Options>();
+  app.add_option("--user", o->user, "account name or number (none: connect anonymously)")->type_name("NAME|NUMBER");
+  app.add_option("--password-file", o->passwordFile, "read the password from the file's first line (default: stdin)")
+      ->type_name("FILE");
+  app.add_option("--list-server", o->listServer, "the server-list server (default: this machine's service)")
+      ->type_name("ADDR:PORT")
+      ->check(CLI::Validator(
+          [](std::string& v) -> std::string {
+            uint32_t ip = 0;
+            uint16_t port = 0;
+            return ParseEndpoint(v, ip, port) ? "" : "takes an IPv4 address and a port, ADDR:PORT";
+          },
+          "ADDR:PORT"));
+  app.add_option("--udp-port", o->udpPort, "the local UDP port (default 7000)")->check(CLI::Range(1, 65535));
+  app.add_option("--keepalive-ms", o->periodMs, "keep-alive period instead of the service's")
+      ->check(CLI::PositiveNumber)
+      ->type_name("MS");
+  app.add_option("--keepalive-count", o->maxReports, "log out after this many keep-alive reports")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("N");
+  return [&ctx, o] { return Login(ctx, *o); };
+}
+
+const mlcli::CliCommand kLogin("login", "log in to the service, keep alive until interrupted, log out", Setup);
 
 }  // namespace

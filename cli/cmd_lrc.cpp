@@ -3,14 +3,13 @@
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 #include "lyrics/LRCParse.h"
-#include "base/StrUtil.h"
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace {
-
-void AppendJsonString(std::string& out, std::string_view s) { out += mlcli::JsonString(s); }
 
 std::string TimeText(int64_t ms) {
   const char* sign = ms < 0 ? "-" : "";
@@ -23,31 +22,24 @@ std::string TimeText(int64_t ms) {
 
 int64_t ShownTime(const ml::TLRCParse& p, int64_t t) { return t - p.Offset; }
 
-std::string Json(const ml::TLRCParse& p, const int32_t* at) {
-  std::string out = "{\"offset\": " + std::to_string(p.Offset) + ", \"encoding\": ";
-  AppendJsonString(out, ml::LyricEncodingName(p.Encoding));
-  out += ", \"lines\": [";
+mlcli::Json ToJson(const ml::TLRCParse& p, const int32_t* at) {
+  mlcli::Json lines = mlcli::Json::array();
   for (int32_t i = 0; i < p.Count(); ++i) {
     const ml::TLines& line = p.Lines[i];
-    out += i ? ", " : "";
-    out += "{\"time\": " + std::to_string(ShownTime(p, line.Time)) + ", \"text\": ";
-    AppendJsonString(out, line.Text);
+    mlcli::Json l = {{"time", ShownTime(p, line.Time)}, {"text", line.Text}};
     if (!line.Words.empty()) {
-      out += ", \"words\": [";
+      mlcli::Json words = mlcli::Json::array();
       for (size_t w = 0; w < line.Words.size(); ++w) {
-        size_t end = w + 1 < line.Words.size() ? line.Words[w + 1].Start : line.Text.size();
-        out += w ? ", " : "";
-        out += "{\"time\": " + std::to_string(ShownTime(p, line.Words[w].Time)) + ", \"text\": ";
-        AppendJsonString(out, std::string_view(line.Text).substr(line.Words[w].Start, end - line.Words[w].Start));
-        out += "}";
+        const size_t end = w + 1 < line.Words.size() ? line.Words[w + 1].Start : line.Text.size();
+        words.push_back({{"time", ShownTime(p, line.Words[w].Time)},
+                         {"text", line.Text.substr(line.Words[w].Start, end - line.Words[w].Start)}});
       }
-      out += "]";
+      l["words"] = std::move(words);
     }
-    out += "}";
+    lines.push_back(std::move(l));
   }
-  out += "]";
-  if (at) out += ", \"current\": " + std::to_string(p.FindLineIndex(*at));
-  out += "}\n";
+  mlcli::Json out = {{"offset", p.Offset}, {"encoding", ml::LyricEncodingName(p.Encoding)}, {"lines", lines}};
+  if (at) out["current"] = p.FindLineIndex(*at);
   return out;
 }
 
@@ -65,48 +57,35 @@ void PrintText(const ml::TLRCParse& p, const std::string& file, const int32_t* a
                 line.Length, line.Text.c_str());
 }
 
-int Usage() {
-  std::fprintf(stderr, "usage: minilirra-cli lrc [--json] FILE [--at MS]\n");
-  return 2;
-}
-
-int RunLrc(mlcli::CliContext& ctx) {
+struct Options {
   bool json = false;
   std::string file;
   std::optional<int32_t> at;
-  for (size_t i = 0; i < ctx.args.size(); ++i) {
-    const std::string& a = ctx.args[i];
-    if (a == "--json") {
-      json = true;
-    } else if (a == "--at") {
-      if (i + 1 >= ctx.args.size()) return Usage();
-      auto v = ml::ParseInt(ctx.args[++i]);
-      if (!v || *v < INT32_MIN || *v > INT32_MAX) {
-        std::fprintf(stderr, "minilirra-cli lrc: --at needs a time in milliseconds, not %s\n", ctx.args[i].c_str());
-        return 2;
-      }
-      at = static_cast<int32_t>(*v);
-    } else if (file.empty() && (a.empty() || a[0] != '-')) {
-      file = a;
-    } else {
-      return Usage();
-    }
-  }
-  if (file.empty()) return Usage();
+};
+
+int Run(const Options& o) {
   ml::TLRCParse parser;
   std::string error;
-  if (!parser.LoadFromFile(file, &error)) {
+  if (!parser.LoadFromFile(o.file, &error)) {
     std::fprintf(stderr, "minilirra-cli lrc: %s\n", error.c_str());
     return 1;
   }
-  const int32_t* atp = at ? &*at : nullptr;
-  if (json)
-    std::fputs(Json(parser, atp).c_str(), stdout);
+  const int32_t* at = o.at ? &*o.at : nullptr;
+  if (o.json)
+    mlcli::PrintJson(ToJson(parser, at));
   else
-    PrintText(parser, file, atp);
+    PrintText(parser, o.file, at);
   return 0;
 }
 
-const mlcli::CliCommand kLrc("lrc", "[--json] FILE [--at MS]  show an LRC file's lines and times", RunLrc);
+mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext&) {
+  auto o = std::make_shared<Options>();
+  app.add_flag("--json", o->json, "print the lines as JSON");
+  app.add_option("FILE", o->file, "the LRC file")->required();
+  app.add_option("--at", o->at, "also show the line sung at this position")->type_name("MS");
+  return [o] { return Run(*o); };
+}
+
+const mlcli::CliCommand kLrc("lrc", "show how an LRC file is read: its lines, times and offset", Setup);
 
 }  // namespace

@@ -1,56 +1,31 @@
-// minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N]
+// minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N] [--quiet]
 #include "cli/CliCommand.h"
-
 #include "cli/PlaySession.h"
-#include "base/StrUtil.h"
 
-#include <cstdint>
-#include <cstdio>
+#include <climits>
+#include <memory>
 
 namespace {
 
-int Play(mlcli::CliContext& ctx) {
-  mlcli::TPlaySessionOptions o;
-  const auto& a = ctx.args;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const bool hasValue = i + 1 < a.size();
-    if (a[i] == "--output" && hasValue) {
-      if (!ml::ParseOutputTarget(a[++i], o.Output)) {
-        std::fprintf(stderr, "play: --output takes alsa[:DEVICE], pulse[:SINK], wav:PATH or null\n");
-        return 2;
-      }
-      o.HaveOutput = true;
-    } else if (a[i] == "--seek" && hasValue) {
-      const auto v = ml::ParseInt(a[++i]);
-      if (!v || *v < 0 || *v > INT32_MAX) {
-        std::fprintf(stderr, "play: --seek takes a position in milliseconds\n");
-        return 2;
-      }
-      o.SeekMs = *v;
-    } else if (a[i] == "--volume" && hasValue) {
-      const auto v = ml::ParseInt(a[++i]);
-      if (!v || *v < 0 || *v > 100) {
-        std::fprintf(stderr, "play: --volume takes 0 to 100\n");
-        return 2;
-      }
-      o.Volume = static_cast<int>(*v);
-    } else if (a[i] == "--quiet") {
-      o.Progress = false;
-    } else if (o.FileName.empty() && !a[i].empty() && a[i][0] != '-') {
-      o.FileName = a[i];
-    } else {
-      std::fprintf(stderr, "play: unexpected %s\n", a[i].c_str());
-      return 2;
-    }
-  }
-  if (o.FileName.empty()) {
-    std::fprintf(stderr, "usage: minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N] [--quiet]\n");
-    return 2;
-  }
-  return mlcli::RunPlaySession(o);
+mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext&) {
+  auto o = std::make_shared<mlcli::TPlaySessionOptions>();
+  auto output = std::make_shared<std::string>();
+  auto quiet = std::make_shared<bool>(false);
+  app.add_option("FILE", o->FileName, "the audio file to play")->required();
+  mlcli::AddOutputOption(app, *output);
+  app.add_option("--seek", o->SeekMs, "start this many milliseconds into the song")
+      ->check(CLI::Range(int64_t(0), int64_t(INT32_MAX)))
+      ->type_name("MS");
+  app.add_option("--volume", o->Volume, "volume, 0 to 100 (default 100)")->check(CLI::Range(0, 100))->type_name("N");
+  app.add_flag("--quiet", *quiet, "print no progress line");
+  return [o, output, quiet] {
+    o->Progress = !*quiet;
+    o->HaveOutput = !output->empty();
+    if (o->HaveOutput) ml::ParseOutputTarget(*output, o->Output);
+    return mlcli::RunPlaySession(*o);
+  };
 }
 
-const mlcli::CliCommand kPlay("play", "FILE [--output alsa[:DEV]|pulse[:SINK]|wav:PATH|null] [--seek MS] [--volume N]",
-                              Play);
+const mlcli::CliCommand kPlay("play", "play an audio file to its end", Setup);
 
 }  // namespace

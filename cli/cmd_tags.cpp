@@ -5,28 +5,23 @@
 #include "media/uTagInfo.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-using mlcli::JsonString;
+struct Options {
+  bool json = false;
+  std::vector<std::string> files;
+};
 
-std::string Json(const std::string& path, const ml::TMediaInfo& m) {
-  std::string o = "{\"path\": " + JsonString(path);
-  o += ", \"FileSize\": " + std::to_string(m.FileSize);
-  o += ", \"SampleRate\": " + std::to_string(m.SampleRate);
-  o += ", \"Bitrate\": " + std::to_string(m.Bitrate);
-  o += ", \"Duration\": " + std::to_string(m.Duration);
-  o += ", \"Channels\": " + std::to_string(m.Channels);
-  o += ", \"Title\": " + JsonString(m.Title);
-  o += ", \"Artist\": " + JsonString(m.Artist);
-  o += ", \"Album\": " + JsonString(m.Album);
-  o += ", \"Year\": " + JsonString(m.Year);
-  o += ", \"Genre\": " + JsonString(m.Genre);
-  o += ", \"Track\": " + std::to_string(m.Track);
-  o += ", \"Comment\": " + JsonString(m.Comment);
-  return o + "}";
+mlcli::Json ToJson(const std::string& path, const ml::TMediaInfo& m) {
+  return {{"path", path},       {"size", m.FileSize},   {"sample_rate", m.SampleRate},
+          {"bitrate", m.Bitrate}, {"duration", m.Duration}, {"channels", m.Channels},
+          {"title", m.Title},     {"artist", m.Artist},  {"album", m.Album},
+          {"year", m.Year},       {"genre", m.Genre},    {"track", m.Track},
+          {"comment", m.Comment}};
 }
 
 void PrintText(const std::string& path, const ml::TMediaInfo& m) {
@@ -47,48 +42,45 @@ void PrintText(const std::string& path, const ml::TMediaInfo& m) {
   line("Comment:", m.Comment);
 }
 
-int RunTags(mlcli::CliContext& ctx) {
-  bool json = false;
-  std::vector<std::string> files;
-  for (const auto& a : ctx.args) {
-    if (a == "--json")
-      json = true;
-    else
-      files.push_back(a);
-  }
-  if (files.empty()) {
-    std::fprintf(stderr, "usage: minilirra-cli tags [--json] FILE...\n");
-    return 2;
-  }
+int Run(const Options& o) {
   int status = 0;
+  mlcli::Json list = mlcli::Json::array();
   bool first = true;
-  if (json) std::printf("[");
-  for (const auto& path : files) {
+  for (const auto& path : o.files) {
+    // A file that cannot be read or that no reader recognises is reported, and makes the exit
+    // status 1; in JSON it is an entry with an "error" field.
+    std::string error;
     ml::TTagInfo tags;
-    if (!tags.Load(path)) {
-      std::fprintf(stderr, "minilirra-cli: cannot open %s\n", path.c_str());
+    ml::TMediaInfo info;
+    if (!tags.Load(path))
+      error = "cannot open the file";
+    else if (!tags.GetMediaInfo(info))
+      error = "not a recognised audio file";
+    if (!error.empty()) {
+      std::fprintf(stderr, "minilirra-cli: %s: %s\n", path.c_str(), error.c_str());
       status = 1;
+      if (o.json) list.push_back({{"path", path}, {"error", error}});
       continue;
     }
-    // A file no reader recognises is still listed, with empty fields, and makes the exit status 1.
-    ml::TMediaInfo info;
-    if (!tags.GetMediaInfo(info)) {
-      std::fprintf(stderr, "minilirra-cli: %s: not a recognised audio file\n", path.c_str());
-      status = 1;
-    }
-    if (json) {
-      std::printf("%s\n  %s", first ? "" : ",", Json(path, info).c_str());
+    if (o.json) {
+      list.push_back(ToJson(path, info));
     } else {
       if (!first) std::printf("\n");
       PrintText(path, info);
+      first = false;
     }
-    first = false;
   }
-  if (json) std::printf("%s]\n", first ? "" : "\n");
+  if (o.json) mlcli::PrintJson(list);
   return status;
 }
 
-const mlcli::CliCommand kTags("tags", "[--json] FILE...  print duration, format and tags of audio files",
-                              RunTags);
+mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext&) {
+  auto o = std::make_shared<Options>();
+  app.add_flag("--json", o->json, "print a JSON array, one object per file");
+  app.add_option("FILE", o->files, "audio files")->required();
+  return [o] { return Run(*o); };
+}
+
+const mlcli::CliCommand kTags("tags", "print duration, format and tags of audio files", Setup);
 
 }  // namespace

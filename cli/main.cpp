@@ -1,88 +1,98 @@
+// minilirra-cli: the player without windows. The subcommands come from the CliCommand registry;
+// CLI11 parses the whole command line against what they declare.
+#include "base/Version.h"
 #include "cli/CliCommand.h"
 
-#include "base/AppPaths.h"
-#include "base/Version.h"
-
 #include <cstdio>
-#include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
-
-namespace mlcli {
-
-const std::string& CliContext::appDir() {
-  if (appDir_.empty()) appDir_ = ml::ResolveAppDir(dataDirOption);
-  return appDir_;
-}
-
-static std::vector<const CliCommand*>& Registry() {
-  static std::vector<const CliCommand*> commands;
-  return commands;
-}
-
-CliCommand::CliCommand(const char* n, const char* u, CliHandler h) : name(n), usage(u), handler(h) {
-  Registry().push_back(this);
-}
-
-const std::vector<const CliCommand*>& CliCommands() { return Registry(); }
-
-}  // namespace mlcli
+#include <vector>
 
 namespace {
 
-void PrintHelp() {
-  std::printf("minilirra-cli %d: the MiniLirra player without windows\n\n", ml::ProgramVersion);
-  std::printf("usage: minilirra-cli [--data-dir DIR] [--version] [--help] COMMAND [ARGS...]\n\n");
-  std::printf("  --data-dir DIR  keep settings, library and caches in DIR\n");
-  std::printf("  --version       print the build number\n\n");
-  std::printf("commands:\n");
-  for (const auto* c : mlcli::CliCommands()) std::printf("  %-10s %s\n", c->name, c->usage);
-  std::printf("\nWithout a command it prints the version and the data folder it would use.\n");
+constexpr const char* kProgram = "minilirra-cli";
+
+std::string UsageLine(const CLI::App& app, const CLI::App& command) {
+  const std::string name = &command == &app ? kProgram : std::string(kProgram) + " " + command.get_name();
+  auto formatter = std::dynamic_pointer_cast<CLI::Formatter>(command.get_formatter());
+  return formatter ? formatter->make_usage(&command, name) : "";
+}
+
+// A command line the parser refused: what was wrong and the usage of the command it was for.
+int ReportUsageError(const CLI::App& app, const CLI::ParseError& e) {
+  const std::vector<CLI::App*> chosen = app.get_subcommands();
+  const CLI::App& command = chosen.empty() ? app : *chosen.back();
+  const std::string name = &command == &app ? kProgram : std::string(kProgram) + " " + command.get_name();
+  std::string what = e.what();
+  // A word the program does not know where a command belongs.
+  if (&command == &app && dynamic_cast<const CLI::ExtrasError*>(&e)) {
+    const std::vector<std::string> extra = app.remaining();
+    if (!extra.empty() && !extra.front().empty() && extra.front()[0] != '-') what = "no command " + extra.front();
+  }
+  std::fprintf(stderr, "%s: %s\n%s(see %s --help)\n", name.c_str(), what.c_str(), UsageLine(app, command).c_str(),
+               name.c_str());
+  return mlcli::kUsageError;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   mlcli::CliContext ctx;
-  std::string command;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--data-dir" || a.rfind("--data-dir=", 0) == 0) {
-      if (a == "--data-dir") {
-        if (i + 1 >= argc) {
-          std::fprintf(stderr, "minilirra-cli: --data-dir needs a folder\n");
-          return 2;
-        }
-        ctx.dataDirOption = argv[++i];
-      } else {
-        ctx.dataDirOption = a.substr(std::strlen("--data-dir="));
-      }
-    } else if (command.empty() && (a == "--help" || a == "-h")) {
-      PrintHelp();
-      return 0;
-    } else if (command.empty() && a == "--version") {
-      std::printf("%d\n", ml::ProgramVersion);
-      return 0;
-    } else if (command.empty() && !a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "minilirra-cli: unknown option %s (see --help)\n", a.c_str());
-      return 2;
-    } else if (command.empty()) {
-      command = a;
-    } else {
-      ctx.args.push_back(a);
-    }
+  CLI::App app{"The MiniLirra player without windows. Without a command it prints the version and the data folder\n"
+               "it would use.",
+               kProgram};
+  app.get_formatter()->label("Usage", "usage");
+  app.set_help_flag("-h,--help", "print this help and exit");
+  app.get_formatter()->column_width(34);
+  app.set_version_flag("--version", std::to_string(ml::ProgramVersion), "print the build number");
+  app.add_option("--data-dir", ctx.dataDirOption, "keep settings, library and caches in DIR")->type_name("DIR");
+  app.require_subcommand(0, 1);
+  // The program's own options may also follow the command's name.
+  app.fallthrough();
+  app.footer("\"minilirra-cli help COMMAND\" or \"minilirra-cli COMMAND --help\" shows a command's options.\n");
+
+  std::vector<std::pair<CLI::App*, mlcli::CliRun>> commands;
+  for (const mlcli::CliCommand* c : mlcli::CliCommands()) {
+    CLI::App* command = app.add_subcommand(c->name, c->summary);
+    commands.emplace_back(command, c->setup(*command, ctx));
   }
+  std::string topic;
+  CLI::App* help = app.add_subcommand("help", "show the options of a command, or of the program");
+  help->add_option("COMMAND", topic, "the command to explain");
+
   try {
-    if (command.empty()) {
-      std::printf("MiniLirra %d\ndata folder: %s\n", ml::ProgramVersion, ctx.appDir().c_str());
-      return 0;
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return ReportUsageError(app, e);
+  }
+
+  try {
+    if (help->parsed()) {
+      if (topic.empty()) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+      }
+      for (const auto& [command, run] : commands) {
+        if (command->get_name() != topic) continue;
+        std::fputs(command->help(kProgram).c_str(), stdout);
+        return 0;
+      }
+      std::fprintf(stderr, "%s: no command %s (see %s --help)\n", kProgram, topic.c_str(), kProgram);
+      return mlcli::kUsageError;
     }
-    for (const auto* c : mlcli::CliCommands())
-      if (command == c->name) return c->handler(ctx);
-    std::fprintf(stderr, "minilirra-cli: unknown command %s (see --help)\n", command.c_str());
-    return 2;
+    for (const auto& [command, run] : commands)
+      if (command->parsed()) return run();
+    std::printf("MiniLirra %d\ndata folder: %s\n", ml::ProgramVersion, ctx.appDir().c_str());
+    return 0;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "minilirra-cli: %s\n", e.what());
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
     return 1;
   }
 }

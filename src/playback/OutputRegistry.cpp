@@ -26,16 +26,16 @@ std::vector<TOutputDevice> AlsaDevices() {
 
 const std::vector<TOutputEntry>& OutputRegistry() {
   static const std::vector<TOutputEntry> table = {
-      {TOutputKind::Pulse, "pulse", "PulseAudio", "default sink", TOutputDeviceArg::Optional,
+      {TOutputKind::Pulse, "pulse", "PulseAudio", "default sink", TOutputDeviceArg::Optional, "SINK",
        [](const std::string& sink) -> std::unique_ptr<TOutputModule> { return std::make_unique<TDSoundOutput>(sink); },
        PulseDevices},
-      {TOutputKind::Alsa, "alsa", "ALSA", "default", TOutputDeviceArg::Optional,
+      {TOutputKind::Alsa, "alsa", "ALSA", "default", TOutputDeviceArg::Optional, "PCM",
        [](const std::string& pcm) -> std::unique_ptr<TOutputModule> { return std::make_unique<TWaveOutput>(pcm); },
        AlsaDevices},
-      {TOutputKind::WavFile, "wav", "WAV file", "", TOutputDeviceArg::Required,
+      {TOutputKind::WavFile, "wav", "WAV file", "", TOutputDeviceArg::Required, "PATH",
        [](const std::string& path) -> std::unique_ptr<TOutputModule> { return std::make_unique<TWavFileOutput>(path); },
        nullptr},
-      {TOutputKind::Null, "null", "null output", "", TOutputDeviceArg::None,
+      {TOutputKind::Null, "null", "null output", "", TOutputDeviceArg::None, "",
        [](const std::string&) -> std::unique_ptr<TOutputModule> { return std::make_unique<TNullOutput>(); }, nullptr},
   };
   return table;
@@ -60,6 +60,19 @@ bool ParseOutputTarget(const std::string& text, TOutputTarget& target) {
     return true;
   }
   return false;
+}
+
+std::string OutputTargetForms() {
+  const auto& table = OutputRegistry();
+  std::string out;
+  for (size_t i = 0; i < table.size(); ++i) {
+    const TOutputEntry& e = table[i];
+    if (i > 0) out += i + 1 == table.size() ? " or " : ", ";
+    out += e.Name;
+    if (e.DeviceArg == TOutputDeviceArg::Optional) out += std::string("[:") + e.DeviceWord + "]";
+    if (e.DeviceArg == TOutputDeviceArg::Required) out += std::string(":") + e.DeviceWord;
+  }
+  return out;
 }
 
 std::string DescribeOutputTarget(const TOutputTarget& target) {

@@ -35,6 +35,7 @@ struct TOutputEntry {
   const char* Label;          // for lists and messages: "PulseAudio"
   const char* DefaultDevice;  // what an empty device means, for messages: "default sink"
   TOutputDeviceArg DeviceArg;
+  const char* DeviceWord;     // what the device is, for usage texts: "SINK", "PATH"
   std::unique_ptr<TOutputModule> (*Create)(const std::string& device);
   std::vector<TOutputDevice> (*Devices)();  // null: no device list
 };
@@ -44,8 +45,10 @@ struct TOutputEntry {
 const std::vector<TOutputEntry>& OutputRegistry();
 const TOutputEntry* FindOutput(TOutputKind kind);
 
-// "alsa[:DEVICE]", "pulse[:SINK]", "wav:PATH", "null". False on anything else.
+// "pulse[:SINK]", "alsa[:PCM]", "wav:PATH", "null". False on anything else.
 bool ParseOutputTarget(const std::string& text, TOutputTarget& target);
+// The forms ParseOutputTarget takes, for usage texts: "pulse[:SINK], alsa[:PCM], wav:PATH or null".
+std::string OutputTargetForms();
 // "PulseAudio default sink", "WAV file /tmp/x.wav", ... for messages.
 std::string DescribeOutputTarget(const TOutputTarget& target);
 

@@ -102,10 +102,10 @@ TEST_F(FixtureSet, CliPrintsJson) {
   WriteAll(file, out);
   std::string check = RunCapture(
       "/usr/bin/python3 -c 'import json,sys; a=json.load(open(sys.argv[1])); "
-      "print(len(a), a[0][\"Title\"], a[0][\"Track\"], a[1][\"Channels\"], a[1][\"Year\"], a[2][\"Duration\"], "
-      "type(a[0][\"Duration\"]).__name__)' '" +
+      "print(len(a), a[0][\"title\"], a[0][\"track\"], a[1][\"channels\"], a[1][\"year\"], a[2][\"error\"], "
+      "type(a[0][\"duration\"]).__name__, \"error\" in a[0])' '" +
           file + "'",
       &rc);
   EXPECT_EQ(rc, 0) << out;
-  EXPECT_EQ(check, "3 春天 5 2 2010 0 int\n") << out;
+  EXPECT_EQ(check, "3 春天 5 2 2010 not a recognised audio file int False\n") << out;
 }

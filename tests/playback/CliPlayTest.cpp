@@ -75,7 +75,7 @@ TEST(CliPlay, Failures) {
       {"play '" + dir.file("text.mp3") + "' --output null", 1, "not an audio file"},
       {"play '" + dir.file("missing.mp3") + "' --output null", 1, "no such file"},
       {"play '" + PlaybackFixture("mono.mp3") + "' --seek 99000 --output null", 1, "cannot seek"},
-      {"play '" + PlaybackFixture("mono.mp3") + "' --output oss", 2, "--output takes"},
+      {"play '" + PlaybackFixture("mono.mp3") + "' --output oss", 2, "--output: takes"},
       {"play '" + PlaybackFixture("mono.mp3") + "' --volume 300", 2, "--volume"},
       {"play", 2, "usage"},
   };

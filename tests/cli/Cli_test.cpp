@@ -1,0 +1,90 @@
+// The command line's conventions, the same for every command: help in both forms, options with
+// "=" or a space, "--" before arguments that look like options, usage errors with status 2, and
+// the registries as `formats` lists them (judged by Python's JSON parser).
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using mltest::RunCapture;
+
+std::string Cli() { return "'" + mltest::BinDir() + "/minilirra-cli'"; }
+
+const char* const kCommands[] = {"play", "demo", "tags", "lrc", "library", "login", "formats"};
+
+TEST(CliConventions, HelpInBothFormsForEveryCommand) {
+  for (const char* command : kCommands) {
+    int rc1 = -1, rc2 = -1;
+    const std::string viaFlag = RunCapture(Cli() + " " + command + " --help", &rc1);
+    const std::string viaHelp = RunCapture(Cli() + " help " + command, &rc2);
+    EXPECT_EQ(rc1, 0) << command;
+    EXPECT_EQ(rc2, 0) << command;
+    EXPECT_EQ(viaFlag, viaHelp) << command;
+    EXPECT_NE(viaFlag.find(std::string("usage: minilirra-cli ") + command), std::string::npos) << viaFlag;
+  }
+  int rc = -1;
+  const std::string all = RunCapture(Cli() + " --help", &rc);
+  EXPECT_EQ(rc, 0);
+  for (const char* command : kCommands) EXPECT_NE(all.find(command), std::string::npos) << command;
+}
+
+TEST(CliConventions, OptionFormsAndTheEndOfOptions) {
+  mltest::TempDir dir;
+  // A lyric file whose name starts with a dash: only "--" lets it be an argument.
+  mltest::WriteAll(dir.file("-x.lrc"), "[00:01.00]one\n[00:12.00]two\n");
+  const std::string in = "cd '" + dir.path().string() + "' && " + Cli() + " lrc ";
+  int rc = -1;
+  const std::string spaced = RunCapture(in + "--at 12000 -- -x.lrc", &rc);
+  EXPECT_EQ(rc, 0) << spaced;
+  EXPECT_NE(spaced.find("line 1"), std::string::npos) << spaced;
+  EXPECT_EQ(RunCapture(in + "--at=12000 -- -x.lrc", &rc), spaced);
+  EXPECT_EQ(rc, 0);
+  // The program's own options may come before or after the command's name.
+  const std::string data = "--data-dir='" + dir.file("data") + "'";
+  EXPECT_EQ(RunCapture(Cli() + " " + data + " library stats", &rc), "songs: 0\nplaylists: 0\n");
+  EXPECT_EQ(RunCapture(Cli() + " library stats " + data, &rc), "songs: 0\nplaylists: 0\n");
+}
+
+TEST(CliConventions, UsageErrorsSayWhatAndExitWithTwo) {
+  struct Case {
+    const char* args;
+    const char* says;
+  } cases[] = {
+      {"frob", "no command frob"},
+      {"tags", "FILE is required"},
+      {"lrc x.lrc --at soon", "--at"},
+      {"play x.mp3 --volume 101", "--volume"},
+      {"formats --colour", "--colour"},
+      {"help frob", "no command frob"},
+      {"library", "library"},
+  };
+  for (const auto& c : cases) {
+    int rc = -1;
+    const std::string out = RunCapture(Cli() + " " + c.args + " 2>&1", &rc);
+    EXPECT_EQ(rc, 2) << c.args << "\n" << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.args << "\n" << out;
+  }
+}
+
+TEST(CliFormats, ListsWhatTheRegistriesHold) {
+  int rc = -1;
+  const std::string out = RunCapture(
+      Cli() + " formats --json | python3 -c 'import json,sys; d=json.load(sys.stdin); "
+              "print(*[x[\"name\"] + \":\" + \",\".join(x[\"extensions\"]) for x in d[\"decoders\"]]); "
+              "print(*[x[\"name\"] for x in d[\"outputs\"]]); "
+              "print(all(type(x[\"devices\"]) is list for x in d[\"outputs\"])); "
+              "print(*[x[\"name\"] for x in d[\"tag_readers\"]], sep=\"|\")'",
+      &rc);
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_EQ(out,
+            "MPEG:mp3,mp2,mp1,mpga WAV:wav\n"
+            "pulse alsa wav null\n"
+            "True\n"
+            "MPEG audio|WMA|Ogg Vorbis|WAV|APE tag\n");
+  const std::string text = RunCapture(Cli() + " formats", &rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(text.find("MPEG"), std::string::npos) << text;
+}
+
+}  // namespace
