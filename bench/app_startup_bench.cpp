@@ -1,6 +1,7 @@
 // Round trips of the instance socket as a second start makes them: the presence query and the
 // command-line hand-off, each answered on a running main loop (a real EventLoop on its own thread).
 #include "app/CommandLine.h"
+#include "base/EventLoop.h"
 #include "app/SingleInstance.h"
 
 #include <benchmark/benchmark.h>

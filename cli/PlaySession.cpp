@@ -1,6 +1,6 @@
 #include "cli/PlaySession.h"
 
-#include "base/Dispatcher.h"
+#include "base/EventLoop.h"
 #include "playback/uOutputModuleFactory.h"
 #include "playback/uPlayer.h"
 

@@ -3,7 +3,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 
-#include "base/Dispatcher.h"
+#include "base/EventLoop.h"
 #include "library/MusicFileMgr.h"
 #include "library/PlayListController.h"
 

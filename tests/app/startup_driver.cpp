@@ -6,7 +6,7 @@
 // It runs until the file FILE + ".quit" appears or it gets SIGTERM. The log and the mailbox can
 // also come from STARTUP_DRIVER_LOG and STARTUP_DRIVER_MAILBOX, for copies of the driver that a
 // self-update starts without arguments.
-#include "base/Dispatcher.h"
+#include "base/EventLoop.h"
 #include "base/FileUtil.h"
 #include "app/MiniLirra.h"
 

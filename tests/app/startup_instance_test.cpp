@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "base/EventLoop.h"
 #include "base/FileUtil.h"
 #include "app/SingleInstance.h"
 #include "tests/support/TestSupport.h"

@@ -1,4 +1,5 @@
 #include "base/GbkText.h"
+#include "base/EventLoop.h"
 #include "app/uLRShareMemory.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "base/Dispatcher.h"
+#include "base/EventLoop.h"
 
 #include <gtest/gtest.h>
 #include <thread>

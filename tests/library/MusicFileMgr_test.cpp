@@ -1,4 +1,4 @@
-#include "base/Dispatcher.h"
+#include "base/EventLoop.h"
 #include "base/FileUtil.h"
 #include "library/MusicFileMgr.h"
 #include "tests/support/TestSupport.h"

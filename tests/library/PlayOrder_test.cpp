@@ -1,4 +1,4 @@
-#include "base/Dispatcher.h"
+#include "base/EventLoop.h"
 #include "library/PlayListController.h"
 #include "tests/support/TestSupport.h"
 

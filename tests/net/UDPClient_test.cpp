@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "base/EventLoop.h"
 
 #include <atomic>
 #include <condition_variable>

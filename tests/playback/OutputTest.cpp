@@ -2,6 +2,7 @@
 // output, ALSA through its "null" PCM, and PulseAudio through a private server with a null sink
 // that the test starts and stops itself.
 #include "tests/playback/PlaybackFixtures.h"
+#include "base/EventLoop.h"
 #include "playback/uCircleBuffer.h"
 #include "playback/uDSoundOutput.h"
 #include "playback/uOutputModuleFactory.h"

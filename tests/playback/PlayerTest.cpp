@@ -2,6 +2,7 @@
 // fake output whose clock only moves when the test says so. Waits are for the engine's posted
 // events, never for wall-clock time.
 #include "base/ByteOrder.h"
+#include "base/EventLoop.h"
 #include "media/RiffWave.h"
 #include "playback/DecoderRegistry.h"
 #include "playback/uPlayer.h"

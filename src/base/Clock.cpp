@@ -1,0 +1,14 @@
+#include "base/Clock.h"
+
+namespace ml {
+
+Millis SteadyClock::now() const {
+  return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+const SteadyClock& SteadyClock::instance() {
+  static SteadyClock clock;
+  return clock;
+}
+
+}  // namespace ml
