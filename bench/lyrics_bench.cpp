@@ -1,9 +1,11 @@
 // How fast the player reads a lyric file and finds the line for a play position.
 //   BM_Parse*/1048576: a 1 MB LRC file, parsed from memory and from disk (goal: 5 ms).
 //   BM_ReferenceGbkDecode: the base converter alone over the same GBK file, for a load-free ratio.
+//   BM_SystemGbkDecode: glibc's iconv over the same file, what the base converter's table beats.
 //   BM_LineLookup/N: GetLineAt on a file of N lines at random positions (goal: O(log n)).
 #include "base/GbkText.h"
 #include "lyrics/LRCParse.h"
+#include "tests/support/IconvReference.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -79,6 +81,15 @@ void BM_ReferenceGbkDecode(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(gbk.size()));
 }
 
+void BM_SystemGbkDecode(benchmark::State& state) {
+  static const std::string gbk = ml::Utf8ToGbk(Utf8Lrc());
+  for (auto _ : state) {
+    std::string utf8 = mltest::IconvGb18030ToUtf8(gbk);
+    benchmark::DoNotOptimize(utf8.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(gbk.size()));
+}
+
 void BM_LoadFromFileGbk(benchmark::State& state) {
   const std::string gbk = ml::Utf8ToGbk(Utf8Lrc());
   char path[] = "/tmp/lyrics-bench-XXXXXX";
@@ -130,4 +141,5 @@ BENCHMARK(BM_ParseGbk)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseUtf16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadFromFileGbk)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceGbkDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SystemGbkDecode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LineLookup)->RangeMultiplier(8)->Range(64, 262144)->Complexity(benchmark::oLogN);

@@ -15,7 +15,7 @@ inline std::string IconvGb18030ToUtf8(std::string_view in) {
   iconv_t cd = iconv_open("UTF-8", "GB18030");
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv lacks GB18030");
   std::string out;
-  char buf[256];
+  char buf[4096];
   char* src = const_cast<char*>(in.data());
   size_t left = in.size();
   while (left > 0) {
