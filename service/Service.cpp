@@ -13,6 +13,7 @@
 #include "base/StrUtil.h"
 #include "base/Version.h"
 #include "net/uServerListManager.h"
+#include "net/WireCodes.h"
 
 namespace mlsvc {
 
@@ -236,7 +237,7 @@ size_t TService::AnswerListRequest(const uint8_t* payload, size_t length, uint32
   }
   ml::TCmdStream s;
   s.InitWrite(out, int32_t(cap));
-  s.WriteInteger(ml::TServerListManager::ListReplyTag);
+  s.WriteInteger(ml::Status::OK);
   s.WriteWord(listVersion_);
   if (current) {
     s.WriteWord(0);
