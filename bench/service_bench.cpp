@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "net/LRCmdStream.h"
 #include "net/LREncrypt.h"
+#include "net/LoginRecords.h"
+#include "net/ServerListRecords.h"
 #include "service/Service.h"
 #include "service/ServiceSecurity.h"
 #include "base/LRMD5.h"
@@ -26,32 +27,20 @@
 
 namespace {
 
-using mlnettest::Record;
+using mlnettest::EnvelopeBytes;
+using mlnettest::Written;
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Envelope(uint8_t kind, ml::TLRGUID guid, const Bytes& payload) {
-  Bytes d(ml::Envelope::MaxDatagram);
-  d.resize(ml::BuildReply(kind, d.data(), d.size(), guid, payload.data(), payload.size()));
-  return d;
-}
-
-Bytes LoginRecord(int32_t who, const std::string& name, const ml::TMD5Digest& digest) {
-  return Record([&](ml::TCmdStream& s) {
-    s.WriteWord(1);
-    s.WriteInteger(who);
-    s.WriteInteger(int32_t(htonl(INADDR_LOOPBACK)));
-    s.WriteWord(7000);
-    s.WriteByte(3);
-    s.WriteByte(0);
-    s.WriteByte(0);
-    Bytes hw(6, 0);
-    s.WriteBuffer(hw.data(), 6);
-    s.WriteWord(5004);
-    s.WriteWord(0);
-    s.WriteBuffer(digest.v.data(), 16);
-    s.WriteShortString(name);
-  });
+Bytes LoginRecord(int32_t who, const ml::TMD5Digest& digest) {
+  ml::TLoginRequest r;
+  r.Requested = who;
+  r.LocalIP = htonl(INADDR_LOOPBACK);
+  r.LocalPort = 7000;
+  r.NetKind = ml::NetKind::InternalC;
+  r.ProgramVersion = 5004;
+  r.PasswordDigest = digest.v;
+  return Written(ml::WriteLoginRequest, r);
 }
 
 struct Fixture {
@@ -81,11 +70,13 @@ struct Fixture {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     Bytes reply;
-    if (Ask(service->Port(), Envelope(ml::Envelope::Table, {1, 1}, LoginRecord(-1, "", {})), reply)) {
+    if (Ask(service->Port(), EnvelopeBytes(ml::Envelope::Table, {1, 1}, LoginRecord(-1, {})), reply)) {
       ml::TOpenedEnvelope env;
-      if (ml::OpenEnvelope(reply.data(), reply.size(), env) && env.PayloadLength > 12) {
-        std::memcpy(&user, env.Payload + 4, 4);
-        std::memcpy(&key, env.Payload + 8, 4);
+      ml::TLoginReply session;
+      if (ml::OpenEnvelope(reply.data(), reply.size(), env) &&
+          ml::ReadLoginReply(env.Payload, env.PayloadLength, session, false)) {
+        user = session.UserID;
+        key = session.LoginKey;
       }
     }
   }
@@ -156,22 +147,15 @@ void RunBursts(benchmark::State& state, uint16_t port, const std::vector<Bytes>&
 
 void BM_KeepAlive(benchmark::State& state) {
   Fixture& f = F();
+  ml::TKeepAliveRequest r;
+  r.UserID = f.user;
+  r.LoggedIn = true;
+  r.NetKind = ml::NetKind::InternalC;
+  r.ProgramVersion = 5004;
+  r.LoginKey = f.key;
+  const Bytes record = Written(ml::WriteKeepAliveRequest, r);
   std::vector<Bytes> batch;
-  for (int i = 0; i < state.range(0); ++i)
-    batch.push_back(Envelope(ml::Envelope::Keyed, {f.user, i + 1}, Record([&](ml::TCmdStream& s) {
-                               s.WriteWord(11);
-                               s.WriteInteger(f.user);
-                               s.WriteByte(1);
-                               s.WriteByte(1);
-                               s.WriteByte(3);
-                               s.WriteWord(5004);
-                               s.WriteWord(0);
-                               s.WriteWord(0);
-                               s.WriteInteger(f.key);
-                               s.WriteWord(0);
-                               Bytes rest(8, 0);
-                               s.WriteBuffer(rest.data(), 8);
-                             })));
+  for (int i = 0; i < state.range(0); ++i) batch.push_back(EnvelopeBytes(ml::Envelope::Keyed, {f.user, i + 1}, record));
   RunBursts(state, f.service->Port(), batch);
 }
 BENCHMARK(BM_KeepAlive)->Arg(64)->UseRealTime();
@@ -180,14 +164,9 @@ void BM_ServerList(benchmark::State& state) {
   Fixture& f = F();
   // Arg 1: the client's table is current (short answer); 0: the whole table goes out.
   const uint16_t version = state.range(0) ? 7 : 0;
+  const Bytes record = Written(ml::WriteServerListRequest, ml::TServerListRequest{f.user, 5004, version});
   std::vector<Bytes> batch;
-  for (int i = 0; i < 64; ++i)
-    batch.push_back(Envelope(ml::Envelope::Keyed, {f.user, i + 1}, Record([&](ml::TCmdStream& s) {
-                               s.WriteWord(9);
-                               s.WriteInteger(f.user);
-                               s.WriteInteger(5004);
-                               s.WriteWord(version);
-                             })));
+  for (int i = 0; i < 64; ++i) batch.push_back(EnvelopeBytes(ml::Envelope::Keyed, {f.user, i + 1}, record));
   RunBursts(state, f.service->ListPort(), batch);
 }
 BENCHMARK(BM_ServerList)->Arg(1)->Arg(0)->UseRealTime();
@@ -195,13 +174,13 @@ BENCHMARK(BM_ServerList)->Arg(1)->Arg(0)->UseRealTime();
 void BM_Login(benchmark::State& state) {
   Fixture& f = F();
   const bool password = state.range(0) != 0;
-  const Bytes record = password ? LoginRecord(10001, "", ml::LRMD5::MD5String("pw")) : LoginRecord(-1, "", {});
+  const Bytes record = password ? LoginRecord(10001, ml::LRMD5::MD5String("pw")) : LoginRecord(-1, {});
   int32_t serial = 1000;
   int64_t ok = 0;
   Bytes reply;
   for (auto _ : state) {
     // A new serial each time: a repeated request would be answered from the repeat cache.
-    if (f.Ask(f.service->Port(), Envelope(ml::Envelope::Table, {1, ++serial}, record), reply)) ++ok;
+    if (f.Ask(f.service->Port(), EnvelopeBytes(ml::Envelope::Table, {1, ++serial}, record), reply)) ++ok;
   }
   state.SetItemsProcessed(ok);
 }

@@ -1,5 +1,15 @@
-// First byte picks the reader: 0 the server-list cache file, 1 a server-list request, 2 a
-// keep-alive request (as the service reads them after the envelope was opened).
+// The service's roles behind their table, reached with payloads as OpenEnvelope delivers them.
+// The first byte says how the rest arrives:
+//   bit 0     the socket: 0 main, 1 server list
+//   bits 1-3  the envelope kind (kKinds)
+//   bit 4     put the number and login key of the last session the service began (and, into an
+//             answer to a presence check, its token) into the record, as a client that holds
+//             them would: the keys are random, so without this no keep-alive, logout or
+//             presence answer would ever be taken
+//   bits 5-7  let time pass first (kSteps), then run the housekeeping
+// Logins run at once on a pool of no threads with a cheap Argon2id cost; one account exists
+// (10001 "fuzz", password "pw"). Nothing is sent: every answer is checked instead, and must be
+// one datagram that the client's reader of its record takes.
 #include <arpa/inet.h>
 #include <unistd.h>
 
@@ -8,49 +18,169 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "service/Service.h"
-#include "net/uServerListManager.h"
+#include "base/LRMD5.h"
+#include "net/LoginRecords.h"
+#include "net/NetTypeRecords.h"
+#include "net/ServerListRecords.h"
+#include "service/ServiceCore.h"
+#include "service/ServiceStore.h"
+#include "service/WorkPool.h"
 
 namespace {
 
-mlsvc::TService& Service() {
-  static std::unique_ptr<mlsvc::TService> service = [] {
+using namespace mlsvc;
+
+constexpr uint8_t kKinds[8] = {ml::Envelope::Keyed, ml::Envelope::Table,   ml::Envelope::Plain, ml::Envelope::Trailer,
+                               ml::Envelope::TrailerInner, 200, ml::Envelope::Keyed, ml::Envelope::Table};
+constexpr int64_t kSteps[8] = {0, 100, 1000, 1500, 30000, 135001, 720001, 86400000};
+constexpr TArgonCost kCheap{8, 1};
+const uint32_t kClientIP = htonl(INADDR_LOOPBACK);
+constexpr uint16_t kClientPort = 7000;
+
+struct TLast {
+  int32_t UserID = 0, LoginKey = 0;
+  uint32_t Token = 0;
+};
+TLast last;
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+// Checks an answer as the client would take it, and remembers what a client would keep of it.
+class TCheckingSender final : public TDatagramSender {
+public:
+  bool Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port) override {
+    Check(ip == kClientIP && port == kClientPort);
+    uint8_t datagram[ml::Envelope::MaxDatagram + 16];
+    Check(ml::BuildReply(kind, datagram, sizeof datagram, guid, payload, length) > 0);
+    Check(length >= 2);
+    const auto* p = static_cast<const uint8_t*>(payload);
+    const uint16_t code = uint16_t(p[0] | (p[1] << 8));
+    switch (code) {
+      case ml::Cmd::Login: {
+        ml::TLoginReply r;
+        Check(ml::ReadLoginReply(p, length, r, false));
+        if (r.Status == ml::Status::OK) {
+          last.UserID = r.UserID;
+          last.LoginKey = r.LoginKey;
+        }
+        break;
+      }
+      case ml::Cmd::Logout: {
+        ml::TLogoutReply r;
+        Check(ml::ReadLogoutReply(p, length, r) && r.Status == ml::Status::OK);
+        break;
+      }
+      case ml::Cmd::KeepAlive: {
+        ml::TKeepAliveReply r;
+        Check(ml::ReadKeepAliveReply(p, length, r));
+        break;
+      }
+      case ml::Cmd::ServerPresenceCheck: {
+        ml::TPresenceCheck r;
+        Check(ml::ReadPresenceCheck(p, length, r));
+        last.Token = r.Token;
+        break;
+      }
+      case ml::Cmd::NetTypeResult: {
+        ml::TNetTypeResult r;
+        Check(ml::ReadNetTypeResult(p, length, r) && r.NetKind <= ml::NetKind::Highest);
+        break;
+      }
+      default: {
+        ml::TServerListReply r;
+        Check(ml::ReadServerListReply(p, length, r));
+      }
+    }
+    return true;
+  }
+};
+
+struct TFixture {
+  std::string folder;
+  TServiceConfig cfg;
+  ml::ManualClock clock;
+  TCheckingSender list, main;
+  TWorkPool workers{0, 1};
+  std::unique_ptr<TServiceStore> store;
+  std::unique_ptr<TServiceCore> core;
+
+  TFixture() {
     char tmpl[] = "/tmp/ml-service-fuzz-XXXXXX";
-    static const std::string folder = ::mkdtemp(tmpl);
-    std::atexit([] { std::filesystem::remove_all(folder); });
-    mlsvc::TServiceConfig cfg;
+    folder = ::mkdtemp(tmpl);
     cfg.DbPath = folder + "/fuzz.db";
-    cfg.Port = 0;
-    cfg.ListPort = 0;
-    cfg.ListRate = cfg.ListBurst = 1e9;
-    return std::make_unique<mlsvc::TService>(cfg);
-  }();
-  return *service;
+    cfg.AdvertiseIP = kClientIP;
+    cfg.AdvertisePort = 8800;
+    cfg.MinVersion = 5000;
+    cfg.UnknownUserCost = kCheap;
+    cfg.LoginRate = cfg.LoginBurst = cfg.LoginIPRate = cfg.LoginIPBurst = 1e9;
+    cfg.ListRate = cfg.ListBurst = cfg.ProbeRate = cfg.ProbeBurst = 1e9;
+    clock.set(ml::Millis(1'790'000'000'000));
+    store = std::make_unique<TServiceStore>(cfg.DbPath);
+    store->AddAccount({10001, "fuzz", MakeVerifier(ml::LRMD5::MD5String("pw").v, kCheap)});
+    core = std::make_unique<TServiceCore>(cfg, *store, clock, list, main, workers);
+  }
+  ~TFixture() {
+    core.reset();
+    store.reset();
+    std::filesystem::remove_all(folder);
+  }
+};
+
+TFixture& F() {
+  static TFixture f;
+  return f;
+}
+
+// Writes a record of fixed size again over its bytes, changed by fill.
+template <class T, class Fill>
+void Refill(std::vector<uint8_t>& b, bool (*read)(const void*, size_t, T&), bool (*write)(ml::TCmdStream&, const T&),
+            Fill fill) {
+  T r;
+  if (!read(b.data(), b.size(), r)) return;
+  fill(r);
+  ml::TCmdStream s;
+  s.InitWrite(b.data(), int32_t(b.size()));
+  write(s, r);
+}
+
+// Puts the last session's number, key and token into a record that carries them.
+void FillLast(std::vector<uint8_t>& b) {
+  if (b.size() < 2) return;
+  const auto own = [](auto& r) {
+    r.UserID = last.UserID;
+    if constexpr (requires { r.LoginKey; }) r.LoginKey = last.LoginKey;
+    if constexpr (requires { r.Token; }) r.Token = last.Token;
+  };
+  switch (uint16_t(b[0] | (b[1] << 8))) {
+    case ml::Cmd::KeepAlive: Refill(b, ml::ReadKeepAliveRequest, ml::WriteKeepAliveRequest, own); break;
+    case ml::Cmd::Logout: Refill(b, ml::ReadLogoutRequest, ml::WriteLogoutRequest, own); break;
+    case ml::Cmd::NetTypeCheck: Refill(b, ml::ReadNetTypeCheck, ml::WriteNetTypeCheck, own); break;
+    case ml::Cmd::Presence: Refill(b, ml::ReadPresenceAnswer, ml::WritePresenceAnswer, own); break;
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
-  const uint8_t* p = data + 1;
-  const size_t n = size - 1;
-  uint8_t out[1447];
-  switch (data[0] % 3) {
-    case 0: {
-      uint16_t version = 0;
-      std::vector<ml::TServerEntry> entries;
-      if (ml::TServerListManager::ParseCache(std::string_view(reinterpret_cast<const char*>(p), n), version, entries) &&
-          !entries.empty() && 6 + 8 * entries.size() > n)
-        std::abort();  // more entries than the bytes can hold
-      break;
-    }
-    case 1:
-      if (Service().AnswerListRequest(p, n, htonl(INADDR_LOOPBACK), out, sizeof out) > sizeof out) std::abort();
-      break;
-    case 2:
-      if (Service().AnswerKeepAlive(p, n, htonl(INADDR_LOOPBACK), 7000, out, sizeof out) != 0) std::abort();  // no session
-      break;
+  if (size < 1 || size - 1 > ml::Envelope::MaxPayload) return 0;
+  TFixture& f = F();
+  const uint8_t how = data[0];
+  if (const int64_t step = kSteps[how >> 5]) {
+    f.clock.advance(ml::Millis(step));
+    f.core->Housekeep();
   }
+  // A copy of exactly the payload, so that a read beyond it is seen.
+  std::vector<uint8_t> payload(data + 1, data + size);
+  if (how & 0x10) FillLast(payload);
+  ml::TOpenedEnvelope env;
+  env.Kind = kKinds[(how >> 1) & 7];
+  env.Guid = {1, 1};
+  env.Payload = payload.data();
+  env.PayloadLength = payload.size();
+  f.core->Dispatch(how & 1 ? TServer::List : TServer::Main, env, kClientIP, kClientPort);
   return 0;
 }

@@ -9,16 +9,17 @@
 #include <thread>
 
 #include "net/LREncrypt.h"
+#include "service/DatagramSender.h"
 
 namespace mlsvc {
 
-class TServiceSocket {
+class TServiceSocket final : public TDatagramSender {
 public:
   using THandler = std::function<void(const ml::TOpenedEnvelope& env, uint32_t ip, uint16_t port)>;
 
   // ip in network order; port 0 picks a free one. Throws std::runtime_error when it cannot bind.
   TServiceSocket(uint32_t ip, uint16_t port);
-  ~TServiceSocket();
+  ~TServiceSocket() override;
   TServiceSocket(const TServiceSocket&) = delete;
   TServiceSocket& operator=(const TServiceSocket&) = delete;
 
@@ -26,8 +27,8 @@ public:
   void Start(THandler handler);
   void Stop();
 
-  // Sends payload in an envelope of the given kind (the answer's kind for a request of that kind).
-  bool Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port);
+  bool Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length, uint32_t ip,
+            uint16_t port) override;
   uint64_t Received() const { return received_.load(); }
 
 private:

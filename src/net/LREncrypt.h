@@ -1,6 +1,7 @@
 #pragma once
-// Datagram envelopes: their layouts, ciphers and checksums, building and opening, and the table
-// of command codes. Everything here works in place on caller buffers and allocates nothing.
+// Datagram envelopes: their layouts, ciphers and checksums, building and opening. The command
+// codes inside them are in net/WireCodes.h. Everything here works in place on caller buffers
+// and allocates nothing.
 //
 // A datagram is at most 1460 bytes; its first byte is the envelope kind:
 //   100 keyed    [100][crc16 of 3..end as sent][UserID][SerialID][parts=1][part=1][payload]
@@ -50,49 +51,6 @@ constexpr size_t LoadProbeMinimum = 17;
 // Highest SerialID that the fixed slot table of waiters can hold.
 constexpr int32_t MaxSlotSerial = 999;
 }  // namespace Envelope
-
-// Command codes (first word of a command record). Codes are per server: the partner service
-// reuses some numbers with other meanings.
-namespace Cmd {
-constexpr uint16_t Login = 1;
-constexpr uint16_t Logout = 2;
-constexpr uint16_t PartnerKeepAlive = 3;
-constexpr uint16_t Register = 4;
-constexpr uint16_t PartnerReportKeyword = 4;
-constexpr uint16_t PartnerReportSong = 5;
-constexpr uint16_t PlaylistUploadPart = 8;
-constexpr uint16_t ServerList = 9;
-constexpr uint16_t PlaylistPart = 9;
-constexpr uint16_t KeepAlive = 11;
-constexpr uint16_t UsageReport = 12;
-constexpr uint16_t Search = 14;
-constexpr uint16_t Presence = 15;
-constexpr uint16_t SongLookup = 17;
-constexpr uint16_t TransferNotice = 18;
-constexpr uint16_t CheckCode = 21;
-constexpr uint16_t PeerFileRequestOld = 28;
-constexpr uint16_t LyricSearch = 29;
-constexpr uint16_t LyricSearchAlt = 129;
-constexpr uint16_t LyricDownload = 30;
-constexpr uint16_t PlaylistDownloadStart = 35;
-constexpr uint16_t PeerRequestOld36 = 36;
-constexpr uint16_t PlaylistUploadStart = 37;
-constexpr uint16_t NetTypeResult = 39;
-constexpr uint16_t NetTypeCheck = 41;
-constexpr uint16_t RelayFileRequest = 42;
-constexpr uint16_t ServerPresenceCheck = 49;
-constexpr uint16_t PeerFileRequest = 50;
-constexpr uint16_t PeerFileAnswer = 51;
-constexpr uint16_t PeerBlockRequest = 52;
-constexpr uint16_t PeerTransfer53 = 53;
-constexpr uint16_t CheckUserName = 68;
-constexpr uint16_t KeywordSuggest = 80;
-constexpr uint16_t HashSources = 257;
-constexpr uint16_t PeerTransfer265 = 265;
-constexpr uint16_t HotSongsPage = 1001;
-constexpr uint16_t ChartPage = 2001;
-constexpr uint16_t TopSingerPage = 3001;
-}  // namespace Cmd
 
 // The packet key: "#Tqe~7kRV38=" + GBK of U+4ED6 + "yo", 16 bytes.
 extern const uint8_t PacketKey[16];

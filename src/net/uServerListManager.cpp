@@ -1,10 +1,10 @@
 #include "net/uServerListManager.h"
 
 #include <arpa/inet.h>
-#include <cstring>
 #include <netdb.h>
 
 #include "net/LRCmdStream.h"
+#include "net/ServerListRecords.h"
 #include "net/LRUDPClient.h"
 #include "base/DebugTrace.h"
 #include "base/FileUtil.h"
@@ -90,9 +90,9 @@ std::vector<TServerEntry> TServerListManager::BuiltInEntries(const std::array<ui
 
 TServerListManager::Table TServerListManager::MakeTable(uint16_t version,
                                                         const std::vector<TServerEntry>& entries) {
+  // The count is the number of entries the table holds, so a later save agrees with it.
   Table t;
   t.version = version;
-  t.count = uint16_t(entries.size());
   for (int i = 0; i < SlotCount; ++i) t.slots[i].SlotNo = uint16_t(i + 1);
   for (const TServerEntry& e : entries) {
     // Entries for slots we do not have, or beyond a slot's ten servers, are skipped whole.
@@ -102,6 +102,7 @@ TServerListManager::Table TServerListManager::MakeTable(uint16_t version,
     s.Address[s.Count] = e.Address;
     s.Port[s.Count] = e.Port;
     ++s.Count;
+    ++t.count;
   }
   return t;
 }
@@ -169,11 +170,7 @@ bool TServerListManager::Load() {
   uint16_t version = 0;
   std::vector<TServerEntry> entries;
   if (!ParseCache(*bytes, version, entries)) return false;
-  Table t = MakeTable(version, entries);
-  // The count we keep is the number of entries the table holds, so a later save agrees with it.
-  t.count = 0;
-  for (const TServerSlot& s : t.slots) t.count = uint16_t(t.count + s.Count);
-  replace(t);
+  replace(MakeTable(version, entries));
   return true;
 }
 
@@ -243,47 +240,26 @@ int TServerListManager::ServerCount(int serviceCode) const {
 bool TServerListManager::downloadFrom(uint32_t ip, uint16_t port, int32_t userID, int32_t programVersion) {
   TLRUDPClient* udp = udp_;
   if (!udp || !udp->Active()) return false;
-  uint8_t buf[1500];
+  uint8_t request[TServerListRequest::FixedSize];
   TCmdStream s;
-  s.InitWrite(buf, sizeof buf);
-  s.WriteWord(9);
-  s.WriteInteger(userID);
-  s.WriteInteger(programVersion);
-  s.WriteWord(Version());
-  const int32_t requestLength = s.Size();
-  uint8_t request[32];
-  std::memcpy(request, buf, size_t(requestLength));
+  s.InitWrite(request, sizeof request);
+  WriteServerListRequest(s, {userID, programVersion, Version()});
+  uint8_t buf[1500];
   const int32_t serial = udp->NextSerial(true);
   for (int attempt = 0; attempt < 3; ++attempt) {
     int32_t replyLength = 0;
     if (!udp->SendWait(ip, port, attempt == 0, defaults_.TimeoutMs, serial, replyLength, buf,
-                       sizeof buf, requestLength, request))
+                       sizeof buf, s.Size(), request))
       continue;
-    if (replyLength <= 9) continue;
-    s.InitRead(buf, replyLength);
-    if (s.ReadInteger(0) != ListReplyTag) continue;
-    const uint16_t version = s.ReadWord(0);
-    const uint16_t count = s.ReadWord(0);
-    if (count == 0) {
+    TServerListReply reply;
+    if (!ReadServerListReply(buf, size_t(replyLength), reply)) continue;
+    if (reply.Entries.empty()) {
       // The server says our table is current: that is a successful refresh.
       downloaded_ = true;
       return true;
     }
-    if (replyLength < 8 * int32_t(count) + 8) continue;
-    std::vector<TServerEntry> entries;
-    entries.reserve(count);
-    for (int i = 0; i < count; ++i) {
-      TServerEntry e;
-      e.Slot = s.ReadWord(0);
-      e.Address = uint32_t(s.ReadInteger(0));
-      e.Port = s.ReadWord(0);
-      entries.push_back(e);
-    }
-    listTag_ = s.ReadInteger(0);
-    Table t = MakeTable(version, entries);
-    t.count = 0;
-    for (const TServerSlot& sl : t.slots) t.count = uint16_t(t.count + sl.Count);
-    replace(t);
+    listTag_ = reply.Tag;
+    replace(MakeTable(reply.Version, reply.Entries));
     Save();
     downloaded_ = true;
     return true;

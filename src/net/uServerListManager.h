@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "net/ServerListRecords.h"
+
 namespace ml {
 
 class TLRUDPClient;
@@ -20,13 +22,6 @@ struct TServerSlot {
   uint16_t Count = 0;  // 0..MaxServers; entries 0..Count-1 are valid
   std::array<uint32_t, 10> Address{};  // network byte order
   std::array<uint16_t, 10> Port{};
-};
-
-// One entry as it travels in the cache file and in a command-9 answer.
-struct TServerEntry {
-  uint16_t Slot = 0;
-  uint32_t Address = 0;  // network byte order
-  uint16_t Port = 0;
 };
 
 // Where the built-in table points. The ten addresses are ours to choose: by default they all
@@ -46,7 +41,6 @@ public:
   static constexpr int MaxServiceCode = 80;
   static constexpr uint16_t BuiltInVersion = 6;
   static constexpr uint16_t ListServerPort = 8801;
-  static constexpr int32_t ListReplyTag = 144;
 
   using TDefaults = TServerListDefaults;
 

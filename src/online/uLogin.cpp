@@ -6,6 +6,7 @@
 
 #include "net/LRCmdStream.h"
 #include "net/LREncrypt.h"
+#include "net/LoginRecords.h"
 #include "net/LRUDPClient.h"
 #include "base/DebugTrace.h"
 #include "base/GbkText.h"
@@ -103,14 +104,14 @@ TMD5Digest StoredPasswordDigest(const std::string& stored) {
 
 std::string LoginResultText(int code) {
   switch (code) {
-    case 0: return "登录成功";
-    case 1: return "可能网络传输数据出错,请再次尝试!";
-    case 146: return "可能服务器正繁忙,请稍后再试！错误代码：146";
-    case 147: return "请您检查用户名与密码是否正确！错误代码：147";
-    case 148: return "这个用户不存在！错误代码：148";
-    case 149: return "您使用的Lirra的版本太低，请下载更高版本安装！错误代码：149";
-    case 150: return "连接服务器超时！错误代码：150";
-    case -1: return "未知错误";
+    case LoginResult::Success: return "登录成功";
+    case LoginResult::Damaged: return "可能网络传输数据出错,请再次尝试!";
+    case Status::Busy: return "可能服务器正繁忙,请稍后再试！错误代码：146";
+    case Status::WrongPassword: return "请您检查用户名与密码是否正确！错误代码：147";
+    case Status::NoSuchUser: return "这个用户不存在！错误代码：148";
+    case Status::TooOld: return "您使用的Lirra的版本太低，请下载更高版本安装！错误代码：149";
+    case Status::NoAnswer: return "连接服务器超时！错误代码：150";
+    case LoginResult::Unknown: return "未知错误";
     default: return "登录失败，错误代码:" + std::to_string(code);
   }
 }
@@ -118,7 +119,7 @@ std::string LoginResultText(int code) {
 TLRLogin::TLRLogin(TLRUDPClient& udp, TServerListManager& servers, TUserInfo& user, std::string appDir,
                    int editionCode)
     : udp_(udp), servers_(servers), user_(user), appDir_(std::move(appDir)), editionCode_(editionCode) {
-  lastMessage_ = LoginResultText(-1);
+  lastMessage_ = LoginResultText(LoginResult::Unknown);
   try {
     loadLastLogin();
   } catch (...) {
@@ -214,11 +215,11 @@ bool TLRLogin::Login(const std::string& userText, const std::string& storedPassw
     std::lock_guard lock(mutex_);
     password_ = storedPassword;
   }
-  return ConnectLoginServer() == 0;
+  return ConnectLoginServer() == LoginResult::Success;
 }
 
 int TLRLogin::ConnectLoginServer() {
-  int code = -1;
+  int code = LoginResult::Unknown;
   try {
     servers_.Download(requestedNumber_, ProgramVersion, false);
     Kind kind = requestedNumber_ >= 10 ? Kind::ByNumber : !requestedName_.empty() ? Kind::ByName : Kind::Anonymous;
@@ -231,26 +232,26 @@ int TLRLogin::ConnectLoginServer() {
     int32_t account = 0;
     uint32_t usedIP = 0;
     code = exchange(kind, requestedNumber_, requestedName_, digest, account, usedIP);
-    if (code == 0 && kind == Kind::ByName) {
+    if (code == LoginResult::Success && kind == Kind::ByName) {
       // Accounts live on the server their number picks: go there when it is another one.
       uint16_t port = 0;
       uint32_t ip = 0;
-      if (servers_.ServerFor(account, 1, port, ip) && ip != usedIP)
+      if (servers_.ServerFor(account, Cmd::Login, port, ip) && ip != usedIP)
         code = exchange(Kind::ByNumber, account, "", digest, account, usedIP);
     }
     setResult(code);
-    loggedIn_ = code == 0;
-    if (code == 0) {
+    loggedIn_ = code == LoginResult::Success;
+    if (code == LoginResult::Success) {
       user_.SetPassword(stored);
       if (!doNotRemember_ && kind != Kind::Anonymous)
         SaveLogin(user_.UserID, user_.UserName(), autoLogin_, stored);
-    } else if (code == 147) {
+    } else if (code == Status::WrongPassword) {
       SaveLogin(requestedNumber_, requestedName_, false, "");
     }
   } catch (const std::exception& e) {
     // A failure inside the request ends as a result, never as a login that hangs.
     DebugTrace("Login failed: %s", e.what());
-    code = -1;
+    code = LoginResult::Unknown;
     setResult(code);
     loggedIn_ = false;
   }
@@ -259,7 +260,7 @@ int TLRLogin::ConnectLoginServer() {
 
 int TLRLogin::exchange(Kind kind, int32_t number, const std::string& name, const TMD5Digest& digest,
                        int32_t& account, uint32_t& usedIP) {
-  const int32_t chooser = kind == Kind::Anonymous ? RandomBelow(servers_.ServerCount(1))
+  const int32_t chooser = kind == Kind::Anonymous ? RandomBelow(servers_.ServerCount(Cmd::Login))
                           : kind == Kind::ByName  ? 0
                                                   : number;
   udp_.SetUserID(chooser);
@@ -267,24 +268,25 @@ int TLRLogin::exchange(Kind kind, int32_t number, const std::string& name, const
   uint16_t port = 0;
   uint32_t ip = 0;
   user_.LoggedIn = false;
-  if (!servers_.ServerFor(chooser, 1, port, ip)) return 150;
+  if (!servers_.ServerFor(chooser, Cmd::Login, port, ip)) return Status::NoAnswer;
   usedIP = ip;
 
+  TLoginRequest r;
+  r.Requested = kind == Kind::Anonymous ? TLoginRequest::Anonymous : kind == Kind::ByName ? TLoginRequest::ByName : number;
+  r.LocalIP = user_.LocalIP;
+  r.LocalPort = user_.LocalPort;
+  r.NetKind = user_.NetKind;
+  r.LoginKind = kind == Kind::ByNumber ? TLoginRequest::KindByNumber : 0;
+  r.HardwareAddress = user_.HardwareAddress;
+  r.ProgramVersion = uint16_t(ProgramVersion);
+  r.EditionCode = uint16_t(editionCode_);
+  r.PasswordDigest = digest.v;
+  if (kind == Kind::ByName) r.UserName = Utf8ToGbk(name);
   uint8_t request[1500];
   TCmdStream s;
   s.InitWrite(request, sizeof request);
-  s.WriteWord(Cmd::Login);
-  s.WriteInteger(kind == Kind::Anonymous ? -1 : kind == Kind::ByName ? 0 : number);
-  s.WriteInteger(int32_t(user_.LocalIP.load()));
-  s.WriteWord(user_.LocalPort);
-  s.WriteByte(user_.NetKind);
-  s.WriteByte(0);
-  s.WriteByte(kind == Kind::ByNumber ? 2 : 0);
-  s.WriteBuffer(user_.HardwareAddress.data(), 6);
-  s.WriteWord(uint16_t(ProgramVersion));
-  s.WriteWord(uint16_t(editionCode_));
-  s.WriteBuffer(digest.v.data(), 16);
-  s.WriteShortString(kind == Kind::ByName ? Utf8ToGbk(name) : std::string());
+  // A name too long for its length byte cannot be sent: no account has one.
+  if (!WriteLoginRequest(s, r)) return Status::NoSuchUser;
   const int32_t requestLength = s.Size();
 
   uint8_t reply[1500];
@@ -300,58 +302,38 @@ int TLRLogin::exchange(Kind kind, int32_t number, const std::string& name, const
     answered = udp_.SendWaitTable(ip, port, LoginWaitMs, serial, replyLength, reply, sizeof reply,
                                   requestLength, request);
   }
-  if (!answered) return 150;
+  if (!answered) return Status::NoAnswer;
   return readLoginReply(reply, replyLength, account);
 }
 
 int TLRLogin::readLoginReply(const uint8_t* buf, int32_t len, int32_t& account) {
-  TCmdStream r;
-  r.InitRead(buf, len);
-  if (r.ReadWord(0) != Cmd::Login) return 1;
-  const uint16_t status = r.ReadWord(146);
-  if (status == 145) return r.ReadWord(65535);
-  if (status != 144) return status == 0 ? 1 : status;
-  // A success must carry its fields up to the notice; a shorter one is a damaged reply.
-  if (r.Remaining() < 4 * 4 + 4 + 2 + 3 + 4 + 1 + 2 + 4 + 16 + 4 + 2 + 1 + 1 + 2) return 1;
-  account = r.ReadInteger(0);
-  const int32_t key = r.ReadInteger(0);
-  r.ReadInteger(0);
-  r.ReadInteger(0);
-  const uint32_t publicIP = uint32_t(r.ReadInteger(0));
-  const uint16_t publicPort = r.ReadWord(0);
-  r.ReadByte(0);
-  const bool doNotRemember = r.ReadByte(0) == 1;
-  r.ReadByte(0);
-  for (int i = 0; i < 4; ++i) r.ReadByte(0);
+  TLoginReply r;
+  if (!ReadLoginReply(buf, size_t(len), r, editionCode_ != 0)) return LoginResult::Damaged;
+  if (r.Status == Status::Refused) return r.Reason;
+  if (r.Status != Status::OK) return r.Status == 0 ? LoginResult::Damaged : r.Status;
+  if (r.UserID < 10) return LoginResult::Damaged;
+  account = r.UserID;
   TUpdateInfo up;
-  up.Kind = r.ReadByte(1);
-  up.NewestVersion = r.ReadWord(0);
-  up.FileSize = r.ReadInteger(0);
-  r.ReadBuffer(up.Digest.v.data(), 16);
-  r.ReadInteger(0);
-  r.ReadByte(0);
-  r.ReadByte(0);
-  std::string name, webKey, notice;
-  r.ReadShortString(name);
-  r.ReadShortString(webKey);
-  r.ReadWordString(notice);
-  if (account < 10) return 1;
+  up.Kind = r.UpdateKind;
+  up.NewestVersion = r.NewestVersion;
+  up.FileSize = r.UpdateFileSize;
+  up.Digest.v = r.UpdateDigest;
 
-  loginKey_ = key;
-  doNotRemember_ = doNotRemember;
+  loginKey_ = r.LoginKey;
+  doNotRemember_ = r.DoNotRemember;
   user_.UserID = account;
-  user_.PublicIP = publicIP;
-  user_.PublicPort = publicPort;
-  if (!name.empty()) user_.SetUserName(GbkToUtf8(name));
+  user_.PublicIP = r.PublicIP;
+  user_.PublicPort = r.PublicPort;
+  if (!r.UserName.empty()) user_.SetUserName(GbkToUtf8(r.UserName));
   {
     std::lock_guard lock(mutex_);
     update_ = up;
-    webKey_ = GbkToUtf8(webKey);
-    notice_ = GbkToUtf8(notice);
+    webKey_ = GbkToUtf8(r.WebKey);
+    notice_ = GbkToUtf8(r.Notice);
   }
   user_.LoggedIn = true;
   udp_.SetUserID(account);
-  if (OnIdentity) OnIdentity(account, publicIP, publicPort);
+  if (OnIdentity) OnIdentity(account, r.PublicIP, r.PublicPort);
   {
     std::lock_guard lock(keepAliveMutex_);
     if (!keepAlive_.joinable()) {
@@ -359,7 +341,7 @@ int TLRLogin::readLoginReply(const uint8_t* buf, int32_t len, int32_t& account) 
       keepAlive_ = std::thread([this] { keepAliveLoop(); });
     }
   }
-  return 0;
+  return LoginResult::Success;
 }
 
 void TLRLogin::Logout() {
@@ -368,24 +350,16 @@ void TLRLogin::Logout() {
   uint16_t port = 0;
   uint32_t ip = 0;
   bool done = false;
-  if (servers_.ServerFor(userID, 2, port, ip)) {
-    uint8_t buf[64];
+  if (servers_.ServerFor(userID, Cmd::Logout, port, ip)) {
+    uint8_t request[TLogoutRequest::FixedSize];
     TCmdStream s;
-    s.InitWrite(buf, sizeof buf);
-    s.WriteWord(Cmd::Logout);
-    s.WriteInteger(userID);
-    s.WriteInteger(loginKey_);
-    s.WriteInteger(int32_t(user_.LocalIP.load()));
-    s.WriteWord(user_.LocalPort);
-    s.WriteByte(user_.NetKind);
-    s.WriteByte(0);
-    uint8_t request[64];
-    const int32_t length = s.Size();
-    std::memcpy(request, buf, size_t(length));
+    s.InitWrite(request, sizeof request);
+    WriteLogoutRequest(s, {userID, loginKey_, user_.LocalIP, user_.LocalPort, user_.NetKind, false});
+    uint8_t reply[64];
     const int32_t serial = udp_.NextSerial(true);
     for (int attempt = 0; attempt < 3 && !done; ++attempt) {
       int32_t replyLength = 0;
-      done = udp_.SendWaitTable(ip, port, LogoutWaitMs, serial, replyLength, buf, sizeof buf, length, request);
+      done = udp_.SendWaitTable(ip, port, LogoutWaitMs, serial, replyLength, reply, sizeof reply, s.Size(), request);
     }
   }
   loggedIn_ = false;
@@ -394,51 +368,39 @@ void TLRLogin::Logout() {
 
 int64_t TLRLogin::KeepAlivePeriodMs() const {
   if (periodOverride_ > 0) return periodOverride_;
-  const uint8_t kind = user_.NetKind;
-  return (kind == 0 || kind == 4) ? ExternalPeriodMs : InternalPeriodMs;
+  return NetKind::IsExternal(user_.NetKind) ? ExternalPeriodMs : InternalPeriodMs;
 }
 
 bool TLRLogin::KeepAliveOnce() {
   const int32_t userID = user_.UserID;
   uint16_t port = 0;
   uint32_t ip = 0;
-  if (!servers_.ServerFor(userID, 11, port, ip)) return false;
-  uint8_t buf[1500];
+  if (!servers_.ServerFor(userID, Cmd::KeepAlive, port, ip)) return false;
+  TKeepAliveRequest r;
+  r.UserID = userID;
+  r.LoggedIn = user_.LoggedIn;
+  r.NetKind = user_.NetKind;
+  r.ProgramVersion = uint16_t(ProgramVersion);
+  r.LoginKey = loginKey_;
+  r.EditionCode = uint16_t(editionCode_);
+  r.QueueCount = uint8_t(std::min<int32_t>(udp_.QueueCount(), 255));
+  uint8_t request[TKeepAliveRequest::FixedSize];
   TCmdStream s;
-  s.InitWrite(buf, sizeof buf);
-  s.WriteWord(Cmd::KeepAlive);
-  s.WriteInteger(userID);
-  s.WriteByte(1);
-  s.WriteByte(user_.LoggedIn ? 1 : 0);
-  s.WriteByte(user_.NetKind);
-  s.WriteWord(uint16_t(ProgramVersion));
-  s.WriteWord(0);
-  s.WriteWord(0);
-  s.WriteInteger(loginKey_);
-  s.WriteWord(uint16_t(editionCode_));
-  for (int i = 0; i < 6; ++i) s.WriteByte(0);
-  s.WriteByte(uint8_t(std::min<int32_t>(udp_.QueueCount(), 255)));
-  s.WriteByte(0);
-  uint8_t request[64];
-  const int32_t length = s.Size();
-  std::memcpy(request, buf, size_t(length));
+  s.InitWrite(request, sizeof request);
+  WriteKeepAliveRequest(s, r);
   ++keepAliveReports_;
+  uint8_t buf[1500];
   int32_t replyLength = 0;
-  if (!udp_.SendWait(ip, port, true, 5000, 0, replyLength, buf, sizeof buf, length, request) || replyLength <= 9)
+  TKeepAliveReply reply;
+  if (!udp_.SendWait(ip, port, true, 5000, 0, replyLength, buf, sizeof buf, s.Size(), request) ||
+      !ReadKeepAliveReply(buf, size_t(replyLength), reply))
     return false;
-  TCmdStream r;
-  r.InitRead(buf, replyLength);
-  if (r.ReadWord(0) != Cmd::KeepAlive) return false;
-  r.ReadInteger(0);
-  r.ReadInteger(0);
-  const uint16_t version = r.ReadWord(0);
-  std::string notice;
-  r.ReadWordString(notice);
   ++keepAliveAnswers_;
   {
     std::lock_guard lock(mutex_);
-    notice_ = GbkToUtf8(notice);
+    notice_ = GbkToUtf8(reply.Notice);
   }
+  const uint16_t version = reply.ListVersion;
   if (version > servers_.Version())
     servers_.Download(userID, ProgramVersion, true);
   else if (!servers_.DownloadedThisRun())

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "base/LRMD5.h"
+#include "net/WireCodes.h"
 
 namespace ml {
 
@@ -24,7 +25,7 @@ class TUserInfo {
 public:
   std::atomic<int32_t> UserID{0};
   std::atomic<bool> LoggedIn{false};
-  std::atomic<uint8_t> NetKind{3};
+  std::atomic<uint8_t> NetKind{ml::NetKind::InternalC};
   std::atomic<uint32_t> PublicIP{0};  // network order
   std::atomic<uint16_t> PublicPort{0};
   std::atomic<uint32_t> LocalIP{0};
@@ -62,6 +63,14 @@ std::string EncodeStoredPassword(const std::string& passwordUtf8);
 std::string DecodeStoredPassword(const std::string& stored);
 // The digest a login request carries (all zero for an invalid stored form).
 TMD5Digest StoredPasswordDigest(const std::string& stored);
+// Result codes of a login besides the service's refusals (Status::Busy to Status::TooOld, or any
+// other code it sends) and Status::NoAnswer.
+namespace LoginResult {
+constexpr int Success = 0;
+constexpr int Damaged = 1;  // the answer was malformed
+constexpr int Unknown = -1;
+}  // namespace LoginResult
+
 // The text of a login result code.
 std::string LoginResultText(int code);
 

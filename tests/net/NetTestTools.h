@@ -37,6 +37,11 @@ std::unique_ptr<ml::TLRUDPClient> StartEchoServer(uint8_t marker = '!');
 Bytes EnvelopeBytes(uint8_t kind, ml::TLRGUID guid, const Bytes& payload);
 // A command record composed by write with TCmdStream, cut to what was written.
 Bytes Record(const std::function<void(ml::TCmdStream&)>& write);
+// A record made by one of the record writers (net/*Records.h).
+template <class T>
+Bytes Written(bool (*write)(ml::TCmdStream&, const T&), const T& record) {
+  return Record([&](ml::TCmdStream& s) { write(s, record); });
+}
 
 struct TDatagram {
   Bytes data;

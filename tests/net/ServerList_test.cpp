@@ -74,20 +74,7 @@ private:
 };
 
 Bytes ListReply(uint16_t version, const std::vector<TServerEntry>& entries, int32_t tag = 0) {
-  Bytes b(1500);
-  TCmdStream s;
-  s.InitWrite(b.data(), int32_t(b.size()));
-  s.WriteInteger(144);
-  s.WriteWord(version);
-  s.WriteWord(uint16_t(entries.size()));
-  for (const auto& e : entries) {
-    s.WriteWord(e.Slot);
-    s.WriteInteger(int32_t(e.Address));
-    s.WriteWord(e.Port);
-  }
-  s.WriteInteger(tag);
-  b.resize(size_t(s.Size()));
-  return b;
+  return Written(WriteServerListReply, TServerListReply{version, entries, tag});
 }
 
 TEST(ServerList, BuiltInTableLookups) {
@@ -178,11 +165,10 @@ protected:
 TEST_F(ServerListDownload, ReplacesSavesAndIsNotRepeatedWithoutForce) {
   const uint32_t lo = LoopbackIP();
   TScriptedListServer server([&](const Bytes& req) {
-    TCmdStream s;
-    s.InitRead(req.data(), int32_t(req.size()));
-    EXPECT_EQ(s.ReadWord(0), 9);
-    EXPECT_EQ(s.ReadInteger(0), 77);
-    EXPECT_EQ(s.ReadInteger(0), 5004);
+    TServerListRequest r;
+    EXPECT_TRUE(ReadServerListRequest(req.data(), req.size(), r));
+    EXPECT_EQ(r.UserID, 77);
+    EXPECT_EQ(r.ProgramVersion, 5004);
     return ListReply(12, {{2, lo, 9100}, {40, lo, 1}, {11, lo, 9111}, {29, lo, 9129}}, 555);
   });
   const std::string path = dir.file("LR4ServerList.bin");

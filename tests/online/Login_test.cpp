@@ -11,6 +11,8 @@
 
 #include "net/LRCmdStream.h"
 #include "net/LRUDPClient.h"
+#include "net/LoginRecords.h"
+#include "net/ServerListRecords.h"
 #include "tests/net/NetTestTools.h"
 #include "tests/support/TestSupport.h"
 #include "base/IniFile.h"
@@ -50,21 +52,14 @@ private:
       s.InitRead(env.Payload, int32_t(env.PayloadLength));
       const uint16_t code = s.ReadWord(0);
       Bytes reply;
-      if (code == 9) {
+      if (code == Cmd::ServerList) {
         ++listRequests;
-        reply = Record([&](TCmdStream& w) {
-          w.WriteInteger(144);
-          w.WriteWord(listVersion);
-          w.WriteWord(3);
-          for (uint16_t slot : {2, 11, 15}) {
-            w.WriteWord(slot);
-            w.WriteInteger(int32_t(LoopbackIP()));
-            w.WriteWord(peer_.Port());
-          }
-          w.WriteInteger(0);
-        });
+        TServerListReply table;
+        table.Version = listVersion;
+        for (uint16_t slot : {2, 11, 15}) table.Entries.push_back({slot, LoopbackIP(), peer_.Port()});
+        reply = Written(WriteServerListReply, table);
       } else {
-        if (code == 1) ++logins;
+        if (code == Cmd::Login) ++logins;
         reply = answer_(code, s);
       }
       if (!reply.empty()) peer_.Send(d->port, EnvelopeBytes(env.Kind, env.Guid, reply));
@@ -76,41 +71,27 @@ private:
   std::thread thread_;
 };
 
-Bytes LoginOK(int32_t account, uint8_t doNotRemember = 0, const std::string& name = "dave") {
-  return Record([&](TCmdStream& w) {
-    w.WriteWord(1);
-    w.WriteWord(144);
-    w.WriteInteger(account);
-    w.WriteInteger(4242);  // login key
-    w.WriteInteger(0);
-    w.WriteInteger(0);
-    w.WriteInteger(int32_t(htonl(0xC0000201)));  // 192.0.2.1
-    w.WriteWord(4321);
-    w.WriteByte(0);
-    w.WriteByte(doNotRemember);
-    w.WriteByte(0);
-    w.WriteInteger(0);
-    w.WriteByte(1);
-    w.WriteWord(5005);
-    w.WriteInteger(123456);
-    Bytes digest(16, 0xAB);
-    w.WriteBuffer(digest.data(), 16);
-    w.WriteInteger(0);
-    w.WriteByte(0);
-    w.WriteByte(0);
-    w.WriteShortString(name);
-    w.WriteShortString("key");
-    w.WriteWord(5);
-    w.WriteBuffer("hello", 5);
-  });
+Bytes LoginOK(int32_t account, bool doNotRemember = false, const std::string& name = "dave") {
+  TLoginReply r;
+  r.UserID = account;
+  r.LoginKey = 4242;
+  r.PublicIP = htonl(0xC0000201);  // 192.0.2.1
+  r.PublicPort = 4321;
+  r.DoNotRemember = doNotRemember;
+  r.NewestVersion = 5005;
+  r.UpdateFileSize = 123456;
+  r.UpdateDigest.fill(0xAB);
+  r.UserName = name;
+  r.WebKey = "key";
+  r.Notice = "hello";
+  return Written(+[](TCmdStream& s, const TLoginReply& x) { return WriteLoginReply(s, x, false); }, r);
 }
 
-Bytes Refusal(uint16_t status, int code = -1) {
-  return Record([&](TCmdStream& w) {
-    w.WriteWord(1);
-    w.WriteWord(status);
-    if (code >= 0) w.WriteWord(uint16_t(code));
-  });
+Bytes Refusal(uint16_t status, uint16_t reason = 0) {
+  TLoginReply r;
+  r.Status = status;
+  r.Reason = reason;
+  return Written(+[](TCmdStream& s, const TLoginReply& x) { return WriteLoginReply(s, x, false); }, r);
 }
 
 class LoginTest : public ::testing::Test {
@@ -163,7 +144,7 @@ TEST(LoginResultText, Codes) {
 TEST_F(LoginTest, ByNumberSendsTheRecordAndReadsTheAnswer) {
   Bytes seen;
   TScriptedLoginServer server([&](uint16_t code, TCmdStream& s) {
-    if (code != 1) return Bytes();
+    if (code != Cmd::Login) return Bytes();
     seen.assign(s.Buffer(), s.Buffer() + s.Size());
     return LoginOK(12345);
   });
@@ -174,23 +155,19 @@ TEST_F(LoginTest, ByNumberSendsTheRecordAndReadsTheAnswer) {
   ASSERT_TRUE(login.Login(" 12345 ", stored)) << login.LastMessage();
   EXPECT_EQ(server.listRequests.load(), 1);
 
-  TCmdStream r;
-  r.InitRead(seen.data(), int32_t(seen.size()));
-  EXPECT_EQ(r.ReadWord(0), 1);
-  EXPECT_EQ(r.ReadInteger(0), 12345);
-  EXPECT_EQ(uint32_t(r.ReadInteger(0)), htonl(0xC0A80005));
-  EXPECT_EQ(r.ReadWord(0), info.LocalPort.load());
-  EXPECT_EQ(r.ReadByte(9), 3);
-  EXPECT_EQ(r.ReadByte(9), 0);
-  EXPECT_EQ(r.ReadByte(9), 2) << "by number";
-  uint8_t hw[6];
-  r.ReadBuffer(hw, 6);
-  EXPECT_EQ(r.ReadWord(0), 5004);
-  EXPECT_EQ(r.ReadWord(9), 0);
+  TLoginRequest sent;
+  ASSERT_TRUE(ReadLoginRequest(seen.data(), seen.size(), sent));
+  EXPECT_EQ(seen.size(), TLoginRequest::FixedSize + 1) << "an empty name";
+  EXPECT_EQ(sent.Requested, 12345);
+  EXPECT_EQ(sent.LocalIP, htonl(0xC0A80005));
+  EXPECT_EQ(sent.LocalPort, info.LocalPort.load());
+  EXPECT_EQ(sent.NetKind, NetKind::InternalC);
+  EXPECT_EQ(sent.LoginKind, TLoginRequest::KindByNumber);
+  EXPECT_EQ(sent.ProgramVersion, 5004);
+  EXPECT_EQ(sent.EditionCode, 0);
   TMD5Digest d;
-  r.ReadBuffer(d.v.data(), 16);
+  d.v = sent.PasswordDigest;
   EXPECT_EQ(LRMD5::MD5DigestToStr(d), "5ebe2294ecd0e0f08eab7690d2a6ee69");
-  EXPECT_EQ(r.ReadByte(9), 0) << "no name";
 
   EXPECT_EQ(info.UserID.load(), 12345);
   EXPECT_EQ(info.UserName(), "dave");
@@ -220,21 +197,22 @@ TEST_F(LoginTest, AnswersAndWhatIsSaved) {
   const std::string stored = EncodeStoredPassword("pw");
   Bytes notOne = LoginOK(12345);
   notOne[0] = 2;
+  const Bytes refusalWithoutReason = {1, 0, Status::Refused, 0};
   Bytes cut = LoginOK(12345);
   cut.resize(20);
   const Case cases[] = {
       {"ok by name", "dave", LoginOK(12345), 0, true, stored},
-      {"do not remember", "dave", LoginOK(12345, 1), 0, false, ""},
-      {"status 145 code 147", "dave", Refusal(145, 147), 147, true, ""},
-      {"status 145 without code", "dave", Refusal(145), 65535, false, ""},
-      {"status 149", "dave", Refusal(149), 149, false, ""},
+      {"do not remember", "dave", LoginOK(12345, true), 0, false, ""},
+      {"status 145 code 147", "dave", Refusal(Status::Refused, Status::WrongPassword), 147, true, ""},
+      {"status 145 without code", "dave", refusalWithoutReason, 65535, false, ""},
+      {"status 149", "dave", Refusal(Status::TooOld), 149, false, ""},
       {"status 0", "dave", Refusal(0), 1, false, ""},
       {"not word 1", "dave", notOne, 1, false, ""},
       {"success cut short", "dave", cut, 1, false, ""},
   };
   for (const Case& c : cases) {
     std::filesystem::remove(appDir() + "LoginSave.bin");
-    TScriptedLoginServer server([&](uint16_t code, TCmdStream&) { return code == 1 ? c.reply : Bytes(); });
+    TScriptedLoginServer server([&](uint16_t code, TCmdStream&) { return code == Cmd::Login ? c.reply : Bytes(); });
     auto list = List(server.Port());
     TLRLogin login(udp, *list, info, appDir());
     EXPECT_EQ(login.Login(c.user, stored), c.code == 0) << c.name;
@@ -273,17 +251,10 @@ TEST_F(LoginTest, NoAnswerIs150AfterSixTries) {
 TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
   Bytes keepAlive;
   TScriptedLoginServer server([&](uint16_t code, TCmdStream& s) {
-    if (code == 1) return LoginOK(12345);
-    if (code != 11) return Bytes();
+    if (code == Cmd::Login) return LoginOK(12345);
+    if (code != Cmd::KeepAlive) return Bytes();
     keepAlive.assign(s.Buffer(), s.Buffer() + s.Size());
-    return Record([](TCmdStream& w) {
-      w.WriteWord(11);
-      w.WriteInteger(0);
-      w.WriteInteger(0);
-      w.WriteWord(30);  // newer than ours
-      w.WriteWord(3);
-      w.WriteBuffer("new", 3);
-    });
+    return Written(WriteKeepAliveReply, TKeepAliveReply{0, 0, 30, "new"});  // 30: newer than ours
   });
   auto list = List(server.Port());
   TLRLogin login(udp, *list, info, appDir());
@@ -295,17 +266,14 @@ TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
   EXPECT_EQ(server.listRequests.load(), 2) << "a newer version forces a download";
   EXPECT_EQ(list->Version(), 30);
   EXPECT_EQ(login.Notice(), "new");
-  ASSERT_EQ(keepAlive.size(), 29u);
-  TCmdStream r;
-  r.InitRead(keepAlive.data(), int32_t(keepAlive.size()));
-  EXPECT_EQ(r.ReadWord(0), 11);
-  EXPECT_EQ(r.ReadInteger(0), 12345);
-  EXPECT_EQ(r.ReadByte(0), 1);
-  EXPECT_EQ(r.ReadByte(0), 1);
-  EXPECT_EQ(r.ReadByte(0), 3);
-  EXPECT_EQ(r.ReadWord(0), 5004);
-  r.Seek(4, 1);
-  EXPECT_EQ(r.ReadInteger(0), 4242);
+  ASSERT_EQ(keepAlive.size(), TKeepAliveRequest::FixedSize);
+  TKeepAliveRequest report;
+  ASSERT_TRUE(ReadKeepAliveRequest(keepAlive.data(), keepAlive.size(), report));
+  EXPECT_EQ(report.UserID, 12345);
+  EXPECT_TRUE(report.LoggedIn);
+  EXPECT_EQ(report.NetKind, NetKind::InternalC);
+  EXPECT_EQ(report.ProgramVersion, 5004);
+  EXPECT_EQ(report.LoginKey, 4242);
   // The period follows the network kind at the thread's start.
   EXPECT_EQ(login.KeepAlivePeriodMs(), 45000);
   info.NetKind = 0;
@@ -313,7 +281,9 @@ TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
 }
 
 TEST_F(LoginTest, LoginThreadReportsResults) {
-  TScriptedLoginServer server([](uint16_t code, TCmdStream&) { return code == 1 ? Refusal(145, 148) : Bytes(); });
+  TScriptedLoginServer server([](uint16_t code, TCmdStream&) {
+    return code == Cmd::Login ? Refusal(Status::Refused, Status::NoSuchUser) : Bytes();
+  });
   auto list = List(server.Port());
   TLRLogin login(udp, *list, info, appDir());
   std::mutex m;

@@ -8,8 +8,10 @@
 #include <memory>
 #include <thread>
 
-#include "net/LRCmdStream.h"
+#include "net/LoginRecords.h"
 #include "net/LRUDPClient.h"
+#include "net/NetTypeRecords.h"
+#include "net/ServerListRecords.h"
 #include "tests/net/NetTestTools.h"
 #include "tests/service/ServiceProcess.h"
 #include "tests/support/TestSupport.h"
@@ -23,48 +25,34 @@ using mlsvctest::TServiceProcess;
 
 namespace {
 
-Bytes ListRequest() {
-  return Record([](ml::TCmdStream& s) {
-    s.WriteWord(9);
-    s.WriteInteger(0);
-    s.WriteInteger(5004);
-    s.WriteWord(6);
-  });
-}
+Bytes ListRequest() { return Written(ml::WriteServerListRequest, ml::TServerListRequest{0, 5004, 6}); }
 
-// A login record; name is written as given (its length byte may lie).
-Bytes LoginRecord(int32_t who, uint8_t netKind = 3, const Bytes& nameField = {0}) {
-  return Record([&](ml::TCmdStream& s) {
-    s.WriteWord(1);
-    s.WriteInteger(who);
-    s.WriteInteger(int32_t(LoopbackIP()));
-    s.WriteWord(7000);
-    s.WriteByte(netKind);
-    s.WriteByte(0);
-    s.WriteByte(0);
-    Bytes zeros(6 + 2 + 2 + 16, 0);
-    zeros[6] = 0x8C;  // 5004
-    zeros[7] = 0x13;
-    s.WriteBuffer(zeros.data(), int32_t(zeros.size()));
-    s.WriteBuffer(nameField.data(), int32_t(nameField.size()));
-  });
+Bytes LoginRecord(int32_t who, uint8_t netKind = ml::NetKind::InternalC) {
+  ml::TLoginRequest r;
+  r.Requested = who;
+  r.LocalIP = LoopbackIP();
+  r.LocalPort = 7000;
+  r.NetKind = netKind;
+  r.ProgramVersion = 5004;
+  return Written(ml::WriteLoginRequest, r);
 }
 
 Bytes KeepAlive(int32_t user, int32_t key) {
-  return Record([&](ml::TCmdStream& s) {
-    s.WriteWord(11);
-    s.WriteInteger(user);
-    s.WriteByte(1);
-    s.WriteByte(1);
-    s.WriteByte(3);
-    s.WriteWord(5004);
-    s.WriteWord(0);
-    s.WriteWord(0);
-    s.WriteInteger(key);
-    s.WriteWord(0);
-    Bytes rest(8, 0);
-    s.WriteBuffer(rest.data(), 8);
-  });
+  ml::TKeepAliveRequest r;
+  r.UserID = user;
+  r.LoggedIn = true;
+  r.NetKind = ml::NetKind::InternalC;
+  r.ProgramVersion = 5004;
+  r.LoginKey = key;
+  return Written(ml::WriteKeepAliveRequest, r);
+}
+
+// What a login answer says; status 0 when none came.
+ml::TLoginReply ReadAnswer(const std::optional<Bytes>& answer) {
+  ml::TLoginReply r;
+  r.Status = 0;
+  if (answer) ml::ReadLoginReply(answer->data(), answer->size(), r, false);
+  return r;
 }
 
 // Sends one datagram and returns the payload of the answer, if one came.
@@ -91,13 +79,9 @@ TEST_F(ServiceHostile, MalformedAndForgedDatagramsGetNoAnswer) {
   ASSERT_TRUE(Ask(peer, listPort, list)) << "control: a good list request is answered";
 
   // A session of our own, from an anonymous login.
-  auto login = Ask(peer, mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 2}, LoginRecord(-1)), 5000);
-  ASSERT_TRUE(login && login->size() > 12);
-  ml::TCmdStream r;
-  r.InitRead(login->data(), int32_t(login->size()));
-  ASSERT_EQ(r.ReadWord(0), 1);
-  ASSERT_EQ(r.ReadWord(0), 144);
-  const int32_t user = r.ReadInteger(0), key = r.ReadInteger(0);
+  const ml::TLoginReply session = ReadAnswer(Ask(peer, mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 2}, LoginRecord(-1)), 5000));
+  ASSERT_EQ(session.Status, ml::Status::OK);
+  const int32_t user = session.UserID, key = session.LoginKey;
   ASSERT_TRUE(Ask(peer, mainPort, EnvelopeBytes(ml::Envelope::Keyed, {user, 3}, KeepAlive(user, key))));
 
   struct Case {
@@ -130,15 +114,15 @@ TEST_F(ServiceHostile, MalformedAndForgedDatagramsGetNoAnswer) {
   Bytes cutLogin = LoginRecord(-1);
   cutLogin.resize(40);
   add("login record cut before the digest", mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 5}, cutLogin));
-  add("login name longer than the datagram", mainPort,
-      EnvelopeBytes(ml::Envelope::Table, {0, 6}, LoginRecord(0, 3, {200, 'a', 'b', 'c'})));
+  Bytes lyingName = LoginRecord(0);
+  lyingName.back() = 200;
+  lyingName.insert(lyingName.end(), {'a', 'b', 'c'});
+  add("login name longer than the datagram", mainPort, EnvelopeBytes(ml::Envelope::Table, {0, 6}, lyingName));
   add("login as user 5", mainPort, EnvelopeBytes(ml::Envelope::Table, {5, 7}, LoginRecord(5)));
   add("login with network kind 9", mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 8}, LoginRecord(-1, 9)));
   add("login as user -7", mainPort, EnvelopeBytes(ml::Envelope::Table, {1, 9}, LoginRecord(-7)));
-  add("unknown command", mainPort, EnvelopeBytes(ml::Envelope::Keyed, {1, 10}, Record([](ml::TCmdStream& s) {
-                                                   s.WriteWord(77);
-                                                   s.WriteInteger(0);
-                                                 })));
+  add("unknown command", mainPort, EnvelopeBytes(ml::Envelope::Keyed, {1, 10}, Bytes{77, 0, 0, 0, 0, 0}));
+  add("keep-alive in a table envelope", mainPort, EnvelopeBytes(ml::Envelope::Table, {user, 10}, KeepAlive(user, key)));
   add("keep-alive with the wrong key", mainPort,
       EnvelopeBytes(ml::Envelope::Keyed, {user, 11}, KeepAlive(user, key ^ 1)));
   add("keep-alive of an unknown user", mainPort,
@@ -146,11 +130,8 @@ TEST_F(ServiceHostile, MalformedAndForgedDatagramsGetNoAnswer) {
   add("keep-alive with the right key from another port", mainPort,
       EnvelopeBytes(ml::Envelope::Keyed, {user, 13}, KeepAlive(user, key)), &other);
   add("logout from another port", mainPort,
-      EnvelopeBytes(ml::Envelope::Table, {user, 14}, Record([&](ml::TCmdStream& s) {
-                      s.WriteWord(2);
-                      s.WriteInteger(user);
-                      s.WriteInteger(key);
-                    })),
+      EnvelopeBytes(ml::Envelope::Table, {user, 14},
+                    Written(ml::WriteLogoutRequest, ml::TLogoutRequest{user, key, LoopbackIP(), 7000, 3, false})),
       &other);
   add("keep-alive cut short", mainPort,
       EnvelopeBytes(ml::Envelope::Keyed, {user, 15}, [&] { Bytes k = KeepAlive(user, key); k.resize(18); return k; }()));
@@ -163,7 +144,9 @@ TEST_F(ServiceHostile, MalformedAndForgedDatagramsGetNoAnswer) {
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 
-TEST_F(ServiceHostile, LoginFloodFromOneSourceIsRateLimited) {
+// The limits themselves are tested on a manual clock (service_core_tests); here the service
+// survives a flood and another client gets in meanwhile.
+TEST_F(ServiceHostile, ALoginFloodFromOneSourceLeavesRoomForOthers) {
   const std::string db = service.DbPath();
   int status = -1;
   const std::string out = TServiceProcess::Admin(db, {"add-user", "erin", "pw"}, &status);
@@ -173,7 +156,6 @@ TEST_F(ServiceHostile, LoginFloodFromOneSourceIsRateLimited) {
   std::vector<Bytes> flood;
   for (int i = 1; i <= 400; ++i)
     flood.push_back(EnvelopeBytes(ml::Envelope::Table, {1, i}, LoginRecord(-1)));
-  const auto start = std::chrono::steady_clock::now();
   flooder.SendBatch(service.Port(), flood);
 
   // Meanwhile another client of the same machine logs in.
@@ -195,10 +177,8 @@ TEST_F(ServiceHostile, LoginFloodFromOneSourceIsRateLimited) {
 
   int answers = 0;
   while (flooder.Receive(std::chrono::milliseconds(300))) ++answers;
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  // Burst of 8, then one per second for this address and port.
   EXPECT_GE(answers, 1);
-  EXPECT_LE(answers, 8 + int(seconds) + 2) << "over " << seconds << " s";
+  EXPECT_LT(answers, int(flood.size()) / 10) << "the flood is cut down to its burst and rate";
   EXPECT_EQ(service.Stop(), 0) << service.Log();
 }
 
@@ -211,44 +191,33 @@ TEST_F(ServiceHostile, NetworkTypeCheckProbesFromTheSecondPort) {
     bool answerProbe;
     uint8_t kind;
   };
-  const Case cases[] = {{"probe answered", true, 0}, {"probe unanswered", false, 4}};
+  const Case cases[] = {{"probe answered", true, ml::NetKind::ExternalA}, {"probe unanswered", false, ml::NetKind::ExternalB}};
   int serial = 100;
   for (const Case& c : cases) {
     TUdpPeer peer;
-    auto login = Ask(peer, service.Port(), EnvelopeBytes(ml::Envelope::Table, {1, ++serial}, LoginRecord(-1)), 5000);
-    ASSERT_TRUE(login && login->size() > 12) << c.name;
-    ml::TCmdStream r;
-    r.InitRead(login->data(), int32_t(login->size()));
-    r.Seek(4, 0);
-    const int32_t user = r.ReadInteger(0);
-    peer.Send(service.Port(), EnvelopeBytes(ml::Envelope::Keyed, {0, 0}, Record([&](ml::TCmdStream& s) {
-                                              s.WriteWord(41);
-                                              s.WriteInteger(user);
-                                              s.WriteByte(3);
-                                            })));
+    const ml::TLoginReply session =
+        ReadAnswer(Ask(peer, service.Port(), EnvelopeBytes(ml::Envelope::Table, {1, ++serial}, LoginRecord(-1)), 5000));
+    ASSERT_EQ(session.Status, ml::Status::OK) << c.name;
+    const int32_t user = session.UserID;
+    peer.Send(service.Port(), EnvelopeBytes(ml::Envelope::Keyed, {0, 0},
+                                            Written(ml::WriteNetTypeCheck, ml::TNetTypeCheck{user, ml::NetKind::InternalC})));
     auto probe = peer.Receive(std::chrono::milliseconds(2000));
     ASSERT_TRUE(probe) << c.name;
     EXPECT_EQ(probe->port, service.ListPort()) << c.name;
     ml::TOpenedEnvelope env;
     ASSERT_TRUE(ml::OpenEnvelope(probe->data.data(), probe->data.size(), env));
-    ASSERT_GE(env.PayloadLength, 6u);
-    ASSERT_EQ(env.Payload[0], 49);
-    if (c.answerProbe) {
-      // The client's echo: 15, 0, its number, the value at offset 2 of the probe, its port.
-      Bytes echo = {15, 0};
-      echo.insert(echo.end(), reinterpret_cast<const uint8_t*>(&user), reinterpret_cast<const uint8_t*>(&user) + 4);
-      echo.insert(echo.end(), env.Payload + 2, env.Payload + 6);
-      echo.push_back(0);
-      echo.push_back(0);
-      peer.Send(service.ListPort(), EnvelopeBytes(ml::Envelope::Keyed, {user, 0}, echo));
-    }
+    ml::TPresenceCheck check;
+    ASSERT_TRUE(ml::ReadPresenceCheck(env.Payload, env.PayloadLength, check)) << c.name;
+    if (c.answerProbe)
+      peer.Send(service.ListPort(), EnvelopeBytes(ml::Envelope::Keyed, {user, 0},
+                                                  Written(ml::WritePresenceAnswer, ml::TPresenceAnswer{user, check.Token, peer.Port()})));
     auto result = peer.Receive(std::chrono::milliseconds(3000));
     ASSERT_TRUE(result) << c.name;
     EXPECT_EQ(result->port, service.Port()) << c.name;
     ASSERT_TRUE(ml::OpenEnvelope(result->data.data(), result->data.size(), env));
-    ASSERT_GE(env.PayloadLength, 6u) << c.name;
-    EXPECT_EQ(env.Payload[0], 39) << c.name;
-    EXPECT_EQ(env.Payload[2], c.kind) << c.name;
+    ml::TNetTypeResult kind;
+    ASSERT_TRUE(ml::ReadNetTypeResult(env.Payload, env.PayloadLength, kind)) << c.name;
+    EXPECT_EQ(kind.NetKind, c.kind) << c.name;
   }
 }
 

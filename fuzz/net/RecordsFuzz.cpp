@@ -1,0 +1,67 @@
+// Every record reader over arbitrary bytes (the first byte picks the reader), and the server-list
+// cache file. What a reader takes must survive being written again and read back unchanged, and
+// what the cache parser takes must fit the bytes it came from.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "net/LoginRecords.h"
+#include "net/NetTypeRecords.h"
+#include "net/ServerListRecords.h"
+#include "net/uServerListManager.h"
+
+namespace {
+
+using namespace ml;
+
+// Reads the bytes; when they are taken, writes the record and reads that again.
+template <class T, class R, class W>
+void RoundTrip(const std::vector<uint8_t>& bytes, R read, W write) {
+  T first;
+  if (!read(bytes.data(), bytes.size(), first)) return;
+  uint8_t out[1 << 16];
+  TCmdStream s;
+  s.InitWrite(out, sizeof out);
+  if (!write(s, first)) std::abort();
+  T second;
+  if (!read(out, size_t(s.Size()), second) || !(second == first)) std::abort();
+}
+
+auto Partner(bool partnerFields) {
+  return std::pair{[=](const void* p, size_t n, TLoginReply& r) { return ReadLoginReply(p, n, r, partnerFields); },
+                   [=](TCmdStream& s, const TLoginReply& r) { return WriteLoginReply(s, r, partnerFields); }};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Records arrive in one datagram; whatever one holds can be written again.
+  if (size < 1 || size - 1 > Envelope::MaxPayload) return 0;
+  // A copy of exactly the record, so that a read beyond it is seen.
+  const std::vector<uint8_t> b(data + 1, data + size);
+  switch (data[0] % 15) {
+    case 0: RoundTrip<TLoginRequest>(b, ReadLoginRequest, WriteLoginRequest); break;
+    case 1: RoundTrip<TLoginReply>(b, Partner(false).first, Partner(false).second); break;
+    case 2: RoundTrip<TLoginReply>(b, Partner(true).first, Partner(true).second); break;
+    case 3: RoundTrip<TLogoutRequest>(b, ReadLogoutRequest, WriteLogoutRequest); break;
+    case 4: RoundTrip<TLogoutReply>(b, ReadLogoutReply, WriteLogoutReply); break;
+    case 5: RoundTrip<TKeepAliveRequest>(b, ReadKeepAliveRequest, WriteKeepAliveRequest); break;
+    case 6: RoundTrip<TKeepAliveReply>(b, ReadKeepAliveReply, WriteKeepAliveReply); break;
+    case 7: RoundTrip<TServerListRequest>(b, ReadServerListRequest, WriteServerListRequest); break;
+    case 8: RoundTrip<TServerListReply>(b, ReadServerListReply, WriteServerListReply); break;
+    case 9: RoundTrip<TNetTypeCheck>(b, ReadNetTypeCheck, WriteNetTypeCheck); break;
+    case 10: RoundTrip<TPresenceCheck>(b, ReadPresenceCheck, WritePresenceCheck); break;
+    case 11: RoundTrip<TPresenceAnswer>(b, ReadPresenceAnswer, WritePresenceAnswer); break;
+    case 12: RoundTrip<TNetTypeResult>(b, ReadNetTypeResult, WriteNetTypeResult); break;
+    default: {
+      uint16_t version = 0;
+      std::vector<TServerEntry> entries;
+      const std::string_view bytes(reinterpret_cast<const char*>(b.data()), b.size());
+      if (TServerListManager::ParseCache(bytes, version, entries) && 6 + 8 * entries.size() > b.size() &&
+          !entries.empty())
+        std::abort();  // more entries than the bytes can hold
+    }
+  }
+  return 0;
+}

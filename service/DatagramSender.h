@@ -1,0 +1,18 @@
+#pragma once
+// Where the service's datagrams leave: one of its sockets, or a recorder in tests and the fuzzer.
+#include <cstddef>
+#include <cstdint>
+
+#include "net/LREncrypt.h"
+
+namespace mlsvc {
+
+class TDatagramSender {
+public:
+  virtual ~TDatagramSender() = default;
+  // Sends payload in an envelope of the given kind (the answer's kind for a request of that kind).
+  virtual bool Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length, uint32_t ip,
+                    uint16_t port) = 0;
+};
+
+}  // namespace mlsvc

@@ -1,0 +1,101 @@
+#include "service/RoleTable.h"
+
+#include <algorithm>
+#include <iterator>
+#include <tuple>
+
+#include "net/LoginRecords.h"
+#include "net/NetTypeRecords.h"
+#include "net/ServerListRecords.h"
+#include "service/roles/KeepAlive.h"
+#include "service/roles/Login.h"
+#include "service/roles/NetworkType.h"
+#include "service/roles/ServerList.h"
+
+namespace mlsvc {
+
+// One of each role family. Families are told apart by their type; a family with a Tick does
+// work as time passes.
+struct TRoles {
+  explicit TRoles(TServiceContext& ctx) : Families(ctx, ctx, ctx, ctx) {}
+  std::tuple<TLoginRole, TKeepAliveRole, TServerListRole, TNetworkTypeRole> Families;
+};
+
+namespace {
+
+using namespace ml;
+
+template <class>
+struct TFamilyOf;
+template <class F>
+struct TFamilyOf<void (F::*)(const TRequest&)> {
+  using Type = F;
+};
+
+// A row's handler: a method of one role family.
+template <auto Method>
+void Route(TRoles& roles, const TRequest& r) {
+  (std::get<typename TFamilyOf<decltype(Method)>::Type>(roles.Families).*Method)(r);
+}
+
+constexpr TServer List = TServer::List, Main = TServer::Main;
+
+constexpr TRole kRoles[] = {
+    // server  code               shortest record                envelopes     role
+    {List, Cmd::ServerList,   TServerListRequest::FixedSize, Kinds::Keyed, Route<&TServerListRole::Answer>},
+    {List, Cmd::Presence,     TPresenceAnswer::FixedSize,    Kinds::Keyed, Route<&TNetworkTypeRole::Answered>},
+    {Main, Cmd::Login,        TLoginRequest::FixedSize,      Kinds::Table, Route<&TLoginRole::Login>},
+    {Main, Cmd::Logout,       TLogoutRequest::FixedSize,     Kinds::Table, Route<&TLoginRole::Logout>},
+    {Main, Cmd::KeepAlive,    TKeepAliveRequest::FixedSize,  Kinds::Keyed, Route<&TKeepAliveRole::Answer>},
+    {Main, Cmd::NetTypeCheck, TNetTypeCheck::FixedSize,      Kinds::Keyed, Route<&TNetworkTypeRole::Check>},
+};
+
+constexpr auto Key(const TRole& r) { return std::tuple(r.Server, r.Code); }
+static_assert(std::is_sorted(std::begin(kRoles), std::end(kRoles),
+                             [](const TRole& a, const TRole& b) { return Key(a) < Key(b); }),
+              "the role table is sorted by server and code");
+
+}  // namespace
+
+uint8_t KindBit(uint8_t envelopeKind) {
+  switch (envelopeKind) {
+    case ml::Envelope::Keyed: return Kinds::Keyed;
+    case ml::Envelope::Table: return Kinds::Table;
+    case ml::Envelope::Plain: return Kinds::Plain;
+    case ml::Envelope::Trailer: return Kinds::Trailer;
+    default: return ml::IsBareKind(envelopeKind) ? Kinds::Bare : 0;
+  }
+}
+
+std::span<const TRole> AllRoles() { return kRoles; }
+
+const TRole* FindRole(TServer server, uint16_t code) {
+  const auto it = std::lower_bound(std::begin(kRoles), std::end(kRoles), std::tuple(server, code),
+                                   [](const TRole& r, const auto& key) { return Key(r) < key; });
+  return it != std::end(kRoles) && Key(*it) == std::tuple(server, code) ? &*it : nullptr;
+}
+
+TRoleTable::TRoleTable(TServiceContext& ctx) : roles_(std::make_unique<TRoles>(ctx)) {}
+
+TRoleTable::~TRoleTable() = default;
+
+bool TRoleTable::Dispatch(const TRequest& r) {
+  if (r.Length < 2) return false;
+  const TRole* role = FindRole(r.Server, uint16_t(r.Payload[0] | (r.Payload[1] << 8)));
+  if (!role || !(role->Kinds & KindBit(r.Kind)) || r.Length < role->MinLength) return false;
+  role->Handler(*roles_, r);
+  return true;
+}
+
+void TRoleTable::Tick(int64_t nowMs) {
+  std::apply(
+      [&](auto&... family) {
+        const auto tick = [&](auto& f) {
+          if constexpr (requires { f.Tick(nowMs); }) f.Tick(nowMs);
+        };
+        (tick(family), ...);
+      },
+      roles_->Families);
+}
+
+}  // namespace mlsvc

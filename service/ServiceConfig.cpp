@@ -1,0 +1,64 @@
+#include "service/ServiceConfig.h"
+
+#include <arpa/inet.h>
+
+#include "base/IniFile.h"
+
+namespace mlsvc {
+
+namespace {
+
+uint32_t ParseIP(const std::string& text) {
+  in_addr a{};
+  if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0;
+  return a.s_addr;
+}
+
+}  // namespace
+
+bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string& error) {
+  ml::IniFile ini(ml::IniFile::Encoding::Utf8);
+  if (!ini.load(path)) {
+    error = "cannot read configuration " + path;
+    return false;
+  }
+  auto str = [&](const char* sec, const char* key) { return ini.readString(sec, key); };
+  auto num = [&](const char* sec, const char* key, double def) {
+    const std::string v = str(sec, key);
+    if (v.empty()) return def;
+    try {
+      return std::stod(v);
+    } catch (...) {
+      return def;
+    }
+  };
+  if (!str("service", "db").empty()) cfg.DbPath = str("service", "db");
+  if (!str("service", "address").empty()) {
+    cfg.Address = ParseIP(str("service", "address"));
+    if (!cfg.Address) {
+      error = "bad address in configuration";
+      return false;
+    }
+  }
+  cfg.Port = uint16_t(ini.readInteger("service", "port", cfg.Port));
+  cfg.ListPort = uint16_t(ini.readInteger("service", "list_port", cfg.ListPort));
+  if (!str("service", "advertise").empty()) cfg.AdvertiseIP = ParseIP(str("service", "advertise"));
+  cfg.AdvertisePort = uint16_t(ini.readInteger("service", "advertise_port", cfg.AdvertisePort));
+  cfg.MinVersion = uint16_t(ini.readInteger("service", "min_version", cfg.MinVersion));
+  cfg.LoginThreads = int(ini.readInteger("service", "login_threads", cfg.LoginThreads));
+  cfg.LoginRate = num("limits", "login_rate", cfg.LoginRate);
+  cfg.LoginBurst = num("limits", "login_burst", cfg.LoginBurst);
+  cfg.LoginIPRate = num("limits", "login_ip_rate", cfg.LoginIPRate);
+  cfg.LoginIPBurst = num("limits", "login_ip_burst", cfg.LoginIPBurst);
+  cfg.ListRate = num("limits", "list_rate", cfg.ListRate);
+  cfg.ListBurst = num("limits", "list_burst", cfg.ListBurst);
+  cfg.ProbeRate = num("limits", "probe_rate", cfg.ProbeRate);
+  cfg.ProbeBurst = num("limits", "probe_burst", cfg.ProbeBurst);
+  cfg.KeepAlivePeriods = int(ini.readInteger("sessions", "keepalive_periods", cfg.KeepAlivePeriods));
+  cfg.InternalPeriodMs = ini.readInteger("sessions", "internal_period_ms", cfg.InternalPeriodMs);
+  cfg.ExternalPeriodMs = ini.readInteger("sessions", "external_period_ms", cfg.ExternalPeriodMs);
+  cfg.ProbeWaitMs = ini.readInteger("sessions", "probe_wait_ms", cfg.ProbeWaitMs);
+  return true;
+}
+
+}  // namespace mlsvc

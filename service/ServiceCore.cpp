@@ -1,0 +1,49 @@
+#include "service/ServiceCore.h"
+
+#include "base/GbkText.h"
+#include "base/StrUtil.h"
+#include "service/ServiceStore.h"
+
+namespace mlsvc {
+
+namespace {
+
+// The notice must leave room for the rest of a login answer in one datagram.
+constexpr size_t kMaxNotice = 1000;
+constexpr uint16_t kFirstListVersion = 7;
+
+}  // namespace
+
+TServiceCore::TServiceCore(const TServiceConfig& cfg, TServiceStore& store, const ml::TClock& clock,
+                           TDatagramSender& listSocket, TDatagramSender& mainSocket, TWorkPool& workers)
+    : sessions_(store, cfg),
+      ctx_{cfg,
+           clock,
+           store,
+           sessions_,
+           workers,
+           counters_,
+           listSocket,
+           mainSocket,
+           uint16_t(ml::ParseIntDef(store.Setting("list_version", std::to_string(kFirstListVersion)),
+                                    kFirstListVersion)),
+           std::string(ml::GbkTruncate(ml::Utf8ToGbk(store.Setting("notice")), kMaxNotice))},
+      roles_(ctx_),
+      lastExpiryMs_(ctx_.NowMs()) {
+  sessions_.Restore(lastExpiryMs_);
+}
+
+bool TServiceCore::Dispatch(TServer server, const ml::TOpenedEnvelope& env, uint32_t ip, uint16_t port) {
+  return roles_.Dispatch({server, env.Kind, env.Guid, env.Payload, env.PayloadLength, ip, port});
+}
+
+void TServiceCore::Housekeep() {
+  const int64_t now = ctx_.NowMs();
+  roles_.Tick(now);
+  if (now - lastExpiryMs_ < 1000) return;
+  lastExpiryMs_ = now;
+  sessions_.Expire(now);
+}
+
+}  // namespace mlsvc
+

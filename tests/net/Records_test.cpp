@@ -1,0 +1,241 @@
+// The record writers and readers: the bytes each writer makes (worked out by hand from the
+// record layouts), every record read back to what was written, and every cut or lying record
+// refused whole.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "net/LoginRecords.h"
+#include "net/NetTypeRecords.h"
+#include "net/ServerListRecords.h"
+
+using namespace ml;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes FromHex(std::string hex) {
+  std::erase(hex, ' ');
+  Bytes out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// What write makes of a record in a buffer of capacity bytes; empty when it refused.
+template <class T, class W>
+Bytes Written(W write, const T& record, size_t capacity = 1500) {
+  Bytes b(capacity);
+  TCmdStream s;
+  s.InitWrite(b.data(), int32_t(b.size()));
+  const bool ok = write(s, record);
+  EXPECT_EQ(ok, s.Size() > 0) << "a writer says whether it wrote, and writes all or nothing";
+  b.resize(size_t(s.Size()));
+  return b;
+}
+
+// One record kind: a sample, its bytes, how to write and read it, and which cuts of the bytes
+// still read (the record's optional tail).
+struct TRecordCase {
+  std::string name;
+  Bytes written;
+  std::function<Bytes(size_t capacity)> writeInto;
+  Bytes expected;
+  std::function<bool(const Bytes&)> readsBackSample;
+  std::function<bool(const uint8_t*, size_t)> reads;
+  std::set<size_t> acceptedCuts;
+};
+
+template <class T, class W, class R>
+TRecordCase Case(std::string name, const T& sample, W write, R read, const std::string& hex,
+                 std::set<size_t> acceptedCuts = {}) {
+  TRecordCase c;
+  c.name = std::move(name);
+  c.written = Written(write, sample);
+  c.writeInto = [=](size_t capacity) { return Written(write, sample, capacity); };
+  c.expected = FromHex(hex);
+  c.readsBackSample = [=](const Bytes& b) {
+    T out;
+    return read(b.data(), b.size(), out) && out == sample;
+  };
+  c.reads = [=](const uint8_t* p, size_t n) {
+    T out;
+    return read(p, n, out);
+  };
+  c.acceptedCuts = std::move(acceptedCuts);
+  c.acceptedCuts.insert(c.expected.size());
+  return c;
+}
+
+const uint32_t kLocalIP = htonl(0xC0A80005);  // 192.168.0.5
+
+std::vector<TRecordCase> AllRecords() {
+  TLoginRequest login;
+  login.Requested = TLoginRequest::ByName;
+  login.LocalIP = kLocalIP;
+  login.LocalPort = 7000;
+  login.NetKind = NetKind::InternalC;
+  login.HardwareAddress = {1, 2, 3, 4, 5, 6};
+  login.ProgramVersion = 5004;
+  login.PasswordDigest.fill(0xAB);
+  login.UserName = "abc";
+
+  TLoginReply ok;
+  ok.UserID = 12345;
+  ok.LoginKey = 4242;
+  ok.PublicIP = htonl(0xC0000201);
+  ok.PublicPort = 4321;
+  ok.DoNotRemember = true;
+  ok.NewestVersion = 5005;
+  ok.UpdateFileSize = 123456;
+  ok.UpdateDigest.fill(0xCD);
+  ok.UserName = "dave";
+  ok.WebKey = "key";
+  ok.Notice = "hello";
+  TLoginReply partner = ok;
+  partner.PartnerIP = htonl(0x0A000001);
+  partner.PartnerPort = 9000;
+  partner.PartnerValue = 5;
+  partner.HomePage = "h";
+  TLoginReply refused;
+  refused.Status = Status::Refused;
+  refused.Reason = Status::WrongPassword;
+  auto writeReply = [](bool partnerFields) {
+    return [=](TCmdStream& s, const TLoginReply& r) { return WriteLoginReply(s, r, partnerFields); };
+  };
+  auto readReply = [](bool partnerFields) {
+    return [=](const void* p, size_t n, TLoginReply& r) { return ReadLoginReply(p, n, r, partnerFields); };
+  };
+
+  TKeepAliveRequest keepAlive{12345, true, NetKind::InternalC, 5004, 4242, 1, 7};
+  TKeepAliveReply keepAliveReply{12345, 1700000000, 7, "hi"};
+  TServerListReply table;
+  table.Version = 7;
+  table.Entries = {{2, htonl(0x7F000001), 8800}, {11, htonl(0x0A010203), 8005}};
+  TPresenceCheck withKind{0x01020304, NetKind::InternalA};
+
+  const std::string okHex =
+      "0100 9000 39300000 92100000 00000000 00000000 c0000201 e110 00 01 00 00000000 01 8d13 40e20100"
+      " cdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcd 00000000 0000 04 64617665 03 6b6579 0500 68656c6c6f";
+  return {
+      Case("login request", login, WriteLoginRequest, ReadLoginRequest,
+           "0100 00000000 c0a80005 581b 03 00 00 010203040506 8c13 0000 abababababababababababababababab 03 616263",
+           {TLoginRequest::FixedSize}),
+      Case("login answer", ok, writeReply(false), readReply(false), okHex, {2, 3}),
+      Case("login answer with partner fields", partner, writeReply(true), readReply(true),
+           okHex + " 0a000001 2823 05000000 01 68", {2, 3}),
+      Case("login refusal", refused, writeReply(false), readReply(false), "0100 9100 9300", {2, 3, 4, 5}),
+      Case("logout request", TLogoutRequest{12345, 4242, kLocalIP, 7000, NetKind::InternalC, false},
+           WriteLogoutRequest, ReadLogoutRequest, "0200 39300000 92100000 c0a80005 581b 03 00"),
+      Case("logout answer", TLogoutReply{}, WriteLogoutReply, ReadLogoutReply, "0200 9000"),
+      Case("keep-alive", keepAlive, WriteKeepAliveRequest, ReadKeepAliveRequest,
+           "0b00 39300000 01 01 03 8c13 0000 0000 92100000 0100 000000000000 07 00"),
+      Case("keep-alive answer", keepAliveReply, WriteKeepAliveReply, ReadKeepAliveReply,
+           "0b00 39300000 00f15365 0700 0200 6869"),
+      Case("server-list request", TServerListRequest{12345, 5004, 6}, WriteServerListRequest,
+           ReadServerListRequest, "0900 39300000 8c130000 0600"),
+      // The Integer after the entries may be missing in whole or in part.
+      Case("server-list answer", table, WriteServerListReply, ReadServerListReply,
+           "90000000 0700 0200 0200 7f000001 6022 0b00 0a010203 451f 00000000", {24, 25, 26, 27}),
+      Case("network-type check", TNetTypeCheck{12345, NetKind::InternalC}, WriteNetTypeCheck, ReadNetTypeCheck,
+           "2900 39300000 03"),
+      // Without its kind flag the check is read from its first six bytes.
+      Case("presence check", TPresenceCheck{0x01020304, std::nullopt}, WritePresenceCheck, ReadPresenceCheck,
+           "3100 04030201 00 0000 00", {6, 7, 8, 9}),
+      Case("presence check with a kind", withKind, WritePresenceCheck, ReadPresenceCheck, "3100 04030201 01 0000 ff",
+           {6, 7, 8, 9}),
+      Case("presence answer", TPresenceAnswer{12345, 0x01020304, 7000}, WritePresenceAnswer, ReadPresenceAnswer,
+           "0f00 39300000 04030201 581b"),
+      Case("network-type result", TNetTypeResult{NetKind::ExternalB}, WriteNetTypeResult, ReadNetTypeResult,
+           "2700 04 00 0000"),
+  };
+}
+
+}  // namespace
+
+TEST(Records, WritersMakeTheLayoutsAndReadersGiveTheRecordBack) {
+  for (const TRecordCase& c : AllRecords()) {
+    EXPECT_EQ(c.written, c.expected) << c.name;
+    EXPECT_TRUE(c.readsBackSample(c.written)) << c.name;
+  }
+}
+
+TEST(Records, CutRecordsAndOtherCodesAreRefusedWhole) {
+  for (const TRecordCase& c : AllRecords()) {
+    for (size_t n = 0; n <= c.written.size(); ++n) {
+      // A copy of exactly n bytes, so that the sanitizer sees any read beyond them.
+      const Bytes cut(c.written.begin(), c.written.begin() + long(n));
+      EXPECT_EQ(c.reads(cut.data(), cut.size()), c.acceptedCuts.count(n) > 0) << c.name << " cut to " << n;
+    }
+    Bytes other = c.written;
+    other[0] ^= 0x40;
+    EXPECT_FALSE(c.reads(other.data(), other.size())) << c.name << " with another code";
+  }
+}
+
+TEST(Records, TextsThatClaimMoreThanArrivedAreRefused) {
+  struct Lie {
+    const char* name;
+    Bytes bytes;
+    std::function<bool(const Bytes&)> reads;
+  };
+  const Bytes login = Written(WriteLoginRequest, TLoginRequest{});
+  Bytes longName = login;
+  longName.back() = 200;
+  longName.insert(longName.end(), {'a', 'b', 'c'});
+  TLoginReply ok;
+  ok.UserID = 10001;
+  ok.Notice = "notice";
+  Bytes longNotice = Written([](TCmdStream& s, const TLoginReply& r) { return WriteLoginReply(s, r, false); }, ok);
+  longNotice[longNotice.size() - 8] = 7;  // the notice's length word says 7 where 6 follow
+  Bytes longKeepAliveNotice = Written(WriteKeepAliveReply, TKeepAliveReply{1, 2, 3, "ab"});
+  longKeepAliveNotice[12] = 0xFF;
+  Bytes moreEntries = Written(WriteServerListReply, TServerListReply{7, {{1, 1, 1}}, 0});
+  moreEntries[6] = 3;  // three entries counted, one present
+  const Lie lies[] = {
+      {"login name", longName, [](const Bytes& b) { TLoginRequest r; return ReadLoginRequest(b.data(), b.size(), r); }},
+      {"login notice", longNotice,
+       [](const Bytes& b) { TLoginReply r; return ReadLoginReply(b.data(), b.size(), r, false); }},
+      {"keep-alive notice", longKeepAliveNotice,
+       [](const Bytes& b) { TKeepAliveReply r; return ReadKeepAliveReply(b.data(), b.size(), r); }},
+      {"server-list entries", moreEntries,
+       [](const Bytes& b) { TServerListReply r; return ReadServerListReply(b.data(), b.size(), r); }},
+  };
+  for (const Lie& l : lies) EXPECT_FALSE(l.reads(l.bytes)) << l.name;
+}
+
+TEST(Records, LoginAnswerStatusRules) {
+  struct Rule {
+    const char* hex;
+    uint16_t status, reason;
+  };
+  // A missing status is Busy; a refusal without its reason has reason 65535.
+  for (Rule r : {Rule{"0100", Status::Busy, 0}, Rule{"0100 9100", Status::Refused, TLoginReply::ReasonMissing},
+                 Rule{"0100 9500", Status::TooOld, 0}, Rule{"0100 0000", 0, 0}}) {
+    const Bytes b = FromHex(r.hex);
+    TLoginReply out;
+    ASSERT_TRUE(ReadLoginReply(b.data(), b.size(), out, false)) << r.hex;
+    EXPECT_EQ(out.Status, r.status) << r.hex;
+    EXPECT_EQ(out.Reason, r.reason) << r.hex;
+  }
+}
+
+TEST(Records, WritersRefuseWhatDoesNotFit) {
+  TLoginRequest longName;
+  longName.UserName.assign(256, 'n');
+  EXPECT_TRUE(Written(WriteLoginRequest, longName).empty()) << "a name beyond its length byte";
+  TKeepAliveReply longNotice;
+  longNotice.Notice.assign(TCmdStream::MaxWordString + 1, 'n');
+  EXPECT_TRUE(Written(WriteKeepAliveReply, longNotice, 10000).empty());
+  TServerListReply tooMany;
+  tooMany.Entries.resize(TServerListReply::MaxEntries + 1);
+  EXPECT_TRUE(Written(WriteServerListReply, tooMany).empty());
+  tooMany.Entries.pop_back();
+  EXPECT_LE(Written(WriteServerListReply, tooMany).size(), Envelope::MaxPayload);
+  // One byte short of room writes nothing at all.
+  for (const TRecordCase& c : AllRecords()) EXPECT_TRUE(c.writeInto(c.expected.size() - 1).empty()) << c.name;
+}

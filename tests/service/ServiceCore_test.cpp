@@ -1,0 +1,405 @@
+// The service's roles in this process, without sockets: requests go through the role table, the
+// answers are recorded instead of sent, logins run at once, and time is a manual clock, so
+// session expiry, the login repeat window, the presence-check deadline and the rate limits are
+// tested by moving the clock.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/LRMD5.h"
+#include "net/LoginRecords.h"
+#include "net/NetTypeRecords.h"
+#include "net/ServerListRecords.h"
+#include "service/RoleTable.h"
+#include "service/roles/Login.h"
+#include "service/ServiceCore.h"
+#include "service/ServiceStore.h"
+#include "service/WorkPool.h"
+#include "tests/net/NetTestTools.h"
+#include "tests/support/TestSupport.h"
+
+using namespace ml;
+using namespace mlsvc;
+using mlnettest::Bytes;
+using mlnettest::Written;
+
+namespace {
+
+constexpr int64_t kStartMs = 1'790'000'000'000;  // a wall-clock time, as sessions store them
+const uint32_t kClientIP = htonl(0xC0A80105);   // 192.168.1.5
+constexpr TArgonCost kCheap{8, 1};
+
+struct TSent {
+  TServer From;
+  uint8_t Kind;
+  TLRGUID Guid;
+  Bytes Payload;
+  uint32_t IP;
+  uint16_t Port;
+};
+
+// Stands in for a socket: keeps what would have been sent.
+class TRecorder final : public TDatagramSender {
+public:
+  explicit TRecorder(TServer server) : server_(server) {}
+  bool Send(uint8_t kind, TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port) override {
+    const auto* p = static_cast<const uint8_t*>(payload);
+    std::lock_guard lock(mutex_);
+    sent_.push_back({server_, kind, guid, Bytes(p, p + length), ip, port});
+    return true;
+  }
+  std::vector<TSent> Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(sent_, {});
+  }
+
+private:
+  const TServer server_;
+  std::mutex mutex_;
+  std::vector<TSent> sent_;
+};
+
+class ServiceCore : public ::testing::Test {
+protected:
+  mltest::TempDir dir;
+  TServiceConfig cfg;
+  ManualClock clock;
+  TRecorder listSocket{TServer::List}, mainSocket{TServer::Main};
+  std::unique_ptr<TServiceStore> store;
+  std::unique_ptr<TWorkPool> workers;
+  std::unique_ptr<TServiceCore> core;
+  int32_t serial = 0;
+
+  void SetUp() override {
+    cfg.DbPath = dir.file("service.db");
+    cfg.AdvertiseIP = htonl(INADDR_LOOPBACK);
+    cfg.AdvertisePort = 8800;
+    cfg.UnknownUserCost = kCheap;
+    clock.set(Millis(kStartMs));
+    store = std::make_unique<TServiceStore>(cfg.DbPath);
+  }
+  // After the test has set cfg; a queue of 0 makes every login find the pool full.
+  void Start(size_t loginQueue = 1) {
+    core.reset();
+    workers = std::make_unique<TWorkPool>(0, loginQueue);
+    core = std::make_unique<TServiceCore>(cfg, *store, clock, listSocket, mainSocket, *workers);
+  }
+  void Advance(int64_t ms) { clock.advance(Millis(ms)); }
+
+  // Sends a record to a socket from the client's address and the given port, each request with a
+  // serial of its own; returns what the service sent meanwhile, from either socket.
+  std::vector<TSent> Ask(TServer server, uint8_t kind, const Bytes& record, uint16_t port = 7000,
+                         uint32_t ip = kClientIP) {
+    TOpenedEnvelope env;
+    env.Kind = kind;
+    env.Guid = {1, ++serial};
+    env.Payload = record.data();
+    env.PayloadLength = record.size();
+    core->Dispatch(server, env, ip, port);
+    std::vector<TSent> sent = listSocket.Take();
+    for (TSent& s : mainSocket.Take()) sent.push_back(std::move(s));
+    return sent;
+  }
+
+  TLoginReply Login(TLoginRequest r, uint16_t port = 7000) {
+    r.LocalIP = r.LocalIP ? r.LocalIP : kClientIP;
+    r.ProgramVersion = 5004;
+    auto answers = Ask(TServer::Main, Envelope::Table, Written(WriteLoginRequest, r), port);
+    TLoginReply reply;
+    reply.Status = 0;
+    if (answers.size() == 1) {
+      EXPECT_TRUE(ReadLoginReply(answers[0].Payload.data(), answers[0].Payload.size(), reply, false));
+    }
+    return reply;
+  }
+  TLoginReply Anonymous(uint8_t netKind = NetKind::InternalC, uint16_t port = 7000) {
+    TLoginRequest r;
+    r.NetKind = netKind;
+    return Login(r, port);
+  }
+  // The report carries the client's network kind, which the session takes.
+  bool KeepAlive(const TLoginReply& session, uint16_t port = 7000, uint8_t netKind = NetKind::InternalC) {
+    TKeepAliveRequest r;
+    r.UserID = session.UserID;
+    r.LoginKey = session.LoginKey;
+    r.NetKind = netKind;
+    return !Ask(TServer::Main, Envelope::Keyed, Written(WriteKeepAliveRequest, r), port).empty();
+  }
+  bool Alive(int32_t user) {
+    auto lock = core->Sessions().Lock();
+    return core->Sessions().Find(lock, user) != nullptr;
+  }
+  bool Stored(int32_t user) {
+    for (const TSessionRow& r : store->Sessions())
+      if (r.UserID == user) return true;
+    return false;
+  }
+};
+
+TEST_F(ServiceCore, SessionsEndAfterTheirPeriodsWithoutKeepAlive) {
+  struct Case {
+    const char* name;
+    uint8_t netKind;
+    int64_t lifetimeMs;
+  };
+  for (Case c : {Case{"internal kind", NetKind::InternalC, 3 * 45000}, Case{"external kind", NetKind::ExternalA, 3 * 240000}}) {
+    Start();
+    const TLoginReply s = Anonymous(c.netKind);
+    ASSERT_EQ(s.Status, Status::OK) << c.name;
+    ASSERT_TRUE(Stored(s.UserID)) << c.name;
+
+    // A keep-alive just before the end starts the count again, and its time reaches the database.
+    Advance(c.lifetimeMs - 1);
+    ASSERT_TRUE(KeepAlive(s, 7000, c.netKind)) << c.name;
+    core->Housekeep();
+    const int64_t seen = clock.now().count();
+    for (const TSessionRow& r : store->Sessions())
+      if (r.UserID == s.UserID) {
+        EXPECT_EQ(r.LastSeenMs, seen) << c.name;
+      }
+
+    // The end itself, to the millisecond.
+    Advance(c.lifetimeMs);
+    core->Sessions().Expire(clock.now().count());
+    EXPECT_TRUE(Alive(s.UserID)) << c.name << ": exactly its lifetime later it still lives";
+    Advance(1);
+    core->Sessions().Expire(clock.now().count());
+    EXPECT_FALSE(Alive(s.UserID)) << c.name;
+    EXPECT_FALSE(Stored(s.UserID)) << c.name;
+    EXPECT_FALSE(KeepAlive(s)) << c.name << ": an ended session is not answered";
+
+    // The housekeeping looks once a second.
+    const TLoginReply next = Anonymous(c.netKind);
+    Advance(c.lifetimeMs + 1);
+    core->Housekeep();
+    EXPECT_FALSE(Alive(next.UserID)) << c.name;
+  }
+}
+
+TEST_F(ServiceCore, ARestartKeepsTheSessionsStillAlive) {
+  Start();
+  const TLoginReply early = Anonymous(NetKind::InternalC, 7001);
+  Advance(60000);
+  const TLoginReply late = Anonymous(NetKind::InternalC, 7002);
+  core.reset();
+
+  // Down for longer than the first session's lifetime, not the second's.
+  Advance(3 * 45000 - 30000);
+  Start();
+  EXPECT_FALSE(Alive(early.UserID));
+  EXPECT_FALSE(Stored(early.UserID));
+  EXPECT_TRUE(Alive(late.UserID));
+  EXPECT_TRUE(KeepAlive(late, 7002));
+}
+
+TEST_F(ServiceCore, RateLimitsCountOnTheServiceClock) {
+  // Each send: how far the clock moves first, the client's port, and whether an answer came.
+  struct Send {
+    int64_t advanceMs;
+    uint16_t port;
+    bool answered;
+  };
+  struct Case {
+    const char* name;
+    std::function<void(TServiceConfig&)> limit;
+    TServer server;
+    uint8_t kind;
+    Bytes record;
+    std::vector<Send> sends;
+    uint64_t limited;
+  };
+  TLoginRequest anonymous;
+  anonymous.ProgramVersion = 5004;
+  anonymous.NetKind = NetKind::InternalC;
+  const Bytes login = Written(WriteLoginRequest, anonymous);
+  const Bytes wholeTable = Written(WriteServerListRequest, TServerListRequest{0, 5004, 6});
+  const Bytes currentTable = Written(WriteServerListRequest, TServerListRequest{0, 5004, 7});
+  const Bytes check = Written(WriteNetTypeCheck, TNetTypeCheck{0, NetKind::InternalC});
+  const Case cases[] = {
+      {"logins per address and port: a burst of 2, then one a second",
+       [](TServiceConfig& c) { c.LoginRate = 1; c.LoginBurst = 2; }, TServer::Main, Envelope::Table, login,
+       {{0, 7000, true}, {0, 7000, true}, {0, 7000, false}, {999, 7000, false}, {1, 7000, true}, {0, 7001, true}},
+       2},
+      {"logins per address: 2 a second over all its ports",
+       [](TServiceConfig& c) { c.LoginIPRate = 2; c.LoginIPBurst = 2; }, TServer::Main, Envelope::Table, login,
+       {{0, 7000, true}, {0, 7001, true}, {0, 7002, false}, {499, 7003, false}, {1, 7003, true}},
+       2},
+      {"whole server tables per address", [](TServiceConfig& c) { c.ListRate = 1; c.ListBurst = 1; }, TServer::List,
+       Envelope::Keyed, wholeTable, {{0, 7000, true}, {0, 7001, false}, {1000, 7002, true}}, 1},
+      {"the short answer to a current table is not limited", [](TServiceConfig& c) { c.ListRate = 1; c.ListBurst = 1; },
+       TServer::List, Envelope::Keyed, currentTable, {{0, 7000, true}, {0, 7000, true}, {0, 7000, true}}, 0},
+      {"network-type checks per address", [](TServiceConfig& c) { c.ProbeRate = 0.5; c.ProbeBurst = 1; },
+       TServer::Main, Envelope::Keyed, check, {{0, 7000, true}, {1999, 7000, false}, {1, 7001, true}}, 1},
+  };
+  const TServiceConfig defaults = cfg;
+  for (const Case& c : cases) {
+    cfg = defaults;
+    c.limit(cfg);
+    Start();
+    for (size_t i = 0; i < c.sends.size(); ++i) {
+      Advance(c.sends[i].advanceMs);
+      EXPECT_EQ(!Ask(c.server, c.kind, c.record, c.sends[i].port).empty(), c.sends[i].answered) << c.name << ", send " << i;
+    }
+    EXPECT_EQ(core->Counters().RateLimited.load(), c.limited) << c.name;
+  }
+}
+
+TEST_F(ServiceCore, ARepeatedLoginGetsTheSameAnswerWithinTheWindow) {
+  Start();
+  TLoginRequest r;
+  r.ProgramVersion = 5004;
+  const Bytes record = Written(WriteLoginRequest, r);
+  auto ask = [&](int32_t withSerial) {
+    serial = withSerial - 1;
+    auto answers = Ask(TServer::Main, Envelope::Table, record);
+    return answers.size() == 1 ? answers[0].Payload : Bytes();
+  };
+  const Bytes first = ask(5);
+  ASSERT_FALSE(first.empty());
+  Advance(TLoginRole::RepeatWindowMs - 1);
+  EXPECT_EQ(ask(5), first) << "a lost answer is answered again";
+  EXPECT_NE(ask(6), first) << "another request identity is another login";
+  Advance(1);
+  const Bytes later = ask(5);
+  EXPECT_NE(later, first) << "after the window the same record is a new login";
+
+  // A logout from that address ends the repeats there too.
+  TLoginReply session;
+  ASSERT_TRUE(ReadLoginReply(later.data(), later.size(), session, false));
+  const Bytes logout = Written(WriteLogoutRequest, TLogoutRequest{session.UserID, session.LoginKey, 0, 0, 0, false});
+  ASSERT_EQ(Ask(TServer::Main, Envelope::Table, logout).size(), 1u);
+  EXPECT_NE(ask(5), later);
+}
+
+TEST_F(ServiceCore, NetworkTypeFromThePresenceCheckAndItsDeadline) {
+  struct Case {
+    const char* name;
+    bool answerCheck;
+    uint32_t reportedIP;  // what the client reports at login as its own address
+    uint8_t kind;
+  };
+  const Case cases[] = {
+      {"answered, no translation", true, kClientIP, NetKind::ExternalA},
+      {"answered, behind a translation", true, htonl(0x0A000002), NetKind::InternalA},
+      {"unanswered, no translation", false, kClientIP, NetKind::ExternalB},
+      {"unanswered, behind a translation", false, htonl(0x0A000002), NetKind::InternalC},
+  };
+  Start();
+  uint16_t port = 7000;
+  for (const Case& c : cases) {
+    ++port;
+    TLoginRequest r;
+    r.LocalIP = c.reportedIP;
+    const TLoginReply s = Login(r, port);
+    ASSERT_EQ(s.Status, Status::OK) << c.name;
+
+    const std::vector<TSent> checks =
+        Ask(TServer::Main, Envelope::Keyed, Written(WriteNetTypeCheck, TNetTypeCheck{s.UserID, NetKind::InternalC}), port);
+    ASSERT_EQ(checks.size(), 1u) << c.name;
+    EXPECT_EQ(checks[0].From, TServer::List) << c.name << ": the presence check leaves from the other socket";
+    TPresenceCheck check;
+    ASSERT_TRUE(ReadPresenceCheck(checks[0].Payload.data(), checks[0].Payload.size(), check));
+    EXPECT_EQ(checks[0].Port, port);
+
+    std::vector<TSent> results;
+    if (c.answerCheck) {
+      const Bytes echo = Written(WritePresenceAnswer, TPresenceAnswer{s.UserID, check.Token, port});
+      results = Ask(TServer::List, Envelope::Keyed, echo, 9999);
+    } else {
+      Advance(cfg.ProbeWaitMs - 1);
+      core->Housekeep();
+      EXPECT_TRUE(mainSocket.Take().empty()) << c.name << ": still waiting";
+      Advance(1);
+      core->Housekeep();
+      results = mainSocket.Take();
+    }
+    ASSERT_EQ(results.size(), 1u) << c.name;
+    EXPECT_EQ(results[0].From, TServer::Main) << c.name;
+    EXPECT_EQ(results[0].Port, port) << c.name << ": the result goes to where the check came from";
+    TNetTypeResult result;
+    ASSERT_TRUE(ReadNetTypeResult(results[0].Payload.data(), results[0].Payload.size(), result));
+    EXPECT_EQ(result.NetKind, c.kind) << c.name;
+    auto lock = core->Sessions().Lock();
+    EXPECT_EQ(core->Sessions().Find(lock, s.UserID)->NetKind, c.kind) << c.name;
+  }
+}
+
+TEST_F(ServiceCore, TheTableChecksServerKindAndLengthBeforeAnyRole) {
+  Start();
+  for (const TRole& role : AllRoles()) {
+    Bytes record(role.MinLength, 0);
+    record[0] = uint8_t(role.Code);
+    record[1] = uint8_t(role.Code >> 8);
+    const uint8_t kind = role.Kinds & Kinds::Table ? Envelope::Table : Envelope::Keyed;
+    const uint8_t otherKind = kind == Envelope::Table ? Envelope::Keyed : Envelope::Table;
+    const TServer otherServer = role.Server == TServer::Main ? TServer::List : TServer::Main;
+    auto takes = [&](TServer server, uint8_t k, const Bytes& b) {
+      TOpenedEnvelope env;
+      env.Kind = k;
+      env.Payload = b.data();
+      env.PayloadLength = b.size();
+      const bool taken = core->Dispatch(server, env, kClientIP, 7000);
+      listSocket.Take();
+      mainSocket.Take();
+      return taken;
+    };
+    EXPECT_TRUE(takes(role.Server, kind, record)) << role.Code;
+    EXPECT_FALSE(takes(role.Server, otherKind, record)) << role.Code << " in another envelope";
+    EXPECT_EQ(takes(otherServer, kind, record), FindRole(otherServer, role.Code) != nullptr) << role.Code;
+    record.pop_back();
+    EXPECT_FALSE(takes(role.Server, kind, record)) << role.Code << " one byte short";
+  }
+  const Bytes unknown = {77, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_TRUE(Ask(TServer::Main, Envelope::Keyed, unknown).empty());
+}
+
+TEST_F(ServiceCore, LoginRefusals) {
+  const TMD5Digest pw = LRMD5::MD5String("pw");
+  ASSERT_TRUE(store->AddAccount({10001, "erin", MakeVerifier(pw.v, kCheap)}));
+  cfg.MinVersion = 5004;
+  struct Case {
+    const char* name;
+    int32_t requested;
+    std::string user;
+    std::string password;
+    uint16_t version;
+    size_t queue;
+    uint16_t status, reason;
+  };
+  const Case cases[] = {
+      {"by number", 10001, "", "pw", 5004, 1, Status::OK, 0},
+      {"by name", TLoginRequest::ByName, "ERIN", "pw", 5004, 1, Status::OK, 0},
+      {"wrong password", 10001, "", "px", 5004, 1, Status::Refused, Status::WrongPassword},
+      {"unknown number", 10002, "", "pw", 5004, 1, Status::Refused, Status::NoSuchUser},
+      {"unknown name", TLoginRequest::ByName, "frank", "pw", 5004, 1, Status::Refused, Status::NoSuchUser},
+      {"program too old", 10001, "", "pw", 5003, 1, Status::Refused, Status::TooOld},
+      {"login queue full", 10001, "", "pw", 5004, 0, Status::Busy, 0},
+  };
+  for (const Case& c : cases) {
+    Start(c.queue);
+    TLoginRequest r;
+    r.Requested = c.requested;
+    r.UserName = c.user;
+    r.PasswordDigest = LRMD5::MD5String(c.password).v;
+    auto answers = Ask(TServer::Main, Envelope::Table, [&] {
+      r.ProgramVersion = c.version;
+      return Written(WriteLoginRequest, r);
+    }());
+    ASSERT_EQ(answers.size(), 1u) << c.name;
+    TLoginReply reply;
+    ASSERT_TRUE(ReadLoginReply(answers[0].Payload.data(), answers[0].Payload.size(), reply, false)) << c.name;
+    EXPECT_EQ(reply.Status, c.status) << c.name;
+    EXPECT_EQ(reply.Reason, c.reason) << c.name;
+    if (c.status == Status::OK) {
+      EXPECT_EQ(reply.UserID, 10001) << c.name;
+    }
+  }
+}
+
+}  // namespace
