@@ -1,13 +1,13 @@
 // minilirra-cli login: logs in against the configured server list (or connects anonymously),
 // prints the result and the account data, keeps the session alive until interrupted, logs out.
 #include "cli/CliCommand.h"
+#include "net/IPv4Text.h"
 #include "net/LRUDPClient.h"
 #include "app/LocalAddress.h"
 #include "base/StrUtil.h"
 #include "online/uLogin.h"
 #include "net/uServerListManager.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -17,35 +17,18 @@
 
 namespace {
 
-std::string IPText(uint32_t ip) {
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &ip, text, sizeof text);
-  return text;
-}
-
 struct Options {
   std::string user, passwordFile, listServer;
   int64_t periodMs = 0, maxReports = -1;
   int udpPort = 7000;
 };
 
-bool ParseEndpoint(const std::string& v, uint32_t& ip, uint16_t& port) {
-  const auto colon = v.rfind(':');
-  in_addr a{};
-  if (colon == std::string::npos || ::inet_pton(AF_INET, v.substr(0, colon).c_str(), &a) != 1) return false;
-  const auto p = ml::ParseInt(v.substr(colon + 1));
-  if (!p || *p < 1 || *p > 65535) return false;
-  ip = a.s_addr;
-  port = uint16_t(*p);
-  return true;
-}
-
 int Login(mlcli::CliContext& ctx, const Options& o) {
   std::string user = o.user;
   const std::string& passwordFile = o.passwordFile;
   const int64_t periodMs = o.periodMs, maxReports = o.maxReports;
   ml::TServerListDefaults defaults;
-  if (!o.listServer.empty()) ParseEndpoint(o.listServer, defaults.ListServerIP, defaults.ListServerPort);
+  if (!o.listServer.empty()) ml::ParseIPv4Endpoint(o.listServer, defaults.ListServerIP, defaults.ListServerPort);
 
   std::string stored;
   if (!user.empty()) {
@@ -111,7 +94,7 @@ int Login(mlcli::CliContext& ctx, const Options& o) {
   std::printf("result: 0 %s\n", login.LastMessage().c_str());
   std::printf("user: %d\n", info.UserID.load());
   std::printf("name: %s\n", info.UserName().c_str());
-  std::printf("public: %s:%u\n", IPText(info.PublicIP).c_str(), unsigned(info.PublicPort.load()));
+  std::printf("public: %s:%u\n", ml::IPv4Text(info.PublicIP).c_str(), unsigned(info.PublicPort.load()));
   std::printf("server list: version %u, %u entries\n", unsigned(servers.Version()), unsigned(servers.EntryCount()));
   if (!login.Notice().empty()) std::printf("notice: %s\n", login.Notice().c_str());
   std::printf("keep-alive every %lld ms\n", static_cast<long long>(login.KeepAlivePeriodMs()));
@@ -144,7 +127,7 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
           [](std::string& v) -> std::string {
             uint32_t ip = 0;
             uint16_t port = 0;
-            return ParseEndpoint(v, ip, port) ? "" : "takes an IPv4 address and a port, ADDR:PORT";
+            return ml::ParseIPv4Endpoint(v, ip, port) ? "" : "takes an IPv4 address and a port, ADDR:PORT";
           },
           "ADDR:PORT"));
   app.add_option("--udp-port", o->udpPort, "the local UDP port (default 7000)")->check(CLI::Range(1, 65535));

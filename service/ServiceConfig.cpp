@@ -1,20 +1,11 @@
 #include "service/ServiceConfig.h"
 
-#include <arpa/inet.h>
+#include "net/IPv4Text.h"
+
 
 #include "base/IniFile.h"
 
 namespace mlsvc {
-
-namespace {
-
-uint32_t ParseIP(const std::string& text) {
-  in_addr a{};
-  if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0;
-  return a.s_addr;
-}
-
-}  // namespace
 
 bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string& error) {
   ml::IniFile ini(ml::IniFile::Encoding::Utf8);
@@ -33,16 +24,15 @@ bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string
     }
   };
   if (!str("service", "db").empty()) cfg.DbPath = str("service", "db");
-  if (!str("service", "address").empty()) {
-    cfg.Address = ParseIP(str("service", "address"));
-    if (!cfg.Address) {
-      error = "bad address in configuration";
+  for (auto [key, ip] : {std::pair{"address", &cfg.Address}, std::pair{"advertise", &cfg.AdvertiseIP}}) {
+    const std::string text = str("service", key);
+    if (!text.empty() && !ml::ParseIPv4(text, *ip)) {
+      error = std::string("bad ") + key + " in configuration: " + text;
       return false;
     }
   }
   cfg.Port = uint16_t(ini.readInteger("service", "port", cfg.Port));
   cfg.ListPort = uint16_t(ini.readInteger("service", "list_port", cfg.ListPort));
-  if (!str("service", "advertise").empty()) cfg.AdvertiseIP = ParseIP(str("service", "advertise"));
   cfg.AdvertisePort = uint16_t(ini.readInteger("service", "advertise_port", cfg.AdvertisePort));
   cfg.MinVersion = uint16_t(ini.readInteger("service", "min_version", cfg.MinVersion));
   cfg.LoginThreads = int(ini.readInteger("service", "login_threads", cfg.LoginThreads));

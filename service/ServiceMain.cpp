@@ -4,7 +4,8 @@
 //   minilirra-service admin --db PATH add-user NAME PASSWORD | list-users |
 //                     set-notice TEXT | set-update VERSION SIZE MD5 [KIND] | set-list-version N |
 //                     set-servers SLOT [ADDR:PORT...] | list-servers
-#include <arpa/inet.h>
+
+#include "net/IPv4Text.h"
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -40,13 +41,6 @@ bool ParsePort(const std::string& text, uint16_t& port) {
   const auto v = ml::ParseInt(text);
   if (!v || *v < 0 || *v > 65535) return false;
   port = uint16_t(*v);
-  return true;
-}
-
-bool ParseAddress(const std::string& text, uint32_t& ip) {
-  in_addr a{};
-  if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
-  ip = a.s_addr;
   return true;
 }
 
@@ -111,11 +105,9 @@ int Admin(const std::string& db, const std::vector<std::string>& a) {
     }
     std::vector<std::pair<uint32_t, uint16_t>> servers;
     for (size_t i = 2; i < a.size(); ++i) {
-      const auto colon = a[i].rfind(':');
       uint32_t ip = 0;
       uint16_t port = 0;
-      if (colon == std::string::npos || !ParseAddress(a[i].substr(0, colon), ip) ||
-          !ParsePort(a[i].substr(colon + 1), port) || port == 0) {
+      if (!ml::ParseIPv4Endpoint(a[i], ip, port)) {
         std::fprintf(stderr, "error: bad server %s (ADDR:PORT)\n", a[i].c_str());
         return 1;
       }
@@ -127,9 +119,7 @@ int Admin(const std::string& db, const std::vector<std::string>& a) {
   if (cmd == "list-servers" && a.size() == 1) {
     std::printf("version %s\n", store.Setting("list_version", "7").c_str());
     for (const TServerRow& r : store.Servers()) {
-      char text[INET_ADDRSTRLEN] = {};
-      ::inet_ntop(AF_INET, &r.IP, text, sizeof text);
-      std::printf("%d\t%s:%u\n", r.Slot, text, unsigned(r.Port));
+      std::printf("%d\t%s:%u\n", r.Slot, ml::IPv4Text(r.IP).c_str(), unsigned(r.Port));
     }
     return 0;
   }
@@ -173,12 +163,12 @@ int Serve(const std::vector<std::string>& args) {
     bool ok = true;
     if (k == "--db") cfg.DbPath = v;
     else if (k == "--config") continue;
-    else if (k == "--address") ok = ParseAddress(v, cfg.Address);
+    else if (k == "--address") ok = ml::ParseIPv4(v, cfg.Address);
     else if (k == "--port") ok = ParsePort(v, cfg.Port);
     else if (k == "--list-port") ok = ParsePort(v, cfg.ListPort);
     else if (k == "--advertise") {
       const auto colon = v.find(':');
-      ok = ParseAddress(v.substr(0, colon), cfg.AdvertiseIP) &&
+      ok = ml::ParseIPv4(v.substr(0, colon), cfg.AdvertiseIP) &&
            (colon == std::string::npos || ParsePort(v.substr(colon + 1), cfg.AdvertisePort));
     } else return Usage();
     if (!ok) {

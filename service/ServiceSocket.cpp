@@ -1,5 +1,7 @@
 #include "service/ServiceSocket.h"
 
+#include "net/IPv4Text.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -34,9 +36,7 @@ TServiceSocket::TServiceSocket(uint32_t ip, uint16_t port) {
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     const int err = errno;
     ::close(fd_);
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &ip, text, sizeof text);
-    throw std::runtime_error(std::string("cannot bind UDP ") + text + ":" + std::to_string(port) +
+    throw std::runtime_error("cannot bind UDP " + ml::IPv4Text(ip) + ":" + std::to_string(port) +
                              ": " + std::strerror(err));
   }
   socklen_t len = sizeof a;

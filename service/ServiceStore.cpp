@@ -1,6 +1,7 @@
 #include "service/ServiceStore.h"
 
-#include <arpa/inet.h>
+#include "net/IPv4Text.h"
+
 #include <sqlite3.h>
 
 #include <cstring>
@@ -223,9 +224,7 @@ std::vector<TServerRow> TServiceStore::Servers() {
     TServerRow r;
     r.Slot = int(s.i64(0));
     r.Position = int(s.i64(1));
-    in_addr a{};
-    if (::inet_pton(AF_INET, s.text(2).c_str(), &a) != 1) continue;  // hand-edited nonsense
-    r.IP = a.s_addr;
+    if (!ml::ParseIPv4(s.text(2), r.IP)) continue;  // hand-edited nonsense
     r.Port = uint16_t(s.i64(3));
     out.push_back(r);
   }
@@ -242,9 +241,7 @@ void TServiceStore::SetSlotServers(int slot, const std::vector<std::pair<uint32_
     Stmt ins(db_, "INSERT INTO servers (slot, position, address, port) VALUES (?, ?, ?, ?)");
     int position = 0;
     for (const auto& [ip, port] : servers) {
-      char text[INET_ADDRSTRLEN] = {};
-      ::inet_ntop(AF_INET, &ip, text, sizeof text);
-      ins.bind(1, slot).bind(2, ++position).bind(3, std::string(text)).bind(4, port);
+      ins.bind(1, slot).bind(2, ++position).bind(3, ml::IPv4Text(ip)).bind(4, port);
       ins.step();
       ins.reset();
     }

@@ -1,5 +1,7 @@
 #pragma once
-// The program's monotonic millisecond clock, and a manual one that tests move by hand.
+// Millisecond clocks: the interface whatever waits for time takes, the steady clock of the
+// client, and a manual one that tests move by hand. (The service adds a wall clock: its times
+// are stored and outlive the process.)
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -8,7 +10,7 @@ namespace ml {
 
 using Millis = std::chrono::milliseconds;
 
-// A monotonic millisecond clock; tests swap in a manual one.
+// A clock that never goes back; tests swap in a manual one.
 class TClock {
 public:
   virtual ~TClock() = default;

@@ -1,5 +1,7 @@
 #include "net/LRCmdStream.h"
 
+#include "base/ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -55,15 +57,14 @@ uint16_t TCmdStream::ReadWord(uint16_t def) {
   if (!fitsRead(2)) return def;
   const uint8_t* p = buffer_ + position_;
   position_ += 2;
-  return uint16_t(p[0] | (p[1] << 8));
+  return LoadLE16(p);
 }
 
 int32_t TCmdStream::ReadInteger(int32_t def) {
   if (!fitsRead(4)) return def;
   const uint8_t* p = buffer_ + position_;
   position_ += 4;
-  return int32_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                 (uint32_t(p[3]) << 24));
+  return int32_t(LoadLE32(p));
 }
 
 bool TCmdStream::ReadBuffer(void* dest, int32_t count) {
@@ -123,20 +124,13 @@ void TCmdStream::WriteByte(uint8_t value, bool keepSize) {
 
 void TCmdStream::WriteWord(uint16_t value, bool keepSize) {
   if (!fitsWrite(2)) return;
-  uint8_t* p = buffer_ + position_;
-  p[0] = uint8_t(value);
-  p[1] = uint8_t(value >> 8);
+  StoreLE16(buffer_ + position_, value);
   advanceWrite(2, keepSize);
 }
 
 void TCmdStream::WriteInteger(int32_t value, bool keepSize) {
   if (!fitsWrite(4)) return;
-  const uint32_t v = uint32_t(value);
-  uint8_t* p = buffer_ + position_;
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
+  StoreLE32(buffer_ + position_, uint32_t(value));
   advanceWrite(4, keepSize);
 }
 

@@ -1,5 +1,7 @@
 #include "net/LREncrypt.h"
 
+#include "base/ByteOrder.h"
+
 #include <array>
 #include <cstring>
 
@@ -33,22 +35,11 @@ const Tables& T() {
   return tables;
 }
 
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t GetU32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 void PutGuid(uint8_t* p, TLRGUID g) {
-  PutU32(p, uint32_t(g.UserID));
-  PutU32(p + 4, uint32_t(g.SerialID));
+  StoreLE32(p, uint32_t(g.UserID));
+  StoreLE32(p + 4, uint32_t(g.SerialID));
 }
-TLRGUID GetGuid(const uint8_t* p) { return {int32_t(GetU32(p)), int32_t(GetU32(p + 4))}; }
+TLRGUID GetGuid(const uint8_t* p) { return {int32_t(LoadLE32(p)), int32_t(LoadLE32(p + 4))}; }
 
 void XorKey(uint8_t* data, size_t count, size_t keyStart) {
   for (size_t j = 0; j < count; ++j) data[j] ^= PacketKey[(j + keyStart) & 15];
@@ -74,7 +65,7 @@ size_t BuildCrc32Envelope(uint8_t kind, bool encipher, uint8_t* out, size_t outC
   PutGuid(out + 5, guid);
   std::memmove(out + 13, payload, length);
   const uint32_t crc = encipher ? EncodeTable(out + 5, total - 5) : Crc32(out + 5, total - 5);
-  PutU32(out + 1, crc);
+  StoreLE32(out + 1, crc);
   return total;
 }
 
@@ -106,7 +97,7 @@ bool OpenBare(const uint8_t* d, size_t length, TOpenedEnvelope& out) {
     out.PartCount = ParsePartNumber(text + at + 1, m - at - 1);
     if (out.PartNumber < 1 || out.PartNumber > out.PartCount || out.PartCount > 32) return false;
   }
-  const int32_t declared = int32_t(GetU32(d + 10 + m));
+  const int32_t declared = int32_t(LoadLE32(d + 10 + m));
   if (declared < 0 || declared > Envelope::MaxBareLength) return false;
   const size_t start = 14 + m;
   if (size_t(declared) > length - start) return false;
@@ -188,7 +179,7 @@ size_t BuildKeyed(uint8_t* out, size_t outCap, TLRGUID guid, const void* payload
   out[11] = 1;
   out[12] = 1;
   std::memmove(out + 13, payload, length);
-  PutU16(out + 1, EncodeKeyed(out + 3, total - 3));
+  StoreLE16(out + 1, EncodeKeyed(out + 3, total - 3));
   return total;
 }
 
@@ -208,7 +199,7 @@ size_t BuildTrailer(uint8_t* out, size_t outCap, TLRGUID guid, const void* paylo
   out[1] = Envelope::TrailerInner;
   PutGuid(out + 2, guid);
   out[10] = '0';
-  PutU32(out + 11, uint32_t(length));
+  StoreLE32(out + 11, uint32_t(length));
   std::memmove(out + 15, payload, length);
   EncodeTrailer(out + 1, 14 + length);
   return total;
@@ -224,7 +215,7 @@ size_t BuildBare(uint8_t* out, size_t outCap, uint8_t kind, TLRGUID guid, const 
   PutGuid(out + 1, guid);
   out[9] = uint8_t(48 + m);
   if (m) std::memcpy(out + 10, partText, m);
-  PutU32(out + 10 + m, uint32_t(length));
+  StoreLE32(out + 10 + m, uint32_t(length));
   std::memmove(out + 14 + m, payload, length);
   return total;
 }
@@ -235,7 +226,7 @@ size_t BuildTransferData(uint8_t* out, size_t outCap, const void* data, size_t l
   if (outCap < total) return 0;
   out[0] = Envelope::TransferData;
   std::memmove(out + 5, data, length);
-  PutU32(out + 1, Crc32(out + 5, length));
+  StoreLE32(out + 1, Crc32(out + 5, length));
   return total;
 }
 
@@ -268,7 +259,7 @@ bool IsBareKind(uint8_t kind) {
 bool CheckTransferData(const uint8_t* d, size_t length) {
   if (!d || length <= Envelope::TransferHeader || length > Envelope::MaxDatagram) return false;
   if (d[0] != Envelope::TransferData) return false;
-  return Crc32(d + 5, length - 5) == GetU32(d + 1);
+  return Crc32(d + 5, length - 5) == LoadLE32(d + 1);
 }
 
 bool OpenEnvelope(uint8_t* d, size_t length, TOpenedEnvelope& out) {
@@ -285,7 +276,7 @@ bool OpenEnvelope(uint8_t* d, size_t length, TOpenedEnvelope& out) {
       return true;
     case Envelope::Keyed: {
       if (length <= Envelope::KeyedHeader) return false;
-      if (DecodeKeyed(d + 3, length - 3) != GetU16(d + 1)) return false;
+      if (DecodeKeyed(d + 3, length - 3) != LoadLE16(d + 1)) return false;
       out.Guid = GetGuid(d + 3);
       out.PartCount = d[11];
       out.PartNumber = d[12];
@@ -297,7 +288,7 @@ bool OpenEnvelope(uint8_t* d, size_t length, TOpenedEnvelope& out) {
     case Envelope::Table:
     case Envelope::Plain: {
       if (length <= Envelope::TableHeader) return false;
-      const uint32_t crc = GetU32(d + 1);
+      const uint32_t crc = LoadLE32(d + 1);
       const bool ok = d[0] == Envelope::Table ? DecodeTable(d + 5, length - 5, crc)
                                               : Crc32(d + 5, length - 5) == crc;
       if (!ok) return false;

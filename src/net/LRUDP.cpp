@@ -1,5 +1,7 @@
 #include "net/LRUDP.h"
 
+#include "net/IPv4Text.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -427,11 +429,11 @@ void TLRUDP::proxyConnect() {
     if (dispatcher_) dispatcher_->post([] {});
   };
 
-  in_addr proxyIP{};
-  if (port == 0 || ::inet_pton(AF_INET, host.c_str(), &proxyIP) != 1) return finish(false);
+  uint32_t proxyIP = 0;
+  if (port == 0 || !ParseIPv4(host, proxyIP)) return finish(false);
   fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return finish(false);
-  const sockaddr_in to = MakeAddr(proxyIP.s_addr, port);
+  const sockaddr_in to = MakeAddr(proxyIP, port);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
     if (errno != EINPROGRESS) return finish(false);
     if (!WaitFd(fd, POLLOUT, proxyAbort_, deadline)) return finish(false);
@@ -475,7 +477,7 @@ void TLRUDP::proxyConnect() {
   if (!RecvExact(fd, buf, 4, proxyAbort_, deadline)) return finish(false);
   if (buf[0] != Socks5::Version || buf[1] != 0 || buf[3] != Socks5::AddrIPv4) return finish(false);
   if (!RecvExact(fd, buf + 4, 6, proxyAbort_, deadline)) return finish(false);
-  return finish(Socks5::ParseAssociateReply(buf, Socks5::AssociateReply, proxyIP.s_addr, relay));
+  return finish(Socks5::ParseAssociateReply(buf, Socks5::AssociateReply, proxyIP, relay));
 }
 
 }  // namespace ml

@@ -1,5 +1,7 @@
 #include "net/LRUDPClient.h"
 
+#include "base/ByteOrder.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -10,11 +12,6 @@
 
 namespace ml {
 namespace {
-
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
 
 int32_t RandomUserID() {
   std::random_device rd;
@@ -219,8 +216,8 @@ void TLRUDPClient::takeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndp
     case Envelope::LoadProbe: {
       // Only the first 17 bytes are echoed; a shorter probe has nothing to echo.
       if (n < int32_t(Envelope::LoadProbeMinimum)) return;
-      PutU16(arrival_ + 17, uint16_t(std::min<size_t>(queue_->Count(), 0xFFFF)));
-      PutU16(arrival_ + 19, 0);
+      StoreLE16(arrival_ + 17, uint16_t(std::min<size_t>(queue_->Count(), 0xFFFF)));
+      StoreLE16(arrival_ + 19, 0);
       transport.SendTo(from.IP, from.Port, arrival_, int32_t(Envelope::LoadProbeAnswer));
       return;
     }

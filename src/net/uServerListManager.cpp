@@ -1,5 +1,7 @@
 #include "net/uServerListManager.h"
 
+#include "base/ByteOrder.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 
@@ -26,17 +28,6 @@ constexpr uint8_t kServiceSlot[81] = {
     23, 24, 25, 1, 26, 26, 26, 26, 1, 1  // 71..80
 };
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void Put16(std::string& s, uint16_t v) {
-  s.push_back(char(v & 0xFF));
-  s.push_back(char(v >> 8));
-}
-void Put32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(char((v >> (8 * i)) & 0xFF));
-}
 
 uint32_t ResolveIPv4(const std::string& host) {
   if (host.empty()) return 0;
@@ -113,30 +104,30 @@ bool TServerListManager::ParseCache(std::string_view bytes, uint16_t& version,
   version = 0;
   if (bytes.empty()) return true;  // an empty file leaves the table empty
   const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-  if (bytes.size() < 2 || Le16(p) != bytes.size()) return false;
+  if (bytes.size() < 2 || LoadLE16(p) != bytes.size()) return false;
   if (bytes.size() < 6) return true;
-  version = Le16(p + 2);
-  const size_t n = Le16(p + 4);
+  version = LoadLE16(p + 2);
+  const size_t n = LoadLE16(p + 4);
   if (bytes.size() < 6 + 8 * n) {
     version = 0;
     return true;  // truncated: an empty table until the next download
   }
   for (size_t i = 0; i < n; ++i) {
     const uint8_t* e = p + 6 + 8 * i;
-    entries.push_back({Le16(e), Le32(e + 2), Le16(e + 6)});
+    entries.push_back({LoadLE16(e), LoadLE32(e + 2), LoadLE16(e + 6)});
   }
   return true;
 }
 
 std::string TServerListManager::SerializeCache(uint16_t version, const std::vector<TServerEntry>& entries) {
   std::string s;
-  Put16(s, 0);
-  Put16(s, version);
-  Put16(s, uint16_t(entries.size()));
+  AppendLE16(s, 0);
+  AppendLE16(s, version);
+  AppendLE16(s, uint16_t(entries.size()));
   for (const TServerEntry& e : entries) {
-    Put16(s, e.Slot);
-    Put32(s, e.Address);
-    Put16(s, e.Port);
+    AppendLE16(s, e.Slot);
+    AppendLE32(s, e.Address);
+    AppendLE16(s, e.Port);
   }
   const auto len = uint16_t(s.size());
   s[0] = char(len & 0xFF);
