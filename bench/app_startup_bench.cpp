@@ -31,19 +31,19 @@ public:
       ml::EventLoop loop;
       loop_ = &loop;
       ml::TInstanceServer server(socket_, loop, sink_);
-      if (!server.start()) std::abort();
-      loop.post([&] { ready = true; });  // set once run() is going, so quit() cannot come first
-      loop.run();
-      server.stop();
+      if (!server.Start()) std::abort();
+      loop.Post([&] { ready = true; });  // set once Run() is going, so Quit() cannot come first
+      loop.Run();
+      server.Stop();
     });
     while (!ready) std::this_thread::yield();
   }
   ~RunningInstance() {
-    loop_->quit();
+    loop_->Quit();
     thread_.join();
     std::filesystem::remove_all(dir_);
   }
-  const std::string& socket() const { return socket_; }
+  const std::string& Socket() const { return socket_; }
 
 private:
   std::string dir_, socket_;
@@ -55,7 +55,7 @@ private:
 void BM_PresenceQuery(benchmark::State& state) {
   RunningInstance running;
   for (auto _ : state) {
-    auto answer = ml::SendInstanceRequest(running.socket(), ml::RequestPresence, 5004, {}, ml::Millis(5000));
+    auto answer = ml::SendInstanceRequest(running.Socket(), ml::RequestPresence, 5004, {}, ml::Millis(5000));
     if (answer != 5004) state.SkipWithError("no answer");
   }
 }
@@ -71,7 +71,7 @@ void BM_CommandLineHandOff(benchmark::State& state) {
   }
   const std::string data = ml::EncodeForwardedArgs(args);
   for (auto _ : state) {
-    auto answer = ml::SendInstanceRequest(running.socket(), ml::RequestCommandLine, 0, data, ml::Millis(5000));
+    auto answer = ml::SendInstanceRequest(running.Socket(), ml::RequestCommandLine, 0, data, ml::Millis(5000));
     if (answer != 5004) state.SkipWithError("not taken");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));

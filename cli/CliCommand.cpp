@@ -5,7 +5,7 @@
 
 namespace mlcli {
 
-const std::string& CliContext::appDir() {
+const std::string& CliContext::AppDir() {
   if (appDir_.empty()) appDir_ = ml::ResolveAppDir(dataDirOption);
   return appDir_;
 }

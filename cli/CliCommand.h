@@ -14,7 +14,7 @@ namespace mlcli {
 struct CliContext {
   std::string dataDirOption;  // --data-dir as given, empty when absent
   // AppDir resolved from --data-dir (created on first use).
-  const std::string& appDir();
+  const std::string& AppDir();
 
 private:
   std::string appDir_;

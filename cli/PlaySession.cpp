@@ -41,7 +41,7 @@ int RunPlaySession(const TPlaySessionOptions& o) {
   player.OnOpenFileError = [&](TPlayerModule&) {
     std::fprintf(o.Err, "cannot play %s: not an audio file this player can decode\n", o.FileName.c_str());
     result = 1;
-    loop.quit();
+    loop.Quit();
   };
   player.OnPlayerStateChange = [&](TPlayerModule& p, TPlayerState cur, TPlayerState) {
     if (cur != psOpen) return;
@@ -55,7 +55,7 @@ int RunPlaySession(const TPlaySessionOptions& o) {
       std::fprintf(o.Err, "cannot seek to %lld ms: the song lasts %d ms\n", static_cast<long long>(o.SeekMs),
                    duration);
       result = 1;
-      loop.quit();
+      loop.Quit();
       return;
     }
     p.Play(o.SeekMs > 0 ? static_cast<float>(double(o.SeekMs) / duration) : 0.0f);
@@ -74,7 +74,7 @@ int RunPlaySession(const TPlaySessionOptions& o) {
   };
   player.OnFileFinishPlay = [&](TPlayerModule&) {
     result = 0;
-    loop.quit();
+    loop.Quit();
   };
 
   if (!player.OpenFile(o.FileName, false)) {
@@ -84,13 +84,13 @@ int RunPlaySession(const TPlaySessionOptions& o) {
   g_interrupted = false;
   auto oldInt = std::signal(SIGINT, OnSignal);
   auto oldTerm = std::signal(SIGTERM, OnSignal);
-  const TimerId watch = loop.startTimer(Millis(100), [&] {
+  const TimerId watch = loop.StartTimer(Millis(100), [&] {
     if (!g_interrupted) return;
     result = 130;
-    loop.quit();
+    loop.Quit();
   });
-  loop.run();
-  loop.stopTimer(watch);
+  loop.Run();
+  loop.StopTimer(watch);
   std::signal(SIGINT, oldInt);
   std::signal(SIGTERM, oldTerm);
   if (result == 0 && o.Progress) {
@@ -100,7 +100,7 @@ int RunPlaySession(const TPlaySessionOptions& o) {
   player.Stop();
   bool stopped = false;
   player.Sync([&] { stopped = true; });
-  loop.waitPumping([&] { return stopped; }, Millis(5000));
+  loop.WaitPumping([&] { return stopped; }, Millis(5000));
   return result < 0 ? 1 : result;
 }
 

@@ -16,7 +16,7 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
     mlcli::TPlaySessionOptions o;
     o.HaveOutput = !output->empty();
     if (o.HaveOutput) ml::ParseOutputTarget(*output, o.Output);
-    const std::string folder = ctx.appDir() + "Demo";
+    const std::string folder = ctx.AppDir() + "Demo";
     std::string error;
     if (!ml::EnsureDirectory(folder) ||
         !ml::WriteFileAtomic(folder + "/demo.wav", mlcli::MakeDemoTuneWav(), 0644, &error)) {

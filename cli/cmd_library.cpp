@@ -59,7 +59,7 @@ struct Library {
 
 std::unique_ptr<Library> LoadLibrary(mlcli::CliContext& ctx) {
   auto lib = std::make_unique<Library>();
-  lib->file = ctx.appDir() + "MusicFiles.xml";
+  lib->file = ctx.AppDir() + "MusicFiles.xml";
   std::string error;
   if (!lib->mgr.LoadWithRecovery(lib->file, &error)) {
     std::fprintf(stderr, "minilirra-cli: the library could not be read (%s); it was moved aside\n", error.c_str());

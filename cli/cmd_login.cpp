@@ -73,9 +73,9 @@ int Login(mlcli::CliContext& ctx, const Options& o) {
   }
   info.LocalPort = uint16_t(udp.DefaultPort());
   info.PublicPort = info.LocalPort.load();
-  ml::TServerListManager servers(ctx.appDir() + "LR4ServerList.bin", defaults);
+  ml::TServerListManager servers(ctx.AppDir() + "LR4ServerList.bin", defaults);
   servers.SetUDPClient(&udp);
-  ml::TLRLogin login(udp, servers, info, ctx.appDir());
+  ml::TLRLogin login(udp, servers, info, ctx.AppDir());
   if (periodMs > 0) login.SetKeepAlivePeriodOverride(periodMs);
 
   if (user.empty() && login.ShouldAutoLogin()) {

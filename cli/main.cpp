@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     }
     for (const auto& [command, run] : commands)
       if (command->parsed()) return run();
-    std::printf("MiniLirra %d\ndata folder: %s\n", ml::ProgramVersion, ctx.appDir().c_str());
+    std::printf("MiniLirra %d\ndata folder: %s\n", ml::ProgramVersion, ctx.AppDir().c_str());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", kProgram, e.what());

@@ -7,10 +7,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ml::IniFile ini;
-  ini.parse(std::string_view(reinterpret_cast<const char*>(data), size));
-  for (const auto& section : ini.sections())
-    for (const auto& key : ini.keys(section)) (void)ini.readInteger(section, key, 0);
+  ini.Parse(std::string_view(reinterpret_cast<const char*>(data), size));
+  for (const auto& section : ini.Sections())
+    for (const auto& key : ini.Keys(section)) (void)ini.ReadInteger(section, key, 0);
   ml::IniFile again;
-  again.parse(ini.serialize());
+  again.Parse(ini.Serialize());
   return 0;
 }

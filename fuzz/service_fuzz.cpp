@@ -118,7 +118,7 @@ struct TFixture {
     cfg.UnknownUserCost = kCheap;
     cfg.LoginRate = cfg.LoginBurst = cfg.LoginIPRate = cfg.LoginIPBurst = 1e9;
     cfg.ListRate = cfg.ListBurst = cfg.ProbeRate = cfg.ProbeBurst = 1e9;
-    clock.set(ml::Millis(1'790'000'000'000));
+    clock.Set(ml::Millis(1'790'000'000'000));
     store = std::make_unique<TServiceStore>(cfg.DbPath);
     store->AddAccount({10001, "fuzz", MakeVerifier(ml::LRMD5::MD5String("pw").v, kCheap)});
     core = std::make_unique<TServiceCore>(cfg, *store, clock, list, main, workers);
@@ -170,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TFixture& f = F();
   const uint8_t how = data[0];
   if (const int64_t step = kSteps[how >> 5]) {
-    f.clock.advance(ml::Millis(step));
+    f.clock.Advance(ml::Millis(step));
     f.core->Housekeep();
   }
   // A copy of exactly the payload, so that a read beyond it is seen.

@@ -25,7 +25,7 @@ TService::~TService() { Stop(); }
 void TService::Start() {
   if (started_) return;
   started_ = true;
-  housekeeper_ = std::thread([this] { housekeeping(); });
+  housekeeper_ = std::thread([this] { Housekeeping(); });
   list_->Start([this](const ml::TOpenedEnvelope& e, uint32_t ip, uint16_t port) {
     core_->Dispatch(TServer::List, e, ip, port);
   });
@@ -54,7 +54,7 @@ void TService::Stop() {
   }
 }
 
-void TService::housekeeping() {
+void TService::Housekeeping() {
   std::unique_lock lock(stopMutex_);
   while (!stopping_) {
     stopChanged_.wait_for(lock, std::chrono::milliseconds(50));

@@ -37,7 +37,7 @@ public:
   size_t SessionCount() { return core_->Sessions().Count(); }
 
 private:
-  void housekeeping();
+  void Housekeeping();
 
   TServiceConfig cfg_;
   std::unique_ptr<TServiceStore> store_;

@@ -4,7 +4,7 @@
 
 namespace mlsvc {
 
-ml::Millis TWallClock::now() const {
+ml::Millis TWallClock::Now() const {
   return std::chrono::duration_cast<ml::Millis>(std::chrono::system_clock::now().time_since_epoch());
 }
 

@@ -8,7 +8,7 @@ namespace mlsvc {
 
 class TWallClock final : public ml::TClock {
 public:
-  ml::Millis now() const override;
+  ml::Millis Now() const override;
   static const TWallClock& Instance();
 };
 

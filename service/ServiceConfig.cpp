@@ -9,11 +9,11 @@ namespace mlsvc {
 
 bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string& error) {
   ml::IniFile ini(ml::IniFile::Encoding::Utf8);
-  if (!ini.load(path)) {
+  if (!ini.Load(path)) {
     error = "cannot read configuration " + path;
     return false;
   }
-  auto str = [&](const char* sec, const char* key) { return ini.readString(sec, key); };
+  auto str = [&](const char* sec, const char* key) { return ini.ReadString(sec, key); };
   auto num = [&](const char* sec, const char* key, double def) {
     const std::string v = str(sec, key);
     if (v.empty()) return def;
@@ -31,11 +31,11 @@ bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string
       return false;
     }
   }
-  cfg.Port = uint16_t(ini.readInteger("service", "port", cfg.Port));
-  cfg.ListPort = uint16_t(ini.readInteger("service", "list_port", cfg.ListPort));
-  cfg.AdvertisePort = uint16_t(ini.readInteger("service", "advertise_port", cfg.AdvertisePort));
-  cfg.MinVersion = uint16_t(ini.readInteger("service", "min_version", cfg.MinVersion));
-  cfg.LoginThreads = int(ini.readInteger("service", "login_threads", cfg.LoginThreads));
+  cfg.Port = uint16_t(ini.ReadInteger("service", "port", cfg.Port));
+  cfg.ListPort = uint16_t(ini.ReadInteger("service", "list_port", cfg.ListPort));
+  cfg.AdvertisePort = uint16_t(ini.ReadInteger("service", "advertise_port", cfg.AdvertisePort));
+  cfg.MinVersion = uint16_t(ini.ReadInteger("service", "min_version", cfg.MinVersion));
+  cfg.LoginThreads = int(ini.ReadInteger("service", "login_threads", cfg.LoginThreads));
   cfg.LoginRate = num("limits", "login_rate", cfg.LoginRate);
   cfg.LoginBurst = num("limits", "login_burst", cfg.LoginBurst);
   cfg.LoginIPRate = num("limits", "login_ip_rate", cfg.LoginIPRate);
@@ -44,10 +44,10 @@ bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string
   cfg.ListBurst = num("limits", "list_burst", cfg.ListBurst);
   cfg.ProbeRate = num("limits", "probe_rate", cfg.ProbeRate);
   cfg.ProbeBurst = num("limits", "probe_burst", cfg.ProbeBurst);
-  cfg.KeepAlivePeriods = int(ini.readInteger("sessions", "keepalive_periods", cfg.KeepAlivePeriods));
-  cfg.InternalPeriodMs = ini.readInteger("sessions", "internal_period_ms", cfg.InternalPeriodMs);
-  cfg.ExternalPeriodMs = ini.readInteger("sessions", "external_period_ms", cfg.ExternalPeriodMs);
-  cfg.ProbeWaitMs = ini.readInteger("sessions", "probe_wait_ms", cfg.ProbeWaitMs);
+  cfg.KeepAlivePeriods = int(ini.ReadInteger("sessions", "keepalive_periods", cfg.KeepAlivePeriods));
+  cfg.InternalPeriodMs = ini.ReadInteger("sessions", "internal_period_ms", cfg.InternalPeriodMs);
+  cfg.ExternalPeriodMs = ini.ReadInteger("sessions", "external_period_ms", cfg.ExternalPeriodMs);
+  cfg.ProbeWaitMs = ini.ReadInteger("sessions", "probe_wait_ms", cfg.ProbeWaitMs);
   return true;
 }
 

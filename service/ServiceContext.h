@@ -52,7 +52,7 @@ struct TServiceContext {
   const uint16_t ListVersion = 0;  // of the table we serve
   const std::string Notice;        // GBK, as it goes out, short enough for one datagram
 
-  int64_t NowMs() const { return Clock.now().count(); }
+  int64_t NowMs() const { return Clock.Now().count(); }
   TDatagramSender& Socket(TServer server) const { return server == TServer::List ? ListSocket : MainSocket; }
   // Answers a request where it came from: its socket, its envelope kind, its identity.
   bool Answer(const TRequest& r, const void* payload, size_t length) const {

@@ -53,7 +53,7 @@ TServiceSocket::~TServiceSocket() {
 
 void TServiceSocket::Start(THandler handler) {
   handler_ = std::move(handler);
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] { Run(); });
 }
 
 void TServiceSocket::Stop() {
@@ -75,7 +75,7 @@ bool TServiceSocket::Send(uint8_t kind, ml::TLRGUID guid, const void* payload, s
   return ::sendto(fd_, out, n, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), sizeof to) == ssize_t(n);
 }
 
-void TServiceSocket::run() {
+void TServiceSocket::Run() {
   static thread_local uint8_t bufs[kBatch][kRoom];
   mmsghdr msgs[kBatch];
   iovec iov[kBatch];

@@ -32,7 +32,7 @@ public:
   uint64_t Received() const { return received_.load(); }
 
 private:
-  void run();
+  void Run();
   int fd_ = -1;
   int stopFd_ = -1;
   uint16_t port_ = 0;

@@ -19,36 +19,36 @@ public:
       throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db));
   }
   ~Stmt() { sqlite3_finalize(st_); }
-  Stmt& bind(int i, int64_t v) {
+  Stmt& Bind(int i, int64_t v) {
     sqlite3_bind_int64(st_, i, v);
     return *this;
   }
-  Stmt& bind(int i, const std::string& v) {
+  Stmt& Bind(int i, const std::string& v) {
     sqlite3_bind_text(st_, i, v.data(), int(v.size()), SQLITE_TRANSIENT);
     return *this;
   }
-  Stmt& bindBlob(int i, const void* p, int n) {
+  Stmt& BindBlob(int i, const void* p, int n) {
     sqlite3_bind_blob(st_, i, p, n, SQLITE_TRANSIENT);
     return *this;
   }
-  bool step() {
+  bool Step() {
     const int rc = sqlite3_step(st_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
     throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(sqlite3_db_handle(st_)));
   }
   // For inserts that may hit a uniqueness rule.
-  int run() { return sqlite3_step(st_); }
-  void reset() {
+  int Run() { return sqlite3_step(st_); }
+  void Reset() {
     sqlite3_reset(st_);
     sqlite3_clear_bindings(st_);
   }
-  int64_t i64(int c) { return sqlite3_column_int64(st_, c); }
-  std::string text(int c) {
+  int64_t I64(int c) { return sqlite3_column_int64(st_, c); }
+  std::string Text(int c) {
     const auto* p = sqlite3_column_text(st_, c);
     return p ? std::string(reinterpret_cast<const char*>(p), size_t(sqlite3_column_bytes(st_, c))) : "";
   }
-  std::string blob(int c) {
+  std::string Blob(int c) {
     const void* p = sqlite3_column_blob(st_, c);
     return p ? std::string(static_cast<const char*>(p), size_t(sqlite3_column_bytes(st_, c))) : "";
   }
@@ -57,7 +57,7 @@ private:
   sqlite3_stmt* st_ = nullptr;
 };
 
-TAccount AccountFrom(Stmt& s) { return {int32_t(s.i64(0)), s.text(1), s.text(2)}; }
+TAccount AccountFrom(Stmt& s) { return {int32_t(s.I64(0)), s.Text(1), s.Text(2)}; }
 
 }  // namespace
 
@@ -71,22 +71,22 @@ TServiceStore::TServiceStore(const std::string& path) {
   }
   sqlite3_busy_timeout(db_, 5000);
   try {
-    exec("PRAGMA journal_mode=WAL");
-    exec("PRAGMA synchronous=NORMAL");
-    exec("PRAGMA foreign_keys=ON");
-    exec("CREATE TABLE IF NOT EXISTS accounts ("
+    Exec("PRAGMA journal_mode=WAL");
+    Exec("PRAGMA synchronous=NORMAL");
+    Exec("PRAGMA foreign_keys=ON");
+    Exec("CREATE TABLE IF NOT EXISTS accounts ("
          " user_id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,"
          " verifier TEXT NOT NULL, created INTEGER NOT NULL DEFAULT (strftime('%s','now')))");
-    exec("CREATE TABLE IF NOT EXISTS sessions ("
+    Exec("CREATE TABLE IF NOT EXISTS sessions ("
          " user_id INTEGER PRIMARY KEY, login_key INTEGER NOT NULL, ip INTEGER NOT NULL,"
          " port INTEGER NOT NULL, net_kind INTEGER NOT NULL, account INTEGER NOT NULL,"
          " last_seen INTEGER NOT NULL)");
-    exec("CREATE TABLE IF NOT EXISTS servers ("
+    Exec("CREATE TABLE IF NOT EXISTS servers ("
          " slot INTEGER NOT NULL CHECK (slot BETWEEN 1 AND 32), position INTEGER NOT NULL,"
          " address TEXT NOT NULL, port INTEGER NOT NULL CHECK (port BETWEEN 1 AND 65535),"
          " PRIMARY KEY (slot, position))");
-    exec("CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value TEXT NOT NULL)");
-    exec("CREATE TABLE IF NOT EXISTS update_record ("
+    Exec("CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value TEXT NOT NULL)");
+    Exec("CREATE TABLE IF NOT EXISTS update_record ("
          " id INTEGER PRIMARY KEY CHECK (id = 1), kind INTEGER NOT NULL, newest_version INTEGER NOT NULL,"
          " file_size INTEGER NOT NULL, digest BLOB NOT NULL)");
   } catch (...) {
@@ -100,7 +100,7 @@ TServiceStore::~TServiceStore() {
   if (db_) sqlite3_close(db_);
 }
 
-void TServiceStore::exec(const char* sql) {
+void TServiceStore::Exec(const char* sql) {
   char* err = nullptr;
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
     std::string text = err ? err : "unknown error";
@@ -112,8 +112,8 @@ void TServiceStore::exec(const char* sql) {
 bool TServiceStore::AddAccount(const TAccount& a) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "INSERT INTO accounts (user_id, name, verifier) VALUES (?, ?, ?)");
-  s.bind(1, a.UserID).bind(2, a.UserName).bind(3, a.Verifier);
-  const int rc = s.run();
+  s.Bind(1, a.UserID).Bind(2, a.UserName).Bind(3, a.Verifier);
+  const int rc = s.Run();
   if (rc == SQLITE_DONE) return true;
   if ((rc & 0xFF) == SQLITE_CONSTRAINT) return false;
   throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db_));
@@ -122,31 +122,31 @@ bool TServiceStore::AddAccount(const TAccount& a) {
 std::optional<TAccount> TServiceStore::AccountByID(int32_t id) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT user_id, name, verifier FROM accounts WHERE user_id = ?");
-  s.bind(1, id);
-  if (!s.step()) return std::nullopt;
+  s.Bind(1, id);
+  if (!s.Step()) return std::nullopt;
   return AccountFrom(s);
 }
 
 std::optional<TAccount> TServiceStore::AccountByName(const std::string& name) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT user_id, name, verifier FROM accounts WHERE name = ?");
-  s.bind(1, name);
-  if (!s.step()) return std::nullopt;
+  s.Bind(1, name);
+  if (!s.Step()) return std::nullopt;
   return AccountFrom(s);
 }
 
 bool TServiceStore::AccountExists(int32_t id) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT 1 FROM accounts WHERE user_id = ?");
-  s.bind(1, id);
-  return s.step();
+  s.Bind(1, id);
+  return s.Step();
 }
 
 std::vector<TAccount> TServiceStore::Accounts() {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT user_id, name, verifier FROM accounts ORDER BY user_id");
   std::vector<TAccount> out;
-  while (s.step()) out.push_back(AccountFrom(s));
+  while (s.Step()) out.push_back(AccountFrom(s));
   return out;
 }
 
@@ -154,32 +154,32 @@ void TServiceStore::PutSession(const TSessionRow& r) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "INSERT OR REPLACE INTO sessions (user_id, login_key, ip, port, net_kind, account, last_seen)"
               " VALUES (?, ?, ?, ?, ?, ?, ?)");
-  s.bind(1, r.UserID).bind(2, r.LoginKey).bind(3, int64_t(r.IP)).bind(4, r.Port).bind(5, r.NetKind)
-      .bind(6, r.Account ? 1 : 0).bind(7, r.LastSeenMs);
-  s.step();
+  s.Bind(1, r.UserID).Bind(2, r.LoginKey).Bind(3, int64_t(r.IP)).Bind(4, r.Port).Bind(5, r.NetKind)
+      .Bind(6, r.Account ? 1 : 0).Bind(7, r.LastSeenMs);
+  s.Step();
 }
 
 void TServiceStore::DeleteSession(int32_t userID) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "DELETE FROM sessions WHERE user_id = ?");
-  s.bind(1, userID);
-  s.step();
+  s.Bind(1, userID);
+  s.Step();
 }
 
 void TServiceStore::TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen) {
   if (lastSeen.empty()) return;
   std::lock_guard lock(mutex_);
-  exec("BEGIN");
+  Exec("BEGIN");
   try {
     Stmt s(db_, "UPDATE sessions SET last_seen = ? WHERE user_id = ?");
     for (const auto& [id, ms] : lastSeen) {
-      s.bind(1, ms).bind(2, id);
-      s.step();
-      s.reset();
+      s.Bind(1, ms).Bind(2, id);
+      s.Step();
+      s.Reset();
     }
-    exec("COMMIT");
+    Exec("COMMIT");
   } catch (...) {
-    exec("ROLLBACK");
+    Exec("ROLLBACK");
     throw;
   }
 }
@@ -188,15 +188,15 @@ std::vector<TSessionRow> TServiceStore::Sessions() {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT user_id, login_key, ip, port, net_kind, account, last_seen FROM sessions");
   std::vector<TSessionRow> out;
-  while (s.step()) {
+  while (s.Step()) {
     TSessionRow r;
-    r.UserID = int32_t(s.i64(0));
-    r.LoginKey = int32_t(s.i64(1));
-    r.IP = uint32_t(s.i64(2));
-    r.Port = uint16_t(s.i64(3));
-    r.NetKind = uint8_t(s.i64(4));
-    r.Account = s.i64(5) != 0;
-    r.LastSeenMs = s.i64(6);
+    r.UserID = int32_t(s.I64(0));
+    r.LoginKey = int32_t(s.I64(1));
+    r.IP = uint32_t(s.I64(2));
+    r.Port = uint16_t(s.I64(3));
+    r.NetKind = uint8_t(s.I64(4));
+    r.Account = s.I64(5) != 0;
+    r.LastSeenMs = s.I64(6);
     out.push_back(r);
   }
   return out;
@@ -205,27 +205,27 @@ std::vector<TSessionRow> TServiceStore::Sessions() {
 std::string TServiceStore::Setting(const std::string& key, const std::string& fallback) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT value FROM settings WHERE key = ?");
-  s.bind(1, key);
-  return s.step() ? s.text(0) : fallback;
+  s.Bind(1, key);
+  return s.Step() ? s.Text(0) : fallback;
 }
 
 void TServiceStore::SetSetting(const std::string& key, const std::string& value) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "INSERT OR REPLACE INTO settings (key, value) VALUES (?, ?)");
-  s.bind(1, key).bind(2, value);
-  s.step();
+  s.Bind(1, key).Bind(2, value);
+  s.Step();
 }
 
 std::vector<TServerRow> TServiceStore::Servers() {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT slot, position, address, port FROM servers ORDER BY slot, position");
   std::vector<TServerRow> out;
-  while (s.step()) {
+  while (s.Step()) {
     TServerRow r;
-    r.Slot = int(s.i64(0));
-    r.Position = int(s.i64(1));
-    if (!ml::ParseIPv4(s.text(2), r.IP)) continue;  // hand-edited nonsense
-    r.Port = uint16_t(s.i64(3));
+    r.Slot = int(s.I64(0));
+    r.Position = int(s.I64(1));
+    if (!ml::ParseIPv4(s.Text(2), r.IP)) continue;  // hand-edited nonsense
+    r.Port = uint16_t(s.I64(3));
     out.push_back(r);
   }
   return out;
@@ -233,24 +233,24 @@ std::vector<TServerRow> TServiceStore::Servers() {
 
 void TServiceStore::SetSlotServers(int slot, const std::vector<std::pair<uint32_t, uint16_t>>& servers) {
   std::lock_guard lock(mutex_);
-  exec("BEGIN IMMEDIATE");
+  Exec("BEGIN IMMEDIATE");
   try {
     Stmt del(db_, "DELETE FROM servers WHERE slot = ?");
-    del.bind(1, slot);
-    del.step();
+    del.Bind(1, slot);
+    del.Step();
     Stmt ins(db_, "INSERT INTO servers (slot, position, address, port) VALUES (?, ?, ?, ?)");
     int position = 0;
     for (const auto& [ip, port] : servers) {
-      ins.bind(1, slot).bind(2, ++position).bind(3, ml::IPv4Text(ip)).bind(4, port);
-      ins.step();
-      ins.reset();
+      ins.Bind(1, slot).Bind(2, ++position).Bind(3, ml::IPv4Text(ip)).Bind(4, port);
+      ins.Step();
+      ins.Reset();
     }
     // The version wraps past 65535 to 1: 0 is what a client without a table sends.
-    exec("INSERT INTO settings (key, value) VALUES ('list_version', '8') ON CONFLICT(key) DO UPDATE SET"
+    Exec("INSERT INTO settings (key, value) VALUES ('list_version', '8') ON CONFLICT(key) DO UPDATE SET"
          " value = CAST((CAST(value AS INTEGER) % 65535) + 1 AS TEXT)");
-    exec("COMMIT");
+    Exec("COMMIT");
   } catch (...) {
-    exec("ROLLBACK");
+    Exec("ROLLBACK");
     throw;
   }
 }
@@ -259,11 +259,11 @@ TUpdateRecord TServiceStore::Update() {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "SELECT kind, newest_version, file_size, digest FROM update_record WHERE id = 1");
   TUpdateRecord u;
-  if (!s.step()) return u;
-  u.Kind = uint8_t(s.i64(0));
-  u.NewestVersion = uint16_t(s.i64(1));
-  u.FileSize = int32_t(s.i64(2));
-  const std::string d = s.blob(3);
+  if (!s.Step()) return u;
+  u.Kind = uint8_t(s.I64(0));
+  u.NewestVersion = uint16_t(s.I64(1));
+  u.FileSize = int32_t(s.I64(2));
+  const std::string d = s.Blob(3);
   if (d.size() == 16) std::memcpy(u.Digest.data(), d.data(), 16);
   return u;
 }
@@ -272,8 +272,8 @@ void TServiceStore::SetUpdate(const TUpdateRecord& u) {
   std::lock_guard lock(mutex_);
   Stmt s(db_, "INSERT OR REPLACE INTO update_record (id, kind, newest_version, file_size, digest)"
               " VALUES (1, ?, ?, ?, ?)");
-  s.bind(1, u.Kind).bind(2, u.NewestVersion).bind(3, u.FileSize).bindBlob(4, u.Digest.data(), 16);
-  s.step();
+  s.Bind(1, u.Kind).Bind(2, u.NewestVersion).Bind(3, u.FileSize).BindBlob(4, u.Digest.data(), 16);
+  s.Step();
 }
 
 }  // namespace mlsvc

@@ -78,7 +78,7 @@ public:
   void SetUpdate(const TUpdateRecord& u);
 
 private:
-  void exec(const char* sql);
+  void Exec(const char* sql);
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
 };

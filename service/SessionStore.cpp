@@ -23,12 +23,12 @@ int64_t TSessionStore::Lifetime(uint8_t netKind) const {
   return keepAlivePeriods_ * (ml::NetKind::IsExternal(netKind) ? externalPeriodMs_ : internalPeriodMs_);
 }
 
-void TSessionStore::checkLock([[maybe_unused]] const TLock& lock) const {
+void TSessionStore::CheckLock([[maybe_unused]] const TLock& lock) const {
   assert(lock.owns_lock() && lock.mutex() == &mutex_);
 }
 
 TSession* TSessionStore::Find(const TLock& lock, int32_t user) {
-  checkLock(lock);
+  CheckLock(lock);
   auto it = sessions_.find(user);
   return it == sessions_.end() ? nullptr : &it->second;
 }

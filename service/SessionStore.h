@@ -66,7 +66,7 @@ public:
   int64_t Lifetime(uint8_t netKind) const;
 
 private:
-  void checkLock(const TLock& lock) const;
+  void CheckLock(const TLock& lock) const;
 
   TServiceStore& db_;
   const int keepAlivePeriods_;

@@ -7,12 +7,12 @@
 namespace mlsvc {
 
 TWorkPool::TWorkPool(int threads, size_t capacity) : capacity_(capacity), inline_(threads <= 0) {
-  for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+  for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
 }
 
 TWorkPool::~TWorkPool() { Stop(); }
 
-void TWorkPool::runJob(const std::function<void()>& job) {
+void TWorkPool::RunJob(const std::function<void()>& job) {
   try {
     job();
   } catch (const std::exception& e) {
@@ -26,7 +26,7 @@ bool TWorkPool::TryPost(std::function<void()> job) {
   if (stopping_ || jobs_.size() >= capacity_) return false;
   if (inline_) {
     lock.unlock();
-    runJob(job);
+    RunJob(job);
     return true;
   }
   jobs_.push_back(std::move(job));
@@ -46,7 +46,7 @@ void TWorkPool::Stop() {
   threads_.clear();
 }
 
-void TWorkPool::run() {
+void TWorkPool::Run() {
   for (;;) {
     std::function<void()> job;
     {
@@ -56,7 +56,7 @@ void TWorkPool::run() {
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
-    runJob(job);
+    RunJob(job);
   }
 }
 

@@ -30,8 +30,8 @@ public:
   void Stop();
 
 private:
-  void run();
-  static void runJob(const std::function<void()>& job);
+  void Run();
+  static void RunJob(const std::function<void()>& job);
 
   const size_t capacity_;
   const bool inline_;

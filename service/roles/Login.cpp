@@ -59,28 +59,28 @@ void TLoginRole::Login(const TRequest& r) {
     return;
   }
   TJob job{r.Server, r.Kind, r.Guid, r.IP, r.Port, std::vector<uint8_t>(r.Payload, r.Payload + r.Length)};
-  if (ctx_.Workers.TryPost([this, job = std::move(job)] { serve(job); })) return;
+  if (ctx_.Workers.TryPost([this, job = std::move(job)] { Serve(job); })) return;
   ml::TLoginReply busy;
   busy.Status = ml::Status::Busy;
   const std::vector<uint8_t> reply = Encoded(busy, false);
   ctx_.Answer(r, reply.data(), reply.size());
 }
 
-void TLoginRole::serve(const TJob& job) {
+void TLoginRole::Serve(const TJob& job) {
   std::string id = EndpointKey(job.IP, job.Port);
   id.append(reinterpret_cast<const char*>(&job.Guid), sizeof job.Guid);
   id.append(reinterpret_cast<const char*>(job.Payload.data()), job.Payload.size());
   const int64_t now = ctx_.NowMs();
-  std::vector<uint8_t> reply = repeated(id, now);
+  std::vector<uint8_t> reply = Repeated(id, now);
   if (reply.empty()) {
-    reply = answer(job);
-    if (!reply.empty()) remember(id, reply, now);
+    reply = Answer(job);
+    if (!reply.empty()) Remember(id, reply, now);
   }
   if (!reply.empty())
     ctx_.Socket(job.Server).Send(job.Kind, job.Guid, reply.data(), reply.size(), job.IP, job.Port);
 }
 
-uint16_t TLoginRole::authenticate(const ml::TLoginRequest& req, int32_t& account, std::string& userName) {
+uint16_t TLoginRole::Authenticate(const ml::TLoginRequest& req, int32_t& account, std::string& userName) {
   if (req.ProgramVersion < ctx_.Config.MinVersion) return ml::Status::TooOld;
   if (req.Requested == ml::TLoginRequest::Anonymous) {
     account = ctx_.Sessions.NewAnonymousID();
@@ -100,13 +100,13 @@ uint16_t TLoginRole::authenticate(const ml::TLoginRequest& req, int32_t& account
   return 0;
 }
 
-std::vector<uint8_t> TLoginRole::answer(const TJob& job) {
+std::vector<uint8_t> TLoginRole::Answer(const TJob& job) {
   ml::TLoginRequest req;
   if (!ml::ReadLoginRequest(job.Payload.data(), job.Payload.size(), req) || !FromOurClient(req)) return {};
   const bool partnerFields = req.EditionCode != 0;
   int32_t account = 0;
   std::string userName;
-  if (const uint16_t refused = authenticate(req, account, userName)) {
+  if (const uint16_t refused = Authenticate(req, account, userName)) {
     ++ctx_.Counters.LoginFailures;
     return Encoded(Refusal(refused), partnerFields);
   }
@@ -142,7 +142,7 @@ void TLoginRole::Logout(const TRequest& r) {
   ml::TLogoutRequest req;
   if (!ml::ReadLogoutRequest(r.Payload, r.Length, req)) return;
   if (!ctx_.Sessions.End(req.UserID, req.LoginKey, r.IP, r.Port)) return;
-  forget(r.IP, r.Port);
+  Forget(r.IP, r.Port);
   ++ctx_.Counters.Logouts;
   uint8_t out[ml::TLogoutReply::FixedSize];
   ml::TCmdStream s;
@@ -151,20 +151,20 @@ void TLoginRole::Logout(const TRequest& r) {
   ctx_.Answer(r, out, size_t(s.Size()));
 }
 
-std::vector<uint8_t> TLoginRole::repeated(const std::string& id, int64_t nowMs) {
+std::vector<uint8_t> TLoginRole::Repeated(const std::string& id, int64_t nowMs) {
   std::lock_guard lock(answeredMutex_);
   auto it = answered_.find(id);
   if (it == answered_.end() || nowMs - it->second.AtMs >= RepeatWindowMs) return {};
   return it->second.Reply;
 }
 
-void TLoginRole::remember(const std::string& id, const std::vector<uint8_t>& reply, int64_t nowMs) {
+void TLoginRole::Remember(const std::string& id, const std::vector<uint8_t>& reply, int64_t nowMs) {
   std::lock_guard lock(answeredMutex_);
-  if (answered_.size() >= kMaxAnswered) dropOld(lock, nowMs);
+  if (answered_.size() >= kMaxAnswered) DropOld(lock, nowMs);
   if (answered_.size() < kMaxAnswered) answered_[id] = {reply, nowMs};
 }
 
-void TLoginRole::forget(uint32_t ip, uint16_t port) {
+void TLoginRole::Forget(uint32_t ip, uint16_t port) {
   const std::string prefix = EndpointKey(ip, port);
   std::lock_guard lock(answeredMutex_);
   for (auto it = answered_.begin(); it != answered_.end();)
@@ -173,10 +173,10 @@ void TLoginRole::forget(uint32_t ip, uint16_t port) {
 
 void TLoginRole::Tick(int64_t nowMs) {
   std::lock_guard lock(answeredMutex_);
-  dropOld(lock, nowMs);
+  DropOld(lock, nowMs);
 }
 
-void TLoginRole::dropOld(const std::lock_guard<std::mutex>&, int64_t nowMs) {
+void TLoginRole::DropOld(const std::lock_guard<std::mutex>&, int64_t nowMs) {
   for (auto it = answered_.begin(); it != answered_.end();)
     it = nowMs - it->second.AtMs >= RepeatWindowMs ? answered_.erase(it) : std::next(it);
 }

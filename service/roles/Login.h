@@ -46,16 +46,16 @@ private:
     int64_t AtMs;
   };
 
-  void serve(const TJob& job);
+  void Serve(const TJob& job);
   // The answer to a login; empty for a record no client of ours sends.
-  std::vector<uint8_t> answer(const TJob& job);
+  std::vector<uint8_t> Answer(const TJob& job);
   // 0 with the account to log in as, or the reason to refuse.
-  uint16_t authenticate(const ml::TLoginRequest& req, int32_t& account, std::string& userName);
-  std::vector<uint8_t> repeated(const std::string& id, int64_t nowMs);
-  void remember(const std::string& id, const std::vector<uint8_t>& reply, int64_t nowMs);
+  uint16_t Authenticate(const ml::TLoginRequest& req, int32_t& account, std::string& userName);
+  std::vector<uint8_t> Repeated(const std::string& id, int64_t nowMs);
+  void Remember(const std::string& id, const std::vector<uint8_t>& reply, int64_t nowMs);
   // After a logout, a login from its address is a new login, not a repeat of the ended one.
-  void forget(uint32_t ip, uint16_t port);
-  void dropOld(const std::lock_guard<std::mutex>& answeredLock, int64_t nowMs);
+  void Forget(uint32_t ip, uint16_t port);
+  void DropOld(const std::lock_guard<std::mutex>& answeredLock, int64_t nowMs);
 
   TServiceContext& ctx_;
   TRateLimiter perEndpoint_, perAddress_;

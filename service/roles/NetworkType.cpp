@@ -54,7 +54,7 @@ void TNetworkTypeRole::Answered(const TRequest& r) {
     probe = it->second;
     probes_.erase(it);
   }
-  finish(probe, true);
+  Finish(probe, true);
 }
 
 void TNetworkTypeRole::Tick(int64_t nowMs) {
@@ -70,10 +70,10 @@ void TNetworkTypeRole::Tick(int64_t nowMs) {
       }
     }
   }
-  for (const TProbe& p : expired) finish(p, false);
+  for (const TProbe& p : expired) Finish(p, false);
 }
 
-void TNetworkTypeRole::finish(const TProbe& probe, bool reached) {
+void TNetworkTypeRole::Finish(const TProbe& probe, bool reached) {
   ml::TNetTypeResult result;
   {
     auto lock = ctx_.Sessions.Lock();

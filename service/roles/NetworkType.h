@@ -29,7 +29,7 @@ private:
     int32_t UserID;
     int64_t DeadlineMs;
   };
-  void finish(const TProbe& probe, bool reached);
+  void Finish(const TProbe& probe, bool reached);
 
   TServiceContext& ctx_;
   TRateLimiter checks_;  // per address

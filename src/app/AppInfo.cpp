@@ -10,22 +10,22 @@
 
 namespace ml {
 
-bool TSkinResStrings::load(const std::string& skinResDir) {
+bool TSkinResStrings::Load(const std::string& skinResDir) {
   loaded_ = false;
   for (auto& v : values_) v.clear();
   IniFile ini;
-  if (!ini.load(WithTrailingSlash(skinResDir) + FileName)) return false;
+  if (!ini.Load(WithTrailingSlash(skinResDir) + FileName)) return false;
   for (int id = 1; id <= 6; ++id) {
     // The limit counts GBK bytes, as the strings travel in that form; cutting on a whole
     // character keeps the rest decodable.
-    std::string gbk = Utf8ToGbk(ini.readString("Strings", std::to_string(id)));
+    std::string gbk = Utf8ToGbk(ini.ReadString("Strings", std::to_string(id)));
     values_[id] = GbkToUtf8(GbkTruncate(gbk, MaxStringBytes));
   }
   loaded_ = true;
   return true;
 }
 
-std::string TSkinResStrings::loadString(int id, std::string_view fallback) const {
+std::string TSkinResStrings::LoadString(int id, std::string_view fallback) const {
   if (!loaded_) return {};
   if (id < 1 || id > 6 || values_[id].empty()) return std::string(fallback);
   return values_[id];
@@ -40,16 +40,16 @@ std::string TAppInfo::SettingsFileName() const {
 
 TAppInfo MakeAppInfo(const TSkinResStrings& strings, const std::string& appDir) {
   TAppInfo info;
-  info.SkinResLoaded = strings.loaded();
-  info.AppDisplayName = strings.loadString(1);
-  info.AppTitle = strings.loadString(2);
-  info.AppSlogan = strings.loadString(3);
-  info.ExeBaseName = strings.loadString(4);
+  info.SkinResLoaded = strings.Loaded();
+  info.AppDisplayName = strings.LoadString(1);
+  info.AppTitle = strings.LoadString(2);
+  info.AppSlogan = strings.LoadString(3);
+  info.ExeBaseName = strings.LoadString(4);
   // An empty base name would make the settings file a hidden ".xml" and leave the updater no
   // name to look for, so the platform's own name stands in.
   if (info.ExeBaseName.empty()) info.ExeBaseName = DefaultExeBaseName;
-  info.EditionCode = ParseInt32Def(strings.loadString(5), 0);
-  info.RegistryKeyName = strings.loadString(6, info.ExeBaseName);
+  info.EditionCode = ParseInt32Def(strings.LoadString(5), 0);
+  info.RegistryKeyName = strings.LoadString(6, info.ExeBaseName);
   if (info.RegistryKeyName.empty()) info.RegistryKeyName = info.ExeBaseName;
   info.ExeFileName = info.ExeBaseName;  // executables carry no extension here
   info.RegistryPath = "\\Software\\" + info.RegistryKeyName;
@@ -59,7 +59,7 @@ TAppInfo MakeAppInfo(const TSkinResStrings& strings, const std::string& appDir) 
 
 TAppInfo LoadAppInfo(const std::string& skinResDir, const std::string& dataDirOption) {
   TSkinResStrings strings;
-  strings.load(skinResDir);
+  strings.Load(skinResDir);
   TAppInfo info = MakeAppInfo(strings, ResolveAppDir(dataDirOption));
   info.SkinResDir = WithTrailingSlash(skinResDir);
   return info;

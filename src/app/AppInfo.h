@@ -18,13 +18,13 @@ public:
   // A string holds at most this many bytes in its GBK form (the 256-byte load buffer).
   static constexpr std::size_t MaxStringBytes = 255;
 
-  // Reads skinResDir + "Strings.ini". Returns loaded().
-  bool load(const std::string& skinResDir);
-  bool loaded() const { return loaded_; }
+  // Reads skinResDir + "Strings.ini". Returns Loaded().
+  bool Load(const std::string& skinResDir);
+  bool Loaded() const { return loaded_; }
 
   // String id as UTF-8, cut to MaxStringBytes of GBK. Not loaded: empty. Loaded but the string is
   // missing or empty: fallback.
-  std::string loadString(int id, std::string_view fallback = {}) const;
+  std::string LoadString(int id, std::string_view fallback = {}) const;
 
 private:
   bool loaded_ = false;

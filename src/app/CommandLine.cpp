@@ -16,8 +16,8 @@ TStartMode ParseStartMode(const std::vector<std::string>& args) {
 TCommandLineHandler::TCommandLineHandler(ICommandLineTarget& target, const TClock& clock)
     : target_(target), clock_(clock) {}
 
-void TCommandLineHandler::handleArguments(const std::vector<std::string>& args) {
-  const Millis now = clock_.now();
+void TCommandLineHandler::HandleArguments(const std::vector<std::string>& args) {
+  const Millis now = clock_.Now();
   const bool playAllowed = !lastHandled_ || now - *lastHandled_ >= OpenRepeatGap;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -30,15 +30,15 @@ void TCommandLineHandler::handleArguments(const std::vector<std::string>& args) 
       ++i;  // the link and its value are not commands of this list
     }
   }
-  lastHandled_ = clock_.now();
+  lastHandled_ = clock_.Now();
 }
 
-void TCommandLineHandler::handleForwarded(const std::vector<std::string>& args) {
+void TCommandLineHandler::HandleForwarded(const std::vector<std::string>& args) {
   target_.ClearPlaylistSelection();
-  handleArguments(args);
+  HandleArguments(args);
 }
 
-void TCommandLineHandler::markHandled() { lastHandled_ = clock_.now(); }
+void TCommandLineHandler::MarkHandled() { lastHandled_ = clock_.Now(); }
 
 std::string EncodeForwardedArgs(const std::vector<std::string>& args, std::size_t* written) {
   std::string out;

@@ -37,11 +37,11 @@ public:
   TCommandLineHandler(ICommandLineTarget& target, const TClock& clock);
 
   // Handles one list (the program's own arguments or a forwarded list) and records the time.
-  void handleArguments(const std::vector<std::string>& args);
+  void HandleArguments(const std::vector<std::string>& args);
   // A list handed over by a second instance: clears the selection first.
-  void handleForwarded(const std::vector<std::string>& args);
+  void HandleForwarded(const std::vector<std::string>& args);
   // The main window has been shown: the time counts as a handled list.
-  void markHandled();
+  void MarkHandled();
 
 private:
   ICommandLineTarget& target_;

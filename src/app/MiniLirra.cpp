@@ -63,31 +63,31 @@ bool TStartupSession::MainWindowCreated(const TMainWindowHooks& hooks, std::stri
     return false;
   }
   hooks_ = hooks;
-  commandLine_ = std::make_unique<TCommandLineHandler>(*hooks.commandTarget, hooks.dispatcher->clock());
+  commandLine_ = std::make_unique<TCommandLineHandler>(*hooks.commandTarget, hooks.dispatcher->Clock());
   if (mailbox_ && hooks.mailboxCommands) {
     mailboxReader_ = std::make_unique<TMailboxReader>(*mailbox_, *hooks.dispatcher, *hooks.mailboxCommands,
                                                       static_cast<uint32_t>(::getpid()));
-    mailboxReader_->announce();
+    mailboxReader_->Announce();
   }
-  server_ = std::make_unique<TInstanceServer>(instance_.socketPath(), *hooks.dispatcher,
+  server_ = std::make_unique<TInstanceServer>(instance_.SocketPath(), *hooks.dispatcher,
                                              static_cast<IInstanceRequests&>(*this));
-  return server_->start(error);
+  return server_->Start(error);
 }
 
 void TStartupSession::MainWindowShown() {
   if (commandLine_) {
-    commandLine_->handleArguments(args_);
-    commandLine_->markHandled();
+    commandLine_->HandleArguments(args_);
+    commandLine_->MarkHandled();
   }
-  instance_.mainFormLock().unlock();
-  if (mailboxReader_) mailboxReader_->mainWindowShown();
+  instance_.MainFormLock().Unlock();
+  if (mailboxReader_) mailboxReader_->MainWindowShown();
 }
 
 void TStartupSession::MainWindowDestroyed() {
-  if (server_) server_->stop();
+  if (server_) server_->Stop();
   server_.reset();
   // The mailbox outlives us; a process id left in it could soon name another program.
-  if (mailboxReader_) mailboxReader_->withdraw();
+  if (mailboxReader_) mailboxReader_->Withdraw();
   mailboxReader_.reset();
 }
 
@@ -96,10 +96,10 @@ void TStartupSession::InstanceActivate() {
 }
 
 void TStartupSession::InstanceCommandLine(const std::vector<std::string>& args) {
-  if (commandLine_) commandLine_->handleForwarded(args);
+  if (commandLine_) commandLine_->HandleForwarded(args);
 }
 
-int TStartupSession::InstanceLookMailbox() { return mailboxReader_ ? mailboxReader_->look() : 0; }
+int TStartupSession::InstanceLookMailbox() { return mailboxReader_ ? mailboxReader_->Look() : 0; }
 
 // --- the entry ---
 
@@ -109,8 +109,8 @@ TStartupResult SecondInstance(const TStartupOptions& options, IStartupUi& ui, TS
                               const std::vector<std::string>& args) {
   // Wait until the running instance's main window is up, so our requests reach a window; the
   // wait's result does not matter, a hung instance must not keep us forever.
-  instance.mainFormLock().tryLock(TSingleInstance::MainFormWait);
-  auto answer = SendInstanceRequest(instance.socketPath(), RequestPresence, ProgramVersion, {}, options.requestTimeout);
+  instance.MainFormLock().TryLock(TSingleInstance::MainFormWait);
+  auto answer = SendInstanceRequest(instance.SocketPath(), RequestPresence, ProgramVersion, {}, options.requestTimeout);
   if (answer && *answer >= 5000) {
     int exitCode = 0;
     if (!args.empty()) {
@@ -120,14 +120,14 @@ TStartupResult SecondInstance(const TStartupOptions& options, IStartupUi& ui, TS
       std::string data = EncodeForwardedArgs(ec ? args : AbsolutizeCommandPaths(args, cwd), &written);
       if (written < args.size())
         DebugTrace("command line hand-off: %zu of %zu arguments fit", written, args.size());
-      auto taken = SendInstanceRequest(instance.socketPath(), RequestCommandLine, static_cast<int32_t>(data.size()),
+      auto taken = SendInstanceRequest(instance.SocketPath(), RequestCommandLine, static_cast<int32_t>(data.size()),
                                        data, options.requestTimeout);
       if (!taken || *taken != ProgramVersion) exitCode = 1;
     }
     return {TStartupOutcome::HandedOff, exitCode};
   }
   ui.ShowInformation(PreviousVersionCaption, PreviousVersionText);
-  PostInstanceRequest(instance.socketPath(), RequestActivate, options.requestTimeout);
+  PostInstanceRequest(instance.SocketPath(), RequestActivate, options.requestTimeout);
   return {TStartupOutcome::PreviousVersion, 0};
 }
 
@@ -154,8 +154,8 @@ TStartupResult RunStartup(const TStartupOptions& options, IStartupUi& ui, const 
   TAppInfo info;
   try {
     instance = std::make_unique<TSingleInstance>(options.runtimeDir.empty() ? RuntimeDir() : options.runtimeDir);
-    if (!instance->appLock().valid() || !instance->mainFormLock().valid())
-      throw std::runtime_error("cannot open the instance lock file " + instance->appLock().path());
+    if (!instance->AppLock().Valid() || !instance->MainFormLock().Valid())
+      throw std::runtime_error("cannot open the instance lock file " + instance->AppLock().Path());
     info = LoadAppInfo(options.skinResDir.empty() ? exeDir + "SkinRes/" : options.skinResDir, dataDirOption);
   } catch (const std::exception& e) {
     ui.ShowError(info.ExeFileName.empty() ? DefaultExeBaseName : info.ExeFileName, e.what());
@@ -163,13 +163,13 @@ TStartupResult RunStartup(const TStartupOptions& options, IStartupUi& ui, const 
   }
   SetAppInfo(info);
 
-  if (!instance->appLock().tryLock(TSingleInstance::FirstInstanceWait)) {
+  if (!instance->AppLock().TryLock(TSingleInstance::FirstInstanceWait)) {
     TStartupResult r = SecondInstance(options, ui, *instance, args);
-    instance->mainFormLock().unlock();
+    instance->MainFormLock().Unlock();
     return r;
   }
 
-  instance->mainFormLock().tryLock(Millis(0));
+  instance->MainFormLock().TryLock(Millis(0));
   // Self-updates replace the program's own files, so they apply only to a program that keeps
   // its data in its own folder (a portable install); packaged installs update through the
   // system's package manager.
@@ -181,12 +181,12 @@ TStartupResult RunStartup(const TStartupOptions& options, IStartupUi& ui, const 
     // The program started next must find both locks free, or it would take itself for a second
     // instance or wait for a main window that never comes.
     uc.releaseAppLock = [&] {
-      instance->mainFormLock().unlock();
-      instance->appLock().unlock();
+      instance->MainFormLock().Unlock();
+      instance->AppLock().Unlock();
     };
     uc.retakeAppLock = [&] {
-      instance->appLock().tryLock(TSingleInstance::FirstInstanceWait);
-      instance->mainFormLock().tryLock(Millis(0));
+      instance->AppLock().TryLock(TSingleInstance::FirstInstanceWait);
+      instance->MainFormLock().TryLock(Millis(0));
     };
     if (CheckSelfUpdate(uc) == TUpdateOutcome::EndProcess) {
       const bool updater = IsUpdaterCopy(exePath, info.ExeFileName);
@@ -205,10 +205,10 @@ TStartupResult RunStartup(const TStartupOptions& options, IStartupUi& ui, const 
     TStartupSession session(info, args, *instance, mailbox.get());
     exitCode = createAndRun(session);
     session.MainWindowDestroyed();
-    restart = session.updateRestartRequested();
+    restart = session.UpdateRestartRequested();
   }
   if (restart) {
-    instance->appLock().unlock();
+    instance->AppLock().Unlock();
     std::vector<std::string> restartArgs{"/update"};
     if (!dataDirOption.empty()) restartArgs.insert(restartArgs.end(), {"--data-dir", dataDirOption});
     SpawnProgram(exePath, restartArgs);

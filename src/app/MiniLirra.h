@@ -64,9 +64,9 @@ public:
                   TLRShareMemory* mailbox);
   ~TStartupSession() override;
 
-  const TAppInfo& info() const { return info_; }
-  TStartMode startMode() const { return ParseStartMode(args_); }
-  const std::vector<std::string>& arguments() const { return args_; }
+  const TAppInfo& Info() const { return info_; }
+  TStartMode StartMode() const { return ParseStartMode(args_); }
+  const std::vector<std::string>& Arguments() const { return args_; }
 
   // The main window exists: its handle goes into the mailbox and the instance socket starts
   // answering (requests wait in the socket's queue until the loop runs).
@@ -80,10 +80,10 @@ public:
   void MainWindowDestroyed();
   // Once createAndRun returns, start the program again with "/update" (after the user agreed).
   void RequestUpdateRestart() { restartForUpdate_ = true; }
-  bool updateRestartRequested() const { return restartForUpdate_; }
+  bool UpdateRestartRequested() const { return restartForUpdate_; }
 
-  TCommandLineHandler* commandLine() { return commandLine_.get(); }
-  TMailboxReader* mailboxReader() { return mailboxReader_.get(); }
+  TCommandLineHandler* CommandLine() { return commandLine_.get(); }
+  TMailboxReader* MailboxReader() { return mailboxReader_.get(); }
 
 private:
   void InstanceActivate() override;

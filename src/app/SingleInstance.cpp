@@ -111,7 +111,7 @@ TLockFile::~TLockFile() {
   if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
-bool TLockFile::tryLock(Millis timeout) {
+bool TLockFile::TryLock(Millis timeout) {
   if (fd_ < 0) return false;
   if (held_) return true;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -123,7 +123,7 @@ bool TLockFile::tryLock(Millis timeout) {
   }
 }
 
-void TLockFile::unlock() {
+void TLockFile::Unlock() {
   if (fd_ >= 0 && held_) ::flock(fd_, LOCK_UN);
   held_ = false;
 }
@@ -165,9 +165,9 @@ bool PostInstanceRequest(const std::string& socketPath, uint32_t code, Millis ti
 TInstanceServer::TInstanceServer(std::string socketPath, Dispatcher& dispatcher, IInstanceRequests& handler)
     : path_(std::move(socketPath)), dispatcher_(dispatcher), handler_(handler) {}
 
-TInstanceServer::~TInstanceServer() { stop(); }
+TInstanceServer::~TInstanceServer() { Stop(); }
 
-bool TInstanceServer::start(std::string* error) {
+bool TInstanceServer::Start(std::string* error) {
   auto fail = [&](const char* what) {
     if (error) *error = std::string(what) + " " + path_ + ": " + std::strerror(errno);
     if (listenFd_ >= 0) ::close(listenFd_);
@@ -175,7 +175,7 @@ bool TInstanceServer::start(std::string* error) {
     listenFd_ = wakeFd_ = -1;
     return false;
   };
-  if (running()) return true;
+  if (Running()) return true;
   sockaddr_un addr;
   if (!MakeAddress(path_, addr)) {
     errno = ENAMETOOLONG;
@@ -195,18 +195,18 @@ bool TInstanceServer::start(std::string* error) {
   if (wakeFd_ < 0) return fail("cannot create wake-up event for");
   stop_ = false;
   done_ = false;
-  thread_ = std::thread([this] { serve(); });
+  thread_ = std::thread([this] { Serve(); });
   return true;
 }
 
-void TInstanceServer::stop() {
+void TInstanceServer::Stop() {
   if (!thread_.joinable()) return;
   stop_ = true;
   uint64_t one = 1;
   (void)!::write(wakeFd_, &one, sizeof one);
   // A request in progress may be waiting for this (the main) thread; keep its queue moving.
   while (!done_) {
-    if (dispatcher_.isMainThread()) dispatcher_.processPending();
+    if (dispatcher_.IsMainThread()) dispatcher_.ProcessPending();
     std::this_thread::sleep_for(Millis(1));
   }
   thread_.join();
@@ -216,7 +216,7 @@ void TInstanceServer::stop() {
   ::unlink(path_.c_str());
 }
 
-void TInstanceServer::serve() {
+void TInstanceServer::Serve() {
   while (!stop_) {
     pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     int n = ::poll(fds, 2, -1);
@@ -228,7 +228,7 @@ void TInstanceServer::serve() {
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     try {
-      handleClient(fd);
+      HandleClient(fd);
     } catch (...) {
       // A failing handler must not take the server down with it.
     }
@@ -237,7 +237,7 @@ void TInstanceServer::serve() {
   done_ = true;
 }
 
-void TInstanceServer::handleClient(int fd) {
+void TInstanceServer::HandleClient(int fd) {
   ucred cred{};
   socklen_t len = sizeof cred;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::getuid()) {
@@ -264,11 +264,11 @@ void TInstanceServer::handleClient(int fd) {
   switch (code) {
     case RequestActivate: {
       IInstanceRequests& handler = handler_;
-      dispatcher_.post([&handler] { handler.InstanceActivate(); });
+      dispatcher_.Post([&handler] { handler.InstanceActivate(); });
       return;
     }
     case RequestPresence:
-      ran = dispatcher_.send([&] { handler_.InstanceActivate(); });
+      ran = dispatcher_.Send([&] { handler_.InstanceActivate(); });
       answer = ProgramVersion;
       break;
     case RequestCommandLine: {
@@ -278,12 +278,12 @@ void TInstanceServer::handleClient(int fd) {
         ran = true;
         break;  // answer 0: the sender learns it was not taken
       }
-      ran = dispatcher_.send([&] { handler_.InstanceCommandLine(*args); });
+      ran = dispatcher_.Send([&] { handler_.InstanceCommandLine(*args); });
       answer = ProgramVersion;
       break;
     }
     case RequestLookMailbox:
-      ran = dispatcher_.send([&] { answer = handler_.InstanceLookMailbox(); });
+      ran = dispatcher_.Send([&] { answer = handler_.InstanceLookMailbox(); });
       break;
   }
   if (!ran) return;  // shutting down: no answer, the sender sees the connection close

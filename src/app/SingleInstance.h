@@ -31,12 +31,12 @@ public:
   TLockFile& operator=(const TLockFile&) = delete;
 
   // False when the file could not be opened (then no wait succeeds).
-  bool valid() const { return fd_ >= 0; }
+  bool Valid() const { return fd_ >= 0; }
   // Waits up to timeout for the lock (0 tries once). True when held afterwards.
-  bool tryLock(Millis timeout);
-  void unlock();
-  bool held() const { return held_; }
-  const std::string& path() const { return path_; }
+  bool TryLock(Millis timeout);
+  void Unlock();
+  bool Held() const { return held_; }
+  const std::string& Path() const { return path_; }
 
 private:
   std::string path_;
@@ -75,15 +75,15 @@ public:
 
   // Call only while holding the instance lock: a leftover socket file of a dead instance is
   // replaced.
-  bool start(std::string* error = nullptr);
+  bool Start(std::string* error = nullptr);
   // On the main thread: stops accepting, lets a request in progress finish (running the main
   // thread's queue meanwhile) and removes the socket file.
-  void stop();
-  bool running() const { return thread_.joinable(); }
+  void Stop();
+  bool Running() const { return thread_.joinable(); }
 
 private:
-  void serve();
-  void handleClient(int fd);
+  void Serve();
+  void HandleClient(int fd);
 
   std::string path_;
   Dispatcher& dispatcher_;
@@ -111,9 +111,9 @@ public:
   // runtimeDir: the per-user folder (RuntimeDir()), trailing "/" optional.
   explicit TSingleInstance(const std::string& runtimeDir);
 
-  TLockFile& appLock() { return appLock_; }            // "Lirra3Application"
-  TLockFile& mainFormLock() { return mainFormLock_; }  // "MiniLirraMainForm"
-  const std::string& socketPath() const { return socketPath_; }
+  TLockFile& AppLock() { return appLock_; }            // "Lirra3Application"
+  TLockFile& MainFormLock() { return mainFormLock_; }  // "MiniLirraMainForm"
+  const std::string& SocketPath() const { return socketPath_; }
 
   static std::string AppLockPath(const std::string& runtimeDir);
   static std::string MainFormLockPath(const std::string& runtimeDir);

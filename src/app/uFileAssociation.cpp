@@ -37,20 +37,20 @@ int RegisterFileAssociations(TRegistryStore& reg, const std::vector<std::string>
     const std::string ext = Upper(rawExt);
     const std::string extKey = "." + ext;
     const std::string cls = AssociationClassName(ext);
-    const std::string old = reg.readString(Root::ClassesRoot, extKey, "");
+    const std::string old = reg.ReadString(Root::ClassesRoot, extKey, "");
     if (old == cls && !force) continue;
     bool ok = true;
-    if (!old.empty() && old != cls) ok = reg.writeString(Root::ClassesRoot, extKey, "BakType", old) && ok;
-    ok = reg.writeString(Root::ClassesRoot, extKey, "", cls) && ok;
+    if (!old.empty() && old != cls) ok = reg.WriteString(Root::ClassesRoot, extKey, "BakType", old) && ok;
+    ok = reg.WriteString(Root::ClassesRoot, extKey, "", cls) && ok;
     const std::string quotedExe = "\"" + target.ExecutablePath + "\"";
-    ok = reg.writeString(Root::ClassesRoot, cls, "", target.AppTitle + ext + "文件") && ok;
-    ok = reg.writeString(Root::ClassesRoot, cls + "\\DefaultIcon", "",
+    ok = reg.WriteString(Root::ClassesRoot, cls, "", target.AppTitle + ext + "文件") && ok;
+    ok = reg.WriteString(Root::ClassesRoot, cls + "\\DefaultIcon", "",
                          target.ExecutablePath + "," + std::to_string(IconIndex(target, ext))) && ok;
-    ok = reg.writeString(Root::ClassesRoot, cls + "\\Shell\\Open", "", "打开(&O)") && ok;
-    ok = reg.writeString(Root::ClassesRoot, cls + "\\Shell\\Open\\Command", "", quotedExe + " /Open \"%1\"") && ok;
-    ok = reg.writeString(Root::ClassesRoot, cls + "\\Shell\\PlayList", "",
+    ok = reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\Open", "", "打开(&O)") && ok;
+    ok = reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\Open\\Command", "", quotedExe + " /Open \"%1\"") && ok;
+    ok = reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\PlayList", "",
                          "添加到“" + target.AppTitle + "”播放列表(&P)") && ok;
-    ok = reg.writeString(Root::ClassesRoot, cls + "\\Shell\\PlayList\\Command", "", quotedExe + " /List \"%1\"") && ok;
+    ok = reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\PlayList\\Command", "", quotedExe + " /List \"%1\"") && ok;
     if (ok) ++written;
   }
   return written;
@@ -60,10 +60,10 @@ void UnregisterFileAssociation(TRegistryStore& reg, const std::string& rawExt) {
   using Root = TRegistryStore::Root;
   const std::string ext = Upper(rawExt);
   const std::string extKey = "." + ext;
-  if (!reg.keyExists(Root::ClassesRoot, extKey)) return;
-  if (!EqualsNoCase(reg.readString(Root::ClassesRoot, extKey, ""), AssociationClassName(ext))) return;
-  reg.writeString(Root::ClassesRoot, extKey, "", reg.readString(Root::ClassesRoot, extKey, "BakType", ""));
-  reg.deleteValue(Root::ClassesRoot, extKey, "BakType");
+  if (!reg.KeyExists(Root::ClassesRoot, extKey)) return;
+  if (!EqualsNoCase(reg.ReadString(Root::ClassesRoot, extKey, ""), AssociationClassName(ext))) return;
+  reg.WriteString(Root::ClassesRoot, extKey, "", reg.ReadString(Root::ClassesRoot, extKey, "BakType", ""));
+  reg.DeleteValue(Root::ClassesRoot, extKey, "BakType");
 }
 
 }  // namespace ml

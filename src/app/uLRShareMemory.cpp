@@ -14,9 +14,9 @@
 
 namespace ml {
 
-uint32_t TShareMailbox::windowHandle() const { return LoadLE32(bytes.data()); }
+uint32_t TShareMailbox::WindowHandle() const { return LoadLE32(bytes.data()); }
 
-uint16_t TShareMailbox::length() const { return LoadLE16(bytes.data() + 6); }
+uint16_t TShareMailbox::Length() const { return LoadLE16(bytes.data() + 6); }
 
 std::string TLRShareMemory::DefaultName(uid_t uid) { return "/Lirra3MappingFile-" + std::to_string(uid); }
 
@@ -57,22 +57,22 @@ TLRShareMemory::~TLRShareMemory() { ::munmap(const_cast<uint8_t*>(base_), Mailbo
 
 bool TLRShareMemory::Unlink(const std::string& name) { return ::shm_unlink(name.c_str()) == 0; }
 
-TShareMailbox TLRShareMemory::snapshot() const {
+TShareMailbox TLRShareMemory::Snapshot() const {
   TShareMailbox copy;
   for (std::size_t i = 0; i < MailboxSize; ++i) copy.bytes[i] = base_[i];
   return copy;
 }
 
-void TLRShareMemory::writeWindowHandle(uint32_t handle) {
+void TLRShareMemory::WriteWindowHandle(uint32_t handle) {
   // Byte by byte through the volatile view: another process reads this memory.
   uint8_t bytes[4];
   StoreLE32(bytes, handle);
   for (int i = 0; i < 4; ++i) base_[i] = bytes[i];
 }
 
-void TLRShareMemory::clearCommand() { base_[4] = 0; }
+void TLRShareMemory::ClearCommand() { base_[4] = 0; }
 
-bool TLRShareMemory::writeCommand(uint8_t command, uint8_t argument, std::string_view gbkText) {
+bool TLRShareMemory::WriteCommand(uint8_t command, uint8_t argument, std::string_view gbkText) {
   if (gbkText.size() > MailboxTextCapacity) return false;
   for (std::size_t i = 0; i < gbkText.size(); ++i)
     base_[MailboxTextOffset + i] = static_cast<uint8_t>(gbkText[i]);
@@ -85,8 +85,8 @@ bool TLRShareMemory::writeCommand(uint8_t command, uint8_t argument, std::string
 }
 
 std::optional<TMailboxCommand> ParseMailboxCommand(const TShareMailbox& copy) {
-  const uint8_t code = copy.command();
-  const std::size_t len = copy.length();
+  const uint8_t code = copy.Command();
+  const std::size_t len = copy.Length();
   if (code < 1 || code > 15 || len < 1 || len > MailboxMaxTakenLength) return std::nullopt;
   std::string text = GbkToUtf8(std::string_view(reinterpret_cast<const char*>(copy.bytes.data()) +
                                                     MailboxTextOffset, len));
@@ -94,7 +94,7 @@ std::optional<TMailboxCommand> ParseMailboxCommand(const TShareMailbox& copy) {
   for (std::size_t pos = 0; (pos = text.find("%20", pos)) != std::string::npos; ++pos) text.replace(pos, 3, " ");
   text = std::string(Trim(text));
   if (text.empty()) return std::nullopt;
-  return TMailboxCommand{code, copy.argument(), std::move(text)};
+  return TMailboxCommand{code, copy.Argument(), std::move(text)};
 }
 
 bool DispatchMailboxCommand(const TMailboxCommand& cmd, IMailboxCommands& handler) {
@@ -113,29 +113,29 @@ TMailboxReader::TMailboxReader(TLRShareMemory& memory, Dispatcher& dispatcher, I
                                uint32_t ownHandle)
     : memory_(memory), dispatcher_(dispatcher), handler_(handler), ownHandle_(ownHandle) {}
 
-int TMailboxReader::look() {
+int TMailboxReader::Look() {
   // Copy first and judge only the copy: the writer may change the record at any moment.
-  TShareMailbox copy = memory_.snapshot();
+  TShareMailbox copy = memory_.Snapshot();
   if (auto cmd = ParseMailboxCommand(copy)) {
     IMailboxCommands& handler = handler_;
-    dispatcher_.post([&handler, cmd = std::move(*cmd)] { DispatchMailboxCommand(cmd, handler); });
+    dispatcher_.Post([&handler, cmd = std::move(*cmd)] { DispatchMailboxCommand(cmd, handler); });
   }
   // A command that cannot be taken is cleared too, or it would be looked at again forever.
-  memory_.writeWindowHandle(ownHandle_);
-  memory_.clearCommand();
+  memory_.WriteWindowHandle(ownHandle_);
+  memory_.ClearCommand();
   return 1;
 }
 
-void TMailboxReader::announce() { memory_.writeWindowHandle(ownHandle_); }
+void TMailboxReader::Announce() { memory_.WriteWindowHandle(ownHandle_); }
 
-void TMailboxReader::withdraw() {
-  if (memory_.snapshot().windowHandle() == ownHandle_) memory_.writeWindowHandle(0);
+void TMailboxReader::Withdraw() {
+  if (memory_.Snapshot().WindowHandle() == ownHandle_) memory_.WriteWindowHandle(0);
 }
 
-void TMailboxReader::mainWindowShown() {
-  announce();
-  TShareMailbox copy = memory_.snapshot();
-  if (copy.command() != 0 && copy.length() >= 1 && copy.length() <= MailboxTextCapacity) look();
+void TMailboxReader::MainWindowShown() {
+  Announce();
+  TShareMailbox copy = memory_.Snapshot();
+  if (copy.Command() != 0 && copy.Length() >= 1 && copy.Length() <= MailboxTextCapacity) Look();
 }
 
 }  // namespace ml

@@ -31,10 +31,10 @@ inline constexpr std::size_t MailboxMaxTakenLength = MailboxTextCapacity - 1;
 struct TShareMailbox {
   std::array<uint8_t, MailboxSize> bytes{};
 
-  uint32_t windowHandle() const;
-  uint8_t command() const { return bytes[4]; }
-  uint8_t argument() const { return bytes[5]; }
-  uint16_t length() const;
+  uint32_t WindowHandle() const;
+  uint8_t Command() const { return bytes[4]; }
+  uint8_t Argument() const { return bytes[5]; }
+  uint16_t Length() const;
 };
 
 // The mapping. Open() maps an existing mailbox or creates a zero-filled one; it refuses an object
@@ -53,14 +53,14 @@ public:
   // Removes the name (the objects already mapped stay valid). Tests and uninstall use it.
   static bool Unlink(const std::string& name);
 
-  TShareMailbox snapshot() const;
-  void writeWindowHandle(uint32_t handle);
-  void clearCommand();
+  TShareMailbox Snapshot() const;
+  void WriteWindowHandle(uint32_t handle);
+  void ClearCommand();
   // The writer's side: text (GBK bytes) and length first, the command byte last. Returns false
   // when the text does not fit.
-  bool writeCommand(uint8_t command, uint8_t argument, std::string_view gbkText);
+  bool WriteCommand(uint8_t command, uint8_t argument, std::string_view gbkText);
 
-  const std::string& name() const { return name_; }
+  const std::string& Name() const { return name_; }
 
 private:
   TLRShareMemory(std::string name, volatile uint8_t* base) : name_(std::move(name)), base_(base) {}
@@ -103,13 +103,13 @@ public:
   // Look at the mailbox: copies it, queues the command for the main thread when it is one to
   // take, then writes the own handle and clears the command byte. Returns 1 (the answer to the
   // outside program's request).
-  int look();
+  int Look();
   // The main window is up (created or shown): writes the own handle.
-  void announce();
+  void Announce();
   // The main window has been shown: announces and takes a command written before it ran.
-  void mainWindowShown();
+  void MainWindowShown();
   // The main window is gone: the handle is cleared (when it is still ours).
-  void withdraw();
+  void Withdraw();
 
 private:
   TLRShareMemory& memory_;

@@ -20,29 +20,29 @@ namespace {
 class SectionReader {
 public:
   explicit SectionReader(const TXmlNode* n) : n_(n) {}
-  bool present() const { return n_ != nullptr; }
+  bool Present() const { return n_ != nullptr; }
   // keyDefault when the section exists without the key, sectionDefault when the section is missing.
-  int64_t integer(const char* key, int64_t keyDefault, int64_t sectionDefault) const {
-    return n_ ? n_->attributeInt(key, keyDefault) : sectionDefault;
+  int64_t Integer(const char* key, int64_t keyDefault, int64_t sectionDefault) const {
+    return n_ ? n_->AttributeInt(key, keyDefault) : sectionDefault;
   }
-  int64_t integer(const char* key, int64_t keyDefault) const { return integer(key, keyDefault, keyDefault); }
-  bool boolean(const char* key, bool keyDefault, bool sectionDefault) const {
-    return integer(key, keyDefault, sectionDefault) != 0;
+  int64_t Integer(const char* key, int64_t keyDefault) const { return Integer(key, keyDefault, keyDefault); }
+  bool Boolean(const char* key, bool keyDefault, bool sectionDefault) const {
+    return Integer(key, keyDefault, sectionDefault) != 0;
   }
-  bool boolean(const char* key, bool keyDefault) const { return boolean(key, keyDefault, keyDefault); }
-  int32_t int32(const char* key, int32_t keyDefault, int32_t sectionDefault) const {
-    return static_cast<int32_t>(integer(key, keyDefault, sectionDefault));
+  bool Boolean(const char* key, bool keyDefault) const { return Boolean(key, keyDefault, keyDefault); }
+  int32_t Int32(const char* key, int32_t keyDefault, int32_t sectionDefault) const {
+    return static_cast<int32_t>(Integer(key, keyDefault, sectionDefault));
   }
-  int32_t int32(const char* key, int32_t keyDefault) const { return int32(key, keyDefault, keyDefault); }
+  int32_t Int32(const char* key, int32_t keyDefault) const { return Int32(key, keyDefault, keyDefault); }
   // A text value as the program will use it: what survives GBK (see docs/settings.md).
-  std::string text(const char* key, const std::string& fallback = {}) const {
-    return n_ && n_->hasAttribute(key) ? GbkRepresentable(n_->attribute(key)) : fallback;
+  std::string Text(const char* key, const std::string& fallback = {}) const {
+    return n_ && n_->HasAttribute(key) ? GbkRepresentable(n_->Attribute(key)) : fallback;
   }
   // Folder and file names are the file system's own bytes and never pass through GBK.
-  std::string path(const char* key, const std::string& fallback = {}) const {
-    return n_ && n_->hasAttribute(key) ? n_->attribute(key) : fallback;
+  std::string Path(const char* key, const std::string& fallback = {}) const {
+    return n_ && n_->HasAttribute(key) ? n_->Attribute(key) : fallback;
   }
-  const TXmlNode* node() const { return n_; }
+  const TXmlNode* Node() const { return n_; }
 
 private:
   const TXmlNode* n_;
@@ -108,15 +108,15 @@ bool TSettingMgr::Load() {
   std::vector<TXmlNode> sections(std::size(SectionReadOrder));
   std::optional<std::string> raw = ReadFileBytes(filePath_, 64 * 1024 * 1024);
   if (raw) {
-    intact = doc.loadString(*raw, &error, true);
-    if (TXmlNode root = doc.root()) {
-      std::vector<TXmlNode> children = root.children();
-      for (size_t i = 0; i < std::size(SectionReadOrder); ++i) sections[i] = root.child(SectionReadOrder[i]);
+    intact = doc.LoadString(*raw, &error, true);
+    if (TXmlNode root = doc.Root()) {
+      std::vector<TXmlNode> children = root.Children();
+      for (size_t i = 0; i < std::size(SectionReadOrder); ++i) sections[i] = root.Child(SectionReadOrder[i]);
       // In a damaged file the element being read when the text broke off is incomplete: it
       // gets its section defaults like the sections that never arrived.
       if (!intact && !children.empty()) {
         TXmlNode last = children.back();
-        if (!ElementClosedBefore(*raw, last.sourceOffset(), last.name(), doc.errorOffset()))
+        if (!ElementClosedBefore(*raw, last.SourceOffset(), last.Name(), doc.ErrorOffset()))
           for (auto& s : sections)
             if (s && s == last) s = TXmlNode();
       }
@@ -127,163 +127,163 @@ bool TSettingMgr::Load() {
     }
   }
   auto at = [&](size_t i) -> const TXmlNode* { return sections[i] ? &sections[i] : nullptr; };
-  readMisc(at(0));
-  readPlayer(at(1));
-  readEqualizer(at(2));
-  readAudioDevice(at(3));
-  readLyric(at(4));
-  readPlugin(at(5));
-  readAssociates(at(6));
-  readGeneral(at(7));
-  readPlayBack(at(8));
-  readPlayList(at(9));
-  readNetwork(at(10));
-  readHotKey(at(11));
-  readSkin(at(12));
+  ReadMisc(at(0));
+  ReadPlayer(at(1));
+  ReadEqualizer(at(2));
+  ReadAudioDevice(at(3));
+  ReadLyric(at(4));
+  ReadPlugin(at(5));
+  ReadAssociates(at(6));
+  ReadGeneral(at(7));
+  ReadPlayBack(at(8));
+  ReadPlayList(at(9));
+  ReadNetwork(at(10));
+  ReadHotKey(at(11));
+  ReadSkin(at(12));
   return intact;
 }
 
-void TSettingMgr::readMisc(const TXmlNode* n) {
+void TSettingMgr::ReadMisc(const TXmlNode* n) {
   SectionReader r(n);
-  DefaultDownPath = r.path("DefaultDownPath");
+  DefaultDownPath = r.Path("DefaultDownPath");
   if (DefaultDownPath.empty()) DefaultDownPath = context_.AppDir + "Music/";
 }
 
-void TSettingMgr::readPlayer(const TXmlNode* n) {
+void TSettingMgr::ReadPlayer(const TXmlNode* n) {
   SectionReader r(n);
-  Mute = r.boolean("Mute", false);
-  Volume = r.int32("Volume", 100);
-  MainFormRect = ParseRect(r.text("MainFormRect", "0"));
-  MiniFormRect = ParseRect(r.text("MiniFormRect", "0"));
-  PlayListFormRect = ParseRect(r.text("PlayListFormRect", "0"));
-  EQFormRect = ParseRect(r.text("EQFormRect", "0"));
-  LRCFormRect = ParseRect(r.text("LRCFormRect", "0"));
-  PlayListFormVisible = r.boolean("PlayListFormVisible", false, true);
-  EQFormVisible = r.boolean("EQFormVisible", false, true);
-  LRCFormVisible = r.boolean("LRCFormVisible", false, true);
-  MiniMode = r.boolean("MiniMode", false);
-  MiniLRCWidth = r.int32("MiniLRCWidth", 300);
-  PlayListCount = r.int32("PlayListCount", 0);
-  ActivePlayList = r.int32("ActivePlayList", 0);
-  ActivePlayIndex = r.int32("ActivePlayIndex", 0);
-  PlayListMgrWidth = r.int32("PlayListMgrWidth", 90);
-  PlayListMgrVisible = r.boolean("PlayListMgrVisible", false);
-  PlayListLoopType = r.int32("PlayListLoopType", 0);
-  PlayListOrderType = r.int32("PlayListOrderType", 0);
+  Mute = r.Boolean("Mute", false);
+  Volume = r.Int32("Volume", 100);
+  MainFormRect = ParseRect(r.Text("MainFormRect", "0"));
+  MiniFormRect = ParseRect(r.Text("MiniFormRect", "0"));
+  PlayListFormRect = ParseRect(r.Text("PlayListFormRect", "0"));
+  EQFormRect = ParseRect(r.Text("EQFormRect", "0"));
+  LRCFormRect = ParseRect(r.Text("LRCFormRect", "0"));
+  PlayListFormVisible = r.Boolean("PlayListFormVisible", false, true);
+  EQFormVisible = r.Boolean("EQFormVisible", false, true);
+  LRCFormVisible = r.Boolean("LRCFormVisible", false, true);
+  MiniMode = r.Boolean("MiniMode", false);
+  MiniLRCWidth = r.Int32("MiniLRCWidth", 300);
+  PlayListCount = r.Int32("PlayListCount", 0);
+  ActivePlayList = r.Int32("ActivePlayList", 0);
+  ActivePlayIndex = r.Int32("ActivePlayIndex", 0);
+  PlayListMgrWidth = r.Int32("PlayListMgrWidth", 90);
+  PlayListMgrVisible = r.Boolean("PlayListMgrVisible", false);
+  PlayListLoopType = r.Int32("PlayListLoopType", 0);
+  PlayListOrderType = r.Int32("PlayListOrderType", 0);
 }
 
-void TSettingMgr::readEqualizer(const TXmlNode* n) {
+void TSettingMgr::ReadEqualizer(const TXmlNode* n) {
   SectionReader r(n);
-  EQEnable = r.boolean("EQEnable", false);
-  Preamp = r.int32("Preamp", 0);
-  Balance = r.int32("Balance", 0);
-  Sound3D = r.int32("Sound3D", 0);
-  EQBandsData = ParseEQBands(r.text("EQBandsData"));
+  EQEnable = r.Boolean("EQEnable", false);
+  Preamp = r.Int32("Preamp", 0);
+  Balance = r.Int32("Balance", 0);
+  Sound3D = r.Int32("Sound3D", 0);
+  EQBandsData = ParseEQBands(r.Text("EQBandsData"));
 }
 
-void TSettingMgr::readAudioDevice(const TXmlNode* n) {
+void TSettingMgr::ReadAudioDevice(const TXmlNode* n) {
   SectionReader r(n);
-  DeviceType = static_cast<uint8_t>(r.integer("DeviceType", 0));
-  DeviceIndex = r.int32("DeviceIndex", 0);
+  DeviceType = static_cast<uint8_t>(r.Integer("DeviceType", 0));
+  DeviceIndex = r.Int32("DeviceIndex", 0);
 }
 
-void TSettingMgr::readLyric(const TXmlNode* n) {
+void TSettingMgr::ReadLyric(const TXmlNode* n) {
   SectionReader r(n);
-  LRCSavePath = r.path("LRCSavePath");
+  LRCSavePath = r.Path("LRCSavePath");
   if (LRCSavePath.empty()) LRCSavePath = context_.AppDir + "Lyric/";
-  LRCStayOnTop = r.boolean("LRCStayOnTop", false);
-  AutoShowLRC = r.boolean("AutoShowLRC", true);
-  AutoSaveLRCModify = r.boolean("AutoSaveLRCModify", true, false);
-  LRCShowStyle = r.int32("LRCShowStyle", 0);
-  DragLRCSetPlayPosition = r.boolean("DragLRCSetPlayPosition", true);
-  LRCBlendValue = r.int32("LRCBlendValue", 3);
-  LRCTextColor = static_cast<uint32_t>(r.integer("LRCTextColor", 39270));
-  LRCScrollColor = static_cast<uint32_t>(r.integer("LRCScrollColor", 33023));
-  LRCBGColor = static_cast<uint32_t>(r.integer("LRCBGColor", 16777215));
-  LRCFontInfo = ParseFont(r.text("LRCFontInfo", "宋体, 9, []"));
+  LRCStayOnTop = r.Boolean("LRCStayOnTop", false);
+  AutoShowLRC = r.Boolean("AutoShowLRC", true);
+  AutoSaveLRCModify = r.Boolean("AutoSaveLRCModify", true, false);
+  LRCShowStyle = r.Int32("LRCShowStyle", 0);
+  DragLRCSetPlayPosition = r.Boolean("DragLRCSetPlayPosition", true);
+  LRCBlendValue = r.Int32("LRCBlendValue", 3);
+  LRCTextColor = static_cast<uint32_t>(r.Integer("LRCTextColor", 39270));
+  LRCScrollColor = static_cast<uint32_t>(r.Integer("LRCScrollColor", 33023));
+  LRCBGColor = static_cast<uint32_t>(r.Integer("LRCBGColor", 16777215));
+  LRCFontInfo = ParseFont(r.Text("LRCFontInfo", "宋体, 9, []"));
 }
 
-void TSettingMgr::readPlugin(const TXmlNode* n) {
+void TSettingMgr::ReadPlugin(const TXmlNode* n) {
   SectionReader r(n);
-  PluginPath = r.path("PluginPath");
+  PluginPath = r.Path("PluginPath");
   PluginModules.clear();
-  const int64_t count = r.integer("ModulesCount", 0);
+  const int64_t count = r.Integer("ModulesCount", 0);
   // The count comes from the file; only the ModuleN keys that are really there are taken.
   for (int64_t i = 0; n && i < count && i < 1024; ++i) {
     std::string key = "Module" + std::to_string(i);
-    if (!n->hasAttribute(key)) continue;
-    PluginModules.push_back(n->attribute(key));
+    if (!n->HasAttribute(key)) continue;
+    PluginModules.push_back(n->Attribute(key));
   }
 }
 
-void TSettingMgr::readAssociates(const TXmlNode* n) {
+void TSettingMgr::ReadAssociates(const TXmlNode* n) {
   SectionReader r(n);
-  AssociatesEnabled = r.boolean("Enabled", false, true);
+  AssociatesEnabled = r.Boolean("Enabled", false, true);
   AssociatedExts.clear();
   if (n)
-    for (const TXmlNode& child : n->children()) {
-      std::string ext(Trim(child.value()));
+    for (const TXmlNode& child : n->Children()) {
+      std::string ext(Trim(child.Value()));
       if (!ext.empty()) AssociatedExts.push_back(ext);
     }
   if (!n || (AssociatedExts.empty() && AssociatesEnabled)) AssociatedExts = DefaultAssociatedExts();
   if (!n) RegisterAssociations(false);
 }
 
-void TSettingMgr::readGeneral(const TXmlNode* n) {
+void TSettingMgr::ReadGeneral(const TXmlNode* n) {
   SectionReader r(n);
-  TaskBarScrollText = r.boolean("TaskBarScrollText", true);
-  MagneticSize = r.int32("MagneticSize", 10);
-  GlobalHotKeyActionMsg = r.boolean("GlobalHotKeyActionMsg", true);
-  WebBillClickMsg = r.boolean("WebBillClickMsg", true);
+  TaskBarScrollText = r.Boolean("TaskBarScrollText", true);
+  MagneticSize = r.Int32("MagneticSize", 10);
+  GlobalHotKeyActionMsg = r.Boolean("GlobalHotKeyActionMsg", true);
+  WebBillClickMsg = r.Boolean("WebBillClickMsg", true);
   std::string* pages[] = {&SOEMUrl, &SOEMUrl1, &SOEMUrl2};
   const char* keys[] = {"SOEMUrl", "SOEMUrl1", "SOEMUrl2"};
   for (int i = 0; i < 3; ++i) {
-    *pages[i] = r.text(keys[i]);
+    *pages[i] = r.Text(keys[i]);
     if (pages[i]->empty()) *pages[i] = DefaultWebPage(i);
   }
 }
 
-void TSettingMgr::readPlayBack(const TXmlNode* n) {
+void TSettingMgr::ReadPlayBack(const TXmlNode* n) {
   SectionReader r(n);
-  AutoPlay = static_cast<uint8_t>(r.integer("AutoPlay", 0));
-  PlayPriority = r.int32("PlayPriority", 0);
-  AutoStopWhenError = r.boolean("AutoStopWhenError", true);
+  AutoPlay = static_cast<uint8_t>(r.Integer("AutoPlay", 0));
+  PlayPriority = r.Int32("PlayPriority", 0);
+  AutoStopWhenError = r.Boolean("AutoStopWhenError", true);
 }
 
-void TSettingMgr::readPlayList(const TXmlNode* n) {
+void TSettingMgr::ReadPlayList(const TXmlNode* n) {
   SectionReader r(n);
-  DisableDelFile = r.boolean("DisableDelFile", false);
-  IgnoreUnExistFiles = r.boolean("IgnoreUnExistFiles", false);
-  ItemInfoHint = r.boolean("ItemInfoHint", true);
-  EnablePlaylistDrag = r.boolean("EnablePlaylistDrag", true);
+  DisableDelFile = r.Boolean("DisableDelFile", false);
+  IgnoreUnExistFiles = r.Boolean("IgnoreUnExistFiles", false);
+  ItemInfoHint = r.Boolean("ItemInfoHint", true);
+  EnablePlaylistDrag = r.Boolean("EnablePlaylistDrag", true);
 }
 
-void TSettingMgr::readNetwork(const TXmlNode* n) {
+void TSettingMgr::ReadNetwork(const TXmlNode* n) {
   SectionReader r(n);
-  NetType = r.int32("NetType", 0);
-  ProxyType = r.int32("ProxyType", 0);
-  ProxyAddr = r.text("ProxyAddr");
-  ProxyPort = r.int32("ProxyPort", 0);
-  ProxyUser = r.text("ProxyUser");
-  ProxyPwd = r.text("ProxyPwd");
-  DownPort = r.int32("DownPort", 0);
+  NetType = r.Int32("NetType", 0);
+  ProxyType = r.Int32("ProxyType", 0);
+  ProxyAddr = r.Text("ProxyAddr");
+  ProxyPort = r.Int32("ProxyPort", 0);
+  ProxyUser = r.Text("ProxyUser");
+  ProxyPwd = r.Text("ProxyPwd");
+  DownPort = r.Int32("DownPort", 0);
   if (DownPort == 0) DownPort = RandomDownPort();
-  DownSpeed = r.int32("DownSpeed", 0);
+  DownSpeed = r.Int32("DownSpeed", 0);
 }
 
-void TSettingMgr::readHotKey(const TXmlNode* n) {
+void TSettingMgr::ReadHotKey(const TXmlNode* n) {
   SectionReader r(n);
-  GlobalHotKey = r.boolean("GlobalHotKey", true);
+  GlobalHotKey = r.Boolean("GlobalHotKey", true);
   for (size_t i = 0; i < HotKeyCount; ++i)
-    KeyMaps[i] = ParseKeyMap(r.text(("KeyMap" + std::to_string(i)).c_str()), i);
+    KeyMaps[i] = ParseKeyMap(r.Text(("KeyMap" + std::to_string(i)).c_str()), i);
 }
 
-void TSettingMgr::readSkin(const TXmlNode* n) {
+void TSettingMgr::ReadSkin(const TXmlNode* n) {
   SectionReader r(n);
   AdjustColor = 0;
   // A bad colour leaves the tint at 0; Skin is the last section, so nothing else is lost.
   try {
-    AdjustColor = ParseColor(r.text("AdjustColor", "#000000"));
+    AdjustColor = ParseColor(r.Text("AdjustColor", "#000000"));
   } catch (const std::invalid_argument&) {
     DebugTrace("settings: bad AdjustColor ignored");
   }
@@ -291,104 +291,104 @@ void TSettingMgr::readSkin(const TXmlNode* n) {
 
 bool TSettingMgr::Save(std::string* error) {
   TXmlDocument doc;
-  TXmlNode root = doc.reset(context_.RootName.empty() ? "minilirra" : context_.RootName);
-  root.setAttribute("version", "1.0");
+  TXmlNode root = doc.Reset(context_.RootName.empty() ? "minilirra" : context_.RootName);
+  root.SetAttribute("version", "1.0");
 
-  TXmlNode misc = root.addChild("Misc");
-  misc.setAttribute("DefaultDownPath", DefaultDownPath);
+  TXmlNode misc = root.AddChild("Misc");
+  misc.SetAttribute("DefaultDownPath", DefaultDownPath);
 
-  TXmlNode p = root.addChild("Player");
-  p.setAttribute("Mute", Mute);
-  p.setAttribute("Volume", Volume);
-  p.setAttribute("MainFormRect", FormatRect(MainFormRect));
-  p.setAttribute("MiniFormRect", FormatRect(MiniFormRect));
-  p.setAttribute("PlayListFormRect", FormatRect(PlayListFormRect));
-  p.setAttribute("EQFormRect", FormatRect(EQFormRect));
-  p.setAttribute("LRCFormRect", FormatRect(LRCFormRect));
-  p.setAttribute("PlayListFormVisible", PlayListFormVisible);
-  p.setAttribute("EQFormVisible", EQFormVisible);
-  p.setAttribute("LRCFormVisible", LRCFormVisible);
-  p.setAttribute("MiniMode", MiniMode);
-  p.setAttribute("MiniLRCWidth", MiniLRCWidth);
-  p.setAttribute("PlayListCount", PlayListCount);
-  p.setAttribute("ActivePlayList", ActivePlayList);
-  p.setAttribute("ActivePlayIndex", ActivePlayIndex);
-  p.setAttribute("PlayListMgrWidth", PlayListMgrWidth);
-  p.setAttribute("PlayListMgrVisible", PlayListMgrVisible);
-  p.setAttribute("PlayListLoopType", PlayListLoopType);
-  p.setAttribute("PlayListOrderType", PlayListOrderType);
+  TXmlNode p = root.AddChild("Player");
+  p.SetAttribute("Mute", Mute);
+  p.SetAttribute("Volume", Volume);
+  p.SetAttribute("MainFormRect", FormatRect(MainFormRect));
+  p.SetAttribute("MiniFormRect", FormatRect(MiniFormRect));
+  p.SetAttribute("PlayListFormRect", FormatRect(PlayListFormRect));
+  p.SetAttribute("EQFormRect", FormatRect(EQFormRect));
+  p.SetAttribute("LRCFormRect", FormatRect(LRCFormRect));
+  p.SetAttribute("PlayListFormVisible", PlayListFormVisible);
+  p.SetAttribute("EQFormVisible", EQFormVisible);
+  p.SetAttribute("LRCFormVisible", LRCFormVisible);
+  p.SetAttribute("MiniMode", MiniMode);
+  p.SetAttribute("MiniLRCWidth", MiniLRCWidth);
+  p.SetAttribute("PlayListCount", PlayListCount);
+  p.SetAttribute("ActivePlayList", ActivePlayList);
+  p.SetAttribute("ActivePlayIndex", ActivePlayIndex);
+  p.SetAttribute("PlayListMgrWidth", PlayListMgrWidth);
+  p.SetAttribute("PlayListMgrVisible", PlayListMgrVisible);
+  p.SetAttribute("PlayListLoopType", PlayListLoopType);
+  p.SetAttribute("PlayListOrderType", PlayListOrderType);
 
-  TXmlNode eq = root.addChild("Equalizer");
-  eq.setAttribute("EQEnable", EQEnable);
-  eq.setAttribute("Preamp", Preamp);
-  eq.setAttribute("Balance", Balance);
-  eq.setAttribute("Sound3D", Sound3D);
-  eq.setAttribute("EQBandsData", FormatEQBands(EQBandsData));
+  TXmlNode eq = root.AddChild("Equalizer");
+  eq.SetAttribute("EQEnable", EQEnable);
+  eq.SetAttribute("Preamp", Preamp);
+  eq.SetAttribute("Balance", Balance);
+  eq.SetAttribute("Sound3D", Sound3D);
+  eq.SetAttribute("EQBandsData", FormatEQBands(EQBandsData));
 
-  TXmlNode lrc = root.addChild("Lyric");
-  lrc.setAttribute("LRCSavePath", LRCSavePath);
-  lrc.setAttribute("LRCStayOnTop", LRCStayOnTop);
-  lrc.setAttribute("AutoShowLRC", AutoShowLRC);
-  lrc.setAttribute("AutoSaveLRCModify", AutoSaveLRCModify);
-  lrc.setAttribute("LRCShowStyle", LRCShowStyle);
-  lrc.setAttribute("DragLRCSetPlayPosition", DragLRCSetPlayPosition);
-  lrc.setAttribute("LRCBlendValue", LRCBlendValue);
-  lrc.setAttribute("LRCTextColor", int64_t{LRCTextColor});
-  lrc.setAttribute("LRCScrollColor", int64_t{LRCScrollColor});
-  lrc.setAttribute("LRCBGColor", int64_t{LRCBGColor});
-  lrc.setAttribute("LRCFontInfo", FormatFont(LRCFontInfo));
+  TXmlNode lrc = root.AddChild("Lyric");
+  lrc.SetAttribute("LRCSavePath", LRCSavePath);
+  lrc.SetAttribute("LRCStayOnTop", LRCStayOnTop);
+  lrc.SetAttribute("AutoShowLRC", AutoShowLRC);
+  lrc.SetAttribute("AutoSaveLRCModify", AutoSaveLRCModify);
+  lrc.SetAttribute("LRCShowStyle", LRCShowStyle);
+  lrc.SetAttribute("DragLRCSetPlayPosition", DragLRCSetPlayPosition);
+  lrc.SetAttribute("LRCBlendValue", LRCBlendValue);
+  lrc.SetAttribute("LRCTextColor", int64_t{LRCTextColor});
+  lrc.SetAttribute("LRCScrollColor", int64_t{LRCScrollColor});
+  lrc.SetAttribute("LRCBGColor", int64_t{LRCBGColor});
+  lrc.SetAttribute("LRCFontInfo", FormatFont(LRCFontInfo));
 
-  TXmlNode plug = root.addChild("Plugin");
-  plug.setAttribute("PluginPath", PluginPath);
-  plug.setAttribute("ModulesCount", static_cast<int64_t>(PluginModules.size()));
+  TXmlNode plug = root.AddChild("Plugin");
+  plug.SetAttribute("PluginPath", PluginPath);
+  plug.SetAttribute("ModulesCount", static_cast<int64_t>(PluginModules.size()));
   for (size_t i = 0; i < PluginModules.size(); ++i)
-    plug.setAttribute("Module" + std::to_string(i), PluginModules[i]);
+    plug.SetAttribute("Module" + std::to_string(i), PluginModules[i]);
 
-  TXmlNode assoc = root.addChild("Associates");
-  assoc.setAttribute("Enabled", AssociatesEnabled);
-  for (const auto& ext : AssociatedExts) assoc.addChild("FileExt").setValue(ext);
+  TXmlNode assoc = root.AddChild("Associates");
+  assoc.SetAttribute("Enabled", AssociatesEnabled);
+  for (const auto& ext : AssociatedExts) assoc.AddChild("FileExt").SetValue(ext);
 
-  TXmlNode dev = root.addChild("AudioDevice");
-  dev.setAttribute("DeviceType", int64_t{DeviceType});
-  dev.setAttribute("DeviceIndex", DeviceIndex);
+  TXmlNode dev = root.AddChild("AudioDevice");
+  dev.SetAttribute("DeviceType", int64_t{DeviceType});
+  dev.SetAttribute("DeviceIndex", DeviceIndex);
 
-  TXmlNode gen = root.addChild("General");
-  gen.setAttribute("TaskBarScrollText", TaskBarScrollText);
-  gen.setAttribute("MagneticSize", MagneticSize);
-  gen.setAttribute("GlobalHotKeyActionMsg", GlobalHotKeyActionMsg);
-  gen.setAttribute("WebBillClickMsg", WebBillClickMsg);
-  gen.setAttribute("SOEMUrl", SOEMUrl);
-  gen.setAttribute("SOEMUrl1", SOEMUrl1);
-  gen.setAttribute("SOEMUrl2", SOEMUrl2);
+  TXmlNode gen = root.AddChild("General");
+  gen.SetAttribute("TaskBarScrollText", TaskBarScrollText);
+  gen.SetAttribute("MagneticSize", MagneticSize);
+  gen.SetAttribute("GlobalHotKeyActionMsg", GlobalHotKeyActionMsg);
+  gen.SetAttribute("WebBillClickMsg", WebBillClickMsg);
+  gen.SetAttribute("SOEMUrl", SOEMUrl);
+  gen.SetAttribute("SOEMUrl1", SOEMUrl1);
+  gen.SetAttribute("SOEMUrl2", SOEMUrl2);
 
-  TXmlNode pb = root.addChild("PlayBack");
-  pb.setAttribute("AutoPlay", int64_t{AutoPlay});
-  pb.setAttribute("PlayPriority", PlayPriority);
-  pb.setAttribute("AutoStopWhenError", AutoStopWhenError);
+  TXmlNode pb = root.AddChild("PlayBack");
+  pb.SetAttribute("AutoPlay", int64_t{AutoPlay});
+  pb.SetAttribute("PlayPriority", PlayPriority);
+  pb.SetAttribute("AutoStopWhenError", AutoStopWhenError);
 
-  TXmlNode pl = root.addChild("PlayList");
-  pl.setAttribute("DisableDelFile", DisableDelFile);
-  pl.setAttribute("IgnoreUnExistFiles", IgnoreUnExistFiles);
-  pl.setAttribute("ItemInfoHint", ItemInfoHint);
-  pl.setAttribute("EnablePlaylistDrag", EnablePlaylistDrag);
+  TXmlNode pl = root.AddChild("PlayList");
+  pl.SetAttribute("DisableDelFile", DisableDelFile);
+  pl.SetAttribute("IgnoreUnExistFiles", IgnoreUnExistFiles);
+  pl.SetAttribute("ItemInfoHint", ItemInfoHint);
+  pl.SetAttribute("EnablePlaylistDrag", EnablePlaylistDrag);
 
-  TXmlNode net = root.addChild("Network");
-  net.setAttribute("NetType", NetType);
-  net.setAttribute("ProxyType", ProxyType);
-  net.setAttribute("ProxyAddr", ProxyAddr);
-  net.setAttribute("ProxyPort", ProxyPort);
-  net.setAttribute("ProxyUser", ProxyUser);
-  net.setAttribute("ProxyPwd", ProxyPwd);
-  net.setAttribute("DownPort", DownPort);
-  net.setAttribute("DownSpeed", DownSpeed);
+  TXmlNode net = root.AddChild("Network");
+  net.SetAttribute("NetType", NetType);
+  net.SetAttribute("ProxyType", ProxyType);
+  net.SetAttribute("ProxyAddr", ProxyAddr);
+  net.SetAttribute("ProxyPort", ProxyPort);
+  net.SetAttribute("ProxyUser", ProxyUser);
+  net.SetAttribute("ProxyPwd", ProxyPwd);
+  net.SetAttribute("DownPort", DownPort);
+  net.SetAttribute("DownSpeed", DownSpeed);
 
-  TXmlNode hk = root.addChild("HotKey");
-  hk.setAttribute("GlobalHotKey", GlobalHotKey);
-  for (size_t i = 0; i < HotKeyCount; ++i) hk.setAttribute("KeyMap" + std::to_string(i), FormatKeyMap(KeyMaps[i]));
+  TXmlNode hk = root.AddChild("HotKey");
+  hk.SetAttribute("GlobalHotKey", GlobalHotKey);
+  for (size_t i = 0; i < HotKeyCount; ++i) hk.SetAttribute("KeyMap" + std::to_string(i), FormatKeyMap(KeyMaps[i]));
 
-  root.addChild("Skin").setAttribute("AdjustColor", FormatColor(AdjustColor));
+  root.AddChild("Skin").SetAttribute("AdjustColor", FormatColor(AdjustColor));
 
-  return doc.saveFile(filePath_, error, 0600);
+  return doc.SaveFile(filePath_, error, 0600);
 }
 
 void TSettingMgr::RegisterAssociations(bool force) {

@@ -14,7 +14,7 @@ class TXmlNode;
 
 struct TRect {
   int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
-  bool isEmpty() const { return Left == 0 && Top == 0 && Right == 0 && Bottom == 0; }
+  bool IsEmpty() const { return Left == 0 && Top == 0 && Right == 0 && Bottom == 0; }
   bool operator==(const TRect&) const = default;
 };
 
@@ -140,19 +140,19 @@ public:
   static int32_t RandomDownPort();
 
 private:
-  void readMisc(const TXmlNode* n);
-  void readPlayer(const TXmlNode* n);
-  void readEqualizer(const TXmlNode* n);
-  void readAudioDevice(const TXmlNode* n);
-  void readLyric(const TXmlNode* n);
-  void readPlugin(const TXmlNode* n);
-  void readAssociates(const TXmlNode* n);
-  void readGeneral(const TXmlNode* n);
-  void readPlayBack(const TXmlNode* n);
-  void readPlayList(const TXmlNode* n);
-  void readNetwork(const TXmlNode* n);
-  void readHotKey(const TXmlNode* n);
-  void readSkin(const TXmlNode* n);
+  void ReadMisc(const TXmlNode* n);
+  void ReadPlayer(const TXmlNode* n);
+  void ReadEqualizer(const TXmlNode* n);
+  void ReadAudioDevice(const TXmlNode* n);
+  void ReadLyric(const TXmlNode* n);
+  void ReadPlugin(const TXmlNode* n);
+  void ReadAssociates(const TXmlNode* n);
+  void ReadGeneral(const TXmlNode* n);
+  void ReadPlayBack(const TXmlNode* n);
+  void ReadPlayList(const TXmlNode* n);
+  void ReadNetwork(const TXmlNode* n);
+  void ReadHotKey(const TXmlNode* n);
+  void ReadSkin(const TXmlNode* n);
 
   std::string filePath_;
   TSettingContext context_;

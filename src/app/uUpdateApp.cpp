@@ -336,11 +336,11 @@ bool ExtractUpdatePackage(const std::string& zipPath, const std::string& destDir
 
 std::optional<TPendingUpdate> ReadPendingUpdate(const std::string& appDir) {
   IniFile ini;
-  if (!ini.load(WithTrailingSlash(appDir) + "Update.ini")) return std::nullopt;
+  if (!ini.Load(WithTrailingSlash(appDir) + "Update.ini")) return std::nullopt;
   TPendingUpdate u;
-  u.version = ini.readInteger("Update", "Version", 0);
-  u.destFileName = ini.readString("Update", "DestFileName");
-  u.upTimes = ini.readInteger("Update", "UpTimes", 0);
+  u.version = ini.ReadInteger("Update", "Version", 0);
+  u.destFileName = ini.ReadString("Update", "DestFileName");
+  u.upTimes = ini.ReadInteger("Update", "UpTimes", 0);
   return u;
 }
 
@@ -384,10 +384,10 @@ TUpdateOutcome PendingUpdateStep(const TUpdateContext& ctx) {
   const std::string updater = upDir + UpdaterPrefix + ctx.exeFileName;
   if (!FileExists(updater)) return TUpdateOutcome::Continue;
   IniFile ini;
-  ini.load(ctx.appDir + "Update.ini");
-  ini.writeInteger("Update", "UpTimes", pending->upTimes + 1);
+  ini.Load(ctx.appDir + "Update.ini");
+  ini.WriteInteger("Update", "UpTimes", pending->upTimes + 1);
   // Without the count on disk a failing update would be retried at every start, forever.
-  if (!ini.save(ctx.appDir + "Update.ini", 0644, &error)) {
+  if (!ini.Save(ctx.appDir + "Update.ini", 0644, &error)) {
     DebugTrace("update not attempted: %s", error.c_str());
     return TUpdateOutcome::Continue;
   }

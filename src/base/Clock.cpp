@@ -2,11 +2,11 @@
 
 namespace ml {
 
-Millis SteadyClock::now() const {
+Millis SteadyClock::Now() const {
   return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-const SteadyClock& SteadyClock::instance() {
+const SteadyClock& SteadyClock::Instance() {
   static SteadyClock clock;
   return clock;
 }

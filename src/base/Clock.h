@@ -14,22 +14,22 @@ using Millis = std::chrono::milliseconds;
 class TClock {
 public:
   virtual ~TClock() = default;
-  virtual Millis now() const = 0;
-  virtual bool isManual() const { return false; }
+  virtual Millis Now() const = 0;
+  virtual bool IsManual() const { return false; }
 };
 
 class SteadyClock final : public TClock {
 public:
-  Millis now() const override;
-  static const SteadyClock& instance();
+  Millis Now() const override;
+  static const SteadyClock& Instance();
 };
 
 class ManualClock final : public TClock {
 public:
-  Millis now() const override { return Millis(now_.load()); }
-  bool isManual() const override { return true; }
-  void advance(Millis by) { now_ += by.count(); }
-  void set(Millis to) { now_ = to.count(); }
+  Millis Now() const override { return Millis(now_.load()); }
+  bool IsManual() const override { return true; }
+  void Advance(Millis by) { now_ += by.count(); }
+  void Set(Millis to) { now_ = to.count(); }
 
 private:
   std::atomic<int64_t> now_{0};

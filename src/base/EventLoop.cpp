@@ -4,7 +4,7 @@
 
 namespace ml {
 namespace {
-// Progress of one send(): the main thread claims it before running, a sender that gives up at
+// Progress of one Send(): the main thread claims it before running, a sender that gives up at
 // shutdown abandons it, so fn runs at most once and never after its sender has left.
 enum SendPhase : int { Queued, Running, Done, Abandoned };
 }  // namespace
@@ -12,11 +12,11 @@ enum SendPhase : int { Queued, Running, Done, Abandoned };
 EventLoop::EventLoop(const TClock& clock) : clock_(clock), mainThread_(std::this_thread::get_id()) {}
 
 EventLoop::~EventLoop() {
-  beginShutdown();
+  BeginShutdown();
   if (MainDispatcher() == this) SetMainDispatcher(nullptr);
 }
 
-void EventLoop::post(std::function<void()> fn) {
+void EventLoop::Post(std::function<void()> fn) {
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(fn));
@@ -24,15 +24,15 @@ void EventLoop::post(std::function<void()> fn) {
   wake_.notify_all();
 }
 
-bool EventLoop::send(std::function<void()> fn, const std::atomic<bool>* cancel) {
+bool EventLoop::Send(std::function<void()> fn, const std::atomic<bool>* cancel) {
   auto giveUp = [&] { return shutdown_ || (cancel && cancel->load()); };
   if (giveUp()) return false;
-  if (isMainThread()) {
+  if (IsMainThread()) {
     fn();
     return true;
   }
   auto phase = std::make_shared<std::atomic<int>>(Queued);
-  post([this, phase, fn = std::move(fn)] {
+  Post([this, phase, fn = std::move(fn)] {
     int expected = Queued;
     if (!phase->compare_exchange_strong(expected, Running)) return;
     try {
@@ -57,29 +57,29 @@ bool EventLoop::send(std::function<void()> fn, const std::atomic<bool>* cancel) 
   return phase->load() == Done;
 }
 
-TimerId EventLoop::startTimer(Millis interval, std::function<void()> fn, bool repeat) {
+TimerId EventLoop::StartTimer(Millis interval, std::function<void()> fn, bool repeat) {
   TimerId id;
   {
     std::lock_guard lock(mutex_);
     id = nextTimer_++;
     interval = std::max(interval, Millis(1));
-    timers_[id] = Timer{clock_.now() + interval, interval, repeat,
+    timers_[id] = Timer{clock_.Now() + interval, interval, repeat,
                         std::make_shared<std::function<void()>>(std::move(fn))};
   }
   wake_.notify_all();
   return id;
 }
 
-void EventLoop::stopTimer(TimerId id) {
+void EventLoop::StopTimer(TimerId id) {
   std::lock_guard lock(mutex_);
   timers_.erase(id);
 }
 
-bool EventLoop::runOneTimer() {
+bool EventLoop::RunOneTimer() {
   std::shared_ptr<std::function<void()>> fn;
   {
     std::lock_guard lock(mutex_);
-    const Millis now = clock_.now();
+    const Millis now = clock_.Now();
     auto due = timers_.end();
     for (auto it = timers_.begin(); it != timers_.end(); ++it)
       if (it->second.due <= now && (due == timers_.end() || it->second.due < due->second.due)) due = it;
@@ -96,7 +96,7 @@ bool EventLoop::runOneTimer() {
   return true;
 }
 
-void EventLoop::processPending() {
+void EventLoop::ProcessPending() {
   std::deque<std::function<void()>> batch;
   {
     std::lock_guard lock(mutex_);
@@ -105,52 +105,52 @@ void EventLoop::processPending() {
   for (auto& fn : batch) fn();
   // Only timers due now; a repeating timer with a zero interval must not spin here. Once a
   // timer has asked the loop to quit, no further timer runs.
-  for (int fired = 0; fired < 64 && !quit_ && runOneTimer(); ++fired) {
+  for (int fired = 0; fired < 64 && !quit_ && RunOneTimer(); ++fired) {
   }
 }
 
-void EventLoop::waitForWork(Millis until) {
+void EventLoop::WaitForWork(Millis until) {
   std::unique_lock lock(mutex_);
   if (!queue_.empty() || quit_) return;
   Millis next = until;
   for (auto& [id, t] : timers_) next = std::min(next, t.due);
-  const Millis now = clock_.now();
+  const Millis now = clock_.Now();
   if (next <= now) return;
   // A manual clock does not move while we sleep, so only posted work (or a test thread
   // advancing the clock) can end the wait; look again every few milliseconds.
-  auto span = clock_.isManual() ? Millis(5) : next - now;
+  auto span = clock_.IsManual() ? Millis(5) : next - now;
   wake_.wait_for(lock, span, [&] { return !queue_.empty() || quit_.load(); });
 }
 
-bool EventLoop::waitPumping(const std::function<bool()>& pred, Millis timeout) {
+bool EventLoop::WaitPumping(const std::function<bool()>& pred, Millis timeout) {
   // The steady clock counts whole milliseconds, so "now" may be up to 1 ms late already: one
   // more makes sure that at least timeout passes. A manual clock is exact.
-  const Millis deadline = clock_.now() + timeout + (clock_.isManual() ? Millis(0) : Millis(1));
+  const Millis deadline = clock_.Now() + timeout + (clock_.IsManual() ? Millis(0) : Millis(1));
   // With a manual clock nobody may ever advance time; a generous real-time cap keeps a broken
   // test from hanging forever.
   const auto realCap = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (;;) {
-    processPending();
+    ProcessPending();
     if (pred()) return true;
-    if (clock_.now() >= deadline) return false;
-    if (clock_.isManual() && std::chrono::steady_clock::now() >= realCap) return pred();
-    waitForWork(deadline);
+    if (clock_.Now() >= deadline) return false;
+    if (clock_.IsManual() && std::chrono::steady_clock::now() >= realCap) return pred();
+    WaitForWork(deadline);
   }
 }
 
-void EventLoop::run() {
+void EventLoop::Run() {
   mainThread_ = std::this_thread::get_id();
   quit_ = false;
   while (!quit_) {
-    processPending();
+    ProcessPending();
     if (quit_) break;
-    waitForWork(clock_.now() + Millis(1000));
+    WaitForWork(clock_.Now() + Millis(1000));
   }
-  processPending();  // work posted before the quit still runs; timers wait for the next run
+  ProcessPending();  // work posted before the quit still runs; timers wait for the next run
   quit_ = false;
 }
 
-void EventLoop::quit() {
+void EventLoop::Quit() {
   {
     std::lock_guard lock(mutex_);
     quit_ = true;
@@ -158,13 +158,13 @@ void EventLoop::quit() {
   wake_.notify_all();
 }
 
-void EventLoop::releaseSenders() {
+void EventLoop::ReleaseSenders() {
   // Taking the lock orders this after a sender's check of its flag, so the wake-up is not lost.
   { std::lock_guard lock(mutex_); }
   sendDone_.notify_all();
 }
 
-void EventLoop::beginShutdown() {
+void EventLoop::BeginShutdown() {
   {
     std::lock_guard lock(mutex_);
     shutdown_ = true;
@@ -173,7 +173,7 @@ void EventLoop::beginShutdown() {
   wake_.notify_all();
 }
 
-std::optional<Millis> EventLoop::nextTimerDue() const {
+std::optional<Millis> EventLoop::NextTimerDue() const {
   std::lock_guard lock(mutex_);
   std::optional<Millis> next;
   for (auto& [id, t] : timers_)
@@ -181,16 +181,16 @@ std::optional<Millis> EventLoop::nextTimerDue() const {
   return next;
 }
 
-void ManualLoop::advance(Millis by) {
-  const Millis target = manualClock().now() + by;
+void ManualLoop::Advance(Millis by) {
+  const Millis target = manual_.Now() + by;
   for (;;) {
-    processPending();
-    auto next = nextTimerDue();
+    ProcessPending();
+    auto next = NextTimerDue();
     if (!next || *next > target) break;
-    if (*next > manualClock().now()) manualClock().set(*next);
+    if (*next > manual_.Now()) manual_.Set(*next);
   }
-  manualClock().set(target);
-  processPending();
+  manual_.Set(target);
+  ProcessPending();
 }
 
 }  // namespace ml

@@ -16,32 +16,32 @@
 namespace ml {
 
 // The small loop of the command-line programs and the service, and (with a manual clock) the
-// deterministic loop of the tests. The thread that constructs it, or that calls run(), is the
+// deterministic loop of the tests. The thread that constructs it, or that calls Run(), is the
 // main thread.
 class EventLoop : public Dispatcher {
 public:
-  explicit EventLoop(const TClock& clock = SteadyClock::instance());
+  explicit EventLoop(const TClock& clock = SteadyClock::Instance());
   ~EventLoop() override;
 
-  void post(std::function<void()> fn) override;
-  using Dispatcher::send;
-  bool send(std::function<void()> fn, const std::atomic<bool>* cancel) override;
-  void releaseSenders() override;
-  TimerId startTimer(Millis interval, std::function<void()> fn, bool repeat = true) override;
-  void stopTimer(TimerId id) override;
-  bool waitPumping(const std::function<bool()>& pred, Millis timeout) override;
-  void processPending() override;
-  bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
-  const TClock& clock() const override { return clock_; }
-  void beginShutdown() override;
-  bool shuttingDown() const override { return shutdown_.load(); }
+  void Post(std::function<void()> fn) override;
+  using Dispatcher::Send;
+  bool Send(std::function<void()> fn, const std::atomic<bool>* cancel) override;
+  void ReleaseSenders() override;
+  TimerId StartTimer(Millis interval, std::function<void()> fn, bool repeat = true) override;
+  void StopTimer(TimerId id) override;
+  bool WaitPumping(const std::function<bool()>& pred, Millis timeout) override;
+  void ProcessPending() override;
+  bool IsMainThread() const override { return std::this_thread::get_id() == mainThread_; }
+  const TClock& Clock() const override { return clock_; }
+  void BeginShutdown() override;
+  bool ShuttingDown() const override { return shutdown_.load(); }
 
-  // Runs until quit() is called (from any thread, or from work running on the loop).
-  void run();
-  void quit();
+  // Runs until Quit() is called (from any thread, or from work running on the loop).
+  void Run();
+  void Quit();
 
 protected:
-  std::optional<Millis> nextTimerDue() const;
+  std::optional<Millis> NextTimerDue() const;
 
 private:
   struct Timer {
@@ -51,8 +51,8 @@ private:
     std::shared_ptr<std::function<void()>> fn;
   };
   // Blocks until work is posted, the next timer is due, or until (on this loop's clock).
-  void waitForWork(Millis until);
-  bool runOneTimer();
+  void WaitForWork(Millis until);
+  bool RunOneTimer();
 
   const TClock& clock_;
   std::thread::id mainThread_;
@@ -77,10 +77,10 @@ struct ManualClockHolder {
 class ManualLoop : private detail::ManualClockHolder, public EventLoop {
 public:
   ManualLoop() : detail::ManualClockHolder(), EventLoop(manual_) {}
-  ManualClock& manualClock() { return manual_; }
+  ManualClock& Manual() { return manual_; }
   // Moves the clock forward in steps to each timer that falls due within by, running it and
   // anything queued on the way.
-  void advance(Millis by);
+  void Advance(Millis by);
 };
 
 }  // namespace ml

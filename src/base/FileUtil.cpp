@@ -66,19 +66,19 @@ TAtomicFileWriter::TAtomicFileWriter(std::string path, mode_t mode) : path_(std:
   tmp_ = path_ + ".tmp.XXXXXX";
   fd_ = ::mkstemp(tmp_.data());
   if (fd_ < 0) {
-    fail("cannot create a temporary file for");
+    Fail("cannot create a temporary file for");
     return;
   }
-  if (::fchmod(fd_, mode) != 0) fail("cannot set the mode of");
+  if (::fchmod(fd_, mode) != 0) Fail("cannot set the mode of");
 }
 
-TAtomicFileWriter::~TAtomicFileWriter() { discard(); }
+TAtomicFileWriter::~TAtomicFileWriter() { Discard(); }
 
-void TAtomicFileWriter::fail(const char* what) {
+void TAtomicFileWriter::Fail(const char* what) {
   if (error_.empty()) error_ = std::string(what) + " " + path_ + ": " + std::strerror(errno);
 }
 
-void TAtomicFileWriter::discard() {
+void TAtomicFileWriter::Discard() {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
@@ -86,30 +86,30 @@ void TAtomicFileWriter::discard() {
   }
 }
 
-bool TAtomicFileWriter::write(std::string_view data) {
+bool TAtomicFileWriter::Write(std::string_view data) {
   if (fd_ < 0 || !error_.empty()) return false;
   if (!WriteAllFd(fd_, data)) {
-    fail("cannot write");
+    Fail("cannot write");
     return false;
   }
   return true;
 }
 
-bool TAtomicFileWriter::commit(bool keepBackup, std::string* error) {
+bool TAtomicFileWriter::Commit(bool keepBackup, std::string* error) {
   auto done = [&](bool ok) {
-    if (!ok) discard();
+    if (!ok) Discard();
     if (!ok && error) *error = error_;
     return ok;
   };
   if (fd_ < 0 || !error_.empty()) return done(false);
   if (::fsync(fd_) != 0) {
-    fail("cannot write");
+    Fail("cannot write");
     return done(false);
   }
   int rc = ::close(fd_);
   fd_ = -1;
   if (rc != 0) {
-    fail("cannot write");
+    Fail("cannot write");
     ::unlink(tmp_.c_str());
     return done(false);
   }
@@ -123,7 +123,7 @@ bool TAtomicFileWriter::commit(bool keepBackup, std::string* error) {
     }
   }
   if (::rename(tmp_.c_str(), path_.c_str()) != 0) {
-    fail("cannot replace");
+    Fail("cannot replace");
     ::unlink(tmp_.c_str());
     return done(false);
   }
@@ -134,8 +134,8 @@ bool TAtomicFileWriter::commit(bool keepBackup, std::string* error) {
 bool WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode, std::string* error,
                      bool keepBackup) {
   TAtomicFileWriter writer(path, mode);
-  writer.write(data);
-  return writer.commit(keepBackup, error);
+  writer.Write(data);
+  return writer.Commit(keepBackup, error);
 }
 
 bool EnsureDirectory(const std::string& path) {

@@ -22,12 +22,12 @@ public:
   ~TAtomicFileWriter();
   TAtomicFileWriter(const TAtomicFileWriter&) = delete;
   TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
-  bool write(std::string_view data);
-  bool commit(bool keepBackup = false, std::string* error = nullptr);
+  bool Write(std::string_view data);
+  bool Commit(bool keepBackup = false, std::string* error = nullptr);
 
 private:
-  void fail(const char* what);
-  void discard();
+  void Fail(const char* what);
+  void Discard();
   std::string path_, tmp_, error_;
   int fd_ = -1;
 };

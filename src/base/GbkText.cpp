@@ -25,7 +25,7 @@ public:
   // Converts all of in; on a sequence the target cannot take, appends replacement and skips
   // skipBytes(in) input bytes.
   template <typename SkipFn>
-  std::string convert(std::string_view in, std::string_view replacement, SkipFn skipBytes) {
+  std::string Convert(std::string_view in, std::string_view replacement, SkipFn skipBytes) {
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     std::string out;
     out.reserve(in.size() * 2 + 8);
@@ -104,7 +104,7 @@ namespace {
 // below and decodes the four-byte forms; everything else goes through the table.
 std::string IconvGbkToUtf8(std::string_view gbk) {
   thread_local Converter conv("UTF-8", "GB18030");
-  return conv.convert(gbk, kReplacement, [](std::string_view) { return size_t{1}; });
+  return conv.Convert(gbk, kReplacement, [](std::string_view) { return size_t{1}; });
 }
 
 // The UTF-8 of every two-byte GBK pair, decoded once by the system's converter: nearly every
@@ -145,10 +145,10 @@ public:
       pos = end + 1;
     }
   }
-  const Entry& at(unsigned char lead, unsigned char trail) const {
+  const Entry& At(unsigned char lead, unsigned char trail) const {
     return entries_[(lead - 0x81) * kTrails + (trail - 0x40)];
   }
-  static const GbkPairTable& instance() {
+  static const GbkPairTable& Instance() {
     static const GbkPairTable table;
     return table;
   }
@@ -160,7 +160,7 @@ private:
 }  // namespace
 
 void AppendGbkAsUtf8(std::string& out, std::string_view gbk) {
-  const GbkPairTable& table = GbkPairTable::instance();
+  const GbkPairTable& table = GbkPairTable::Instance();
   const size_t n = gbk.size();
   auto at = [&](size_t k) { return static_cast<unsigned char>(gbk[k]); };
   // Written through a pointer into room for the worst case (a replacement, three bytes, for
@@ -182,7 +182,7 @@ void AppendGbkAsUtf8(std::string& out, std::string_view gbk) {
     if (lead >= 0x81 && lead <= 0xFE && i + 1 < n) {
       const unsigned char second = at(i + 1);
       if (second >= 0x40 && second <= 0xFE) {
-        const GbkPairTable::Entry& e = table.at(lead, second);
+        const GbkPairTable::Entry& e = table.At(lead, second);
         if (e.length) {
           put(std::string_view(e.bytes, e.length));
           i += 2;
@@ -217,7 +217,7 @@ std::string Utf8ToGb18030(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
   thread_local Converter conv("GB18030", "UTF-8");
   // Every character has a GB18030 form; only broken UTF-8 fails, and it is dropped.
-  return conv.convert(utf8, "", Utf8SequenceLength);
+  return conv.Convert(utf8, "", Utf8SequenceLength);
 }
 
 std::string Latin1ToUtf8(std::string_view latin1) {
@@ -230,7 +230,7 @@ std::string Latin1ToUtf8(std::string_view latin1) {
 std::string Utf8ToGbk(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
   thread_local Converter conv("GBK", "UTF-8");
-  return conv.convert(utf8, "?", Utf8SequenceLength);
+  return conv.Convert(utf8, "?", Utf8SequenceLength);
 }
 
 std::string GbkRepresentable(std::string_view utf8) { return GbkToUtf8(Utf8ToGbk(utf8)); }

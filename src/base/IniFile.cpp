@@ -11,22 +11,22 @@ namespace ml {
 // INI files of this program are small; anything larger is not one of ours.
 static constexpr uint64_t MaxIniBytes = 16 * 1024 * 1024;
 
-bool IniFile::load(const std::string& path) {
+bool IniFile::Load(const std::string& path) {
   sections_.clear();
   auto bytes = ReadFileBytes(path, MaxIniBytes);
   if (!bytes) return false;
-  parse(*bytes);
+  Parse(*bytes);
   return true;
 }
 
-void IniFile::parse(std::string_view bytes) {
+void IniFile::Parse(std::string_view bytes) {
   sections_.clear();
   std::string_view body = StripUtf8Bom(bytes);
   bom_ = body.size() != bytes.size();
   if (bom_) encoding_ = Encoding::Utf8;
   Section* current = nullptr;
   for (std::string_view raw : SplitLines(body)) {
-    std::string line = decode(raw);
+    std::string line = Decode(raw);
     std::string_view t = Trim(line);
     if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
       sections_.push_back({std::string(Trim(t.substr(1, t.size() - 2))), {}});
@@ -44,67 +44,67 @@ void IniFile::parse(std::string_view bytes) {
   }
 }
 
-std::string IniFile::serialize() const {
+std::string IniFile::Serialize() const {
   std::string text;
   if (bom_) text = "\xEF\xBB\xBF";
   for (const auto& s : sections_) {
-    text += encode("[" + s.name + "]") + "\r\n";
+    text += Encode("[" + s.name + "]") + "\r\n";
     for (const auto& l : s.lines)
-      text += encode(l.hasEquals ? l.key + "=" + l.value : l.key) + "\r\n";
+      text += Encode(l.hasEquals ? l.key + "=" + l.value : l.key) + "\r\n";
     text += "\r\n";
   }
   return text;
 }
 
-bool IniFile::save(const std::string& path, mode_t mode, std::string* error) const {
-  return WriteFileAtomic(path, serialize(), mode, error);
+bool IniFile::Save(const std::string& path, mode_t mode, std::string* error) const {
+  return WriteFileAtomic(path, Serialize(), mode, error);
 }
 
-std::string IniFile::decode(std::string_view bytes) const {
+std::string IniFile::Decode(std::string_view bytes) const {
   return encoding_ == Encoding::Utf8 ? std::string(bytes) : GbkToUtf8(bytes);
 }
 
-std::string IniFile::encode(std::string_view text) const {
+std::string IniFile::Encode(std::string_view text) const {
   return encoding_ == Encoding::Utf8 ? std::string(text) : Utf8ToGbk(text);
 }
 
-const IniFile::Section* IniFile::find(std::string_view section) const {
+const IniFile::Section* IniFile::Find(std::string_view section) const {
   for (const auto& s : sections_)
     if (EqualsNoCase(s.name, section)) return &s;
   return nullptr;
 }
 
-IniFile::Section& IniFile::findOrAdd(std::string_view section) {
+IniFile::Section& IniFile::FindOrAdd(std::string_view section) {
   for (auto& s : sections_)
     if (EqualsNoCase(s.name, section)) return s;
   sections_.push_back({std::string(section), {}});
   return sections_.back();
 }
 
-const IniFile::Line* IniFile::findKey(std::string_view section, std::string_view key) const {
-  const Section* s = find(section);
+const IniFile::Line* IniFile::FindKey(std::string_view section, std::string_view key) const {
+  const Section* s = Find(section);
   if (!s) return nullptr;
   for (const auto& l : s->lines)
     if (l.hasEquals && EqualsNoCase(l.key, key)) return &l;
   return nullptr;
 }
 
-std::string IniFile::readString(std::string_view section, std::string_view key, std::string_view fallback) const {
-  const Line* l = findKey(section, key);
+std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view fallback) const {
+  const Line* l = FindKey(section, key);
   return l ? l->value : std::string(fallback);
 }
 
-int64_t IniFile::readInteger(std::string_view section, std::string_view key, int64_t fallback) const {
-  const Line* l = findKey(section, key);
+int64_t IniFile::ReadInteger(std::string_view section, std::string_view key, int64_t fallback) const {
+  const Line* l = FindKey(section, key);
   return l ? ParseIntDef(l->value, fallback) : fallback;
 }
 
-bool IniFile::readBool(std::string_view section, std::string_view key, bool fallback) const {
-  return readInteger(section, key, fallback ? 1 : 0) != 0;
+bool IniFile::ReadBool(std::string_view section, std::string_view key, bool fallback) const {
+  return ReadInteger(section, key, fallback ? 1 : 0) != 0;
 }
 
-void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
-  Section& s = findOrAdd(section);
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  Section& s = FindOrAdd(section);
   for (auto& l : s.lines)
     if (l.hasEquals && EqualsNoCase(l.key, key)) {
       l.value = std::string(value);
@@ -113,39 +113,39 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
   s.lines.push_back({std::string(key), std::string(value), true});
 }
 
-void IniFile::writeInteger(std::string_view section, std::string_view key, int64_t value) {
-  writeString(section, key, std::to_string(value));
+void IniFile::WriteInteger(std::string_view section, std::string_view key, int64_t value) {
+  WriteString(section, key, std::to_string(value));
 }
 
-void IniFile::writeBool(std::string_view section, std::string_view key, bool value) {
-  writeString(section, key, value ? "1" : "0");
+void IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
 }
 
-bool IniFile::sectionExists(std::string_view section) const { return find(section) != nullptr; }
+bool IniFile::SectionExists(std::string_view section) const { return Find(section) != nullptr; }
 
-bool IniFile::valueExists(std::string_view section, std::string_view key) const {
-  return findKey(section, key) != nullptr;
+bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
+  return FindKey(section, key) != nullptr;
 }
 
-void IniFile::eraseSection(std::string_view section) {
+void IniFile::EraseSection(std::string_view section) {
   std::erase_if(sections_, [&](const Section& s) { return EqualsNoCase(s.name, section); });
 }
 
-void IniFile::deleteKey(std::string_view section, std::string_view key) {
+void IniFile::DeleteKey(std::string_view section, std::string_view key) {
   for (auto& s : sections_)
     if (EqualsNoCase(s.name, section))
       std::erase_if(s.lines, [&](const Line& l) { return l.hasEquals && EqualsNoCase(l.key, key); });
 }
 
-std::vector<std::string> IniFile::sections() const {
+std::vector<std::string> IniFile::Sections() const {
   std::vector<std::string> names;
   for (const auto& s : sections_) names.push_back(s.name);
   return names;
 }
 
-std::vector<std::string> IniFile::keys(std::string_view section) const {
+std::vector<std::string> IniFile::Keys(std::string_view section) const {
   std::vector<std::string> names;
-  if (const Section* s = find(section))
+  if (const Section* s = Find(section))
     for (const auto& l : s->lines)
       if (l.hasEquals) names.push_back(l.key);
   return names;

@@ -18,27 +18,27 @@ public:
   explicit IniFile(Encoding newFileEncoding = Encoding::Gbk) : encoding_(newFileEncoding) {}
 
   // Reads path. A missing or unreadable file leaves the object empty and returns false.
-  bool load(const std::string& path);
-  void parse(std::string_view bytes);
-  std::string serialize() const;
+  bool Load(const std::string& path);
+  void Parse(std::string_view bytes);
+  std::string Serialize() const;
   // Atomic replace (temporary file and rename).
-  bool save(const std::string& path, mode_t mode = 0644, std::string* error = nullptr) const;
+  bool Save(const std::string& path, mode_t mode = 0644, std::string* error = nullptr) const;
 
-  std::string readString(std::string_view section, std::string_view key, std::string_view fallback = {}) const;
-  int64_t readInteger(std::string_view section, std::string_view key, int64_t fallback) const;
-  bool readBool(std::string_view section, std::string_view key, bool fallback) const;
-  void writeString(std::string_view section, std::string_view key, std::string_view value);
-  void writeInteger(std::string_view section, std::string_view key, int64_t value);
-  void writeBool(std::string_view section, std::string_view key, bool value);
+  std::string ReadString(std::string_view section, std::string_view key, std::string_view fallback = {}) const;
+  int64_t ReadInteger(std::string_view section, std::string_view key, int64_t fallback) const;
+  bool ReadBool(std::string_view section, std::string_view key, bool fallback) const;
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, int64_t value);
+  void WriteBool(std::string_view section, std::string_view key, bool value);
 
-  bool sectionExists(std::string_view section) const;
-  bool valueExists(std::string_view section, std::string_view key) const;
-  void eraseSection(std::string_view section);
-  void deleteKey(std::string_view section, std::string_view key);
-  std::vector<std::string> sections() const;
-  std::vector<std::string> keys(std::string_view section) const;
+  bool SectionExists(std::string_view section) const;
+  bool ValueExists(std::string_view section, std::string_view key) const;
+  void EraseSection(std::string_view section);
+  void DeleteKey(std::string_view section, std::string_view key);
+  std::vector<std::string> Sections() const;
+  std::vector<std::string> Keys(std::string_view section) const;
 
-  Encoding encoding() const { return encoding_; }
+  Encoding FileEncoding() const { return encoding_; }
 
 private:
   struct Line {
@@ -50,11 +50,11 @@ private:
     std::string name;
     std::vector<Line> lines;
   };
-  const Section* find(std::string_view section) const;
-  Section& findOrAdd(std::string_view section);
-  const Line* findKey(std::string_view section, std::string_view key) const;
-  std::string decode(std::string_view bytes) const;
-  std::string encode(std::string_view text) const;
+  const Section* Find(std::string_view section) const;
+  Section& FindOrAdd(std::string_view section);
+  const Line* FindKey(std::string_view section, std::string_view key) const;
+  std::string Decode(std::string_view bytes) const;
+  std::string Encode(std::string_view text) const;
 
   Encoding encoding_;
   bool bom_ = false;

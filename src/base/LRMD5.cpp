@@ -34,8 +34,8 @@ inline uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
 
 // Between blocks of a long stream: let the main thread breathe and honour the abort flag.
 bool YieldAndCheckAbort(const std::atomic<bool>* abort) {
-  if (Dispatcher* d = MainDispatcher(); d && d->isMainThread())
-    d->processPending();
+  if (Dispatcher* d = MainDispatcher(); d && d->IsMainThread())
+    d->ProcessPending();
   else
     std::this_thread::yield();
   return abort && abort->load(std::memory_order_relaxed);
@@ -45,7 +45,7 @@ bool YieldAndCheckAbort(const std::atomic<bool>* abort) {
 
 TMD5Context::TMD5Context() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
-void TMD5Context::block(const uint8_t* p) {
+void TMD5Context::Block(const uint8_t* p) {
   uint32_t m[16];
   for (int i = 0; i < 16; ++i) m[i] = LoadLE32(p + 4 * i);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
@@ -68,7 +68,7 @@ void TMD5Context::block(const uint8_t* p) {
   state_[3] += d;
 }
 
-void TMD5Context::update(const void* data, size_t len) {
+void TMD5Context::Update(const void* data, size_t len) {
   auto p = static_cast<const uint8_t*>(data);
   length_ += len;
   if (buffered_) {
@@ -78,20 +78,20 @@ void TMD5Context::update(const void* data, size_t len) {
     p += take;
     len -= take;
     if (buffered_ < 64) return;
-    block(buffer_);
+    Block(buffer_);
     buffered_ = 0;
   }
-  for (; len >= 64; p += 64, len -= 64) block(p);
+  for (; len >= 64; p += 64, len -= 64) Block(p);
   std::memcpy(buffer_, p, len);
   buffered_ = len;
 }
 
-TMD5Digest TMD5Context::finish() {
+TMD5Digest TMD5Context::Finish() {
   uint64_t bits = length_ * 8;
   uint8_t pad[72] = {0x80};
   size_t padLen = (buffered_ < 56) ? 56 - buffered_ : 120 - buffered_;
   StoreLE64(pad + padLen, bits);
-  update(pad, padLen + 8);
+  Update(pad, padLen + 8);
   TMD5Digest out;
   for (int i = 0; i < 4; ++i)
     for (int k = 0; k < 4; ++k) out.v[4 * i + k] = static_cast<uint8_t>(state_[i] >> (8 * k));
@@ -102,8 +102,8 @@ namespace LRMD5 {
 
 TMD5Digest MD5Bytes(const void* data, size_t len) {
   TMD5Context ctx;
-  ctx.update(data, len);
-  return ctx.finish();
+  ctx.Update(data, len);
+  return ctx.Finish();
 }
 
 TMD5Digest MD5String(std::string_view bytes) { return MD5Bytes(bytes.data(), bytes.size()); }
@@ -121,13 +121,13 @@ TMD5Digest MD5File(const std::string& path, bool* ok, const std::atomic<bool>* a
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) { good = false; break; }
     if (n == 0) break;
-    ctx.update(buf.data(), static_cast<size_t>(n));
+    ctx.Update(buf.data(), static_cast<size_t>(n));
     if (abort && abort->load(std::memory_order_relaxed)) { good = false; break; }
   }
   ::close(fd);
   if (!good) return {};
   if (ok) *ok = true;
-  return ctx.finish();
+  return ctx.Finish();
 }
 
 TMD5Digest MD5StreamRange(std::istream& stream, uint64_t offset, uint64_t length,
@@ -143,13 +143,13 @@ TMD5Digest MD5StreamRange(std::istream& stream, uint64_t offset, uint64_t length
     stream.read(buf, static_cast<std::streamsize>(std::min<uint64_t>(length, sizeof buf)));
     auto got = static_cast<size_t>(stream.gcount());
     if (got == 0) break;
-    ctx.update(buf, got);
+    ctx.Update(buf, got);
     length -= got;
     if (++blocks % 5 == 0 && YieldAndCheckAbort(abort)) { aborted = true; break; }
   }
   stream.clear();
   if (saved != std::streampos(-1)) stream.seekg(saved);
-  return aborted ? TMD5Digest{} : ctx.finish();
+  return aborted ? TMD5Digest{} : ctx.Finish();
 }
 
 TMD5Digest MD5Stream(std::istream& stream, const std::atomic<bool>* abort) {

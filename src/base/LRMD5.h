@@ -19,11 +19,11 @@ struct TMD5Digest {
 class TMD5Context {
 public:
   TMD5Context();
-  void update(const void* data, size_t len);
-  TMD5Digest finish();
+  void Update(const void* data, size_t len);
+  TMD5Digest Finish();
 
 private:
-  void block(const uint8_t* p);
+  void Block(const uint8_t* p);
   uint32_t state_[4];
   uint64_t length_ = 0;
   uint8_t buffer_[64];

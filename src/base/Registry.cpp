@@ -19,59 +19,59 @@ std::string_view ValueName(std::string_view name) { return name.empty() ? std::s
 
 IniFile LoadStore(const std::string& path) {
   IniFile ini(IniFile::Encoding::Utf8);
-  ini.load(path);
+  ini.Load(path);
   return ini;
 }
 }  // namespace
 
-std::string TRegistryStore::readString(Root root, std::string_view keyPath, std::string_view name,
+std::string TRegistryStore::ReadString(Root root, std::string_view keyPath, std::string_view name,
                                        std::string_view fallback) const {
   std::lock_guard lock(mutex_);
-  return LoadStore(path_).readString(SectionName(root, keyPath), ValueName(name), fallback);
+  return LoadStore(path_).ReadString(SectionName(root, keyPath), ValueName(name), fallback);
 }
 
-int64_t TRegistryStore::readInteger(Root root, std::string_view keyPath, std::string_view name,
+int64_t TRegistryStore::ReadInteger(Root root, std::string_view keyPath, std::string_view name,
                                     int64_t fallback) const {
   std::lock_guard lock(mutex_);
-  return LoadStore(path_).readInteger(SectionName(root, keyPath), ValueName(name), fallback);
+  return LoadStore(path_).ReadInteger(SectionName(root, keyPath), ValueName(name), fallback);
 }
 
-bool TRegistryStore::readBool(Root root, std::string_view keyPath, std::string_view name, bool fallback) const {
-  return readInteger(root, keyPath, name, fallback ? 1 : 0) != 0;
+bool TRegistryStore::ReadBool(Root root, std::string_view keyPath, std::string_view name, bool fallback) const {
+  return ReadInteger(root, keyPath, name, fallback ? 1 : 0) != 0;
 }
 
-bool TRegistryStore::valueExists(Root root, std::string_view keyPath, std::string_view name) const {
+bool TRegistryStore::ValueExists(Root root, std::string_view keyPath, std::string_view name) const {
   std::lock_guard lock(mutex_);
-  return LoadStore(path_).valueExists(SectionName(root, keyPath), ValueName(name));
+  return LoadStore(path_).ValueExists(SectionName(root, keyPath), ValueName(name));
 }
 
-bool TRegistryStore::keyExists(Root root, std::string_view keyPath) const {
+bool TRegistryStore::KeyExists(Root root, std::string_view keyPath) const {
   std::lock_guard lock(mutex_);
-  return LoadStore(path_).sectionExists(SectionName(root, keyPath));
+  return LoadStore(path_).SectionExists(SectionName(root, keyPath));
 }
 
-bool TRegistryStore::writeString(Root root, std::string_view keyPath, std::string_view name,
+bool TRegistryStore::WriteString(Root root, std::string_view keyPath, std::string_view name,
                                  std::string_view value) {
   std::lock_guard lock(mutex_);
   IniFile ini = LoadStore(path_);
-  ini.writeString(SectionName(root, keyPath), ValueName(name), value);
-  return ini.save(path_);
+  ini.WriteString(SectionName(root, keyPath), ValueName(name), value);
+  return ini.Save(path_);
 }
 
-bool TRegistryStore::writeInteger(Root root, std::string_view keyPath, std::string_view name, int64_t value) {
-  return writeString(root, keyPath, name, std::to_string(value));
+bool TRegistryStore::WriteInteger(Root root, std::string_view keyPath, std::string_view name, int64_t value) {
+  return WriteString(root, keyPath, name, std::to_string(value));
 }
 
-bool TRegistryStore::writeBool(Root root, std::string_view keyPath, std::string_view name, bool value) {
-  return writeString(root, keyPath, name, value ? "1" : "0");
+bool TRegistryStore::WriteBool(Root root, std::string_view keyPath, std::string_view name, bool value) {
+  return WriteString(root, keyPath, name, value ? "1" : "0");
 }
 
-bool TRegistryStore::deleteValue(Root root, std::string_view keyPath, std::string_view name) {
+bool TRegistryStore::DeleteValue(Root root, std::string_view keyPath, std::string_view name) {
   std::lock_guard lock(mutex_);
   IniFile ini = LoadStore(path_);
-  if (!ini.valueExists(SectionName(root, keyPath), ValueName(name))) return true;
-  ini.deleteKey(SectionName(root, keyPath), ValueName(name));
-  return ini.save(path_);
+  if (!ini.ValueExists(SectionName(root, keyPath), ValueName(name))) return true;
+  ini.DeleteKey(SectionName(root, keyPath), ValueName(name));
+  return ini.Save(path_);
 }
 
 }  // namespace ml

@@ -16,20 +16,20 @@ public:
 
   explicit TRegistryStore(std::string appDir);
 
-  std::string readString(Root root, std::string_view keyPath, std::string_view name,
+  std::string ReadString(Root root, std::string_view keyPath, std::string_view name,
                          std::string_view fallback = {}) const;
-  int64_t readInteger(Root root, std::string_view keyPath, std::string_view name, int64_t fallback) const;
-  bool readBool(Root root, std::string_view keyPath, std::string_view name, bool fallback) const;
-  bool valueExists(Root root, std::string_view keyPath, std::string_view name) const;
-  bool keyExists(Root root, std::string_view keyPath) const;
+  int64_t ReadInteger(Root root, std::string_view keyPath, std::string_view name, int64_t fallback) const;
+  bool ReadBool(Root root, std::string_view keyPath, std::string_view name, bool fallback) const;
+  bool ValueExists(Root root, std::string_view keyPath, std::string_view name) const;
+  bool KeyExists(Root root, std::string_view keyPath) const;
 
   // Writes return false when the file could not be replaced.
-  bool writeString(Root root, std::string_view keyPath, std::string_view name, std::string_view value);
-  bool writeInteger(Root root, std::string_view keyPath, std::string_view name, int64_t value);
-  bool writeBool(Root root, std::string_view keyPath, std::string_view name, bool value);
-  bool deleteValue(Root root, std::string_view keyPath, std::string_view name);
+  bool WriteString(Root root, std::string_view keyPath, std::string_view name, std::string_view value);
+  bool WriteInteger(Root root, std::string_view keyPath, std::string_view name, int64_t value);
+  bool WriteBool(Root root, std::string_view keyPath, std::string_view name, bool value);
+  bool DeleteValue(Root root, std::string_view keyPath, std::string_view name);
 
-  const std::string& filePath() const { return path_; }
+  const std::string& FilePath() const { return path_; }
   // "HKEY_CURRENT_USER\Software\MiniLirra" for (CurrentUser, "\Software\MiniLirra").
   static std::string SectionName(Root root, std::string_view keyPath);
 

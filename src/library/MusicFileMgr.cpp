@@ -55,10 +55,10 @@ size_t TMusicFileMgr::DigestHash::operator()(const TMD5Digest& d) const noexcept
   return h;
 }
 
-TCalcThread::TCalcThread(TMusicFileMgr& mgr) : mgr_(mgr), thread_([this] { mgr_.hashLoop(); }) {}
+TCalcThread::TCalcThread(TMusicFileMgr& mgr) : mgr_(mgr), thread_([this] { mgr_.HashLoop(); }) {}
 
 TCalcThread::~TCalcThread() {
-  mgr_.stopHashing();
+  mgr_.StopHashing();
   thread_.join();
 }
 
@@ -66,18 +66,18 @@ TMusicFileMgr::TMusicFileMgr(Dispatcher* dispatcher)
     : dispatcher_(dispatcher), calcThread_(std::make_unique<TCalcThread>(*this)) {}
 
 TMusicFileMgr::~TMusicFileMgr() {
-  if (dispatcher_ && autoSaveTimer_) dispatcher_->stopTimer(autoSaveTimer_);
+  if (dispatcher_ && autoSaveTimer_) dispatcher_->StopTimer(autoSaveTimer_);
   calcThread_.reset();
 }
 
-void TMusicFileMgr::stopHashing() {
+void TMusicFileMgr::StopHashing() {
   {
     std::lock_guard lock(lock_);
     terminated_ = true;
   }
   hashWake_.notify_all();
   // The thread may be waiting for the main thread to run a duplicate handler.
-  if (dispatcher_) dispatcher_->releaseSenders();
+  if (dispatcher_) dispatcher_->ReleaseSenders();
 }
 
 // ---- entries -------------------------------------------------------------------------------
@@ -94,41 +94,41 @@ void EraseFromIndex(Map& index, const Key& key, const TShareFileInfo* e) {
 }
 }  // namespace
 
-void TMusicFileMgr::indexLocked(TShareFileInfo* e) {
+void TMusicFileMgr::IndexLocked(TShareFileInfo* e) {
   if (!e->FileName.empty()) byPath_.emplace(std::string_view(e->FileName), e);
   if (!LRMD5::MD5DigestIsZero(e->FileHash)) byDigest_.emplace(e->FileHash, e);
 }
 
-void TMusicFileMgr::unindexDigestLocked(TShareFileInfo* e) { EraseFromIndex(byDigest_, e->FileHash, e); }
+void TMusicFileMgr::UnindexDigestLocked(TShareFileInfo* e) { EraseFromIndex(byDigest_, e->FileHash, e); }
 
-void TMusicFileMgr::setDigestLocked(TShareFileInfo* e, const TMD5Digest& d) {
-  unindexDigestLocked(e);
+void TMusicFileMgr::SetDigestLocked(TShareFileInfo* e, const TMD5Digest& d) {
+  UnindexDigestLocked(e);
   e->FileHash = d;
   if (!LRMD5::MD5DigestIsZero(d)) byDigest_.emplace(d, e);
 }
 
-void TMusicFileMgr::setPathLocked(TShareFileInfo* e, const std::string& path) {
+void TMusicFileMgr::SetPathLocked(TShareFileInfo* e, const std::string& path) {
   if (e->FileName == path) return;
   if (!e->FileName.empty()) EraseFromIndex(byPath_, std::string_view(e->FileName), e);
   e->FileName = path;
   if (!e->FileName.empty()) byPath_.emplace(std::string_view(e->FileName), e);
 }
 
-TShareFileInfo* TMusicFileMgr::registerLocked(std::unique_ptr<TShareFileInfo> entry) {
+TShareFileInfo* TMusicFileMgr::RegisterLocked(std::unique_ptr<TShareFileInfo> entry) {
   TShareFileInfo* e = entry.get();
   live_[e] = entries_.size();
   entries_.push_back(std::move(entry));
-  indexLocked(e);
-  if (e->ShareStatus == ssWaitHash) queueHashLocked(e);
+  IndexLocked(e);
+  if (e->ShareStatus == ssWaitHash) QueueHashLocked(e);
   return e;
 }
 
-void TMusicFileMgr::queueHashLocked(TShareFileInfo* e) {
+void TMusicFileMgr::QueueHashLocked(TShareFileInfo* e) {
   hashQueue_.push_back(e);
   hashWake_.notify_one();
 }
 
-TShareFileInfo* TMusicFileMgr::findByDigestLocked(const TMD5Digest& d) const {
+TShareFileInfo* TMusicFileMgr::FindByDigestLocked(const TMD5Digest& d) const {
   if (LRMD5::MD5DigestIsZero(d)) return nullptr;
   // Of two live entries with one digest (until they are merged) the newer one is found.
   TShareFileInfo* newest = nullptr;
@@ -169,7 +169,7 @@ TShareFileInfo* TMusicFileMgr::AddFile(const std::string& path) {
     e->Codec.clear();
   }
   std::lock_guard lock(lock_);
-  return registerLocked(std::move(e));
+  return RegisterLocked(std::move(e));
 }
 
 TShareFileInfo* TMusicFileMgr::AddFromSearchResult(const std::string& caption, const TMD5Digest& digest) {
@@ -178,25 +178,25 @@ TShareFileInfo* TMusicFileMgr::AddFromSearchResult(const std::string& caption, c
 
 TShareFileInfo* TMusicFileMgr::AddFromPlayListInfo(const TDownPlayListInfo& info) {
   std::lock_guard lock(lock_);
-  if (TShareFileInfo* existing = findByDigestLocked(info.Digest)) return existing;
+  if (TShareFileInfo* existing = FindByDigestLocked(info.Digest)) return existing;
   auto e = std::make_unique<TShareFileInfo>();
   e->Encrypt = true;
   e->ShareStatus = ssReady;
   e->Caption = CleanText(info.Caption);
   e->FileHash = info.Digest;
   e->Duration = info.Duration;
-  return registerLocked(std::move(e));
+  return RegisterLocked(std::move(e));
 }
 
 TShareFileInfo* TMusicFileMgr::AddCopy(const TShareFileInfo& record) {
   std::lock_guard lock(lock_);
-  if (TShareFileInfo* existing = findByDigestLocked(record.FileHash)) return existing;
-  return registerLocked(std::make_unique<TShareFileInfo>(record));
+  if (TShareFileInfo* existing = FindByDigestLocked(record.FileHash)) return existing;
+  return RegisterLocked(std::make_unique<TShareFileInfo>(record));
 }
 
 TShareFileInfo* TMusicFileMgr::FindByDigest(const TMD5Digest& digest) const {
   std::lock_guard lock(lock_);
-  return findByDigestLocked(digest);
+  return FindByDigestLocked(digest);
 }
 
 TShareFileInfo* TMusicFileMgr::FindByPathAndSize(const std::string& path, uint64_t size) const {
@@ -289,8 +289,8 @@ TPlayList* TMusicFileMgr::AddProgrammeList(TProgrammeList programme) {
   {
     std::lock_guard lock(lock_);
     for (TShareFileInfo& record : programme.Records) {
-      TShareFileInfo* e = findByDigestLocked(record.FileHash);
-      if (!e) e = registerLocked(std::make_unique<TShareFileInfo>(std::move(record)));
+      TShareFileInfo* e = FindByDigestLocked(record.FileHash);
+      if (!e) e = RegisterLocked(std::make_unique<TShareFileInfo>(std::move(record)));
       list->Items.push_back(e);
     }
   }
@@ -303,14 +303,14 @@ TPlayList* TMusicFileMgr::AddProgrammeList(TProgrammeList programme) {
 
 void TMusicFileMgr::SetDownloadFolder(const std::string& folder) { downloadFolder_ = WithTrailingSlash(folder); }
 
-std::string TMusicFileMgr::downloadPathFor(const TShareFileInfo& e) const {
+std::string TMusicFileMgr::DownloadPathFor(const TShareFileInfo& e) const {
   return downloadFolder_ + LRMD5::MD5DigestToStr(e.FileHash) + DownloadedSongExt;
 }
 
 bool TMusicFileMgr::PrepareDownload(TShareFileInfo* entry) {
   TShareFileInfo e = Snapshot(entry);
   if (!e.Encrypt || e.Caption.empty()) return false;
-  std::string path = e.FileName.empty() ? downloadPathFor(e) : e.FileName;
+  std::string path = e.FileName.empty() ? DownloadPathFor(e) : e.FileName;
   // A file already at the path that is not this song (its digest differs) keeps its name; we
   // take "name (n).ext" with the smallest free n.
   auto occupiedByOther = [&](const std::string& p) {
@@ -331,7 +331,7 @@ bool TMusicFileMgr::PrepareDownload(TShareFileInfo* entry) {
   const bool missing = !StatFile(path).exists;
   {
     std::lock_guard lock(lock_);
-    setPathLocked(entry, path);
+    SetPathLocked(entry, path);
     if (missing) entry->ShareStatus = ssNeedDownload;
   }
   Changed();
@@ -344,7 +344,7 @@ bool TMusicFileMgr::DownloadCompleted(TShareFileInfo* entry) {
   std::string finalPath = e.FileName;
   const std::string tempFolder = downloadFolder_ + "Temp/";
   if (!downloadFolder_.empty() && e.FileName.rfind(tempFolder, 0) == 0) {
-    finalPath = downloadPathFor(e);
+    finalPath = DownloadPathFor(e);
     std::error_code ec;
     fs::copy_file(e.FileName, finalPath, fs::copy_options::overwrite_existing, ec);
     if (ec) {
@@ -356,7 +356,7 @@ bool TMusicFileMgr::DownloadCompleted(TShareFileInfo* entry) {
     std::lock_guard lock(lock_);
     entry->ShareStatus = ssReady;
     entry->LackSource = false;
-    setPathLocked(entry, finalPath);
+    SetPathLocked(entry, finalPath);
   }
   Changed();
   return true;
@@ -450,9 +450,9 @@ void TMusicFileMgr::SetOnDuplicateFound(DuplicateFoundEvent handler) {
 
 void TMusicFileMgr::WaitHashingIdle() const {
   auto idle = [&] { return (hashQueue_.empty() && !hashBusy_) || terminated_; };
-  if (dispatcher_ && dispatcher_->isMainThread()) {
+  if (dispatcher_ && dispatcher_->IsMainThread()) {
     // The hashing thread may be waiting for us to run a duplicate handler: keep pumping.
-    while (!dispatcher_->waitPumping([&] {
+    while (!dispatcher_->WaitPumping([&] {
       std::lock_guard lock(lock_);
       return idle();
     }, Millis(60000))) {
@@ -463,19 +463,19 @@ void TMusicFileMgr::WaitHashingIdle() const {
   hashIdle_.wait(lock, idle);
 }
 
-void TMusicFileMgr::hashLoop() {
+void TMusicFileMgr::HashLoop() {
   LowerThreadPriority();
   for (;;) {
     {
       std::unique_lock lock(lock_);
       hashIdle_.notify_all();
       // A main thread waiting in WaitHashingIdle sleeps in its loop: wake it to look again.
-      if (dispatcher_ && hashQueue_.empty()) dispatcher_->post([] {});
+      if (dispatcher_ && hashQueue_.empty()) dispatcher_->Post([] {});
       hashWake_.wait(lock, [&] { return terminated_ || !hashQueue_.empty(); });
       if (terminated_) return;
     }
     try {
-      while (!terminated_ && hashOne()) {
+      while (!terminated_ && HashOne()) {
       }
     } catch (const std::exception& ex) {
       DebugTrace("library: hashing failed: %s", ex.what());
@@ -484,7 +484,7 @@ void TMusicFileMgr::hashLoop() {
 }
 
 // Hashes the next waiting entry; false when none is left.
-bool TMusicFileMgr::hashOne() {
+bool TMusicFileMgr::HashOne() {
   TShareFileInfo* e = nullptr;
   std::string path;
   uint64_t generation;
@@ -510,7 +510,7 @@ bool TMusicFileMgr::hashOne() {
   DuplicateFoundEvent onDuplicate;
   {
     std::lock_guard lock(lock_);
-    if (!storeDigestLocked(e, generation, ok, digest, path, &kept)) {
+    if (!StoreDigestLocked(e, generation, ok, digest, path, &kept)) {
       hashBusy_ = false;
       return true;
     }
@@ -522,7 +522,7 @@ bool TMusicFileMgr::hashOne() {
   if (!kept) return true;
   if (dispatcher_) {
     // Given up when the manager is being destroyed: the main thread is then joining this one.
-    dispatcher_->send([&] {
+    dispatcher_->Send([&] {
       if (onDuplicate) onDuplicate(e, kept);
       Changed();
     }, &terminated_);
@@ -536,7 +536,7 @@ bool TMusicFileMgr::hashOne() {
 
 // Stores a finished digest and merges the entry into an older one with the same digest (set in
 // *kept). False when the result no longer applies or the file could not be read.
-bool TMusicFileMgr::storeDigestLocked(TShareFileInfo* e, uint64_t generation, bool ok, const TMD5Digest& digest,
+bool TMusicFileMgr::StoreDigestLocked(TShareFileInfo* e, uint64_t generation, bool ok, const TMD5Digest& digest,
                                       const std::string& path, TShareFileInfo** kept) {
   if (generation != generation_ || terminated_ || !live_.count(e) || e->ShareStatus != ssHashing) return false;
   if (!ok) {
@@ -545,7 +545,7 @@ bool TMusicFileMgr::storeDigestLocked(TShareFileInfo* e, uint64_t generation, bo
     DebugTrace("library: cannot read %s; will retry at next start", path.c_str());
     return false;
   }
-  setDigestLocked(e, digest);
+  SetDigestLocked(e, digest);
   e->ShareStatus = ssReady;
   e->LastWriteTime = StatFile(path).lastWriteTime;
   TShareFileInfo* other = nullptr;
@@ -556,7 +556,7 @@ bool TMusicFileMgr::storeDigestLocked(TShareFileInfo* e, uint64_t generation, bo
   if (other) {
     // The entry that was there first survives; it takes this file when its own is gone.
     if (!StatFile(other->FileName).exists) {
-      setPathLocked(other, e->FileName);
+      SetPathLocked(other, e->FileName);
       other->Encrypt = e->Encrypt;
     }
     e->ShareStatus = ssRemoved;
@@ -573,10 +573,10 @@ void TMusicFileMgr::EnableAutoSave(const std::string& path, int delayMs) {
 }
 
 void TMusicFileMgr::Changed() {
-  if (!dispatcher_ || autoSavePath_.empty() || !dispatcher_->isMainThread()) return;
+  if (!dispatcher_ || autoSavePath_.empty() || !dispatcher_->IsMainThread()) return;
   // Debounced: a burst of changes (adding a folder) saves once, a moment after the last one.
-  if (autoSaveTimer_) dispatcher_->stopTimer(autoSaveTimer_);
-  autoSaveTimer_ = dispatcher_->startTimer(Millis(autoSaveDelayMs_), [this] {
+  if (autoSaveTimer_) dispatcher_->StopTimer(autoSaveTimer_);
+  autoSaveTimer_ = dispatcher_->StartTimer(Millis(autoSaveDelayMs_), [this] {
     autoSaveTimer_ = 0;
     std::string error;
     if (!Save(autoSavePath_, &error)) DebugTrace("library: autosave failed: %s", error.c_str());

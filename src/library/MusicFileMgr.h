@@ -184,19 +184,19 @@ private:
     size_t operator()(const TMD5Digest& d) const noexcept;
   };
 
-  TShareFileInfo* registerLocked(std::unique_ptr<TShareFileInfo> entry);
-  void indexLocked(TShareFileInfo* e);
-  void unindexDigestLocked(TShareFileInfo* e);
-  void setDigestLocked(TShareFileInfo* e, const TMD5Digest& d);
-  void setPathLocked(TShareFileInfo* e, const std::string& path);
-  TShareFileInfo* findByDigestLocked(const TMD5Digest& d) const;
-  void queueHashLocked(TShareFileInfo* e);
-  std::string downloadPathFor(const TShareFileInfo& e) const;
-  void hashLoop();
-  bool hashOne();
-  bool storeDigestLocked(TShareFileInfo* e, uint64_t generation, bool ok, const TMD5Digest& digest,
+  TShareFileInfo* RegisterLocked(std::unique_ptr<TShareFileInfo> entry);
+  void IndexLocked(TShareFileInfo* e);
+  void UnindexDigestLocked(TShareFileInfo* e);
+  void SetDigestLocked(TShareFileInfo* e, const TMD5Digest& d);
+  void SetPathLocked(TShareFileInfo* e, const std::string& path);
+  TShareFileInfo* FindByDigestLocked(const TMD5Digest& d) const;
+  void QueueHashLocked(TShareFileInfo* e);
+  std::string DownloadPathFor(const TShareFileInfo& e) const;
+  void HashLoop();
+  bool HashOne();
+  bool StoreDigestLocked(TShareFileInfo* e, uint64_t generation, bool ok, const TMD5Digest& digest,
                          const std::string& path, TShareFileInfo** kept);
-  void stopHashing();
+  void StopHashing();
 
   Dispatcher* dispatcher_;
   mutable std::mutex lock_;

@@ -147,7 +147,7 @@ bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
   out.reserve(1 << 20);
   auto flush = [&](size_t atLeast) {
     if (out.size() < atLeast) return;
-    file.write(out);
+    file.Write(out);
     out.clear();
   };
   std::unordered_map<const TShareFileInfo*, size_t> savedIndex;
@@ -209,7 +209,7 @@ bool TMusicFileMgr::Save(const std::string& path, std::string* error) const {
   }
   out += "  </PlayList>\n</LRMusicFiles>\n";
   flush(0);
-  return file.commit(true, error);
+  return file.Commit(true, error);
 }
 
 namespace {
@@ -234,8 +234,8 @@ public:
   }
   TMappedFile(const TMappedFile&) = delete;
   TMappedFile& operator=(const TMappedFile&) = delete;
-  bool ok() const { return data_ != nullptr; }
-  std::string_view text() const { return {data_, size_}; }
+  bool Ok() const { return data_ != nullptr; }
+  std::string_view Text() const { return {data_, size_}; }
 
 private:
   const char* data_ = nullptr;
@@ -302,7 +302,7 @@ public:
   using Entry = TFileChecker::Entry;
   using Batch = std::vector<Entry>;
 
-  ~TLoadChecker() { stop(); }
+  ~TLoadChecker() { Stop(); }
 
   // Queues the next File's entry (null when it is not kept). True when checked entries are
   // ready to be taken.
@@ -314,7 +314,7 @@ public:
       // Without a second thread (a process at its thread limit) the parser checks everything
       // at the end: slower, but the library still loads.
       try {
-        thread_ = std::thread([this] { work(worker_, false); });
+        thread_ = std::thread([this] { Work(worker_, false); });
       } catch (const std::system_error& e) {
         DebugTrace("library: checking files on the loading thread: %s", e.what());
       }
@@ -334,8 +334,8 @@ public:
         todo_.push_back({queued_++, std::move(filling_)});
         filling_.clear();
       }
-      work(parser_, true);
-      stop();
+      Work(parser_, true);
+      Stop();
     }
     Batch out;
     std::lock_guard lock(mutex_);
@@ -351,7 +351,7 @@ private:
 
   // Checks queued batches: on the parser's thread until none is left, on the worker's until
   // the checker is stopped (a load that failed leaves the rest unchecked).
-  void work(TFileChecker& checker, bool untilEmpty) {
+  void Work(TFileChecker& checker, bool untilEmpty) {
     std::unique_lock lock(mutex_);
     for (;;) {
       if (!untilEmpty) wake_.wait(lock, [&] { return closed_ || !todo_.empty(); });
@@ -365,7 +365,7 @@ private:
     }
   }
 
-  void stop() {
+  void Stop() {
     {
       std::lock_guard lock(mutex_);
       closed_ = true;
@@ -398,12 +398,12 @@ struct PendingList {
 void TMusicFileMgr::Load(const std::string& path) {
   ClearLibrary();
   TMappedFile file(path);
-  if (!file.ok()) throw EFileFormat();
+  if (!file.Ok()) throw EFileFormat();
   using Token = TXmlPullReader::Token;
-  TXmlPullReader r(file.text());
+  TXmlPullReader r(file.Text());
   {
     // Room for the entries a file of this size holds, so the indexes never rehash while loading.
-    const size_t estimate = file.text().size() / 700 + 16;
+    const size_t estimate = file.Text().size() / 700 + 16;
     std::lock_guard lock(lock_);
     entries_.reserve(estimate);
     live_.reserve(estimate);
@@ -450,7 +450,7 @@ void TMusicFileMgr::Load(const std::string& path) {
   auto registerChecked = [&](bool all) {
     auto checked = checker.Take(all);
     std::lock_guard lock(lock_);
-    for (auto& e : checked) byFileIndex.push_back(e ? registerLocked(std::move(e)) : nullptr);
+    for (auto& e : checked) byFileIndex.push_back(e ? RegisterLocked(std::move(e)) : nullptr);
   };
   try {
     if (r.Next() != Token::Start || !NameIs(r.Name(), "LRMusicFiles")) throw EFileFormat();

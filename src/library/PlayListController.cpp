@@ -37,17 +37,17 @@ TPlayListController::TPlayListController(TMusicFileMgr& mgr, IPlayListHost& host
   if (mgr_.PlayLists().empty()) mgr_.NewPlayList("[默认]");
   int active = settings.ActivePlayList;
   ShowList(active >= 0 && active < static_cast<int>(mgr_.PlayLists().size()) ? active : 0);
-  mgr_.SetOnEntryRemoved([this](TShareFileInfo* e) { onEntryRemoved(e); });
-  mgr_.SetOnDuplicateFound([this](TShareFileInfo* removed, TShareFileInfo* kept) { onDuplicateFound(removed, kept); });
+  mgr_.SetOnEntryRemoved([this](TShareFileInfo* e) { OnEntryRemoved(e); });
+  mgr_.SetOnDuplicateFound([this](TShareFileInfo* removed, TShareFileInfo* kept) { OnDuplicateFound(removed, kept); });
 }
 
 TPlayListController::~TPlayListController() {
   mgr_.SetOnDuplicateFound(nullptr);
   mgr_.SetOnEntryRemoved(nullptr);
-  storeShownOrder();
+  StoreShownOrder();
 }
 
-bool TPlayListController::isManaged(const TPlayList* list) const { return list && mgr_.IndexOfPlayList(list) >= 0; }
+bool TPlayListController::IsManaged(const TPlayList* list) const { return list && mgr_.IndexOfPlayList(list) >= 0; }
 
 // ---- the shown list ------------------------------------------------------------------------
 
@@ -68,20 +68,20 @@ TShareFileInfo* TPlayListController::SelectedEntry() const {
 
 void TPlayListController::ShowList(int index) {
   if (index < 0 || index >= static_cast<int>(mgr_.PlayLists().size())) return;
-  if (isManaged(shown_) && dirty_) storeShownOrder();
+  if (IsManaged(shown_) && dirty_) StoreShownOrder();
   shown_ = mgr_.PlayLists()[static_cast<size_t>(index)].get();
   settings_.ActivePlayList = index;
-  fillBox();
+  FillBox();
   dirty_ = false;
 }
 
-void TPlayListController::fillBox() {
+void TPlayListController::FillBox() {
   box_ = shown_ ? shown_->Items : std::vector<TShareFileInfo*>{};
   selected_.clear();
 }
 
-void TPlayListController::storeOrderInto(TPlayList* list, const std::vector<TShareFileInfo*>& items) {
-  if (!isManaged(list)) return;
+void TPlayListController::StoreOrderInto(TPlayList* list, const std::vector<TShareFileInfo*>& items) {
+  if (!IsManaged(list)) return;
   list->Items.clear();
   for (TShareFileInfo* e : items) {
     TShareFileInfo* put = e;
@@ -92,11 +92,11 @@ void TPlayListController::storeOrderInto(TPlayList* list, const std::vector<TSha
   mgr_.Changed();
 }
 
-void TPlayListController::storeShownOrder() { storeOrderInto(shown_, box_); }
+void TPlayListController::StoreShownOrder() { StoreOrderInto(shown_, box_); }
 
 // ---- adding -----------------------------------------------------------------------------------
 
-size_t TPlayListController::appendToShown(TShareFileInfo* entry) {
+size_t TPlayListController::AppendToShown(TShareFileInfo* entry) {
   long at = IndexOf(box_, entry);
   if (at < 0) {
     box_.push_back(entry);
@@ -115,11 +115,11 @@ int TPlayListController::AddFiles(const std::vector<std::string>& paths,
   for (size_t i = 0; i < paths.size(); ++i) {
     if (progress && !progress(i, paths[i])) break;
     if (TShareFileInfo* e = mgr_.AddFile(paths[i])) {
-      appendToShown(e);
+      AppendToShown(e);
       ++added;
     }
   }
-  storeShownOrder();
+  StoreShownOrder();
   return added;
 }
 
@@ -131,8 +131,8 @@ TShareFileInfo* TPlayListController::AddFile(const std::string& path, bool playN
 
 void TPlayListController::AddEntry(TShareFileInfo* entry, bool playNow) {
   DeselectAll();
-  appendToShown(entry);
-  storeShownOrder();
+  AppendToShown(entry);
+  StoreShownOrder();
   if (!playNow) return;
   // Songs appended and played at once: come back to the song that was playing when the last
   // of them ends. The first song remembered stays remembered for a run of such additions.
@@ -156,14 +156,14 @@ TPlayList* TPlayListController::ShowProgrammeList(TProgrammeList list, bool play
 
 // ---- playing ----------------------------------------------------------------------------------
 
-void TPlayListController::rebuildShuffle() {
+void TPlayListController::RebuildShuffle() {
   shuffled_ = playing_ ? playing_->Items : std::vector<TShareFileInfo*>{};
   // Fisher-Yates: every order equally likely (swapping each place with any place is not).
   std::mt19937 rng(seed_++);
   std::shuffle(shuffled_.begin(), shuffled_.end(), rng);
 }
 
-const std::vector<TShareFileInfo*>& TPlayListController::order() const {
+const std::vector<TShareFileInfo*>& TPlayListController::Order() const {
   return order_ == poRandom ? shuffled_ : playing_->Items;
 }
 
@@ -173,13 +173,13 @@ void TPlayListController::PlayEntry(TPlayList* list, TShareFileInfo* entry) {
   TPlayList* previous = playing_;
   playing_ = list;
   if (playing_ != previous) {
-    if (playing_ == shown_) storeShownOrder();
+    if (playing_ == shown_) StoreShownOrder();
     dirty_ = false;
-    rebuildShuffle();
+    RebuildShuffle();
   } else if (dirty_) {
     dirty_ = false;
-    storeShownOrder();
-    rebuildShuffle();
+    StoreShownOrder();
+    RebuildShuffle();
   }
   if (!entry) entry = NextEntry(true);
   if (!entry) {
@@ -202,7 +202,7 @@ void TPlayListController::PlaySelected() {
 
 TShareFileInfo* TPlayListController::NextEntry(bool automatic) {
   if (!playing_ || playing_->Items.empty()) return nullptr;
-  const auto& ord = order();
+  const auto& ord = Order();
   const long n = static_cast<long>(ord.size());
   if (n == 0) return nullptr;
   TShareFileInfo* cand = nullptr;
@@ -251,7 +251,7 @@ TShareFileInfo* TPlayListController::NextEntry(bool automatic) {
 
 TShareFileInfo* TPlayListController::PreviousEntry(bool automatic) {
   if (!playing_ || playing_->Items.empty()) return nullptr;
-  const auto& ord = order();
+  const auto& ord = Order();
   const long n = static_cast<long>(ord.size());
   if (n == 0) return nullptr;
   if (!current_) return ord[0];
@@ -283,7 +283,7 @@ void TPlayListController::StopPlaying() {
 
 void TPlayListController::SetOrderMode(int mode) {
   order_ = mode == poRandom ? poRandom : poInOrder;
-  if (order_ == poRandom && playing_) rebuildShuffle();
+  if (order_ == poRandom && playing_) RebuildShuffle();
   if (OnModeChanged) OnModeChanged();
 }
 
@@ -313,7 +313,7 @@ void TPlayListController::MoveSelectedTo(size_t target) {
   box_.insert(box_.begin() + static_cast<ptrdiff_t>(target), moving.begin(), moving.end());
   for (size_t i = 0; i < moving.size(); ++i) selected_.insert(target + i);
   dirty_ = true;
-  storeShownOrder();
+  StoreShownOrder();
 }
 
 void TPlayListController::MoveUp() {
@@ -356,7 +356,7 @@ bool TPlayListController::RemoveSelected(bool fromDisk) {
   selected_.clear();
   if (fromDisk) mgr_.PurgeRemoved();
   dirty_ = true;
-  storeShownOrder();
+  StoreShownOrder();
   if (!box_.empty()) selected_.insert(std::min(highest - removedCount + 1, box_.size() - 1));
   return true;
 }
@@ -366,7 +366,7 @@ void TPlayListController::ClearList() {
   selected_.clear();
   if (shown_ == playing_) shuffled_.clear();
   dirty_ = true;
-  storeShownOrder();
+  StoreShownOrder();
 }
 
 void TPlayListController::RenameSong(size_t index, const std::string& caption) {
@@ -389,12 +389,12 @@ void TPlayListController::DropSelectedOnList(int listIndex, bool copy) {
   TPlayList* source = shown_;
   if (!copy) {
     dirty_ = true;
-    storeShownOrder();
+    StoreShownOrder();
   }
   ShowList(listIndex);
   if (source == playing_ && current_ && IndexOf(source->Items, current_) < 0) {
     playing_ = target;
-    rebuildShuffle();
+    RebuildShuffle();
   }
 }
 
@@ -439,7 +439,7 @@ void TPlayListController::MoveListTo(int selectedIndex, int target) {
 
 // ---- finding ----------------------------------------------------------------------------------------
 
-bool TPlayListController::matches(const TShareFileInfo& e, const TFindOptions& o, int which) const {
+bool TPlayListController::Matches(const TShareFileInfo& e, const TFindOptions& o, int which) const {
   const std::string* pattern[] = {&o.Title, &o.Artist, &o.Album};
   const std::string* value[] = {&e.Caption, &e.Artist, &e.Album};
   std::string p(Trim(*pattern[which])), v(Trim(*value[which]));
@@ -458,7 +458,7 @@ int TPlayListController::FindNext(const TFindOptions& o) {
   const int count = static_cast<int>(box_.size());
   auto all = [&](int i) {
     TShareFileInfo e = mgr_.Snapshot(box_[static_cast<size_t>(i)]);
-    return matches(e, o, 0) && matches(e, o, 1) && matches(e, o, 2);
+    return Matches(e, o, 0) && Matches(e, o, 1) && Matches(e, o, 2);
   };
   if (!o.Backwards) {
     if (findStart_ >= count) findStart_ = 0;
@@ -486,7 +486,7 @@ int TPlayListController::MarkAll(const TFindOptions& o) {
     const std::string* pattern[] = {&o.Title, &o.Artist, &o.Album};
     if (Trim(*pattern[which]).empty()) continue;
     for (size_t i = 0; i < box_.size(); ++i)
-      if (matches(mgr_.Snapshot(box_[i]), o, which)) selected_.insert(i);
+      if (Matches(mgr_.Snapshot(box_[i]), o, which)) selected_.insert(i);
   }
   // A song that matches two patterns is one song found, not two.
   return static_cast<int>(selected_.size());
@@ -501,12 +501,12 @@ void TPlayListController::QuickFind(const std::string& text) {
 
 // ---- library events -----------------------------------------------------------------------------------
 
-void TPlayListController::onDuplicateFound(TShareFileInfo* removed, TShareFileInfo* kept) {
+void TPlayListController::OnDuplicateFound(TShareFileInfo* removed, TShareFileInfo* kept) {
   mergePairs_.emplace_back(removed, kept);
   if (removed == current_) current_ = kept;
   if (resume_ == removed) resume_ = kept;
   const bool inBox = IndexOf(box_, removed) >= 0;
-  if (inBox && dirty_) storeShownOrder();
+  if (inBox && dirty_) StoreShownOrder();
   mgr_.ReplaceInPlayLists(removed, kept);
   // The kept song takes the removed one's place in the shuffled order, once.
   bool seen = false;
@@ -518,12 +518,12 @@ void TPlayListController::onDuplicateFound(TShareFileInfo* removed, TShareFileIn
     return false;
   });
   if (inBox) {
-    fillBox();
+    FillBox();
     dirty_ = false;
   }
 }
 
-void TPlayListController::onEntryRemoved(TShareFileInfo* entry) {
+void TPlayListController::OnEntryRemoved(TShareFileInfo* entry) {
   if (entry == current_) StopPlaying();
 }
 

@@ -119,16 +119,16 @@ public:
   TPlayListSettings SettingsToSave() const;
 
 private:
-  bool isManaged(const TPlayList* list) const;
-  void storeShownOrder();
-  void storeOrderInto(TPlayList* list, const std::vector<TShareFileInfo*>& items);
-  void fillBox();
-  void rebuildShuffle();
-  const std::vector<TShareFileInfo*>& order() const;
-  size_t appendToShown(TShareFileInfo* entry);
-  void onDuplicateFound(TShareFileInfo* removed, TShareFileInfo* kept);
-  void onEntryRemoved(TShareFileInfo* entry);
-  bool matches(const TShareFileInfo& e, const TFindOptions& o, int which) const;
+  bool IsManaged(const TPlayList* list) const;
+  void StoreShownOrder();
+  void StoreOrderInto(TPlayList* list, const std::vector<TShareFileInfo*>& items);
+  void FillBox();
+  void RebuildShuffle();
+  const std::vector<TShareFileInfo*>& Order() const;
+  size_t AppendToShown(TShareFileInfo* entry);
+  void OnDuplicateFound(TShareFileInfo* removed, TShareFileInfo* kept);
+  void OnEntryRemoved(TShareFileInfo* entry);
+  bool Matches(const TShareFileInfo& e, const TFindOptions& o, int which) const;
 
   TMusicFileMgr& mgr_;
   IPlayListHost& host_;

@@ -20,8 +20,8 @@ struct Page {
   uint64_t granule = 0;
   uint32_t serial = 0;
   std::string lacing;
-  uint64_t headerSize() const { return 27 + lacing.size(); }
-  uint64_t bodySize() const {
+  uint64_t HeaderSize() const { return 27 + lacing.size(); }
+  uint64_t BodySize() const {
     uint64_t n = 0;
     for (char c : lacing) n += static_cast<uint8_t>(c);
     return n;
@@ -55,9 +55,9 @@ std::string ReadPacket(TMediaSource& src, uint64_t pos) {
       }
     }
     const size_t room = kMaxCommentPacket - packet.size();
-    packet += src.Read(pos + page.headerSize(), static_cast<size_t>(std::min<uint64_t>(len, room)));
+    packet += src.Read(pos + page.HeaderSize(), static_cast<size_t>(std::min<uint64_t>(len, room)));
     if (complete || packet.size() >= kMaxCommentPacket) break;
-    pos += page.headerSize() + page.bodySize();
+    pos += page.HeaderSize() + page.BodySize();
   }
   return packet;
 }
@@ -101,7 +101,7 @@ bool TOggVorbis::Parse(TMediaSource& src) {
   }
   Page first;
   if (!ReadPage(src, ID3v2Size, first)) return true;
-  std::string id = src.Read(ID3v2Size + first.headerSize(), 30);
+  std::string id = src.Read(ID3v2Size + first.HeaderSize(), 30);
   if (id.size() < 30 || !HasAt(id, 0, "\x01vorbis")) return true;
   ChannelModeID = static_cast<uint8_t>(id[11]);
   SampleRate = GetLE32(id, 12);
@@ -109,7 +109,7 @@ bool TOggVorbis::Parse(TMediaSource& src) {
   BitRateNominal = nominal > 0 ? static_cast<uint16_t>(std::min(nominal / 1000, 65535)) : 0;
 
   // The comment header is the first packet of the second page.
-  std::string packet = ReadPacket(src, ID3v2Size + first.headerSize() + first.bodySize());
+  std::string packet = ReadPacket(src, ID3v2Size + first.HeaderSize() + first.BodySize());
   if (HasAt(packet, 0, "\x03vorbis")) {
     CommentReader r(std::string_view(packet).substr(7));
     Vendor = DecodeUtf8Prefix(r.Text(r.U32()));

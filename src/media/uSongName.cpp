@@ -58,7 +58,7 @@ public:
         if (cls_ == Cls::Chinese) {
           EndPart(Cls::Digits, &w_[i], 1);
         } else {
-          if (cur().Length == 0) pending_ = Cls::Digits;
+          if (Cur().Length == 0) pending_ = Cls::Digits;
           Append(b, lastPos);
         }
         ++i;
@@ -175,10 +175,10 @@ public:
 private:
   static constexpr size_t npos = static_cast<size_t>(-1);
 
-  TShortText& cur() { return r_.Parts[static_cast<size_t>(r_.PartCount)]; }
+  TShortText& Cur() { return r_.Parts[static_cast<size_t>(r_.PartCount)]; }
 
   void Append(uint8_t b, bool lastPos) {
-    TShortText& t = cur();
+    TShortText& t = Cur();
     if (b == ' ' && (t.Length == 0 || lastPos)) return;
     if (t.Length < 255) t.Data[t.Length++] = static_cast<char>(b);
     last_ = b;
@@ -208,7 +208,7 @@ private:
   // Ends the current part; when next is given, the character that asked for another class
   // starts the new part in that class.
   void EndPart(Cls nextCls = Cls::Digits, const uint8_t* next = nullptr, size_t nextLen = 0) {
-    TShortText& t = cur();
+    TShortText& t = Cur();
     if (t.Length == 1) {
       t.Length = 0;
     } else if (t.Length > 1) {

@@ -33,15 +33,15 @@ void TCmdStream::InitWrite(void* buffer, int32_t capacity) {
 }
 
 // 64-bit sums so that a huge count can never wrap around the test.
-bool TCmdStream::fitsRead(int32_t count) const {
+bool TCmdStream::FitsRead(int32_t count) const {
   return buffer_ && count >= 0 && int64_t(position_) + count <= int64_t(size_);
 }
 
-bool TCmdStream::fitsWrite(int32_t count) const {
+bool TCmdStream::FitsWrite(int32_t count) const {
   return buffer_ && count >= 0 && int64_t(position_) + count <= int64_t(capacity_);
 }
 
-void TCmdStream::advanceWrite(int32_t count, bool keepSize) {
+void TCmdStream::AdvanceWrite(int32_t count, bool keepSize) {
   position_ += count;
   // Writes count towards Size even when they overwrite bytes already counted (after a Seek
   // back), but Size never passes Capacity: a sender hands out the first Size bytes of the buffer.
@@ -49,26 +49,26 @@ void TCmdStream::advanceWrite(int32_t count, bool keepSize) {
 }
 
 uint8_t TCmdStream::ReadByte(uint8_t def) {
-  if (!fitsRead(1)) return def;
+  if (!FitsRead(1)) return def;
   return buffer_[position_++];
 }
 
 uint16_t TCmdStream::ReadWord(uint16_t def) {
-  if (!fitsRead(2)) return def;
+  if (!FitsRead(2)) return def;
   const uint8_t* p = buffer_ + position_;
   position_ += 2;
   return LoadLE16(p);
 }
 
 int32_t TCmdStream::ReadInteger(int32_t def) {
-  if (!fitsRead(4)) return def;
+  if (!FitsRead(4)) return def;
   const uint8_t* p = buffer_ + position_;
   position_ += 4;
   return int32_t(LoadLE32(p));
 }
 
 bool TCmdStream::ReadBuffer(void* dest, int32_t count) {
-  if (!fitsRead(count) || (count > 0 && !dest)) return false;
+  if (!FitsRead(count) || (count > 0 && !dest)) return false;
   if (count > 0) std::memcpy(dest, buffer_ + position_, size_t(count));
   position_ += count;
   return true;
@@ -77,7 +77,7 @@ bool TCmdStream::ReadBuffer(void* dest, int32_t count) {
 void TCmdStream::ReadShortString(std::string& text) {
   text.clear();
   const int32_t len = ReadByte(0);
-  if (len == 0 || !fitsRead(len)) return;
+  if (len == 0 || !FitsRead(len)) return;
   text.assign(reinterpret_cast<const char*>(buffer_ + position_), size_t(len));
   position_ += len;
 }
@@ -85,7 +85,7 @@ void TCmdStream::ReadShortString(std::string& text) {
 void TCmdStream::ReadWordString(std::string& text) {
   text.clear();
   const int32_t len = ReadWord(0);
-  if (len < 1 || len > MaxWordString || !fitsRead(len)) return;
+  if (len < 1 || len > MaxWordString || !FitsRead(len)) return;
   text.assign(reinterpret_cast<const char*>(buffer_ + position_), size_t(len));
   position_ += len;
 }
@@ -96,7 +96,7 @@ bool TCmdStream::ReadBlock(int32_t& value, std::string& text) {
   value = ReadInteger(0);
   if (len < MinBlockLength || len > MaxBlockLength) return false;
   const int32_t body = len - 4;
-  if (!fitsRead(body)) return false;
+  if (!FitsRead(body)) return false;
   text.assign(reinterpret_cast<const char*>(buffer_ + position_), size_t(body));
   position_ += body;
   return true;
@@ -117,34 +117,34 @@ int32_t TCmdStream::Seek(int32_t offset, int origin) {
 }
 
 void TCmdStream::WriteByte(uint8_t value, bool keepSize) {
-  if (!fitsWrite(1)) return;
+  if (!FitsWrite(1)) return;
   buffer_[position_] = value;
-  advanceWrite(1, keepSize);
+  AdvanceWrite(1, keepSize);
 }
 
 void TCmdStream::WriteWord(uint16_t value, bool keepSize) {
-  if (!fitsWrite(2)) return;
+  if (!FitsWrite(2)) return;
   StoreLE16(buffer_ + position_, value);
-  advanceWrite(2, keepSize);
+  AdvanceWrite(2, keepSize);
 }
 
 void TCmdStream::WriteInteger(int32_t value, bool keepSize) {
-  if (!fitsWrite(4)) return;
+  if (!FitsWrite(4)) return;
   StoreLE32(buffer_ + position_, uint32_t(value));
-  advanceWrite(4, keepSize);
+  AdvanceWrite(4, keepSize);
 }
 
 void TCmdStream::WriteBuffer(const void* data, int32_t count) {
-  if (count <= 0 || !data || !fitsWrite(count)) return;
+  if (count <= 0 || !data || !FitsWrite(count)) return;
   std::memmove(buffer_ + position_, data, size_t(count));
-  advanceWrite(count, false);
+  AdvanceWrite(count, false);
 }
 
 void TCmdStream::WriteShortString(const void* text, int32_t length) {
   if (length < 0 || length > 255) return;
   // Length byte and body go in together or not at all, so a full buffer never leaves a length
   // byte that promises a body which is not there.
-  if (!fitsWrite(1 + length)) return;
+  if (!FitsWrite(1 + length)) return;
   WriteByte(uint8_t(length), false);
   WriteBuffer(text, length);
 }
@@ -157,7 +157,7 @@ void TCmdStream::WriteShortString(std::string_view s) {
 void TCmdStream::WriteBlock(int32_t value, std::string_view s) {
   if (s.size() > size_t(MaxBlockLength - 4)) return;
   const int32_t len = int32_t(s.size());
-  if (!fitsWrite(8 + len)) return;
+  if (!FitsWrite(8 + len)) return;
   WriteInteger(len + 4, false);
   WriteInteger(value, false);
   WriteBuffer(s.data(), len);

@@ -65,9 +65,9 @@ public:
   int32_t Remaining() const { return size_ - position_; }
 
 private:
-  bool fitsRead(int32_t count) const;
-  bool fitsWrite(int32_t count) const;
-  void advanceWrite(int32_t count, bool keepSize);
+  bool FitsRead(int32_t count) const;
+  bool FitsWrite(int32_t count) const;
+  void AdvanceWrite(int32_t count, bool keepSize);
 
   uint8_t* buffer_ = nullptr;
   int32_t capacity_ = 0;

@@ -65,7 +65,7 @@ TStaticMemoryManager::TStaticMemoryManager(size_t blockCount)
   for (size_t i = 0; i < blockCount; ++i) free_.Push(memory_.get() + i * BlockSize);
 }
 
-bool TStaticMemoryManager::indexOf(const void* p, size_t& index) const {
+bool TStaticMemoryManager::IndexOf(const void* p, size_t& index) const {
   const auto* b = static_cast<const uint8_t*>(p);
   const uint8_t* base = memory_.get();
   if (b < base || b >= base + blockCount_ * BlockSize) return false;
@@ -79,7 +79,7 @@ void* TStaticMemoryManager::GetMem() {
   void* p = free_.Pop();
   if (!p) return nullptr;
   size_t i = 0;
-  indexOf(p, i);
+  IndexOf(p, i);
   std::lock_guard lock(outMutex_);
   out_[i] = true;
   return p;
@@ -87,7 +87,7 @@ void* TStaticMemoryManager::GetMem() {
 
 bool TStaticMemoryManager::FreeMem(void* p) {
   size_t i = 0;
-  if (!p || !indexOf(p, i)) return false;
+  if (!p || !IndexOf(p, i)) return false;
   {
     std::lock_guard lock(outMutex_);
     if (!out_[i]) return false;

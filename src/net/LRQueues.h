@@ -65,7 +65,7 @@ public:
   size_t BlockCount() const { return blockCount_; }
 
 private:
-  bool indexOf(const void* p, size_t& index) const;
+  bool IndexOf(const void* p, size_t& index) const;
 
   size_t blockCount_;
   std::unique_ptr<uint8_t[]> memory_;

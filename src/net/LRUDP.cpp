@@ -90,7 +90,7 @@ TLRUDP::TLRUDP(Dispatcher* dispatcher) : dispatcher_(dispatcher) {}
 
 TLRUDP::~TLRUDP() { SetActive(false); }
 
-void TLRUDP::reportError(const std::string& text) {
+void TLRUDP::ReportError(const std::string& text) {
   if (!OnUDPError) return;
   try {
     OnUDPError(*this, text);
@@ -99,7 +99,7 @@ void TLRUDP::reportError(const std::string& text) {
   }
 }
 
-int TLRUDP::openSocket(uint16_t& port) {
+int TLRUDP::OpenSocket(uint16_t& port) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw ELRUDPError(SocketErrorText(errno, "socket"));
   // Without SO_REUSEADDR a bound UDP port is ours alone, as the exclusive-use option intends.
@@ -134,7 +134,7 @@ void TLRUDP::SetActive(bool value) {
   if (value) {
     if (defaultPort_.load() == 0) throw ELRUDPError("监听的端口号为0!");
     uint16_t port = defaultPort_.load();
-    const int fd = openSocket(port);
+    const int fd = OpenSocket(port);
     const int stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stop < 0) {
       const int err = errno;
@@ -148,13 +148,13 @@ void TLRUDP::SetActive(bool value) {
     }
     defaultPort_ = port;
     active_ = true;
-    startListener();
+    StartListener();
     if (proxyEnabled_) EstablishProxy();
     return;
   }
   active_ = false;
-  stopListener();
-  closeProxyControl();
+  StopListener();
+  CloseProxyControl();
   std::unique_lock lock(socketLock_);
   if (fd_ >= 0) ::close(fd_);
   if (stopFd_ >= 0) ::close(stopFd_);
@@ -172,27 +172,27 @@ void TLRUDP::SetDefaultPort(uint16_t value) {
   int fd = -1;
   try {
     if (port == 0) return;
-    fd = openSocket(port);
+    fd = OpenSocket(port);
   } catch (const ELRUDPError&) {
     return;
   }
-  stopListener();
+  StopListener();
   {
     std::unique_lock lock(socketLock_);
     ::close(fd_);
     fd_ = fd;
   }
   defaultPort_ = port;
-  startListener();
+  StartListener();
   // The association names the old socket's port: renew it.
   if (proxyEnabled_) EstablishProxy();
 }
 
-void TLRUDP::startListener() {
-  listener_ = std::thread([this] { listen(); });
+void TLRUDP::StartListener() {
+  listener_ = std::thread([this] { Listen(); });
 }
 
-void TLRUDP::stopListener() {
+void TLRUDP::StopListener() {
   if (!listener_.joinable()) return;
   // The listener cannot join itself: closing or moving the socket from OnUDPRead is a bug.
   if (listener_.get_id() == std::this_thread::get_id())
@@ -210,7 +210,7 @@ void TLRUDP::stopListener() {
   if (stop >= 0) [[maybe_unused]] auto r = ::read(stop, &drained, sizeof drained);
 }
 
-void TLRUDP::listen() {
+void TLRUDP::Listen() {
   int fd, stop;
   {
     std::shared_lock lock(socketLock_);
@@ -222,7 +222,7 @@ void TLRUDP::listen() {
     const int r = ::poll(fds, 2, -1);
     if (r < 0) {
       if (errno == EINTR) continue;
-      reportError(SocketErrorText(errno, "poll"));
+      ReportError(SocketErrorText(errno, "poll"));
       return;
     }
     if (fds[1].revents) return;
@@ -238,9 +238,9 @@ void TLRUDP::listen() {
     } catch (const std::exception& e) {
       char text[512];
       std::snprintf(text, sizeof text, "OnUDPRead \"%s\" Excpetion: %s", typeid(e).name(), e.what());
-      reportError(text);
+      ReportError(text);
     } catch (...) {
-      reportError("OnUDPRead \"unknown\" Excpetion: unknown");
+      ReportError("OnUDPRead \"unknown\" Excpetion: unknown");
     }
   }
 }
@@ -255,7 +255,7 @@ bool TLRUDP::SendTo(uint32_t ip, uint16_t port, const void* data, int32_t length
     const TEndpoint relay = RelayAddress();
     if (relay.IP == 0) {
       sendErrorCode_ = ENOTCONN;
-      reportError(SocketErrorText(ENOTCONN, "sendto"));
+      ReportError(SocketErrorText(ENOTCONN, "sendto"));
       return false;
     }
     uint8_t frame[Socks5::UdpHeader + MaxProxiedPayload];
@@ -275,7 +275,7 @@ bool TLRUDP::SendTo(uint32_t ip, uint16_t port, const void* data, int32_t length
   const int err = errno;
   if (err != EAGAIN && err != EWOULDBLOCK) {
     sendErrorCode_ = err;
-    reportError(SocketErrorText(err, "sendto"));
+    ReportError(SocketErrorText(err, "sendto"));
   }
   return false;
 }
@@ -303,7 +303,7 @@ int32_t TLRUDP::ReceiveFrom(void* buffer, int32_t capacity, TEndpoint& from) {
     const int err = errno;
     // Port-unreachable notices from earlier sends, and an empty socket, are not worth a word.
     if (err != EAGAIN && err != EWOULDBLOCK && err != ECONNREFUSED && err != EINTR)
-      reportError(SocketErrorText(err, "recvfrom"));
+      ReportError(SocketErrorText(err, "recvfrom"));
     return -1;
   }
   if (!proxied) {
@@ -337,7 +337,7 @@ void TLRUDP::SetProxyEnabled(bool value) {
   if (value == proxyEnabled_.load()) return;
   proxyEnabled_ = value;
   if (!value) {
-    closeProxyControl();
+    CloseProxyControl();
     proxyState_ = ProxyNone;
   } else if (active_) {
     EstablishProxy();
@@ -349,7 +349,7 @@ TLRUDP::TEndpoint TLRUDP::RelayAddress() const {
   return relay_;
 }
 
-void TLRUDP::closeProxyControl() {
+void TLRUDP::CloseProxyControl() {
   std::lock_guard lock(proxyMutex_);
   if (controlFd_ >= 0) {
     ::shutdown(controlFd_, SHUT_RDWR);
@@ -362,7 +362,7 @@ void TLRUDP::closeProxyControl() {
 bool TLRUDP::EstablishProxy() {
   std::lock_guard establish(establishMutex_);
   if (!active_) return false;
-  closeProxyControl();
+  CloseProxyControl();
   proxyAbort_ = false;
   proxyState_ = ProxyConnecting;
   int timeoutMs;
@@ -370,10 +370,10 @@ bool TLRUDP::EstablishProxy() {
     std::lock_guard lock(proxyMutex_);
     timeoutMs = proxyTimeoutMs_;
   }
-  proxyThread_ = std::thread([this] { proxyConnect(); });
+  proxyThread_ = std::thread([this] { ProxyConnect(); });
   const auto settled = [this] { return proxyState_.load() != ProxyConnecting; };
-  if (dispatcher_ && dispatcher_->isMainThread()) {
-    dispatcher_->waitPumping(settled, Millis(timeoutMs));
+  if (dispatcher_ && dispatcher_->IsMainThread()) {
+    dispatcher_->WaitPumping(settled, Millis(timeoutMs));
   } else {
     std::unique_lock lock(proxyMutex_);
     proxyChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), settled);
@@ -388,7 +388,7 @@ bool TLRUDP::EstablishProxy() {
   return proxyState_.load() == ProxyAssociated;
 }
 
-void TLRUDP::proxyConnect() {
+void TLRUDP::ProxyConnect() {
   std::string host, user, password;
   uint16_t port;
   int timeoutMs;
@@ -426,7 +426,7 @@ void TLRUDP::proxyConnect() {
     if (fd >= 0) ::close(fd);
     proxyChanged_.notify_all();
     // A main-thread waiter sleeps inside the dispatcher: give it something to wake up for.
-    if (dispatcher_) dispatcher_->post([] {});
+    if (dispatcher_) dispatcher_->Post([] {});
   };
 
   uint32_t proxyIP = 0;

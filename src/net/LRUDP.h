@@ -88,13 +88,13 @@ public:
   TUDPErrorEvent OnUDPError;
 
 private:
-  int openSocket(uint16_t& port);  // returns the bound fd or throws
-  void startListener();
-  void stopListener();
-  void listen();
-  void closeProxyControl();
-  void proxyConnect();
-  void reportError(const std::string& text);
+  int OpenSocket(uint16_t& port);  // returns the bound fd or throws
+  void StartListener();
+  void StopListener();
+  void Listen();
+  void CloseProxyControl();
+  void ProxyConnect();
+  void ReportError(const std::string& text);
 
   Dispatcher* dispatcher_;
   std::atomic<bool> active_{false};

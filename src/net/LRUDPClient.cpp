@@ -26,13 +26,13 @@ TUDPWorkThread::TUDPWorkThread(TLRUDPClient& client, int index)
 
 TLRUDPClient::TLRUDPClient(Dispatcher* dispatcher, const TClock* clock)
     : dispatcher_(dispatcher),
-      clock_(clock ? clock : dispatcher ? &dispatcher->clock() : &SteadyClock::instance()),
+      clock_(clock ? clock : dispatcher ? &dispatcher->Clock() : &SteadyClock::Instance()),
       userID_(RandomUserID()),
       slots_(MaxSlots) {}
 
 TLRUDPClient::~TLRUDPClient() { SetActive(false); }
 
-void TLRUDPClient::report(const std::string& text) {
+void TLRUDPClient::Report(const std::string& text) {
   if (!OnUDPClientError) return;
   try {
     OnUDPClientError(*this, text);
@@ -41,11 +41,11 @@ void TLRUDPClient::report(const std::string& text) {
   }
 }
 
-void TLRUDPClient::reportException(const char* where, const char* className, const char* message) {
+void TLRUDPClient::ReportException(const char* where, const char* className, const char* message) {
   char text[768];
   std::snprintf(text, sizeof text, "\"%s\" raised exception class [%s] with message \"%s\"", where,
                 className, message);
-  report(text);
+  Report(text);
 }
 
 void TLRUDPClient::SetDefaultPort(int32_t value) {
@@ -88,14 +88,14 @@ bool TLRUDPClient::SetActive(bool value) {
   std::lock_guard lock(activeMutex_);
   if (value == active_.load()) return true;
   if (value) {
-    openClient();
+    OpenClient();
     return active_.load();
   }
-  closeClient();
+  CloseClient();
   return true;
 }
 
-void TLRUDPClient::openClient() {
+void TLRUDPClient::OpenClient() {
   receivedBytes_ = 0;
   receivedDatagrams_ = 0;
   std::unique_ptr<TPointerQueue> queue;
@@ -106,14 +106,14 @@ void TLRUDPClient::openClient() {
     // queue, not the pool, is what limits the backlog.
     pool = std::make_unique<TStaticMemoryManager>(size_t(maxBufferCount_ + workThreadCount_ + 1));
   } catch (const std::exception& e) {
-    reportException("TLRUDPClient.OpenUDPClient", typeid(e).name(), e.what());
+    ReportException("TLRUDPClient.OpenUDPClient", typeid(e).name(), e.what());
     return;
   }
   auto transport = std::make_unique<TLRUDP>(dispatcher_);
   transport->SetAutoIncPort(autoIncPort_);
   transport->SetDefaultPort(uint16_t(defaultPort_.load()));
-  transport->OnUDPRead = [this](TLRUDP& t) { onArrival(t); };
-  transport->OnUDPError = [this](TLRUDP&, const std::string& text) { report(text); };
+  transport->OnUDPRead = [this](TLRUDP& t) { OnArrival(t); };
+  transport->OnUDPError = [this](TLRUDP&, const std::string& text) { Report(text); };
   {
     std::shared_lock lock(transportLock_);
     transport->SetProxy(proxyHost_, proxyPort_, proxyUser_, proxyPassword_);
@@ -128,7 +128,7 @@ void TLRUDPClient::openClient() {
   try {
     transport_->SetActive(true);
   } catch (const std::exception& e) {
-    reportException("TLRUDPClient.OpenUDPClient", typeid(e).name(), e.what());
+    ReportException("TLRUDPClient.OpenUDPClient", typeid(e).name(), e.what());
     std::unique_lock lock(transportLock_);
     transport_.reset();
     queue_.reset();
@@ -142,14 +142,14 @@ void TLRUDPClient::openClient() {
     auto worker = std::unique_ptr<TUDPWorkThread>(new TUDPWorkThread(*this, i));
     TUDPWorkThread& w = *worker;
     workers_.push_back(std::move(worker));
-    w.thread_ = std::thread([this, &w] { workerLoop(w); });
+    w.thread_ = std::thread([this, &w] { WorkerLoop(w); });
   }
   active_ = true;
   // The association needs the socket, so it follows the opening.
   if (proxyEnabled_) transport_->SetProxyEnabled(true);
 }
 
-void TLRUDPClient::closeClient() {
+void TLRUDPClient::CloseClient() {
   // A worker or the listener cannot wait for itself: closing from a handler is a bug.
   for (auto& w : workers_)
     if (w->thread_.get_id() == std::this_thread::get_id())
@@ -159,7 +159,7 @@ void TLRUDPClient::closeClient() {
     std::lock_guard lock(waitMutex_);
   }
   replied_.notify_all();
-  if (dispatcher_) dispatcher_->post([] {});
+  if (dispatcher_) dispatcher_->Post([] {});
   try {
     // The listener stops first, so nothing new is queued while the workers wind down.
     transport_->SetActive(false);
@@ -173,7 +173,7 @@ void TLRUDPClient::closeClient() {
     queue_.reset();
     pool_.reset();
   } catch (const std::exception& e) {
-    reportException("TLRUDPClient.CloseUDPClient", typeid(e).name(), e.what());
+    ReportException("TLRUDPClient.CloseUDPClient", typeid(e).name(), e.what());
   }
 }
 
@@ -195,7 +195,7 @@ size_t TLRUDPClient::WaitRecordCount() {
 
 // ---- receiving -----------------------------------------------------------------------------
 
-void TLRUDPClient::onArrival(TLRUDP& transport) {
+void TLRUDPClient::OnArrival(TLRUDP& transport) {
   // Drain a burst per wake-up rather than one datagram: a poll per datagram halves the rate the
   // listener can take. The bound keeps a flood from starving the stop signal.
   for (int i = 0; i < ArrivalBurst; ++i) {
@@ -203,15 +203,15 @@ void TLRUDPClient::onArrival(TLRUDP& transport) {
     const int32_t n = transport.ReceiveFrom(arrival_, ReceiveBufferSize, from);
     if (n < 0) return;  // empty (or failed): back to poll
     receivedDatagrams_++;
-    takeArrival(transport, n, from);
+    TakeArrival(transport, n, from);
   }
 }
 
-void TLRUDPClient::takeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndpoint& from) {
+void TLRUDPClient::TakeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndpoint& from) {
   if (n < int32_t(Envelope::MinDatagram) || n > int32_t(Envelope::MaxDatagram)) return;
   switch (arrival_[0]) {
     case Envelope::TransferData:
-      if (CheckTransferData(arrival_, size_t(n))) transferData(arrival_ + 5, n - 5, from.IP, from.Port);
+      if (CheckTransferData(arrival_, size_t(n))) TransferData(arrival_ + 5, n - 5, from.IP, from.Port);
       return;
     case Envelope::LoadProbe: {
       // Only the first 17 bytes are echoed; a shorter probe has nothing to echo.
@@ -231,11 +231,11 @@ void TLRUDPClient::takeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndp
     std::memcpy(replyScratch_, arrival_, size_t(n));
     TOpenedEnvelope env;
     if (!OpenEnvelope(replyScratch_, size_t(n), env)) return;
-    if (takeReply(env, from.IP, from.Port)) return;
+    if (TakeReply(env, from.IP, from.Port)) return;
   }
   auto* block = static_cast<TUDPBlock*>(pool_->GetMem());
   if (!block) {
-    report("GetMem faild!");
+    Report("GetMem faild!");
     return;
   }
   block->PeerIP = from.IP;
@@ -243,52 +243,52 @@ void TLRUDPClient::takeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndp
   block->Length = uint16_t(n);
   std::memcpy(block->Data, arrival_, size_t(n));
   if (!queue_->Push(block)) {
-    if (!pool_->FreeMem(block)) report("FreeMem error");
-    report("InsertNode faild!");
+    if (!pool_->FreeMem(block)) Report("FreeMem error");
+    Report("InsertNode faild!");
     return;
   }
   receivedBytes_ += uint64_t(n);
 }
 
-void TLRUDPClient::workerLoop(TUDPWorkThread& worker) {
+void TLRUDPClient::WorkerLoop(TUDPWorkThread& worker) {
   while (!stopWorkers_) {
     void* p = queue_->PopWait(std::chrono::milliseconds(200));
     if (!p) continue;
     try {
-      deliver(worker, *static_cast<TUDPBlock*>(p));
+      Deliver(worker, *static_cast<TUDPBlock*>(p));
     } catch (const std::exception& e) {
-      reportException("TUDPWorkThread.Execute", typeid(e).name(), e.what());
+      ReportException("TUDPWorkThread.Execute", typeid(e).name(), e.what());
     } catch (...) {
-      reportException("TUDPWorkThread.Execute", "unknown", "unknown");
+      ReportException("TUDPWorkThread.Execute", "unknown", "unknown");
     }
-    if (!pool_->FreeMem(p)) report("FreeMem error");
+    if (!pool_->FreeMem(p)) Report("FreeMem error");
   }
 }
 
-void TLRUDPClient::transferData(const uint8_t* data, int32_t length, uint32_t ip, uint16_t port) {
+void TLRUDPClient::TransferData(const uint8_t* data, int32_t length, uint32_t ip, uint16_t port) {
   if (!OnTransferData) return;
   try {
     OnTransferData(*this, data, length, ip, port);
   } catch (const std::exception& e) {
-    reportException("DoUDPClientFTPData", typeid(e).name(), e.what());
+    ReportException("DoUDPClientFTPData", typeid(e).name(), e.what());
   } catch (...) {
-    reportException("DoUDPClientFTPData", "unknown", "unknown");
+    ReportException("DoUDPClientFTPData", "unknown", "unknown");
   }
 }
 
-bool TLRUDPClient::fillWaiter(Waiter& w, const TOpenedEnvelope& env, uint32_t ip, uint16_t port) {
+bool TLRUDPClient::FillWaiter(Waiter& w, const TOpenedEnvelope& env, uint32_t ip, uint16_t port) {
   // Only the party the request went to may answer it, the first answer wins, and a reserved
   // waiter without its buffer yet takes nothing.
   if (!w.armed || !w.buffer || w.length > 0 || w.ip != ip || w.port != port) return false;
   const size_t take = std::min(env.PayloadLength, size_t(w.capacity));
   std::memmove(w.buffer, env.Payload, take);
   w.length = int32_t(take);
-  w.lastUse = nowMs();
+  w.lastUse = NowMs();
   if (debug_ && DebugTraceEnabled()) DebugTrace("Recv SerialID=%d", w.serial);
   return true;
 }
 
-bool TLRUDPClient::takeReply(const TOpenedEnvelope& env, uint32_t ip, uint16_t port) {
+bool TLRUDPClient::TakeReply(const TOpenedEnvelope& env, uint32_t ip, uint16_t port) {
   // A reply to us carries our UserID and a serial; serial 0 is a message, as is anything with
   // another UserID.
   if (env.Guid.UserID != userID_.load() || env.Guid.SerialID == 0) return false;
@@ -310,30 +310,30 @@ bool TLRUDPClient::takeReply(const TOpenedEnvelope& env, uint32_t ip, uint16_t p
       w = &slots_[size_t(serial)];
     }
     if (w) {
-      woke = fillWaiter(*w, env, ip, port);
+      woke = FillWaiter(*w, env, ip, port);
       pumping = w->pumping;
     }
   }
   if (woke) {
     replied_.notify_all();
-    if (pumping && dispatcher_) dispatcher_->post([] {});
+    if (pumping && dispatcher_) dispatcher_->Post([] {});
   }
   return true;
 }
 
-void TLRUDPClient::deliver(TUDPWorkThread& worker, TUDPBlock& block) {
+void TLRUDPClient::Deliver(TUDPWorkThread& worker, TUDPBlock& block) {
   TOpenedEnvelope env;
   if (!OpenEnvelope(block.Data, block.Length, env)) return;
   worker.currentKind_ = env.Kind;
   if (env.Kind == Envelope::TransferData) {
-    transferData(env.Payload, int32_t(env.PayloadLength), block.PeerIP, block.PeerPort);
+    TransferData(env.Payload, int32_t(env.PayloadLength), block.PeerIP, block.PeerPort);
     return;
   }
-  if (takeReply(env, block.PeerIP, block.PeerPort)) return;
-  readEvent(worker, env, block.PeerIP, block.PeerPort);
+  if (TakeReply(env, block.PeerIP, block.PeerPort)) return;
+  ReadEvent(worker, env, block.PeerIP, block.PeerPort);
 }
 
-void TLRUDPClient::readEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env, uint32_t ip,
+void TLRUDPClient::ReadEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env, uint32_t ip,
                              uint16_t port) {
   if (!OnUDPClientRead) return;
   TLRGUID guid = env.Guid;
@@ -351,7 +351,7 @@ void TLRUDPClient::readEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env,
   uint8_t datagram[Envelope::MaxDatagram];
   const size_t n = BuildReply(kind, datagram, sizeof datagram, guid, worker.reply_.get(), size_t(replyLength));
   if (n == 0) {
-    report("reply too long for its envelope");
+    Report("reply too long for its envelope");
     return;
   }
   std::shared_lock lock(transportLock_);
@@ -360,7 +360,7 @@ void TLRUDPClient::readEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env,
 
 // ---- sending -------------------------------------------------------------------------------
 
-bool TLRUDPClient::sendEnvelope(uint8_t kind, uint32_t ip, uint16_t port, TLRGUID guid,
+bool TLRUDPClient::SendEnvelope(uint8_t kind, uint32_t ip, uint16_t port, TLRGUID guid,
                                 int32_t length, const void* data) {
   if (!active_ || !data || length <= 0) return false;
   if (guid.UserID == 0) guid.UserID = userID_.load();
@@ -373,22 +373,22 @@ bool TLRUDPClient::sendEnvelope(uint8_t kind, uint32_t ip, uint16_t port, TLRGUI
 
 bool TLRUDPClient::SendKeyed(uint32_t ip, uint16_t port, int32_t userID, int32_t serialID,
                              int32_t length, const void* data) {
-  return sendEnvelope(Envelope::Keyed, ip, port, {userID, serialID}, length, data);
+  return SendEnvelope(Envelope::Keyed, ip, port, {userID, serialID}, length, data);
 }
 
 bool TLRUDPClient::SendTable(uint32_t ip, uint16_t port, int32_t userID, int32_t serialID,
                              int32_t length, const void* data) {
-  return sendEnvelope(Envelope::Table, ip, port, {userID, serialID}, length, data);
+  return SendEnvelope(Envelope::Table, ip, port, {userID, serialID}, length, data);
 }
 
 bool TLRUDPClient::SendPlain(uint32_t ip, uint16_t port, int32_t userID, int32_t serialID,
                              int32_t length, const void* data) {
-  return sendEnvelope(Envelope::Plain, ip, port, {userID, serialID}, length, data);
+  return SendEnvelope(Envelope::Plain, ip, port, {userID, serialID}, length, data);
 }
 
 bool TLRUDPClient::SendTrailer(uint32_t ip, uint16_t port, int32_t userID, int32_t serialID,
                                int32_t length, const void* data) {
-  return sendEnvelope(Envelope::Trailer, ip, port, {userID, serialID}, length, data);
+  return SendEnvelope(Envelope::Trailer, ip, port, {userID, serialID}, length, data);
 }
 
 bool TLRUDPClient::SendRaw(uint32_t ip, uint16_t port, int32_t length, const void* data) {
@@ -398,28 +398,28 @@ bool TLRUDPClient::SendRaw(uint32_t ip, uint16_t port, int32_t length, const voi
   return transport_ && transport_->SendTo(ip, port, data, length);
 }
 
-bool TLRUDPClient::onMainThread() const { return dispatcher_ && dispatcher_->isMainThread(); }
+bool TLRUDPClient::OnMainThread() const { return dispatcher_ && dispatcher_->IsMainThread(); }
 
-bool TLRUDPClient::waitFor(Waiter& w, int64_t deadline) {
+bool TLRUDPClient::WaitFor(Waiter& w, int64_t deadline) {
   const auto answered = [&] { return w.length > 0; };
-  const auto giveUp = [&] { return !active_ || (dispatcher_ && dispatcher_->shuttingDown()); };
-  if (onMainThread()) {
-    dispatcher_->waitPumping(
+  const auto giveUp = [&] { return !active_ || (dispatcher_ && dispatcher_->ShuttingDown()); };
+  if (OnMainThread()) {
+    dispatcher_->WaitPumping(
         [&] {
           std::lock_guard lock(waitMutex_);
           return answered() || giveUp();
         },
-        Millis(std::max<int64_t>(deadline - nowMs(), 0)));
+        Millis(std::max<int64_t>(deadline - NowMs(), 0)));
     std::lock_guard lock(waitMutex_);
     return answered();
   }
   std::unique_lock lock(waitMutex_);
   for (;;) {
     if (answered()) return true;
-    const int64_t left = deadline - nowMs();
+    const int64_t left = deadline - NowMs();
     if (left <= 0 || giveUp()) return false;
     // A manual clock moves only when a test moves it: look again every few milliseconds.
-    const int64_t slice = clock_->isManual() ? std::min<int64_t>(left, 2) : left;
+    const int64_t slice = clock_->IsManual() ? std::min<int64_t>(left, 2) : left;
     replied_.wait_for(lock, std::chrono::milliseconds(slice));
   }
 }
@@ -445,7 +445,7 @@ bool TLRUDPClient::SendWait(uint32_t ip, uint16_t port, bool /*clearSlot*/, int3
       }
       if (serial == 0) return false;
     }
-    slots_[size_t(serial)] = Waiter{serial, true, nullptr, 0, 0, ip, port, onMainThread(), nowMs()};
+    slots_[size_t(serial)] = Waiter{serial, true, nullptr, 0, 0, ip, port, OnMainThread(), NowMs()};
     armed_++;
   }
   Waiter& slot = slots_[size_t(serial)];
@@ -462,13 +462,13 @@ bool TLRUDPClient::SendWait(uint32_t ip, uint16_t port, bool /*clearSlot*/, int3
   }
   if (debug_ && DebugTraceEnabled()) DebugTrace("SendWait SerialID=%d", serial);
   // The time-out counts from the moment the request leaves.
-  const int64_t deadline = nowMs() + std::max(timeoutMs, 0);
+  const int64_t deadline = NowMs() + std::max(timeoutMs, 0);
   bool sent;
   {
     std::shared_lock lock(transportLock_);
     sent = transport_ && transport_->SendTo(ip, port, datagram, int32_t(n));
   }
-  const bool ok = sent && waitFor(slot, deadline);
+  const bool ok = sent && WaitFor(slot, deadline);
   std::lock_guard lock(waitMutex_);
   if (ok) replyLength = slot.length;
   slot = Waiter{};
@@ -476,7 +476,7 @@ bool TLRUDPClient::SendWait(uint32_t ip, uint16_t port, bool /*clearSlot*/, int3
   return ok;
 }
 
-bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int32_t timeoutMs,
+bool TLRUDPClient::SendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int32_t timeoutMs,
                                   int32_t serialID, int32_t& replyLength, uint8_t* replyBuffer,
                                   int32_t replyCapacity, int32_t length, const void* data) {
   replyLength = 0;
@@ -503,7 +503,7 @@ bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int3
         break;
       }
     if (!record) record = &records_.emplace_back();
-    *record = Waiter{serial, true, nullptr, 0, 0, ip, port, onMainThread(), nowMs()};
+    *record = Waiter{serial, true, nullptr, 0, 0, ip, port, OnMainThread(), NowMs()};
     armed_++;
   }
   const size_t n = BuildReply(kind, datagram, sizeof datagram, {userID_.load(), record->serial},
@@ -511,23 +511,23 @@ bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int3
   {
     std::lock_guard lock(waitMutex_);
     if (n == 0) {
-      *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, nowMs()};
+      *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, NowMs()};
       armed_--;
       return false;
     }
     record->buffer = replyBuffer;
     record->capacity = replyCapacity;
   }
-  const int64_t deadline = nowMs() + std::max(timeoutMs, 0);
+  const int64_t deadline = NowMs() + std::max(timeoutMs, 0);
   bool sent;
   {
     std::shared_lock lock(transportLock_);
     sent = transport_ && transport_->SendTo(ip, port, datagram, int32_t(n));
   }
-  const bool ok = sent && waitFor(*record, deadline);
+  const bool ok = sent && WaitFor(*record, deadline);
   std::lock_guard lock(waitMutex_);
   if (ok) replyLength = record->length;
-  *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, nowMs()};
+  *record = Waiter{0, false, nullptr, 0, 0, 0, 0, false, NowMs()};
   armed_--;
   return ok;
 }
@@ -535,14 +535,14 @@ bool TLRUDPClient::sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int3
 bool TLRUDPClient::SendWaitTable(uint32_t ip, uint16_t port, int32_t timeoutMs, int32_t serialID,
                                  int32_t& replyLength, uint8_t* replyBuffer, int32_t replyCapacity,
                                  int32_t length, const void* data) {
-  return sendWaitRecord(Envelope::Table, ip, port, timeoutMs, serialID, replyLength, replyBuffer,
+  return SendWaitRecord(Envelope::Table, ip, port, timeoutMs, serialID, replyLength, replyBuffer,
                         replyCapacity, length, data);
 }
 
 bool TLRUDPClient::SendWaitPlain(uint32_t ip, uint16_t port, int32_t timeoutMs, int32_t serialID,
                                  int32_t& replyLength, uint8_t* replyBuffer, int32_t replyCapacity,
                                  int32_t length, const void* data) {
-  return sendWaitRecord(Envelope::Plain, ip, port, timeoutMs, serialID, replyLength, replyBuffer,
+  return SendWaitRecord(Envelope::Plain, ip, port, timeoutMs, serialID, replyLength, replyBuffer,
                         replyCapacity, length, data);
 }
 

@@ -154,26 +154,26 @@ private:
     int64_t lastUse = 0;
   };
 
-  void openClient();
-  void closeClient();
-  void onArrival(TLRUDP& transport);
-  void takeArrival(TLRUDP& transport, int32_t length, const TLRUDP::TEndpoint& from);
-  void workerLoop(TUDPWorkThread& worker);
-  void deliver(TUDPWorkThread& worker, TUDPBlock& block);
+  void OpenClient();
+  void CloseClient();
+  void OnArrival(TLRUDP& transport);
+  void TakeArrival(TLRUDP& transport, int32_t length, const TLRUDP::TEndpoint& from);
+  void WorkerLoop(TUDPWorkThread& worker);
+  void Deliver(TUDPWorkThread& worker, TUDPBlock& block);
   // True when env was addressed to one of our waiters (taken, or dropped as stale or foreign).
-  bool takeReply(const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
-  void readEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
-  void transferData(const uint8_t* data, int32_t length, uint32_t ip, uint16_t port);
-  bool fillWaiter(Waiter& w, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
-  bool sendEnvelope(uint8_t kind, uint32_t ip, uint16_t port, TLRGUID guid, int32_t length, const void* data);
-  bool sendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int32_t timeoutMs, int32_t serialID,
+  bool TakeReply(const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
+  void ReadEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
+  void TransferData(const uint8_t* data, int32_t length, uint32_t ip, uint16_t port);
+  bool FillWaiter(Waiter& w, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
+  bool SendEnvelope(uint8_t kind, uint32_t ip, uint16_t port, TLRGUID guid, int32_t length, const void* data);
+  bool SendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int32_t timeoutMs, int32_t serialID,
                       int32_t& replyLength, uint8_t* replyBuffer, int32_t replyCapacity,
                       int32_t length, const void* data);
-  bool waitFor(Waiter& w, int64_t deadline);
-  bool onMainThread() const;
-  void report(const std::string& text);
-  void reportException(const char* where, const char* className, const char* message);
-  int64_t nowMs() const { return clock_->now().count(); }
+  bool WaitFor(Waiter& w, int64_t deadline);
+  bool OnMainThread() const;
+  void Report(const std::string& text);
+  void ReportException(const char* where, const char* className, const char* message);
+  int64_t NowMs() const { return clock_->Now().count(); }
 
   Dispatcher* dispatcher_;
   const TClock* clock_;

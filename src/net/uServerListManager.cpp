@@ -161,11 +161,11 @@ bool TServerListManager::Load() {
   uint16_t version = 0;
   std::vector<TServerEntry> entries;
   if (!ParseCache(*bytes, version, entries)) return false;
-  replace(MakeTable(version, entries));
+  Replace(MakeTable(version, entries));
   return true;
 }
 
-std::vector<TServerEntry> TServerListManager::entriesLocked() const {
+std::vector<TServerEntry> TServerListManager::EntriesLocked() const {
   std::vector<TServerEntry> out;
   for (const TServerSlot& s : table_.slots)
     for (int i = 0; i < s.Count; ++i) out.push_back({s.SlotNo, s.Address[i], s.Port[i]});
@@ -176,17 +176,17 @@ bool TServerListManager::Save() const {
   std::string bytes;
   {
     std::shared_lock lock(mutex_);
-    bytes = SerializeCache(table_.version, entriesLocked());
+    bytes = SerializeCache(table_.version, EntriesLocked());
   }
   return WriteFileAtomic(filePath_, bytes);
 }
 
 void TServerListManager::InstallBuiltIn() {
-  replace(MakeTable(BuiltInVersion, BuiltInEntries(defaults_.Addresses)));
+  Replace(MakeTable(BuiltInVersion, BuiltInEntries(defaults_.Addresses)));
   Save();
 }
 
-void TServerListManager::replace(Table t) {
+void TServerListManager::Replace(Table t) {
   std::unique_lock lock(mutex_);
   table_ = t;
 }
@@ -228,7 +228,7 @@ int TServerListManager::ServerCount(int serviceCode) const {
   return table_.slots[slot - 1].Count;
 }
 
-bool TServerListManager::downloadFrom(uint32_t ip, uint16_t port, int32_t userID, int32_t programVersion) {
+bool TServerListManager::DownloadFrom(uint32_t ip, uint16_t port, int32_t userID, int32_t programVersion) {
   TLRUDPClient* udp = udp_;
   if (!udp || !udp->Active()) return false;
   uint8_t request[TServerListRequest::FixedSize];
@@ -250,7 +250,7 @@ bool TServerListManager::downloadFrom(uint32_t ip, uint16_t port, int32_t userID
       return true;
     }
     listTag_ = reply.Tag;
-    replace(MakeTable(reply.Version, reply.Entries));
+    Replace(MakeTable(reply.Version, reply.Entries));
     Save();
     downloaded_ = true;
     return true;
@@ -264,11 +264,11 @@ bool TServerListManager::Download(int32_t userID, int32_t programVersion, bool f
   busy_ = true;
   bool ok = false;
   try {
-    ok = downloadFrom(defaults_.ListServerIP, defaults_.ListServerPort, userID, programVersion);
+    ok = DownloadFrom(defaults_.ListServerIP, defaults_.ListServerPort, userID, programVersion);
     if (!ok) {
       const uint32_t ip = ResolveIPv4(defaults_.LoginHost);
       if (ip && ip != defaults_.ListServerIP)
-        ok = downloadFrom(ip, defaults_.ListServerPort, userID, programVersion);
+        ok = DownloadFrom(ip, defaults_.ListServerPort, userID, programVersion);
     }
   } catch (...) {
     ok = false;

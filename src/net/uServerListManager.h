@@ -91,9 +91,9 @@ private:
     std::array<TServerSlot, SlotCount> slots{};
   };
   static Table MakeTable(uint16_t version, const std::vector<TServerEntry>& entries);
-  std::vector<TServerEntry> entriesLocked() const;
-  bool downloadFrom(uint32_t ip, uint16_t port, int32_t userID, int32_t programVersion);
-  void replace(Table t);
+  std::vector<TServerEntry> EntriesLocked() const;
+  bool DownloadFrom(uint32_t ip, uint16_t port, int32_t userID, int32_t programVersion);
+  void Replace(Table t);
 
   std::string filePath_;
   TDefaults defaults_;

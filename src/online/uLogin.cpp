@@ -121,7 +121,7 @@ TLRLogin::TLRLogin(TLRUDPClient& udp, TServerListManager& servers, TUserInfo& us
     : udp_(udp), servers_(servers), user_(user), appDir_(std::move(appDir)), editionCode_(editionCode) {
   lastMessage_ = LoginResultText(LoginResult::Unknown);
   try {
-    loadLastLogin();
+    LoadLastLogin();
   } catch (...) {
     // A damaged saved login only means no automatic login.
   }
@@ -129,23 +129,23 @@ TLRLogin::TLRLogin(TLRUDPClient& udp, TServerListManager& servers, TUserInfo& us
 
 TLRLogin::~TLRLogin() { StopKeepAlive(); }
 
-void TLRLogin::loadLastLogin() {
+void TLRLogin::LoadLastLogin() {
   if (appDir_.empty()) return;
   IniFile ini;
   TLoginRecord r;
-  if (ini.load(appDir_ + kLoginFile)) {
-    r.ID = int32_t(ini.readInteger(kSection, "ID", 0));
-    r.UserName = ini.readString(kSection, "UserName");
-    r.AutoLogin = ini.readBool(kSection, "AutoLogin", false);
-    r.Password = ini.readString(kSection, "Password");
+  if (ini.Load(appDir_ + kLoginFile)) {
+    r.ID = int32_t(ini.ReadInteger(kSection, "ID", 0));
+    r.UserName = ini.ReadString(kSection, "UserName");
+    r.AutoLogin = ini.ReadBool(kSection, "AutoLogin", false);
+    r.Password = ini.ReadString(kSection, "Password");
   }
   if (r.ID <= 9 && r.UserName.empty()) {
     TRegistryStore reg(appDir_);
     const auto root = TRegistryStore::Root::CurrentUser;
-    r.ID = int32_t(reg.readInteger(root, kRegistryKey, "LastLoginUserID", 0));
-    r.UserName = reg.readString(root, kRegistryKey, "LastLoginUserName");
-    r.AutoLogin = reg.valueExists(root, kRegistryKey, "LastLoginType");
-    r.Password = reg.readString(root, kRegistryKey, "LastLoginPassword");
+    r.ID = int32_t(reg.ReadInteger(root, kRegistryKey, "LastLoginUserID", 0));
+    r.UserName = reg.ReadString(root, kRegistryKey, "LastLoginUserName");
+    r.AutoLogin = reg.ValueExists(root, kRegistryKey, "LastLoginType");
+    r.Password = reg.ReadString(root, kRegistryKey, "LastLoginPassword");
   }
   std::lock_guard lock(mutex_);
   lastLogin_ = r;
@@ -169,13 +169,13 @@ void TLRLogin::SaveLogin(int32_t id, const std::string& userName, bool autoLogin
   }
   if (appDir_.empty()) return;
   IniFile ini;
-  ini.writeInteger(kSection, "ID", id);
-  ini.writeString(kSection, "UserName", userName);
-  ini.writeBool(kSection, "AutoLogin", autoLogin);
-  ini.writeString(kSection, "Password", storedPassword);
+  ini.WriteInteger(kSection, "ID", id);
+  ini.WriteString(kSection, "UserName", userName);
+  ini.WriteBool(kSection, "AutoLogin", autoLogin);
+  ini.WriteString(kSection, "Password", storedPassword);
   std::string error;
   // It holds a password form that logs in: only its owner may read it.
-  if (!ini.save(appDir_ + kLoginFile, 0600, &error)) DebugTrace("SaveLogin: %s", error.c_str());
+  if (!ini.Save(appDir_ + kLoginFile, 0600, &error)) DebugTrace("SaveLogin: %s", error.c_str());
 }
 
 std::string TLRLogin::LastMessage() const {
@@ -195,7 +195,7 @@ TUpdateInfo TLRLogin::Update() const {
   return update_;
 }
 
-void TLRLogin::setResult(int code) {
+void TLRLogin::SetResult(int code) {
   lastResult_ = code;
   std::lock_guard lock(mutex_);
   lastMessage_ = LoginResultText(code);
@@ -231,15 +231,15 @@ int TLRLogin::ConnectLoginServer() {
     const TMD5Digest digest = kind == Kind::Anonymous ? TMD5Digest() : StoredPasswordDigest(stored);
     int32_t account = 0;
     uint32_t usedIP = 0;
-    code = exchange(kind, requestedNumber_, requestedName_, digest, account, usedIP);
+    code = Exchange(kind, requestedNumber_, requestedName_, digest, account, usedIP);
     if (code == LoginResult::Success && kind == Kind::ByName) {
       // Accounts live on the server their number picks: go there when it is another one.
       uint16_t port = 0;
       uint32_t ip = 0;
       if (servers_.ServerFor(account, Cmd::Login, port, ip) && ip != usedIP)
-        code = exchange(Kind::ByNumber, account, "", digest, account, usedIP);
+        code = Exchange(Kind::ByNumber, account, "", digest, account, usedIP);
     }
-    setResult(code);
+    SetResult(code);
     loggedIn_ = code == LoginResult::Success;
     if (code == LoginResult::Success) {
       user_.SetPassword(stored);
@@ -252,13 +252,13 @@ int TLRLogin::ConnectLoginServer() {
     // A failure inside the request ends as a result, never as a login that hangs.
     DebugTrace("Login failed: %s", e.what());
     code = LoginResult::Unknown;
-    setResult(code);
+    SetResult(code);
     loggedIn_ = false;
   }
   return code;
 }
 
-int TLRLogin::exchange(Kind kind, int32_t number, const std::string& name, const TMD5Digest& digest,
+int TLRLogin::Exchange(Kind kind, int32_t number, const std::string& name, const TMD5Digest& digest,
                        int32_t& account, uint32_t& usedIP) {
   const int32_t chooser = kind == Kind::Anonymous ? RandomBelow(servers_.ServerCount(Cmd::Login))
                           : kind == Kind::ByName  ? 0
@@ -303,10 +303,10 @@ int TLRLogin::exchange(Kind kind, int32_t number, const std::string& name, const
                                   requestLength, request);
   }
   if (!answered) return Status::NoAnswer;
-  return readLoginReply(reply, replyLength, account);
+  return TakeLoginReply(reply, replyLength, account);
 }
 
-int TLRLogin::readLoginReply(const uint8_t* buf, int32_t len, int32_t& account) {
+int TLRLogin::TakeLoginReply(const uint8_t* buf, int32_t len, int32_t& account) {
   TLoginReply r;
   if (!ReadLoginReply(buf, size_t(len), r, editionCode_ != 0)) return LoginResult::Damaged;
   if (r.Status == Status::Refused) return r.Reason;
@@ -338,7 +338,7 @@ int TLRLogin::readLoginReply(const uint8_t* buf, int32_t len, int32_t& account) 
     std::lock_guard lock(keepAliveMutex_);
     if (!keepAlive_.joinable()) {
       stopKeepAlive_ = false;
-      keepAlive_ = std::thread([this] { keepAliveLoop(); });
+      keepAlive_ = std::thread([this] { KeepAliveLoop(); });
     }
   }
   return LoginResult::Success;
@@ -408,7 +408,7 @@ bool TLRLogin::KeepAliveOnce() {
   return true;
 }
 
-void TLRLogin::keepAliveLoop() {
+void TLRLogin::KeepAliveLoop() {
   const auto period = std::chrono::milliseconds(KeepAlivePeriodMs());
   auto last = std::chrono::steady_clock::now();
   std::unique_lock lock(keepAliveMutex_);
@@ -444,7 +444,7 @@ bool TLRLogin::KeepAliveRunning() {
 }
 
 TLoginThread::TLoginThread(TLRLogin& login, TResultEvent onResult)
-    : login_(login), onResult_(std::move(onResult)), thread_([this] { run(); }) {}
+    : login_(login), onResult_(std::move(onResult)), thread_([this] { Run(); }) {}
 
 TLoginThread::~TLoginThread() {
   {
@@ -466,7 +466,7 @@ bool TLoginThread::Request(const std::string& userText, const std::string& store
   return true;
 }
 
-void TLoginThread::run() {
+void TLoginThread::Run() {
   for (;;) {
     std::string user, password;
     {

@@ -125,12 +125,12 @@ public:
 
 private:
   enum class Kind { Anonymous, ByName, ByNumber };
-  int exchange(Kind kind, int32_t number, const std::string& name, const TMD5Digest& digest,
+  int Exchange(Kind kind, int32_t number, const std::string& name, const TMD5Digest& digest,
                int32_t& account, uint32_t& usedIP);
-  int readLoginReply(const uint8_t* buf, int32_t len, int32_t& account);
-  void loadLastLogin();
-  void keepAliveLoop();
-  void setResult(int code);
+  int TakeLoginReply(const uint8_t* buf, int32_t len, int32_t& account);
+  void LoadLastLogin();
+  void KeepAliveLoop();
+  void SetResult(int code);
 
   TLRUDPClient& udp_;
   TServerListManager& servers_;
@@ -169,7 +169,7 @@ public:
   bool Busy() const { return busy_.load(); }
 
 private:
-  void run();
+  void Run();
   TLRLogin& login_;
   TResultEvent onResult_;
   std::mutex mutex_;

@@ -207,17 +207,17 @@ bool TPlayer::GetVisualData(std::vector<uint8_t>& data, int& channels, int& bits
 
 void TPlayer::StartProgress() {
   if (ProgressTimer_) return;
-  ProgressTimer_ = Dispatcher_.startTimer(Millis(50), [this] { ProgressTick(); });
+  ProgressTimer_ = Dispatcher_.StartTimer(Millis(50), [this] { ProgressTick(); });
 }
 
 void TPlayer::StopProgress() {
   if (!ProgressTimer_) return;
-  Dispatcher_.stopTimer(ProgressTimer_);
+  Dispatcher_.StopTimer(ProgressTimer_);
   ProgressTimer_ = 0;
 }
 
 void TPlayer::ProgressTick() {
-  const Millis now = Dispatcher_.clock().now();
+  const Millis now = Dispatcher_.Clock().Now();
   if (now - LastProgress_ < Millis(100) || !OnPlayProgress) return;
   const int32_t pos = GetPositionMs(), dur = GetDurationMs();
   LastProgress_ = now;

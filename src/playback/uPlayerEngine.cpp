@@ -88,7 +88,7 @@ bool TPlayerEngine::LaterQueued(TEngineMsg kind) {
 }
 
 void TPlayerEngine::PostToPlayer(std::function<void(TPlayer&)> fn) {
-  dispatcher_.post([weak = player_, fn = std::move(fn)] {
+  dispatcher_.Post([weak = player_, fn = std::move(fn)] {
     if (auto p = weak.lock()) fn(**p);
   });
 }
@@ -224,7 +224,7 @@ void TPlayerEngine::Handle(const TEngineMessage& msg) {
 }
 
 void TPlayerEngine::AnswerSyncs() {
-  for (auto& fn : syncs_) dispatcher_.post(std::move(fn));
+  for (auto& fn : syncs_) dispatcher_.Post(std::move(fn));
   syncs_.clear();
 }
 

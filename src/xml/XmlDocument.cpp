@@ -47,32 +47,32 @@ std::optional<XmlTime> ParseXmlTime(std::string_view text) {
   return XmlTime(sys_days(ymd)) + hours(h) + minutes(mi) + seconds(s) + milliseconds(ms);
 }
 
-std::string TXmlNode::name() const { return Of(node_).name(); }
+std::string TXmlNode::Name() const { return Of(node_).name(); }
 
-std::ptrdiff_t TXmlNode::sourceOffset() const { return Of(node_).offset_debug(); }
+std::ptrdiff_t TXmlNode::SourceOffset() const { return Of(node_).offset_debug(); }
 
-TXmlNode TXmlNode::child(std::string_view name) const {
+TXmlNode TXmlNode::Child(std::string_view name) const {
   for (pugi::xml_node c = Of(node_).first_child(); c; c = c.next_sibling())
     if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) return TXmlNode(c.internal_object());
   return {};
 }
 
-TXmlNode TXmlNode::childByAttribute(std::string_view name, std::string_view attr, std::string_view value) const {
+TXmlNode TXmlNode::ChildByAttribute(std::string_view name, std::string_view attr, std::string_view value) const {
   for (pugi::xml_node c = Of(node_).first_child(); c; c = c.next_sibling())
     if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name) &&
-        TXmlNode(c.internal_object()).attribute(attr) == value)
+        TXmlNode(c.internal_object()).Attribute(attr) == value)
       return TXmlNode(c.internal_object());
   return {};
 }
 
-std::vector<TXmlNode> TXmlNode::children() const {
+std::vector<TXmlNode> TXmlNode::Children() const {
   std::vector<TXmlNode> out;
   for (pugi::xml_node c = Of(node_).first_child(); c; c = c.next_sibling())
     if (c.type() == pugi::node_element) out.push_back(TXmlNode(c.internal_object()));
   return out;
 }
 
-std::vector<TXmlNode> TXmlNode::children(std::string_view name) const {
+std::vector<TXmlNode> TXmlNode::Children(std::string_view name) const {
   std::vector<TXmlNode> out;
   for (pugi::xml_node c = Of(node_).first_child(); c; c = c.next_sibling())
     if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) out.push_back(TXmlNode(c.internal_object()));
@@ -85,43 +85,43 @@ static pugi::xml_attribute FindAttribute(pugi::xml_node node, std::string_view a
   return {};
 }
 
-bool TXmlNode::hasAttribute(std::string_view attr) const { return static_cast<bool>(FindAttribute(Of(node_), attr)); }
+bool TXmlNode::HasAttribute(std::string_view attr) const { return static_cast<bool>(FindAttribute(Of(node_), attr)); }
 
-std::string TXmlNode::attribute(std::string_view attr, std::string_view fallback) const {
+std::string TXmlNode::Attribute(std::string_view attr, std::string_view fallback) const {
   pugi::xml_attribute a = FindAttribute(Of(node_), attr);
   return a ? std::string(a.value()) : std::string(fallback);
 }
 
-int64_t TXmlNode::attributeInt(std::string_view attr, int64_t fallback) const {
+int64_t TXmlNode::AttributeInt(std::string_view attr, int64_t fallback) const {
   pugi::xml_attribute a = FindAttribute(Of(node_), attr);
   return a ? ParseIntDef(a.value(), fallback) : fallback;
 }
 
-void TXmlNode::setAttribute(std::string_view attr, std::string_view value) {
+void TXmlNode::SetAttribute(std::string_view attr, std::string_view value) {
   pugi::xml_attribute a = FindAttribute(Of(node_), attr);
   if (!a) a = Of(node_).append_attribute(std::string(attr).c_str());
   a.set_value(std::string(value).c_str());
 }
 
-void TXmlNode::setAttribute(std::string_view attr, int64_t value) { setAttribute(attr, std::to_string(value)); }
+void TXmlNode::SetAttribute(std::string_view attr, int64_t value) { SetAttribute(attr, std::to_string(value)); }
 
-std::string TXmlNode::value() const { return Of(node_).text().get(); }
+std::string TXmlNode::Value() const { return Of(node_).text().get(); }
 
-int64_t TXmlNode::valueInt(int64_t fallback) const { return ParseIntDef(Of(node_).text().get(), fallback); }
+int64_t TXmlNode::ValueInt(int64_t fallback) const { return ParseIntDef(Of(node_).text().get(), fallback); }
 
-std::optional<XmlTime> TXmlNode::valueTime() const { return ParseXmlTime(Of(node_).text().get()); }
+std::optional<XmlTime> TXmlNode::ValueTime() const { return ParseXmlTime(Of(node_).text().get()); }
 
-void TXmlNode::setValue(std::string_view text) { Of(node_).text().set(std::string(text).c_str()); }
+void TXmlNode::SetValue(std::string_view text) { Of(node_).text().set(std::string(text).c_str()); }
 
-void TXmlNode::setValue(int64_t v) { setValue(std::to_string(v)); }
+void TXmlNode::SetValue(int64_t v) { SetValue(std::to_string(v)); }
 
-void TXmlNode::setValueTime(XmlTime t) { setValue(FormatXmlTime(t)); }
+void TXmlNode::SetValueTime(XmlTime t) { SetValue(FormatXmlTime(t)); }
 
-TXmlNode TXmlNode::addChild(std::string_view name) {
+TXmlNode TXmlNode::AddChild(std::string_view name) {
   return TXmlNode(Of(node_).append_child(std::string(name).c_str()).internal_object());
 }
 
-void TXmlNode::remove() {
+void TXmlNode::Remove() {
   if (node_ && Of(node_).parent()) Of(node_).parent().remove_child(Of(node_));
   node_ = nullptr;
 }
@@ -131,7 +131,7 @@ TXmlDocument::~TXmlDocument() = default;
 TXmlDocument::TXmlDocument(TXmlDocument&&) noexcept = default;
 TXmlDocument& TXmlDocument::operator=(TXmlDocument&&) noexcept = default;
 
-bool TXmlDocument::finishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial) {
+bool TXmlDocument::FinishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial) {
   errorOffset_ = result ? -1 : result.offset;
   if (result && doc_->document_element()) return true;
   if (error)
@@ -141,7 +141,7 @@ bool TXmlDocument::finishLoad(const pugi::xml_parse_result& result, std::string*
   return false;
 }
 
-bool TXmlDocument::loadFile(const std::string& path, std::string* error, bool keepPartial) {
+bool TXmlDocument::LoadFile(const std::string& path, std::string* error, bool keepPartial) {
   auto bytes = ReadFileBytes(path, MaxDocumentBytes);
   if (!bytes) {
     doc_->reset();
@@ -153,46 +153,46 @@ bool TXmlDocument::loadFile(const std::string& path, std::string* error, bool ke
   // document, so the document keeps it.
   doc_->reset();
   buffer_ = std::move(*bytes);
-  return finishLoad(doc_->load_buffer_inplace(buffer_.data(), buffer_.size(), ParseOptions, pugi::encoding_auto),
+  return FinishLoad(doc_->load_buffer_inplace(buffer_.data(), buffer_.size(), ParseOptions, pugi::encoding_auto),
                     error, keepPartial);
 }
 
-bool TXmlDocument::loadStream(std::istream& in, std::string* error) {
+bool TXmlDocument::LoadStream(std::istream& in, std::string* error) {
   std::ostringstream buf;
   buf << in.rdbuf();
-  return loadString(buf.str(), error);
+  return LoadString(buf.str(), error);
 }
 
-bool TXmlDocument::loadString(std::string_view text, std::string* error, bool keepPartial) {
+bool TXmlDocument::LoadString(std::string_view text, std::string* error, bool keepPartial) {
   doc_->reset();
   buffer_.clear();
-  return finishLoad(doc_->load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_auto), error,
+  return FinishLoad(doc_->load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_auto), error,
                     keepPartial);
 }
 
-void TXmlDocument::saveStream(std::ostream& out) const {
+void TXmlDocument::SaveStream(std::ostream& out) const {
   doc_->save(out, "  ", pugi::format_default | pugi::format_no_declaration, pugi::encoding_utf8);
 }
 
-std::string TXmlDocument::toString() const {
+std::string TXmlDocument::ToString() const {
   std::ostringstream out;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  saveStream(out);
+  SaveStream(out);
   return out.str();
 }
 
-bool TXmlDocument::saveFile(const std::string& path, std::string* error, unsigned mode, bool keepBackup) const {
-  return WriteFileAtomic(path, toString(), static_cast<mode_t>(mode), error, keepBackup);
+bool TXmlDocument::SaveFile(const std::string& path, std::string* error, unsigned mode, bool keepBackup) const {
+  return WriteFileAtomic(path, ToString(), static_cast<mode_t>(mode), error, keepBackup);
 }
 
-TXmlNode TXmlDocument::reset(std::string_view rootName) {
+TXmlNode TXmlDocument::Reset(std::string_view rootName) {
   doc_->reset();
   return TXmlNode(doc_->append_child(std::string(rootName).c_str()).internal_object());
 }
 
-TXmlNode TXmlDocument::root() const { return TXmlNode(doc_->document_element().internal_object()); }
+TXmlNode TXmlDocument::Root() const { return TXmlNode(doc_->document_element().internal_object()); }
 
-void TXmlDocument::clear() {
+void TXmlDocument::Clear() {
   doc_->reset();
   buffer_.clear();
 }

@@ -33,35 +33,35 @@ public:
 
   explicit operator bool() const { return node_ != nullptr; }
   bool operator==(const TXmlNode& other) const { return node_ == other.node_; }
-  std::string name() const;
+  std::string Name() const;
   // Where the element started in the text it was loaded from; -1 when it was not loaded.
-  std::ptrdiff_t sourceOffset() const;
+  std::ptrdiff_t SourceOffset() const;
 
   // First child element named name, ignoring case.
-  TXmlNode child(std::string_view name) const;
+  TXmlNode Child(std::string_view name) const;
   // First child element named name (ignoring case) whose attribute attr equals value.
-  TXmlNode childByAttribute(std::string_view name, std::string_view attr, std::string_view value) const;
-  std::vector<TXmlNode> children() const;
-  std::vector<TXmlNode> children(std::string_view name) const;
+  TXmlNode ChildByAttribute(std::string_view name, std::string_view attr, std::string_view value) const;
+  std::vector<TXmlNode> Children() const;
+  std::vector<TXmlNode> Children(std::string_view name) const;
 
-  bool hasAttribute(std::string_view attr) const;
-  std::string attribute(std::string_view attr, std::string_view fallback = {}) const;
+  bool HasAttribute(std::string_view attr) const;
+  std::string Attribute(std::string_view attr, std::string_view fallback = {}) const;
   // An attribute that is missing or not a whole number in range gives fallback.
-  int64_t attributeInt(std::string_view attr, int64_t fallback) const;
-  void setAttribute(std::string_view attr, std::string_view value);
-  void setAttribute(std::string_view attr, int64_t value);
-  void setAttribute(std::string_view attr, const char* value) { setAttribute(attr, std::string_view(value)); }
+  int64_t AttributeInt(std::string_view attr, int64_t fallback) const;
+  void SetAttribute(std::string_view attr, std::string_view value);
+  void SetAttribute(std::string_view attr, int64_t value);
+  void SetAttribute(std::string_view attr, const char* value) { SetAttribute(attr, std::string_view(value)); }
 
-  std::string value() const;
-  int64_t valueInt(int64_t fallback) const;
-  std::optional<XmlTime> valueTime() const;
-  void setValue(std::string_view text);
-  void setValue(int64_t v);
-  void setValueTime(XmlTime t);
+  std::string Value() const;
+  int64_t ValueInt(int64_t fallback) const;
+  std::optional<XmlTime> ValueTime() const;
+  void SetValue(std::string_view text);
+  void SetValue(int64_t v);
+  void SetValueTime(XmlTime t);
 
-  TXmlNode addChild(std::string_view name);
+  TXmlNode AddChild(std::string_view name);
   // Removes this element from its parent; the handle is empty afterwards.
-  void remove();
+  void Remove();
 
 private:
   friend class TXmlDocument;
@@ -78,27 +78,27 @@ public:
 
   // Each load replaces the document; on failure the document is empty and error says why.
   // With keepPartial a document that breaks off (a truncated file) keeps the elements parsed
-  // before the fault, and errorOffset() tells where the fault was.
-  bool loadFile(const std::string& path, std::string* error = nullptr, bool keepPartial = false);
-  bool loadStream(std::istream& in, std::string* error = nullptr);
-  bool loadString(std::string_view text, std::string* error = nullptr, bool keepPartial = false);
+  // before the fault, and ErrorOffset() tells where the fault was.
+  bool LoadFile(const std::string& path, std::string* error = nullptr, bool keepPartial = false);
+  bool LoadStream(std::istream& in, std::string* error = nullptr);
+  bool LoadString(std::string_view text, std::string* error = nullptr, bool keepPartial = false);
   // Byte offset of the last load's fault, -1 when it succeeded.
-  std::ptrdiff_t errorOffset() const { return errorOffset_; }
+  std::ptrdiff_t ErrorOffset() const { return errorOffset_; }
 
   // UTF-8 with the declaration version="1.0" encoding="UTF-8", indented. saveFile replaces the
   // file atomically; mode applies to the new file.
-  bool saveFile(const std::string& path, std::string* error = nullptr, unsigned mode = 0644,
+  bool SaveFile(const std::string& path, std::string* error = nullptr, unsigned mode = 0644,
                 bool keepBackup = false) const;
-  void saveStream(std::ostream& out) const;
-  std::string toString() const;
+  void SaveStream(std::ostream& out) const;
+  std::string ToString() const;
 
-  TXmlNode root() const;
+  TXmlNode Root() const;
   // Clears the document and starts it with a root element.
-  TXmlNode reset(std::string_view rootName);
-  void clear();
+  TXmlNode Reset(std::string_view rootName);
+  void Clear();
 
 private:
-  bool finishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial);
+  bool FinishLoad(const pugi::xml_parse_result& result, std::string* error, bool keepPartial);
   std::unique_ptr<pugi::xml_document> doc_;
   std::string buffer_;  // the text of an in-place parse
   std::ptrdiff_t errorOffset_ = -1;

@@ -20,7 +20,7 @@ TXmlPullReader::TXmlPullReader(std::string_view text) : text_in_(text) {
   if (text_in_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
 }
 
-void TXmlPullReader::fail(const char* what) const {
+void TXmlPullReader::Fail(const char* what) const {
   throw EXmlPull(std::string(what) + " at byte " + std::to_string(pos_));
 }
 
@@ -30,20 +30,20 @@ const TXmlPullReader::Attribute* TXmlPullReader::FindAttribute(std::string_view 
   return nullptr;
 }
 
-void TXmlPullReader::skipBlanks() {
+void TXmlPullReader::SkipBlanks() {
   while (pos_ < text_in_.size() && IsBlank(text_in_[pos_])) ++pos_;
 }
 
-std::string_view TXmlPullReader::readName() {
+std::string_view TXmlPullReader::ReadName() {
   const size_t start = pos_;
   while (pos_ < text_in_.size() && IsNameChar(text_in_[pos_])) ++pos_;
-  if (pos_ == start) fail("a name was expected");
+  if (pos_ == start) Fail("a name was expected");
   return text_in_.substr(start, pos_ - start);
 }
 
 // Text with the five predefined entities and character references decoded; any other "&name;"
 // stays as it was written (no entity is ever expanded from a DTD).
-void TXmlPullReader::appendDecoded(std::string& out, std::string_view raw) {
+void TXmlPullReader::AppendDecoded(std::string& out, std::string_view raw) {
   size_t i = 0;
   while (i < raw.size()) {
     const void* amp = std::memchr(raw.data() + i, '&', raw.size() - i);
@@ -113,7 +113,7 @@ bool TXmlPullReader::NextLeaf(std::string_view& name, std::string_view& text) {
   const std::string_view raw = text_in_.substr(textStart, textEnd - textStart);
   if (std::memchr(raw.data(), '&', raw.size())) {
     text_.clear();
-    appendDecoded(text_, raw);
+    AppendDecoded(text_, raw);
     text = text_;
   } else {
     text = raw;
@@ -130,7 +130,7 @@ TXmlPullReader::Token TXmlPullReader::Next() {
   text_.clear();
   for (;;) {
     if (pos_ >= text_in_.size()) {
-      if (!stack_.empty() || !rootSeen_) fail("the document ends early");
+      if (!stack_.empty() || !rootSeen_) Fail("the document ends early");
       return Token::Eof;
     }
     if (text_in_[pos_] != '<') {
@@ -140,16 +140,16 @@ TXmlPullReader::Token TXmlPullReader::Next() {
       pos_ = end;
       if (stack_.empty()) {
         for (char c : raw)
-          if (!IsBlank(c)) fail("text outside the root element");
+          if (!IsBlank(c)) Fail("text outside the root element");
         continue;
       }
-      appendDecoded(text_, raw);
+      AppendDecoded(text_, raw);
       if (pos_ < text_in_.size() && text_in_.compare(pos_, 9, "<![CDATA[") == 0) continue;
       return Token::Text;
     }
     auto skipPast = [&](std::string_view close) {
       const size_t end = text_in_.find(close, pos_);
-      if (end == std::string_view::npos) fail("an unterminated markup declaration");
+      if (end == std::string_view::npos) Fail("an unterminated markup declaration");
       pos_ = end + close.size();
     };
     // Most tags are plain start and end tags: look at the character after "<" before comparing.
@@ -163,7 +163,7 @@ TXmlPullReader::Token TXmlPullReader::Next() {
       continue;
     }
     if (kind == '!' && text_in_.compare(pos_, 9, "<![CDATA[") == 0) {
-      if (stack_.empty()) fail("CDATA outside the root element");
+      if (stack_.empty()) Fail("CDATA outside the root element");
       const size_t start = pos_ + 9;
       skipPast("]]>");
       text_.append(text_in_.substr(start, pos_ - 3 - start));
@@ -173,29 +173,29 @@ TXmlPullReader::Token TXmlPullReader::Next() {
     if (kind == '!') {
       // A DOCTYPE is skipped; an internal subset (entity declarations) is refused outright.
       const size_t end = text_in_.find('>', pos_);
-      if (end == std::string_view::npos) fail("an unterminated declaration");
-      if (text_in_.substr(pos_, end - pos_).find('[') != std::string_view::npos) fail("a DTD subset");
+      if (end == std::string_view::npos) Fail("an unterminated declaration");
+      if (text_in_.substr(pos_, end - pos_).find('[') != std::string_view::npos) Fail("a DTD subset");
       pos_ = end + 1;
       continue;
     }
     if (kind == '/') {
       pos_ += 2;
-      name_ = readName();
-      skipBlanks();
-      if (pos_ >= text_in_.size() || text_in_[pos_] != '>') fail("a broken end tag");
+      name_ = ReadName();
+      SkipBlanks();
+      if (pos_ >= text_in_.size() || text_in_[pos_] != '>') Fail("a broken end tag");
       ++pos_;
-      if (stack_.empty() || stack_.back() != name_) fail("an end tag that closes nothing open");
+      if (stack_.empty() || stack_.back() != name_) Fail("an end tag that closes nothing open");
       stack_.pop_back();
       return Token::End;
     }
     ++pos_;
-    name_ = readName();
-    if (stack_.empty() && rootSeen_) fail("a second root element");
+    name_ = ReadName();
+    if (stack_.empty() && rootSeen_) Fail("a second root element");
     attributes_.clear();
     for (;;) {
       const size_t before = pos_;
-      skipBlanks();
-      if (pos_ >= text_in_.size()) fail("an unterminated start tag");
+      SkipBlanks();
+      if (pos_ >= text_in_.size()) Fail("an unterminated start tag");
       if (text_in_[pos_] == '>') {
         ++pos_;
         break;
@@ -205,20 +205,20 @@ TXmlPullReader::Token TXmlPullReader::Next() {
         pendingEnd_ = true;
         break;
       }
-      if (pos_ == before) fail("attributes must be separated by blanks");
+      if (pos_ == before) Fail("attributes must be separated by blanks");
       Attribute a;
-      a.Name = readName();
-      skipBlanks();
-      if (pos_ >= text_in_.size() || text_in_[pos_] != '=') fail("an attribute without a value");
+      a.Name = ReadName();
+      SkipBlanks();
+      if (pos_ >= text_in_.size() || text_in_[pos_] != '=') Fail("an attribute without a value");
       ++pos_;
-      skipBlanks();
-      if (pos_ >= text_in_.size() || (text_in_[pos_] != '"' && text_in_[pos_] != '\'')) fail("an unquoted value");
+      SkipBlanks();
+      if (pos_ >= text_in_.size() || (text_in_[pos_] != '"' && text_in_[pos_] != '\'')) Fail("an unquoted value");
       const char quote = text_in_[pos_++];
       const size_t end = text_in_.find(quote, pos_);
-      if (end == std::string_view::npos) fail("an unterminated value");
+      if (end == std::string_view::npos) Fail("an unterminated value");
       std::string_view raw = text_in_.substr(pos_, end - pos_);
-      if (raw.find('<') != std::string_view::npos) fail("a '<' inside a value");
-      appendDecoded(a.Value, raw);
+      if (raw.find('<') != std::string_view::npos) Fail("a '<' inside a value");
+      AppendDecoded(a.Value, raw);
       pos_ = end + 1;
       attributes_.push_back(std::move(a));
     }

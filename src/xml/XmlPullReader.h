@@ -43,10 +43,10 @@ public:
   bool NextLeaf(std::string_view& name, std::string_view& text);
 
 private:
-  std::string_view readName();
-  void skipBlanks();
-  void appendDecoded(std::string& out, std::string_view raw);
-  [[noreturn]] void fail(const char* what) const;
+  std::string_view ReadName();
+  void SkipBlanks();
+  void AppendDecoded(std::string& out, std::string_view raw);
+  [[noreturn]] void Fail(const char* what) const;
 
   std::string_view text_in_;
   size_t pos_ = 0;

@@ -12,13 +12,13 @@ namespace {
 
 struct SettingsFixture : ::testing::Test {
   mltest::TempDir dir;
-  std::string appDir = dir.path().string() + "/";
+  std::string appDir = dir.Path().string() + "/";
   std::string file = appDir + "minilirra.xml";
   TRegistryStore registry{appDir};
 
-  TSettingContext context() { return {appDir, "minilirra", "迷你琴鸟", "/opt/minilirra/minilirra", &registry}; }
-  void write(const std::string& xml) { mltest::WriteAll(file, xml); }
-  std::string saved(TSettingMgr& s) {
+  TSettingContext Context() { return {appDir, "minilirra", "迷你琴鸟", "/opt/minilirra/minilirra", &registry}; }
+  void Write(const std::string& xml) { mltest::WriteAll(file, xml); }
+  std::string Saved(TSettingMgr& s) {
     EXPECT_TRUE(s.Save());
     return mltest::ReadAll(file);
   }
@@ -29,7 +29,7 @@ struct SettingsFixture : ::testing::Test {
 TEST_F(SettingsFixture, MissingFileGivesSectionDefaultsAndRoundTrips) {
   std::string first;
   {
-    TSettingMgr s(file, context());
+    TSettingMgr s(file, Context());
     EXPECT_EQ(s.DefaultDownPath, appDir + "Music/");
     EXPECT_EQ(s.LRCSavePath, appDir + "Lyric/");
     EXPECT_EQ(s.Volume, 100);
@@ -44,10 +44,10 @@ TEST_F(SettingsFixture, MissingFileGivesSectionDefaultsAndRoundTrips) {
     EXPECT_EQ(s.LRCTextColor, 39270u);
     EXPECT_EQ(s.PlayListMgrWidth, 90);
     EXPECT_EQ(s.SOEMUrl, TSettingMgr::DefaultWebPage(0));
-    first = saved(s);
+    first = Saved(s);
   }
-  TSettingMgr again(file, context());
-  EXPECT_EQ(saved(again), first) << "save, load and save again gives the same file";
+  TSettingMgr again(file, Context());
+  EXPECT_EQ(Saved(again), first) << "save, load and save again gives the same file";
   EXPECT_NE(first.find("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"), std::string::npos);
   EXPECT_NE(first.find("<minilirra version=\"1.0\">"), std::string::npos);
   struct stat st{};
@@ -57,7 +57,7 @@ TEST_F(SettingsFixture, MissingFileGivesSectionDefaultsAndRoundTrips) {
 
 TEST_F(SettingsFixture, ChangedValuesSurviveSaveAndLoad) {
   {
-    TSettingMgr s(file, context());
+    TSettingMgr s(file, Context());
     s.Volume = 37;
     s.MainFormRect = {1, 2, 300, 400};
     s.EQBandsData = {1, -2, 3, 4, 5, 6, 7, 8, 9, -10};
@@ -69,7 +69,7 @@ TEST_F(SettingsFixture, ChangedValuesSurviveSaveAndLoad) {
     s.AdjustColor = 0x0080FF;  // red 255, green 128, blue 0
     s.AssociatedExts = {"MP3", "OGG"};
   }
-  TSettingMgr s(file, context());
+  TSettingMgr s(file, Context());
   EXPECT_EQ(s.Volume, 37);
   EXPECT_EQ(s.MainFormRect, (TRect{1, 2, 300, 400}));
   EXPECT_EQ(s.EQBandsData[9], -10);
@@ -83,7 +83,7 @@ TEST_F(SettingsFixture, ChangedValuesSurviveSaveAndLoad) {
 }
 
 TEST_F(SettingsFixture, HandWrittenFileGetsKeyAndSectionDefaults) {
-  write(R"(<?xml version="1.0" encoding="UTF-8"?>
+  Write(R"(<?xml version="1.0" encoding="UTF-8"?>
 <MiniLirra version="1.0">
   <player Volume="55" MainFormRect="0" MiniFormRect="10,20" PlayListFormRect="5,x,7"/>
   <LYRIC LRCBlendValue="8" LRCFontInfo="Arial, big, [Bold]"/>
@@ -93,10 +93,10 @@ TEST_F(SettingsFixture, HandWrittenFileGetsKeyAndSectionDefaults) {
   <Network DownPort="0" ProxyUser="a한b" ProxyPort="1080"/>
   <Misc DefaultDownPath="/music/한국/"/>
 </MiniLirra>)");
-  TSettingMgr s(file, context());
+  TSettingMgr s(file, Context());
   EXPECT_EQ(s.Volume, 55);
   EXPECT_FALSE(s.PlayListFormVisible) << "key default inside a present section";
-  EXPECT_TRUE(s.MainFormRect.isEmpty());
+  EXPECT_TRUE(s.MainFormRect.IsEmpty());
   EXPECT_EQ(s.MiniFormRect, (TRect{10, 20, 0, 0}));
   EXPECT_EQ(s.PlayListFormRect, (TRect{5, 0, 7, 0}));
   EXPECT_TRUE(s.AutoSaveLRCModify) << "key default 1";
@@ -114,7 +114,7 @@ TEST_F(SettingsFixture, HandWrittenFileGetsKeyAndSectionDefaults) {
   EXPECT_TRUE(s.TaskBarScrollText) << "General missing: section default";
   const int32_t port = s.DownPort;
   ASSERT_TRUE(s.Save());
-  TSettingMgr reread(file, context());
+  TSettingMgr reread(file, Context());
   EXPECT_EQ(reread.DownPort, port) << "the random port is kept";
 }
 
@@ -128,9 +128,9 @@ TEST_F(SettingsFixture, TruncatedFileKeepsWhatWasReadableAndIsBackedUp) {
   <Network DownPort="23456"/>
 </minilirra>)";
   const std::string damaged = full.substr(0, full.find("LRCBlendValue") + 5);
-  write(damaged);
+  Write(damaged);
   {
-    TSettingMgr s(file, context());
+    TSettingMgr s(file, Context());
     EXPECT_EQ(s.DefaultDownPath, "/data/songs/");
     EXPECT_TRUE(s.Mute);
     EXPECT_EQ(s.Volume, 42);
@@ -145,7 +145,7 @@ TEST_F(SettingsFixture, TruncatedFileKeepsWhatWasReadableAndIsBackedUp) {
     EXPECT_EQ(s.KeyMaps[1], TSettingMgr::DefaultKeyMaps()[1]);
     EXPECT_EQ(mltest::ReadAll(file + ".bak"), damaged) << "the damaged file is kept";
   }
-  TSettingMgr after(file, context());  // the destructor above saved
+  TSettingMgr after(file, Context());  // the destructor above saved
   EXPECT_EQ(after.Volume, 42);
   EXPECT_TRUE(after.Mute);
   EXPECT_EQ(after.MagneticSize, 10);
@@ -155,8 +155,8 @@ TEST_F(SettingsFixture, BadTintLeavesZeroAndKeepsEverythingElse) {
   struct Case { const char* text; uint32_t color; } cases[] = {
       {"#FF8000", 0x0080FF}, {"ff8000", 0x0080FF}, {"#00000G", 0}, {"#FF800", 0}, {"##FF800", 0}, {"", 0}};
   for (const auto& c : cases) {
-    write(std::string("<minilirra><Player Volume=\"9\"/><Skin AdjustColor=\"") + c.text + "\"/></minilirra>");
-    TSettingMgr s(file, context());
+    Write(std::string("<minilirra><Player Volume=\"9\"/><Skin AdjustColor=\"") + c.text + "\"/></minilirra>");
+    TSettingMgr s(file, Context());
     EXPECT_EQ(s.AdjustColor, c.color) << c.text;
     EXPECT_EQ(s.Volume, 9);
   }
@@ -164,23 +164,23 @@ TEST_F(SettingsFixture, BadTintLeavesZeroAndKeepsEverythingElse) {
 
 TEST_F(SettingsFixture, MissingAssociatesSectionRegistersWithoutOverridingOthers) {
   using Root = TRegistryStore::Root;
-  registry.writeString(Root::ClassesRoot, ".WAV", "", "OtherPlayer.wav");
-  { TSettingMgr s(file, context()); }
-  EXPECT_EQ(registry.readString(Root::ClassesRoot, ".MP3", ""), "miniLirra.MP3");
-  EXPECT_EQ(registry.readString(Root::ClassesRoot, ".WAV", ""), "miniLirra.WAV");
-  EXPECT_EQ(registry.readString(Root::ClassesRoot, ".WAV", "BakType"), "OtherPlayer.wav");
-  EXPECT_EQ(registry.readString(Root::ClassesRoot, "miniLirra.MP3\\Shell\\Open\\Command", ""),
+  registry.WriteString(Root::ClassesRoot, ".WAV", "", "OtherPlayer.wav");
+  { TSettingMgr s(file, Context()); }
+  EXPECT_EQ(registry.ReadString(Root::ClassesRoot, ".MP3", ""), "miniLirra.MP3");
+  EXPECT_EQ(registry.ReadString(Root::ClassesRoot, ".WAV", ""), "miniLirra.WAV");
+  EXPECT_EQ(registry.ReadString(Root::ClassesRoot, ".WAV", "BakType"), "OtherPlayer.wav");
+  EXPECT_EQ(registry.ReadString(Root::ClassesRoot, "miniLirra.MP3\\Shell\\Open\\Command", ""),
             "\"/opt/minilirra/minilirra\" /Open \"%1\"");
-  EXPECT_EQ(registry.readString(Root::ClassesRoot, "miniLirra.MP3", ""), "迷你琴鸟MP3文件");
+  EXPECT_EQ(registry.ReadString(Root::ClassesRoot, "miniLirra.MP3", ""), "迷你琴鸟MP3文件");
   UnregisterFileAssociation(registry, "wav");
-  EXPECT_EQ(registry.readString(Root::ClassesRoot, ".WAV", ""), "OtherPlayer.wav");
-  EXPECT_FALSE(registry.valueExists(Root::ClassesRoot, ".WAV", "BakType"));
+  EXPECT_EQ(registry.ReadString(Root::ClassesRoot, ".WAV", ""), "OtherPlayer.wav");
+  EXPECT_FALSE(registry.ValueExists(Root::ClassesRoot, ".WAV", "BakType"));
 }
 
 #include "app/AppGlobals.h"
 
 TEST_F(SettingsFixture, GlobalsCreateLoadAndFreeSaves) {
-  write("<minilirra><Player Volume=\"64\"/></minilirra>");
+  Write("<minilirra><Player Volume=\"64\"/></minilirra>");
   CreateGlobals({appDir, "minilirra", "迷你琴鸟", "/opt/minilirra/minilirra"});
   EXPECT_THROW(CreateGlobals({appDir, "minilirra", "", ""}), std::logic_error);
   EXPECT_EQ(SettingMgr().Volume, 64);
@@ -188,7 +188,7 @@ TEST_F(SettingsFixture, GlobalsCreateLoadAndFreeSaves) {
   FreeGlobals();
   EXPECT_FALSE(GlobalsCreated());
   EXPECT_THROW(SettingMgr(), std::logic_error);
-  TSettingMgr reread(file, context());
+  TSettingMgr reread(file, Context());
   EXPECT_EQ(reread.Volume, 12) << "freeing the settings manager saved it";
   FreeGlobals();
 }

@@ -7,15 +7,15 @@
 namespace {
 
 ml::TAppInfo InfoFrom(const mltest::TempDir& dir, const std::string* stringsFile) {
-  if (stringsFile) mltest::WriteAll(dir.file("Strings.ini"), *stringsFile);
+  if (stringsFile) mltest::WriteAll(dir.File("Strings.ini"), *stringsFile);
   ml::TSkinResStrings s;
-  s.load(dir.path().string());
+  s.Load(dir.Path().string());
   return ml::MakeAppInfo(s, "/data/dir");
 }
 
 TEST(StartupAppInfo, ShippedStringsGiveTheProductNames) {
   ml::TSkinResStrings s;
-  ASSERT_TRUE(s.load(mltest::SourceDir() + "/SkinRes"));
+  ASSERT_TRUE(s.Load(mltest::SourceDir() + "/SkinRes"));
   ml::TAppInfo info = ml::MakeAppInfo(s, "/opt/minilirra");
   EXPECT_EQ(info.AppDisplayName, "迷你琴鸟播放器");
   EXPECT_EQ(info.AppTitle, "迷你琴鸟");

@@ -39,7 +39,7 @@ TEST(StartupCommandLine, ArgumentListsBecomePlaylistActions) {
     Recorder r;
     ml::ManualClock clock;
     ml::TCommandLineHandler h(r, clock);
-    h.handleArguments(c.args);
+    h.HandleArguments(c.args);
     EXPECT_EQ(r.events, c.expected) << "first argument: " << (c.args.empty() ? "" : c.args[0]);
   }
 }
@@ -47,15 +47,15 @@ TEST(StartupCommandLine, ArgumentListsBecomePlaylistActions) {
 TEST(StartupCommandLine, OpenWithin1500MsOfTheLastListOnlyAdds) {
   Recorder r;
   ml::ManualClock clock;
-  clock.set(ml::Millis(100000));
+  clock.Set(ml::Millis(100000));
   ml::TCommandLineHandler h(r, clock);
-  h.markHandled();  // the main window was shown
-  clock.advance(ml::Millis(1499));
-  h.handleForwarded({"/open", "/m/1.mp3"});
-  clock.advance(ml::Millis(1499));
-  h.handleForwarded({"/open", "/m/2.mp3"});  // still close to the previous hand-off
-  clock.advance(ml::Millis(1500));
-  h.handleForwarded({"/open", "/m/3.mp3"});
+  h.MarkHandled();  // the main window was shown
+  clock.Advance(ml::Millis(1499));
+  h.HandleForwarded({"/open", "/m/1.mp3"});
+  clock.Advance(ml::Millis(1499));
+  h.HandleForwarded({"/open", "/m/2.mp3"});  // still close to the previous hand-off
+  clock.Advance(ml::Millis(1500));
+  h.HandleForwarded({"/open", "/m/3.mp3"});
   EXPECT_EQ(r.events, (std::vector<std::string>{"clear", "add /m/1.mp3", "clear", "add /m/2.mp3", "clear",
                                                 "play /m/3.mp3"}));
 }

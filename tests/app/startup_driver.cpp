@@ -84,14 +84,14 @@ int main(int argc, char** argv) {
       Log("error " + error);
       return 1;
     }
-    Log("title " + session.info().AppTitle + " settings " + session.info().SettingsFileName());
+    Log("title " + session.Info().AppTitle + " settings " + session.Info().SettingsFileName());
     session.MainWindowShown();
     Log("shown");
     const std::string quitFile = g_log + ".quit";
-    loop.startTimer(ml::Millis(10), [&] {
-      if (g_stop || ml::FileExists(quitFile)) loop.quit();
+    loop.StartTimer(ml::Millis(10), [&] {
+      if (g_stop || ml::FileExists(quitFile)) loop.Quit();
     });
-    loop.run();
+    loop.Run();
     session.MainWindowDestroyed();
     return 0;
   });

@@ -16,22 +16,22 @@ namespace {
 
 TEST(StartupLockFile, StandsForANamedMutex) {
   mltest::TempDir dir;
-  ml::TLockFile a(dir.file("m.lock")), b(dir.file("m.lock"));
-  ASSERT_TRUE(a.valid() && b.valid());
-  EXPECT_TRUE(a.tryLock(ml::Millis(0)));
+  ml::TLockFile a(dir.File("m.lock")), b(dir.File("m.lock"));
+  ASSERT_TRUE(a.Valid() && b.Valid());
+  EXPECT_TRUE(a.TryLock(ml::Millis(0)));
   auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(b.tryLock(ml::Millis(100)));
+  EXPECT_FALSE(b.TryLock(ml::Millis(100)));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
   // Released while the other waits: the wait succeeds.
   std::thread releaser([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    a.unlock();
+    a.Unlock();
   });
-  EXPECT_TRUE(b.tryLock(ml::Millis(5000)));
+  EXPECT_TRUE(b.TryLock(ml::Millis(5000)));
   releaser.join();
-  EXPECT_FALSE(a.tryLock(ml::Millis(0)));
-  b.unlock();
-  EXPECT_TRUE(a.tryLock(ml::Millis(0)));
+  EXPECT_FALSE(a.TryLock(ml::Millis(0)));
+  b.Unlock();
+  EXPECT_TRUE(a.TryLock(ml::Millis(0)));
 }
 
 struct Requests : ml::IInstanceRequests {
@@ -57,7 +57,7 @@ auto AskWhilePumping(ml::ManualLoop& loop, F ask) {
     result = ask();
     done = true;
   });
-  loop.waitPumping([&] { return done.load(); }, ml::Millis(20000));
+  loop.WaitPumping([&] { return done.load(); }, ml::Millis(20000));
   t.join();
   return result;
 }
@@ -94,13 +94,13 @@ std::string Header(uint32_t code, uint32_t param, uint32_t len) {
 
 TEST(StartupInstanceServer, AnswersRequestsOnTheMainThreadAndChecksLengths) {
   mltest::TempDir dir;
-  const std::string sock = ml::TSingleInstance::SocketPath(dir.path().string());
+  const std::string sock = ml::TSingleInstance::SocketPath(dir.Path().string());
   ml::ManualLoop loop;
   Requests req;
   ml::TInstanceServer server(sock, loop, req);
   mltest::WriteAll(sock, "left behind by a crashed instance");
   std::string error;
-  ASSERT_TRUE(server.start(&error)) << error;
+  ASSERT_TRUE(server.Start(&error)) << error;
 
   const ml::Millis t{10000};
   auto presence = AskWhilePumping(loop, [&] { return ml::SendInstanceRequest(sock, ml::RequestPresence, 5004, {}, t); });
@@ -121,10 +121,10 @@ TEST(StartupInstanceServer, AnswersRequestsOnTheMainThreadAndChecksLengths) {
   EXPECT_EQ(RawRequest(sock, Header(ml::RequestCommandLine, 0, 2) + "\x09" "a"), std::string(4, '\0'));
 
   EXPECT_TRUE(ml::PostInstanceRequest(sock, ml::RequestActivate, t));
-  loop.waitPumping([&] { return req.events.size() == 4; }, ml::Millis(20000));
+  loop.WaitPumping([&] { return req.events.size() == 4; }, ml::Millis(20000));
   EXPECT_EQ(req.events, (std::vector<std::string>{"activate", "args /open /m/a.mp3", "look", "activate"}));
 
-  server.stop();
+  server.Stop();
   EXPECT_FALSE(ml::FileExists(sock));
   EXPECT_FALSE(ml::SendInstanceRequest(sock, ml::RequestPresence, 5004, {}, t));
 }
@@ -132,26 +132,26 @@ TEST(StartupInstanceServer, AnswersRequestsOnTheMainThreadAndChecksLengths) {
 // Counts what reaches the main queue, so a test can tell when a request is waiting there.
 struct CountingLoop : ml::ManualLoop {
   std::atomic<int> posts{0};
-  void post(std::function<void()> fn) override {
+  void Post(std::function<void()> fn) override {
     ++posts;
-    ManualLoop::post(std::move(fn));
+    ManualLoop::Post(std::move(fn));
   }
 };
 
 TEST(StartupInstanceServer, StopReleasesARequestWaitingForTheMainThread) {
   mltest::TempDir dir;
-  const std::string sock = ml::TSingleInstance::SocketPath(dir.path().string());
+  const std::string sock = ml::TSingleInstance::SocketPath(dir.Path().string());
   CountingLoop loop;
   Requests req;
   ml::TInstanceServer server(sock, loop, req);
-  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(server.Start());
   std::optional<int32_t> answer;
   std::thread client([&] { answer = ml::SendInstanceRequest(sock, ml::RequestPresence, 5004, {}, ml::Millis(10000)); });
-  // The request waits for the main thread, which is busy stopping the server: stop() must keep
+  // The request waits for the main thread, which is busy stopping the server: Stop() must keep
   // the main queue moving or both would wait forever.
   for (int i = 0; i < 20000 && loop.posts == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_EQ(loop.posts, 1);
-  server.stop();
+  server.Stop();
   client.join();
   EXPECT_EQ(answer, std::optional<int32_t>(ml::ProgramVersion));
   EXPECT_EQ(req.events, std::vector<std::string>{"activate"});

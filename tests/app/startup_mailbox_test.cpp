@@ -50,15 +50,15 @@ TEST_F(Mailbox, CreatedZeroFilledPrivateAndSharedBetweenMappings) {
   ASSERT_TRUE(a) << error;
   auto b = ml::TLRShareMemory::Open(name, ::getuid(), &error);
   ASSERT_TRUE(b) << error;
-  ml::TShareMailbox empty = a->snapshot();
+  ml::TShareMailbox empty = a->Snapshot();
   EXPECT_TRUE(std::all_of(empty.bytes.begin(), empty.bytes.end(), [](uint8_t v) { return v == 0; }));
-  ASSERT_TRUE(b->writeCommand(7, 3, "lirra3://x"));
-  b->writeWindowHandle(0x01020304);
-  ml::TShareMailbox seen = a->snapshot();
-  EXPECT_EQ(seen.command(), 7);
-  EXPECT_EQ(seen.argument(), 3);
-  EXPECT_EQ(seen.length(), 10);
-  EXPECT_EQ(seen.windowHandle(), 0x01020304u);
+  ASSERT_TRUE(b->WriteCommand(7, 3, "lirra3://x"));
+  b->WriteWindowHandle(0x01020304);
+  ml::TShareMailbox seen = a->Snapshot();
+  EXPECT_EQ(seen.Command(), 7);
+  EXPECT_EQ(seen.Argument(), 3);
+  EXPECT_EQ(seen.Length(), 10);
+  EXPECT_EQ(seen.WindowHandle(), 0x01020304u);
   EXPECT_EQ(seen.bytes[0], 0x04);  // little-endian on the wire whatever the host
   int fd = ::shm_open(name.c_str(), O_RDONLY, 0);
   struct stat st{};
@@ -66,7 +66,7 @@ TEST_F(Mailbox, CreatedZeroFilledPrivateAndSharedBetweenMappings) {
   ::close(fd);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(st.st_size, 5120);
-  EXPECT_FALSE(b->writeCommand(1, 0, std::string(5113, 'x')));
+  EXPECT_FALSE(b->WriteCommand(1, 0, std::string(5113, 'x')));
 }
 
 TEST_F(Mailbox, RefusesForeignOwnerLooseModeAndWrongSize) {
@@ -108,7 +108,7 @@ TEST(MailboxParse, LengthsCodesAndTextRules) {
   };
   for (const auto& c : cases) {
     auto cmd = ml::ParseMailboxCommand(c.record);
-    ASSERT_EQ(cmd.has_value(), c.text.has_value()) << c.record.length();
+    ASSERT_EQ(cmd.has_value(), c.text.has_value()) << c.record.Length();
     if (cmd) {
       EXPECT_EQ(cmd->text, *c.text);
     }
@@ -134,24 +134,24 @@ TEST_F(Mailbox, ReaderTakesCommandsOnTheMainThreadAndClearsThem) {
   ml::TMailboxReader reader(*mem, loop, r, 4242);
 
   // Written before the program ran: taken when the main window is shown.
-  writer->writeCommand(6, 2, "a|b");
-  reader.mainWindowShown();
+  writer->WriteCommand(6, 2, "a|b");
+  reader.MainWindowShown();
   EXPECT_TRUE(r.calls.empty());  // queued, not run inline
-  loop.processPending();
+  loop.ProcessPending();
   EXPECT_EQ(r.calls, std::vector<std::string>{"6/2:a|b"});
-  EXPECT_EQ(writer->snapshot().command(), 0);
-  EXPECT_EQ(writer->snapshot().windowHandle(), 4242u);
+  EXPECT_EQ(writer->Snapshot().Command(), 0);
+  EXPECT_EQ(writer->Snapshot().WindowHandle(), 4242u);
 
   // A length the reader must not take is cleared all the same.
-  writer->writeCommand(1, 0, std::string(5112, 'z'));
-  EXPECT_EQ(reader.look(), 1);
-  loop.processPending();
+  writer->WriteCommand(1, 0, std::string(5112, 'z'));
+  EXPECT_EQ(reader.Look(), 1);
+  loop.ProcessPending();
   EXPECT_EQ(r.calls.size(), 1u);
-  EXPECT_EQ(writer->snapshot().command(), 0);
+  EXPECT_EQ(writer->Snapshot().Command(), 0);
 
-  writer->writeCommand(2, 0, "hello%20world");
-  reader.look();
-  loop.processPending();
+  writer->WriteCommand(2, 0, "hello%20world");
+  reader.Look();
+  loop.ProcessPending();
   EXPECT_EQ(r.calls.back(), "2:hello world");
 }
 

@@ -38,8 +38,8 @@ std::vector<std::string> Lines(const std::string& path) {
 class TwoProcesses : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::filesystem::create_directories(runtime());
-    SetEnv("XDG_RUNTIME_DIR", runtime());
+    std::filesystem::create_directories(Runtime());
+    SetEnv("XDG_RUNTIME_DIR", Runtime());
     mailbox_ = "/mltest-startup-" + std::to_string(::getpid());
   }
   void SetEnv(const char* name, const std::string& value) {
@@ -61,14 +61,14 @@ protected:
     }
   }
 
-  std::string runtime() const { return dir_.file("run"); }
-  std::string log(const std::string& name) const { return dir_.file(name + ".log"); }
-  std::string socketPath() const { return ml::TSingleInstance::SocketPath(runtime()); }
+  std::string Runtime() const { return dir_.File("run"); }
+  std::string Log(const std::string& name) const { return dir_.File(name + ".log"); }
+  std::string SocketPath() const { return ml::TSingleInstance::SocketPath(Runtime()); }
 
   pid_t Start(const std::string& name, std::vector<std::string> programArgs,
               const std::string& skinRes = mltest::SourceDir() + "/SkinRes") {
-    std::vector<std::string> args{mltest::BinDir() + "/startup_driver", "--log", log(name), "--skinres", skinRes,
-                                  "--mailbox", mailbox_, "--data-dir", dir_.file("data")};
+    std::vector<std::string> args{mltest::BinDir() + "/startup_driver", "--log", Log(name), "--skinres", skinRes,
+                                  "--mailbox", mailbox_, "--data-dir", dir_.File("data")};
     args.insert(args.end(), programArgs.begin(), programArgs.end());
     return Spawn(args);
   }
@@ -100,7 +100,7 @@ protected:
   bool WaitForLine(const std::string& name, const std::string& line, std::size_t count = 1) {
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (std::chrono::steady_clock::now() < deadline) {
-      auto lines = Lines(log(name));
+      auto lines = Lines(Log(name));
       if (static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line)) >= count) return true;
       std::this_thread::sleep_for(5ms);
     }
@@ -108,7 +108,7 @@ protected:
   }
 
   void Quit(const std::string& name, pid_t pid) {
-    mltest::WriteAll(log(name) + ".quit", "");
+    mltest::WriteAll(Log(name) + ".quit", "");
     EXPECT_EQ(Wait(pid), 0);
   }
 
@@ -120,23 +120,23 @@ protected:
 
 TEST_F(TwoProcesses, SecondStartHandsItsCommandLineToTheFirstAndEnds) {
   pid_t first = Start("first", {"/MainMode", "/open", "/music/a.mp3"});
-  ASSERT_TRUE(WaitForLine("first", "shown")) << mltest::ReadAll(log("first"));
-  auto lines = Lines(log("first"));
-  EXPECT_EQ(lines[0], "title 迷你琴鸟 settings " + dir_.file("data") + "/minilirra.xml");
+  ASSERT_TRUE(WaitForLine("first", "shown")) << mltest::ReadAll(Log("first"));
+  auto lines = Lines(Log("first"));
+  EXPECT_EQ(lines[0], "title 迷你琴鸟 settings " + dir_.File("data") + "/minilirra.xml");
   EXPECT_EQ(lines[1], "open /music/a.mp3");
 
   // The presence query, as any program of this user may ask it.
-  EXPECT_EQ(ml::SendInstanceRequest(socketPath(), ml::RequestPresence, ml::ProgramVersion, {}, 10000ms),
+  EXPECT_EQ(ml::SendInstanceRequest(SocketPath(), ml::RequestPresence, ml::ProgramVersion, {}, 10000ms),
             std::optional<int32_t>(5004));
   EXPECT_TRUE(WaitForLine("first", "activate"));
 
   const std::string cwd = std::filesystem::current_path().string();
   pid_t second = Start("second", {"/list", "rel/b.mp3", "/link", "lirra3://x", "/OPEN", "/music/c.mp3"});
   EXPECT_EQ(Wait(second), 0);
-  EXPECT_EQ(Lines(log("second")), std::vector<std::string>{"outcome handed-off 0"});
+  EXPECT_EQ(Lines(Log("second")), std::vector<std::string>{"outcome handed-off 0"});
   ASSERT_TRUE(WaitForLine("first", "activate", 2));
   ASSERT_TRUE(WaitForLine("first", "list " + cwd + "/rel/b.mp3"));
-  lines = Lines(log("first"));
+  lines = Lines(Log("first"));
   auto clear = std::find(lines.begin(), lines.end(), "clear");
   ASSERT_NE(clear, lines.end());
   EXPECT_EQ(*(clear + 1), "list " + cwd + "/rel/b.mp3");
@@ -147,49 +147,49 @@ TEST_F(TwoProcesses, SecondStartHandsItsCommandLineToTheFirstAndEnds) {
   pid_t third = Start("third", {});
   EXPECT_EQ(Wait(third), 0);
   EXPECT_TRUE(WaitForLine("first", "activate", 3));
-  lines = Lines(log("first"));
+  lines = Lines(Log("first"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "clear"), 1);
 
   // The mailbox: a browser helper writes a link and asks the player to look.
   auto mailbox = ml::TLRShareMemory::Open(mailbox_, ::getuid());
   ASSERT_TRUE(mailbox);
-  EXPECT_EQ(mailbox->snapshot().windowHandle(), static_cast<uint32_t>(first));
-  mailbox->writeCommand(2, 0, ml::Utf8ToGbk("稻香%20周杰伦"));
-  EXPECT_EQ(ml::SendInstanceRequest(socketPath(), ml::RequestLookMailbox, 0, {}, 10000ms), std::optional<int32_t>(1));
+  EXPECT_EQ(mailbox->Snapshot().WindowHandle(), static_cast<uint32_t>(first));
+  mailbox->WriteCommand(2, 0, ml::Utf8ToGbk("稻香%20周杰伦"));
+  EXPECT_EQ(ml::SendInstanceRequest(SocketPath(), ml::RequestLookMailbox, 0, {}, 10000ms), std::optional<int32_t>(1));
   EXPECT_TRUE(WaitForLine("first", "mailbox 2 稻香 周杰伦"));
-  EXPECT_EQ(mailbox->snapshot().command(), 0);
+  EXPECT_EQ(mailbox->Snapshot().Command(), 0);
 
   Quit("first", first);
-  EXPECT_EQ(Lines(log("first")).back(), "outcome ran 0");
-  EXPECT_FALSE(ml::FileExists(socketPath()));
-  EXPECT_EQ(mailbox->snapshot().windowHandle(), 0u);
+  EXPECT_EQ(Lines(Log("first")).back(), "outcome ran 0");
+  EXPECT_FALSE(ml::FileExists(SocketPath()));
+  EXPECT_EQ(mailbox->Snapshot().WindowHandle(), 0u);
 
   // The lock went with the first process: the next start is a first instance again.
   pid_t again = Start("again", {});
-  ASSERT_TRUE(WaitForLine("again", "shown")) << mltest::ReadAll(log("again"));
+  ASSERT_TRUE(WaitForLine("again", "shown")) << mltest::ReadAll(Log("again"));
   Quit("again", again);
 }
 
 TEST_F(TwoProcesses, NoAnswerFromTheRunningInstanceShowsThePreviousVersionBox) {
   // Something holds the instance lock but answers nothing, as an older build would.
-  std::filesystem::create_directories(runtime());
-  ml::TLockFile held(ml::TSingleInstance::AppLockPath(runtime()));
-  ASSERT_TRUE(held.tryLock(0ms));
+  std::filesystem::create_directories(Runtime());
+  ml::TLockFile held(ml::TSingleInstance::AppLockPath(Runtime()));
+  ASSERT_TRUE(held.TryLock(0ms));
   pid_t second = Start("second", {"/open", "/music/a.mp3"});
   EXPECT_EQ(Wait(second), 0);
-  auto lines = Lines(log("second"));
-  ASSERT_EQ(lines.size(), 3u) << mltest::ReadAll(log("second"));
+  auto lines = Lines(Log("second"));
+  ASSERT_EQ(lines.size(), 3u) << mltest::ReadAll(Log("second"));
   EXPECT_EQ(lines[0], "info 提示 系统检测到有琴鸟(Lirra)的先前版本正在运行，如果您想运行\"迷你琴鸟播放器\"，");
   EXPECT_EQ(lines[1], "请先关闭当前正在运行的琴鸟(Lirra.exe)程序！ ");
   EXPECT_EQ(lines[2], "outcome previous-version 0");
 }
 
 TEST_F(TwoProcesses, MissingSkinResEndsWithTheErrorAndCreatesNothing) {
-  pid_t first = Start("first", {}, dir_.file("no-such-folder"));
+  pid_t first = Start("first", {}, dir_.File("no-such-folder"));
   EXPECT_EQ(Wait(first), 1);
-  EXPECT_EQ(Lines(log("first")),
+  EXPECT_EQ(Lines(Log("first")),
             (std::vector<std::string>{"error minilirra 缺少皮肤资源文件，重新安装可解决问题。", "outcome missing-skinres 1"}));
-  EXPECT_FALSE(ml::FileExists(socketPath()));
+  EXPECT_FALSE(ml::FileExists(SocketPath()));
 }
 
 // A real self-update of a portable install: the program finds the pending package, unpacks it
@@ -198,14 +198,14 @@ TEST_F(TwoProcesses, MissingSkinResEndsWithTheErrorAndCreatesNothing) {
 // alone: the at-most-twice rule, end to end.
 TEST_F(TwoProcesses, PendingUpdateIsInstalledByTheUpdaterCopy) {
   namespace fs = std::filesystem;
-  const std::string install = dir_.file("install") + "/";
+  const std::string install = dir_.File("install") + "/";
   fs::create_directories(install);
-  fs::create_directories(dir_.file("outside"));
+  fs::create_directories(dir_.File("outside"));
   fs::copy(mltest::SourceDir() + "/SkinRes", install + "SkinRes", fs::copy_options::recursive);
   fs::copy_file(mltest::BinDir() + "/startup_driver", install + "minilirra");
   const std::string program = mltest::ReadAll(install + "minilirra");
 
-  const std::string pkg = dir_.file("outside") + "/update.zip";
+  const std::string pkg = dir_.File("outside") + "/update.zip";
   const std::string newStrings = "\xEF\xBB\xBF[Strings]\n1=迷你琴鸟播放器\n2=新版琴鸟\n4=minilirra\n";
   const std::string updateFiles = "[Files]\nminilirra=minilirra\nSkinRes/Strings.ini=SkinRes/Strings.ini\n";
   struct Entry {
@@ -225,24 +225,24 @@ TEST_F(TwoProcesses, PendingUpdateIsInstalledByTheUpdaterCopy) {
   }
   ASSERT_EQ(zip_close(za), 0);
   ml::IniFile ini;
-  ini.writeInteger("Update", "Version", ml::ProgramVersion + 1);
-  ini.writeString("Update", "DestFileName", pkg);
-  ini.writeInteger("Update", "UpTimes", 0);
-  ASSERT_TRUE(ini.save(install + "Update.ini"));
+  ini.WriteInteger("Update", "Version", ml::ProgramVersion + 1);
+  ini.WriteString("Update", "DestFileName", pkg);
+  ini.WriteInteger("Update", "UpTimes", 0);
+  ASSERT_TRUE(ini.Save(install + "Update.ini"));
 
   // The copies a self-update starts get no arguments; the driver takes its log from here.
-  SetEnv("STARTUP_DRIVER_LOG", log("update"));
+  SetEnv("STARTUP_DRIVER_LOG", Log("update"));
   SetEnv("STARTUP_DRIVER_MAILBOX", mailbox_);
   pid_t first = Spawn({install + "minilirra"});
   EXPECT_EQ(Wait(first), 0);
-  ASSERT_TRUE(WaitForLine("update", "shown")) << mltest::ReadAll(log("update"));
-  mltest::WriteAll(log("update") + ".quit", "");
+  ASSERT_TRUE(WaitForLine("update", "shown")) << mltest::ReadAll(Log("update"));
+  mltest::WriteAll(Log("update") + ".quit", "");
   ASSERT_TRUE(WaitForLine("update", "outcome ran 0"));
 
   // Each copy logs its outcome after starting the next one, so only the counts and the end are
   // in a fixed order.
-  auto lines = Lines(log("update"));
-  ASSERT_EQ(lines.size(), 7u) << mltest::ReadAll(log("update"));
+  auto lines = Lines(Log("update"));
+  ASSERT_EQ(lines.size(), 7u) << mltest::ReadAll(Log("update"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "outcome update-started 0"), 2);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "outcome updater-finished 0"), 2);
   EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
@@ -251,7 +251,7 @@ TEST_F(TwoProcesses, PendingUpdateIsInstalledByTheUpdaterCopy) {
   EXPECT_EQ(mltest::ReadAll(install + "SkinRes/Strings.ini"), newStrings);
   EXPECT_EQ(fs::status(install + "minilirra").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
   std::set<std::string> outside;
-  for (auto& e : fs::directory_iterator(dir_.file("outside"))) outside.insert(e.path().filename().string());
+  for (auto& e : fs::directory_iterator(dir_.File("outside"))) outside.insert(e.path().filename().string());
   EXPECT_EQ(outside, std::set<std::string>{"update.zip"});
 }
 

@@ -68,22 +68,22 @@ class UpdatePackage : public ::testing::Test {
 protected:
   // root/outside is a neighbour of the install folder that nothing may touch.
   void SetUp() override {
-    fs::create_directories(root_.file("install/Up"));
-    fs::create_directories(root_.file("outside"));
+    fs::create_directories(root_.File("install/Up"));
+    fs::create_directories(root_.File("outside"));
   }
-  std::string install() const { return root_.file("install") + "/"; }
-  std::string up() const { return install() + "Up/"; }
+  std::string Install() const { return root_.File("install") + "/"; }
+  std::string Up() const { return Install() + "Up/"; }
   mltest::TempDir root_;
 };
 
 TEST_F(UpdatePackage, HostilePackagesAreRefusedAndWriteNothing) {
-  const std::string pkg = root_.file("pkg.zip");
+  const std::string pkg = root_.File("pkg.zip");
   struct Case {
     const char* what;
     std::vector<ZipEntry> entries;
   } cases[] = {
       {"parent path", {{"ok.txt", "1"}, {"../outside/x", "evil"}}},
-      {"absolute path", {{"ok.txt", "1"}, {root_.file("outside") + "/abs", "evil"}}},
+      {"absolute path", {{"ok.txt", "1"}, {root_.File("outside") + "/abs", "evil"}}},
       {"nested parent path", {{"a/../../outside/y", "evil"}}},
       {"symbolic link", {{"ok.txt", "1"}, {"link", "../outside", 0120777}}},
       {"device node", {{"dev", "", 0020666}}},
@@ -92,55 +92,55 @@ TEST_F(UpdatePackage, HostilePackagesAreRefusedAndWriteNothing) {
   for (const auto& c : cases) {
     MakeZip(pkg, c.entries);
     std::string error;
-    EXPECT_FALSE(ml::ExtractUpdatePackage(pkg, up(), &error, {}, 1000)) << c.what;
+    EXPECT_FALSE(ml::ExtractUpdatePackage(pkg, Up(), &error, {}, 1000)) << c.what;
     EXPECT_FALSE(error.empty()) << c.what;
-    EXPECT_TRUE(Tree(root_.file("outside")).empty()) << c.what;
-    EXPECT_FALSE(ml::FileExists(up() + "ok.txt")) << c.what << ": nothing is written from a refused package";
+    EXPECT_TRUE(Tree(root_.File("outside")).empty()) << c.what;
+    EXPECT_FALSE(ml::FileExists(Up() + "ok.txt")) << c.what << ": nothing is written from a refused package";
   }
 }
 
 TEST_F(UpdatePackage, GoodPackageIsExtractedWithItsFolders) {
-  const std::string pkg = root_.file("pkg.zip");
+  const std::string pkg = root_.File("pkg.zip");
   MakeZip(pkg, {{"NewUpminilirra", "#!updater", 0100644},  // no exec bit: the updater gets one anyway
                 {"minilirra", "new program", 0100755},
                 {"SkinRes\\Strings.ini", "[Strings]"},
                 {"docs/", "", 0040755}});
-  mltest::WriteAll(up() + "minilirra", "old");  // a leftover of an earlier attempt is replaced
+  mltest::WriteAll(Up() + "minilirra", "old");  // a leftover of an earlier attempt is replaced
   int pumped = 0;
   std::string error;
-  ASSERT_TRUE(ml::ExtractUpdatePackage(pkg, up(), &error, [&] { ++pumped; })) << error;
+  ASSERT_TRUE(ml::ExtractUpdatePackage(pkg, Up(), &error, [&] { ++pumped; })) << error;
   EXPECT_EQ(pumped, 3);
-  EXPECT_EQ(mltest::ReadAll(up() + "minilirra"), "new program");
-  EXPECT_EQ(mltest::ReadAll(up() + "SkinRes/Strings.ini"), "[Strings]");
-  EXPECT_TRUE(fs::is_directory(up() + "docs"));
-  EXPECT_EQ(fs::status(up() + "NewUpminilirra").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
-  EXPECT_EQ(fs::status(up() + "SkinRes/Strings.ini").permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_EQ(mltest::ReadAll(Up() + "minilirra"), "new program");
+  EXPECT_EQ(mltest::ReadAll(Up() + "SkinRes/Strings.ini"), "[Strings]");
+  EXPECT_TRUE(fs::is_directory(Up() + "docs"));
+  EXPECT_EQ(fs::status(Up() + "NewUpminilirra").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_EQ(fs::status(Up() + "SkinRes/Strings.ini").permissions() & fs::perms::owner_exec, fs::perms::none);
 
   // Up/ planted as a link to elsewhere is not followed.
-  fs::remove_all(up());
-  fs::create_directory_symlink(root_.file("outside"), root_.file("install/Up"));
-  EXPECT_FALSE(ml::ExtractUpdatePackage(pkg, up(), &error));
-  EXPECT_TRUE(Tree(root_.file("outside")).empty());
+  fs::remove_all(Up());
+  fs::create_directory_symlink(root_.File("outside"), root_.File("install/Up"));
+  EXPECT_FALSE(ml::ExtractUpdatePackage(pkg, Up(), &error));
+  EXPECT_TRUE(Tree(root_.File("outside")).empty());
 }
 
 TEST_F(UpdatePackage, DamagedPackageFails) {
-  const std::string pkg = root_.file("pkg.zip");
+  const std::string pkg = root_.File("pkg.zip");
   MakeZip(pkg, {{"a.txt", std::string(5000, 'a')}});
   std::string bytes = mltest::ReadAll(pkg);
   mltest::WriteAll(pkg, bytes.substr(0, bytes.size() / 2));
-  EXPECT_FALSE(ml::ExtractUpdatePackage(pkg, up()));
-  EXPECT_FALSE(ml::ExtractUpdatePackage(root_.file("missing.zip"), up()));
+  EXPECT_FALSE(ml::ExtractUpdatePackage(pkg, Up()));
+  EXPECT_FALSE(ml::ExtractUpdatePackage(root_.File("missing.zip"), Up()));
 }
 
 TEST_F(UpdatePackage, UpdateFilesListCopiesOnlyInsideTheInstallFolder) {
-  mltest::WriteAll(up() + "minilirra", "new program");
-  ::chmod((up() + "minilirra").c_str(), 0755);
-  mltest::WriteAll(up() + "Strings.ini", "new strings");
-  mltest::WriteAll(root_.file("outside") + "/secret", "secret");
-  fs::create_symlink(root_.file("outside") + "/secret", up() + "linked");
-  fs::create_directory_symlink(root_.file("outside"), install() + "linkdir");
-  mltest::WriteAll(install() + "minilirra", "old program");
-  mltest::WriteAll(up() + "UpdateFiles.ini",
+  mltest::WriteAll(Up() + "minilirra", "new program");
+  ::chmod((Up() + "minilirra").c_str(), 0755);
+  mltest::WriteAll(Up() + "Strings.ini", "new strings");
+  mltest::WriteAll(root_.File("outside") + "/secret", "secret");
+  fs::create_symlink(root_.File("outside") + "/secret", Up() + "linked");
+  fs::create_directory_symlink(root_.File("outside"), Install() + "linkdir");
+  mltest::WriteAll(Install() + "minilirra", "old program");
+  mltest::WriteAll(Up() + "UpdateFiles.ini",
                    "[Files]\r\n"
                    "minilirra=minilirra\r\n"
                    "Strings.ini=SkinRes\\Strings.ini\r\n"
@@ -153,17 +153,17 @@ TEST_F(UpdatePackage, UpdateFilesListCopiesOnlyInsideTheInstallFolder) {
                    "Strings.ini=sub/<system>/y.dll\r\n"
                    "missing=whatever\r\n"
                    "no equals sign\r\n");
-  auto report = ml::ApplyUpdateFiles(up(), install());
+  auto report = ml::ApplyUpdateFiles(Up(), Install());
   ASSERT_TRUE(report);
   EXPECT_EQ(report->written, 2);
   EXPECT_EQ(report->problems.size(), 8u);
-  EXPECT_EQ(mltest::ReadAll(install() + "minilirra"), "new program");
-  EXPECT_EQ(fs::status(install() + "minilirra").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
-  EXPECT_EQ(mltest::ReadAll(install() + "SkinRes/Strings.ini"), "new strings");
-  EXPECT_FALSE(ml::FileExists(install() + "stolen"));
-  EXPECT_FALSE(ml::FileExists(install() + "stolen2"));
-  EXPECT_EQ(Tree(root_.file("outside")), std::set<std::string>{"secret"});
-  EXPECT_FALSE(ml::ApplyUpdateFiles(install(), install()));  // no list: nothing to do
+  EXPECT_EQ(mltest::ReadAll(Install() + "minilirra"), "new program");
+  EXPECT_EQ(fs::status(Install() + "minilirra").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_EQ(mltest::ReadAll(Install() + "SkinRes/Strings.ini"), "new strings");
+  EXPECT_FALSE(ml::FileExists(Install() + "stolen"));
+  EXPECT_FALSE(ml::FileExists(Install() + "stolen2"));
+  EXPECT_EQ(Tree(root_.File("outside")), std::set<std::string>{"secret"});
+  EXPECT_FALSE(ml::ApplyUpdateFiles(Install(), Install()));  // no list: nothing to do
 }
 
 class SelfUpdate : public UpdatePackage {
@@ -184,17 +184,17 @@ protected:
   }
   void WritePending(int64_t version, const std::string& dest, int64_t upTimes) {
     ml::IniFile ini;
-    ini.writeInteger("Update", "Version", version);
-    ini.writeString("Update", "DestFileName", dest);
-    ini.writeInteger("Update", "UpTimes", upTimes);
-    ASSERT_TRUE(ini.save(install() + "Update.ini"));
+    ini.WriteInteger("Update", "Version", version);
+    ini.WriteString("Update", "DestFileName", dest);
+    ini.WriteInteger("Update", "UpTimes", upTimes);
+    ASSERT_TRUE(ini.Save(Install() + "Update.ini"));
   }
   std::vector<std::string> events;
   bool spawnWorks = true;
 };
 
 TEST_F(SelfUpdate, PendingUpdateOnlyForANewerVersionAndAtMostTwice) {
-  const std::string pkg = root_.file("pkg.zip");
+  const std::string pkg = root_.File("pkg.zip");
   MakeZip(pkg, {{"NewUpminilirra", "updater"}});
   struct Case {
     int64_t version;
@@ -204,66 +204,66 @@ TEST_F(SelfUpdate, PendingUpdateOnlyForANewerVersionAndAtMostTwice) {
   } cases[] = {
       {ml::ProgramVersion, pkg, 0, false},
       {ml::ProgramVersion + 1, pkg, 2, false},
-      {ml::ProgramVersion + 1, root_.file("gone.zip"), 0, false},
+      {ml::ProgramVersion + 1, root_.File("gone.zip"), 0, false},
       {ml::ProgramVersion + 1, pkg, 1, true},
   };
   for (const auto& c : cases) {
     WritePending(c.version, c.dest, c.upTimes);
     events.clear();
-    auto outcome = ml::CheckSelfUpdate(Context(install(), install() + "minilirra"));
+    auto outcome = ml::CheckSelfUpdate(Context(Install(), Install() + "minilirra"));
     EXPECT_EQ(outcome == ml::TUpdateOutcome::EndProcess, c.applies) << c.version << " " << c.upTimes;
-    EXPECT_EQ(ml::ReadPendingUpdate(install())->upTimes, c.upTimes + (c.applies ? 1 : 0));
+    EXPECT_EQ(ml::ReadPendingUpdate(Install())->upTimes, c.upTimes + (c.applies ? 1 : 0));
   }
-  EXPECT_EQ(events, (std::vector<std::string>{"release", "spawn " + up() + "NewUpminilirra"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"release", "spawn " + Up() + "NewUpminilirra"}));
 
   // The updater cannot be started: carry on as a normal start, holding the lock again.
   WritePending(ml::ProgramVersion + 1, pkg, 0);
   events.clear();
   spawnWorks = false;
-  EXPECT_EQ(ml::CheckSelfUpdate(Context(install(), install() + "minilirra")), ml::TUpdateOutcome::Continue);
-  EXPECT_EQ(events, (std::vector<std::string>{"release", "spawn " + up() + "NewUpminilirra", "retake"}));
+  EXPECT_EQ(ml::CheckSelfUpdate(Context(Install(), Install() + "minilirra")), ml::TUpdateOutcome::Continue);
+  EXPECT_EQ(events, (std::vector<std::string>{"release", "spawn " + Up() + "NewUpminilirra", "retake"}));
 }
 
 TEST_F(SelfUpdate, HostilePendingPackageStartsNormally) {
-  const std::string pkg = root_.file("pkg.zip");
+  const std::string pkg = root_.File("pkg.zip");
   MakeZip(pkg, {{"NewUpminilirra", "updater"}, {"../outside/x", "evil"}});
   WritePending(ml::ProgramVersion + 1, pkg, 0);
-  EXPECT_EQ(ml::CheckSelfUpdate(Context(install(), install() + "minilirra")), ml::TUpdateOutcome::Continue);
+  EXPECT_EQ(ml::CheckSelfUpdate(Context(Install(), Install() + "minilirra")), ml::TUpdateOutcome::Continue);
   EXPECT_TRUE(events.empty());
-  EXPECT_TRUE(Tree(root_.file("outside")).empty());
-  EXPECT_EQ(ml::ReadPendingUpdate(install())->upTimes, 0);
+  EXPECT_TRUE(Tree(root_.File("outside")).empty());
+  EXPECT_EQ(ml::ReadPendingUpdate(Install())->upTimes, 0);
 }
 
 TEST_F(SelfUpdate, UpdaterCopyInstallsAndStartsTheProgram) {
-  mltest::WriteAll(up() + "minilirra", "new program");
-  mltest::WriteAll(up() + "UpdateFiles.ini", "[Files]\nminilirra=minilirra\n");
-  mltest::WriteAll(install() + "minilirra", "old program");
+  mltest::WriteAll(Up() + "minilirra", "new program");
+  mltest::WriteAll(Up() + "UpdateFiles.ini", "[Files]\nminilirra=minilirra\n");
+  mltest::WriteAll(Install() + "minilirra", "old program");
   // Any case of the updater's name counts.
-  auto outcome = ml::CheckSelfUpdate(Context(up(), up() + "NEWUPMiniLirra"));
+  auto outcome = ml::CheckSelfUpdate(Context(Up(), Up() + "NEWUPMiniLirra"));
   EXPECT_EQ(outcome, ml::TUpdateOutcome::EndProcess);
-  EXPECT_EQ(mltest::ReadAll(install() + "minilirra"), "new program");
-  EXPECT_EQ(events, (std::vector<std::string>{"end " + install() + "minilirra", "release", "spawn " + install() + "minilirra"}));
+  EXPECT_EQ(mltest::ReadAll(Install() + "minilirra"), "new program");
+  EXPECT_EQ(events, (std::vector<std::string>{"end " + Install() + "minilirra", "release", "spawn " + Install() + "minilirra"}));
 
   // Without its list the updater copy starts as an ordinary program.
-  fs::remove(up() + "UpdateFiles.ini");
+  fs::remove(Up() + "UpdateFiles.ini");
   events.clear();
-  EXPECT_EQ(ml::CheckSelfUpdate(Context(up(), up() + "NewUpminilirra")), ml::TUpdateOutcome::Continue);
-  EXPECT_EQ(events, std::vector<std::string>{"end " + install() + "minilirra"});
+  EXPECT_EQ(ml::CheckSelfUpdate(Context(Up(), Up() + "NewUpminilirra")), ml::TUpdateOutcome::Continue);
+  EXPECT_EQ(events, std::vector<std::string>{"end " + Install() + "minilirra"});
 }
 
 TEST_F(SelfUpdate, OldProgramIsFoundThroughProcAndEnded) {
   // A stand-in for the old program: a copy of sleep installed under the program's name.
-  fs::copy_file("/bin/sleep", install() + "minilirra");
+  fs::copy_file("/bin/sleep", Install() + "minilirra");
   pid_t pid = 0;
-  if (!ml::SpawnProgram(install() + "minilirra", {"30"}, &pid)) GTEST_SKIP() << "programs cannot run from the temp folder";
+  if (!ml::SpawnProgram(Install() + "minilirra", {"30"}, &pid)) GTEST_SKIP() << "programs cannot run from the temp folder";
   std::vector<pid_t> found;
   for (int i = 0; i < 2000 && found.empty(); ++i) {  // until the child has exec'd
-    found = ml::FindProgramProcesses(install(), "MINILIRRA");
+    found = ml::FindProgramProcesses(Install(), "MINILIRRA");
     if (found.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(found, std::vector<pid_t>{pid});
-  EXPECT_TRUE(ml::FindProgramProcesses(root_.file("outside"), "minilirra").empty());
-  ml::EndOldProgram(install(), "minilirra");
+  EXPECT_TRUE(ml::FindProgramProcesses(root_.File("outside"), "minilirra").empty());
+  ml::EndOldProgram(Install(), "minilirra");
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);

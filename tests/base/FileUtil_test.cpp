@@ -9,7 +9,7 @@ using namespace ml;
 
 TEST(FileUtil, AtomicWriteReplacesKeepsBackupAndSetsMode) {
   mltest::TempDir dir;
-  std::string path = dir.file("a.xml");
+  std::string path = dir.File("a.xml");
   ASSERT_TRUE(WriteFileAtomic(path, "first"));
   ASSERT_TRUE(WriteFileAtomic(path, "second", 0600, nullptr, true));
   EXPECT_EQ(mltest::ReadAll(path), "second");
@@ -19,23 +19,23 @@ TEST(FileUtil, AtomicWriteReplacesKeepsBackupAndSetsMode) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   // Nothing but the file and its backup is left behind.
   size_t entries = 0;
-  for (auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++entries;
+  for (auto& e : std::filesystem::directory_iterator(dir.Path())) (void)e, ++entries;
   EXPECT_EQ(entries, 2u);
 }
 
 TEST(FileUtil, FailedWriteSaysWhyAndKeepsOldFile) {
   mltest::TempDir dir;
   std::string error;
-  EXPECT_FALSE(WriteFileAtomic(dir.file("missing/sub/x"), "data", 0644, &error));
+  EXPECT_FALSE(WriteFileAtomic(dir.File("missing/sub/x"), "data", 0644, &error));
   EXPECT_NE(error.find("missing/sub/x"), std::string::npos);
 }
 
 TEST(FileUtil, ReadRespectsLimit) {
   mltest::TempDir dir;
-  mltest::WriteAll(dir.file("f"), std::string(100, 'z'));
-  EXPECT_EQ(ReadFileBytes(dir.file("f"))->size(), 100u);
-  EXPECT_FALSE(ReadFileBytes(dir.file("f"), 99).has_value());
-  EXPECT_FALSE(ReadFileBytes(dir.file("none")).has_value());
+  mltest::WriteAll(dir.File("f"), std::string(100, 'z'));
+  EXPECT_EQ(ReadFileBytes(dir.File("f"))->size(), 100u);
+  EXPECT_FALSE(ReadFileBytes(dir.File("f"), 99).has_value());
+  EXPECT_FALSE(ReadFileBytes(dir.File("none")).has_value());
 }
 
 TEST(StrUtil, IntegersAndLines) {

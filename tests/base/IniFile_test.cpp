@@ -9,21 +9,21 @@ using namespace ml;
 
 TEST(IniFile, ReadsGbkWithMixedLineEndsAndCaseInsensitiveNames) {
   IniFile ini;
-  ini.parse(Utf8ToGbk("[Update]\r\nVersion=5010\nDestFileName=更新.zip\rjunk line\r\n[LastLogin]\nUserName=张三\n"));
-  EXPECT_EQ(ini.readInteger("update", "VERSION", 0), 5010);
-  EXPECT_EQ(ini.readString("Update", "destfilename"), "更新.zip");
-  EXPECT_EQ(ini.readString("LASTLOGIN", "username"), "张三");
-  EXPECT_EQ(ini.readString("Update", "junk line", "none"), "none");
-  EXPECT_EQ(ini.keys("Update").size(), 2u);
-  EXPECT_EQ(ini.readInteger("Update", "Missing", -7), -7);
+  ini.Parse(Utf8ToGbk("[Update]\r\nVersion=5010\nDestFileName=更新.zip\rjunk line\r\n[LastLogin]\nUserName=张三\n"));
+  EXPECT_EQ(ini.ReadInteger("update", "VERSION", 0), 5010);
+  EXPECT_EQ(ini.ReadString("Update", "destfilename"), "更新.zip");
+  EXPECT_EQ(ini.ReadString("LASTLOGIN", "username"), "张三");
+  EXPECT_EQ(ini.ReadString("Update", "junk line", "none"), "none");
+  EXPECT_EQ(ini.Keys("Update").size(), 2u);
+  EXPECT_EQ(ini.ReadInteger("Update", "Missing", -7), -7);
 }
 
 TEST(IniFile, Utf8BomFileStaysUtf8AndKeepsUnknownLines) {
   IniFile ini;
-  ini.parse("\xEF\xBB\xBF[S]\nkey=值\nfree text\n");
-  EXPECT_EQ(ini.readString("S", "key"), "值");
-  ini.writeString("s", "Other", "é");
-  std::string out = ini.serialize();
+  ini.Parse("\xEF\xBB\xBF[S]\nkey=值\nfree text\n");
+  EXPECT_EQ(ini.ReadString("S", "key"), "值");
+  ini.WriteString("s", "Other", "é");
+  std::string out = ini.Serialize();
   EXPECT_EQ(out.substr(0, 3), "\xEF\xBB\xBF");
   EXPECT_NE(out.find("key=值"), std::string::npos);
   EXPECT_NE(out.find("free text"), std::string::npos);
@@ -33,29 +33,29 @@ TEST(IniFile, Utf8BomFileStaysUtf8AndKeepsUnknownLines) {
 TEST(IniFile, SavesAtomicallyWithModeAndReloads) {
   mltest::TempDir dir;
   IniFile ini;
-  ini.writeString("LastLogin", "UserName", "李四");
-  ini.writeInteger("LastLogin", "ID", 12345);
-  ASSERT_TRUE(ini.save(dir.file("LoginSave.bin"), 0600));
-  EXPECT_EQ(mltest::ReadAll(dir.file("LoginSave.bin")).find(Utf8ToGbk("李四")) != std::string::npos, true);
+  ini.WriteString("LastLogin", "UserName", "李四");
+  ini.WriteInteger("LastLogin", "ID", 12345);
+  ASSERT_TRUE(ini.Save(dir.File("LoginSave.bin"), 0600));
+  EXPECT_EQ(mltest::ReadAll(dir.File("LoginSave.bin")).find(Utf8ToGbk("李四")) != std::string::npos, true);
   IniFile back;
-  ASSERT_TRUE(back.load(dir.file("LoginSave.bin")));
-  EXPECT_EQ(back.readString("lastlogin", "username"), "李四");
-  EXPECT_EQ(back.readInteger("LastLogin", "ID", 0), 12345);
-  EXPECT_FALSE(back.load(dir.file("absent.ini")));
+  ASSERT_TRUE(back.Load(dir.File("LoginSave.bin")));
+  EXPECT_EQ(back.ReadString("lastlogin", "username"), "李四");
+  EXPECT_EQ(back.ReadInteger("LastLogin", "ID", 0), 12345);
+  EXPECT_FALSE(back.Load(dir.File("absent.ini")));
 }
 
 TEST(Registry, ValuesPersistInRegistryIni) {
   mltest::TempDir dir;
-  std::string appDir = dir.path().string() + "/";
+  std::string appDir = dir.Path().string() + "/";
   {
     TRegistryStore reg(appDir);
-    ASSERT_TRUE(reg.writeString(TRegistryStore::Root::CurrentUser, "\\Software\\MiniLirra", "AppFileName", "/opt/x"));
-    ASSERT_TRUE(reg.writeInteger(TRegistryStore::Root::CurrentUser, "\\Software\\Lirra4", "LirraFirst", 1));
+    ASSERT_TRUE(reg.WriteString(TRegistryStore::Root::CurrentUser, "\\Software\\MiniLirra", "AppFileName", "/opt/x"));
+    ASSERT_TRUE(reg.WriteInteger(TRegistryStore::Root::CurrentUser, "\\Software\\Lirra4", "LirraFirst", 1));
   }
   TRegistryStore reg(appDir);
-  EXPECT_EQ(reg.readString(TRegistryStore::Root::CurrentUser, "\\Software\\MiniLirra", "AppFileName"), "/opt/x");
-  EXPECT_TRUE(reg.readBool(TRegistryStore::Root::CurrentUser, "\\Software\\Lirra4", "LirraFirst", false));
-  EXPECT_FALSE(reg.valueExists(TRegistryStore::Root::ClassesRoot, ".MP3", ""));
+  EXPECT_EQ(reg.ReadString(TRegistryStore::Root::CurrentUser, "\\Software\\MiniLirra", "AppFileName"), "/opt/x");
+  EXPECT_TRUE(reg.ReadBool(TRegistryStore::Root::CurrentUser, "\\Software\\Lirra4", "LirraFirst", false));
+  EXPECT_FALSE(reg.ValueExists(TRegistryStore::Root::ClassesRoot, ".MP3", ""));
   EXPECT_NE(mltest::ReadAll(appDir + "Registry.ini").find("[HKEY_CURRENT_USER\\Software\\MiniLirra]"),
             std::string::npos);
 }

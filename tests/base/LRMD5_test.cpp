@@ -21,7 +21,7 @@ TEST(LRMD5, FilesAndStreamsAgreeWithMd5sum) {
   for (size_t size : {0u, 1u, 63u, 64u, 4095u, 4096u, 4097u, 8192u, 20479u, 20480u, 20481u, 100000u}) {
     std::string data(size, '\0');
     for (auto& c : data) c = static_cast<char>(rng());
-    std::string path = dir.file("f" + std::to_string(size));
+    std::string path = dir.File("f" + std::to_string(size));
     mltest::WriteAll(path, data);
     std::string expected = mltest::RunCapture("md5sum '" + path + "'").substr(0, 32);
     bool ok = false;

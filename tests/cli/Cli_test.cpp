@@ -32,8 +32,8 @@ TEST(CliConventions, HelpInBothFormsForEveryCommand) {
 TEST(CliConventions, OptionFormsAndTheEndOfOptions) {
   mltest::TempDir dir;
   // A lyric file whose name starts with a dash: only "--" lets it be an argument.
-  mltest::WriteAll(dir.file("-x.lrc"), "[00:01.00]one\n[00:12.00]two\n");
-  const std::string in = "cd '" + dir.path().string() + "' && " + Cli() + " lrc ";
+  mltest::WriteAll(dir.File("-x.lrc"), "[00:01.00]one\n[00:12.00]two\n");
+  const std::string in = "cd '" + dir.Path().string() + "' && " + Cli() + " lrc ";
   int rc = -1;
   const std::string spaced = RunCapture(in + "--at 12000 -- -x.lrc", &rc);
   EXPECT_EQ(rc, 0) << spaced;
@@ -41,7 +41,7 @@ TEST(CliConventions, OptionFormsAndTheEndOfOptions) {
   EXPECT_EQ(RunCapture(in + "--at=12000 -- -x.lrc", &rc), spaced);
   EXPECT_EQ(rc, 0);
   // The program's own options may come before or after the command's name.
-  const std::string data = "--data-dir='" + dir.file("data") + "'";
+  const std::string data = "--data-dir='" + dir.File("data") + "'";
   EXPECT_EQ(RunCapture(Cli() + " " + data + " library stats", &rc), "songs: 0\nplaylists: 0\n");
   EXPECT_EQ(RunCapture(Cli() + " library stats " + data, &rc), "songs: 0\nplaylists: 0\n");
 }

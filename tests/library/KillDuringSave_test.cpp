@@ -12,7 +12,7 @@ using namespace ml;
 
 TEST(KillDuringSave, LastGoodLibraryAlwaysLoads) {
   mltest::TempDir dir;
-  const std::string path = dir.file("MusicFiles.xml");
+  const std::string path = dir.File("MusicFiles.xml");
   auto fill = [](TMusicFileMgr& mgr, int n, const std::string& tag) {
     TPlayList* list = mgr.NewPlayList(tag);
     for (int i = 0; i < n; ++i)

@@ -5,7 +5,7 @@
 
 TEST(LibraryCli, AddListShowAndStats) {
   mltest::TempDir dir;
-  const std::string d = dir.path().string();
+  const std::string d = dir.Path().string();
   int rc = -1;
   mltest::RunCapture("mkdir -p " + d + "/songs/sub && sox -n -r 22050 -c 1 " + d +
                          "/songs/tone.wav synth 0.5 sine 440 && cp " + d + "/songs/tone.wav " + d +

@@ -16,9 +16,9 @@ namespace {
 
 struct LibraryFixture : ::testing::Test {
   mltest::TempDir dir;
-  std::string d = dir.path().string() + "/";
+  std::string d = dir.Path().string() + "/";
 
-  std::string song(const std::string& name, const std::string& content) {
+  std::string Song(const std::string& name, const std::string& content) {
     fs::create_directories(fs::path(d + name).parent_path());
     mltest::WriteAll(d + name, content);
     return d + name;
@@ -34,8 +34,8 @@ const char* Digest(const char* text) {
 }  // namespace
 
 TEST_F(LibraryFixture, HandMadeLibraryLoadsWithDroppedFilesRemapped) {
-  song("music/a.mp3", "aaa");
-  song("music/c.mp3", "ccc");
+  Song("music/a.mp3", "aaa");
+  Song("music/c.mp3", "ccc");
   // b.mp3 was deleted from a folder that exists; d.mp3 lives on a drive that is not mounted.
   const std::string xml = std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
 <LRMusicFiles>
@@ -91,7 +91,7 @@ TEST_F(LibraryFixture, LargeLibraryKeepsFileOrderWhileCheckingTheDisk) {
     } else if (i % 13 == 0) {
       path = "/media/not-mounted-" + std::to_string(i % 3) + "/" + caption + ".mp3";  // kept unchecked
     } else {
-      path = song("album" + std::to_string(i / 12) + "/" + caption + ".mp3", caption);
+      path = Song("album" + std::to_string(i / 12) + "/" + caption + ".mp3", caption);
       if (i % 7 == 0) {
         fs::remove(path);  // deleted from a folder that is there
         keep = false;
@@ -132,7 +132,7 @@ TEST_F(LibraryFixture, LargeLibraryKeepsFileOrderWhileCheckingTheDisk) {
 }
 
 TEST_F(LibraryFixture, SaveThenLoadGivesTheSameLibrary) {
-  const std::string a = song("x/一.mp3", "one"), b = song("x/two.wav", "two");
+  const std::string a = Song("x/一.mp3", "one"), b = Song("x/two.wav", "two");
   std::string first, second;
   {
     TMusicFileMgr mgr;
@@ -188,14 +188,14 @@ TEST_F(LibraryFixture, DamagedFilesFailCleanlyAndRecoveryUsesTheBackup) {
 }
 
 TEST_F(LibraryFixture, AddingTheSameFileTwiceAndPathsAreExact) {
-  const std::string a = song("Song.mp3", "data");
+  const std::string a = Song("Song.mp3", "data");
   TMusicFileMgr mgr;
   TShareFileInfo* e = mgr.AddFile(a);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(mgr.AddFile(a), e);
   EXPECT_EQ(e->Caption, "Song");
   EXPECT_EQ(mgr.AddFile(d + "song.mp3"), nullptr) << "another name on a case-sensitive disk";
-  EXPECT_EQ(mgr.AddFile(song("empty.mp3", "")), nullptr);
+  EXPECT_EQ(mgr.AddFile(Song("empty.mp3", "")), nullptr);
 }
 
 TEST_F(LibraryFixture, DuplicateContentMergesIntoTheOlderEntry) {
@@ -203,13 +203,13 @@ TEST_F(LibraryFixture, DuplicateContentMergesIntoTheOlderEntry) {
   TMusicFileMgr mgr(&loop);
   std::vector<std::pair<TShareFileInfo*, TShareFileInfo*>> merged;
   mgr.SetOnDuplicateFound([&](TShareFileInfo* removed, TShareFileInfo* kept) {
-    EXPECT_TRUE(loop.isMainThread());
+    EXPECT_TRUE(loop.IsMainThread());
     merged.emplace_back(removed, kept);
     mgr.ReplaceInPlayLists(removed, kept);
   });
-  TShareFileInfo* older = mgr.AddFile(song("a/first.mp3", "same bytes"));
+  TShareFileInfo* older = mgr.AddFile(Song("a/first.mp3", "same bytes"));
   mgr.WaitHashingIdle();
-  TShareFileInfo* newer = mgr.AddFile(song("b/second copy.mp3", "same bytes"));
+  TShareFileInfo* newer = mgr.AddFile(Song("b/second copy.mp3", "same bytes"));
   TPlayList* one = mgr.NewPlayList("one");
   one->Items = {newer};
   TPlayList* both = mgr.NewPlayList("both");
@@ -240,15 +240,15 @@ TEST_F(LibraryFixture, DestroyingTheManagerReleasesAPendingDuplicateHandler) {
   {
     auto mgr = std::make_unique<TMusicFileMgr>(&loop);
     mgr->SetOnDuplicateFound([&](TShareFileInfo*, TShareFileInfo*) { ++handled; });
-    mgr->AddFile(song("a/one.mp3", "same"));
-    TShareFileInfo* copy = mgr->AddFile(song("b/two.mp3", "same"));
+    mgr->AddFile(Song("a/one.mp3", "same"));
+    TShareFileInfo* copy = mgr->AddFile(Song("b/two.mp3", "same"));
     // Without the loop running, the thread merges the copy and then waits in its hand-off.
     while (mgr->Snapshot(copy).ShareStatus != ssRemoved) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     mgr.reset();
   }
   destroyed = true;
   watchdog.join();
-  loop.processPending();
+  loop.ProcessPending();
   EXPECT_EQ(handled, 0) << "the abandoned handler never runs after the manager is gone";
 }
 
@@ -298,11 +298,11 @@ TEST_F(LibraryFixture, DownloadNamingAvoidsOtherSongs) {
 }
 
 TEST_F(LibraryFixture, FolderScanMatchesWholeExtensionsAndSurvivesLinkLoops) {
-  song("m/a.mp3", "1");
-  song("m/b.MP3", "1");
-  song("m/c.mp", "1");
-  song("m/d.mp3x", "1");
-  song("m/sub/e.wma", "1");
+  Song("m/a.mp3", "1");
+  Song("m/b.MP3", "1");
+  Song("m/c.mp", "1");
+  Song("m/d.mp3x", "1");
+  Song("m/sub/e.wma", "1");
   fs::create_directory_symlink(d + "m", d + "m/sub/loop");
   auto found = ScanFolder(d + "m", ".MP3|.WMA", true);
   std::sort(found.begin(), found.end());

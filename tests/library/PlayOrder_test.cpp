@@ -27,7 +27,7 @@ struct Library {
   FakeHost host;
   std::vector<TShareFileInfo*> songs;
 
-  std::unique_ptr<TPlayListController> make(int n, TPlayListSettings settings = {}) {
+  std::unique_ptr<TPlayListController> Make(int n, TPlayListSettings settings = {}) {
     TPlayList* list = mgr.NewPlayList("[默认]");
     for (int i = 1; i <= n; ++i) {
       songs.push_back(mgr.AddFromSearchResult(std::to_string(i), LRMD5::MD5String(std::to_string(i))));
@@ -35,8 +35,8 @@ struct Library {
     }
     return std::make_unique<TPlayListController>(mgr, host, settings, 1234);
   }
-  TShareFileInfo* s(int oneBased) { return songs[static_cast<size_t>(oneBased - 1)]; }
-  std::string captions(const std::vector<TShareFileInfo*>& v) {
+  TShareFileInfo* S(int oneBased) { return songs[static_cast<size_t>(oneBased - 1)]; }
+  std::string Captions(const std::vector<TShareFileInfo*>& v) {
     std::string out;
     for (auto* e : v) out += (out.empty() ? "" : ",") + e->Caption;
     return out;
@@ -83,9 +83,9 @@ TEST_F(OrderFixture, NextAndPreviousTable) {
   };
   for (const auto& c : cases) {
     Library f;
-    auto ctl = f.make(5, Loop(c.loop));
-    for (int l : c.lacking) f.s(l)->LackSource = true;
-    ctl->PlayEntry(f.mgr.PlayLists()[0].get(), c.current ? f.s(c.current) : nullptr);
+    auto ctl = f.Make(5, Loop(c.loop));
+    for (int l : c.lacking) f.S(l)->LackSource = true;
+    ctl->PlayEntry(f.mgr.PlayLists()[0].get(), c.current ? f.S(c.current) : nullptr);
     if (!c.current) ctl->StopPlaying(), ctl->PlayEntry(f.mgr.PlayLists()[0].get(), nullptr);
     auto name = [](TShareFileInfo* e) { return e ? std::stoi(e->Caption) : 0; };
     const int startedAt = name(ctl->CurrentEntry());
@@ -97,7 +97,7 @@ TEST_F(OrderFixture, NextAndPreviousTable) {
 }
 
 TEST_F(OrderFixture, RandomOrderCoversEveryoneOnceAndOneSongListRepeats) {
-  auto ctl = make(8, Random());
+  auto ctl = Make(8, Random());
   ctl->PlayEntry(mgr.PlayLists()[0].get(), nullptr);
   std::set<TShareFileInfo*> seen{ctl->CurrentEntry()};
   for (int i = 0; i < 7; ++i) {
@@ -106,15 +106,15 @@ TEST_F(OrderFixture, RandomOrderCoversEveryoneOnceAndOneSongListRepeats) {
   }
   EXPECT_EQ(seen.size(), 8u);
   Library one;
-  auto single = one.make(1, Random());
+  auto single = one.Make(1, Random());
   single->PlayEntry(one.mgr.PlayLists()[0].get(), nullptr);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(single->NextEntry(true), one.s(1));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(single->NextEntry(true), one.S(1));
 }
 
 TEST_F(OrderFixture, ShuffleIsUnbiased) {
   // Every one of the 6 orders of 3 songs is about equally likely (the swap-with-any-place
   // shuffle makes some orders half again as likely as others).
-  auto ctl = make(3, Random());
+  auto ctl = Make(3, Random());
   std::map<std::string, int> counts;
   for (int i = 0; i < 6000; ++i) {
     ctl->StopPlaying();
@@ -132,40 +132,40 @@ TEST_F(OrderFixture, ShuffleIsUnbiased) {
 
 TEST_F(OrderFixture, PlayNowReturnsToTheInterruptedSong) {
   mltest::TempDir dir;
-  auto ctl = make(10);
-  ctl->PlayEntry(mgr.PlayLists()[0].get(), s(4));
+  auto ctl = Make(10);
+  ctl->PlayEntry(mgr.PlayLists()[0].get(), S(4));
   for (int i = 0; i < 3; ++i) {
-    std::string path = dir.file("new" + std::to_string(i) + ".mp3");
+    std::string path = dir.File("new" + std::to_string(i) + ".mp3");
     mltest::WriteAll(path, "new song " + std::to_string(i));
     ASSERT_NE(ctl->AddFile(path, true), nullptr);
   }
   EXPECT_EQ(ctl->CurrentEntry()->Caption, "new2");
   TShareFileInfo* next = ctl->NextEntry(true);
-  EXPECT_EQ(next, s(4)) << "after the last added song, the interrupted one plays again";
+  EXPECT_EQ(next, S(4)) << "after the last added song, the interrupted one plays again";
   ctl->PlayEntry(ctl->PlayingList(), next);
   EXPECT_EQ(ctl->ResumeEntry(), nullptr);
-  EXPECT_EQ(ctl->NextEntry(true), s(5));
+  EXPECT_EQ(ctl->NextEntry(true), S(5));
 }
 
 TEST_F(OrderFixture, MovingAndRemovingSongs) {
-  auto ctl = make(6);
+  auto ctl = Make(6);
   ctl->Select({1, 4});
   ctl->MoveTop();
-  EXPECT_EQ(captions(mgr.PlayLists()[0]->Items), "2,5,1,3,4,6");
+  EXPECT_EQ(Captions(mgr.PlayLists()[0]->Items), "2,5,1,3,4,6");
   EXPECT_EQ(ctl->Selection(), (std::set<size_t>{0, 1}));
   ctl->Select({0});
   ctl->MoveDown();
-  EXPECT_EQ(captions(ctl->Songs()), "5,2,1,3,4,6");
+  EXPECT_EQ(Captions(ctl->Songs()), "5,2,1,3,4,6");
   ctl->Select({0, 2});
   ctl->MoveBottom();
-  EXPECT_EQ(captions(ctl->Songs()), "2,3,4,6,5,1");
+  EXPECT_EQ(Captions(ctl->Songs()), "2,3,4,6,5,1");
 
   Library g;
-  auto c8 = g.make(8);
-  c8->PlayEntry(g.mgr.PlayLists()[0].get(), g.s(4));
+  auto c8 = g.Make(8);
+  c8->PlayEntry(g.mgr.PlayLists()[0].get(), g.S(4));
   c8->Select({2, 3, 4});
   ASSERT_TRUE(c8->RemoveSelected(false));
-  EXPECT_EQ(g.captions(g.mgr.PlayLists()[0]->Items), "1,2,6,7,8");
+  EXPECT_EQ(g.Captions(g.mgr.PlayLists()[0]->Items), "1,2,6,7,8");
   EXPECT_EQ(c8->Selection(), (std::set<size_t>{2})) << "the song that was 6th is selected";
   EXPECT_EQ(c8->CurrentEntry(), nullptr) << "the playing song was removed";
   EXPECT_GE(g.host.stops, 2);
@@ -173,10 +173,10 @@ TEST_F(OrderFixture, MovingAndRemovingSongs) {
 
 TEST_F(OrderFixture, DeletingFromDiskOnlyWhenConfirmedAndReallyDeleted) {
   mltest::TempDir dir;
-  auto ctl = make(0);
+  auto ctl = Make(0);
   std::vector<std::string> paths;
   for (int i = 0; i < 3; ++i) {
-    paths.push_back(dir.file(std::to_string(i) + ".mp3"));
+    paths.push_back(dir.File(std::to_string(i) + ".mp3"));
     mltest::WriteAll(paths.back(), "song " + std::to_string(i));
   }
   ASSERT_EQ(ctl->AddFiles(paths), 3);
@@ -192,26 +192,26 @@ TEST_F(OrderFixture, DeletingFromDiskOnlyWhenConfirmedAndReallyDeleted) {
   TPlayListSettings locked;
   locked.DisableDelFile = true;
   Library g;
-  auto c = g.make(2, locked);
+  auto c = g.Make(2, locked);
   c->Select({0});
   EXPECT_FALSE(c->RemoveSelected(true)) << "disabled by the setting";
 }
 
 TEST_F(OrderFixture, ListsCreateRenameMoveDeleteAndDrop) {
-  auto ctl = make(4);
+  auto ctl = Make(4);
   TPlayList* second = ctl->NewList();
   EXPECT_EQ(second->Name, "列表2");
   EXPECT_EQ(ctl->ShownList(), second);
   ctl->ShowList(0);
   ctl->Select({0, 2});
   ctl->DropSelectedOnList(1, true);
-  EXPECT_EQ(captions(second->Items), "3,1") << "taken from the bottom up";
-  EXPECT_EQ(captions(mgr.PlayLists()[0]->Items), "1,2,3,4") << "Ctrl held: a copy";
+  EXPECT_EQ(Captions(second->Items), "3,1") << "taken from the bottom up";
+  EXPECT_EQ(Captions(mgr.PlayLists()[0]->Items), "1,2,3,4") << "Ctrl held: a copy";
   ctl->ShowList(0);
   ctl->Select({1});
   ctl->DropSelectedOnList(1, false);
-  EXPECT_EQ(captions(mgr.PlayLists()[0]->Items), "1,3,4");
-  EXPECT_EQ(captions(second->Items), "3,1,2");
+  EXPECT_EQ(Captions(mgr.PlayLists()[0]->Items), "1,3,4");
+  EXPECT_EQ(Captions(second->Items), "3,1,2");
   ctl->MoveListTo(1, 0);
   EXPECT_EQ(mgr.PlayLists()[0].get(), second);
   EXPECT_TRUE(ctl->DeleteList(0));
@@ -220,7 +220,7 @@ TEST_F(OrderFixture, ListsCreateRenameMoveDeleteAndDrop) {
 }
 
 TEST_F(OrderFixture, FindingSongs) {
-  auto ctl = make(0);
+  auto ctl = Make(0);
   const char* data[][3] = {{"Yesterday", "Beatles", "Help"}, {"Let it be", "beatles", "Let It Be"},
                            {"Hey Jude", "Beatles", ""}, {"月亮代表我的心", "邓丽君", ""}};
   for (auto& row : data) {
@@ -251,12 +251,12 @@ TEST_F(OrderFixture, DuplicateMergeFollowsThePlayingSong) {
   TMusicFileMgr lib(&loop);
   FakeHost h;
   mltest::TempDir dir;
-  mltest::WriteAll(dir.file("a.mp3"), "same");
-  mltest::WriteAll(dir.file("b.mp3"), "same");
+  mltest::WriteAll(dir.File("a.mp3"), "same");
+  mltest::WriteAll(dir.File("b.mp3"), "same");
   TPlayListController ctl(lib, h, {}, 1);
-  TShareFileInfo* a = ctl.AddFile(dir.file("a.mp3"), false);
+  TShareFileInfo* a = ctl.AddFile(dir.File("a.mp3"), false);
   lib.WaitHashingIdle();
-  TShareFileInfo* b = ctl.AddFile(dir.file("b.mp3"), true);
+  TShareFileInfo* b = ctl.AddFile(dir.File("b.mp3"), true);
   EXPECT_EQ(ctl.CurrentEntry(), b);
   lib.WaitHashingIdle();
   EXPECT_EQ(ctl.CurrentEntry(), a) << "the kept entry becomes current";

@@ -10,7 +10,7 @@ std::string Cli() { return mltest::BinDir() + "/minilirra-cli"; }
 
 TEST(CmdLrcTest, JsonListsDisplayTimesAndTheCurrentLine) {
   mltest::TempDir dir;
-  const std::string file = dir.file("song.lrc");
+  const std::string file = dir.File("song.lrc");
   mltest::WriteAll(file, lyricstest::Encode("[offset:500]\r\n[00:01.00]第一句\r\n[00:12.00][01:30.00]\"副歌\"\\\r\n",
                                             ml::TLyricEncoding::Gbk));
   int code = -1;
@@ -36,7 +36,7 @@ TEST(CmdLrcTest, JsonListsDisplayTimesAndTheCurrentLine) {
 TEST(CmdLrcTest, ErrorsSayWhatIsWrong) {
   mltest::TempDir dir;
   int code = -1;
-  std::string out = mltest::RunCapture(Cli() + " lrc '" + dir.file("none.lrc") + "' 2>&1", &code);
+  std::string out = mltest::RunCapture(Cli() + " lrc '" + dir.File("none.lrc") + "' 2>&1", &code);
   EXPECT_EQ(code, 1);
   EXPECT_NE(out.find("none.lrc"), std::string::npos) << out;
 

@@ -213,19 +213,19 @@ TEST(LRCParseTest, FilesThatAreNoLyricsAreRefused) {
   std::string error;
 
   EXPECT_FALSE(p.LoadFromFile("", &error));
-  EXPECT_FALSE(p.LoadFromFile(dir.file("missing.lrc"), &error));
+  EXPECT_FALSE(p.LoadFromFile(dir.File("missing.lrc"), &error));
   EXPECT_NE(error.find("missing.lrc"), std::string::npos);
   EXPECT_TRUE(p.FileName.empty());
 
   // A song dropped on the lyric window: far too big, refused before reading.
-  std::string big = dir.file("song.mp3");
+  std::string big = dir.File("song.mp3");
   mltest::WriteAll(big, "[00:01]x\n");
   std::filesystem::resize_file(big, TLRCParse::MaxFileSize + 1);
   EXPECT_FALSE(p.LoadFromFile(big, &error));
   EXPECT_NE(error.find("not a lyric file"), std::string::npos) << error;
   EXPECT_TRUE(p.FileName.empty());
 
-  std::string binary = dir.file("cover.lrc");
+  std::string binary = dir.File("cover.lrc");
   mltest::WriteAll(binary, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR[00:01]x", 23));
   EXPECT_FALSE(p.LoadFromFile(binary, &error));
   EXPECT_NE(error.find("binary"), std::string::npos) << error;
@@ -233,14 +233,14 @@ TEST(LRCParseTest, FilesThatAreNoLyricsAreRefused) {
   EXPECT_FALSE(p.Loaded);
 
   // Plain text without a single tag: not loaded, but still the file in hand.
-  std::string plain = dir.file("plain.lrc");
+  std::string plain = dir.File("plain.lrc");
   mltest::WriteAll(plain, "just words\n");
   EXPECT_FALSE(p.LoadFromFile(plain, &error));
   EXPECT_EQ(p.FileName, plain);
   EXPECT_FALSE(p.Loaded);
   EXPECT_EQ(p.Count(), 0);
 
-  std::string good = dir.file("good.lrc");
+  std::string good = dir.File("good.lrc");
   mltest::WriteAll(good, lyricstest::Encode("[00:01]好\n", TLyricEncoding::Utf16LE));
   ASSERT_TRUE(p.LoadFromFile(good, &error)) << error;
   EXPECT_EQ(p.FileName, good);

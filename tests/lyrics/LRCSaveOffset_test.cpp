@@ -40,7 +40,7 @@ TEST(LRCSaveOffsetTest, KeepsEveryOtherByteInEveryEncoding) {
   for (const auto& c : SaveCases()) {
     for (TLyricEncoding enc : lyricstest::kAllEncodings) {
       SCOPED_TRACE(std::string(c.name) + " / " + ml::LyricEncodingName(enc));
-      const std::string path = dir.file("song.lrc");
+      const std::string path = dir.File("song.lrc");
       mltest::WriteAll(path, lyricstest::Encode(c.before, enc));
       TLRCParse p;
       std::string error;
@@ -62,7 +62,7 @@ TEST(LRCSaveOffsetTest, KeepsEveryOtherByteInEveryEncoding) {
 
 TEST(LRCSaveOffsetTest, FindsTheTagAgainInTheFileAsItIsNow) {
   mltest::TempDir dir;
-  const std::string path = dir.file("a.lrc");
+  const std::string path = dir.File("a.lrc");
   mltest::WriteAll(path, "[offset:0]\n[00:01]a\n");
   TLRCParse p;
   ASSERT_TRUE(p.LoadFromFile(path));
@@ -77,7 +77,7 @@ TEST(LRCSaveOffsetTest, FindsTheTagAgainInTheFileAsItIsNow) {
 
 TEST(LRCSaveOffsetTest, KeepsPermissionsAndWritesThroughLinks) {
   mltest::TempDir dir;
-  const std::string real = dir.file("real.lrc"), link = dir.file("link.lrc");
+  const std::string real = dir.File("real.lrc"), link = dir.File("link.lrc");
   mltest::WriteAll(real, "[00:01]a\n");
   ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
   std::filesystem::create_symlink(real, link);
@@ -94,7 +94,7 @@ TEST(LRCSaveOffsetTest, KeepsPermissionsAndWritesThroughLinks) {
 
 TEST(LRCSaveOffsetTest, FailureIsReportedAndTheChangeKept) {
   mltest::TempDir dir;
-  const std::string path = dir.file("gone.lrc");
+  const std::string path = dir.File("gone.lrc");
   mltest::WriteAll(path, "[00:01]a\n");
   TLRCParse p;
   ASSERT_TRUE(p.LoadFromFile(path));

@@ -28,7 +28,7 @@ protected:
     dir_ = new TempDir();
     int rc = -1;
     std::string log = RunCapture("bash '" + SourceDir() + "/scripts/fixtures/media-tags.sh' '" +
-                                     dir_->path().string() + "' 2>&1",
+                                     dir_->Path().string() + "' 2>&1",
                                  &rc);
     ASSERT_EQ(rc, 0) << log;
   }
@@ -38,7 +38,7 @@ protected:
   }
   static std::vector<Expectation> Manifest() {
     std::vector<Expectation> out;
-    std::istringstream in(ReadAll(dir_->file("manifest.tsv")));
+    std::istringstream in(ReadAll(dir_->File("manifest.tsv")));
     std::string line;
     while (std::getline(in, line)) {
       size_t a = line.find('\t'), b = line.find('\t', a + 1);
@@ -77,7 +77,7 @@ TEST_F(FixtureSet, ValuesAgreeWithTheWritingTools) {
     SCOPED_TRACE(e.file + " " + e.field);
     if (!read.count(e.file)) {
       ml::TMediaInfo info;
-      ASSERT_TRUE(ml::ReadMediaInfo(dir_->file(e.file), info));
+      ASSERT_TRUE(ml::ReadMediaInfo(dir_->File(e.file), info));
       read[e.file] = info;
     }
     const ml::TMediaInfo& m = read[e.file];
@@ -93,12 +93,12 @@ TEST_F(FixtureSet, ValuesAgreeWithTheWritingTools) {
 
 TEST_F(FixtureSet, CliPrintsJson) {
   int rc = -1;
-  std::string out = RunCapture("'" + BinDir() + "/minilirra-cli' tags --json '" + dir_->file("id3v24_utf8.mp3") +
-                                   "' '" + dir_->file("song.ogg") + "' '" + dir_->file("manifest.tsv") + "'",
+  std::string out = RunCapture("'" + BinDir() + "/minilirra-cli' tags --json '" + dir_->File("id3v24_utf8.mp3") +
+                                   "' '" + dir_->File("song.ogg") + "' '" + dir_->File("manifest.tsv") + "'",
                                &rc);
   EXPECT_EQ(rc, 1);  // the manifest is not audio
   // Let Python's JSON parser judge the syntax, then check the values it sees.
-  std::string file = dir_->file("out.json");
+  std::string file = dir_->File("out.json");
   WriteAll(file, out);
   std::string check = RunCapture(
       "/usr/bin/python3 -c 'import json,sys; a=json.load(open(sys.argv[1])); "

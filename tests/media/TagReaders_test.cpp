@@ -327,8 +327,8 @@ TEST(MediaSource, FileReadsMatchTheBytes) {
   mltest::TempDir dir;
   std::string bytes;
   for (uint32_t i = 0, x = 12345; i < 100000; ++i) bytes += char((x = x * 1103515245 + 12345) >> 16);
-  mltest::WriteAll(dir.file("f.bin"), bytes);
-  ml::TFileSource file(dir.file("f.bin"));
+  mltest::WriteAll(dir.File("f.bin"), bytes);
+  ml::TFileSource file(dir.File("f.bin"));
   ASSERT_TRUE(file.IsOpen());
   ASSERT_EQ(file.Size(), bytes.size());
   TMemorySource mem(bytes);
@@ -336,6 +336,6 @@ TEST(MediaSource, FileReadsMatchTheBytes) {
                                                {91800, 400},     {91808, 8192}, {99990, 20}, {100000, 1},
                                                {200000, 5},      {0, 100000},   {5, 0},      {32767, 1}};
   for (auto [offset, n] : reads) EXPECT_EQ(file.Read(offset, n), mem.Read(offset, n)) << offset << "+" << n;
-  EXPECT_FALSE(ml::TFileSource(dir.file("missing")).IsOpen());
-  EXPECT_FALSE(ml::TFileSource(dir.path().string()).IsOpen());  // a folder is not a file
+  EXPECT_FALSE(ml::TFileSource(dir.File("missing")).IsOpen());
+  EXPECT_FALSE(ml::TFileSource(dir.Path().string()).IsOpen());  // a folder is not a file
 }

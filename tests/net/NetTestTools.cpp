@@ -146,7 +146,7 @@ TLossyRelay::TLossyRelay(uint32_t serverIP, uint16_t serverPort, TLinkFaults toS
   toClient_.rng.seed(seed ^ 0x9E3779B97F4A7C15ull);
   front_ = BoundSocket(SOCK_DGRAM, 0, &port_);
   stop_ = ::eventfd(0, EFD_CLOEXEC);
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] { Run(); });
 }
 
 TLossyRelay::~TLossyRelay() {
@@ -158,9 +158,9 @@ TLossyRelay::~TLossyRelay() {
   ::close(stop_);
 }
 
-void TLossyRelay::schedule(Pending p) { pending_.push_back(std::move(p)); }
+void TLossyRelay::Schedule(Pending p) { pending_.push_back(std::move(p)); }
 
-void TLossyRelay::route(Direction& d, int fd, uint32_t ip, uint16_t port, Bytes data) {
+void TLossyRelay::Route(Direction& d, int fd, uint32_t ip, uint16_t port, Bytes data) {
   d.stats.in++;
   std::uniform_real_distribution<double> u(0, 1);
   // Draw every decision for every datagram, so one fault setting cannot shift the others.
@@ -182,22 +182,22 @@ void TLossyRelay::route(Direction& d, int fd, uint32_t ip, uint16_t port, Bytes 
   }
   if (dupDraw < d.faults.duplicate) {
     d.stats.duplicated++;
-    schedule(p);
+    Schedule(p);
   }
   const auto after = p.due;
-  schedule(std::move(p));
+  Schedule(std::move(p));
   if (d.held) {
     d.held->due = after + std::chrono::microseconds(1);
-    schedule(std::move(*d.held));
+    Schedule(std::move(*d.held));
     d.held.reset();
   }
 }
 
-void TLossyRelay::flushDue() {
+void TLossyRelay::FlushDue() {
   const auto now = std::chrono::steady_clock::now();
   for (Direction* d : {&toServer_, &toClient_})
     if (d->held && d->held->due <= now) {
-      schedule(std::move(*d->held));
+      Schedule(std::move(*d->held));
       d->held.reset();
     }
   std::stable_sort(pending_.begin(), pending_.end(),
@@ -212,10 +212,10 @@ void TLossyRelay::flushDue() {
   pending_.erase(pending_.begin(), pending_.begin() + long(sent));
 }
 
-void TLossyRelay::run() {
+void TLossyRelay::Run() {
   Bytes buf(65536);
   for (;;) {
-    flushDue();
+    FlushDue();
     int timeout = -1;
     auto next = std::chrono::steady_clock::time_point::max();
     for (auto& p : pending_) next = std::min(next, p.due);
@@ -243,14 +243,14 @@ void TLossyRelay::run() {
           clients_.push_back({src.sin_addr.s_addr, ntohs(src.sin_port), BoundSocket(SOCK_DGRAM, 0, nullptr)});
           it = clients_.end() - 1;
         }
-        route(toServer_, it->upstream, serverIP_, serverPort_, Bytes(buf.begin(), buf.begin() + n));
+        Route(toServer_, it->upstream, serverIP_, serverPort_, Bytes(buf.begin(), buf.begin() + n));
       }
     }
     for (size_t i = 2; i < fds.size(); ++i) {
       if (!(fds[i].revents & POLLIN)) continue;
       const Client c = clients_[i - 2];
       const ssize_t n = ::recv(c.upstream, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (n >= 0) route(toClient_, front_, c.ip, c.port, Bytes(buf.begin(), buf.begin() + n));
+      if (n >= 0) Route(toClient_, front_, c.ip, c.port, Bytes(buf.begin(), buf.begin() + n));
     }
   }
 }
@@ -262,7 +262,7 @@ TClockPump::TClockPump(ml::ManualClock& clock, std::chrono::milliseconds step,
     : thread_([this, &clock, step, tick] {
         while (!stop_) {
           std::this_thread::sleep_for(tick);
-          clock.advance(step);
+          clock.Advance(step);
         }
       }) {}
 

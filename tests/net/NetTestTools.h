@@ -117,10 +117,10 @@ private:
     uint16_t port;
     int upstream;
   };
-  void run();
-  void route(Direction& d, int fd, uint32_t ip, uint16_t port, Bytes data);
-  void schedule(Pending p);
-  void flushDue();
+  void Run();
+  void Route(Direction& d, int fd, uint32_t ip, uint16_t port, Bytes data);
+  void Schedule(Pending p);
+  void FlushDue();
 
   uint32_t serverIP_;
   uint16_t serverPort_;

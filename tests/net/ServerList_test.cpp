@@ -79,7 +79,7 @@ Bytes ListReply(uint16_t version, const std::vector<TServerEntry>& entries, int3
 
 TEST(ServerList, BuiltInTableLookups) {
   TempDir dir;
-  TServerListManager m(dir.file("LR4ServerList.bin"), Defaults());
+  TServerListManager m(dir.File("LR4ServerList.bin"), Defaults());
   EXPECT_EQ(m.Version(), 6);
   EXPECT_EQ(m.EntryCount(), 41);
   uint16_t port = 0;
@@ -97,14 +97,14 @@ TEST(ServerList, BuiltInTableLookups) {
   // Creating it wrote the cache.
   uint16_t version = 0;
   std::vector<TServerEntry> e;
-  ASSERT_TRUE(TServerListManager::ParseCache(ReadAll(dir.file("LR4ServerList.bin")), version, e));
+  ASSERT_TRUE(TServerListManager::ParseCache(ReadAll(dir.File("LR4ServerList.bin")), version, e));
   EXPECT_EQ(version, 6);
   EXPECT_EQ(e.size(), 41u);
 }
 
 TEST(ServerList, CacheFileForms) {
   TempDir dir;
-  const std::string path = dir.file("LR4ServerList.bin");
+  const std::string path = dir.File("LR4ServerList.bin");
   const uint32_t a = htonl(0x7F000001);
   struct Case {
     const char* name;
@@ -171,7 +171,7 @@ TEST_F(ServerListDownload, ReplacesSavesAndIsNotRepeatedWithoutForce) {
     EXPECT_EQ(r.ProgramVersion, 5004);
     return ListReply(12, {{2, lo, 9100}, {40, lo, 1}, {11, lo, 9111}, {29, lo, 9129}}, 555);
   });
-  const std::string path = dir.file("LR4ServerList.bin");
+  const std::string path = dir.File("LR4ServerList.bin");
   {
     TServerListManager m(path, Defaults(server.Port()));
     m.SetUDPClient(&udp);
@@ -196,7 +196,7 @@ TEST_F(ServerListDownload, ReplacesSavesAndIsNotRepeatedWithoutForce) {
 
 TEST_F(ServerListDownload, CurrentAnswerKeepsTheTableAndCountsAsSuccess) {
   TScriptedListServer server([](const Bytes&) { return ListReply(6, {}); });
-  TServerListManager m(dir.file("LR4ServerList.bin"), Defaults(server.Port()));
+  TServerListManager m(dir.File("LR4ServerList.bin"), Defaults(server.Port()));
   m.SetUDPClient(&udp);
   EXPECT_TRUE(m.Download(1, 5004, false));
   EXPECT_EQ(m.Version(), 6);
@@ -217,7 +217,7 @@ TEST_F(ServerListDownload, BadAnswersLeaveTheTable) {
   const Case cases[] = {{"wrong tag", wrongTag}, {"entries cut", shortEntries}, {"nine bytes", Bytes(9, 0)}};
   for (const Case& c : cases) {
     TScriptedListServer server([&](const Bytes&) { return c.reply; });
-    TServerListManager m(dir.file("LR4ServerList.bin"), Defaults(server.Port()));
+    TServerListManager m(dir.File("LR4ServerList.bin"), Defaults(server.Port()));
     m.SetUDPClient(&udp);
     EXPECT_FALSE(m.Download(1, 5004, false)) << c.name;
     EXPECT_EQ(m.Version(), 6) << c.name;
@@ -232,7 +232,7 @@ TEST_F(ServerListDownload, LookupsDuringReplacementsStayInBounds) {
   TScriptedListServer server([&](const Bytes&) {
     return ++n % 2 ? ListReply(20, {{3, lo, 1}}) : ListReply(21, {{2, lo, 1}, {2, lo, 2}, {2, lo, 3}});
   });
-  TServerListManager m(dir.file("LR4ServerList.bin"), Defaults(server.Port()));
+  TServerListManager m(dir.File("LR4ServerList.bin"), Defaults(server.Port()));
   m.SetUDPClient(&udp);
   ASSERT_TRUE(m.Download(1, 5004, true));
   std::atomic<bool> stop{false};

@@ -215,7 +215,7 @@ void RoundTripThrough(uint16_t proxyPort, const std::string& user, const std::st
 TEST(Socks5Dante, AssociationWithoutAuthentication) {
   mltest::TempDir dir;
   TDantedServer dante;
-  const auto r = dante.Start(dir.path().string());
+  const auto r = dante.Start(dir.Path().string());
   if (r == TDantedServer::Unavailable) GTEST_SKIP() << "danted is not installed";
   ASSERT_EQ(r, TDantedServer::Started) << dante.Log();
   RoundTripThrough(dante.Port(), "", "");
@@ -225,7 +225,7 @@ TEST(Socks5Dante, AssociationWithoutAuthentication) {
 TEST(Socks5Dante, AssociationWithUserNameAndPassword) {
   mltest::TempDir dir;
   TDantedServer dante;
-  const auto r = dante.Start(dir.path().string(), "mlproxy", "s3cret pass");
+  const auto r = dante.Start(dir.Path().string(), "mlproxy", "s3cret pass");
   if (r == TDantedServer::Unavailable) GTEST_SKIP() << "needs root to give danted a private user";
   ASSERT_EQ(r, TDantedServer::Started) << dante.Log();
   RoundTripThrough(dante.Port(), "mlproxy", "s3cret pass");

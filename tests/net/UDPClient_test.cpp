@@ -30,7 +30,7 @@ struct Events {
   std::vector<TLRGUID> guids;
   std::atomic<int> readCount{0};
 
-  void attach(TLRUDPClient& c) {
+  void Attach(TLRUDPClient& c) {
     c.OnUDPClientError = [this](TLRUDPClient&, const std::string& e) {
       std::lock_guard lock(mutex);
       errors.push_back(e);
@@ -43,7 +43,7 @@ struct Events {
       readCount++;
     };
   }
-  int count(const std::string& error) {
+  int Count(const std::string& error) {
     std::lock_guard lock(mutex);
     return int(std::count(errors.begin(), errors.end(), error));
   }
@@ -110,7 +110,7 @@ TEST(UDPClient, PropertiesAndRefusals) {
   // A taken port without stepping: reported, and the client stays closed.
   TLRUDPClient second(nullptr);
   Events ev;
-  ev.attach(second);
+  ev.Attach(second);
   second.SetAutoIncPort(false);
   second.SetDefaultPort(port);
   EXPECT_FALSE(second.SetActive(true));
@@ -171,7 +171,7 @@ TEST(UDPClient, WhatIsNotAWaitedReply) {
   TUdpPeer peer;
   auto client = MakeClient();
   Events ev;
-  ev.attach(*client);
+  ev.Attach(*client);
   ASSERT_TRUE(client->SetActive(true));
   const uint16_t port = uint16_t(client->DefaultPort());
   const int32_t me = client->UserID();
@@ -235,7 +235,7 @@ TEST(UDPClient, ReadHandlerAnswersInTheMessagesKind) {
 TEST(UDPClient, FullQueueDropsWithADiagnostic) {
   auto client = MakeClient(nullptr, nullptr, 1);
   Events ev;
-  ev.attach(*client);
+  ev.Attach(*client);
   std::mutex gate;
   std::condition_variable opened;
   bool release = false;
@@ -268,7 +268,7 @@ TEST(UDPClient, FullQueueDropsWithADiagnostic) {
   peer.Send(uint16_t(client->DefaultPort()), msg);
   ASSERT_TRUE(WaitUntil([&] { return entered == 1; }, 10s));
   for (int i = 0; i < 257; ++i) peer.Send(uint16_t(client->DefaultPort()), msg);
-  ASSERT_TRUE(WaitUntil([&] { return ev.count("InsertNode faild!") == 1; }, 10s))
+  ASSERT_TRUE(WaitUntil([&] { return ev.Count("InsertNode faild!") == 1; }, 10s))
       << client->ReceivedDatagrams() << " read, " << client->QueueCount() << " queued";
   EXPECT_EQ(client->QueueCount(), 256);
   EXPECT_EQ(client->ReceivedDatagrams(), 258u);
@@ -297,7 +297,7 @@ TEST(UDPClient, TransferDataGoesToItsEventWhenTheChecksumHolds) {
     got.emplace_back(buf, buf + len);
   };
   Events ev;
-  ev.attach(*client);
+  ev.Attach(*client);
   ASSERT_TRUE(client->SetActive(true));
   TUdpPeer peer;
   Bytes good(64);
@@ -327,15 +327,15 @@ TEST(UDPClient, TimeOutsRunOnTheClientsClock) {
   });
   auto req = server.Receive(2s);
   ASSERT_TRUE(req);
-  clock.advance(2999ms);
+  clock.Advance(2999ms);
   EXPECT_EQ(waiting.wait_for(50ms), std::future_status::timeout);
-  clock.advance(1ms);
+  clock.Advance(1ms);
   ASSERT_EQ(waiting.wait_for(2s), std::future_status::ready);
   EXPECT_FALSE(waiting.get());
   EXPECT_EQ(len, 0);
   // The late reply finds an empty slot and goes nowhere; the serial is free again.
   Events ev;
-  ev.attach(*client);
+  ev.Attach(*client);
   server.Send(uint16_t(client->DefaultPort()), EnvelopeBytes(Envelope::Keyed, Open(*req).Guid, {9, 0, 1}));
   std::this_thread::sleep_for(30ms);
   EXPECT_EQ(ev.readCount, 0);
@@ -362,7 +362,7 @@ TEST(UDPClient, ArmedSerialIsNeverArmedTwice) {
   });
   ASSERT_TRUE(server.Receive(2s));
   EXPECT_EQ(client->WaitRecordCount(), 2u);
-  clock.advance(1000ms);
+  clock.Advance(1000ms);
   EXPECT_FALSE(first.get());
   EXPECT_FALSE(second.get());
   TClockPump pump(clock, 50ms);
@@ -376,7 +376,7 @@ TEST(UDPClient, MainThreadWaitPumpsTheDispatcher) {
   auto client = MakeClient(&loop);
   ASSERT_TRUE(client->SetActive(true));
   bool ran = false;
-  loop.post([&] { ran = true; });
+  loop.Post([&] { ran = true; });
   uint8_t buf[64] = {9, 0, 1};
   int32_t len = 0;
   const auto start = std::chrono::steady_clock::now();
@@ -390,7 +390,7 @@ TEST(UDPClient, MainThreadWaitPumpsTheDispatcher) {
   auto quiet = MakeClient(&manual);
   ASSERT_TRUE(quiet->SetActive(true));
   TUdpPeer silent;
-  TClockPump pump(manual.manualClock(), 100ms);
+  TClockPump pump(manual.Manual(), 100ms);
   EXPECT_FALSE(quiet->SendWaitPlain(kLo, silent.Port(), 5000, 0, len, buf, sizeof buf, 3, buf));
 }
 

@@ -22,7 +22,7 @@ struct Recorder {
   std::vector<TDatagram> received;
   std::atomic<int> reads{0};
 
-  void attach(TLRUDP& t, int32_t capacity = 8192) {
+  void Attach(TLRUDP& t, int32_t capacity = 8192) {
     t.OnUDPError = [this](TLRUDP&, const std::string& e) {
       std::lock_guard lock(mutex);
       errors.push_back(e);
@@ -36,7 +36,7 @@ struct Recorder {
       reads++;
     };
   }
-  bool waitReads(int count) {
+  bool WaitReads(int count) {
     for (int i = 0; i < 500 && reads < count; ++i) std::this_thread::sleep_for(5ms);
     return reads >= count;
   }
@@ -121,10 +121,10 @@ TEST(UDPTransport, AutoIncPortStopsAtTheLastPort) {
 TEST(UDPTransport, SendsAndReceivesWithTheSendersAddress) {
   auto t = OpenOn(FreeRun(1));
   Recorder rec;
-  rec.attach(*t);
+  rec.Attach(*t);
   TUdpPeer peer;
   ASSERT_TRUE(peer.Send(t->DefaultPort(), {1, 2, 3}));
-  ASSERT_TRUE(rec.waitReads(1));
+  ASSERT_TRUE(rec.WaitReads(1));
   {
     std::lock_guard lock(rec.mutex);
     ASSERT_EQ(rec.received.size(), 1u);
@@ -143,7 +143,7 @@ TEST(UDPTransport, SendsAndReceivesWithTheSendersAddress) {
 TEST(UDPTransport, RefusedSendsTouchNothing) {
   auto t = OpenOn(FreeRun(1));
   Recorder rec;
-  rec.attach(*t);
+  rec.Attach(*t);
   EXPECT_FALSE(t->SendTo(LoopbackIP(), 0, "x", 1));
   EXPECT_FALSE(t->SendTo(0, 7000, "x", 1));
   EXPECT_FALSE(t->SendTo(0xFFFFFFFFu, 7000, "x", 1));
@@ -157,11 +157,11 @@ TEST(UDPTransport, RefusedSendsTouchNothing) {
 TEST(UDPTransport, OversizedDatagramIsNotHandedOut) {
   auto t = OpenOn(FreeRun(1));
   Recorder rec;
-  rec.attach(*t, 16);
+  rec.Attach(*t, 16);
   TUdpPeer peer;
   peer.Send(t->DefaultPort(), Bytes(17, 1));
   peer.Send(t->DefaultPort(), Bytes(16, 2));
-  ASSERT_TRUE(rec.waitReads(2));
+  ASSERT_TRUE(rec.WaitReads(2));
   std::lock_guard lock(rec.mutex);
   ASSERT_EQ(rec.received.size(), 1u);
   EXPECT_EQ(rec.received[0].data, Bytes(16, 2));
@@ -172,19 +172,19 @@ TEST(UDPTransport, ReopenThatFailsKeepsTheOldSocket) {
   auto holder = OpenOn(uint16_t(base + 1));
   auto t = OpenOn(base);
   Recorder rec;
-  rec.attach(*t);
+  rec.Attach(*t);
   t->SetDefaultPort(uint16_t(base + 1));  // taken, no stepping
   EXPECT_EQ(t->DefaultPort(), base);
   EXPECT_TRUE(t->Active());
   TUdpPeer peer;
   peer.Send(base, {7});
-  ASSERT_TRUE(rec.waitReads(1));
+  ASSERT_TRUE(rec.WaitReads(1));
 
   holder.reset();
   t->SetDefaultPort(uint16_t(base + 1));
   EXPECT_EQ(t->DefaultPort(), base + 1);
   peer.Send(uint16_t(base + 1), {8});
-  ASSERT_TRUE(rec.waitReads(2));
+  ASSERT_TRUE(rec.WaitReads(2));
   std::lock_guard lock(rec.mutex);
   EXPECT_EQ(rec.received.back().data, Bytes{8});
 }
@@ -192,7 +192,7 @@ TEST(UDPTransport, ReopenThatFailsKeepsTheOldSocket) {
 TEST(UDPTransport, HandlerExceptionIsReportedAndListeningGoesOn) {
   auto t = OpenOn(FreeRun(1));
   Recorder rec;
-  rec.attach(*t);
+  rec.Attach(*t);
   std::atomic<int> calls{0};
   t->OnUDPRead = [&](TLRUDP& tr) {
     uint8_t buf[64];

@@ -31,7 +31,7 @@ class TScriptedLoginServer {
 public:
   using TAnswer = std::function<Bytes(uint16_t code, TCmdStream& request)>;
   explicit TScriptedLoginServer(TAnswer answer) : answer_(std::move(answer)) {
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] { Run(); });
   }
   ~TScriptedLoginServer() {
     stop_ = true;
@@ -42,7 +42,7 @@ public:
   std::atomic<int> listRequests{0}, logins{0};
 
 private:
-  void run() {
+  void Run() {
     while (!stop_) {
       auto d = peer_.Receive(std::chrono::milliseconds(20));
       if (!d) continue;
@@ -99,7 +99,7 @@ protected:
   TempDir dir;
   TUserInfo info;
   TLRUDPClient udp{nullptr};
-  std::string appDir() { return dir.path().string() + "/"; }
+  std::string AppDir() { return dir.Path().string() + "/"; }
   void SetUp() override {
     udp.SetDefaultPort(FreeUdpPort());
     ASSERT_TRUE(udp.SetActive(true));
@@ -112,7 +112,7 @@ protected:
     d.ListServerPort = port;
     d.LoginHost.clear();
     d.TimeoutMs = 500;
-    auto m = std::make_unique<TServerListManager>(appDir() + "LR4ServerList.bin", d);
+    auto m = std::make_unique<TServerListManager>(AppDir() + "LR4ServerList.bin", d);
     m->SetUDPClient(&udp);
     return m;
   }
@@ -149,7 +149,7 @@ TEST_F(LoginTest, ByNumberSendsTheRecordAndReadsTheAnswer) {
     return LoginOK(12345);
   });
   auto list = List(server.Port());
-  TLRLogin login(udp, *list, info, appDir());
+  TLRLogin login(udp, *list, info, AppDir());
   login.SetAutoLogin(true);
   const std::string stored = EncodeStoredPassword("secret");
   ASSERT_TRUE(login.Login(" 12345 ", stored)) << login.LastMessage();
@@ -179,7 +179,7 @@ TEST_F(LoginTest, ByNumberSendsTheRecordAndReadsTheAnswer) {
   EXPECT_EQ(login.Update().NewestVersion, 5005);
   EXPECT_EQ(login.Update().FileSize, 123456);
   EXPECT_TRUE(login.KeepAliveRunning());
-  TLRLogin reread(udp, *list, info, appDir());
+  TLRLogin reread(udp, *list, info, AppDir());
   EXPECT_TRUE(reread.ShouldAutoLogin());
   EXPECT_EQ(reread.LastLogin().ID, 12345);
   EXPECT_EQ(reread.LastLogin().Password, stored);
@@ -211,18 +211,18 @@ TEST_F(LoginTest, AnswersAndWhatIsSaved) {
       {"success cut short", "dave", cut, 1, false, ""},
   };
   for (const Case& c : cases) {
-    std::filesystem::remove(appDir() + "LoginSave.bin");
+    std::filesystem::remove(AppDir() + "LoginSave.bin");
     TScriptedLoginServer server([&](uint16_t code, TCmdStream&) { return code == Cmd::Login ? c.reply : Bytes(); });
     auto list = List(server.Port());
-    TLRLogin login(udp, *list, info, appDir());
+    TLRLogin login(udp, *list, info, AppDir());
     EXPECT_EQ(login.Login(c.user, stored), c.code == 0) << c.name;
     EXPECT_EQ(login.LastResult(), c.code) << c.name;
     EXPECT_EQ(login.LastMessage(), LoginResultText(c.code)) << c.name;
-    EXPECT_EQ(std::filesystem::exists(appDir() + "LoginSave.bin"), c.fileWritten) << c.name;
+    EXPECT_EQ(std::filesystem::exists(AppDir() + "LoginSave.bin"), c.fileWritten) << c.name;
     if (c.fileWritten) {
       IniFile ini;
-      ASSERT_TRUE(ini.load(appDir() + "LoginSave.bin"));
-      EXPECT_EQ(ini.readString("LastLogin", "Password"), c.savedPassword) << c.name;
+      ASSERT_TRUE(ini.Load(AppDir() + "LoginSave.bin"));
+      EXPECT_EQ(ini.ReadString("LastLogin", "Password"), c.savedPassword) << c.name;
     }
   }
 }
@@ -237,9 +237,9 @@ TEST_F(LoginTest, NoAnswerIs150AfterSixTries) {
   TServerListDefaults d;
   d.ListServerPort = server.Port();
   d.LoginHost.clear();
-  TServerListManager list(appDir() + "LR4ServerList.bin", d);
+  TServerListManager list(AppDir() + "LR4ServerList.bin", d);
   list.SetUDPClient(&fast);
-  TLRLogin login(fast, list, info, appDir());
+  TLRLogin login(fast, list, info, AppDir());
   TClockPump pump(clock, std::chrono::milliseconds(20));
   EXPECT_FALSE(login.Login("", ""));
   EXPECT_EQ(login.LastResult(), 150);
@@ -257,7 +257,7 @@ TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
     return Written(WriteKeepAliveReply, TKeepAliveReply{0, 0, 30, "new"});  // 30: newer than ours
   });
   auto list = List(server.Port());
-  TLRLogin login(udp, *list, info, appDir());
+  TLRLogin login(udp, *list, info, AppDir());
   ASSERT_TRUE(login.Login("12345", EncodeStoredPassword("pw")));
   EXPECT_EQ(list->Version(), 8);
   EXPECT_EQ(server.listRequests.load(), 1);
@@ -285,7 +285,7 @@ TEST_F(LoginTest, LoginThreadReportsResults) {
     return code == Cmd::Login ? Refusal(Status::Refused, Status::NoSuchUser) : Bytes();
   });
   auto list = List(server.Port());
-  TLRLogin login(udp, *list, info, appDir());
+  TLRLogin login(udp, *list, info, AppDir());
   std::mutex m;
   std::condition_variable cv;
   std::vector<std::pair<bool, int>> results;

@@ -29,10 +29,10 @@ const std::string kNoDevices = "PULSE_SERVER=unix:/nonexistent/socket ALSA_CONFI
 TEST(CliPlay, WavOutputHoldsTheReferenceDecode) {
   TempDir dir;
   int rc = -1;
-  const std::string out = Cli("play '" + PlaybackFixture("vbr.mp3") + "' --output wav:'" + dir.file("o.wav") + "'", &rc);
+  const std::string out = Cli("play '" + PlaybackFixture("vbr.mp3") + "' --output wav:'" + dir.File("o.wav") + "'", &rc);
   ASSERT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("finished 00:12"), std::string::npos) << out;
-  const auto ours = WavSamples(dir.file("o.wav"));
+  const auto ours = WavSamples(dir.File("o.wav"));
   const auto ref = ReferenceDecode(PlaybackFixture("vbr.mp3"));
   ASSERT_EQ(ours.size(), ref.size());
   int worst = 0;
@@ -45,10 +45,10 @@ TEST(CliPlay, SeekPastALargeTag) {
   TempDir dir;
   int rc = -1;
   const std::string out = Cli("play '" + PlaybackFixture("id3big.mp3") + "' --seek 10000 --output wav:'" +
-                                  dir.file("o.wav") + "'",
+                                  dir.File("o.wav") + "'",
                               &rc);
   ASSERT_EQ(rc, 0) << out;
-  const auto ours = WavSamples(dir.file("o.wav"));
+  const auto ours = WavSamples(dir.File("o.wav"));
   const auto ref = ReferenceDecode(PlaybackFixture("id3big.mp3"));
   ASSERT_GT(ours.size(), 4096u);
   long best = -1;
@@ -66,14 +66,14 @@ TEST(CliPlay, SeekPastALargeTag) {
 
 TEST(CliPlay, Failures) {
   TempDir dir;
-  WriteAll(dir.file("text.mp3"), std::string(3000, 'a'));
+  WriteAll(dir.File("text.mp3"), std::string(3000, 'a'));
   struct Case {
     std::string args;
     int rc;
     const char* says;
   } cases[] = {
-      {"play '" + dir.file("text.mp3") + "' --output null", 1, "not an audio file"},
-      {"play '" + dir.file("missing.mp3") + "' --output null", 1, "no such file"},
+      {"play '" + dir.File("text.mp3") + "' --output null", 1, "not an audio file"},
+      {"play '" + dir.File("missing.mp3") + "' --output null", 1, "no such file"},
       {"play '" + PlaybackFixture("mono.mp3") + "' --seek 99000 --output null", 1, "cannot seek"},
       {"play '" + PlaybackFixture("mono.mp3") + "' --output oss", 2, "--output: takes"},
       {"play '" + PlaybackFixture("mono.mp3") + "' --volume 300", 2, "--volume"},
@@ -90,9 +90,9 @@ TEST(CliPlay, Failures) {
 // Without any sound device the song plays to the null output, in its own time, and ends.
 TEST(CliPlay, NoDeviceFallsBackToNull) {
   TempDir dir;
-  RunCapture("sox -q -n -r 8000 -c 1 -b 16 '" + dir.file("short.wav") + "' synth 0.5 sine 300");
+  RunCapture("sox -q -n -r 8000 -c 1 -b 16 '" + dir.File("short.wav") + "' synth 0.5 sine 300");
   int rc = -1;
-  const std::string out = Cli("play '" + dir.file("short.wav") + "'", &rc, kNoDevices);
+  const std::string out = Cli("play '" + dir.File("short.wav") + "'", &rc, kNoDevices);
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("null output"), std::string::npos) << out;
   EXPECT_NE(out.find("finished"), std::string::npos) << out;
@@ -101,15 +101,15 @@ TEST(CliPlay, NoDeviceFallsBackToNull) {
 TEST(CliDemo, SavesAndPlaysTheTune) {
   TempDir dir;
   int rc = -1;
-  const std::string out = Cli("--data-dir '" + dir.path().string() + "' demo --output wav:'" + dir.file("heard.wav") + "'", &rc);
+  const std::string out = Cli("--data-dir '" + dir.Path().string() + "' demo --output wav:'" + dir.File("heard.wav") + "'", &rc);
   ASSERT_EQ(rc, 0) << out;
   ml::TWAVDecoder d;
-  ASSERT_TRUE(d.Open(dir.file("Demo/demo.wav"), false));
+  ASSERT_TRUE(d.Open(dir.File("Demo/demo.wav"), false));
   EXPECT_GE(d.CurrentFormat().DurationMs, 5000);
   EXPECT_LE(d.CurrentFormat().DurationMs, 8000);
   // What was played is the saved tune, sample for sample, and it is neither silent nor clipped.
-  const auto saved = WavSamples(dir.file("Demo/demo.wav"));
-  EXPECT_EQ(WavSamples(dir.file("heard.wav")), saved);
+  const auto saved = WavSamples(dir.File("Demo/demo.wav"));
+  EXPECT_EQ(WavSamples(dir.File("heard.wav")), saved);
   int peak = 0;
   for (int16_t s : saved) peak = std::max(peak, std::abs(int(s)));
   EXPECT_GT(peak, 4000);

@@ -172,9 +172,9 @@ TEST(MPEGDecoder, OpensHandMadeStreams) {
       {"empty.mp3", "", false, 0, 0},
   };
   for (const auto& c : cases) {
-    WriteAll(dir.file(c.name), c.bytes);
+    WriteAll(dir.File(c.name), c.bytes);
     TMPEGDecoder d;
-    ASSERT_EQ(d.Open(dir.file(c.name), false), c.opens) << c.name;
+    ASSERT_EQ(d.Open(dir.File(c.name), false), c.opens) << c.name;
     if (!c.opens) continue;
     EXPECT_EQ(d.FirstFrame().Offset, c.offset) << c.name;
     if (c.durationMs) {
@@ -188,14 +188,14 @@ TEST(MPEGDecoder, ModeChangeKeepsChannelCount) {
   TempDir dir;
   const std::string src = PlaybackFixtureDir();
   int rc = -1;
-  RunCapture("cd '" + dir.path().string() + "' && sox -q -n -r 44100 -c 2 a.wav synth 1 sine 500 && "
+  RunCapture("cd '" + dir.Path().string() + "' && sox -q -n -r 44100 -c 2 a.wav synth 1 sine 500 && "
              "lame --quiet -t -b 128 a.wav s.mp3 && lame --quiet -t -m m -b 128 a.wav m.mp3 && "
              "cat s.mp3 m.mp3 > sm.mp3",
              &rc);
   ASSERT_EQ(rc, 0);
   TMPEGDecoder stereo, both;
-  ASSERT_TRUE(stereo.Open(dir.file("s.mp3"), false));
-  ASSERT_TRUE(both.Open(dir.file("sm.mp3"), false));
+  ASSERT_TRUE(stereo.Open(dir.File("s.mp3"), false));
+  ASSERT_TRUE(both.Open(dir.File("sm.mp3"), false));
   ASSERT_EQ(both.CurrentFormat().Channels(), 2);
   const size_t oneHalf = DecodeAll(stereo).size();
   EXPECT_EQ(DecodeAll(both).size(), oneHalf * 2);
@@ -295,9 +295,9 @@ TEST(WAVDecoder, RejectsBadHeaders) {
       {"not-riff", std::string(100, 'x'), false, 0},
   };
   for (const auto& c : cases) {
-    WriteAll(dir.file(c.name), c.bytes);
+    WriteAll(dir.File(c.name), c.bytes);
     TWAVDecoder d;
-    ASSERT_EQ(d.Open(dir.file(c.name), false), c.opens) << c.name;
+    ASSERT_EQ(d.Open(dir.File(c.name), false), c.opens) << c.name;
     if (c.opens) {
       EXPECT_EQ(d.CurrentFormat().DurationMs, c.durationMs) << c.name;
     }

@@ -133,9 +133,9 @@ std::vector<std::string> PlayThrough(const std::string& file, const TOutputTarge
   player.OnFileFinishPlay = [&](TPlayerModule&) { events.push_back("end"); };
   player.OnOpenFileError = [&](TPlayerModule&) { events.push_back("open error"); };
   EXPECT_TRUE(player.OpenFile(file, false));
-  loop.waitPumping([&] { return !events.empty() && (events.back() == "end" || events.back() == "open error"); }, 30s);
+  loop.WaitPumping([&] { return !events.empty() && (events.back() == "end" || events.back() == "open error"); }, 30s);
   player.Stop();
-  loop.waitPumping([&] { return events.back() == "state 2"; }, 10s);
+  loop.WaitPumping([&] { return events.back() == "state 2"; }, 10s);
   return events;
 }
 
@@ -147,7 +147,7 @@ const std::vector<std::string> kWholeSong{"state 4", "state 1", "end", "state 2"
 TEST(WavFileOutput, WritesWhatTheEngineSent) {
   TempDir dir;
   for (const char* name : {"pcm8.wav", "pcm24.wav", "list.wav"}) {
-    const std::string out = dir.file(std::string("out-") + name);
+    const std::string out = dir.File(std::string("out-") + name);
     EXPECT_EQ(PlayThrough(PlaybackFixture(name), {TOutputKind::WavFile, out}), kWholeSong) << name;
     TWAVDecoder in, back;
     ASSERT_TRUE(in.Open(PlaybackFixture(name), false));
@@ -159,7 +159,7 @@ TEST(WavFileOutput, WritesWhatTheEngineSent) {
   }
   // No temporary files are left beside the output.
   int files = 0;
-  for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.path().filename().string().find(".wav.") != std::string::npos;
+  for (auto& e : std::filesystem::directory_iterator(dir.Path())) files += e.path().filename().string().find(".wav.") != std::string::npos;
   EXPECT_EQ(files, 0);
 }
 
@@ -186,21 +186,21 @@ protected:
     int rc = -1;
     RunCapture("command -v pulseaudio", &rc);
     if (rc != 0) GTEST_SKIP() << "pulseaudio (the server) is not installed";
-    socket_ = dir_.file("native");
+    socket_ = dir_.File("native");
     // A simple command in the background, with its own redirections, so that $! is the server and
     // nothing holds the capture pipe open.
-    const std::string cmd = "HOME='" + dir_.path().string() +
-                            "' XDG_RUNTIME_DIR='" + dir_.path().string() +
+    const std::string cmd = "HOME='" + dir_.Path().string() +
+                            "' XDG_RUNTIME_DIR='" + dir_.Path().string() +
                             "' timeout 120 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes "
                             "--use-pid-file=no --log-target=stderr "
                             "-L 'module-null-sink sink_name=testsink sink_properties=device.description=TestSink' "
                             "-L 'module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1' "
-                            ">'" + dir_.file("pulse.log") + "' 2>&1 </dev/null & echo $!";
+                            ">'" + dir_.File("pulse.log") + "' 2>&1 </dev/null & echo $!";
     pid_ = std::atoi(RunCapture(cmd).c_str());
     ASSERT_GT(pid_, 0);
     // The server takes a moment to come up; look for its socket.
     for (int i = 0; i < 200 && !std::filesystem::exists(socket_); ++i) std::this_thread::sleep_for(25ms);
-    ASSERT_TRUE(std::filesystem::exists(socket_)) << ReadAll(dir_.file("pulse.log"));
+    ASSERT_TRUE(std::filesystem::exists(socket_)) << ReadAll(dir_.File("pulse.log"));
     const char* old = std::getenv("PULSE_SERVER");
     if (old) oldServer_ = old;
     setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
@@ -226,20 +226,20 @@ TEST_F(PulseServer, ListsSinksAndPlaysToTheEnd) {
   EXPECT_EQ(sinks[1].Description, "TestSink");
   // The sink plays in real time: a 1-second file takes about a second.
   TempDir d;
-  RunCapture("sox -q -n -r 22050 -c 2 -b 16 '" + d.file("one.wav") + "' synth 1 sine 440");
+  RunCapture("sox -q -n -r 22050 -c 2 -b 16 '" + d.File("one.wav") + "' synth 1 sine 440");
   const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(PlayThrough(d.file("one.wav"), {TOutputKind::Pulse, "testsink"}, 50), kWholeSong);
+  EXPECT_EQ(PlayThrough(d.File("one.wav"), {TOutputKind::Pulse, "testsink"}, 50), kWholeSong);
   const auto took = std::chrono::steady_clock::now() - t0;
   EXPECT_GT(took, 600ms);
   EXPECT_LT(took, 5s);
-  EXPECT_EQ(PlayThrough(d.file("one.wav"), {TOutputKind::Pulse, "no-such-sink"}), kWholeSong);
+  EXPECT_EQ(PlayThrough(d.File("one.wav"), {TOutputKind::Pulse, "no-such-sink"}), kWholeSong);
 }
 
 TEST(PulseOutput, NoServerStillEnds) {
   TempDir d;
   const char* old = std::getenv("PULSE_SERVER");
   const std::string saved = old ? old : "";
-  setenv("PULSE_SERVER", ("unix:" + d.file("nobody-here")).c_str(), 1);
+  setenv("PULSE_SERVER", ("unix:" + d.File("nobody-here")).c_str(), 1);
   EXPECT_FALSE(TOutputModuleFactory::Probe({TOutputKind::Pulse, ""}));
   EXPECT_EQ(PlayThrough(PlaybackFixture("mono.mp3"), {TOutputKind::Pulse, ""}), kWholeSong);
   EXPECT_EQ(EnumeratePulseSinks().size(), 1u);

@@ -12,7 +12,7 @@ const std::string& PlaybackFixtureDir() {
   static std::string path;
   if (!dir) {
     dir = std::make_unique<TempDir>();
-    path = dir->path().string();
+    path = dir->Path().string();
     int rc = -1;
     RunCapture(SourceDir() + "/scripts/fixtures/playback-make.sh '" + path + "' 2>&1", &rc);
     if (rc != 0) ADD_FAILURE() << "fixture script failed";

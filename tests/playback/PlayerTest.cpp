@@ -53,22 +53,22 @@ protected:
   }
 
   bool WaitFor(const std::string& event) {
-    return loop.waitPumping([&] { return !events.empty() && events.back() == event; }, 10s);
+    return loop.WaitPumping([&] { return !events.empty() && events.back() == event; }, 10s);
   }
   // Waits until the engine has filled the fake device's ring and stopped for room.
   bool WaitWritten(uint64_t bytes) {
-    return loop.waitPumping([&] { return fake->BytesWritten >= bytes; }, 10s);
+    return loop.WaitPumping([&] { return fake->BytesWritten >= bytes; }, 10s);
   }
   // Returns once the engine has acted on everything asked of it so far.
   void Settle() {
     bool done = false;
     player->Sync([&] { done = true; });
-    ASSERT_TRUE(loop.waitPumping([&] { return done; }, 10s));
+    ASSERT_TRUE(loop.WaitPumping([&] { return done; }, 10s));
   }
   std::string Open(const std::string& bytes, const std::string& name = "song.wav") {
-    WriteAll(dir.file(name), bytes);
-    EXPECT_TRUE(player->OpenFile(dir.file(name), false));
-    return dir.file(name);
+    WriteAll(dir.File(name), bytes);
+    EXPECT_TRUE(player->OpenFile(dir.File(name), false));
+    return dir.File(name);
   }
 
   TempDir dir;
@@ -161,8 +161,8 @@ TEST_F(PlayerTest, SeekAndResumeKeepTheirPlace) {
 
   // A seek while playing lands there; a seek while paused is dropped.
   player->SeekFraction(0.25f);
-  ASSERT_TRUE(loop.waitPumping([&] { return fake->Flushes == flushes + 1; }, 10s));
-  ASSERT_TRUE(loop.waitPumping([&] { return player->GetPositionMs() >= 750 && player->GetPositionMs() < 1500; }, 10s));
+  ASSERT_TRUE(loop.WaitPumping([&] { return fake->Flushes == flushes + 1; }, 10s));
+  ASSERT_TRUE(loop.WaitPumping([&] { return player->GetPositionMs() >= 750 && player->GetPositionMs() < 1500; }, 10s));
   player->Pause();
   ASSERT_TRUE(WaitFor("state 3"));
   const int32_t pausedAt = player->GetPositionMs();
@@ -189,7 +189,7 @@ TEST_F(PlayerTest, FractionsAreClamped) {
   EXPECT_EQ(first, 0);
   player->SeekFraction(std::numeric_limits<float>::quiet_NaN());  // taken as the start
   player->SeekFraction(7.0f);                                     // taken as the end
-  ASSERT_TRUE(loop.waitPumping([&] { return player->GetPositionMs() == 3000; }, 10s));
+  ASSERT_TRUE(loop.WaitPumping([&] { return player->GetPositionMs() == 3000; }, 10s));
   for (int i = 0; i < 20 && events.back() != "end"; ++i) {
     fake->Advance(200ms);
     Settle();
@@ -209,7 +209,7 @@ TEST_F(PlayerTest, NoSoundDeviceStillEnds) {
 }
 
 TEST_F(PlayerTest, OpenErrors) {
-  EXPECT_FALSE(player->OpenFile(dir.file("missing.mp3"), false));
+  EXPECT_FALSE(player->OpenFile(dir.File("missing.mp3"), false));
   Open(std::string(5000, 'x'), "noise.mp3");
   EXPECT_TRUE(WaitFor("open error"));
   // A WAV file named .MP3: the MPEG decoder is tried first and the WAV one takes it.
@@ -280,8 +280,8 @@ TEST_F(PlayerTest, ProgressAndHalfwayEvents) {
   ASSERT_TRUE(WaitFor("state 4"));
   player->Play(0);
   ASSERT_TRUE(WaitWritten(16000));
-  ASSERT_TRUE(loop.waitPumping([&] { return player->GetPositionMs() == 1000; }, 10s));
-  loop.advance(250ms);
+  ASSERT_TRUE(loop.WaitPumping([&] { return player->GetPositionMs() == 1000; }, 10s));
+  loop.Advance(250ms);
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), std::make_pair(1000, 1000));
   EXPECT_LE(progress.size(), 3u);  // at most one report per 100 ms
@@ -300,7 +300,7 @@ TEST(TimeText, Forms) {
 
 TEST_F(PlayerTest, MediaInformationCarriesTheTags) {
   int rc = -1;
-  const std::string mp3 = dir.file("tagged.mp3");
+  const std::string mp3 = dir.File("tagged.mp3");
   RunCapture("sox -n -r 44100 -c 2 -t wav - synth 1 sine 440 2>/dev/null | lame --quiet --tt 月亮 --ta 歌手 --tl 专辑 --tn 7 - " +
                  mp3,
              &rc);

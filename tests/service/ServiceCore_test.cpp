@@ -77,11 +77,11 @@ protected:
   int32_t serial = 0;
 
   void SetUp() override {
-    cfg.DbPath = dir.file("service.db");
+    cfg.DbPath = dir.File("service.db");
     cfg.AdvertiseIP = htonl(INADDR_LOOPBACK);
     cfg.AdvertisePort = 8800;
     cfg.UnknownUserCost = kCheap;
-    clock.set(Millis(kStartMs));
+    clock.Set(Millis(kStartMs));
     store = std::make_unique<TServiceStore>(cfg.DbPath);
   }
   // After the test has set cfg; a queue of 0 makes every login find the pool full.
@@ -90,7 +90,7 @@ protected:
     workers = std::make_unique<TWorkPool>(0, loginQueue);
     core = std::make_unique<TServiceCore>(cfg, *store, clock, listSocket, mainSocket, *workers);
   }
-  void Advance(int64_t ms) { clock.advance(Millis(ms)); }
+  void Advance(int64_t ms) { clock.Advance(Millis(ms)); }
 
   // Sends a record to a socket from the client's address and the given port, each request with a
   // serial of its own; returns what the service sent meanwhile, from either socket.
@@ -158,7 +158,7 @@ TEST_F(ServiceCore, SessionsEndAfterTheirPeriodsWithoutKeepAlive) {
     Advance(c.lifetimeMs - 1);
     ASSERT_TRUE(KeepAlive(s, 7000, c.netKind)) << c.name;
     core->Housekeep();
-    const int64_t seen = clock.now().count();
+    const int64_t seen = clock.Now().count();
     for (const TSessionRow& r : store->Sessions())
       if (r.UserID == s.UserID) {
         EXPECT_EQ(r.LastSeenMs, seen) << c.name;
@@ -166,10 +166,10 @@ TEST_F(ServiceCore, SessionsEndAfterTheirPeriodsWithoutKeepAlive) {
 
     // The end itself, to the millisecond.
     Advance(c.lifetimeMs);
-    core->Sessions().Expire(clock.now().count());
+    core->Sessions().Expire(clock.Now().count());
     EXPECT_TRUE(Alive(s.UserID)) << c.name << ": exactly its lifetime later it still lives";
     Advance(1);
-    core->Sessions().Expire(clock.now().count());
+    core->Sessions().Expire(clock.Now().count());
     EXPECT_FALSE(Alive(s.UserID)) << c.name;
     EXPECT_FALSE(Stored(s.UserID)) << c.name;
     EXPECT_FALSE(KeepAlive(s)) << c.name << ": an ended session is not answered";

@@ -77,16 +77,16 @@ class ServiceE2E : public ::testing::Test {
 protected:
   TempDir dir;
   TServiceProcess service;
-  std::string appDir() { return dir.path().string() + "/"; }
+  std::string AppDir() { return dir.Path().string() + "/"; }
 };
 
 TEST_F(ServiceE2E, ListLoginKeepAliveLogoutDirect) {
-  const std::string db = dir.file("service.db");
+  const std::string db = dir.File("service.db");
   const int32_t alice = AddUser(db, "alice", "pässwörd");
   ASSERT_GE(alice, 10);
-  ASSERT_TRUE(service.Start(dir.path().string())) << service.Log();
+  ASSERT_TRUE(service.Start(dir.Path().string())) << service.Log();
 
-  TClient c(appDir(), service.ListPort());
+  TClient c(AppDir(), service.ListPort());
   EXPECT_EQ(c.servers->Version(), 6);  // built in before any download
   const std::string stored = ml::EncodeStoredPassword("pässwörd");
 
@@ -107,16 +107,16 @@ TEST_F(ServiceE2E, ListLoginKeepAliveLogoutDirect) {
   {
     uint16_t version = 0;
     std::vector<ml::TServerEntry> entries;
-    ASSERT_TRUE(ml::TServerListManager::ParseCache(ReadAll(appDir() + "LR4ServerList.bin"), version, entries));
+    ASSERT_TRUE(ml::TServerListManager::ParseCache(ReadAll(AppDir() + "LR4ServerList.bin"), version, entries));
     EXPECT_EQ(version, 7);
     EXPECT_EQ(entries.size(), c.servers->EntryCount());
   }
   // The login is remembered, readable by its owner only.
   ml::IniFile saved;
-  ASSERT_TRUE(saved.load(appDir() + "LoginSave.bin"));
-  EXPECT_EQ(saved.readInteger("LastLogin", "ID", 0), alice);
-  EXPECT_EQ(saved.readString("LastLogin", "Password"), stored);
-  EXPECT_EQ(std::filesystem::status(appDir() + "LoginSave.bin").permissions() & std::filesystem::perms::all,
+  ASSERT_TRUE(saved.Load(AppDir() + "LoginSave.bin"));
+  EXPECT_EQ(saved.ReadInteger("LastLogin", "ID", 0), alice);
+  EXPECT_EQ(saved.ReadString("LastLogin", "Password"), stored);
+  EXPECT_EQ(std::filesystem::status(AppDir() + "LoginSave.bin").permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   EXPECT_TRUE(c.login->KeepAliveOnce());
@@ -131,9 +131,9 @@ TEST_F(ServiceE2E, ListLoginKeepAliveLogoutDirect) {
   c.login->Logout();
   EXPECT_FALSE(c.login->Login("alice", ml::EncodeStoredPassword("wrong")));
   EXPECT_EQ(c.login->LastResult(), ml::Status::WrongPassword);
-  ASSERT_TRUE(saved.load(appDir() + "LoginSave.bin"));
-  EXPECT_EQ(saved.readString("LastLogin", "Password"), "");
-  EXPECT_FALSE(saved.readBool("LastLogin", "AutoLogin", true));
+  ASSERT_TRUE(saved.Load(AppDir() + "LoginSave.bin"));
+  EXPECT_EQ(saved.ReadString("LastLogin", "Password"), "");
+  EXPECT_FALSE(saved.ReadBool("LastLogin", "AutoLogin", true));
   EXPECT_FALSE(c.login->Login("nobody", stored));
   EXPECT_EQ(c.login->LastResult(), ml::Status::NoSuchUser);
   EXPECT_FALSE(c.login->Login("99", stored));
@@ -151,11 +151,11 @@ TEST_F(ServiceE2E, ListLoginKeepAliveLogoutDirect) {
 }
 
 TEST_F(ServiceE2E, KeepAliveThreadReportsAndListSurvivesRestart) {
-  const std::string db = dir.file("service.db");
+  const std::string db = dir.File("service.db");
   const int32_t bob = AddUser(db, "bob", "secret");
-  ASSERT_TRUE(service.Start(dir.path().string())) << service.Log();
+  ASSERT_TRUE(service.Start(dir.Path().string())) << service.Log();
   {
-    TClient c(appDir(), service.ListPort());
+    TClient c(AppDir(), service.ListPort());
     c.login->SetKeepAlivePeriodOverride(100);
     ASSERT_TRUE(c.login->Login("bob", ml::EncodeStoredPassword("secret")));
     EXPECT_TRUE(c.login->KeepAliveRunning());
@@ -168,8 +168,8 @@ TEST_F(ServiceE2E, KeepAliveThreadReportsAndListSurvivesRestart) {
   }
   // The next run starts from the cached table, which names the service's own port.
   EXPECT_EQ(service.Stop(), 0);
-  ASSERT_TRUE(service.Start(dir.path().string(), {}, service.Port(), service.ListPort()));
-  ml::TServerListManager restarted(appDir() + "LR4ServerList.bin");
+  ASSERT_TRUE(service.Start(dir.Path().string(), {}, service.Port(), service.ListPort()));
+  ml::TServerListManager restarted(AppDir() + "LR4ServerList.bin");
   EXPECT_EQ(restarted.Version(), 7);
   uint16_t port = 0;
   uint32_t ip = 0;
@@ -177,10 +177,10 @@ TEST_F(ServiceE2E, KeepAliveThreadReportsAndListSurvivesRestart) {
   EXPECT_EQ(port, service.Port());
 
   // And the command-line front end logs in, keeps alive and logs out.
-  WriteAll(dir.file("pw"), "secret\n");
+  WriteAll(dir.File("pw"), "secret\n");
   int status = -1;
-  const std::string out = RunCapture(BinDir() + "/minilirra-cli --data-dir " + dir.path().string() +
-                                         " login --user bob --password-file " + dir.file("pw") +
+  const std::string out = RunCapture(BinDir() + "/minilirra-cli --data-dir " + dir.Path().string() +
+                                         " login --user bob --password-file " + dir.File("pw") +
                                          " --list-server 127.0.0.1:" + std::to_string(service.ListPort()) +
                                          " --udp-port " + std::to_string(FreeUdpPort()) +
                                          " --keepalive-ms 100 --keepalive-count 2 2>&1",
@@ -194,21 +194,21 @@ TEST_F(ServiceE2E, KeepAliveThreadReportsAndListSurvivesRestart) {
 }
 
 TEST_F(ServiceE2E, ThroughLossyRelayAtTwentyPercent) {
-  const std::string db = dir.file("service.db");
+  const std::string db = dir.File("service.db");
   const int32_t carol = AddUser(db, "carol", "pw");
   const uint16_t port = FreeUdpPort(), listPort = FreeUdpPort();
   TLinkFaults lossy;
   lossy.loss = 0.2;
   TLossyRelay listRelay(LoopbackIP(), listPort, lossy, lossy, 20261209);
   TLossyRelay mainRelay(LoopbackIP(), port, lossy, lossy, 20261210);
-  ASSERT_TRUE(service.Start(dir.path().string(), {"--advertise", "127.0.0.1:" + std::to_string(mainRelay.Port())},
+  ASSERT_TRUE(service.Start(dir.Path().string(), {"--advertise", "127.0.0.1:" + std::to_string(mainRelay.Port())},
                             port, listPort))
       << service.Log();
 
   // Waits run on a fast fake clock: a lost datagram costs its time-out in a fifth of real time.
   ml::ManualClock clock;
   TClockPump pump(clock, std::chrono::milliseconds(1));
-  TClient c(appDir(), listRelay.Port(), &clock);
+  TClient c(AppDir(), listRelay.Port(), &clock);
   const std::string stored = ml::EncodeStoredPassword("pw");
 
   ASSERT_TRUE(c.login->Login(std::to_string(carol), stored)) << c.login->LastMessage();
@@ -237,22 +237,22 @@ TEST_F(ServiceE2E, ThroughLossyRelayAtTwentyPercent) {
 
 // Their end after missed keep-alives is tested on a manual clock (service_core_tests).
 TEST_F(ServiceE2E, SessionsSurviveARestart) {
-  WriteAll(dir.file("service.ini"), "[sessions]\ninternal_period_ms=300000\nkeepalive_periods=3\n");
-  ASSERT_TRUE(service.Start(dir.path().string(), {"--config", dir.file("service.ini")})) << service.Log();
+  WriteAll(dir.File("service.ini"), "[sessions]\ninternal_period_ms=300000\nkeepalive_periods=3\n");
+  ASSERT_TRUE(service.Start(dir.Path().string(), {"--config", dir.File("service.ini")})) << service.Log();
   const std::string db = service.DbPath();
-  TClient c(appDir(), service.ListPort());
+  TClient c(AppDir(), service.ListPort());
   ASSERT_TRUE(c.login->Login("", ""));
   const int32_t anon = c.info.UserID;
   EXPECT_TRUE(c.login->KeepAliveOnce());
   ASSERT_EQ(service.Stop(), 0);
-  ASSERT_TRUE(service.Start(dir.path().string(), {"--config", dir.file("service.ini")}, service.Port(),
+  ASSERT_TRUE(service.Start(dir.Path().string(), {"--config", dir.File("service.ini")}, service.Port(),
                             service.ListPort()));
   EXPECT_TRUE(HasSession(db, anon));
   EXPECT_TRUE(c.login->KeepAliveOnce()) << "the restarted service knows the session and its key";
 }
 
 TEST_F(ServiceE2E, AdministratorSetsSlotsOfTheServedTable) {
-  const std::string db = dir.file("service.db");
+  const std::string db = dir.File("service.db");
   int status = -1;
   TServiceProcess::Admin(db, {"set-servers", "4", "10.1.2.3:8005", "10.1.2.4:8006"}, &status);
   EXPECT_EQ(status, 0);
@@ -262,7 +262,7 @@ TEST_F(ServiceE2E, AdministratorSetsSlotsOfTheServedTable) {
   EXPECT_NE(status, 0) << "a server needs its port";
   const std::string listed = TServiceProcess::Admin(db, {"list-servers"}, &status);
   EXPECT_EQ(listed, "version 8\n4\t10.1.2.3:8005\n4\t10.1.2.4:8006\n");
-  ASSERT_TRUE(service.Start(dir.path().string())) << service.Log();
+  ASSERT_TRUE(service.Start(dir.Path().string())) << service.Log();
 
   ml::TLRUDPClient udp(nullptr);
   udp.SetDefaultPort(FreeUdpPort());
@@ -270,7 +270,7 @@ TEST_F(ServiceE2E, AdministratorSetsSlotsOfTheServedTable) {
   ml::TServerListDefaults d;
   d.ListServerPort = service.ListPort();
   d.LoginHost.clear();
-  ml::TServerListManager list(appDir() + "LR4ServerList.bin", d);
+  ml::TServerListManager list(AppDir() + "LR4ServerList.bin", d);
   list.SetUDPClient(&udp);
   ASSERT_TRUE(list.Download(0, ml::ProgramVersion, false));
   EXPECT_EQ(list.Version(), 8);

@@ -69,7 +69,7 @@ class ServiceHostile : public ::testing::Test {
 protected:
   TempDir dir;
   TServiceProcess service;
-  void SetUp() override { ASSERT_TRUE(service.Start(dir.path().string())) << service.Log(); }
+  void SetUp() override { ASSERT_TRUE(service.Start(dir.Path().string())) << service.Log(); }
 };
 
 TEST_F(ServiceHostile, MalformedAndForgedDatagramsGetNoAnswer) {
@@ -167,10 +167,10 @@ TEST_F(ServiceHostile, ALoginFloodFromOneSourceLeavesRoomForOthers) {
   ml::TServerListDefaults d;
   d.ListServerPort = service.ListPort();
   d.LoginHost.clear();
-  ml::TServerListManager list(dir.file("LR4ServerList.bin"), d);
+  ml::TServerListManager list(dir.File("LR4ServerList.bin"), d);
   list.SetUDPClient(&udp);
   {
-    ml::TLRLogin login(udp, list, info, dir.path().string() + "/");
+    ml::TLRLogin login(udp, list, info, dir.Path().string() + "/");
     EXPECT_TRUE(login.Login("erin", ml::EncodeStoredPassword("pw"))) << login.LastMessage();
   }
   udp.SetActive(false);

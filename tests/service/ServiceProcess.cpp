@@ -51,7 +51,7 @@ std::string TServiceProcess::Admin(const std::string& db, const std::vector<std:
   TempDir tmp;
   std::vector<std::string> argv = {Binary(), "admin", "--db", db};
   argv.insert(argv.end(), args.begin(), args.end());
-  const std::string out = tmp.file("admin.out");
+  const std::string out = tmp.File("admin.out");
   const pid_t pid = Spawn(argv, out);
   int st = -1;
   if (pid > 0) ::waitpid(pid, &st, 0);
