@@ -1,182 +1,70 @@
-// minilirra-service: the online service in one process.
-//   minilirra-service --db PATH [--config FILE] [--address ADDR] [--list-port N] [--port N]
-//                     [--advertise ADDR[:PORT]]
-//   minilirra-service admin --db PATH add-user NAME PASSWORD | list-users |
-//                     set-notice TEXT | set-update VERSION SIZE MD5 [KIND] | set-list-version N |
-//                     set-servers SLOT [ADDR:PORT...] | list-servers
-
-#include "net/IPv4Text.h"
-#include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "service/Service.h"
+// minilirra-service: the online service in one process, and its admin commands. CLI11 parses the
+// command line from the options declared here, which also make the usage text.
 #include "base/GbkText.h"
 #include "base/LRMD5.h"
-#include "base/StrUtil.h"
+#include "net/IPv4Text.h"
+#include "service/Service.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 using namespace mlsvc;
 
 namespace {
 
+constexpr const char* kProgram = "minilirra-service";
 constexpr uint32_t kAccountLow = 10000, kAccountHigh = 99999999;
-
-int Usage() {
-  std::fprintf(stderr,
-               "usage: minilirra-service --db PATH [--config FILE] [--address ADDR] [--list-port N] [--port N]\n"
-               "                         [--advertise ADDR[:PORT]]\n"
-               "       minilirra-service admin --db PATH add-user NAME PASSWORD\n"
-               "       minilirra-service admin --db PATH list-users\n"
-               "       minilirra-service admin --db PATH set-notice TEXT\n"
-               "       minilirra-service admin --db PATH set-update VERSION SIZE MD5 [KIND]\n"
-               "       minilirra-service admin --db PATH set-list-version N\n"
-               "       minilirra-service admin --db PATH set-servers SLOT [ADDR:PORT...]\n"
-               "       minilirra-service admin --db PATH list-servers\n");
-  return 2;
-}
-
-bool ParsePort(const std::string& text, uint16_t& port) {
-  const auto v = ml::ParseInt(text);
-  if (!v || *v < 0 || *v > 65535) return false;
-  port = uint16_t(*v);
-  return true;
-}
+constexpr int kUsageError = 2;
 
 // The form a client proves: the MD5 digest of the password's GBK bytes.
 std::array<uint8_t, 16> PasswordDigest(const std::string& utf8) {
   return ml::LRMD5::MD5String(ml::Utf8ToGbk(utf8)).v;
 }
 
-int Admin(const std::string& db, const std::vector<std::string>& a) {
-  TServiceStore store(db);
-  if (a.empty()) return Usage();
-  const std::string& cmd = a[0];
-  if (cmd == "add-user" && a.size() == 3) {
-    const std::string& name = a[1];
-    if (name.empty() || ml::Utf8ToGbk(name).size() > 255 || !ml::IsValidUtf8(name) ||
-        std::isdigit(static_cast<unsigned char>(name[0]))) {
-      std::fprintf(stderr, "error: a user name is 1..255 bytes and does not start with a digit\n");
-      return 1;
-    }
-    if (a[2].empty()) {
-      std::fprintf(stderr, "error: empty password\n");
-      return 1;
-    }
-    if (store.AccountByName(name)) {
-      std::fprintf(stderr, "error: user name '%s' is taken\n", name.c_str());
-      return 1;
-    }
-    const std::string verifier = MakeVerifier(PasswordDigest(a[2]), TArgonCost());
-    for (int tries = 0; tries < 100; ++tries) {
-      const auto id = int32_t(SecureRandomRange(kAccountLow, kAccountHigh));
-      if (store.AddAccount({id, name, verifier})) {
-        std::printf("%d\n", id);
-        return 0;
-      }
-      if (store.AccountByName(name)) break;
-    }
-    std::fprintf(stderr, "error: could not add the account\n");
-    return 1;
-  }
-  if (cmd == "list-users" && a.size() == 1) {
-    for (const TAccount& acc : store.Accounts()) std::printf("%d\t%s\n", acc.UserID, acc.UserName.c_str());
-    return 0;
-  }
-  if (cmd == "set-notice" && a.size() == 2) {
-    store.SetSetting("notice", a[1]);
-    return 0;
-  }
-  if (cmd == "set-list-version" && a.size() == 2) {
-    const auto v = ml::ParseInt(a[1]);
-    if (!v || *v < 1 || *v > 65535) {
-      std::fprintf(stderr, "error: version is 1..65535\n");
-      return 1;
-    }
-    store.SetSetting("list_version", std::to_string(*v));
-    return 0;
-  }
-  if (cmd == "set-servers" && a.size() >= 2) {
-    const auto slot = ml::ParseInt(a[1]);
-    if (!slot || *slot < 1 || *slot > 32 || a.size() - 2 > 10) {
-      std::fprintf(stderr, "error: set-servers SLOT(1..32) [ADDR:PORT]... (10 at most)\n");
-      return 1;
-    }
-    std::vector<std::pair<uint32_t, uint16_t>> servers;
-    for (size_t i = 2; i < a.size(); ++i) {
-      uint32_t ip = 0;
-      uint16_t port = 0;
-      if (!ml::ParseIPv4Endpoint(a[i], ip, port)) {
-        std::fprintf(stderr, "error: bad server %s (ADDR:PORT)\n", a[i].c_str());
-        return 1;
-      }
-      servers.emplace_back(ip, port);
-    }
-    store.SetSlotServers(int(*slot), servers);
-    return 0;
-  }
-  if (cmd == "list-servers" && a.size() == 1) {
-    std::printf("version %s\n", store.Setting("list_version", "7").c_str());
-    for (const TServerRow& r : store.Servers()) {
-      std::printf("%d\t%s:%u\n", r.Slot, ml::IPv4Text(r.IP).c_str(), unsigned(r.Port));
-    }
-    return 0;
-  }
-  if (cmd == "set-update" && (a.size() == 4 || a.size() == 5)) {
-    TUpdateRecord u;
-    const auto version = ml::ParseInt(a[1]);
-    const auto size = ml::ParseInt(a[2]);
-    const ml::TMD5Digest d = ml::LRMD5::MD5StrToDigest(a[3]);
-    const auto kind = a.size() == 5 ? ml::ParseInt(a[4]) : std::optional<int64_t>(1);
-    if (!version || *version < 0 || *version > 65535 || !size || *size < 0 || *size > INT32_MAX ||
-        ml::LRMD5::MD5DigestIsZero(d) || !kind || *kind < 0 || *kind > 255) {
-      std::fprintf(stderr, "error: set-update VERSION(0..65535) SIZE(bytes) MD5(32 hex digits) [KIND 0..255]\n");
-      return 1;
-    }
-    u.NewestVersion = uint16_t(*version);
-    u.FileSize = int32_t(*size);
-    u.Digest = d.v;
-    u.Kind = uint8_t(*kind);
-    store.SetUpdate(u);
-    return 0;
-  }
-  return Usage();
+CLI::Validator IPv4Address() {
+  return CLI::Validator(
+      [](std::string& v) -> std::string {
+        uint32_t ip = 0;
+        return ml::ParseIPv4(v, ip) ? "" : "takes an IPv4 address";
+      },
+      "");
 }
 
-int Serve(const std::vector<std::string>& args) {
+// What the command line may set; what it leaves unset comes from the configuration file.
+struct ServeOptions {
+  std::string db, config, address, advertise;
+  std::optional<uint16_t> port, listPort;
+};
+
+// "ADDR" or "ADDR:PORT".
+bool ParseAdvertise(const std::string& v, uint32_t& ip, uint16_t& port) {
+  if (v.find(':') == std::string::npos) return ml::ParseIPv4(v, ip);
+  return ml::ParseIPv4Endpoint(v, ip, port);
+}
+
+int Serve(const ServeOptions& o) {
   TServiceConfig cfg;
-  std::string configPath;
-  for (size_t i = 0; i + 1 < args.size(); i += 2)
-    if (args[i] == "--config") configPath = args[i + 1];
-  if (!configPath.empty()) {
+  if (!o.config.empty()) {
     std::string error;
-    if (!LoadServiceConfig(configPath, cfg, error)) {
-      std::fprintf(stderr, "error: %s\n", error.c_str());
+    if (!LoadServiceConfig(o.config, cfg, error)) {
+      std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
       return 1;
     }
   }
-  if (args.size() % 2) return Usage();
-  for (size_t i = 0; i < args.size(); i += 2) {
-    const std::string& k = args[i];
-    const std::string& v = args[i + 1];
-    bool ok = true;
-    if (k == "--db") cfg.DbPath = v;
-    else if (k == "--config") continue;
-    else if (k == "--address") ok = ml::ParseIPv4(v, cfg.Address);
-    else if (k == "--port") ok = ParsePort(v, cfg.Port);
-    else if (k == "--list-port") ok = ParsePort(v, cfg.ListPort);
-    else if (k == "--advertise") {
-      const auto colon = v.find(':');
-      ok = ml::ParseIPv4(v.substr(0, colon), cfg.AdvertiseIP) &&
-           (colon == std::string::npos || ParsePort(v.substr(colon + 1), cfg.AdvertisePort));
-    } else return Usage();
-    if (!ok) {
-      std::fprintf(stderr, "error: bad value for %s: %s\n", k.c_str(), v.c_str());
-      return 2;
-    }
+  if (!o.db.empty()) cfg.DbPath = o.db;
+  if (!o.address.empty()) ml::ParseIPv4(o.address, cfg.Address);
+  if (o.port) cfg.Port = *o.port;
+  if (o.listPort) cfg.ListPort = *o.listPort;
+  if (!o.advertise.empty()) ParseAdvertise(o.advertise, cfg.AdvertiseIP, cfg.AdvertisePort);
+  if (cfg.DbPath.empty()) {
+    std::fprintf(stderr, "%s: no database: give --db PATH (or db in the configuration)\n", kProgram);
+    return kUsageError;
   }
-  if (cfg.DbPath.empty()) return Usage();
 
   // Signals are taken by sigwait on this thread; every thread started later inherits the mask.
   sigset_t set;
@@ -196,18 +84,160 @@ int Serve(const std::vector<std::string>& args) {
   return 0;
 }
 
+int AddUser(TServiceStore& store, const std::string& name, const std::string& password) {
+  if (name.empty() || ml::Utf8ToGbk(name).size() > 255 || !ml::IsValidUtf8(name) ||
+      std::isdigit(static_cast<unsigned char>(name[0]))) {
+    std::fprintf(stderr, "error: a user name is 1..255 bytes and does not start with a digit\n");
+    return 1;
+  }
+  if (password.empty()) {
+    std::fprintf(stderr, "error: empty password\n");
+    return 1;
+  }
+  if (store.AccountByName(name)) {
+    std::fprintf(stderr, "error: user name '%s' is taken\n", name.c_str());
+    return 1;
+  }
+  const std::string verifier = MakeVerifier(PasswordDigest(password), TArgonCost());
+  for (int tries = 0; tries < 100; ++tries) {
+    const auto id = int32_t(SecureRandomRange(kAccountLow, kAccountHigh));
+    if (store.AddAccount({id, name, verifier})) {
+      std::printf("%d\n", id);
+      return 0;
+    }
+    if (store.AccountByName(name)) break;
+  }
+  std::fprintf(stderr, "error: could not add the account\n");
+  return 1;
+}
+
+struct AdminOptions {
+  std::string db, name, password, notice, md5;
+  int version = 0, listVersion = 0, slot = 0, kind = 1;
+  int64_t size = 0;
+  std::vector<std::string> servers;
+};
+
+// Declares the admin commands on admin; returns what runs the one that was given.
+std::function<int(TServiceStore&)> SetupAdmin(CLI::App& admin, AdminOptions& o) {
+  admin.add_option("--db", o.db, "the service's SQLite database")->required()->type_name("PATH");
+  admin.require_subcommand(1);
+  auto* addUser = admin.add_subcommand("add-user", "add an account; prints its number");
+  addUser->add_option("NAME", o.name, "the user name (not starting with a digit)")->required();
+  addUser->add_option("PASSWORD", o.password, "the password")->required();
+  auto* listUsers = admin.add_subcommand("list-users", "\"number<TAB>name\" per account");
+  auto* setNotice = admin.add_subcommand("set-notice", "the notice every login and keep-alive carries");
+  setNotice->add_option("TEXT", o.notice, "\"msg|link|time|upurl|refurl\"")->required();
+  auto* setUpdate = admin.add_subcommand("set-update", "the newest program version the logins announce");
+  setUpdate->add_option("VERSION", o.version, "the build number")->required()->check(CLI::Range(0, 65535));
+  setUpdate->add_option("SIZE", o.size, "the update's size in bytes")->required()->check(CLI::Range(int64_t(0), int64_t(INT32_MAX)));
+  setUpdate->add_option("MD5", o.md5, "its digest, 32 hex digits")->required()->check(CLI::Validator(
+      [](std::string& v) -> std::string {
+        return ml::LRMD5::MD5DigestIsZero(ml::LRMD5::MD5StrToDigest(v)) ? "takes 32 hex digits, not all zero" : "";
+      },
+      "MD5"));
+  setUpdate->add_option("KIND", o.kind, "the update kind (default 1)")->check(CLI::Range(0, 255));
+  auto* setListVersion = admin.add_subcommand("set-list-version", "raise the server table's version");
+  setListVersion->add_option("N", o.listVersion, "1..65535")->required()->check(CLI::Range(1, 65535));
+  auto* setServers = admin.add_subcommand("set-servers", "the servers of one slot (none: this service again)");
+  setServers->add_option("SLOT", o.slot, "1..32")->required()->check(CLI::Range(1, 32));
+  setServers->add_option("SERVER", o.servers, "up to 10 servers, ADDR:PORT")
+      ->expected(0, 10)
+      ->check(CLI::Validator(
+          [](std::string& v) -> std::string {
+            uint32_t ip = 0;
+            uint16_t port = 0;
+            return ml::ParseIPv4Endpoint(v, ip, port) ? "" : "takes ADDR:PORT";
+          },
+          "ADDR:PORT"));
+  auto* listServers = admin.add_subcommand("list-servers", "the table's version and the slots that were set");
+
+  return [=, &o](TServiceStore& store) {
+    if (addUser->parsed()) return AddUser(store, o.name, o.password);
+    if (listUsers->parsed()) {
+      for (const TAccount& acc : store.Accounts()) std::printf("%d\t%s\n", acc.UserID, acc.UserName.c_str());
+    } else if (setNotice->parsed()) {
+      store.SetSetting("notice", o.notice);
+    } else if (setListVersion->parsed()) {
+      store.SetSetting("list_version", std::to_string(o.listVersion));
+    } else if (setServers->parsed()) {
+      std::vector<std::pair<uint32_t, uint16_t>> servers;
+      for (const std::string& s : o.servers) {
+        uint32_t ip = 0;
+        uint16_t port = 0;
+        ml::ParseIPv4Endpoint(s, ip, port);
+        servers.emplace_back(ip, port);
+      }
+      store.SetSlotServers(o.slot, servers);
+    } else if (listServers->parsed()) {
+      std::printf("version %s\n", store.Setting("list_version", "7").c_str());
+      for (const TServerRow& r : store.Servers())
+        std::printf("%d\t%s:%u\n", r.Slot, ml::IPv4Text(r.IP).c_str(), unsigned(r.Port));
+    } else if (setUpdate->parsed()) {
+      TUpdateRecord u;
+      u.NewestVersion = uint16_t(o.version);
+      u.FileSize = int32_t(o.size);
+      u.Digest = ml::LRMD5::MD5StrToDigest(o.md5).v;
+      u.Kind = uint8_t(o.kind);
+      store.SetUpdate(u);
+    }
+    return 0;
+  };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  CLI::App app{"The MiniLirra online service: the server list, login, keep-alive and network-type roles on\n"
+               "two UDP ports, over one SQLite database. It runs until SIGINT or SIGTERM.",
+               kProgram};
+  app.get_formatter()->label("Usage", "usage");
+  app.set_help_flag("-h,--help", "print this help and exit");
+  ServeOptions serve;
+  app.add_option("--db", serve.db, "the SQLite database (created when missing)")->type_name("PATH");
+  app.add_option("--config", serve.config, "an INI configuration ([service], [limits], [sessions]); options given here win")
+      ->type_name("FILE");
+  app.add_option("--address", serve.address, "the address to bind (default 127.0.0.1)")->check(IPv4Address())->type_name("ADDR");
+  app.add_option("--port", serve.port, "the main port (default 8800; 0 picks a free one)")->type_name("N");
+  app.add_option("--list-port", serve.listPort, "the server-list port (default 8801)")->type_name("N");
+  app.add_option("--advertise", serve.advertise, "the address (and port) the served server table names")
+      ->type_name("ADDR[:PORT]")
+      ->check(CLI::Validator(
+          [](std::string& v) -> std::string {
+            uint32_t ip = 0;
+            uint16_t port = 0;
+            return ParseAdvertise(v, ip, port) ? "" : "takes ADDR or ADDR:PORT";
+          },
+          ""));
+  CLI::App* admin = app.add_subcommand("admin", "change the database: accounts, notice, update record, server table");
+  AdminOptions adminOptions;
+  const auto runAdmin = SetupAdmin(*admin, adminOptions);
+  app.footer("\"minilirra-service admin --help\" lists the admin commands.\n");
+
   try {
-    if (!args.empty() && args[0] == "admin") {
-      if (args.size() < 3 || args[1] != "--db") return Usage();
-      return Admin(args[2], std::vector<std::string>(args.begin() + 3, args.end()));
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    const std::vector<CLI::App*> chosen = app.get_subcommands();
+    const CLI::App* command = chosen.empty() ? &app : chosen.back();
+    std::string what = e.what();
+    // A word where a command belongs that names none.
+    const std::vector<std::string> extra = command->remaining();
+    if (!command->get_subcommands({}).empty() && !extra.empty() && !extra.front().empty() && extra.front()[0] != '-')
+      what = "no command " + extra.front();
+    std::fprintf(stderr, "%s: %s (see %s%s%s --help)\n", kProgram, what.c_str(), kProgram,
+                 command == &app ? "" : " ", command == &app ? "" : command->get_name().c_str());
+    return kUsageError;
+  }
+  try {
+    if (admin->parsed()) {
+      TServiceStore store(adminOptions.db);
+      return runAdmin(store);
     }
-    return Serve(args);
+    return Serve(serve);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "error: %s\n", e.what());
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
     return 1;
   }
 }
