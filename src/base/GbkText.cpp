@@ -1,5 +1,7 @@
 #include "base/GbkText.h"
 
+#include "base/ByteOrder.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -264,8 +266,7 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
   std::string out;
   out.reserve(bytes.size());
   auto unit = [&](size_t i) -> char16_t {
-    auto b0 = static_cast<unsigned char>(bytes[i]), b1 = static_cast<unsigned char>(bytes[i + 1]);
-    return static_cast<char16_t>(bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0);
+    return static_cast<char16_t>(bigEndian ? LoadBE16(bytes.data() + i) : LoadLE16(bytes.data() + i));
   };
   const size_t units = bytes.size() / 2;
   for (size_t u = 0; u < units; ++u) {
@@ -286,10 +287,7 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
 std::string Utf8ToUtf16LE(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size() * 2);
-  auto put = [&](char16_t w) {
-    out += static_cast<char>(w & 0xFF);
-    out += static_cast<char>(w >> 8);
-  };
+  auto put = [&](char16_t w) { AppendLE16(out, w); };
   size_t i = 0;
   while (i < utf8.size()) {
     size_t len = Utf8SequenceLength(utf8.substr(i));

@@ -1,5 +1,7 @@
 #include "lyrics/LRCParse.h"
 
+#include "base/ByteOrder.h"
+
 #include "base/FileUtil.h"
 #include "base/GbkText.h"
 #include "base/StrUtil.h"
@@ -61,8 +63,8 @@ struct Utf16Units {
   size_t Size() const { return bytes.size() / 2; }
   bool MayHold(size_t, size_t, char) const { return true; }
   uint32_t Unit(size_t i) const {
-    auto b0 = static_cast<unsigned char>(bytes[2 * i]), b1 = static_cast<unsigned char>(bytes[2 * i + 1]);
-    return bigEndian ? (uint32_t(b0) << 8) | b1 : (uint32_t(b1) << 8) | b0;
+    const char* unit = bytes.data() + 2 * i;
+    return bigEndian ? LoadBE16(unit) : LoadLE16(unit);
   }
   // Surrogates are 0xD800 and up, never ASCII, so unit steps are safe here too.
   size_t Step(size_t, size_t) const { return 1; }

@@ -1,5 +1,7 @@
 #include "online/uLogin.h"
 
+#include "base/ByteOrder.h"
+
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -81,8 +83,7 @@ std::string EncodeStoredPassword(const std::string& passwordUtf8) {
   uint8_t bytes[34];
   for (size_t j = 0; j < 32; ++j) bytes[2 + j] = uint8_t(hex[j]) ^ PacketKey[j % 16];
   const uint16_t crc = Crc16(bytes + 2, 32);
-  bytes[0] = uint8_t(crc & 0xFF);
-  bytes[1] = uint8_t(crc >> 8);
+  StoreLE16(bytes, crc);
   return HexUpper(bytes, sizeof bytes);
 }
 
@@ -91,7 +92,7 @@ std::string DecodeStoredPassword(const std::string& stored) {
   if (!FromHex(stored, raw) || raw.size() <= 2) return {};
   const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
   const uint16_t crc = Crc16(p + 2, raw.size() - 2);
-  if (crc != uint16_t(p[0] | (p[1] << 8))) return {};
+  if (crc != LoadLE16(p)) return {};
   std::string plain;
   for (size_t j = 2; j < raw.size(); ++j) plain.push_back(char(p[j] ^ PacketKey[(j - 2) % 16]));
   if (plain.size() != 32) return {};
