@@ -154,6 +154,13 @@ std::optional<std::string_view> AsciiOf(const Units& u, size_t b, size_t e, Asci
   return Trim(std::string_view(buf.data, e - b));
 }
 
+template <typename Units>
+bool AllAsciiUnits(const Units& u, size_t b, size_t e) {
+  for (size_t i = b; i < e; ++i)
+    if (u.Unit(i) >= 0x80) return false;
+  return true;
+}
+
 bool AllDigits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -229,6 +236,7 @@ enum class TagKind { None, Text, Offset, Time, Other };
 struct TagView {
   TagKind kind = TagKind::None;
   size_t valueBegin = 0, valueEnd = 0;  // units after the first ":" up to the "]"
+  bool valueReadable = false;           // offset: the value is all ASCII (a number or not)
   int32_t time = 0;
   int32_t offset = 0;
 };
@@ -253,6 +261,7 @@ TagView ClassifyTag(const Units& u, size_t open, size_t close) {
   auto value = AsciiOf(u, colon + 1, close, valueBuf);
   if (EqualsNoCase(*name, "offset")) {
     tag.kind = TagKind::Offset;
+    tag.valueReadable = AllAsciiUnits(u, colon + 1, close);
     tag.offset = value ? ParseOffsetValue(*value) : 0;
     return tag;
   }
@@ -577,21 +586,27 @@ bool TLRCParse::SaveOffset(std::string* error) {
   mode_t mode = ::stat(target.c_str(), &st) == 0 ? st.st_mode & 07777 : 0644;
   auto raw = ReadFileBytes(target, MaxFileSize);
   if (!raw) return Fail(error, "cannot save the lyric offset: cannot read " + FileName);
-  int32_t line = 0;
-  auto edited = RewriteLyricOffset(*raw, Offset, &line);
-  if (!edited) return Fail(error, "cannot save the lyric offset: " + FileName + " is no longer a lyric file");
-  if (!WriteFileAtomic(target, *edited, mode, error)) return false;
-  OffsetLine = line;
+  const TLyricOffsetEdit edit = RewriteLyricOffset(*raw, Offset);
+  if (edit.Refusal == TLyricOffsetEdit::TRefusal::NotLyrics)
+    return Fail(error, "cannot save the lyric offset: " + FileName + " is no longer a lyric file");
+  if (edit.Refusal == TLyricOffsetEdit::TRefusal::UnreadableTag)
+    return Fail(error, "cannot save the lyric offset: the offset tag on line " + std::to_string(edit.OffsetLine + 1) +
+                           " of " + FileName + " holds no number; the file is left as it is");
+  if (!WriteFileAtomic(target, *edit.Bytes, mode, error)) return false;
+  OffsetLine = edit.OffsetLine;
   Modified = false;
   return true;
 }
 
-std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offset, int32_t* offsetLine) {
-  if (raw.size() > TLRCParse::MaxFileSize) return std::nullopt;
+TLyricOffsetEdit RewriteLyricOffset(std::string_view raw, int32_t offset) {
+  TLyricOffsetEdit edit;
+  edit.Refusal = TLyricOffsetEdit::TRefusal::NotLyrics;
+  if (raw.size() > TLRCParse::MaxFileSize) return edit;
   const TLyricEncoding enc = DetectLyricEncoding(raw);
-  if (LooksBinary(raw, enc)) return std::nullopt;
+  if (LooksBinary(raw, enc)) return edit;
   struct Found {
     size_t valueBegin = npos, valueEnd = npos;
+    bool valueReadable = true;  // the value is text of one-byte characters (a number or not)
     int32_t line = 0;
     size_t eolBegin = npos, eolEnd = npos;  // the file's first line break, copied for a new line
   };
@@ -608,6 +623,7 @@ std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offs
         if (tag.kind != TagKind::Offset) return;
         f.valueBegin = tag.valueBegin;
         f.valueEnd = tag.valueEnd;
+        f.valueReadable = tag.valueReadable;
         f.line = line;
       });
     });
@@ -626,21 +642,27 @@ std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offs
     }
     return out;
   };
+  edit.Refusal = TLyricOffsetEdit::TRefusal::None;
   const std::string number = std::to_string(offset);
   std::string result(raw);
   if (found.valueBegin != npos) {
+    edit.OffsetLine = found.line;
+    if (!found.valueReadable) {
+      edit.Refusal = TLyricOffsetEdit::TRefusal::UnreadableTag;
+      return edit;
+    }
     result.replace(bom + found.valueBegin * unitBytes, (found.valueEnd - found.valueBegin) * unitBytes,
                    encode(number));
-    if (offsetLine) *offsetLine = found.line;
   } else {
     std::string eol = found.eolBegin == npos
                           ? encode("\r\n")
                           : std::string(raw.substr(bom + found.eolBegin * unitBytes,
                                                    (found.eolEnd - found.eolBegin) * unitBytes));
     result.insert(bom, encode("[offset:" + number + "]") + eol);
-    if (offsetLine) *offsetLine = 0;
+    edit.OffsetLine = 0;
   }
-  return result;
+  edit.Bytes = std::move(result);
+  return edit;
 }
 
 }  // namespace ml

@@ -101,11 +101,18 @@ private:
   TLineInfo MakeInfo(int32_t index) const;
 };
 
-// The file's bytes with its offset tag set to offset (the last offset tag of the file, the one
-// that takes effect) or, when it has none, a "[offset:N]" line inserted at the top in the file's
-// encoding and line ending. offsetLine gets the tag's 0-based line. nullopt for bytes that are not
-// a lyric file (binary data).
-std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offset,
-                                              int32_t* offsetLine = nullptr);
+// A file's bytes with its offset set: the last offset tag of the file (the one that takes effect)
+// gets the new value or, when the file has none, a "[offset:N]" line is inserted at the top in
+// the file's encoding and line ending. Refused for bytes that are not a lyric file, and for a
+// file whose effective offset tag holds text that is no number in any encoding: replacing such
+// bytes could change how the whole file is read (they may be all that makes it GBK rather than
+// UTF-8), so that file is left as it is.
+struct TLyricOffsetEdit {
+  enum class TRefusal { None, NotLyrics, UnreadableTag };
+  std::optional<std::string> Bytes;  // the edited file; nullopt when refused
+  int32_t OffsetLine = 0;            // the 0-based line of the tag that now holds the offset
+  TRefusal Refusal = TRefusal::None;
+};
+TLyricOffsetEdit RewriteLyricOffset(std::string_view raw, int32_t offset);
 
 }  // namespace ml
