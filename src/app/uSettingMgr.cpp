@@ -289,7 +289,10 @@ void TSettingMgr::ReadNetwork(const TXmlNode* n) {
   ProxyUser = r.Text("ProxyUser");
   ProxyPwd = r.Text("ProxyPwd");
   DownPort = r.Int32("DownPort", 0);
-  if (DownPort == 0) DownPort = RandomDownPort();
+  // A port is 1..65535: none (0, or a negative number) gets a random one as a missing key does,
+  // and a number above the range is held to its end.
+  if (DownPort <= 0) DownPort = RandomDownPort();
+  DownPort = std::min(DownPort, 65535);
   DownSpeed = r.Int32("DownSpeed", 0);
 }
 

@@ -233,3 +233,17 @@ TEST_F(SettingsFixture, AFileThatCannotBeReadIsNeverOverwritten) {
     EXPECT_EQ(again.Volume, 40) << "the change is read back from the copy";
   }
 }
+
+TEST_F(SettingsFixture, DownPortStaysAPort) {
+  struct Case {
+    const char* stored;
+    int32_t low, high;
+  } cases[] = {{"7000", 7000, 7000}, {"65535", 65535, 65535}, {"70000", 65535, 65535},
+               {"-5", 20000, 29999},  {"0", 20000, 29999},      {"x", 20000, 29999}};
+  for (const auto& c : cases) {
+    Write(std::string("<minilirra><Network DownPort=\"") + c.stored + "\"/></minilirra>");
+    TSettingMgr s(file, Context());
+    EXPECT_GE(s.DownPort, c.low) << c.stored;
+    EXPECT_LE(s.DownPort, c.high) << c.stored;
+  }
+}
