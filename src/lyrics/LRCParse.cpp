@@ -237,6 +237,7 @@ struct TagView {
   TagKind kind = TagKind::None;
   size_t valueBegin = 0, valueEnd = 0;  // units after the first ":" up to the "]"
   bool valueReadable = false;           // offset: the value is all ASCII (a number or not)
+  std::string name;                     // a text tag's name, lower case
   int32_t time = 0;
   int32_t offset = 0;
 };
@@ -256,6 +257,7 @@ TagView ClassifyTag(const Units& u, size_t open, size_t close) {
   if (EqualsNoCase(*name, "ti") || EqualsNoCase(*name, "ar") || EqualsNoCase(*name, "al") ||
       EqualsNoCase(*name, "by")) {
     tag.kind = TagKind::Text;
+    tag.name = ToLowerAscii(*name);
     return tag;
   }
   auto value = AsciiOf(u, colon + 1, close, valueBuf);
@@ -290,6 +292,7 @@ struct ParseOutput {
   std::vector<PendingText> texts;
   std::vector<PendingSlot> slots;
   int32_t tagCount = 0;
+  std::vector<std::pair<std::string, uint32_t>> header;  // text tag name, its text
   int32_t offset = 0;
   int32_t offsetLine = 0;
   bool sawBracket = false;
@@ -351,10 +354,13 @@ void ParseLine(const Units& u, size_t b, size_t e, int32_t lineNo, ParseOutput& 
     if (tag.kind == TagKind::None) return;  // no ":": not a tag at all
     last = tag.kind;
     switch (tag.kind) {
-      case TagKind::Text:
-        out.slots.push_back({0, out.AddText(tag.valueBegin, tag.valueEnd)});
+      case TagKind::Text: {
+        const uint32_t text = out.AddText(tag.valueBegin, tag.valueEnd);
+        out.slots.push_back({0, text});
+        out.header.emplace_back(std::move(tag.name), text);
         ++out.tagCount;
         break;
+      }
       case TagKind::Offset:
         out.offset = tag.offset;
         out.offsetLine = lineNo;
@@ -367,10 +373,11 @@ void ParseLine(const Units& u, size_t b, size_t e, int32_t lineNo, ParseOutput& 
         break;
     }
   });
-  // A text tag as the last tag ends the line; a time tag without words (a pause line) adds nothing.
-  if (last == TagKind::Text || timeCount == 0 || textStart >= e) return;
-  auto text = AddWordTimedText(u, textStart, e, out);
-  if (!text) return;
+  // A text tag as the last tag ends the line. A time tag without words is a pause: an empty line,
+  // so the line before it stops being the one sung.
+  if (last == TagKind::Text || timeCount == 0) return;
+  std::optional<uint32_t> text = textStart < e ? AddWordTimedText(u, textStart, e, out) : std::nullopt;
+  if (!text) text = out.AddText(e, e);
   for (int k = 0; k < timeCount; ++k) out.slots.push_back({times[k], *text});
 }
 
@@ -455,6 +462,7 @@ void TLRCParse::ClearLines() {
   Lines.clear();
   Modified = false;
   TagCount = 0;
+  Header.clear();
   Loaded = false;
   Encoding = TLyricEncoding::Gbk;
 }
@@ -513,6 +521,12 @@ bool TLRCParse::LoadFromBytes(std::string_view raw, std::string* error) {
     }
   }
   TagCount = out.tagCount;
+  for (auto& [name, text] : out.header) {
+    const auto [b, e] = out.pieces[out.texts[text].firstPiece];
+    std::string value;
+    AppendDecoded(value, body, Encoding, b, e);
+    Header.emplace_back(std::move(name), std::move(value));
+  }
   Offset = out.offset;
   OffsetLine = out.offsetLine;
   Loaded = true;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ml {
@@ -61,6 +62,8 @@ public:
   TArrayLines Lines;        // sorted by time; Count() of them
   bool Modified = false;    // offset changed and not yet written back
   int32_t TagCount = 0;     // lines that came from "ti", "ar", "al" and "by"
+  // Those tags themselves, in file order: name in lower case ("ti") and value as written.
+  std::vector<std::pair<std::string, std::string>> Header;
   bool Loaded = false;      // the last file parsed had at least one "]"
   TLyricEncoding Encoding = TLyricEncoding::Gbk;
 
