@@ -97,6 +97,18 @@ struct Frames {
 
 void TID3v2::ResetData() { *this = TID3v2(); }
 
+TMediaInfo TID3v2::Tags() const {
+  TMediaInfo t;
+  t.Title = Title;
+  t.Artist = Artist;
+  t.Album = Album;
+  t.Year = Year;
+  t.Genre = Genre;
+  t.Track = TrackByte(Track);
+  t.Comment = Comment;
+  return t;
+}
+
 uint64_t TID3v2::TagSizeFromHeader(std::string_view h) {
   // The size bytes are taken as they stand: a tag that breaks the synchsafe rule gets an
   // oversized result and is then refused by the file-size check.
@@ -160,6 +172,9 @@ private:
   void Take(std::string_view h, uint64_t bodyPos, uint64_t size) {
     int slot = SlotOf(h.substr(0, version_ == 2 ? 3 : 4));
     if (slot < 0 || size == 0) return;
+    // A tag that names a text twice (a second tagger added its frame instead of replacing the
+    // first) shows the first, as other readers do.
+    if (slot != kCOMM && !out_.text[slot].empty()) return;
     uint8_t f2 = version_ == 2 ? 0 : GetByte(h, 9);
     bool unsync = false;
     size_t skip = 0;

@@ -18,6 +18,9 @@ public:
   int Track = 0;
   std::string Year, Genre, Comment;
 
+  // The tag fields as the merged record holds them; empty when absent.
+  TMediaInfo Tags() const;
+
   // Size of the tag whose 10-byte header is given, as above (before the file-size check).
   static uint64_t TagSizeFromHeader(std::string_view header);
 

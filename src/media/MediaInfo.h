@@ -22,6 +22,11 @@ struct TMediaInfo {
   bool operator==(const TMediaInfo&) const = default;
 };
 
+// Fills the tag fields of into that are still empty (Track: 0) from the same fields of from; the
+// format fields are left alone. A file may carry two tags (ID3v2 and ID3v1, an ID3v2 chunk and an
+// INFO list): the first speaks, the second completes it.
+void FillMissingTags(TMediaInfo& into, const TMediaInfo& from);
+
 // Whole milliseconds of a duration in seconds; 0 for anything not positive and finite.
 int32_t DurationMs(double seconds);
 // A size for the 32-bit field of the merged record (larger files report 4 GiB - 1).
