@@ -203,10 +203,14 @@ private:
     }
     // COMM: language, a content description, then the comment. Players label their private
     // notes with a description; the plain comment has none, so it wins over described ones.
+    // The iTunes notes (iTunNORM, iTunSMPB, iTunes_CDDB_IDs: volume and gapless figures, disc
+    // identifiers) are data, never a comment.
     if (rest.size() < 3) return;
     auto textAt = SkipTerminated(enc, rest, 3);
     if (!textAt) return;
-    bool described = !FrameText(enc, rest.substr(3, *textAt - 3)).empty();
+    const std::string description = FrameText(enc, rest.substr(3, *textAt - 3));
+    if (description.starts_with("iTun")) return;
+    const bool described = !description.empty();
     if (!out_.text[kCOMM].empty() && (described || !out_.commentHasDescription)) return;
     std::string text = FrameText(enc, rest.substr(*textAt));
     if (text.empty()) return;

@@ -184,6 +184,8 @@ TEST(ID3v2, DerivedFields) {
       {3, Frame(3, "COMM", std::string("\0eng\0Plain", 10)), "", 0, "", "Plain"},
       {3, Frame(3, "COMM", std::string("\0engiTunNORM\0 0000", 18)) + Frame(3, "COMM", std::string("\0eng\0Mine", 9)),
        "", 0, "", "Mine"},
+      {3, Frame(3, "COMM", std::string("\0engMy note\0Described", 21)), "", 0, "", "Described"},
+      {3, Frame(3, "COMM", std::string("\0engiTunSMPB\0 00000000", 22)), "", 0, "", ""},
       {3, Frame(3, "COMM", "\x01" "eng" + Utf16LE("d") + std::string(2, '\0') + Utf16LE("注释")), "", 0, "", "注释"},
       // 2.2 as iTunes wrote it: UTF-16 comments after a described one of its own.
       {2,
