@@ -160,8 +160,8 @@ void TMPEGaudio::FillMediaInfo(TMediaInfo& r) const {
   r.Bitrate = BitRate();
   r.Duration = DurationMs(Duration());
   r.Channels = ChannelMode() == "Mono" ? 1 : 2;
-  // The ID3v2 tag speaks first; an ID3v1 tag in the same file fills what it leaves empty (older
-  // taggers wrote a title into both tags but the artist into ID3v1 only).
+  // The ID3v2 tag speaks first; an ID3v1 tag in the same file fills what it leaves empty (a file
+  // that passed through two taggers may keep its artist in the ID3v1 tag only).
   FillMissingTags(r, ID3v2.Tags());
   FillMissingTags(r, ID3v1.Tags());
 }
