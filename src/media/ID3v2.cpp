@@ -99,13 +99,7 @@ void TID3v2::ResetData() { *this = TID3v2(); }
 
 TMediaInfo TID3v2::Tags() const {
   TMediaInfo t;
-  t.Title = Title;
-  t.Artist = Artist;
-  t.Album = Album;
-  t.Year = Year;
-  t.Genre = Genre;
-  t.Track = TrackByte(Track);
-  t.Comment = Comment;
+  SetTagFields(t, *this);
   return t;
 }
 

@@ -217,13 +217,7 @@ void TWMAfile::FillMediaInfo(TMediaInfo& r) const {
   r.Bitrate = static_cast<int32_t>(BitRate);
   r.Duration = DurationMs(Duration);
   r.Channels = static_cast<int32_t>(Channels);
-  r.Title = Title;
-  r.Artist = Artist;
-  r.Album = Album;
-  r.Year = Year;
-  r.Genre = Genre;
-  r.Track = TrackByte(Track);
-  r.Comment = Comment;
+  SetTagFields(r, *this);
 }
 
 }  // namespace ml
