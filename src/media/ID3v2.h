@@ -1,5 +1,6 @@
 #pragma once
-// ID3v2 tags (versions 2.2, 2.3 and 2.4) at the start of a file: the text frames a player shows.
+// ID3v2 tags (versions 2.2, 2.3 and 2.4) at the start of a file, or filling a WAV chunk: the text
+// frames a player shows.
 #include "media/TagReader.h"
 
 #include <cstdint>

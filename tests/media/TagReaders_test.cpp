@@ -367,6 +367,8 @@ TEST(APEtag, TextRules) {
   }
 }
 
+namespace {
+
 // The tag fields of a merged record, for comparing whole rows.
 struct TagRow {
   std::string title, artist, album, year, genre;
@@ -379,6 +381,8 @@ std::ostream& operator<<(std::ostream& os, const TagRow& t) {
             << t.track << "|" << t.comment << "}";
 }
 TagRow TagsOf(const TMediaInfo& m) { return {m.Title, m.Artist, m.Album, m.Year, m.Genre, m.Track, m.Comment}; }
+
+}  // namespace
 
 TEST(WAVfile, TagChunks) {
   auto info = [](const std::string& items) { return RiffChunk("LIST", "INFO" + items); };
