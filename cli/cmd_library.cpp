@@ -1,5 +1,5 @@
-// minilirra-cli library (list | add PATH... | playlists | show LIST | stats) [--json]: the music
-// library of the data folder, through the same classes the player uses.
+// minilirra-cli library (list | add PATH... | remove PATH... | playlists | show LIST | stats)
+// [--json]: the music library of the data folder, through the same classes the player uses.
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 
@@ -18,7 +18,19 @@ namespace {
 
 using namespace ml;
 
-const char* const kSongExts = ".MP1|.MP2|.MP3|.WMA|.WAV|.OGG|.APE|.M3U";
+// What a folder scan picks up: the song formats the player knows (playlists files are no songs).
+const char* const kSongExts = ".MP1|.MP2|.MP3|.WMA|.WAV|.OGG|.APE";
+
+// Paths as the library keeps them: absolute, without "." or ".." steps.
+std::string AbsolutePath(const std::string& arg) {
+  return std::filesystem::absolute(arg).lexically_normal().string();
+}
+
+// "Title - Artist" where the tags gave them, else the caption (the file name).
+std::string Label(const TShareFileInfo& e) {
+  if (e.Title.empty()) return e.Caption;
+  return e.Artist.empty() ? e.Title : e.Title + " - " + e.Artist;
+}
 
 mlcli::Json EntryJson(const TShareFileInfo& e) {
   return {{"caption", e.Caption},   {"title", e.Title},   {"artist", e.Artist},
@@ -37,7 +49,7 @@ void PrintEntries(const TMusicFileMgr& mgr, const std::vector<const TShareFileIn
   for (size_t i = 0; i < entries.size(); ++i) {
     TShareFileInfo e = mgr.Snapshot(entries[i]);
     int secs = std::max(0, e.Duration) / 1000;
-    std::printf("%4zu  %02d:%02d  %s%s%s\n", i + 1, secs / 60, secs % 60, e.Caption.c_str(),
+    std::printf("%4zu  %02d:%02d  %s%s%s\n", i + 1, secs / 60, secs % 60, Label(e).c_str(),
                 e.FileName.empty() ? "" : "  ", e.FileName.c_str());
   }
 }
@@ -89,13 +101,16 @@ int Playlists(TMusicFileMgr& mgr, bool json) {
   return 0;
 }
 
-// Every song once, in the order the playlists hold them, then songs no list holds.
+// Every song once: the playlists in their order, each in the order the player walks it in order
+// play, then the songs no playlist holds.
 int List(TMusicFileMgr& mgr, bool json) {
   std::vector<const TShareFileInfo*> entries;
   std::set<const TShareFileInfo*> seen;
   for (const auto& list : mgr.PlayLists())
     for (const TShareFileInfo* e : list->Items)
       if (mgr.IsLive(e) && seen.insert(e).second) entries.push_back(e);
+  for (const TShareFileInfo* e : mgr.LiveEntries())
+    if (seen.insert(e).second) entries.push_back(e);
   PrintEntries(mgr, entries, json);
   return 0;
 }
@@ -111,38 +126,108 @@ int Show(TMusicFileMgr& mgr, const std::string& name, bool json) {
   return 1;
 }
 
+bool SaveLibrary(Library& lib) {
+  std::string error;
+  if (lib.mgr.Save(lib.file, &error)) return true;
+  std::fprintf(stderr, "minilirra-cli: the library was not saved: %s\n", error.c_str());
+  return false;
+}
+
+struct TRefusal {
+  std::string path, reason;
+};
+
+// Adds to the first playlist, as dropping files on the player does. Byte-identical copies of a
+// song fold into it once their digests are known; the library is written only when it changed.
 int Add(Library& lib, const std::vector<std::string>& args, bool json) {
   std::vector<std::string> paths;
+  std::vector<TRefusal> refused;
   for (const std::string& arg : args) {
+    const std::string path = AbsolutePath(arg);
     std::error_code ec;
-    if (std::filesystem::is_directory(arg, ec)) {
-      auto found = ScanFolder(arg, kSongExts, true);
-      paths.insert(paths.end(), found.begin(), found.end());
-    } else {
-      paths.push_back(std::filesystem::absolute(arg).string());
+    if (!std::filesystem::is_directory(path, ec)) {
+      paths.push_back(path);
+      continue;
     }
+    auto found = ScanFolder(path, kSongExts, true);
+    if (found.empty()) refused.push_back({path, "a folder without songs"});
+    paths.insert(paths.end(), found.begin(), found.end());
   }
   SilentHost host;
-  int added = 0;
+  std::vector<TAddResult> results;
+  bool listChanged = false;
   {
     TPlayListController playlist(lib.mgr, host, TPlayListSettings{});
-    added = playlist.AddFiles(paths, [&](size_t i, const std::string& path) {
+    const TPlayList* shown = playlist.ShownList();
+    const std::vector<TShareFileInfo*> before = shown ? shown->Items : std::vector<TShareFileInfo*>{};
+    results = playlist.AddFiles(paths, [&](size_t i, const std::string& path) {
       std::fprintf(stderr, "adding %zu/%zu: %s\n", i + 1, paths.size(), path.c_str());
       return true;
     });
     std::fprintf(stderr, "computing digests...\n");
     lib.mgr.WaitHashingIdle();  // the playlist stays to fold duplicates into one entry
+    listChanged = shown && shown->Items != before;
   }
-  std::string error;
-  if (!lib.mgr.Save(lib.file, &error)) {
-    std::fprintf(stderr, "minilirra-cli: %s\n", error.c_str());
-    return 1;
+  size_t added = 0, present = 0, merged = 0;
+  for (size_t i = 0; i < results.size(); ++i) {
+    const TAddResult& r = results[i];
+    if (r.Kind == TAddResult::Refused)
+      refused.push_back({paths[i], r.Refusal});
+    else if (r.Kind == TAddResult::AlreadyPresent)
+      ++present;
+    else if (lib.mgr.IsLive(r.Entry))
+      ++added;
+    else
+      ++merged;  // its digest found an older entry with the same bytes
   }
+  const bool changed = added + merged > 0 || listChanged;
+  if (changed && !SaveLibrary(lib)) return 1;
+  for (const TRefusal& r : refused) std::fprintf(stderr, "refused %s: %s\n", r.path.c_str(), r.reason.c_str());
+  if (json) {
+    mlcli::Json refusals = mlcli::Json::array();
+    for (const TRefusal& r : refused) refusals.push_back({{"path", r.path}, {"reason", r.reason}});
+    mlcli::PrintJson({{"new", added},
+                      {"already_present", present},
+                      {"merged", merged},
+                      {"refused", refusals},
+                      {"songs", lib.mgr.LiveEntryCount()},
+                      {"saved", changed}});
+  } else {
+    std::printf("%zu new, %zu already present, %zu merged into an identical song, %zu refused; the library has "
+                "%zu songs\n",
+                added, present, merged, refused.size(), lib.mgr.LiveEntryCount());
+  }
+  return refused.empty() ? 0 : 1;
+}
+
+// Takes songs out of the library (never off the disk): a file's song, or every song under a folder.
+int Remove(Library& lib, const std::vector<std::string>& args, bool json) {
+  std::vector<std::string> missing;
+  size_t removed = 0;
+  const std::vector<TShareFileInfo*> live = lib.mgr.LiveEntries();
+  for (const std::string& arg : args) {
+    const std::string path = AbsolutePath(arg);
+    const std::string folder = path.ends_with('/') ? path : path + "/";
+    size_t matched = 0;
+    for (TShareFileInfo* e : live) {
+      const std::string& file = e->FileName;
+      if (file.empty() || !lib.mgr.IsLive(e) || (file != path && !file.starts_with(folder))) continue;
+      lib.mgr.RemoveEntry(e);
+      ++matched;
+    }
+    if (matched == 0) missing.push_back(path);
+    removed += matched;
+  }
+  if (removed > 0) {
+    lib.mgr.PurgeRemoved();
+    if (!SaveLibrary(lib)) return 1;
+  }
+  for (const std::string& path : missing) std::fprintf(stderr, "not in the library: %s\n", path.c_str());
   if (json)
-    mlcli::PrintJson({{"added", added}, {"files", paths.size()}, {"songs", lib.mgr.LiveEntryCount()}});
+    mlcli::PrintJson({{"removed", removed}, {"not_found", missing}, {"songs", lib.mgr.LiveEntryCount()}});
   else
-    std::printf("added %d of %zu files; the library has %zu songs\n", added, paths.size(), lib.mgr.LiveEntryCount());
-  return added == static_cast<int>(paths.size()) ? 0 : 1;
+    std::printf("%zu removed; the library has %zu songs\n", removed, lib.mgr.LiveEntryCount());
+  return missing.empty() ? 0 : 1;
 }
 
 struct Options {
@@ -157,14 +242,16 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
   app.require_subcommand(1);
   // --json may also follow the library command's own command.
   app.fallthrough();
-  CLI::App* list = app.add_subcommand("list", "every song of the library");
+  CLI::App* list = app.add_subcommand("list", "every song, playlist by playlist in the order they play");
   CLI::App* add = app.add_subcommand("add", "add files, or folders with the songs inside them");
   add->add_option("PATH", o->paths, "files or folders")->required();
+  CLI::App* remove = app.add_subcommand("remove", "take songs out of the library (the files stay on disk)");
+  remove->add_option("PATH", o->paths, "files, or folders for every song under them")->required();
   CLI::App* playlists = app.add_subcommand("playlists", "the playlists, with their number of songs");
   CLI::App* show = app.add_subcommand("show", "the songs of one playlist");
   show->add_option("LIST", o->list, "a playlist's name or index")->required();
   CLI::App* stats = app.add_subcommand("stats", "how many songs and playlists");
-  return [o, &ctx, list, add, playlists, show, stats] {
+  return [o, &ctx, list, add, remove, playlists, show, stats] {
     auto lib = LoadLibrary(ctx);
     if (!lib) return 1;
     if (stats->parsed()) return Stats(lib->mgr, o->json);
@@ -172,6 +259,7 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
     if (list->parsed()) return List(lib->mgr, o->json);
     if (show->parsed()) return Show(lib->mgr, o->list, o->json);
     if (add->parsed()) return Add(*lib, o->paths, o->json);
+    if (remove->parsed()) return Remove(*lib, o->paths, o->json);
     return mlcli::kUsageError;
   };
 }

@@ -140,10 +140,21 @@ TShareFileInfo* TMusicFileMgr::FindByDigestLocked(const TMD5Digest& d) const {
   return newest;
 }
 
-TShareFileInfo* TMusicFileMgr::AddFile(const std::string& path) {
-  TFileFacts f = StatFile(path);
-  if (!f.exists || f.size == 0) return nullptr;
-  if (TShareFileInfo* existing = FindByPathAndSize(path, f.size)) return existing;
+TAddResult TMusicFileMgr::AddFile(const std::string& path) {
+  auto refused = [](std::string why) { return TAddResult{TAddResult::Refused, nullptr, std::move(why)}; };
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) return refused(ec && ec != std::errc::no_such_file_or_directory ? ec.message() : "no such file");
+  if (fs::is_directory(status)) return refused("a folder");
+  const TFileFacts f = StatFile(path);
+  if (!f.exists) return refused("not a regular file");
+  if (f.size == 0) return refused("an empty file");
+  if (TShareFileInfo* existing = FindByPathAndSize(path, f.size)) return {TAddResult::AlreadyPresent, existing, {}};
+  // Tags are read outside the lock: a slow disk must not hold up the hashing thread.
+  TTagInfo tags;
+  TMediaInfo info;
+  if (!tags.Load(path)) return refused(std::string("cannot be read: ") + std::strerror(errno));
+  if (!tags.GetMediaInfo(info)) return refused("not an audio file this player knows");
   auto e = std::make_unique<TShareFileInfo>();
   e->Encrypt = false;
   e->ShareStatus = ssWaitHash;
@@ -152,25 +163,20 @@ TShareFileInfo* TMusicFileMgr::AddFile(const std::string& path) {
   e->FileSize = f.size;
   e->FileNameCount = 1;
   e->Caption = CleanText(CaptionFromPath(path));
-  // Tags are read outside the lock: a slow disk must not hold up the hashing thread.
-  TTagInfo tags;
-  TMediaInfo info;
-  if (tags.Load(path) && tags.GetMediaInfo(info)) {
-    e->Artist = CleanText(info.Artist);
-    e->Title = CleanText(info.Title);
-    e->Album = CleanText(info.Album);
-    e->Duration = info.Duration;
-    e->Track = info.Track;
-    e->Year = CleanText(info.Year);
-    e->Genre = CleanText(info.Genre);
-    e->Comment = CleanText(info.Comment);
-    e->SampleRate = info.SampleRate;
-    e->Channels = static_cast<uint16_t>(info.Channels);
-    e->Bitrate = info.Bitrate;
-    e->Codec.clear();
-  }
+  e->Artist = CleanText(info.Artist);
+  e->Title = CleanText(info.Title);
+  e->Album = CleanText(info.Album);
+  e->Duration = info.Duration;
+  e->Track = info.Track;
+  e->Year = CleanText(info.Year);
+  e->Genre = CleanText(info.Genre);
+  e->Comment = CleanText(info.Comment);
+  e->SampleRate = info.SampleRate;
+  e->Channels = static_cast<uint16_t>(info.Channels);
+  e->Bitrate = info.Bitrate;
+  e->Codec.clear();
   std::lock_guard lock(lock_);
-  return RegisterLocked(std::move(e));
+  return {TAddResult::New, RegisterLocked(std::move(e)), {}};
 }
 
 TShareFileInfo* TMusicFileMgr::AddFromSearchResult(const std::string& caption, const TMD5Digest& digest) {
@@ -470,6 +476,14 @@ size_t TMusicFileMgr::LiveEntryCount() const {
   std::lock_guard lock(lock_);
   return static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(),
                                             [](const auto& e) { return e->ShareStatus != ssRemoved; }));
+}
+
+std::vector<TShareFileInfo*> TMusicFileMgr::LiveEntries() const {
+  std::lock_guard lock(lock_);
+  std::vector<TShareFileInfo*> live;
+  for (const auto& e : entries_)
+    if (e->ShareStatus != ssRemoved) live.push_back(e.get());
+  return live;
 }
 
 size_t TMusicFileMgr::EntryCount() const {

@@ -105,6 +105,14 @@ private:
   std::thread thread_;
 };
 
+// What adding one local file came to.
+struct TAddResult {
+  enum TKind { New, AlreadyPresent, Refused };
+  TKind Kind = Refused;
+  TShareFileInfo* Entry = nullptr;  // the new or existing entry; null when refused
+  std::string Refusal;              // why, when refused
+};
+
 class TMusicFileMgr {
 public:
   using EntryRemovedEvent = std::function<void(TShareFileInfo* entry)>;
@@ -118,8 +126,9 @@ public:
   TMusicFileMgr& operator=(const TMusicFileMgr&) = delete;
 
   // The entry of a local file: an existing one with the same path and size, else a new entry
-  // with its tags, queued for hashing. Null when the file is missing or empty.
-  TShareFileInfo* AddFile(const std::string& path);
+  // with its tags, queued for hashing. Refused, with the reason, when the file is missing, empty,
+  // unreadable or recognised by no tag reader (then no decoder would play it either).
+  TAddResult AddFile(const std::string& path);
   TShareFileInfo* AddFromSearchResult(const std::string& caption, const TMD5Digest& digest);
   TShareFileInfo* AddFromPlayListInfo(const TDownPlayListInfo& info);
   TShareFileInfo* AddCopy(const TShareFileInfo& record);
@@ -178,6 +187,8 @@ public:
   void SetOnDuplicateFound(DuplicateFoundEvent handler);
 
   size_t LiveEntryCount() const;
+  // Every entry not removed, in the order they were added (or loaded).
+  std::vector<TShareFileInfo*> LiveEntries() const;
   size_t EntryCount() const;
   // Blocks until no entry waits for its digest (tests, the CLI).
   void WaitHashingIdle() const;

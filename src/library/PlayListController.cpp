@@ -108,25 +108,23 @@ size_t TPlayListController::AppendToShown(TShareFileInfo* entry) {
   return static_cast<size_t>(at);
 }
 
-int TPlayListController::AddFiles(const std::vector<std::string>& paths,
-                                  const std::function<bool(size_t, const std::string&)>& progress) {
+std::vector<TAddResult> TPlayListController::AddFiles(const std::vector<std::string>& paths,
+                                                      const std::function<bool(size_t, const std::string&)>& progress) {
   DeselectAll();
-  int added = 0;
+  std::vector<TAddResult> results;
   for (size_t i = 0; i < paths.size(); ++i) {
     if (progress && !progress(i, paths[i])) break;
-    if (TShareFileInfo* e = mgr_.AddFile(paths[i])) {
-      AppendToShown(e);
-      ++added;
-    }
+    results.push_back(mgr_.AddFile(paths[i]));
+    if (results.back().Entry) AppendToShown(results.back().Entry);
   }
   StoreShownOrder();
-  return added;
+  return results;
 }
 
-TShareFileInfo* TPlayListController::AddFile(const std::string& path, bool playNow) {
-  TShareFileInfo* e = mgr_.AddFile(path);
-  if (e) AddEntry(e, playNow);
-  return e;
+TAddResult TPlayListController::AddFile(const std::string& path, bool playNow) {
+  TAddResult r = mgr_.AddFile(path);
+  if (r.Entry) AddEntry(r.Entry, playNow);
+  return r;
 }
 
 void TPlayListController::AddEntry(TShareFileInfo* entry, bool playNow) {

@@ -60,10 +60,11 @@ public:
   void ShowList(int index);
 
   // ---- adding ----
-  // Adds files to the shown list; progress(index, path) returning false stops the adding.
-  int AddFiles(const std::vector<std::string>& paths,
-               const std::function<bool(size_t, const std::string&)>& progress = {});
-  TShareFileInfo* AddFile(const std::string& path, bool playNow);
+  // Adds files to the shown list, one result per path tried; progress(index, path) returning
+  // false stops the adding.
+  std::vector<TAddResult> AddFiles(const std::vector<std::string>& paths,
+                                   const std::function<bool(size_t, const std::string&)>& progress = {});
+  TAddResult AddFile(const std::string& path, bool playNow);
   void AddEntry(TShareFileInfo* entry, bool playNow);
   TShareFileInfo* AddSearchResult(const std::string& caption, const TMD5Digest& digest, bool playNow);
   // Adopts a programme list from the service, shows it and (with play) plays it.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 TEST(LibraryCli, AddListShowAndStats) {
   mltest::TempDir dir;
   const std::string d = dir.Path().string();
@@ -16,7 +18,9 @@ TEST(LibraryCli, AddListShowAndStats) {
   const std::string cli = mltest::BinDir() + "/minilirra-cli --data-dir " + d + "/data library ";
   std::string out = mltest::RunCapture(cli + "add " + d + "/songs 2>/dev/null", &rc);
   EXPECT_EQ(rc, 0) << out;
-  EXPECT_NE(out.find("added 3 of 3 files; the library has 2 songs"), std::string::npos) << out;
+  EXPECT_NE(out.find("2 new, 0 already present, 1 merged into an identical song, 0 refused; the library has 2 songs"),
+            std::string::npos)
+      << out;
   // Python's JSON parser judges the output and prints what it found.
   const std::string stats = " | python3 -c 'import json,sys; d=json.load(sys.stdin); print(d[\"songs\"], d[\"playlists\"])'";
   EXPECT_EQ(mltest::RunCapture(cli + "stats --json" + stats), "2 1\n");
@@ -30,10 +34,46 @@ TEST(LibraryCli, AddListShowAndStats) {
   EXPECT_EQ(out, "0 [默认] 2\n");
   out = mltest::RunCapture(cli + "show nothing-like-this 2>&1", &rc);
   EXPECT_EQ(rc, 1);
-  out = mltest::RunCapture(cli + "add " + d + "/songs/notes.txt 2>/dev/null", &rc);
-  EXPECT_NE(out.find("the library has 3 songs"), std::string::npos) << out;
+  out = mltest::RunCapture(cli + "list", &rc);
+  EXPECT_NE(out.find("月亮 - 歌手  " + d + "/songs/moon.mp3"), std::string::npos) << "title and artist where known\n" << out;
+
+  // Adding again changes nothing, so the library file is not rewritten.
+  const auto written = std::filesystem::last_write_time(d + "/data/MusicFiles.xml");
+  out = mltest::RunCapture("cd " + d + " && " + cli + "add songs/moon.mp3 songs/./tone.wav 2>/dev/null", &rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(out.find("0 new, 2 already present"), std::string::npos) << "relative paths name the same songs\n" << out;
+  EXPECT_EQ(std::filesystem::last_write_time(d + "/data/MusicFiles.xml"), written);
+
+  // Each refusal names the path and the reason; the exit says something was refused.
+  struct Case {
+    std::string arg, line;
+  } refusals[] = {
+      {"songs/notes.txt", "refused " + d + "/songs/notes.txt: not an audio file this player knows"},
+      {"songs/none.mp3", "refused " + d + "/songs/none.mp3: no such file"},
+      {"empty", "refused " + d + "/empty: a folder without songs"},
+  };
+  mltest::RunCapture("mkdir -p " + d + "/empty");
+  for (const Case& c : refusals) {
+    out = mltest::RunCapture("cd " + d + " && " + cli + "add " + c.arg + " 2>&1", &rc);
+    EXPECT_EQ(rc, 1) << c.arg;
+    EXPECT_NE(out.find(c.line), std::string::npos) << out;
+    EXPECT_NE(out.find("0 new, 0 already present, 0 merged into an identical song, 1 refused; the library has 2 songs"),
+              std::string::npos)
+        << out;
+  }
+
+  // Remove takes songs out by file or folder; the files stay.
+  out = mltest::RunCapture(cli + "remove " + d + "/songs/moon.mp3 " + d + "/nowhere 2>&1", &rc);
+  EXPECT_EQ(rc, 1);
+  EXPECT_NE(out.find("not in the library: " + d + "/nowhere"), std::string::npos) << out;
+  EXPECT_NE(out.find("1 removed; the library has 1 songs"), std::string::npos) << out;
+  EXPECT_TRUE(std::filesystem::exists(d + "/songs/moon.mp3"));
+  out = mltest::RunCapture(cli + "remove " + d + "/songs", &rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(mltest::RunCapture(cli + "stats --json" + stats), "0 1\n");
+
   mltest::WriteAll(d + "/data/MusicFiles.xml", "<broken");
   out = mltest::RunCapture(cli + "stats --json 2>/dev/null" + stats, &rc);
-  EXPECT_EQ(out, "2 1\n") << "the previous save is used";
+  EXPECT_EQ(out, "1 1\n") << "the previous save is used";
   EXPECT_EQ(mltest::ReadAll(d + "/data/MusicFiles.xml.bad"), "<broken") << "the damaged file is kept";
 }

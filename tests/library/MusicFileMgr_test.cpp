@@ -25,6 +25,8 @@ struct LibraryFixture : ::testing::Test {
     mltest::WriteAll(d + name, content);
     return d + name;
   }
+  // A file the library takes as a song, with content of the test's choosing.
+  std::string Audio(const std::string& name, const std::string& content) { return Song(name, mltest::TinyWav(content)); }
 };
 
 const char* Digest(const char* text) {
@@ -134,13 +136,13 @@ TEST_F(LibraryFixture, LargeLibraryKeepsFileOrderWhileCheckingTheDisk) {
 }
 
 TEST_F(LibraryFixture, SaveThenLoadGivesTheSameLibrary) {
-  const std::string a = Song("x/一.mp3", "one"), b = Song("x/two.wav", "two");
+  const std::string a = Audio("x/一.mp3", "one"), b = Audio("x/two.wav", "two");
   std::string first, second;
   {
     TMusicFileMgr mgr;
     TPlayList* list = mgr.NewPlayList("我的 \"歌\" & <列表>");
-    list->Items.push_back(mgr.AddFile(a));
-    list->Items.push_back(mgr.AddFile(b));
+    list->Items.push_back(mgr.AddFile(a).Entry);
+    list->Items.push_back(mgr.AddFile(b).Entry);
     list->Items.push_back(mgr.AddFromSearchResult("搜\x01索\x00", LRMD5::MD5String("remote")));
     mgr.SetLRCFileName(list->Items[0], a);
     mgr.WaitHashingIdle();
@@ -190,14 +192,39 @@ TEST_F(LibraryFixture, DamagedFilesFailCleanlyAndRecoveryUsesTheBackup) {
 }
 
 TEST_F(LibraryFixture, AddingTheSameFileTwiceAndPathsAreExact) {
-  const std::string a = Song("Song.mp3", "data");
+  const std::string a = Audio("Song.mp3", "data");
   TMusicFileMgr mgr;
-  TShareFileInfo* e = mgr.AddFile(a);
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(mgr.AddFile(a), e);
-  EXPECT_EQ(e->Caption, "Song");
-  EXPECT_EQ(mgr.AddFile(d + "song.mp3"), nullptr) << "another name on a case-sensitive disk";
-  EXPECT_EQ(mgr.AddFile(Song("empty.mp3", "")), nullptr);
+  const TAddResult first = mgr.AddFile(a);
+  ASSERT_EQ(first.Kind, TAddResult::New) << first.Refusal;
+  const TAddResult again = mgr.AddFile(a);
+  EXPECT_EQ(again.Kind, TAddResult::AlreadyPresent);
+  EXPECT_EQ(again.Entry, first.Entry);
+  EXPECT_EQ(first.Entry->Caption, "Song");
+  EXPECT_EQ(mgr.AddFile(d + "song.mp3").Refusal, "no such file") << "another name on a case-sensitive disk";
+}
+
+// Files no reader recognises never become 00:00 songs; each refusal says why.
+TEST_F(LibraryFixture, FilesThatAreNoSongsAreRefusedWithAReason) {
+  const std::string mp3 = mltest::ReadAll(mltest::SourceDir() + "/tests/data/media/tiny_v22.mp3");
+  struct Case {
+    std::string path, reason;
+  } cases[] = {
+      {d + "missing.mp3", "no such file"},
+      {Song("empty.mp3", ""), "an empty file"},
+      {Song("notes.mp3", "just some text, not a song\n"), "not an audio file this player knows"},
+      {Song("song.flac", std::string("fLaC\0\0\0\x22", 8) + std::string(34, '\x10')), "not an audio file this player knows"},
+      {Song("cut.mp3", mp3.substr(mp3.size() - 300)), "not an audio file this player knows"},
+      {d, "a folder"},
+  };
+  TMusicFileMgr mgr;
+  for (const Case& c : cases) {
+    const TAddResult r = mgr.AddFile(c.path);
+    EXPECT_EQ(r.Kind, TAddResult::Refused) << c.path;
+    EXPECT_EQ(r.Entry, nullptr) << c.path;
+    EXPECT_EQ(r.Refusal, c.reason) << c.path;
+  }
+  EXPECT_EQ(mgr.EntryCount(), 0u);
+  EXPECT_EQ(mgr.AddFile(Song("real.mp3", mp3)).Kind, TAddResult::New);
 }
 
 TEST_F(LibraryFixture, DuplicateContentMergesIntoTheOlderEntry) {
@@ -209,9 +236,9 @@ TEST_F(LibraryFixture, DuplicateContentMergesIntoTheOlderEntry) {
     merged.emplace_back(removed, kept);
     mgr.ReplaceInPlayLists(removed, kept);
   });
-  TShareFileInfo* older = mgr.AddFile(Song("a/first.mp3", "same bytes"));
+  TShareFileInfo* older = mgr.AddFile(Audio("a/first.mp3", "same bytes")).Entry;
   mgr.WaitHashingIdle();
-  TShareFileInfo* newer = mgr.AddFile(Song("b/second copy.mp3", "same bytes"));
+  TShareFileInfo* newer = mgr.AddFile(Audio("b/second copy.mp3", "same bytes")).Entry;
   TPlayList* one = mgr.NewPlayList("one");
   one->Items = {newer};
   TPlayList* both = mgr.NewPlayList("both");
@@ -222,7 +249,7 @@ TEST_F(LibraryFixture, DuplicateContentMergesIntoTheOlderEntry) {
   EXPECT_EQ(mgr.Snapshot(newer).ShareStatus, ssRemoved);
   EXPECT_EQ(one->Items, std::vector<TShareFileInfo*>{older});
   EXPECT_EQ(both->Items, std::vector<TShareFileInfo*>{older}) << "a list holding both keeps one";
-  EXPECT_EQ(mgr.FindByDigest(LRMD5::MD5String("same bytes")), older);
+  EXPECT_EQ(mgr.FindByDigest(LRMD5::MD5String(mltest::TinyWav("same bytes"))), older);
   EXPECT_EQ(mgr.LiveEntryCount(), 1u);
 }
 
@@ -242,8 +269,8 @@ TEST_F(LibraryFixture, DestroyingTheManagerReleasesAPendingDuplicateHandler) {
   {
     auto mgr = std::make_unique<TMusicFileMgr>(&loop);
     mgr->SetOnDuplicateFound([&](TShareFileInfo*, TShareFileInfo*) { ++handled; });
-    mgr->AddFile(Song("a/one.mp3", "same"));
-    TShareFileInfo* copy = mgr->AddFile(Song("b/two.mp3", "same"));
+    mgr->AddFile(Audio("a/one.mp3", "same"));
+    TShareFileInfo* copy = mgr->AddFile(Audio("b/two.mp3", "same")).Entry;
     // Without the loop running, the thread merges the copy and then waits in its hand-off.
     while (mgr->Snapshot(copy).ShareStatus != ssRemoved) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     mgr.reset();
@@ -261,8 +288,8 @@ TEST_F(LibraryFixture, AHandlerClearedBeforeTheMergeIsAnnouncedIsNotCalled) {
   TMusicFileMgr mgr(&loop);
   int handled = 0;
   mgr.SetOnDuplicateFound([&](TShareFileInfo*, TShareFileInfo*) { ++handled; });
-  mgr.AddFile(Song("a/one.mp3", "same"));
-  TShareFileInfo* copy = mgr.AddFile(Song("b/two.mp3", "same"));
+  mgr.AddFile(Audio("a/one.mp3", "same"));
+  TShareFileInfo* copy = mgr.AddFile(Audio("b/two.mp3", "same")).Entry;
   while (mgr.Snapshot(copy).ShareStatus != ssRemoved) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   mgr.SetOnDuplicateFound(nullptr);
   mgr.WaitHashingIdle();

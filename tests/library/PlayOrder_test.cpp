@@ -136,8 +136,8 @@ TEST_F(OrderFixture, PlayNowReturnsToTheInterruptedSong) {
   ctl->PlayEntry(mgr.PlayLists()[0].get(), S(4));
   for (int i = 0; i < 3; ++i) {
     std::string path = dir.File("new" + std::to_string(i) + ".mp3");
-    mltest::WriteAll(path, "new song " + std::to_string(i));
-    ASSERT_NE(ctl->AddFile(path, true), nullptr);
+    mltest::WriteAll(path, mltest::TinyWav("new song " + std::to_string(i)));
+    ASSERT_EQ(ctl->AddFile(path, true).Kind, TAddResult::New);
   }
   EXPECT_EQ(ctl->CurrentEntry()->Caption, "new2");
   TShareFileInfo* next = ctl->NextEntry(true);
@@ -177,9 +177,10 @@ TEST_F(OrderFixture, DeletingFromDiskOnlyWhenConfirmedAndReallyDeleted) {
   std::vector<std::string> paths;
   for (int i = 0; i < 3; ++i) {
     paths.push_back(dir.File(std::to_string(i) + ".mp3"));
-    mltest::WriteAll(paths.back(), "song " + std::to_string(i));
+    mltest::WriteAll(paths.back(), mltest::TinyWav("song " + std::to_string(i)));
   }
-  ASSERT_EQ(ctl->AddFiles(paths), 3);
+  ASSERT_EQ(ctl->AddFiles(paths).size(), 3u);
+  ASSERT_EQ(ctl->Songs().size(), 3u);
   ctl->Select({1});
   host.confirm = false;
   EXPECT_FALSE(ctl->RemoveSelected(true));
@@ -251,12 +252,12 @@ TEST_F(OrderFixture, DuplicateMergeFollowsThePlayingSong) {
   TMusicFileMgr lib(&loop);
   FakeHost h;
   mltest::TempDir dir;
-  mltest::WriteAll(dir.File("a.mp3"), "same");
-  mltest::WriteAll(dir.File("b.mp3"), "same");
+  mltest::WriteAll(dir.File("a.mp3"), mltest::TinyWav("same"));
+  mltest::WriteAll(dir.File("b.mp3"), mltest::TinyWav("same"));
   TPlayListController ctl(lib, h, {}, 1);
-  TShareFileInfo* a = ctl.AddFile(dir.File("a.mp3"), false);
+  TShareFileInfo* a = ctl.AddFile(dir.File("a.mp3"), false).Entry;
   lib.WaitHashingIdle();
-  TShareFileInfo* b = ctl.AddFile(dir.File("b.mp3"), true);
+  TShareFileInfo* b = ctl.AddFile(dir.File("b.mp3"), true).Entry;
   EXPECT_EQ(ctl.CurrentEntry(), b);
   lib.WaitHashingIdle();
   EXPECT_EQ(ctl.CurrentEntry(), a) << "the kept entry becomes current";

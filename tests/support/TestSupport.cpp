@@ -1,6 +1,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -33,6 +34,16 @@ void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string TinyWav(const std::string& payload) {
+  std::string data = payload;
+  if (data.size() % 2) data.push_back('\0');
+  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+  const uint32_t rate = 8000;
+  return "RIFF" + u32(uint32_t(36 + data.size())) + "WAVE" + "fmt " + u32(16) + u16(1) + u16(1) + u32(rate) +
+         u32(rate * 2) + u16(2) + u16(16) + "data" + u32(uint32_t(data.size())) + data;
 }
 
 std::string RunCapture(const std::string& command, int* exitCode) {

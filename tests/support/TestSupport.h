@@ -23,6 +23,10 @@ private:
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& bytes);
 
+// The bytes of a short but valid WAV file (8 kHz, 16-bit mono) whose samples are payload (padded
+// to whole samples): a song every tag reader and decoder takes, whose content a test chooses.
+std::string TinyWav(const std::string& payload);
+
 // Runs a shell command line (tests only) and returns its standard output; exitCode gets the status.
 std::string RunCapture(const std::string& command, int* exitCode = nullptr);
 
