@@ -56,8 +56,10 @@ struct Fixture {
     cfg.DbPath = folder + "/bench.db";
     cfg.Port = 0;
     cfg.ListPort = 0;
-    cfg.ListRate = cfg.LoginRate = cfg.LoginIPRate = 1e9;
-    cfg.ListBurst = cfg.LoginBurst = cfg.LoginIPBurst = 1e9;
+    cfg.CreateDb = true;
+    cfg.ListRate = cfg.LoginRate = cfg.LoginIPRate = cfg.AnonRate = cfg.AnonNetRate = 1e9;
+    cfg.ListBurst = cfg.LoginBurst = cfg.LoginIPBurst = cfg.AnonBurst = cfg.AnonNetBurst = 1e9;
+    cfg.ReplyBytesPerSecond = 1e12;
     service = std::make_unique<mlsvc::TService>(cfg);
     service->Store().AddAccount(
         {10001, "bench", mlsvc::MakeVerifier(ml::LRMD5::MD5String("pw").v, mlsvc::TArgonCost())});

@@ -2,8 +2,11 @@
 
 #include "net/IPv4Text.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -61,9 +64,19 @@ TAccount AccountFrom(Stmt& s) { return {int32_t(s.I64(0)), s.Text(1), s.Text(2)}
 
 }  // namespace
 
-TServiceStore::TServiceStore(const std::string& path) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+TServiceStore::TServiceStore(const std::string& path, bool create) {
+  // The database holds password verifiers and where every client is: only its owner may read
+  // it. SQLite gives its journal files the database file's mode, so creating the file ourselves
+  // with 0600 covers them too.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT && !create)
+      throw std::runtime_error("no database at " + path + " (create one with --create or \"admin --db PATH init\")");
+    throw std::runtime_error("cannot open database " + path + ": " + std::strerror(err));
+  }
+  ::close(fd);
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     std::string err = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;
@@ -159,11 +172,22 @@ void TServiceStore::PutSession(const TSessionRow& r) {
   s.Step();
 }
 
-void TServiceStore::DeleteSession(int32_t userID) {
+void TServiceStore::DeleteSessions(const std::vector<int32_t>& userIDs) {
+  if (userIDs.empty()) return;
   std::lock_guard lock(mutex_);
-  Stmt s(db_, "DELETE FROM sessions WHERE user_id = ?");
-  s.Bind(1, userID);
-  s.Step();
+  Exec("BEGIN");
+  try {
+    Stmt s(db_, "DELETE FROM sessions WHERE user_id = ?");
+    for (int32_t id : userIDs) {
+      s.Bind(1, id);
+      s.Step();
+      s.Reset();
+    }
+    Exec("COMMIT");
+  } catch (...) {
+    Exec("ROLLBACK");
+    throw;
+  }
 }
 
 void TServiceStore::TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen) {

@@ -47,8 +47,10 @@ struct TServerRow {
 
 class TServiceStore {
 public:
-  // Opens (creating when missing) the database; throws std::runtime_error with SQLite's text.
-  explicit TServiceStore(const std::string& path);
+  // Opens the database; a missing one is created (readable by its owner only) when create is
+  // set and is an error otherwise, so that a mistyped path does not start an empty service.
+  // Throws std::runtime_error with the reason.
+  TServiceStore(const std::string& path, bool create);
   ~TServiceStore();
   TServiceStore(const TServiceStore&) = delete;
   TServiceStore& operator=(const TServiceStore&) = delete;
@@ -61,7 +63,7 @@ public:
   std::vector<TAccount> Accounts();
 
   void PutSession(const TSessionRow& s);
-  void DeleteSession(int32_t userID);
+  void DeleteSessions(const std::vector<int32_t>& userIDs);
   void TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen);
   std::vector<TSessionRow> Sessions();
 

@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -274,10 +276,109 @@ TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
   EXPECT_EQ(report.NetKind, NetKind::InternalC);
   EXPECT_EQ(report.ProgramVersion, 5004);
   EXPECT_EQ(report.LoginKey, 4242);
-  // The period follows the network kind at the thread's start.
+  // The session's period is the one of the kind it logged in with, whatever the kind becomes
+  // (the service keeps the session by the same period); the next login fixes it anew.
   EXPECT_EQ(login.KeepAlivePeriodMs(), 45000);
-  info.NetKind = 0;
+  info.NetKind = NetKind::ExternalA;
+  EXPECT_EQ(login.KeepAlivePeriodMs(), 45000);
+  ASSERT_TRUE(login.Login("12345", EncodeStoredPassword("pw")));
   EXPECT_EQ(login.KeepAlivePeriodMs(), 240000);
+}
+
+TEST_F(LoginTest, ANewerListVersionCountsAcrossTheWrap) {
+  struct Case {
+    uint16_t ours, announced;
+    bool download;
+  };
+  const Case cases[] = {{8, 9, true}, {8, 8, false}, {9, 8, false}, {65535, 1, true}, {1, 65535, false}, {65534, 65535, true}};
+  for (const Case& c : cases) {
+    TScriptedLoginServer server([&](uint16_t code, TCmdStream&) {
+      if (code == Cmd::Login) return LoginOK(12345);
+      return code == Cmd::KeepAlive ? Written(WriteKeepAliveReply, TKeepAliveReply{0, 0, c.announced, ""}) : Bytes();
+    });
+    server.listVersion = c.ours;
+    std::filesystem::remove(AppDir() + "LR4ServerList.bin");
+    auto list = List(server.Port());
+    TLRLogin login(udp, *list, info, AppDir());
+    ASSERT_TRUE(login.Login("12345", EncodeStoredPassword("pw")));
+    ASSERT_EQ(list->Version(), c.ours);
+    ASSERT_TRUE(login.KeepAliveOnce());
+    EXPECT_EQ(server.listRequests.load(), c.download ? 2 : 1) << c.ours << " then " << c.announced;
+  }
+}
+
+TEST_F(LoginTest, UnansweredKeepAlivesLogInAgainUntilALogout) {
+  std::atomic<bool> keepAlivesAnswered{true};
+  TScriptedLoginServer server([&](uint16_t code, TCmdStream&) {
+    if (code == Cmd::Login) return LoginOK(12345);
+    if (code == Cmd::KeepAlive && keepAlivesAnswered) return Written(WriteKeepAliveReply, TKeepAliveReply{0, 0, 8, ""});
+    return Bytes();
+  });
+  // Unanswered waits pass on a fast clock.
+  ManualClock clock;
+  TLRUDPClient fast(nullptr, &clock);
+  fast.SetDefaultPort(FreeUdpPort());
+  ASSERT_TRUE(fast.SetActive(true));
+  TClockPump pump(clock, std::chrono::milliseconds(20));
+  auto list = List(server.Port());
+  list->SetUDPClient(&fast);
+  TLRLogin login(fast, *list, info, AppDir());
+  std::atomic<int> relogins{0};
+  login.OnRelogin = [&](int code) {
+    if (code == 0) ++relogins;
+  };
+  login.SetKeepAlivePeriodOverride(30);
+  ASSERT_TRUE(login.Login("12345", EncodeStoredPassword("pw")));
+  auto waitFor = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+  };
+  ASSERT_TRUE(waitFor([&] { return login.KeepAliveAnswers() >= 2; }));
+  EXPECT_EQ(server.logins.load(), 1) << "answered reports keep the session";
+
+  // The service has forgotten us: the client does not stay "logged in" for ever.
+  keepAlivesAnswered = false;
+  ASSERT_TRUE(waitFor([&] { return relogins >= 1; })) << server.logins.load();
+  EXPECT_GE(server.logins.load(), 2);
+  EXPECT_TRUE(info.LoggedIn.load());
+  EXPECT_TRUE(login.LoggedIn());
+
+  // After a logout nobody logs in behind the user's back.
+  login.Logout();
+  const int logins = server.logins;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(server.logins.load(), logins);
+  EXPECT_FALSE(info.LoggedIn.load());
+  login.StopKeepAlive();
+  fast.SetActive(false);
+}
+
+TEST_F(LoginTest, ClosingTheClientDuringALoginsPortMovesIsSafe) {
+  // The login server never answers, so the last tries move the client's port; the client closes
+  // meanwhile (a shutdown), at a different moment each round.
+  ManualClock clock;
+  TScriptedLoginServer server([](uint16_t, TCmdStream&) { return Bytes(); });
+  TServerListDefaults d;
+  d.ListServerPort = server.Port();
+  d.LoginHost.clear();
+  TClockPump pump(clock, std::chrono::milliseconds(50));
+  for (int round = 0; round < 6; ++round) {
+    TLRUDPClient fast(nullptr, &clock);
+    fast.SetDefaultPort(FreeUdpPort());
+    ASSERT_TRUE(fast.SetActive(true));
+    TServerListManager list(AppDir() + "LR4ServerList.bin", d);
+    list.SetUDPClient(&fast);
+    TLRLogin login(fast, list, info, AppDir());
+    const int before = server.logins;
+    std::thread t([&] { login.Login("", ""); });
+    while (server.logins < before + 3) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    std::this_thread::sleep_for(std::chrono::microseconds(round * 4000));
+    fast.SetActive(false);
+    t.join();
+    EXPECT_EQ(login.LastResult(), Status::NoAnswer);
+    EXPECT_FALSE(fast.Active()) << "nothing reopened the closed client";
+    EXPECT_FALSE(fast.MoveToPort(uint16_t(FreeUdpPort())));
+  }
 }
 
 TEST_F(LoginTest, LoginThreadReportsResults) {

@@ -6,10 +6,12 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/LRMD5.h"
@@ -48,7 +50,8 @@ struct TSent {
 class TRecorder final : public TDatagramSender {
 public:
   explicit TRecorder(TServer server) : server_(server) {}
-  bool Send(uint8_t kind, TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port) override {
+  bool Send(uint8_t kind, TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port,
+            uint32_t) override {
     const auto* p = static_cast<const uint8_t*>(payload);
     std::lock_guard lock(mutex_);
     sent_.push_back({server_, kind, guid, Bytes(p, p + length), ip, port});
@@ -71,6 +74,7 @@ protected:
   TServiceConfig cfg;
   ManualClock clock;
   TRecorder listSocket{TServer::List}, mainSocket{TServer::Main};
+  TServiceLog log{TLogLevel::Error};
   std::unique_ptr<TServiceStore> store;
   std::unique_ptr<TWorkPool> workers;
   std::unique_ptr<TServiceCore> core;
@@ -82,13 +86,14 @@ protected:
     cfg.AdvertisePort = 8800;
     cfg.UnknownUserCost = kCheap;
     clock.Set(Millis(kStartMs));
-    store = std::make_unique<TServiceStore>(cfg.DbPath);
+    store = std::make_unique<TServiceStore>(cfg.DbPath, true);
   }
-  // After the test has set cfg; a queue of 0 makes every login find the pool full.
-  void Start(size_t loginQueue = 1) {
+  // After the test has set cfg; a queue of 0 makes every login find the pool full. With no
+  // threads a login is answered before Dispatch returns.
+  void Start(size_t loginQueue = 1, int loginThreads = 0) {
     core.reset();
-    workers = std::make_unique<TWorkPool>(0, loginQueue);
-    core = std::make_unique<TServiceCore>(cfg, *store, clock, listSocket, mainSocket, *workers);
+    workers = std::make_unique<TWorkPool>(loginThreads, loginQueue);
+    core = std::make_unique<TServiceCore>(cfg, *store, clock, listSocket, mainSocket, *workers, log);
   }
   void Advance(int64_t ms) { clock.Advance(Millis(ms)); }
 
@@ -130,6 +135,13 @@ protected:
     r.LoginKey = session.LoginKey;
     r.NetKind = netKind;
     return !Ask(TServer::Main, Envelope::Keyed, Written(WriteKeepAliveRequest, r), port).empty();
+  }
+  // Runs the housekeeping; returns what it sent.
+  std::vector<TSent> Housekeep() {
+    core->Housekeep();
+    std::vector<TSent> sent = listSocket.Take();
+    for (TSent& s : mainSocket.Take()) sent.push_back(std::move(s));
+    return sent;
   }
   bool Alive(int32_t user) {
     auto lock = core->Sessions().Lock();
@@ -391,6 +403,9 @@ TEST_F(ServiceCore, LoginRefusals) {
       r.ProgramVersion = c.version;
       return Written(WriteLoginRequest, r);
     }());
+    // An unknown user's refusal is held back as long as a check takes.
+    Advance(5000);
+    for (TSent& later : Housekeep()) answers.push_back(std::move(later));
     ASSERT_EQ(answers.size(), 1u) << c.name;
     TLoginReply reply;
     ASSERT_TRUE(ReadLoginReply(answers[0].Payload.data(), answers[0].Payload.size(), reply, false)) << c.name;
@@ -400,6 +415,62 @@ TEST_F(ServiceCore, LoginRefusals) {
       EXPECT_EQ(reply.UserID, 10001) << c.name;
     }
   }
+}
+
+TEST_F(ServiceCore, AnUnknownUserIsRefusedAsLateAsAWrongPasswordWithoutHoldingAWorker) {
+  // Real checks, so that they take measurable time.
+  cfg.UnknownUserCost = TArgonCost();
+  ASSERT_TRUE(store->AddAccount({10001, "erin", MakeVerifier(LRMD5::MD5String("pw").v, TArgonCost())}));
+  Start();
+  auto login = [&](int32_t who) {
+    TLoginRequest r;
+    r.Requested = who;
+    r.ProgramVersion = 5004;
+    r.PasswordDigest = LRMD5::MD5String("px").v;
+    return Ask(TServer::Main, Envelope::Table, Written(WriteLoginRequest, r));
+  };
+  ASSERT_EQ(login(10001).size(), 1u) << "a wrong password costs its check, here on the caller's thread";
+  // An unknown number: the pool of no threads has run the job, and yet no answer has gone.
+  EXPECT_TRUE(login(10002).empty());
+  EXPECT_TRUE(Housekeep().empty()) << "nor does it at once";
+  Advance(5000);
+  const std::vector<TSent> later = Housekeep();
+  ASSERT_EQ(later.size(), 1u);
+  TLoginReply reply;
+  ASSERT_TRUE(ReadLoginReply(later[0].Payload.data(), later[0].Payload.size(), reply, false));
+  EXPECT_EQ(reply.Reason, Status::NoSuchUser);
+}
+
+TEST_F(ServiceCore, ADatagramTwiceAtOnceMakesOneSession) {
+  // A check slow enough that both copies are in the pool at the same time.
+  ASSERT_TRUE(store->AddAccount({10001, "erin", MakeVerifier(LRMD5::MD5String("pw").v, TArgonCost())}));
+  Start(8, 2);
+  TLoginRequest r;
+  r.Requested = 10001;
+  r.ProgramVersion = 5004;
+  r.PasswordDigest = LRMD5::MD5String("pw").v;
+  const Bytes record = Written(WriteLoginRequest, r);
+  TOpenedEnvelope env;
+  env.Kind = Envelope::Table;
+  env.Guid = {1, 77};
+  env.Payload = record.data();
+  env.PayloadLength = record.size();
+  core->Dispatch(TServer::Main, env, kClientIP, 7000);
+  core->Dispatch(TServer::Main, env, kClientIP, 7000);
+  std::vector<TSent> answers;
+  for (int i = 0; i < 500 && answers.size() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (TSent& a : mainSocket.Take()) answers.push_back(std::move(a));
+  }
+  ASSERT_FALSE(answers.empty());
+  workers->Stop();
+  for (const TSent& a : answers) {
+    TLoginReply reply;
+    ASSERT_TRUE(ReadLoginReply(a.Payload.data(), a.Payload.size(), reply, false));
+    ASSERT_EQ(reply.Status, Status::OK);
+    EXPECT_TRUE(KeepAlive(reply)) << "the key a client takes from any answer holds the session";
+  }
+  EXPECT_EQ(core->Sessions().Count(), 1u);
 }
 
 }  // namespace

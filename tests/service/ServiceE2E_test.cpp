@@ -56,7 +56,7 @@ struct TClient {
 };
 
 std::vector<mlsvc::TSessionRow> Sessions(const std::string& db) {
-  mlsvc::TServiceStore store(db);
+  mlsvc::TServiceStore store(db, false);
   return store.Sessions();
 }
 
@@ -66,9 +66,14 @@ bool HasSession(const std::string& db, int32_t id) {
   return false;
 }
 
+// Creates the database when missing; the password goes through a file, as an operator's would.
 int32_t AddUser(const std::string& db, const std::string& name, const std::string& password) {
   int status = -1;
-  const std::string out = TServiceProcess::Admin(db, {"add-user", name, password}, &status);
+  TServiceProcess::Admin(db, {"init"}, &status);
+  EXPECT_EQ(status, 0);
+  TempDir tmp;
+  WriteAll(tmp.File("pw"), password + "\n");
+  const std::string out = TServiceProcess::Admin(db, {"add-user", name, "--password-file", tmp.File("pw")}, &status);
   EXPECT_EQ(status, 0) << out;
   return int32_t(ml::ParseIntDef(ml::Trim(out), 0));
 }
@@ -254,6 +259,8 @@ TEST_F(ServiceE2E, SessionsSurviveARestart) {
 TEST_F(ServiceE2E, AdministratorSetsSlotsOfTheServedTable) {
   const std::string db = dir.File("service.db");
   int status = -1;
+  TServiceProcess::Admin(db, {"init"}, &status);
+  EXPECT_EQ(status, 0);
   TServiceProcess::Admin(db, {"set-servers", "4", "10.1.2.3:8005", "10.1.2.4:8006"}, &status);
   EXPECT_EQ(status, 0);
   TServiceProcess::Admin(db, {"set-servers", "40", "10.1.2.3:8005"}, &status);
