@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "net/LRCmdStream.h"
+#include "net/ServerListRecords.h"
 #include "net/LRUDPClient.h"
 #include "tests/net/NetTestTools.h"
 #include "tests/service/ServiceProcess.h"
@@ -291,6 +292,55 @@ TEST_F(ServiceE2E, AdministratorSetsSlotsOfTheServedTable) {
   ASSERT_TRUE(list.ServerFor(0, 1, port, ip));
   EXPECT_EQ(port, service.Port()) << "other slots stay with the service";
   udp.SetActive(false);
+}
+
+// Bound to every interface, the service answers at any of the machine's addresses, from that
+// address, and names it in the served table; at level debug each request leaves a line.
+TEST_F(ServiceE2E, EveryInterfaceWhenAskedWithALinePerRequest) {
+  ASSERT_TRUE(service.Start(dir.Path().string(), {"--address", "0.0.0.0", "--log", "debug"})) << service.Log();
+  const uint32_t other = htonl(0x7F000002);  // 127.0.0.2: not the default address
+  TUdpPeer peer;
+  const Bytes request =
+      EnvelopeBytes(ml::Envelope::Keyed, {5, 1}, Written(ml::WriteServerListRequest, ml::TServerListRequest{0, 5004, 0}));
+  peer.Send(other, service.ListPort(), request.data(), request.size());
+  auto d = peer.Receive(std::chrono::milliseconds(3000));
+  ASSERT_TRUE(d) << service.Log();
+  EXPECT_EQ(d->ip, other) << "the answer comes from the address the request went to";
+  ml::TOpenedEnvelope env;
+  ASSERT_TRUE(ml::OpenEnvelope(d->data.data(), d->data.size(), env));
+  ml::TServerListReply table;
+  ASSERT_TRUE(ml::ReadServerListReply(env.Payload, env.PayloadLength, table));
+  ASSERT_FALSE(table.Entries.empty());
+  for (const ml::TServerEntry& e : table.Entries) {
+    EXPECT_EQ(e.Address, other);
+    EXPECT_EQ(e.Port, service.Port());
+  }
+
+  // A client that knows the service only by that address logs in through it.
+  ml::TUserInfo info;
+  info.LocalIP = LoopbackIP();
+  ml::TLRUDPClient udp(nullptr);
+  udp.SetDefaultPort(FreeUdpPort());
+  ASSERT_TRUE(udp.SetActive(true));
+  ml::TServerListDefaults defaults;
+  defaults.ListServerIP = other;
+  defaults.ListServerPort = service.ListPort();
+  defaults.LoginHost.clear();
+  ml::TServerListManager list(AppDir() + "LR4ServerList.bin", defaults);
+  list.SetUDPClient(&udp);
+  {
+    ml::TLRLogin login(udp, list, info, AppDir());
+    EXPECT_TRUE(login.Login("", "")) << login.LastMessage();
+  }
+  udp.SetActive(false);
+
+  EXPECT_EQ(service.Stop(), 0);
+  const std::string log = service.Log();
+  EXPECT_NE(log.find("request 127.0.0.1:" + std::to_string(peer.Port()) + " -> list code 9: answered the whole table"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("-> main code 1: logged in, user"), std::string::npos) << log;
+  EXPECT_NE(log.find("listening on every interface, UDP ports"), std::string::npos) << log;
 }
 
 }  // namespace
