@@ -172,17 +172,11 @@ void TServiceStore::PutSession(const TSessionRow& r) {
   s.Step();
 }
 
-void TServiceStore::DeleteSessions(const std::vector<int32_t>& userIDs) {
-  if (userIDs.empty()) return;
-  std::lock_guard lock(mutex_);
-  Exec("BEGIN");
+void TServiceStore::Transaction(const std::lock_guard<std::mutex>&, const char* begin,
+                                const std::function<void()>& body) {
+  Exec(begin);
   try {
-    Stmt s(db_, "DELETE FROM sessions WHERE user_id = ?");
-    for (int32_t id : userIDs) {
-      s.Bind(1, id);
-      s.Step();
-      s.Reset();
-    }
+    body();
     Exec("COMMIT");
   } catch (...) {
     Exec("ROLLBACK");
@@ -190,22 +184,30 @@ void TServiceStore::DeleteSessions(const std::vector<int32_t>& userIDs) {
   }
 }
 
+void TServiceStore::DeleteSessions(const std::vector<int32_t>& userIDs) {
+  if (userIDs.empty()) return;
+  std::lock_guard lock(mutex_);
+  Transaction(lock, "BEGIN", [&] {
+    Stmt s(db_, "DELETE FROM sessions WHERE user_id = ?");
+    for (int32_t id : userIDs) {
+      s.Bind(1, id);
+      s.Step();
+      s.Reset();
+    }
+  });
+}
+
 void TServiceStore::TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen) {
   if (lastSeen.empty()) return;
   std::lock_guard lock(mutex_);
-  Exec("BEGIN");
-  try {
+  Transaction(lock, "BEGIN", [&] {
     Stmt s(db_, "UPDATE sessions SET last_seen = ? WHERE user_id = ?");
     for (const auto& [id, ms] : lastSeen) {
       s.Bind(1, ms).Bind(2, id);
       s.Step();
       s.Reset();
     }
-    Exec("COMMIT");
-  } catch (...) {
-    Exec("ROLLBACK");
-    throw;
-  }
+  });
 }
 
 std::vector<TSessionRow> TServiceStore::Sessions() {
@@ -257,8 +259,7 @@ std::vector<TServerRow> TServiceStore::Servers() {
 
 void TServiceStore::SetSlotServers(int slot, const std::vector<std::pair<uint32_t, uint16_t>>& servers) {
   std::lock_guard lock(mutex_);
-  Exec("BEGIN IMMEDIATE");
-  try {
+  Transaction(lock, "BEGIN IMMEDIATE", [&] {
     Stmt del(db_, "DELETE FROM servers WHERE slot = ?");
     del.Bind(1, slot);
     del.Step();
@@ -272,11 +273,7 @@ void TServiceStore::SetSlotServers(int slot, const std::vector<std::pair<uint32_
     // The version wraps past 65535 to 1: 0 is what a client without a table sends.
     Exec("INSERT INTO settings (key, value) VALUES ('list_version', '8') ON CONFLICT(key) DO UPDATE SET"
          " value = CAST((CAST(value AS INTEGER) % 65535) + 1 AS TEXT)");
-    Exec("COMMIT");
-  } catch (...) {
-    Exec("ROLLBACK");
-    throw;
-  }
+  });
 }
 
 TUpdateRecord TServiceStore::Update() {

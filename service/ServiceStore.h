@@ -4,6 +4,7 @@
 // One connection, serialised by a mutex: the hot path (keep-alive) never reaches it, so the
 // simplicity costs nothing.
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -81,6 +82,8 @@ public:
 
 private:
   void Exec(const char* sql);
+  // Runs body between begin and COMMIT, or rolls back and rethrows, under the caller's lock.
+  void Transaction(const std::lock_guard<std::mutex>& lock, const char* begin, const std::function<void()>& body);
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
 };

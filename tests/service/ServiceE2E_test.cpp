@@ -36,7 +36,8 @@ struct TClient {
   std::unique_ptr<ml::TServerListManager> servers;
   std::unique_ptr<ml::TLRLogin> login;
 
-  TClient(const std::string& appDir, uint16_t listPort, ml::ManualClock* fakeClock = nullptr) {
+  // listIP: where the list server is (0: the built-in address, 127.0.0.1).
+  TClient(const std::string& appDir, uint16_t listPort, ml::ManualClock* fakeClock = nullptr, uint32_t listIP = 0) {
     udp = std::make_unique<ml::TLRUDPClient>(nullptr, fakeClock);
     udp->SetDefaultPort(FreeUdpPort());
     EXPECT_TRUE(udp->SetActive(true));
@@ -44,6 +45,7 @@ struct TClient {
     info.NetKind = 3;
     info.LocalPort = uint16_t(udp->DefaultPort());
     ml::TServerListDefaults d;
+    d.ListServerIP = listIP;
     d.ListServerPort = listPort;
     d.LoginHost.clear();  // no name lookup in tests
     servers = std::make_unique<ml::TServerListManager>(appDir + "LR4ServerList.bin", d);
@@ -316,23 +318,11 @@ TEST_F(ServiceE2E, EveryInterfaceWhenAskedWithALinePerRequest) {
     EXPECT_EQ(e.Port, service.Port());
   }
 
-  // A client that knows the service only by that address logs in through it.
-  ml::TUserInfo info;
-  info.LocalIP = LoopbackIP();
-  ml::TLRUDPClient udp(nullptr);
-  udp.SetDefaultPort(FreeUdpPort());
-  ASSERT_TRUE(udp.SetActive(true));
-  ml::TServerListDefaults defaults;
-  defaults.ListServerIP = other;
-  defaults.ListServerPort = service.ListPort();
-  defaults.LoginHost.clear();
-  ml::TServerListManager list(AppDir() + "LR4ServerList.bin", defaults);
-  list.SetUDPClient(&udp);
   {
-    ml::TLRLogin login(udp, list, info, AppDir());
-    EXPECT_TRUE(login.Login("", "")) << login.LastMessage();
+    // A client that knows the service only by that address logs in through it.
+    TClient c(AppDir(), service.ListPort(), nullptr, other);
+    EXPECT_TRUE(c.login->Login("", "")) << c.login->LastMessage();
   }
-  udp.SetActive(false);
 
   EXPECT_EQ(service.Stop(), 0);
   const std::string log = service.Log();
