@@ -143,9 +143,10 @@ void TLoginRole::Serve(const TJob& job) {
 
 void TLoginRole::SendAnswer(const TJob& job, const std::vector<uint8_t>& reply) {
   const TRequest r = job.Whole();
+  const bool sent = ctx_.Answer(r, reply.data(), reply.size());
+  if (!ctx_.Log.Enabled(TLogLevel::Debug)) return;
   ml::TLoginReply said;
   ml::ReadLoginReply(reply.data(), reply.size(), said, job.Login.EditionCode != 0);
-  const bool sent = ctx_.Answer(r, reply.data(), reply.size());
   if (said.Status == ml::Status::OK)
     ctx_.Note(r, "%s, user %d", sent ? "logged in" : "logged in, answer over the reply budget", said.UserID);
   else
