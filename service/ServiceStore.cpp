@@ -163,13 +163,26 @@ std::vector<TAccount> TServiceStore::Accounts() {
   return out;
 }
 
-void TServiceStore::PutSession(const TSessionRow& r) {
+void TServiceStore::PutSession(const TSessionRow& r, const std::vector<int32_t>& ended) {
   std::lock_guard lock(mutex_);
-  Stmt s(db_, "INSERT OR REPLACE INTO sessions (user_id, login_key, ip, port, net_kind, account, last_seen)"
-              " VALUES (?, ?, ?, ?, ?, ?, ?)");
-  s.Bind(1, r.UserID).Bind(2, r.LoginKey).Bind(3, int64_t(r.IP)).Bind(4, r.Port).Bind(5, r.NetKind)
-      .Bind(6, r.Account ? 1 : 0).Bind(7, r.LastSeenMs);
-  s.Step();
+  Transaction(lock, "BEGIN", [&] {
+    DeleteSessionRows(lock, ended);
+    Stmt s(db_, "INSERT OR REPLACE INTO sessions (user_id, login_key, ip, port, net_kind, account, last_seen)"
+                " VALUES (?, ?, ?, ?, ?, ?, ?)");
+    s.Bind(1, r.UserID).Bind(2, r.LoginKey).Bind(3, int64_t(r.IP)).Bind(4, r.Port).Bind(5, r.NetKind)
+        .Bind(6, r.Account ? 1 : 0).Bind(7, r.LastSeenMs);
+    s.Step();
+  });
+}
+
+void TServiceStore::DeleteSessionRows(const std::lock_guard<std::mutex>&, const std::vector<int32_t>& userIDs) {
+  if (userIDs.empty()) return;
+  Stmt s(db_, "DELETE FROM sessions WHERE user_id = ?");
+  for (int32_t id : userIDs) {
+    s.Bind(1, id);
+    s.Step();
+    s.Reset();
+  }
 }
 
 void TServiceStore::Transaction(const std::lock_guard<std::mutex>&, const char* begin,
@@ -187,14 +200,7 @@ void TServiceStore::Transaction(const std::lock_guard<std::mutex>&, const char* 
 void TServiceStore::DeleteSessions(const std::vector<int32_t>& userIDs) {
   if (userIDs.empty()) return;
   std::lock_guard lock(mutex_);
-  Transaction(lock, "BEGIN", [&] {
-    Stmt s(db_, "DELETE FROM sessions WHERE user_id = ?");
-    for (int32_t id : userIDs) {
-      s.Bind(1, id);
-      s.Step();
-      s.Reset();
-    }
-  });
+  Transaction(lock, "BEGIN", [&] { DeleteSessionRows(lock, userIDs); });
 }
 
 void TServiceStore::TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen) {

@@ -63,7 +63,8 @@ public:
   bool AccountExists(int32_t id);
   std::vector<TAccount> Accounts();
 
-  void PutSession(const TSessionRow& s);
+  // Writes a session, and deletes those it ends to make room, in one transaction.
+  void PutSession(const TSessionRow& s, const std::vector<int32_t>& ended = {});
   void DeleteSessions(const std::vector<int32_t>& userIDs);
   void TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen);
   std::vector<TSessionRow> Sessions();
@@ -82,6 +83,7 @@ public:
 
 private:
   void Exec(const char* sql);
+  void DeleteSessionRows(const std::lock_guard<std::mutex>& lock, const std::vector<int32_t>& userIDs);
   // Runs body between begin and COMMIT, or rolls back and rethrows, under the caller's lock.
   void Transaction(const std::lock_guard<std::mutex>& lock, const char* begin, const std::function<void()>& body);
   std::mutex mutex_;

@@ -144,9 +144,9 @@ void TSessionStore::Begin(int32_t user, TSession session) {
     ended = MakeRoom(lock, user, session);
     Insert(lock, user, session);
   }
-  db_.DeleteSessions(ended);
   db_.PutSession({user, session.LoginKey, session.IP, session.Port, session.NetKind, session.Account,
-                  session.LastSeenMs});
+                  session.LastSeenMs},
+                 ended);
 }
 
 bool TSessionStore::End(int32_t user, int32_t key, uint32_t ip, uint16_t port) {

@@ -242,16 +242,9 @@ TLoginRole::TClaim TLoginRole::Claim(const std::string& id, int64_t nowMs, std::
     }
     answered_.erase(it);
   }
-  if (answered_.size() >= MaxAnswered) DropOld(lock, nowMs);
-  if (answered_.size() >= MaxAnswered) {
-    auto oldest = answered_.end();
-    for (auto it = answered_.begin(); it != answered_.end(); ++it)
-      if (!it->second.Reply.empty() && (oldest == answered_.end() || it->second.AtMs < oldest->second.AtMs))
-        oldest = it;
-    if (oldest == answered_.end()) return TClaim::Full;
-    answered_.erase(oldest);
-  }
+  if (answered_.size() >= MaxAnswered && !DropOld(lock, nowMs, true)) return TClaim::Full;
   answered_[id] = {{}, nowMs};
+  order_.emplace_back(id, nowMs);
   return TClaim::New;
 }
 
@@ -275,7 +268,7 @@ void TLoginRole::Forget(uint32_t ip, uint16_t port) {
 void TLoginRole::Tick(int64_t nowMs) {
   {
     std::lock_guard lock(answeredMutex_);
-    DropOld(lock, nowMs);
+    DropOld(lock, nowMs, false);
   }
   std::vector<THeld> due;
   {
@@ -295,10 +288,27 @@ int64_t TLoginRole::NextDueMs() {
   return held_.empty() ? std::numeric_limits<int64_t>::max() : held_.begin()->first;
 }
 
-void TLoginRole::DropOld(const std::lock_guard<std::mutex>&, int64_t nowMs) {
-  // A running login stays claimed until it settles, however long its queue took.
-  for (auto it = answered_.begin(); it != answered_.end();)
-    it = !it->second.Reply.empty() && nowMs - it->second.AtMs >= RepeatWindowMs ? answered_.erase(it) : std::next(it);
+bool TLoginRole::DropOld(const std::lock_guard<std::mutex>&, int64_t nowMs, bool makeRoom) {
+  for (size_t looked = 0, n = order_.size(); looked < n && !order_.empty(); ++looked) {
+    auto [id, atMs] = std::move(order_.front());
+    order_.pop_front();
+    auto it = answered_.find(id);
+    // Forgotten meanwhile, or claimed again later (that claim has a place of its own).
+    if (it == answered_.end() || it->second.AtMs != atMs) continue;
+    // A running login stays claimed until it settles, however long its queue took.
+    if (it->second.Reply.empty()) {
+      order_.emplace_back(std::move(id), atMs);
+      continue;
+    }
+    const bool inWindow = nowMs - atMs < RepeatWindowMs;
+    if (inWindow && !makeRoom) {
+      order_.emplace_front(std::move(id), atMs);
+      return true;
+    }
+    answered_.erase(it);
+    if (makeRoom) return true;
+  }
+  return !makeRoom;
 }
 
 }  // namespace mlsvc

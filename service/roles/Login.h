@@ -18,6 +18,7 @@
 // run a second time.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -88,13 +89,17 @@ private:
   void Settle(const std::string& id, const std::vector<uint8_t>& reply);
   // After a logout, a login from its address is a new login, not a repeat of the ended one.
   void Forget(uint32_t ip, uint16_t port);
-  void DropOld(const std::lock_guard<std::mutex>& answeredLock, int64_t nowMs);
+  // Forgets, from the oldest claim on, the answers that have left the repeat window; with
+  // makeRoom, the oldest answer only, in the window or not. Running logins stay. False when room
+  // was asked for and every login is running.
+  bool DropOld(const std::lock_guard<std::mutex>& answeredLock, int64_t nowMs, bool makeRoom);
 
   TServiceContext& ctx_;
   TRateLimiter perEndpoint_, perAddress_, anonymousPerAddress_, anonymousPerNet_;
   std::atomic<int64_t> checkMs_;
   std::mutex answeredMutex_;
   std::unordered_map<std::string, TAnswered> answered_;
+  std::deque<std::pair<std::string, int64_t>> order_;  // the claims in the order they came, with their times
   std::mutex heldMutex_;
   std::multimap<int64_t, THeld> held_;  // by the time they are due
 };
