@@ -19,8 +19,8 @@ using TLastSeen = std::vector<std::pair<int32_t, int64_t>>;
 
 uint32_t NetOf(uint32_t ip) { return ip & htonl(0xFFFFFF00u); }
 
-// Which session goes first when room is needed: one never kept alive, then the longest idle.
-auto EvictionOrder(const TSession& s) { return std::tuple(s.KeptAlive, s.LastSeenMs); }
+// Which session goes first when room is needed: an unproven one, then the longest idle.
+auto EvictionOrder(const TSession& s) { return std::tuple(s.Proven, s.LastSeenMs); }
 
 }  // namespace
 
@@ -114,8 +114,8 @@ void TSessionStore::Restore(int64_t nowMs) {
       s.NetKind = r.NetKind;  // as it logged in: the row is written at login only
       s.PeriodMs = PeriodFor(r.NetKind);
       s.Account = r.Account;
-      // Whether an anonymous one was ever kept alive is not stored; an account proved its password.
-      s.KeptAlive = r.Account;
+      // Whether an anonymous one was ever kept alive is not stored.
+      s.Proven = r.Account;
       s.LastSeenMs = r.LastSeenMs;
       if (nowMs - r.LastSeenMs > Lifetime(s)) {
         gone.push_back(r.UserID);

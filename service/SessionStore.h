@@ -6,8 +6,8 @@
 // Their number is bounded, since an anonymous login needs no credentials and its source may be
 // forged: at most MaxSessions in all and MaxAnonymousPerNet anonymous ones per /24. A new
 // session beyond a bound takes the place of the oldest-idle one (of the whole store, or of the
-// /24's anonymous ones), and sessions whose holder never kept them alive go first: a forged
-// source never learns the key, so its sessions never are.
+// /24's anonymous ones), and sessions whose holder never proved itself go first: a forged
+// source never learns the key, so its anonymous sessions never are kept alive.
 //
 // One lock guards the sessions. Helpers that work under it take the caller's lock as a
 // parameter, so a role holds the lock exactly as long as it looks at a session, and a call
@@ -36,7 +36,9 @@ struct TSession {
   // with, so a later change of kind does not change it.
   int64_t PeriodMs = 0;
   bool Account = false;  // false: an anonymous connect
-  bool KeptAlive = false;  // a keep-alive has come from the holder
+  // Its holder has shown itself: with a password at login, or with a keep-alive (which needs the
+  // key that only the login's answer carried). A forged source can do neither.
+  bool Proven = false;
   int64_t LastSeenMs = 0;
   bool Dirty = false;  // LastSeenMs not yet written
 };

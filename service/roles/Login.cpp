@@ -195,6 +195,7 @@ std::vector<uint8_t> TLoginRole::Answer(const TJob& job, bool& unknownUser) {
   session.LocalIP = req.LocalIP;
   session.NetKind = req.NetKind;
   session.Account = req.Requested != ml::TLoginRequest::Anonymous;
+  session.Proven = session.Account;
   session.LastSeenMs = ctx_.NowMs();
   ctx_.Sessions.Begin(account, session);
   ++ctx_.Counters.Logins;
