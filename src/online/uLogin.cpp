@@ -308,6 +308,7 @@ int TLRLogin::Exchange(Kind kind, int32_t number, const std::string& name, const
     // client moves its own transport, so a close meanwhile is safe.
     if (attempt >= 3 && udp_.MoveToPort(uint16_t(1000 + RandomBelow(20000))))
       user_.LocalPort = uint16_t(udp_.DefaultPort());
+    if (OnAttempt) OnAttempt(attempt + 1, LoginTries, ip, port);
     answered = udp_.SendWaitTable(ip, port, LoginWaitMs, serial, replyLength, reply, sizeof reply,
                                   requestLength, request);
   }

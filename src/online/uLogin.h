@@ -134,6 +134,11 @@ public:
   std::function<void(int32_t userID, uint32_t publicIP, uint16_t publicPort)> OnIdentity;
   // On the keep-alive thread, after it logged in again for a lost session: the result code.
   std::function<void(int code)> OnRelogin;
+  // Before each try of a login exchange (sending the request, then waiting up to LoginWaitMs),
+  // on the thread running the login: attempt counts from 1 to tries (LoginTries); serverIP
+  // (network order) and serverPort are the login server tried. Lets a caller say what it is
+  // doing while the tries run. Set it before the first login, not while one runs.
+  std::function<void(int attempt, int tries, uint32_t serverIP, uint16_t serverPort)> OnAttempt;
 
 private:
   enum class Kind { Anonymous, ByName, ByNumber };

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "net/LRCmdStream.h"
 #include "net/LRUDPClient.h"
@@ -89,6 +91,24 @@ Bytes LoginOK(int32_t account, bool doNotRemember = false, const std::string& na
   return Written(+[](TCmdStream& s, const TLoginReply& x) { return WriteLoginReply(s, x, false); }, r);
 }
 
+// A request the server thread keeps for the test to read: the reply that follows reaches the test
+// through a socket, which orders nothing for the memory model, so the bytes sit behind a lock.
+class TCapturedRequest {
+public:
+  void Keep(const TCmdStream& s) {
+    std::lock_guard lock(mutex_);
+    bytes_.assign(s.Buffer(), s.Buffer() + s.Size());
+  }
+  Bytes Get() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+  }
+
+private:
+  mutable std::mutex mutex_;
+  Bytes bytes_;
+};
+
 Bytes Refusal(uint16_t status, uint16_t reason = 0) {
   TLoginReply r;
   r.Status = status;
@@ -144,19 +164,23 @@ TEST(LoginResultText, Codes) {
 }
 
 TEST_F(LoginTest, ByNumberSendsTheRecordAndReadsTheAnswer) {
-  Bytes seen;
+  TCapturedRequest captured;
   TScriptedLoginServer server([&](uint16_t code, TCmdStream& s) {
     if (code != Cmd::Login) return Bytes();
-    seen.assign(s.Buffer(), s.Buffer() + s.Size());
+    captured.Keep(s);
     return LoginOK(12345);
   });
   auto list = List(server.Port());
   TLRLogin login(udp, *list, info, AppDir());
   login.SetAutoLogin(true);
   const std::string stored = EncodeStoredPassword("secret");
+  int attempts = 0;
+  login.OnAttempt = [&](int, int, uint32_t, uint16_t) { ++attempts; };
   ASSERT_TRUE(login.Login(" 12345 ", stored)) << login.LastMessage();
+  EXPECT_EQ(attempts, 1) << "an answered first try is the only one";
   EXPECT_EQ(server.listRequests.load(), 1);
 
+  const Bytes seen = captured.Get();
   TLoginRequest sent;
   ASSERT_TRUE(ReadLoginRequest(seen.data(), seen.size(), sent));
   EXPECT_EQ(seen.size(), TLoginRequest::FixedSize + 1) << "an empty name";
@@ -229,7 +253,7 @@ TEST_F(LoginTest, AnswersAndWhatIsSaved) {
   }
 }
 
-TEST_F(LoginTest, NoAnswerIs150AfterSixTries) {
+TEST_F(LoginTest, NoAnswerIs150AfterSixTriesEachAnnounced) {
   // The list server answers; the login server named by it never does. Time runs on a fast clock.
   ManualClock clock;
   TLRUDPClient fast(nullptr, &clock);
@@ -242,20 +266,30 @@ TEST_F(LoginTest, NoAnswerIs150AfterSixTries) {
   TServerListManager list(AppDir() + "LR4ServerList.bin", d);
   list.SetUDPClient(&fast);
   TLRLogin login(fast, list, info, AppDir());
+  // Each try is announced before its request leaves, naming the server it goes to.
+  std::vector<std::string> attempts;
+  login.OnAttempt = [&](int attempt, int tries, uint32_t ip, uint16_t port) {
+    const bool before = server.logins < attempt;
+    attempts.push_back(std::to_string(attempt) + "/" + std::to_string(tries) + (before ? " before" : " after") +
+                       (ip == LoopbackIP() && port == server.Port() ? " to the server" : " elsewhere"));
+  };
   TClockPump pump(clock, std::chrono::milliseconds(20));
   EXPECT_FALSE(login.Login("", ""));
   EXPECT_EQ(login.LastResult(), 150);
   EXPECT_EQ(server.logins.load(), 6);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 6; ++i) expected.push_back(std::to_string(i) + "/6 before to the server");
+  EXPECT_EQ(attempts, expected);
   EXPECT_FALSE(login.LoggedIn());
   fast.SetActive(false);
 }
 
 TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
-  Bytes keepAlive;
+  TCapturedRequest captured;
   TScriptedLoginServer server([&](uint16_t code, TCmdStream& s) {
     if (code == Cmd::Login) return LoginOK(12345);
     if (code != Cmd::KeepAlive) return Bytes();
-    keepAlive.assign(s.Buffer(), s.Buffer() + s.Size());
+    captured.Keep(s);
     return Written(WriteKeepAliveReply, TKeepAliveReply{0, 0, 30, "new"});  // 30: newer than ours
   });
   auto list = List(server.Port());
@@ -268,6 +302,7 @@ TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
   EXPECT_EQ(server.listRequests.load(), 2) << "a newer version forces a download";
   EXPECT_EQ(list->Version(), 30);
   EXPECT_EQ(login.Notice(), "new");
+  const Bytes keepAlive = captured.Get();
   ASSERT_EQ(keepAlive.size(), TKeepAliveRequest::FixedSize);
   TKeepAliveRequest report;
   ASSERT_TRUE(ReadKeepAliveRequest(keepAlive.data(), keepAlive.size(), report));

@@ -487,15 +487,22 @@ TEST_F(ServiceCore, ADatagramTwiceAtOnceMakesOneSession) {
   EXPECT_EQ(core->Sessions().Count(), 1u);
 }
 
-TEST_F(ServiceCore, SessionsStayWithinTheirBoundsAndKeptAliveOnesStay) {
+TEST_F(ServiceCore, SessionsStayWithinTheirBoundsAndProvenOnesStay) {
   cfg.MaxSessions = 64;
   cfg.MaxAnonymousPerNet = 8;
   cfg.AnonRate = cfg.AnonBurst = cfg.AnonNetRate = cfg.AnonNetBurst = 1e9;
   cfg.LoginIPRate = cfg.LoginIPBurst = 1e9;
+  ASSERT_TRUE(store->AddAccount({10001, "erin", MakeVerifier(LRMD5::MD5String("pw").v, kCheap)}));
   Start();
   // A client that logged in first and keeps its session alive.
   const TLoginReply kept = Anonymous();
   ASSERT_EQ(kept.Status, Status::OK);
+  // An account that logged in with its password and has not reported yet: the oldest idle one.
+  TLoginRequest byNumber;
+  byNumber.Requested = 10001;
+  byNumber.PasswordDigest = LRMD5::MD5String("pw").v;
+  const TLoginReply account = Login(byNumber, 7001);
+  ASSERT_EQ(account.Status, Status::OK);
   Advance(1000);
   ASSERT_TRUE(KeepAlive(kept));
 
@@ -506,7 +513,8 @@ TEST_F(ServiceCore, SessionsStayWithinTheirBoundsAndKeptAliveOnesStay) {
     size_t most;  // sessions alive afterwards at most
   };
   const Case cases[] = {
-      {"one /24, many addresses", 40, [](int i) { return htonl(0xC0A80100 + uint32_t(i % 250) + 1); }, 8},
+      // The client's /24: its eight anonymous ones, and the account.
+      {"one /24, many addresses", 40, [](int i) { return htonl(0xC0A80100 + uint32_t(i % 250) + 1); }, 9},
       {"3,000 forged addresses", 3000, [](int i) { return htonl(0x0A000000 + uint32_t(i) * 256 + 1); }, 64},
   };
   for (const Case& c : cases) {
@@ -521,6 +529,7 @@ TEST_F(ServiceCore, SessionsStayWithinTheirBoundsAndKeptAliveOnesStay) {
     EXPECT_LE(store->Sessions().size(), c.most) << c.name << ": the database holds no more";
     EXPECT_TRUE(Alive(kept.UserID)) << c.name << ": forged sessions go first";
     EXPECT_TRUE(KeepAlive(kept)) << c.name;
+    EXPECT_TRUE(Alive(account.UserID)) << c.name << ": a password proves its holder as a keep-alive does";
   }
   EXPECT_GT(core->Sessions().Evicted(), 0u);
 }
