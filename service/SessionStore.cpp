@@ -18,6 +18,7 @@ namespace {
 using TLastSeen = std::vector<std::pair<int32_t, int64_t>>;
 
 uint32_t NetOf(uint32_t ip) { return ip & htonl(0xFFFFFF00u); }
+uint64_t Endpoint(uint32_t ip, uint16_t port) { return (uint64_t(ip) << 16) | port; }
 
 // Which session goes first when room is needed: an unproven one, then the longest idle.
 auto EvictionOrder(const TSession& s) { return std::tuple(s.Proven, s.LastSeenMs); }
@@ -114,9 +115,9 @@ void TSessionStore::Restore(int64_t nowMs) {
       s.NetKind = r.NetKind;  // as it logged in: the row is written at login only
       s.PeriodMs = PeriodFor(r.NetKind);
       s.Account = r.Account;
-      // Whether an anonymous one was ever kept alive is not stored.
-      s.Proven = r.Account;
       s.LastSeenMs = r.LastSeenMs;
+      // Whether an anonymous one was ever kept alive is not stored.
+      if (r.Account) Prove(lock, s);
       if (nowMs - r.LastSeenMs > Lifetime(s)) {
         gone.push_back(r.UserID);
         continue;
@@ -136,11 +137,30 @@ int32_t TSessionStore::NewAnonymousID() {
   }
 }
 
+void TSessionStore::Prove(const TLock& lock, TSession& s) {
+  CheckLock(lock);
+  if (s.Proven) return;
+  s.Proven = true;
+  if (s.PeriodMs < externalPeriodMs_) return;
+  const uint64_t endpoint = Endpoint(s.IP, s.Port);
+  if (!longPeriodEndpoints_.insert(endpoint).second) return;
+  longPeriodOrder_.push_back(endpoint);
+  if (longPeriodOrder_.size() > maxSessions_) {
+    longPeriodEndpoints_.erase(longPeriodOrder_.front());
+    longPeriodOrder_.pop_front();
+  }
+}
+
 void TSessionStore::Begin(int32_t user, TSession session) {
   session.PeriodMs = PeriodFor(session.NetKind);
+  const bool proven = session.Proven;
+  session.Proven = false;
   std::vector<int32_t> ended;
   {
     auto lock = Lock();
+    if (longPeriodEndpoints_.contains(Endpoint(session.IP, session.Port)))
+      session.PeriodMs = std::max(session.PeriodMs, externalPeriodMs_);
+    if (proven) Prove(lock, session);
     ended = MakeRoom(lock, user, session);
     Insert(lock, user, session);
   }

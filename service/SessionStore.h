@@ -16,8 +16,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "service/ServiceConfig.h"
@@ -65,9 +67,12 @@ public:
   void Restore(int64_t nowMs);
   // A random anonymous number that no live session holds.
   int32_t NewAnonymousID();
-  // Starts (or replaces) user's session; its PeriodMs follows from its NetKind. Makes room
-  // within the bounds first.
+  // Starts (or replaces) user's session; its PeriodMs follows from its NetKind, or is the longer
+  // period a proven client at the same address and port reports by. Makes room within the bounds
+  // first.
   void Begin(int32_t user, TSession session);
+  // Under the caller's lock: s's holder has shown itself (see TSession::Proven).
+  void Prove(const TLock& lock, TSession& s);
   // Ends user's session when key, ip and port hold it; false (nothing changes) otherwise.
   bool End(int32_t user, int32_t key, uint32_t ip, uint16_t port);
   // Ends the sessions that missed their periods at nowMs and writes the last-seen times that
@@ -99,6 +104,14 @@ private:
   std::mutex mutex_;
   TMap sessions_;
   std::unordered_map<uint32_t, std::vector<int32_t>> anonymousByNet_;  // /24 (network order) -> users
+  // A client keeps the keep-alive period its first session began with for as long as it runs,
+  // while a later login may send another network kind (the network-type check changed it): a
+  // session that began external, then a login sent as internal, and the client still reports
+  // every external period. So the address and port of every proven client whose period was the
+  // long one are remembered (at most maxSessions_ of them, the oldest forgotten first), and a
+  // later session from there is kept by the long period too. Lost at a restart.
+  std::unordered_set<uint64_t> longPeriodEndpoints_;
+  std::deque<uint64_t> longPeriodOrder_;
   std::atomic<uint64_t> evicted_{0};
 };
 

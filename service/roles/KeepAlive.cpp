@@ -20,7 +20,7 @@ void TKeepAliveRole::Answer(const TRequest& r) {
     s->LastSeenMs = now;
     // The kind is the client's latest; its period stays the one it logged in with.
     if (req.NetKind <= ml::NetKind::Highest) s->NetKind = req.NetKind;
-    s->Proven = true;
+    ctx_.Sessions.Prove(lock, *s);
     s->Dirty = true;
   }
   ml::TKeepAliveReply reply;

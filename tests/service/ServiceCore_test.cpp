@@ -591,6 +591,37 @@ TEST_F(ServiceCore, ASessionKeepsThePeriodItsClientLoggedInWith) {
   EXPECT_FALSE(Alive(s.UserID));
 }
 
+TEST_F(ServiceCore, ALoginSentAsInternalKeepsTheLongPeriodItsClientStillReportsBy) {
+  // A client fixes its period when its keep-alive thread starts, with its first session: here an
+  // external one (240 s). The network-type check then makes it internal, and its next login (a
+  // logout first, as a client does) says so; the client still reports every 240 s.
+  Start();
+  const TLoginReply first = Anonymous(NetKind::ExternalA);
+  ASSERT_EQ(first.Status, Status::OK);
+  Advance(1000);
+  ASSERT_TRUE(KeepAlive(first, 7000, NetKind::ExternalA));
+  ASSERT_EQ(Ask(TServer::Main, Envelope::Table,
+                Written(WriteLogoutRequest, TLogoutRequest{first.UserID, first.LoginKey, 0, 0, 0, false}))
+                .size(),
+            1u);
+  const TLoginReply second = Anonymous(NetKind::InternalC);
+  ASSERT_EQ(second.Status, Status::OK);
+  Advance(240000);
+  core->Sessions().Expire(clock.Now().count());
+  EXPECT_TRUE(KeepAlive(second)) << "the report a period later finds the session";
+  Advance(3 * 240000);
+  core->Sessions().Expire(clock.Now().count());
+  EXPECT_TRUE(Alive(second.UserID)) << "three of the client's periods";
+
+  // Elsewhere the kind it logs in with still decides; an unproven session leaves nothing behind.
+  ASSERT_EQ(Anonymous(NetKind::ExternalA, 7100).Status, Status::OK);
+  const TLoginReply other = Anonymous(NetKind::InternalC, 7100);
+  ASSERT_EQ(other.Status, Status::OK);
+  Advance(3 * 45000 + 1);
+  core->Sessions().Expire(clock.Now().count());
+  EXPECT_FALSE(Alive(other.UserID));
+}
+
 TEST(RateLimiter, AFullTableKeepsTheDebtOfThoseWhoSpentMost) {
   TRateLimiter limiter(1, 2, 4);
   EXPECT_TRUE(limiter.Allow(1, 0));
