@@ -35,7 +35,8 @@ struct TSession {
   uint32_t LocalIP = 0;  // as the client reported it
   uint8_t NetKind = 0;   // the latest the client reported or the network-type check found
   // The client's keep-alive period: its thread fixed it from the network kind it logged in
-  // with, so a later change of kind does not change it.
+  // with (or an earlier session's, see longPeriodEndpoints_), so a later change of kind does not
+  // change it.
   int64_t PeriodMs = 0;
   bool Account = false;  // false: an anonymous connect
   // Its holder has shown itself: with a password at login, or with a keep-alive (which needs the
