@@ -135,9 +135,10 @@ public:
   // On the keep-alive thread, after it logged in again for a lost session: the result code.
   std::function<void(int code)> OnRelogin;
   // Before each try of a login exchange (sending the request, then waiting up to LoginWaitMs),
-  // on the thread running the login: attempt counts from 1 to tries (LoginTries); serverIP
-  // (network order) and serverPort are the login server tried. Lets a caller say what it is
-  // doing while the tries run. Set it before the first login, not while one runs.
+  // on the thread running the login (the keep-alive thread's for a relogin): attempt counts from
+  // 1 to tries (LoginTries), and again from 1 when a login by name is repeated by number;
+  // serverIP (network order) and serverPort are the login server tried. Lets a caller say what
+  // it is doing while the tries run. Set it before the first login, not while one runs.
   std::function<void(int attempt, int tries, uint32_t serverIP, uint16_t serverPort)> OnAttempt;
 
 private:
