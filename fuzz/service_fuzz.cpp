@@ -8,8 +8,9 @@
 //             presence answer would ever be taken
 //   bits 5-7  let time pass first (kSteps), then run the housekeeping
 // Logins run at once on a pool of no threads with a cheap Argon2id cost; one account exists
-// (10001 "fuzz", password "pw"). Nothing is sent: every answer is checked instead, and must be
-// one datagram that the client's reader of its record takes.
+// (10001 "fuzz", password "pw"); an unknown user's refusal goes out at a later housekeeping.
+// Nothing is sent: every answer is checked instead, and must be one datagram that the client's
+// reader of its record takes.
 #include <arpa/inet.h>
 #include <unistd.h>
 
@@ -52,7 +53,8 @@ void Check(bool ok) {
 // Checks an answer as the client would take it, and remembers what a client would keep of it.
 class TCheckingSender final : public TDatagramSender {
 public:
-  bool Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port) override {
+  bool Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port,
+            uint32_t) override {
     Check(ip == kClientIP && port == kClientPort);
     uint8_t datagram[ml::Envelope::MaxDatagram + 16];
     Check(ml::BuildReply(kind, datagram, sizeof datagram, guid, payload, length) > 0);
@@ -104,6 +106,7 @@ struct TFixture {
   TServiceConfig cfg;
   ml::ManualClock clock;
   TCheckingSender list, main;
+  TServiceLog log{TLogLevel::Error};
   TWorkPool workers{0, 1};
   std::unique_ptr<TServiceStore> store;
   std::unique_ptr<TServiceCore> core;
@@ -118,10 +121,14 @@ struct TFixture {
     cfg.UnknownUserCost = kCheap;
     cfg.LoginRate = cfg.LoginBurst = cfg.LoginIPRate = cfg.LoginIPBurst = 1e9;
     cfg.ListRate = cfg.ListBurst = cfg.ProbeRate = cfg.ProbeBurst = 1e9;
+    cfg.AnonRate = cfg.AnonBurst = cfg.AnonNetRate = cfg.AnonNetBurst = cfg.ReplyBytesPerSecond = 1e9;
+    // Small bounds, so that evictions happen and memory stays flat over a long run.
+    cfg.MaxSessions = 256;
+    cfg.MaxAnonymousPerNet = 64;
     clock.Set(ml::Millis(1'790'000'000'000));
-    store = std::make_unique<TServiceStore>(cfg.DbPath);
+    store = std::make_unique<TServiceStore>(cfg.DbPath, true);
     store->AddAccount({10001, "fuzz", MakeVerifier(ml::LRMD5::MD5String("pw").v, kCheap)});
-    core = std::make_unique<TServiceCore>(cfg, *store, clock, list, main, workers);
+    core = std::make_unique<TServiceCore>(cfg, *store, clock, list, main, workers, log);
   }
   ~TFixture() {
     core.reset();

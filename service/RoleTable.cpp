@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <tuple>
 
 #include "net/LoginRecords.h"
@@ -81,21 +82,24 @@ TRoleTable::~TRoleTable() = default;
 
 bool TRoleTable::Dispatch(const TRequest& r) {
   if (r.Length < 2) return false;
-  const TRole* role = FindRole(r.Server, uint16_t(r.Payload[0] | (r.Payload[1] << 8)));
+  const TRole* role = FindRole(r.Server, r.Code());
   if (!role || !(role->Kinds & KindBit(r.Kind)) || r.Length < role->MinLength) return false;
   role->Handler(*roles_, r);
   return true;
 }
 
-void TRoleTable::Tick(int64_t nowMs) {
+int64_t TRoleTable::Tick(int64_t nowMs) {
+  int64_t next = std::numeric_limits<int64_t>::max();
   std::apply(
       [&](auto&... family) {
         const auto tick = [&](auto& f) {
           if constexpr (requires { f.Tick(nowMs); }) f.Tick(nowMs);
+          if constexpr (requires { f.NextDueMs(); }) next = std::min(next, f.NextDueMs());
         };
         (tick(family), ...);
       },
       roles_->Families);
+  return next;
 }
 
 }  // namespace mlsvc

@@ -50,8 +50,9 @@ public:
   // Hands the request to its role; false when no row takes it.
   bool Dispatch(const TRequest& r);
   // The roles' work that waits for time to pass (deadlines, forgetting); the service calls it
-  // about every 50 ms.
-  void Tick(int64_t nowMs);
+  // about every 50 ms, or sooner when a role has work due. Returns when the next is due
+  // (INT64_MAX: nothing waits).
+  int64_t Tick(int64_t nowMs);
 
 private:
   std::unique_ptr<TRoles> roles_;

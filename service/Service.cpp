@@ -4,20 +4,19 @@
 
 #include <chrono>
 
-#include "base/DebugTrace.h"
 
 namespace mlsvc {
 
-TService::TService(TServiceConfig cfg, const ml::TClock& clock) : cfg_(std::move(cfg)) {
-  if (!cfg_.Address) cfg_.Address = htonl(INADDR_LOOPBACK);
-  store_ = std::make_unique<TServiceStore>(cfg_.DbPath);
-  list_ = std::make_unique<TServiceSocket>(cfg_.Address, cfg_.ListPort);
-  main_ = std::make_unique<TServiceSocket>(cfg_.Address, cfg_.Port);
-  // The served table names the bound address and main port unless told otherwise.
+TService::TService(TServiceConfig cfg, const ml::TClock& clock) : cfg_(std::move(cfg)), log_(cfg_.LogLevel) {
+  store_ = std::make_unique<TServiceStore>(cfg_.DbPath, cfg_.CreateDb);
+  list_ = std::make_unique<TServiceSocket>(cfg_.Address, cfg_.ListPort, &log_);
+  main_ = std::make_unique<TServiceSocket>(cfg_.Address, cfg_.Port, &log_);
+  // The served table names the bound address and main port unless told otherwise; bound to
+  // every interface, it names the address each request came to.
   if (!cfg_.AdvertiseIP) cfg_.AdvertiseIP = cfg_.Address;
   if (!cfg_.AdvertisePort) cfg_.AdvertisePort = main_->Port();
   logins_ = std::make_unique<TWorkPool>(std::max(cfg_.LoginThreads, 1), cfg_.LoginQueue);
-  core_ = std::make_unique<TServiceCore>(cfg_, *store_, clock, *list_, *main_, *logins_);
+  core_ = std::make_unique<TServiceCore>(cfg_, *store_, clock, *list_, *main_, *logins_, log_);
 }
 
 TService::~TService() { Stop(); }
@@ -26,11 +25,11 @@ void TService::Start() {
   if (started_) return;
   started_ = true;
   housekeeper_ = std::thread([this] { Housekeeping(); });
-  list_->Start([this](const ml::TOpenedEnvelope& e, uint32_t ip, uint16_t port) {
-    core_->Dispatch(TServer::List, e, ip, port);
+  list_->Start([this](const ml::TOpenedEnvelope& e, uint32_t ip, uint16_t port, uint32_t localIP) {
+    core_->Dispatch(TServer::List, e, ip, port, localIP);
   });
-  main_->Start([this](const ml::TOpenedEnvelope& e, uint32_t ip, uint16_t port) {
-    core_->Dispatch(TServer::Main, e, ip, port);
+  main_->Start([this](const ml::TOpenedEnvelope& e, uint32_t ip, uint16_t port, uint32_t localIP) {
+    core_->Dispatch(TServer::Main, e, ip, port, localIP);
   });
 }
 
@@ -50,20 +49,22 @@ void TService::Stop() {
     // Last-seen times reach the database before we go.
     core_->WriteLastSeen();
   } catch (const std::exception& e) {
-    ml::DebugTrace("sessions: %s", e.what());
+    log_.Write(TLogLevel::Error, "sessions: %s", e.what());
   }
 }
 
 void TService::Housekeeping() {
   std::unique_lock lock(stopMutex_);
+  int64_t waitMs = TServiceCore::HousekeepingMs;
   while (!stopping_) {
-    stopChanged_.wait_for(lock, std::chrono::milliseconds(50));
+    stopChanged_.wait_for(lock, std::chrono::milliseconds(waitMs));
     if (stopping_) break;
     lock.unlock();
     try {
-      core_->Housekeep();
+      waitMs = core_->Housekeep();
     } catch (const std::exception& e) {
-      ml::DebugTrace("housekeeping: %s", e.what());
+      log_.Write(TLogLevel::Error, "housekeeping: %s", e.what());
+      waitMs = TServiceCore::HousekeepingMs;
     }
     lock.lock();
   }

@@ -3,7 +3,7 @@
 // (8801) and the main socket (8800), whose requests the role table hands to the roles (see
 // RoleTable.cpp for which serves what). Logins cost an Argon2id computation each and run on a
 // small worker pool; everything else is answered on the socket's own thread from memory. A
-// housekeeping thread finishes what waits for time to pass.
+// housekeeping thread finishes what waits for time to pass. The log goes to standard error.
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,8 +20,9 @@ namespace mlsvc {
 
 class TService {
 public:
-  // Opens the store and binds both sockets; throws std::runtime_error with the reason. The clock
-  // gives wall-clock milliseconds (a test may pass a manual one).
+  // Opens the store (creating it only when cfg says so) and binds both sockets; throws
+  // std::runtime_error with the reason. The clock gives wall-clock milliseconds (a test may pass
+  // a manual one).
   explicit TService(TServiceConfig cfg, const ml::TClock& clock = TWallClock::Instance());
   ~TService();
   TService(const TService&) = delete;
@@ -34,12 +35,14 @@ public:
   uint16_t ListPort() const { return list_->Port(); }
   TServiceStore& Store() { return *store_; }
   const TServiceCounters& Counters() const { return core_->Counters(); }
+  TServiceLog& Log() { return log_; }
   size_t SessionCount() { return core_->Sessions().Count(); }
 
 private:
   void Housekeeping();
 
   TServiceConfig cfg_;
+  TServiceLog log_;
   std::unique_ptr<TServiceStore> store_;
   std::unique_ptr<TServiceSocket> list_, main_;
   std::unique_ptr<TWorkPool> logins_;

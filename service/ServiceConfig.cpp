@@ -1,9 +1,9 @@
 #include "service/ServiceConfig.h"
 
+#include "base/IniFile.h"
 #include "net/IPv4Text.h"
 
-
-#include "base/IniFile.h"
+#include <algorithm>
 
 namespace mlsvc {
 
@@ -36,14 +36,26 @@ bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string
   cfg.AdvertisePort = uint16_t(ini.ReadInteger("service", "advertise_port", cfg.AdvertisePort));
   cfg.MinVersion = uint16_t(ini.ReadInteger("service", "min_version", cfg.MinVersion));
   cfg.LoginThreads = int(ini.ReadInteger("service", "login_threads", cfg.LoginThreads));
+  if (const std::string level = str("service", "log"); !level.empty() && !ParseLogLevel(level, cfg.LogLevel)) {
+    error = "bad log in configuration: " + level + " (error, warning, info or debug)";
+    return false;
+  }
   cfg.LoginRate = num("limits", "login_rate", cfg.LoginRate);
   cfg.LoginBurst = num("limits", "login_burst", cfg.LoginBurst);
   cfg.LoginIPRate = num("limits", "login_ip_rate", cfg.LoginIPRate);
   cfg.LoginIPBurst = num("limits", "login_ip_burst", cfg.LoginIPBurst);
+  cfg.AnonRate = num("limits", "anonymous_rate", cfg.AnonRate);
+  cfg.AnonBurst = num("limits", "anonymous_burst", cfg.AnonBurst);
+  cfg.AnonNetRate = num("limits", "anonymous_net_rate", cfg.AnonNetRate);
+  cfg.AnonNetBurst = num("limits", "anonymous_net_burst", cfg.AnonNetBurst);
+  cfg.ReplyBytesPerSecond = num("limits", "reply_bytes_per_second", cfg.ReplyBytesPerSecond);
   cfg.ListRate = num("limits", "list_rate", cfg.ListRate);
   cfg.ListBurst = num("limits", "list_burst", cfg.ListBurst);
   cfg.ProbeRate = num("limits", "probe_rate", cfg.ProbeRate);
   cfg.ProbeBurst = num("limits", "probe_burst", cfg.ProbeBurst);
+  cfg.MaxSessions = size_t(std::max<int64_t>(1, ini.ReadInteger("sessions", "max_sessions", int64_t(cfg.MaxSessions))));
+  cfg.MaxAnonymousPerNet =
+      size_t(std::max<int64_t>(1, ini.ReadInteger("sessions", "max_anonymous_per_net", int64_t(cfg.MaxAnonymousPerNet))));
   cfg.KeepAlivePeriods = int(ini.ReadInteger("sessions", "keepalive_periods", cfg.KeepAlivePeriods));
   cfg.InternalPeriodMs = ini.ReadInteger("sessions", "internal_period_ms", cfg.InternalPeriodMs);
   cfg.ExternalPeriodMs = ini.ReadInteger("sessions", "external_period_ms", cfg.ExternalPeriodMs);

@@ -1,32 +1,47 @@
 #pragma once
 // minilirra-service's configuration: the command line and an INI file fill one record.
+#include <arpa/inet.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "service/ServiceLog.h"
 #include "service/ServiceSecurity.h"
 
 namespace mlsvc {
 
 struct TServiceConfig {
   std::string DbPath;
-  uint32_t Address = 0;          // network order; 0 means 127.0.0.1
+  bool CreateDb = false;         // create the database when it is missing (else that is an error)
+  uint32_t Address = htonl(INADDR_LOOPBACK);  // network order; 0 binds every interface
   uint16_t ListPort = 8801;
   uint16_t Port = 8800;
-  uint32_t AdvertiseIP = 0;      // what the served table names (0: Address)
+  // What the served table names (0: the bound address, or, bound to every interface, the
+  // address each request came to).
+  uint32_t AdvertiseIP = 0;
   uint16_t AdvertisePort = 0;    // 0: the main socket's port
   uint16_t MinVersion = 0;       // older programs get code 149
   int LoginThreads = 2;
   size_t LoginQueue = 64;
+  TLogLevel LogLevel = TLogLevel::Info;
   double LoginRate = 1, LoginBurst = 8;        // per address and port
   double LoginIPRate = 20, LoginIPBurst = 60;  // per address
+  double AnonRate = 1, AnonBurst = 10;         // anonymous logins per address
+  double AnonNetRate = 4, AnonNetBurst = 40;   // anonymous logins per /24
   double ListRate = 20, ListBurst = 40;        // full tables per address
   double ProbeRate = 1, ProbeBurst = 4;        // network-type checks per address
+  // Bytes a second that all answers to unproven addresses (logins, tables, network-type checks)
+  // may take together, whatever their destinations; a second's worth may go at once.
+  double ReplyBytesPerSecond = 1000000;
+  size_t MaxSessions = 100000;
+  size_t MaxAnonymousPerNet = 1024;            // live anonymous sessions per /24
   int KeepAlivePeriods = 3;                    // missed periods before a session ends
   int64_t InternalPeriodMs = 45000, ExternalPeriodMs = 240000;
   int64_t ProbeWaitMs = 1500;
-  // The Argon2id cost of the verifier an unknown user is checked against, so that a refusal
-  // costs what a wrong password costs. Not a configuration key: tests and the fuzzer lower it.
+  // The Argon2id cost a refusal of an unknown user is first timed by (the real checks' times
+  // follow), so that it takes as long as a wrong password. Not a configuration key: tests and
+  // the fuzzer lower it.
   TArgonCost UnknownUserCost;
 };
 

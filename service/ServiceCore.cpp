@@ -1,5 +1,7 @@
 #include "service/ServiceCore.h"
 
+#include <algorithm>
+
 #include "base/GbkText.h"
 #include "base/StrUtil.h"
 #include "service/ServiceStore.h"
@@ -15,8 +17,10 @@ constexpr uint16_t kFirstListVersion = 7;
 }  // namespace
 
 TServiceCore::TServiceCore(const TServiceConfig& cfg, TServiceStore& store, const ml::TClock& clock,
-                           TDatagramSender& listSocket, TDatagramSender& mainSocket, TWorkPool& workers)
+                           TDatagramSender& listSocket, TDatagramSender& mainSocket, TWorkPool& workers,
+                           TServiceLog& log)
     : sessions_(store, cfg),
+      replyBudget_(cfg.ReplyBytesPerSecond, cfg.ReplyBytesPerSecond, 1),
       ctx_{cfg,
            clock,
            store,
@@ -25,6 +29,8 @@ TServiceCore::TServiceCore(const TServiceConfig& cfg, TServiceStore& store, cons
            counters_,
            listSocket,
            mainSocket,
+           replyBudget_,
+           log,
            uint16_t(ml::ParseIntDef(store.Setting("list_version", std::to_string(kFirstListVersion)),
                                     kFirstListVersion)),
            std::string(ml::GbkTruncate(ml::Utf8ToGbk(store.Setting("notice")), kMaxNotice))},
@@ -33,16 +39,22 @@ TServiceCore::TServiceCore(const TServiceConfig& cfg, TServiceStore& store, cons
   sessions_.Restore(lastExpiryMs_);
 }
 
-bool TServiceCore::Dispatch(TServer server, const ml::TOpenedEnvelope& env, uint32_t ip, uint16_t port) {
-  return roles_.Dispatch({server, env.Kind, env.Guid, env.Payload, env.PayloadLength, ip, port});
+bool TServiceCore::Dispatch(TServer server, const ml::TOpenedEnvelope& env, uint32_t ip, uint16_t port,
+                            uint32_t localIP) {
+  const TRequest r{server, env.Kind, env.Guid, env.Payload, env.PayloadLength, ip, port, localIP};
+  if (roles_.Dispatch(r)) return true;
+  ctx_.Note(r, "dropped, no role takes it in this envelope and length");
+  return false;
 }
 
-void TServiceCore::Housekeep() {
+int64_t TServiceCore::Housekeep() {
   const int64_t now = ctx_.NowMs();
-  roles_.Tick(now);
-  if (now - lastExpiryMs_ < 1000) return;
-  lastExpiryMs_ = now;
-  sessions_.Expire(now);
+  const int64_t next = roles_.Tick(now);
+  if (now - lastExpiryMs_ >= 1000) {
+    lastExpiryMs_ = now;
+    sessions_.Expire(now);
+  }
+  return std::clamp<int64_t>(next - now, 1, HousekeepingMs);
 }
 
 }  // namespace mlsvc

@@ -9,25 +9,30 @@
 #include "net/LREncrypt.h"
 #include "service/RoleTable.h"
 #include "service/ServiceContext.h"
+#include "service/ServiceSecurity.h"
 #include "service/SessionStore.h"
 
 namespace mlsvc {
 
 class TServiceCore {
 public:
-  // cfg must have the advertised address and port resolved and outlive the core. Restores the
-  // sessions of the database that are still alive.
+  // How often the service calls Housekeep at most.
+  static constexpr int64_t HousekeepingMs = 50;
+
+  // cfg must have the advertised address and port resolved and outlive the core, and so must
+  // log. Restores the sessions of the database that are still alive.
   TServiceCore(const TServiceConfig& cfg, TServiceStore& store, const ml::TClock& clock,
-               TDatagramSender& listSocket, TDatagramSender& mainSocket, TWorkPool& workers);
+               TDatagramSender& listSocket, TDatagramSender& mainSocket, TWorkPool& workers, TServiceLog& log);
   TServiceCore(const TServiceCore&) = delete;
   TServiceCore& operator=(const TServiceCore&) = delete;
 
-  // One opened datagram from ip:port at a socket, through the role table; false when no role
-  // took it.
-  bool Dispatch(TServer server, const ml::TOpenedEnvelope& env, uint32_t ip, uint16_t port);
+  // One opened datagram from ip:port at a socket, sent to localIP (0: unknown), through the role
+  // table; false when no role took it.
+  bool Dispatch(TServer server, const ml::TOpenedEnvelope& env, uint32_t ip, uint16_t port, uint32_t localIP = 0);
   // What waits for time to pass: the roles' deadlines at every call, the sessions' expiry and
-  // last-seen writes once a second.
-  void Housekeep();
+  // last-seen writes once a second. Returns how soon (ms, at most HousekeepingMs) it wants to be
+  // called again.
+  int64_t Housekeep();
   // Writes the last-seen times that changed (before the service goes).
   void WriteLastSeen() { sessions_.WriteLastSeen(); }
 
@@ -37,6 +42,7 @@ public:
 private:
   TSessionStore sessions_;
   TServiceCounters counters_;
+  TRateLimiter replyBudget_;
   TServiceContext ctx_;
   TRoleTable roles_;
   int64_t lastExpiryMs_;

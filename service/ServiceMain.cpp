@@ -2,13 +2,18 @@
 // command line from the options declared here, which also make the usage text.
 #include "base/GbkText.h"
 #include "base/LRMD5.h"
+#include "base/Version.h"
 #include "net/IPv4Text.h"
 #include "service/Service.h"
 
 #include <CLI/CLI.hpp>
+#include <termios.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,8 +42,9 @@ CLI::Validator IPv4Address() {
 
 // What the command line may set; what it leaves unset comes from the configuration file.
 struct ServeOptions {
-  std::string db, config, address, advertise;
+  std::string db, config, address, advertise, log;
   std::optional<uint16_t> port, listPort;
+  bool create = false;
 };
 
 // "ADDR" or "ADDR:PORT".
@@ -57,6 +63,8 @@ int Serve(const ServeOptions& o) {
     }
   }
   if (!o.db.empty()) cfg.DbPath = o.db;
+  cfg.CreateDb = o.create;
+  if (!o.log.empty()) ParseLogLevel(o.log, cfg.LogLevel);
   if (!o.address.empty()) ml::ParseIPv4(o.address, cfg.Address);
   if (o.port) cfg.Port = *o.port;
   if (o.listPort) cfg.ListPort = *o.listPort;
@@ -77,11 +85,43 @@ int Serve(const ServeOptions& o) {
   service.Start();
   std::printf("minilirra-service: list port %u, port %u\n", service.ListPort(), service.Port());
   std::fflush(stdout);
+  service.Log().Write(TLogLevel::Info, "listening on %s, UDP ports %u (server list) and %u, database %s",
+                      cfg.Address ? ml::IPv4Text(cfg.Address).c_str() : "every interface", service.ListPort(),
+                      service.Port(), cfg.DbPath.c_str());
   int sig = 0;
   sigwait(&set, &sig);
   service.Stop();
   std::printf("minilirra-service: stopped (%s)\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
+  service.Log().Write(TLogLevel::Info, "stopped (%s), %zu sessions kept", sig == SIGINT ? "SIGINT" : "SIGTERM",
+                      service.SessionCount());
   return 0;
+}
+
+// The first line of a file or of standard input, without its line end; nullopt when unreadable.
+// From a terminal it asks, and does not echo what is typed.
+std::optional<std::string> ReadPassword(const std::string& file) {
+  std::string line;
+  if (!file.empty()) {
+    std::ifstream in(file);
+    if (!in || !std::getline(in, line)) return std::nullopt;
+  } else {
+    termios saved{};
+    const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+      std::fprintf(stderr, "password: ");
+      termios quiet = saved;
+      quiet.c_lflag &= ~tcflag_t(ECHO);
+      ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    const bool got = bool(std::getline(std::cin, line));
+    if (terminal) {
+      ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+      std::fprintf(stderr, "\n");
+    }
+    if (!got) return std::nullopt;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
 }
 
 int AddUser(TServiceStore& store, const std::string& name, const std::string& password) {
@@ -112,7 +152,7 @@ int AddUser(TServiceStore& store, const std::string& name, const std::string& pa
 }
 
 struct AdminOptions {
-  std::string db, name, password, notice, md5;
+  std::string db, name, password, passwordFile, notice, md5;
   int version = 0, listVersion = 0, slot = 0, kind = 1;
   int64_t size = 0;
   std::vector<std::string> servers;
@@ -122,9 +162,14 @@ struct AdminOptions {
 std::function<int(TServiceStore&)> SetupAdmin(CLI::App& admin, AdminOptions& o) {
   admin.add_option("--db", o.db, "the service's SQLite database")->required()->type_name("PATH");
   admin.require_subcommand(1);
-  auto* addUser = admin.add_subcommand("add-user", "add an account; prints its number");
+  auto* init = admin.add_subcommand("init", "create the database (readable by its owner only) if it is missing");
+  auto* addUser = admin.add_subcommand(
+      "add-user", "add an account; prints its number. The password is the first line of --password-file\n"
+                  "or of standard input");
   addUser->add_option("NAME", o.name, "the user name (not starting with a digit)")->required();
-  addUser->add_option("PASSWORD", o.password, "the password")->required();
+  addUser->add_option("--password-file", o.passwordFile, "a file whose first line is the password")->type_name("FILE");
+  addUser->add_option("PASSWORD", o.password,
+                      "the password itself (discouraged: other users see it, and it stays in shell history)");
   auto* listUsers = admin.add_subcommand("list-users", "\"number<TAB>name\" per account");
   auto* setNotice = admin.add_subcommand("set-notice", "the notice every login and keep-alive carries");
   setNotice->add_option("TEXT", o.notice, "\"msg|link|time|upurl|refurl\"")->required();
@@ -153,7 +198,22 @@ std::function<int(TServiceStore&)> SetupAdmin(CLI::App& admin, AdminOptions& o) 
   auto* listServers = admin.add_subcommand("list-servers", "the table's version and the slots that were set");
 
   return [=, &o](TServiceStore& store) {
-    if (addUser->parsed()) return AddUser(store, o.name, o.password);
+    if (init->parsed()) return 0;
+    if (addUser->parsed()) {
+      std::optional<std::string> password = o.password;
+      if (!o.password.empty()) {
+        std::fprintf(stderr, "%s: warning: a password on the command line is visible to other users and stays in "
+                             "shell history; give it on standard input or with --password-file\n", kProgram);
+      } else {
+        password = ReadPassword(o.passwordFile);
+        if (!password) {
+          std::fprintf(stderr, "error: no password to read from %s\n",
+                       o.passwordFile.empty() ? "standard input" : o.passwordFile.c_str());
+          return 1;
+        }
+      }
+      return AddUser(store, o.name, *password);
+    }
     if (listUsers->parsed()) {
       for (const TAccount& acc : store.Accounts()) std::printf("%d\t%s\n", acc.UserID, acc.UserName.c_str());
     } else if (setNotice->parsed()) {
@@ -189,15 +249,23 @@ std::function<int(TServiceStore&)> SetupAdmin(CLI::App& admin, AdminOptions& o) 
 
 int main(int argc, char** argv) {
   CLI::App app{"The MiniLirra online service: the server list, login, keep-alive and network-type roles on\n"
-               "two UDP ports, over one SQLite database. It runs until SIGINT or SIGTERM.",
+               "two UDP ports (8801 and 8800), over one SQLite database. It runs until SIGINT or SIGTERM.",
                kProgram};
   app.get_formatter()->label("Usage", "usage");
   app.set_help_flag("-h,--help", "print this help and exit");
+  app.set_version_flag("--version", std::string(kProgram) + " " + std::to_string(ml::ProgramVersion),
+                       "print the version and exit");
   ServeOptions serve;
-  app.add_option("--db", serve.db, "the SQLite database (created when missing)")->type_name("PATH");
+  app.add_option("--db", serve.db, "the SQLite database")->type_name("PATH");
+  app.add_flag("--create", serve.create, "create the database when it is missing (else that is an error)");
+  app.add_option("--log", serve.log, "what goes to standard error: error, warning, info (default) or debug (a line per request)")
+      ->check(CLI::IsMember({"error", "warning", "info", "debug"}))
+      ->type_name("LEVEL");
   app.add_option("--config", serve.config, "an INI configuration ([service], [limits], [sessions]); options given here win")
       ->type_name("FILE");
-  app.add_option("--address", serve.address, "the address to bind (default 127.0.0.1)")->check(IPv4Address())->type_name("ADDR");
+  app.add_option("--address", serve.address, "the address to bind (default 127.0.0.1; 0.0.0.0: every interface)")
+      ->check(IPv4Address())
+      ->type_name("ADDR");
   app.add_option("--port", serve.port, "the main port (default 8800; 0 picks a free one)")->type_name("N");
   app.add_option("--list-port", serve.listPort, "the server-list port (default 8801)")->type_name("N");
   app.add_option("--advertise", serve.advertise, "the address (and port) the served server table names")
@@ -218,6 +286,8 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
     const std::vector<CLI::App*> chosen = app.get_subcommands();
     const CLI::App* command = chosen.empty() ? &app : chosen.back();
@@ -232,7 +302,7 @@ int main(int argc, char** argv) {
   }
   try {
     if (admin->parsed()) {
-      TServiceStore store(adminOptions.db);
+      TServiceStore store(adminOptions.db, admin->get_subcommand("init")->parsed());
       return runAdmin(store);
     }
     return Serve(serve);

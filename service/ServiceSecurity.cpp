@@ -52,27 +52,43 @@ bool CheckVerifier(const std::string& verifier, const std::array<uint8_t, 16>& d
   return argon2id_verify(verifier.c_str(), digest.data(), digest.size()) == ARGON2_OK;
 }
 
-bool TRateLimiter::Allow(uint64_t source, int64_t nowMs) {
+double TRateLimiter::Refilled(const Bucket& b, int64_t nowMs) const {
+  return nowMs > b.lastMs ? std::min(burst_, b.tokens + rate_ * double(nowMs - b.lastMs) / 1000.0) : b.tokens;
+}
+
+void TRateLimiter::MakeRoom(const std::lock_guard<std::mutex>&, int64_t nowMs) {
+  for (auto i = buckets_.begin(); i != buckets_.end();)
+    i = Refilled(i->second, nowMs) >= burst_ ? buckets_.erase(i) : std::next(i);
+  if (buckets_.size() < maxSources_) return;
+  // Every source still owes: forget those that owe least, a batch at a time so that the scan is
+  // paid for by many new sources.
+  std::vector<std::pair<double, uint64_t>> fullest;
+  fullest.reserve(buckets_.size());
+  for (const auto& [source, b] : buckets_) fullest.emplace_back(Refilled(b, nowMs), source);
+  const size_t batch = std::max<size_t>(1, maxSources_ / 16);
+  std::nth_element(fullest.begin(), fullest.begin() + long(batch - 1), fullest.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (size_t i = 0; i < batch; ++i) buckets_.erase(fullest[i].second);
+}
+
+bool TRateLimiter::Allow(uint64_t source, int64_t nowMs, double cost) {
   std::lock_guard lock(mutex_);
   auto it = buckets_.find(source);
   if (it == buckets_.end()) {
-    if (buckets_.size() >= maxSources_) {
-      for (auto i = buckets_.begin(); i != buckets_.end();) {
-        const double refilled = i->second.tokens + rate_ * double(nowMs - i->second.lastMs) / 1000.0;
-        i = refilled >= burst_ ? buckets_.erase(i) : std::next(i);
-      }
-      if (buckets_.size() >= maxSources_) buckets_.clear();
-    }
+    if (buckets_.size() >= maxSources_) MakeRoom(lock, nowMs);
     it = buckets_.emplace(source, Bucket{burst_, nowMs}).first;
   }
   Bucket& b = it->second;
-  if (nowMs > b.lastMs) {
-    b.tokens = std::min(burst_, b.tokens + rate_ * double(nowMs - b.lastMs) / 1000.0);
-    b.lastMs = nowMs;
-  }
-  if (b.tokens < 1.0) return false;
-  b.tokens -= 1.0;
+  b.tokens = Refilled(b, nowMs);
+  b.lastMs = std::max(b.lastMs, nowMs);
+  if (b.tokens < cost) return false;
+  b.tokens -= cost;
   return true;
+}
+
+size_t TRateLimiter::Sources() {
+  std::lock_guard lock(mutex_);
+  return buckets_.size();
 }
 
 }  // namespace mlsvc

@@ -1,6 +1,7 @@
 #pragma once
 // The service's security pieces: randomness from the kernel, Argon2id password verifiers over the
 // 16-byte digest a client sends, and per-source token buckets.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <mutex>
@@ -24,20 +25,25 @@ std::string MakeVerifier(const std::array<uint8_t, 16>& digest, const TArgonCost
 // Recomputes and compares in constant time; false for a malformed verifier.
 bool CheckVerifier(const std::string& verifier, const std::array<uint8_t, 16>& digest);
 
-// Token buckets keyed by source: Rate tokens per second up to Burst. The table is bounded: when
-// it is full, buckets that have refilled completely are forgotten first (they carry no state),
-// and if none has, the whole table is cleared rather than let it grow.
+// Token buckets keyed by source: Rate tokens per second up to Burst; a request costs one token,
+// or what it says. The table is bounded: when it is full, the buckets that have refilled
+// completely are forgotten first (they carry no state); if none has, the fullest sixteenth goes,
+// so that those who spent the most keep their debt. Limits are never reset wholesale.
 class TRateLimiter {
 public:
   TRateLimiter(double rate, double burst, size_t maxSources = 65536)
-      : rate_(rate), burst_(burst), maxSources_(maxSources) {}
-  bool Allow(uint64_t source, int64_t nowMs);
+      : rate_(rate), burst_(burst), maxSources_(std::max<size_t>(maxSources, 1)) {}
+  bool Allow(uint64_t source, int64_t nowMs, double cost = 1.0);
+  size_t Sources();
 
 private:
   struct Bucket {
     double tokens;
     int64_t lastMs;
   };
+  double Refilled(const Bucket& b, int64_t nowMs) const;
+  void MakeRoom(const std::lock_guard<std::mutex>& lock, int64_t nowMs);
+
   double rate_, burst_;
   size_t maxSources_;
   std::mutex mutex_;

@@ -1,7 +1,5 @@
 #include "service/ServiceSocket.h"
 
-#include "net/IPv4Text.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,21 +12,36 @@
 #include <stdexcept>
 #include <string>
 
-#include "base/DebugTrace.h"
+#include "net/IPv4Text.h"
 
 namespace mlsvc {
 
 namespace {
 constexpr int kBatch = 32;
 constexpr size_t kRoom = 2048;  // larger than any datagram we accept, so oversize shows as MSG_TRUNC
+constexpr size_t kControlRoom = CMSG_SPACE(sizeof(in_pktinfo));
+
+// The destination address the kernel reports with a datagram; 0 when it did not.
+uint32_t Destination(msghdr& h) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&h); c; c = CMSG_NXTHDR(&h, c))
+    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO && c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+      in_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      return info.ipi_addr.s_addr;
+    }
+  return 0;
 }
 
-TServiceSocket::TServiceSocket(uint32_t ip, uint16_t port) {
+}  // namespace
+
+TServiceSocket::TServiceSocket(uint32_t ip, uint16_t port, TServiceLog* log) : log_(log) {
   fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
   const int size = 1 << 20;
   ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+  const int on = 1;
+  ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = ip;
@@ -64,7 +77,7 @@ void TServiceSocket::Stop() {
 }
 
 bool TServiceSocket::Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length,
-                          uint32_t ip, uint16_t port) {
+                          uint32_t ip, uint16_t port, uint32_t fromIP) {
   uint8_t out[ml::Envelope::MaxDatagram + 16];
   const size_t n = ml::BuildReply(kind, out, sizeof out, guid, payload, length);
   if (n == 0) return false;
@@ -72,7 +85,31 @@ bool TServiceSocket::Send(uint8_t kind, ml::TLRGUID guid, const void* payload, s
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = ip;
   to.sin_port = htons(port);
-  return ::sendto(fd_, out, n, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), sizeof to) == ssize_t(n);
+  iovec iov{out, n};
+  msghdr h{};
+  h.msg_name = &to;
+  h.msg_namelen = sizeof to;
+  h.msg_iov = &iov;
+  h.msg_iovlen = 1;
+  alignas(cmsghdr) uint8_t control[kControlRoom] = {};
+  if (fromIP) {
+    h.msg_control = control;
+    h.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&h);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = fromIP;
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+  }
+  return ::sendmsg(fd_, &h, MSG_DONTWAIT) == ssize_t(n);
+}
+
+void TServiceSocket::NoteDropped(uint32_t ip, uint16_t port, const char* why) {
+  if (log_ && log_->Enabled(TLogLevel::Debug))
+    log_->Write(TLogLevel::Debug, "request %s:%u -> port %u: dropped, %s", ml::IPv4Text(ip).c_str(), unsigned(port),
+                unsigned(port_), why);
 }
 
 void TServiceSocket::Run() {
@@ -80,6 +117,7 @@ void TServiceSocket::Run() {
   mmsghdr msgs[kBatch];
   iovec iov[kBatch];
   sockaddr_in from[kBatch];
+  alignas(cmsghdr) static thread_local uint8_t control[kBatch][kControlRoom];
   pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
@@ -92,21 +130,30 @@ void TServiceSocket::Run() {
         msgs[i].msg_hdr.msg_iovlen = 1;
         msgs[i].msg_hdr.msg_name = &from[i];
         msgs[i].msg_hdr.msg_namelen = sizeof from[i];
+        msgs[i].msg_hdr.msg_control = control[i];
+        msgs[i].msg_hdr.msg_controllen = sizeof control[i];
       }
       const int got = ::recvmmsg(fd_, msgs, kBatch, MSG_DONTWAIT, nullptr);
       if (got <= 0) break;
       received_ += uint64_t(got);
       for (int i = 0; i < got; ++i) {
-        if (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) continue;
+        const uint32_t ip = from[i].sin_addr.s_addr;
+        const uint16_t port = ntohs(from[i].sin_port);
         const size_t len = msgs[i].msg_len;
-        if (len > ml::Envelope::MaxDatagram) continue;
+        if ((msgs[i].msg_hdr.msg_flags & MSG_TRUNC) || len > ml::Envelope::MaxDatagram) {
+          NoteDropped(ip, port, "too long");
+          continue;
+        }
         ml::TOpenedEnvelope env;
-        if (!ml::OpenEnvelope(bufs[i], len, env)) continue;
+        if (!ml::OpenEnvelope(bufs[i], len, env)) {
+          NoteDropped(ip, port, "not an envelope that opens");
+          continue;
+        }
         try {
-          handler_(env, from[i].sin_addr.s_addr, ntohs(from[i].sin_port));
+          handler_(env, ip, port, Destination(msgs[i].msg_hdr));
         } catch (const std::exception& e) {
           // One bad request must not stop the service.
-          ml::DebugTrace("service handler: %s", e.what());
+          if (log_) log_->Write(TLogLevel::Error, "request from %s:%u: %s", ml::IPv4Text(ip).c_str(), unsigned(port), e.what());
         } catch (...) {
         }
       }

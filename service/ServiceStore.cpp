@@ -2,8 +2,11 @@
 
 #include "net/IPv4Text.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -61,9 +64,19 @@ TAccount AccountFrom(Stmt& s) { return {int32_t(s.I64(0)), s.Text(1), s.Text(2)}
 
 }  // namespace
 
-TServiceStore::TServiceStore(const std::string& path) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+TServiceStore::TServiceStore(const std::string& path, bool create) {
+  // The database holds password verifiers and where every client is: only its owner may read
+  // it. SQLite gives its journal files the database file's mode, so creating the file ourselves
+  // with 0600 covers them too.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT && !create)
+      throw std::runtime_error("no database at " + path + " (create one with --create or \"admin --db PATH init\")");
+    throw std::runtime_error("cannot open database " + path + ": " + std::strerror(err));
+  }
+  ::close(fd);
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     std::string err = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;
@@ -150,38 +163,57 @@ std::vector<TAccount> TServiceStore::Accounts() {
   return out;
 }
 
-void TServiceStore::PutSession(const TSessionRow& r) {
+void TServiceStore::PutSession(const TSessionRow& r, const std::vector<int32_t>& ended) {
   std::lock_guard lock(mutex_);
-  Stmt s(db_, "INSERT OR REPLACE INTO sessions (user_id, login_key, ip, port, net_kind, account, last_seen)"
-              " VALUES (?, ?, ?, ?, ?, ?, ?)");
-  s.Bind(1, r.UserID).Bind(2, r.LoginKey).Bind(3, int64_t(r.IP)).Bind(4, r.Port).Bind(5, r.NetKind)
-      .Bind(6, r.Account ? 1 : 0).Bind(7, r.LastSeenMs);
-  s.Step();
+  Transaction(lock, "BEGIN", [&] {
+    DeleteSessionRows(lock, ended);
+    Stmt s(db_, "INSERT OR REPLACE INTO sessions (user_id, login_key, ip, port, net_kind, account, last_seen)"
+                " VALUES (?, ?, ?, ?, ?, ?, ?)");
+    s.Bind(1, r.UserID).Bind(2, r.LoginKey).Bind(3, int64_t(r.IP)).Bind(4, r.Port).Bind(5, r.NetKind)
+        .Bind(6, r.Account ? 1 : 0).Bind(7, r.LastSeenMs);
+    s.Step();
+  });
 }
 
-void TServiceStore::DeleteSession(int32_t userID) {
-  std::lock_guard lock(mutex_);
+void TServiceStore::DeleteSessionRows(const std::lock_guard<std::mutex>&, const std::vector<int32_t>& userIDs) {
+  if (userIDs.empty()) return;
   Stmt s(db_, "DELETE FROM sessions WHERE user_id = ?");
-  s.Bind(1, userID);
-  s.Step();
+  for (int32_t id : userIDs) {
+    s.Bind(1, id);
+    s.Step();
+    s.Reset();
+  }
+}
+
+void TServiceStore::Transaction(const std::lock_guard<std::mutex>&, const char* begin,
+                                const std::function<void()>& body) {
+  Exec(begin);
+  try {
+    body();
+    Exec("COMMIT");
+  } catch (...) {
+    Exec("ROLLBACK");
+    throw;
+  }
+}
+
+void TServiceStore::DeleteSessions(const std::vector<int32_t>& userIDs) {
+  if (userIDs.empty()) return;
+  std::lock_guard lock(mutex_);
+  Transaction(lock, "BEGIN", [&] { DeleteSessionRows(lock, userIDs); });
 }
 
 void TServiceStore::TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen) {
   if (lastSeen.empty()) return;
   std::lock_guard lock(mutex_);
-  Exec("BEGIN");
-  try {
+  Transaction(lock, "BEGIN", [&] {
     Stmt s(db_, "UPDATE sessions SET last_seen = ? WHERE user_id = ?");
     for (const auto& [id, ms] : lastSeen) {
       s.Bind(1, ms).Bind(2, id);
       s.Step();
       s.Reset();
     }
-    Exec("COMMIT");
-  } catch (...) {
-    Exec("ROLLBACK");
-    throw;
-  }
+  });
 }
 
 std::vector<TSessionRow> TServiceStore::Sessions() {
@@ -233,8 +265,7 @@ std::vector<TServerRow> TServiceStore::Servers() {
 
 void TServiceStore::SetSlotServers(int slot, const std::vector<std::pair<uint32_t, uint16_t>>& servers) {
   std::lock_guard lock(mutex_);
-  Exec("BEGIN IMMEDIATE");
-  try {
+  Transaction(lock, "BEGIN IMMEDIATE", [&] {
     Stmt del(db_, "DELETE FROM servers WHERE slot = ?");
     del.Bind(1, slot);
     del.Step();
@@ -248,11 +279,7 @@ void TServiceStore::SetSlotServers(int slot, const std::vector<std::pair<uint32_
     // The version wraps past 65535 to 1: 0 is what a client without a table sends.
     Exec("INSERT INTO settings (key, value) VALUES ('list_version', '8') ON CONFLICT(key) DO UPDATE SET"
          " value = CAST((CAST(value AS INTEGER) % 65535) + 1 AS TEXT)");
-    Exec("COMMIT");
-  } catch (...) {
-    Exec("ROLLBACK");
-    throw;
-  }
+  });
 }
 
 TUpdateRecord TServiceStore::Update() {

@@ -4,6 +4,7 @@
 // One connection, serialised by a mutex: the hot path (keep-alive) never reaches it, so the
 // simplicity costs nothing.
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -47,8 +48,10 @@ struct TServerRow {
 
 class TServiceStore {
 public:
-  // Opens (creating when missing) the database; throws std::runtime_error with SQLite's text.
-  explicit TServiceStore(const std::string& path);
+  // Opens the database; a missing one is created (readable by its owner only) when create is
+  // set and is an error otherwise, so that a mistyped path does not start an empty service.
+  // Throws std::runtime_error with the reason.
+  TServiceStore(const std::string& path, bool create);
   ~TServiceStore();
   TServiceStore(const TServiceStore&) = delete;
   TServiceStore& operator=(const TServiceStore&) = delete;
@@ -60,8 +63,9 @@ public:
   bool AccountExists(int32_t id);
   std::vector<TAccount> Accounts();
 
-  void PutSession(const TSessionRow& s);
-  void DeleteSession(int32_t userID);
+  // Writes a session, and deletes those it ends to make room, in one transaction.
+  void PutSession(const TSessionRow& s, const std::vector<int32_t>& ended = {});
+  void DeleteSessions(const std::vector<int32_t>& userIDs);
   void TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen);
   std::vector<TSessionRow> Sessions();
 
@@ -79,6 +83,9 @@ public:
 
 private:
   void Exec(const char* sql);
+  void DeleteSessionRows(const std::lock_guard<std::mutex>& lock, const std::vector<int32_t>& userIDs);
+  // Runs body between begin and COMMIT, or rolls back and rethrows, under the caller's lock.
+  void Transaction(const std::lock_guard<std::mutex>& lock, const char* begin, const std::function<void()>& body);
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
 };

@@ -12,9 +12,15 @@ void TKeepAliveRole::Answer(const TRequest& r) {
   {
     auto lock = ctx_.Sessions.Lock();
     TSession* s = ctx_.Sessions.Bound(lock, req.UserID, req.LoginKey, r.IP, r.Port);
-    if (!s) return;
+    if (!s) {
+      lock.unlock();
+      ctx_.Note(r, "dropped, no such session here");
+      return;
+    }
     s->LastSeenMs = now;
+    // The kind is the client's latest; its period stays the one it logged in with.
     if (req.NetKind <= ml::NetKind::Highest) s->NetKind = req.NetKind;
+    ctx_.Sessions.Prove(lock, *s);
     s->Dirty = true;
   }
   ml::TKeepAliveReply reply;
@@ -27,7 +33,8 @@ void TKeepAliveRole::Answer(const TRequest& r) {
   s.InitWrite(out, sizeof out);
   if (!ml::WriteKeepAliveReply(s, reply)) return;
   ++ctx_.Counters.KeepAlives;
-  ctx_.Answer(r, out, size_t(s.Size()));
+  ctx_.Answer(r, out, size_t(s.Size()), TReach::Holder);
+  ctx_.Note(r, "kept alive, user %d", req.UserID);
 }
 
 }  // namespace mlsvc

@@ -25,22 +25,29 @@ void TNetworkTypeRole::Check(const TRequest& r) {
   const int64_t now = ctx_.NowMs();
   if (!checks_.Allow(r.IP, now)) {
     ++ctx_.Counters.RateLimited;
+    ctx_.Note(r, "dropped, over the rate of checks for its address");
     return;
   }
   ml::TPresenceCheck check;
   {
     std::lock_guard lock(mutex_);
-    if (probes_.size() >= kMaxProbes) return;
+    if (probes_.size() >= kMaxProbes) {
+      ctx_.Note(r, "dropped, too many checks waiting");
+      return;
+    }
     do check.Token = SecureRandomRange(1, 0xFFFFFFFFu);
     while (probes_.count(check.Token));
-    probes_[check.Token] = {r.IP, r.Port, req.UserID, now + ctx_.Config.ProbeWaitMs};
+    probes_[check.Token] = {r.IP, r.Port, r.LocalIP, req.UserID, now + ctx_.Config.ProbeWaitMs};
   }
   ++ctx_.Counters.Probes;
   uint8_t out[ml::TPresenceCheck::Size];
   ml::TCmdStream s;
   s.InitWrite(out, sizeof out);
   ml::WritePresenceCheck(s, check);
-  ctx_.ListSocket.Send(ml::Envelope::Keyed, kUnsolicited, out, size_t(s.Size()), r.IP, r.Port);
+  // From the other socket, at the address the client wrote to.
+  const bool sent = ctx_.Send(TServer::List, ml::Envelope::Keyed, kUnsolicited, out, size_t(s.Size()), r.IP, r.Port,
+                              r.LocalIP, TReach::Anyone);
+  ctx_.Note(r, "%s, user %d", sent ? "presence check sent" : "presence check over the reply budget", req.UserID);
 }
 
 void TNetworkTypeRole::Answered(const TRequest& r) {
@@ -50,10 +57,14 @@ void TNetworkTypeRole::Answered(const TRequest& r) {
   {
     std::lock_guard lock(mutex_);
     auto it = probes_.find(answer.Token);
-    if (it == probes_.end() || it->second.IP != r.IP) return;
+    if (it == probes_.end() || it->second.IP != r.IP) {
+      ctx_.Note(r, "dropped, no check of ours");
+      return;
+    }
     probe = it->second;
     probes_.erase(it);
   }
+  ctx_.Note(r, "reached, user %d", probe.UserID);
   Finish(probe, true);
 }
 
@@ -89,7 +100,8 @@ void TNetworkTypeRole::Finish(const TProbe& probe, bool reached) {
   ml::TCmdStream s;
   s.InitWrite(out, sizeof out);
   ml::WriteNetTypeResult(s, result);
-  ctx_.MainSocket.Send(ml::Envelope::Keyed, kUnsolicited, out, size_t(s.Size()), probe.IP, probe.Port);
+  ctx_.Send(TServer::Main, ml::Envelope::Keyed, kUnsolicited, out, size_t(s.Size()), probe.IP, probe.Port,
+            probe.LocalIP, TReach::Anyone);
 }
 
 }  // namespace mlsvc

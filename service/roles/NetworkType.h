@@ -26,6 +26,7 @@ private:
   struct TProbe {
     uint32_t IP;
     uint16_t Port;
+    uint32_t LocalIP;  // where the check was sent to, which the result comes from
     int32_t UserID;
     int64_t DeadlineMs;
   };

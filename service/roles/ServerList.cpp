@@ -1,8 +1,9 @@
 #include "service/roles/ServerList.h"
 
+#include <arpa/inet.h>
+
 #include <array>
 
-#include "net/ServerListRecords.h"
 #include "net/uServerListManager.h"
 #include "service/ServiceStore.h"
 
@@ -52,8 +53,11 @@ TServerListRole::TServerListRole(TServiceContext& ctx)
   // No entries: the client's table is current. The tag after them keeps the answer above the
   // 9 bytes a client demands.
   current_ = Encoded(reply);
-  reply.Entries = ServedEntries(ctx_.Store, ctx_.Config.AdvertiseIP, ctx_.Config.AdvertisePort);
-  whole_ = Encoded(reply);
+  entries_ = ServedEntries(ctx_.Store, ctx_.Config.AdvertiseIP, ctx_.Config.AdvertisePort);
+  if (ctx_.Config.AdvertiseIP) {
+    reply.Entries = entries_;
+    whole_ = Encoded(reply);
+  }
 }
 
 void TServerListRole::Answer(const TRequest& r) {
@@ -62,10 +66,28 @@ void TServerListRole::Answer(const TRequest& r) {
   const bool current = req.Version == ctx_.ListVersion;
   if (!current && !wholeTables_.Allow(r.IP, ctx_.NowMs())) {
     ++ctx_.Counters.RateLimited;
+    ctx_.Note(r, "dropped, over the rate of whole tables for its address");
     return;
   }
-  const std::vector<uint8_t>& answer = current ? current_ : whole_;
-  if (ctx_.Answer(r, answer.data(), answer.size())) ++ctx_.Counters.ListAnswers;
+  std::vector<uint8_t> filledIn;
+  if (!current && whole_.empty()) {
+    ml::TServerListReply reply;
+    reply.Version = ctx_.ListVersion;
+    reply.Entries = entries_;
+    // A request that came without its destination was sent to this machine: loopback reaches it.
+    const uint32_t self = r.LocalIP ? r.LocalIP : htonl(INADDR_LOOPBACK);
+    for (ml::TServerEntry& e : reply.Entries)
+      if (e.Address == 0) e.Address = self;
+    filledIn = Encoded(reply);
+  }
+  const std::vector<uint8_t>& answer = current ? current_ : whole_.empty() ? filledIn : whole_;
+  if (!ctx_.Answer(r, answer.data(), answer.size())) {
+    ctx_.Note(r, "dropped, over the reply budget");
+    return;
+  }
+  ++ctx_.Counters.ListAnswers;
+  ctx_.Note(r, current ? "answered, the table is current" : "answered the whole table, version %u",
+            unsigned(ctx_.ListVersion));
 }
 
 }  // namespace mlsvc

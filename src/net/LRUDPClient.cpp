@@ -53,6 +53,16 @@ void TLRUDPClient::SetDefaultPort(int32_t value) {
   defaultPort_ = value;
 }
 
+bool TLRUDPClient::MoveToPort(uint16_t port) {
+  std::lock_guard lock(activeMutex_);
+  if (!active_ || !transport_) return false;
+  const int32_t before = defaultPort_;
+  transport_->SetDefaultPort(port);
+  defaultPort_ = transport_->DefaultPort();
+  // The transport may have stepped past a port in use.
+  return defaultPort_ == port || defaultPort_ != before;
+}
+
 void TLRUDPClient::SetMaxBufferCount(int32_t value) {
   if (value >= 1 && value <= 65536) maxBufferCount_ = value;
 }

@@ -86,6 +86,11 @@ public:
   // Ignored while active; after opening, the port actually bound.
   void SetDefaultPort(int32_t value);
   int32_t DefaultPort() const { return defaultPort_.load(); }
+  // Moves the open transport to another local port (the login's last tries do, in case a firewall
+  // or a stale mapping eats the datagrams of the old one). Never overlaps an opening or a closing,
+  // so a close in the meantime is safe; false when inactive or no port could be bound (the old
+  // one is then kept). DefaultPort tells the port bound.
+  bool MoveToPort(uint16_t port);
   // Step to the next free port when DefaultPort is taken (on by default; a server turns it off).
   void SetAutoIncPort(bool value) { autoIncPort_ = value; }
   // Takes effect at the next opening; 1..65536.

@@ -197,6 +197,14 @@ TServerSlot TServerListManager::Slot(int slotNo) const {
   return table_.slots[slotNo - 1];
 }
 
+bool TServerListManager::IsNewerVersion(uint16_t announced, uint16_t ours) {
+  if (announced == 0) return false;
+  if (ours == 0) return true;
+  // The count skips 0, so the circle has 65535 places.
+  const int distance = (int(announced) - int(ours) + 65535) % 65535;
+  return distance != 0 && distance < 65535 / 2 + 1;
+}
+
 uint16_t TServerListManager::Version() const {
   std::shared_lock lock(mutex_);
   return table_.version;

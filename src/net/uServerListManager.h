@@ -63,6 +63,10 @@ public:
   bool Download(int32_t userID, int32_t programVersion, bool force);
 
   uint16_t Version() const;
+  // Whether a version the service announces is newer than ours. Versions are serial numbers
+  // (RFC 1982 over 16 bits): the service's count wraps from 65535 to 1, and 1 then follows 65535.
+  // Versions half the circle apart or more compare as not newer; 0 (no table) is older than all.
+  static bool IsNewerVersion(uint16_t announced, uint16_t ours);
   uint16_t EntryCount() const;
   bool Busy() const { return busy_.load(); }
   bool DownloadedThisRun() const { return downloaded_.load(); }

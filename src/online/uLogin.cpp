@@ -203,6 +203,8 @@ void TLRLogin::SetResult(int code) {
 }
 
 bool TLRLogin::Login(const std::string& userText, const std::string& storedPassword) {
+  std::lock_guard exchange(exchangeMutex_);
+  wantSession_ = false;
   const std::string text(Trim(userText));
   requestedNumber_ = 0;
   requestedName_.clear();
@@ -216,10 +218,16 @@ bool TLRLogin::Login(const std::string& userText, const std::string& storedPassw
     std::lock_guard lock(mutex_);
     password_ = storedPassword;
   }
-  return ConnectLoginServer() == LoginResult::Success;
+  return Connect() == LoginResult::Success;
 }
 
 int TLRLogin::ConnectLoginServer() {
+  std::lock_guard exchange(exchangeMutex_);
+  wantSession_ = false;
+  return Connect();
+}
+
+int TLRLogin::Connect() {
   int code = LoginResult::Unknown;
   try {
     servers_.Download(requestedNumber_, ProgramVersion, false);
@@ -243,6 +251,7 @@ int TLRLogin::ConnectLoginServer() {
     SetResult(code);
     loggedIn_ = code == LoginResult::Success;
     if (code == LoginResult::Success) {
+      wantSession_ = true;
       user_.SetPassword(stored);
       if (!doNotRemember_ && kind != Kind::Anonymous)
         SaveLogin(user_.UserID, user_.UserName(), autoLogin_, stored);
@@ -294,20 +303,20 @@ int TLRLogin::Exchange(Kind kind, int32_t number, const std::string& name, const
   int32_t replyLength = 0;
   const int32_t serial = udp_.NextSerial(true);
   bool answered = false;
-  for (int attempt = 0; attempt < LoginTries && !answered; ++attempt) {
-    if (attempt >= 3 && udp_.Transport()) {
-      // A firewall or a stale mapping may be what eats our datagrams: try another local port.
-      udp_.Transport()->SetDefaultPort(uint16_t(1000 + RandomBelow(20000)));
-      user_.LocalPort = udp_.Transport()->DefaultPort();
-    }
+  for (int attempt = 0; attempt < LoginTries && !answered && !stopping_; ++attempt) {
+    // A firewall or a stale mapping may be what eats our datagrams: try another local port. The
+    // client moves its own transport, so a close meanwhile is safe.
+    if (attempt >= 3 && udp_.MoveToPort(uint16_t(1000 + RandomBelow(20000))))
+      user_.LocalPort = uint16_t(udp_.DefaultPort());
+    if (OnAttempt) OnAttempt(attempt + 1, LoginTries, ip, port);
     answered = udp_.SendWaitTable(ip, port, LoginWaitMs, serial, replyLength, reply, sizeof reply,
                                   requestLength, request);
   }
   if (!answered) return Status::NoAnswer;
-  return TakeLoginReply(reply, replyLength, account);
+  return TakeLoginReply(reply, replyLength, r.NetKind, account);
 }
 
-int TLRLogin::TakeLoginReply(const uint8_t* buf, int32_t len, int32_t& account) {
+int TLRLogin::TakeLoginReply(const uint8_t* buf, int32_t len, uint8_t netKindSent, int32_t& account) {
   TLoginReply r;
   if (!ReadLoginReply(buf, size_t(len), r, editionCode_ != 0)) return LoginResult::Damaged;
   if (r.Status == Status::Refused) return r.Reason;
@@ -332,12 +341,16 @@ int TLRLogin::TakeLoginReply(const uint8_t* buf, int32_t len, int32_t& account) 
     webKey_ = GbkToUtf8(r.WebKey);
     notice_ = GbkToUtf8(r.Notice);
   }
+  // The service keeps the session by the period of the kind we logged in with: so do we.
+  sessionPeriodMs_ = NetKind::IsExternal(netKindSent) ? ExternalPeriodMs : InternalPeriodMs;
+  ++sessions_;
   user_.LoggedIn = true;
   udp_.SetUserID(account);
   if (OnIdentity) OnIdentity(account, r.PublicIP, r.PublicPort);
   {
     std::lock_guard lock(keepAliveMutex_);
-    if (!keepAlive_.joinable()) {
+    // Not while StopKeepAlive runs: this may be the stopping thread's own relogin.
+    if (!keepAlive_.joinable() && !stopping_) {
       stopKeepAlive_ = false;
       keepAlive_ = std::thread([this] { KeepAliveLoop(); });
     }
@@ -346,6 +359,9 @@ int TLRLogin::TakeLoginReply(const uint8_t* buf, int32_t len, int32_t& account) 
 }
 
 void TLRLogin::Logout() {
+  wantSession_ = false;  // a relogin that has not begun yet is not wanted
+  std::lock_guard exchange(exchangeMutex_);
+  wantSession_ = false;  // nor is the session of one that just ended
   user_.LoggedIn = false;
   const int32_t userID = user_.UserID;
   uint16_t port = 0;
@@ -369,6 +385,7 @@ void TLRLogin::Logout() {
 
 int64_t TLRLogin::KeepAlivePeriodMs() const {
   if (periodOverride_ > 0) return periodOverride_;
+  if (sessionPeriodMs_ > 0) return sessionPeriodMs_;
   return NetKind::IsExternal(user_.NetKind) ? ExternalPeriodMs : InternalPeriodMs;
 }
 
@@ -401,8 +418,7 @@ bool TLRLogin::KeepAliveOnce() {
     std::lock_guard lock(mutex_);
     notice_ = GbkToUtf8(reply.Notice);
   }
-  const uint16_t version = reply.ListVersion;
-  if (version > servers_.Version())
+  if (TServerListManager::IsNewerVersion(reply.ListVersion, servers_.Version()))
     servers_.Download(userID, ProgramVersion, true);
   else if (!servers_.DownloadedThisRun())
     servers_.Download(userID, ProgramVersion, false);
@@ -410,25 +426,61 @@ bool TLRLogin::KeepAliveOnce() {
 }
 
 void TLRLogin::KeepAliveLoop() {
-  const auto period = std::chrono::milliseconds(KeepAlivePeriodMs());
+  uint64_t session = sessions_;
   auto last = std::chrono::steady_clock::now();
+  int missed = 0;
   std::unique_lock lock(keepAliveMutex_);
   while (!stopKeepAlive_) {
     keepAliveStop_.wait_for(lock, std::chrono::milliseconds(10));
     if (stopKeepAlive_) break;
-    if (std::chrono::steady_clock::now() - last < period) continue;
-    last = std::chrono::steady_clock::now();
+    const auto now = std::chrono::steady_clock::now();
+    if (sessions_ != session) {
+      // A new session: its period counts from its login.
+      session = sessions_;
+      last = now;
+      missed = 0;
+      continue;
+    }
+    if (now - last < std::chrono::milliseconds(KeepAlivePeriodMs())) continue;
+    last = now;
     lock.unlock();
     try {
-      if (user_.LoggedIn) KeepAliveOnce();
+      if (user_.LoggedIn) {
+        // A failed report waits for the next period; too many in a row mean the session is gone.
+        if (KeepAliveOnce())
+          missed = 0;
+        else if (++missed >= KeepAliveMissesBeforeRelogin)
+          Relogin();
+      } else if (wantSession_) {
+        Relogin();
+      }
     } catch (...) {
-      // A failed report waits for the next period.
     }
     lock.lock();
   }
 }
 
+void TLRLogin::Relogin() {
+  std::unique_lock exchange(exchangeMutex_, std::try_to_lock);
+  // A login of the user's is running (it will make the session), or a logout came first.
+  if (!exchange.owns_lock() || !wantSession_) return;
+  user_.LoggedIn = false;
+  loggedIn_ = false;
+  ++relogins_;
+  DebugTrace("Keep-alive unanswered: logging in again");
+  const int code = Connect();
+  // A refusal will not turn into a session by trying again; silence or a busy service may.
+  if (code != LoginResult::Success && code != Status::NoAnswer && code != Status::Busy) wantSession_ = false;
+  if (OnRelogin) {
+    try {
+      OnRelogin(code);
+    } catch (...) {
+    }
+  }
+}
+
 void TLRLogin::StopKeepAlive() {
+  stopping_ = true;
   std::thread t;
   {
     std::lock_guard lock(keepAliveMutex_);
@@ -437,6 +489,7 @@ void TLRLogin::StopKeepAlive() {
   }
   keepAliveStop_.notify_all();
   if (t.joinable()) t.join();
+  stopping_ = false;
 }
 
 bool TLRLogin::KeepAliveRunning() {

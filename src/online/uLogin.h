@@ -74,6 +74,12 @@ constexpr int Unknown = -1;
 // The text of a login result code.
 std::string LoginResultText(int code);
 
+// Logins, logouts and relogins run one at a time (any thread). The keep-alive thread starts with
+// the first successful exchange and runs until StopKeepAlive. Each session's keep-alive period is
+// fixed by the network kind its login was sent with, as the service fixes the session's lifetime;
+// when reports go unanswered KeepAliveMissesBeforeRelogin times in a row the session is taken as
+// lost (the service ended it, or the network did), and the keep-alive thread logs in again as
+// the last login did, once a period until it succeeds or is refused. A Logout stops that.
 class TLRLogin {
 public:
   static constexpr int32_t LoginWaitMs = 5000;
@@ -81,6 +87,7 @@ public:
   static constexpr int32_t LogoutWaitMs = 100;
   static constexpr int64_t ExternalPeriodMs = 240000;
   static constexpr int64_t InternalPeriodMs = 45000;
+  static constexpr int KeepAliveMissesBeforeRelogin = 2;
 
   // appDir holds "LoginSave.bin" and the registry stand-in (empty: no saved login).
   TLRLogin(TLRUDPClient& udp, TServerListManager& servers, TUserInfo& user, std::string appDir,
@@ -110,26 +117,41 @@ public:
 
   // One keep-alive report; true when the service answered.
   bool KeepAliveOnce();
-  // The period fixed when the keep-alive thread starts (a test may shorten it beforehand).
+  // The period of the current session, fixed at its login by the network kind sent with it
+  // (before any login: by the current kind). A test may shorten it.
   int64_t KeepAlivePeriodMs() const;
   void SetKeepAlivePeriodOverride(int64_t ms) { periodOverride_ = ms; }
   bool KeepAliveRunning();
   uint64_t KeepAliveReports() const { return keepAliveReports_.load(); }
   uint64_t KeepAliveAnswers() const { return keepAliveAnswers_.load(); }
-  // Stops the keep-alive thread (shutdown).
+  uint64_t Relogins() const { return relogins_.load(); }
+  // Stops the keep-alive thread (shutdown); a login running meanwhile stops after its current
+  // try.
   void StopKeepAlive();
 
   // After a successful exchange: the number, address and port the peers of the transfer manager
   // must know us by.
   std::function<void(int32_t userID, uint32_t publicIP, uint16_t publicPort)> OnIdentity;
+  // On the keep-alive thread, after it logged in again for a lost session: the result code.
+  std::function<void(int code)> OnRelogin;
+  // Before each try of a login exchange (sending the request, then waiting up to LoginWaitMs),
+  // on the thread running the login (the keep-alive thread's for a relogin): attempt counts from
+  // 1 to tries (LoginTries), and again from 1 when a login by name is repeated by number;
+  // serverIP (network order) and serverPort are the login server tried. Lets a caller say what
+  // it is doing while the tries run. Set it before the first login, not while one runs.
+  std::function<void(int attempt, int tries, uint32_t serverIP, uint16_t serverPort)> OnAttempt;
 
 private:
   enum class Kind { Anonymous, ByName, ByNumber };
+  // Under exchangeMutex_.
+  int Connect();
   int Exchange(Kind kind, int32_t number, const std::string& name, const TMD5Digest& digest,
                int32_t& account, uint32_t& usedIP);
-  int TakeLoginReply(const uint8_t* buf, int32_t len, int32_t& account);
+  int TakeLoginReply(const uint8_t* buf, int32_t len, uint8_t netKindSent, int32_t& account);
   void LoadLastLogin();
   void KeepAliveLoop();
+  // The keep-alive thread's new login for a lost session; skipped while another login runs.
+  void Relogin();
   void SetResult(int code);
 
   TLRUDPClient& udp_;
@@ -143,15 +165,20 @@ private:
   std::atomic<int> lastResult_{-1};
   std::atomic<int32_t> loginKey_{0};
   std::atomic<bool> autoLogin_{false};
+  std::mutex exchangeMutex_;  // one login, logout or relogin at a time; guards the two below
   int32_t requestedNumber_ = 0;
   std::string requestedName_;
+  std::atomic<bool> wantSession_{false};  // a login succeeded and no logout followed
+  std::atomic<bool> stopping_{false};     // StopKeepAlive is running: logins end early
   mutable std::mutex mutex_;  // the texts below
   std::string lastMessage_, password_, notice_, webKey_;
   TUpdateInfo update_;
   TLoginRecord lastLogin_;
 
   std::atomic<int64_t> periodOverride_{0};
-  std::atomic<uint64_t> keepAliveReports_{0}, keepAliveAnswers_{0};
+  std::atomic<int64_t> sessionPeriodMs_{0};
+  std::atomic<uint64_t> sessions_{0};  // successful exchanges: a new one restarts the period
+  std::atomic<uint64_t> keepAliveReports_{0}, keepAliveAnswers_{0}, relogins_{0};
   std::mutex keepAliveMutex_;
   std::condition_variable keepAliveStop_;
   bool stopKeepAlive_ = false;

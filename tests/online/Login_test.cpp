@@ -5,9 +5,13 @@
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "net/LRCmdStream.h"
 #include "net/LRUDPClient.h"
@@ -87,6 +91,24 @@ Bytes LoginOK(int32_t account, bool doNotRemember = false, const std::string& na
   return Written(+[](TCmdStream& s, const TLoginReply& x) { return WriteLoginReply(s, x, false); }, r);
 }
 
+// A request the server thread keeps for the test to read: the reply that follows reaches the test
+// through a socket, which orders nothing for the memory model, so the bytes sit behind a lock.
+class TCapturedRequest {
+public:
+  void Keep(const TCmdStream& s) {
+    std::lock_guard lock(mutex_);
+    bytes_.assign(s.Buffer(), s.Buffer() + s.Size());
+  }
+  Bytes Get() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+  }
+
+private:
+  mutable std::mutex mutex_;
+  Bytes bytes_;
+};
+
 Bytes Refusal(uint16_t status, uint16_t reason = 0) {
   TLoginReply r;
   r.Status = status;
@@ -142,19 +164,23 @@ TEST(LoginResultText, Codes) {
 }
 
 TEST_F(LoginTest, ByNumberSendsTheRecordAndReadsTheAnswer) {
-  Bytes seen;
+  TCapturedRequest captured;
   TScriptedLoginServer server([&](uint16_t code, TCmdStream& s) {
     if (code != Cmd::Login) return Bytes();
-    seen.assign(s.Buffer(), s.Buffer() + s.Size());
+    captured.Keep(s);
     return LoginOK(12345);
   });
   auto list = List(server.Port());
   TLRLogin login(udp, *list, info, AppDir());
   login.SetAutoLogin(true);
   const std::string stored = EncodeStoredPassword("secret");
+  int attempts = 0;
+  login.OnAttempt = [&](int, int, uint32_t, uint16_t) { ++attempts; };
   ASSERT_TRUE(login.Login(" 12345 ", stored)) << login.LastMessage();
+  EXPECT_EQ(attempts, 1) << "an answered first try is the only one";
   EXPECT_EQ(server.listRequests.load(), 1);
 
+  const Bytes seen = captured.Get();
   TLoginRequest sent;
   ASSERT_TRUE(ReadLoginRequest(seen.data(), seen.size(), sent));
   EXPECT_EQ(seen.size(), TLoginRequest::FixedSize + 1) << "an empty name";
@@ -227,7 +253,7 @@ TEST_F(LoginTest, AnswersAndWhatIsSaved) {
   }
 }
 
-TEST_F(LoginTest, NoAnswerIs150AfterSixTries) {
+TEST_F(LoginTest, NoAnswerIs150AfterSixTriesEachAnnounced) {
   // The list server answers; the login server named by it never does. Time runs on a fast clock.
   ManualClock clock;
   TLRUDPClient fast(nullptr, &clock);
@@ -240,20 +266,30 @@ TEST_F(LoginTest, NoAnswerIs150AfterSixTries) {
   TServerListManager list(AppDir() + "LR4ServerList.bin", d);
   list.SetUDPClient(&fast);
   TLRLogin login(fast, list, info, AppDir());
+  // Each try is announced before its request leaves, naming the server it goes to.
+  std::vector<std::string> attempts;
+  login.OnAttempt = [&](int attempt, int tries, uint32_t ip, uint16_t port) {
+    const bool before = server.logins < attempt;
+    attempts.push_back(std::to_string(attempt) + "/" + std::to_string(tries) + (before ? " before" : " after") +
+                       (ip == LoopbackIP() && port == server.Port() ? " to the server" : " elsewhere"));
+  };
   TClockPump pump(clock, std::chrono::milliseconds(20));
   EXPECT_FALSE(login.Login("", ""));
   EXPECT_EQ(login.LastResult(), 150);
   EXPECT_EQ(server.logins.load(), 6);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 6; ++i) expected.push_back(std::to_string(i) + "/6 before to the server");
+  EXPECT_EQ(attempts, expected);
   EXPECT_FALSE(login.LoggedIn());
   fast.SetActive(false);
 }
 
 TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
-  Bytes keepAlive;
+  TCapturedRequest captured;
   TScriptedLoginServer server([&](uint16_t code, TCmdStream& s) {
     if (code == Cmd::Login) return LoginOK(12345);
     if (code != Cmd::KeepAlive) return Bytes();
-    keepAlive.assign(s.Buffer(), s.Buffer() + s.Size());
+    captured.Keep(s);
     return Written(WriteKeepAliveReply, TKeepAliveReply{0, 0, 30, "new"});  // 30: newer than ours
   });
   auto list = List(server.Port());
@@ -266,6 +302,7 @@ TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
   EXPECT_EQ(server.listRequests.load(), 2) << "a newer version forces a download";
   EXPECT_EQ(list->Version(), 30);
   EXPECT_EQ(login.Notice(), "new");
+  const Bytes keepAlive = captured.Get();
   ASSERT_EQ(keepAlive.size(), TKeepAliveRequest::FixedSize);
   TKeepAliveRequest report;
   ASSERT_TRUE(ReadKeepAliveRequest(keepAlive.data(), keepAlive.size(), report));
@@ -274,10 +311,109 @@ TEST_F(LoginTest, KeepAliveRecordAndNewerListForcesDownload) {
   EXPECT_EQ(report.NetKind, NetKind::InternalC);
   EXPECT_EQ(report.ProgramVersion, 5004);
   EXPECT_EQ(report.LoginKey, 4242);
-  // The period follows the network kind at the thread's start.
+  // The session's period is the one of the kind it logged in with, whatever the kind becomes
+  // (the service keeps the session by the same period); the next login fixes it anew.
   EXPECT_EQ(login.KeepAlivePeriodMs(), 45000);
-  info.NetKind = 0;
+  info.NetKind = NetKind::ExternalA;
+  EXPECT_EQ(login.KeepAlivePeriodMs(), 45000);
+  ASSERT_TRUE(login.Login("12345", EncodeStoredPassword("pw")));
   EXPECT_EQ(login.KeepAlivePeriodMs(), 240000);
+}
+
+TEST_F(LoginTest, ANewerListVersionCountsAcrossTheWrap) {
+  struct Case {
+    uint16_t ours, announced;
+    bool download;
+  };
+  const Case cases[] = {{8, 9, true}, {8, 8, false}, {9, 8, false}, {65535, 1, true}, {1, 65535, false}, {65534, 65535, true}};
+  for (const Case& c : cases) {
+    TScriptedLoginServer server([&](uint16_t code, TCmdStream&) {
+      if (code == Cmd::Login) return LoginOK(12345);
+      return code == Cmd::KeepAlive ? Written(WriteKeepAliveReply, TKeepAliveReply{0, 0, c.announced, ""}) : Bytes();
+    });
+    server.listVersion = c.ours;
+    std::filesystem::remove(AppDir() + "LR4ServerList.bin");
+    auto list = List(server.Port());
+    TLRLogin login(udp, *list, info, AppDir());
+    ASSERT_TRUE(login.Login("12345", EncodeStoredPassword("pw")));
+    ASSERT_EQ(list->Version(), c.ours);
+    ASSERT_TRUE(login.KeepAliveOnce());
+    EXPECT_EQ(server.listRequests.load(), c.download ? 2 : 1) << c.ours << " then " << c.announced;
+  }
+}
+
+TEST_F(LoginTest, UnansweredKeepAlivesLogInAgainUntilALogout) {
+  std::atomic<bool> keepAlivesAnswered{true};
+  TScriptedLoginServer server([&](uint16_t code, TCmdStream&) {
+    if (code == Cmd::Login) return LoginOK(12345);
+    if (code == Cmd::KeepAlive && keepAlivesAnswered) return Written(WriteKeepAliveReply, TKeepAliveReply{0, 0, 8, ""});
+    return Bytes();
+  });
+  // Unanswered waits pass on a fast clock.
+  ManualClock clock;
+  TLRUDPClient fast(nullptr, &clock);
+  fast.SetDefaultPort(FreeUdpPort());
+  ASSERT_TRUE(fast.SetActive(true));
+  TClockPump pump(clock, std::chrono::milliseconds(20));
+  auto list = List(server.Port());
+  list->SetUDPClient(&fast);
+  TLRLogin login(fast, *list, info, AppDir());
+  std::atomic<int> relogins{0};
+  login.OnRelogin = [&](int code) {
+    if (code == 0) ++relogins;
+  };
+  login.SetKeepAlivePeriodOverride(30);
+  ASSERT_TRUE(login.Login("12345", EncodeStoredPassword("pw")));
+  auto waitFor = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+  };
+  ASSERT_TRUE(waitFor([&] { return login.KeepAliveAnswers() >= 2; }));
+  EXPECT_EQ(server.logins.load(), 1) << "answered reports keep the session";
+
+  // The service has forgotten us: the client does not stay "logged in" for ever.
+  keepAlivesAnswered = false;
+  ASSERT_TRUE(waitFor([&] { return relogins >= 1; })) << server.logins.load();
+  EXPECT_GE(server.logins.load(), 2);
+  EXPECT_TRUE(info.LoggedIn.load());
+  EXPECT_TRUE(login.LoggedIn());
+
+  // After a logout nobody logs in behind the user's back.
+  login.Logout();
+  const int logins = server.logins;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(server.logins.load(), logins);
+  EXPECT_FALSE(info.LoggedIn.load());
+  login.StopKeepAlive();
+  fast.SetActive(false);
+}
+
+TEST_F(LoginTest, ClosingTheClientDuringALoginsPortMovesIsSafe) {
+  // The login server never answers, so the last tries move the client's port; the client closes
+  // meanwhile (a shutdown), at a different moment each round.
+  ManualClock clock;
+  TScriptedLoginServer server([](uint16_t, TCmdStream&) { return Bytes(); });
+  TServerListDefaults d;
+  d.ListServerPort = server.Port();
+  d.LoginHost.clear();
+  TClockPump pump(clock, std::chrono::milliseconds(50));
+  for (int round = 0; round < 6; ++round) {
+    TLRUDPClient fast(nullptr, &clock);
+    fast.SetDefaultPort(FreeUdpPort());
+    ASSERT_TRUE(fast.SetActive(true));
+    TServerListManager list(AppDir() + "LR4ServerList.bin", d);
+    list.SetUDPClient(&fast);
+    TLRLogin login(fast, list, info, AppDir());
+    const int before = server.logins;
+    std::thread t([&] { login.Login("", ""); });
+    while (server.logins < before + 3) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    std::this_thread::sleep_for(std::chrono::microseconds(round * 4000));
+    fast.SetActive(false);
+    t.join();
+    EXPECT_EQ(login.LastResult(), Status::NoAnswer);
+    EXPECT_FALSE(fast.Active()) << "nothing reopened the closed client";
+    EXPECT_FALSE(fast.MoveToPort(uint16_t(FreeUdpPort())));
+  }
 }
 
 TEST_F(LoginTest, LoginThreadReportsResults) {

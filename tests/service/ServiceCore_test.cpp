@@ -6,10 +6,12 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/LRMD5.h"
@@ -48,7 +50,8 @@ struct TSent {
 class TRecorder final : public TDatagramSender {
 public:
   explicit TRecorder(TServer server) : server_(server) {}
-  bool Send(uint8_t kind, TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port) override {
+  bool Send(uint8_t kind, TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port,
+            uint32_t) override {
     const auto* p = static_cast<const uint8_t*>(payload);
     std::lock_guard lock(mutex_);
     sent_.push_back({server_, kind, guid, Bytes(p, p + length), ip, port});
@@ -71,6 +74,7 @@ protected:
   TServiceConfig cfg;
   ManualClock clock;
   TRecorder listSocket{TServer::List}, mainSocket{TServer::Main};
+  TServiceLog log{TLogLevel::Error};
   std::unique_ptr<TServiceStore> store;
   std::unique_ptr<TWorkPool> workers;
   std::unique_ptr<TServiceCore> core;
@@ -82,13 +86,14 @@ protected:
     cfg.AdvertisePort = 8800;
     cfg.UnknownUserCost = kCheap;
     clock.Set(Millis(kStartMs));
-    store = std::make_unique<TServiceStore>(cfg.DbPath);
+    store = std::make_unique<TServiceStore>(cfg.DbPath, true);
   }
-  // After the test has set cfg; a queue of 0 makes every login find the pool full.
-  void Start(size_t loginQueue = 1) {
+  // After the test has set cfg; a queue of 0 makes every login find the pool full. With no
+  // threads a login is answered before Dispatch returns.
+  void Start(size_t loginQueue = 1, int loginThreads = 0) {
     core.reset();
-    workers = std::make_unique<TWorkPool>(0, loginQueue);
-    core = std::make_unique<TServiceCore>(cfg, *store, clock, listSocket, mainSocket, *workers);
+    workers = std::make_unique<TWorkPool>(loginThreads, loginQueue);
+    core = std::make_unique<TServiceCore>(cfg, *store, clock, listSocket, mainSocket, *workers, log);
   }
   void Advance(int64_t ms) { clock.Advance(Millis(ms)); }
 
@@ -130,6 +135,13 @@ protected:
     r.LoginKey = session.LoginKey;
     r.NetKind = netKind;
     return !Ask(TServer::Main, Envelope::Keyed, Written(WriteKeepAliveRequest, r), port).empty();
+  }
+  // Runs the housekeeping; returns what it sent.
+  std::vector<TSent> Housekeep() {
+    core->Housekeep();
+    std::vector<TSent> sent = listSocket.Take();
+    for (TSent& s : mainSocket.Take()) sent.push_back(std::move(s));
+    return sent;
   }
   bool Alive(int32_t user) {
     auto lock = core->Sessions().Lock();
@@ -204,6 +216,7 @@ TEST_F(ServiceCore, RateLimitsCountOnTheServiceClock) {
     int64_t advanceMs;
     uint16_t port;
     bool answered;
+    uint32_t ip = kClientIP;
   };
   struct Case {
     const char* name;
@@ -230,6 +243,15 @@ TEST_F(ServiceCore, RateLimitsCountOnTheServiceClock) {
        [](TServiceConfig& c) { c.LoginIPRate = 2; c.LoginIPBurst = 2; }, TServer::Main, Envelope::Table, login,
        {{0, 7000, true}, {0, 7001, true}, {0, 7002, false}, {499, 7003, false}, {1, 7003, true}},
        2},
+      {"anonymous logins per address: 2, then one a second",
+       [](TServiceConfig& c) { c.AnonRate = 1; c.AnonBurst = 2; }, TServer::Main, Envelope::Table, login,
+       {{0, 7000, true}, {0, 7001, true}, {0, 7002, false}, {1000, 7003, true}},
+       1},
+      {"anonymous logins per /24: 2, then one a second",
+       [](TServiceConfig& c) { c.AnonNetRate = 1; c.AnonNetBurst = 2; }, TServer::Main, Envelope::Table, login,
+       {{0, 7000, true, htonl(0xC0A80105)}, {0, 7000, true, htonl(0xC0A80106)}, {0, 7000, false, htonl(0xC0A801F0)},
+        {0, 7000, true, htonl(0xC0A80205)}, {1000, 7000, true, htonl(0xC0A80107)}},
+       1},
       {"whole server tables per address", [](TServiceConfig& c) { c.ListRate = 1; c.ListBurst = 1; }, TServer::List,
        Envelope::Keyed, wholeTable, {{0, 7000, true}, {0, 7001, false}, {1000, 7002, true}}, 1},
       {"the short answer to a current table is not limited", [](TServiceConfig& c) { c.ListRate = 1; c.ListBurst = 1; },
@@ -244,7 +266,8 @@ TEST_F(ServiceCore, RateLimitsCountOnTheServiceClock) {
     Start();
     for (size_t i = 0; i < c.sends.size(); ++i) {
       Advance(c.sends[i].advanceMs);
-      EXPECT_EQ(!Ask(c.server, c.kind, c.record, c.sends[i].port).empty(), c.sends[i].answered) << c.name << ", send " << i;
+      EXPECT_EQ(!Ask(c.server, c.kind, c.record, c.sends[i].port, c.sends[i].ip).empty(), c.sends[i].answered)
+          << c.name << ", send " << i;
     }
     EXPECT_EQ(core->Counters().RateLimited.load(), c.limited) << c.name;
   }
@@ -391,6 +414,9 @@ TEST_F(ServiceCore, LoginRefusals) {
       r.ProgramVersion = c.version;
       return Written(WriteLoginRequest, r);
     }());
+    // An unknown user's refusal is held back as long as a check takes.
+    Advance(5000);
+    for (TSent& later : Housekeep()) answers.push_back(std::move(later));
     ASSERT_EQ(answers.size(), 1u) << c.name;
     TLoginReply reply;
     ASSERT_TRUE(ReadLoginReply(answers[0].Payload.data(), answers[0].Payload.size(), reply, false)) << c.name;
@@ -400,6 +426,212 @@ TEST_F(ServiceCore, LoginRefusals) {
       EXPECT_EQ(reply.UserID, 10001) << c.name;
     }
   }
+}
+
+TEST_F(ServiceCore, AnUnknownUserIsRefusedAsLateAsAWrongPasswordWithoutHoldingAWorker) {
+  // Real checks, so that they take measurable time.
+  cfg.UnknownUserCost = TArgonCost();
+  ASSERT_TRUE(store->AddAccount({10001, "erin", MakeVerifier(LRMD5::MD5String("pw").v, TArgonCost())}));
+  Start();
+  auto login = [&](int32_t who) {
+    TLoginRequest r;
+    r.Requested = who;
+    r.ProgramVersion = 5004;
+    r.PasswordDigest = LRMD5::MD5String("px").v;
+    return Ask(TServer::Main, Envelope::Table, Written(WriteLoginRequest, r));
+  };
+  ASSERT_EQ(login(10001).size(), 1u) << "a wrong password costs its check, here on the caller's thread";
+  // An unknown number: the pool of no threads has run the job, and yet no answer has gone.
+  EXPECT_TRUE(login(10002).empty());
+  EXPECT_TRUE(Housekeep().empty()) << "nor does it at once";
+  Advance(5000);
+  const std::vector<TSent> later = Housekeep();
+  ASSERT_EQ(later.size(), 1u);
+  TLoginReply reply;
+  ASSERT_TRUE(ReadLoginReply(later[0].Payload.data(), later[0].Payload.size(), reply, false));
+  EXPECT_EQ(reply.Reason, Status::NoSuchUser);
+}
+
+TEST_F(ServiceCore, ADatagramTwiceAtOnceMakesOneSession) {
+  // A check slow enough that both copies are in the pool at the same time.
+  ASSERT_TRUE(store->AddAccount({10001, "erin", MakeVerifier(LRMD5::MD5String("pw").v, TArgonCost())}));
+  Start(8, 2);
+  TLoginRequest r;
+  r.Requested = 10001;
+  r.ProgramVersion = 5004;
+  r.PasswordDigest = LRMD5::MD5String("pw").v;
+  const Bytes record = Written(WriteLoginRequest, r);
+  TOpenedEnvelope env;
+  env.Kind = Envelope::Table;
+  env.Guid = {1, 77};
+  env.Payload = record.data();
+  env.PayloadLength = record.size();
+  core->Dispatch(TServer::Main, env, kClientIP, 7000);
+  core->Dispatch(TServer::Main, env, kClientIP, 7000);
+  std::vector<TSent> answers;
+  for (int i = 0; i < 1000 && answers.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    answers = mainSocket.Take();
+  }
+  ASSERT_FALSE(answers.empty());
+  // Both copies ran side by side, if they ran at all: the other has finished by now.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  workers->Stop();
+  for (TSent& a : mainSocket.Take()) answers.push_back(std::move(a));
+  for (const TSent& a : answers) {
+    TLoginReply reply;
+    ASSERT_TRUE(ReadLoginReply(a.Payload.data(), a.Payload.size(), reply, false));
+    ASSERT_EQ(reply.Status, Status::OK);
+    EXPECT_TRUE(KeepAlive(reply)) << "the key a client takes from any answer holds the session";
+  }
+  EXPECT_EQ(core->Sessions().Count(), 1u);
+}
+
+TEST_F(ServiceCore, SessionsStayWithinTheirBoundsAndProvenOnesStay) {
+  cfg.MaxSessions = 64;
+  cfg.MaxAnonymousPerNet = 8;
+  cfg.AnonRate = cfg.AnonBurst = cfg.AnonNetRate = cfg.AnonNetBurst = 1e9;
+  cfg.LoginIPRate = cfg.LoginIPBurst = 1e9;
+  ASSERT_TRUE(store->AddAccount({10001, "erin", MakeVerifier(LRMD5::MD5String("pw").v, kCheap)}));
+  Start();
+  // A client that logged in first and keeps its session alive.
+  const TLoginReply kept = Anonymous();
+  ASSERT_EQ(kept.Status, Status::OK);
+  // An account that logged in with its password and has not reported yet: the oldest idle one.
+  TLoginRequest byNumber;
+  byNumber.Requested = 10001;
+  byNumber.PasswordDigest = LRMD5::MD5String("pw").v;
+  const TLoginReply account = Login(byNumber, 7001);
+  ASSERT_EQ(account.Status, Status::OK);
+  Advance(1000);
+  ASSERT_TRUE(KeepAlive(kept));
+
+  struct Case {
+    const char* name;
+    int logins;
+    std::function<uint32_t(int)> source;
+    size_t most;  // sessions alive afterwards at most
+  };
+  const Case cases[] = {
+      // The client's /24: its eight anonymous ones, and the account.
+      {"one /24, many addresses", 40, [](int i) { return htonl(0xC0A80100 + uint32_t(i % 250) + 1); }, 9},
+      {"3,000 forged addresses", 3000, [](int i) { return htonl(0x0A000000 + uint32_t(i) * 256 + 1); }, 64},
+  };
+  for (const Case& c : cases) {
+    for (int i = 0; i < c.logins; ++i) {
+      Advance(1);
+      TLoginRequest r;
+      r.ProgramVersion = 5004;
+      r.NetKind = NetKind::InternalC;
+      Ask(TServer::Main, Envelope::Table, Written(WriteLoginRequest, r), uint16_t(20000 + i % 30000), c.source(i));
+    }
+    EXPECT_LE(core->Sessions().Count(), c.most) << c.name;
+    EXPECT_LE(store->Sessions().size(), c.most) << c.name << ": the database holds no more";
+    EXPECT_TRUE(Alive(kept.UserID)) << c.name << ": forged sessions go first";
+    EXPECT_TRUE(KeepAlive(kept)) << c.name;
+    EXPECT_TRUE(Alive(account.UserID)) << c.name << ": a password proves its holder as a keep-alive does";
+  }
+  EXPECT_GT(core->Sessions().Evicted(), 0u);
+}
+
+TEST_F(ServiceCore, AnswersToUnprovenAddressesShareOneBudget) {
+  // A long notice makes the login answer many times the request.
+  store->SetSetting("notice", std::string(900, 'n'));
+  cfg.ReplyBytesPerSecond = 20000;
+  cfg.AnonRate = cfg.AnonBurst = cfg.AnonNetRate = cfg.AnonNetBurst = 1e9;
+  Start();
+  const TLoginReply held = Anonymous();
+  ASSERT_EQ(held.Status, Status::OK);
+  size_t bytes = 0, answers = 0;
+  TLoginRequest r;
+  r.ProgramVersion = 5004;
+  const Bytes record = Written(WriteLoginRequest, r);
+  for (int i = 0; i < 3000; ++i)
+    for (const TSent& a : Ask(TServer::Main, Envelope::Table, record, 7000, htonl(0x0A000000 + uint32_t(i) * 256 + 1))) {
+      bytes += a.Payload.size();
+      ++answers;
+    }
+  EXPECT_GT(answers, 0u);
+  EXPECT_LE(bytes, 20000u) << "3,000 victims together get no more than the budget";
+  EXPECT_GT(core->Counters().OverBudget.load(), 0u);
+  EXPECT_TRUE(KeepAlive(held)) << "a session's holder is answered whatever the budget";
+  EXPECT_TRUE(Ask(TServer::Main, Envelope::Table, record, 7000, htonl(0x0B000001)).empty());
+  const Bytes table = Written(WriteServerListRequest, TServerListRequest{0, 5004, 0});
+  int tables = 0;
+  for (uint32_t i = 0; i < 100; ++i) tables += Ask(TServer::List, Envelope::Keyed, table, 7000, htonl(0x0C000001 + i * 256)).empty() ? 0 : 1;
+  EXPECT_LT(tables, 10) << "whole server tables take from the same budget";
+  Advance(1000);
+  EXPECT_FALSE(Ask(TServer::List, Envelope::Keyed, table).empty()) << "a second later there is budget again";
+}
+
+TEST_F(ServiceCore, ASessionKeepsThePeriodItsClientLoggedInWith) {
+  // Logged in as external (a 240 s period); the check then finds it behind a translation.
+  Start();
+  TLoginRequest r;
+  r.NetKind = NetKind::ExternalA;
+  r.LocalIP = htonl(0x0A000002);
+  const TLoginReply s = Login(r);
+  ASSERT_EQ(s.Status, Status::OK);
+  ASSERT_EQ(Ask(TServer::Main, Envelope::Keyed, Written(WriteNetTypeCheck, TNetTypeCheck{s.UserID, NetKind::ExternalA})).size(), 1u);
+  Advance(cfg.ProbeWaitMs);
+  core->Housekeep();
+  {
+    auto lock = core->Sessions().Lock();
+    ASSERT_EQ(core->Sessions().Find(lock, s.UserID)->NetKind, NetKind::InternalC);
+  }
+  // The client's next report comes a 240 s period after its login, saying the new kind.
+  Advance(240000 - cfg.ProbeWaitMs);
+  core->Sessions().Expire(clock.Now().count());
+  ASSERT_TRUE(KeepAlive(s, 7000, NetKind::InternalC));
+  Advance(3 * 240000);
+  core->Sessions().Expire(clock.Now().count());
+  EXPECT_TRUE(Alive(s.UserID)) << "three of its periods";
+  Advance(1);
+  core->Sessions().Expire(clock.Now().count());
+  EXPECT_FALSE(Alive(s.UserID));
+}
+
+TEST_F(ServiceCore, ALoginSentAsInternalKeepsTheLongPeriodItsClientStillReportsBy) {
+  // A client fixes its period when its keep-alive thread starts, with its first session: here an
+  // external one (240 s). The network-type check then makes it internal, and its next login (a
+  // logout first, as a client does) says so; the client still reports every 240 s.
+  Start();
+  const TLoginReply first = Anonymous(NetKind::ExternalA);
+  ASSERT_EQ(first.Status, Status::OK);
+  Advance(1000);
+  ASSERT_TRUE(KeepAlive(first, 7000, NetKind::ExternalA));
+  ASSERT_EQ(Ask(TServer::Main, Envelope::Table,
+                Written(WriteLogoutRequest, TLogoutRequest{first.UserID, first.LoginKey, 0, 0, 0, false}))
+                .size(),
+            1u);
+  const TLoginReply second = Anonymous(NetKind::InternalC);
+  ASSERT_EQ(second.Status, Status::OK);
+  Advance(240000);
+  core->Sessions().Expire(clock.Now().count());
+  EXPECT_TRUE(KeepAlive(second)) << "the report a period later finds the session";
+  Advance(3 * 240000);
+  core->Sessions().Expire(clock.Now().count());
+  EXPECT_TRUE(Alive(second.UserID)) << "three of the client's periods";
+
+  // Elsewhere the kind it logs in with still decides; an unproven session leaves nothing behind.
+  ASSERT_EQ(Anonymous(NetKind::ExternalA, 7100).Status, Status::OK);
+  const TLoginReply other = Anonymous(NetKind::InternalC, 7100);
+  ASSERT_EQ(other.Status, Status::OK);
+  Advance(3 * 45000 + 1);
+  core->Sessions().Expire(clock.Now().count());
+  EXPECT_FALSE(Alive(other.UserID));
+}
+
+TEST(RateLimiter, AFullTableKeepsTheDebtOfThoseWhoSpentMost) {
+  TRateLimiter limiter(1, 2, 4);
+  EXPECT_TRUE(limiter.Allow(1, 0));
+  EXPECT_TRUE(limiter.Allow(1, 0));
+  EXPECT_FALSE(limiter.Allow(1, 0)) << "source 1 has spent its burst";
+  // Many new sources, each of which spends one token: the table overflows again and again.
+  for (uint64_t source = 100; source < 400; ++source) limiter.Allow(source, 0);
+  EXPECT_LE(limiter.Sources(), 4u);
+  EXPECT_FALSE(limiter.Allow(1, 0)) << "its debt outlived the overflow";
+  EXPECT_TRUE(limiter.Allow(1, 1000)) << "and it refills as usual";
 }
 
 }  // namespace

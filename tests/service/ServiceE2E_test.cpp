@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "net/LRCmdStream.h"
+#include "net/ServerListRecords.h"
 #include "net/LRUDPClient.h"
 #include "tests/net/NetTestTools.h"
 #include "tests/service/ServiceProcess.h"
@@ -35,7 +36,8 @@ struct TClient {
   std::unique_ptr<ml::TServerListManager> servers;
   std::unique_ptr<ml::TLRLogin> login;
 
-  TClient(const std::string& appDir, uint16_t listPort, ml::ManualClock* fakeClock = nullptr) {
+  // listIP: where the list server is (0: the built-in address, 127.0.0.1).
+  TClient(const std::string& appDir, uint16_t listPort, ml::ManualClock* fakeClock = nullptr, uint32_t listIP = 0) {
     udp = std::make_unique<ml::TLRUDPClient>(nullptr, fakeClock);
     udp->SetDefaultPort(FreeUdpPort());
     EXPECT_TRUE(udp->SetActive(true));
@@ -43,6 +45,7 @@ struct TClient {
     info.NetKind = 3;
     info.LocalPort = uint16_t(udp->DefaultPort());
     ml::TServerListDefaults d;
+    d.ListServerIP = listIP;
     d.ListServerPort = listPort;
     d.LoginHost.clear();  // no name lookup in tests
     servers = std::make_unique<ml::TServerListManager>(appDir + "LR4ServerList.bin", d);
@@ -56,7 +59,7 @@ struct TClient {
 };
 
 std::vector<mlsvc::TSessionRow> Sessions(const std::string& db) {
-  mlsvc::TServiceStore store(db);
+  mlsvc::TServiceStore store(db, false);
   return store.Sessions();
 }
 
@@ -66,9 +69,14 @@ bool HasSession(const std::string& db, int32_t id) {
   return false;
 }
 
+// Creates the database when missing; the password goes through a file, as an operator's would.
 int32_t AddUser(const std::string& db, const std::string& name, const std::string& password) {
   int status = -1;
-  const std::string out = TServiceProcess::Admin(db, {"add-user", name, password}, &status);
+  TServiceProcess::Admin(db, {"init"}, &status);
+  EXPECT_EQ(status, 0);
+  TempDir tmp;
+  WriteAll(tmp.File("pw"), password + "\n");
+  const std::string out = TServiceProcess::Admin(db, {"add-user", name, "--password-file", tmp.File("pw")}, &status);
   EXPECT_EQ(status, 0) << out;
   return int32_t(ml::ParseIntDef(ml::Trim(out), 0));
 }
@@ -254,6 +262,8 @@ TEST_F(ServiceE2E, SessionsSurviveARestart) {
 TEST_F(ServiceE2E, AdministratorSetsSlotsOfTheServedTable) {
   const std::string db = dir.File("service.db");
   int status = -1;
+  TServiceProcess::Admin(db, {"init"}, &status);
+  EXPECT_EQ(status, 0);
   TServiceProcess::Admin(db, {"set-servers", "4", "10.1.2.3:8005", "10.1.2.4:8006"}, &status);
   EXPECT_EQ(status, 0);
   TServiceProcess::Admin(db, {"set-servers", "40", "10.1.2.3:8005"}, &status);
@@ -284,6 +294,43 @@ TEST_F(ServiceE2E, AdministratorSetsSlotsOfTheServedTable) {
   ASSERT_TRUE(list.ServerFor(0, 1, port, ip));
   EXPECT_EQ(port, service.Port()) << "other slots stay with the service";
   udp.SetActive(false);
+}
+
+// Bound to every interface, the service answers at any of the machine's addresses, from that
+// address, and names it in the served table; at level debug each request leaves a line.
+TEST_F(ServiceE2E, EveryInterfaceWhenAskedWithALinePerRequest) {
+  ASSERT_TRUE(service.Start(dir.Path().string(), {"--address", "0.0.0.0", "--log", "debug"})) << service.Log();
+  const uint32_t other = htonl(0x7F000002);  // 127.0.0.2: not the default address
+  TUdpPeer peer;
+  const Bytes request =
+      EnvelopeBytes(ml::Envelope::Keyed, {5, 1}, Written(ml::WriteServerListRequest, ml::TServerListRequest{0, 5004, 0}));
+  peer.Send(other, service.ListPort(), request.data(), request.size());
+  auto d = peer.Receive(std::chrono::milliseconds(3000));
+  ASSERT_TRUE(d) << service.Log();
+  EXPECT_EQ(d->ip, other) << "the answer comes from the address the request went to";
+  ml::TOpenedEnvelope env;
+  ASSERT_TRUE(ml::OpenEnvelope(d->data.data(), d->data.size(), env));
+  ml::TServerListReply table;
+  ASSERT_TRUE(ml::ReadServerListReply(env.Payload, env.PayloadLength, table));
+  ASSERT_FALSE(table.Entries.empty());
+  for (const ml::TServerEntry& e : table.Entries) {
+    EXPECT_EQ(e.Address, other);
+    EXPECT_EQ(e.Port, service.Port());
+  }
+
+  {
+    // A client that knows the service only by that address logs in through it.
+    TClient c(AppDir(), service.ListPort(), nullptr, other);
+    EXPECT_TRUE(c.login->Login("", "")) << c.login->LastMessage();
+  }
+
+  EXPECT_EQ(service.Stop(), 0);
+  const std::string log = service.Log();
+  EXPECT_NE(log.find("request 127.0.0.1:" + std::to_string(peer.Port()) + " -> list code 9: answered the whole table"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("-> main code 1: logged in, user"), std::string::npos) << log;
+  EXPECT_NE(log.find("listening on every interface, UDP ports"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -149,7 +149,8 @@ TEST_F(ServiceHostile, MalformedAndForgedDatagramsGetNoAnswer) {
 TEST_F(ServiceHostile, ALoginFloodFromOneSourceLeavesRoomForOthers) {
   const std::string db = service.DbPath();
   int status = -1;
-  const std::string out = TServiceProcess::Admin(db, {"add-user", "erin", "pw"}, &status);
+  WriteAll(dir.File("pw"), "pw\n");
+  const std::string out = TServiceProcess::Admin(db, {"add-user", "erin", "--password-file", dir.File("pw")}, &status);
   ASSERT_EQ(status, 0) << out;
 
   TUdpPeer flooder;

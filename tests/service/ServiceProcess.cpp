@@ -65,7 +65,7 @@ bool TServiceProcess::Start(const std::string& folder, const std::vector<std::st
   port_ = port ? port : mlnettest::FreeUdpPort();
   listPort_ = listPort ? listPort : mlnettest::FreeUdpPort();
   while (listPort_ == port_) listPort_ = mlnettest::FreeUdpPort();
-  std::vector<std::string> argv = {Binary(), "--db", DbPath(), "--port", std::to_string(port_),
+  std::vector<std::string> argv = {Binary(), "--db", DbPath(), "--create", "--port", std::to_string(port_),
                                    "--list-port", std::to_string(listPort_)};
   argv.insert(argv.end(), extra.begin(), extra.end());
   pid_ = Spawn(argv, folder_ + "/service.log");

@@ -16,8 +16,9 @@ public:
   TServiceProcess(const TServiceProcess&) = delete;
   TServiceProcess& operator=(const TServiceProcess&) = delete;
 
-  // Starts the binary with --db and the given extra arguments, on free ports unless the extra
-  // arguments name them; waits until it reports its ports. False (with Log()) when it did not.
+  // Starts the binary with --db (created when missing) and the given extra arguments, on free
+  // ports unless the extra arguments name them; waits until it reports its ports. False (with
+  // Log()) when it did not.
   bool Start(const std::string& folder, const std::vector<std::string>& extra = {},
              uint16_t port = 0, uint16_t listPort = 0);
   // SIGTERM, then waits; returns the exit status (-1 when it had to be killed).
