@@ -99,6 +99,7 @@ TSettingMgr::TSettingMgr(std::string filePath, TSettingContext context)
 }
 
 TSettingMgr::~TSettingMgr() {
+  if (!saveAtExit_) return;
   try {
     Save();
   } catch (...) {

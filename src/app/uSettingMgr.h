@@ -64,6 +64,8 @@ public:
   // While the user's own file is kept (LoadProblem() set), a save that would change nothing is
   // skipped, so the copy appears only once the user changes something.
   bool Save(std::string* error = nullptr);
+  // For tools that only read the settings (the command line): nothing is written at destruction.
+  void SaveAtExit(bool value) { saveAtExit_ = value; }
   // Writes the file associations for every listed extension (see uFileAssociation.h).
   void RegisterAssociations(bool force);
 
@@ -166,6 +168,7 @@ private:
 
   std::string filePath_;
   std::string savePath_;
+  bool saveAtExit_ = true;
   std::string loadProblem_;
   std::string unchangedText_;  // the settings as loaded, while the user's unreadable file is kept
   TSettingContext context_;

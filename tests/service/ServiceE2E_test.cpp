@@ -194,7 +194,7 @@ TEST_F(ServiceE2E, KeepAliveThreadReportsAndListSurvivesRestart) {
                                          " --keepalive-ms 100 --keepalive-count 2 2>&1",
                                      &status);
   EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find("result: 0 登录成功"), std::string::npos) << out;
+  EXPECT_NE(out.find("result: 0 logged in (登录成功)"), std::string::npos) << out;
   EXPECT_NE(out.find("user: " + std::to_string(bob)), std::string::npos) << out;
   EXPECT_NE(out.find("keep-alive: 2 reports, 2 answered"), std::string::npos) << out;
   EXPECT_NE(out.find("logged out"), std::string::npos) << out;
