@@ -1,5 +1,6 @@
 #pragma once
 // RIFF/WAVE files: format and length from the chunk headers.
+#include "media/RiffWave.h"
 #include "media/TagReader.h"
 
 #include <cstdint>
@@ -14,6 +15,7 @@ public:
   void FillMediaInfo(TMediaInfo& info) const override;
 
   double Duration() const;  // seconds; 0 when the format gives no way to tell
+  int32_t Bitrate() const;  // kbit/s, as the WAV decoder shows it
 
   bool Valid = false;
   uint8_t Channels = 0;
@@ -25,6 +27,9 @@ public:
 
 protected:
   bool Parse(TMediaSource& src) override;
+
+private:
+  TWaveFmt Fmt_;
 };
 
 }  // namespace ml

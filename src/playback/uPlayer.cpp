@@ -117,6 +117,7 @@ bool TPlayer::OpenFile(const std::string& fileName, bool shareWrite) {
   FileName_ = fileName;
   TEngineMessage m;
   m.Kind = TEngineMsg::Open;
+  m.Serial = ++OpenSerial_;
   m.FileName = fileName;
   m.ShareWrite = shareWrite;
   m.Output = Output_;
@@ -175,7 +176,7 @@ void TPlayer::SeekMs(int64_t positionMs) {
 }
 
 int32_t TPlayer::GetPositionMs() {
-  const int32_t pos = Shared_.PositionMs;
+  const int32_t pos = Current(Shared_.PositionMs);
   if (OnPlayingMiddle && !HalfReached_) {
     const int32_t half = static_cast<int32_t>(std::lround(GetDurationMs() / 2.0));
     if (pos > half) {
@@ -242,9 +243,15 @@ void TPlayer::OnEngineEndOfSong() {
   if (OnFileFinishPlay) OnFileFinishPlay(*this);
 }
 
-void TPlayer::OnEngineOpenFailed() {
+void TPlayer::OnEngineOpenFailed(const std::string& why) {
+  ErrorText_ = why;
   if (OnOpenFileError) OnOpenFileError(*this);
   MediaTagInfo_ = {};
+}
+
+void TPlayer::OnEngineOutputFailed(const std::string& why) {
+  ErrorText_ = why;
+  if (OnPlayError) OnPlayError(*this);
 }
 
 }  // namespace ml

@@ -32,9 +32,9 @@ public:
   void SeekFraction(float fraction) override;
   void SeekMs(int64_t positionMs) override;
   void GetMediaInfo(TPlaybackMediaInfo& info) const override { info = MediaTagInfo_; }
-  int32_t GetBytesPerSecond() const override { return Shared_.BytesPerSecond; }
-  int32_t GetSampleRate() const override { return Shared_.SampleRate; }
-  int32_t GetDurationMs() const override { return Shared_.DurationMs; }
+  int32_t GetBytesPerSecond() const override { return Current(Shared_.BytesPerSecond); }
+  int32_t GetSampleRate() const override { return Current(Shared_.SampleRate); }
+  int32_t GetDurationMs() const override { return Current(Shared_.DurationMs); }
   int32_t GetPositionMs() override;
   double GetProgress() override;
   std::string GetDurationText() const override;
@@ -57,15 +57,26 @@ public:
   bool GetVisualData(std::vector<uint8_t>& data, int& channels, int& bits);
   TEffectChain& Effects() { return Shared_.Effects; }
   const std::string& FileName() const { return FileName_; }
+  // Why the last OnOpenFileError or OnPlayError came: "WAV coding ... is not one this player
+  // decodes", "cannot open ALSA PCM ...". Empty when the reason is not known.
+  const std::string& ErrorText() const { return ErrorText_; }
   // Runs fn on the main thread once the engine has handled every request made before and has
   // acted on whatever woke it by then (tests and the command line use it to settle).
   void Sync(std::function<void()> fn);
 
 private:
   friend class TPlayerEngine;
+  // Whether an engine reply about the open of that serial is still of interest: one about a file
+  // opened before the latest OpenFile is not.
+  bool IsCurrentOpen(uint32_t serial) const { return serial == OpenSerial_; }
+  // A fact the engine published, once it has acted on the latest OpenFile (0 until then).
+  int32_t Current(const std::atomic<int32_t>& value) const {
+    return Shared_.Serial.load() == OpenSerial_ ? value.load() : 0;
+  }
   void OnEngineState(TPlayerState state, const TOpenedSong* opened);
   void OnEngineEndOfSong();
-  void OnEngineOpenFailed();
+  void OnEngineOpenFailed(const std::string& why);
+  void OnEngineOutputFailed(const std::string& why);
   void ProgressTick();
   void StartProgress();
   void StopProgress();
@@ -75,6 +86,8 @@ private:
   std::shared_ptr<TPlayer*> Self_;
   TEngineShared Shared_;
   std::string FileName_;
+  std::string ErrorText_;
+  uint32_t OpenSerial_ = 0;
   TOutputTarget Output_;
   TPlayerState CurState_ = psReady, OldState_ = psReady;
   bool HalfReached_ = false;

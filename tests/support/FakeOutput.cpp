@@ -3,7 +3,10 @@
 namespace mltest {
 
 bool TFakeOutput::DeviceOpen() {
-  if (FailOpen) return false;
+  if (FailOpen) {
+    Error_ = "no fake device here";
+    return false;
+  }
   ++Opens;
   DeviceIsOpen = true;
   Paused = true;
@@ -18,6 +21,10 @@ void TFakeOutput::DeviceClose() {
 }
 
 bool TFakeOutput::DeviceWrite(const uint8_t* data, uint32_t length) {
+  if (FailWrites) {
+    Error_ = "the fake device was unplugged";
+    return false;
+  }
   BytesWritten += length;
   if (Capture) {
     std::lock_guard lock(captureMutex_);

@@ -21,8 +21,10 @@ public:
   // Moves the device's clock forward: that much audio is played (if it is not paused) and the
   // engine is woken.
   void Advance(std::chrono::milliseconds ms);
-  // Makes the next opens fail, as on a machine without a sound card.
+  // Makes the next opens fail, as on a machine without a sound card, and the writes fail, as when
+  // a card is unplugged.
   std::atomic<bool> FailOpen{false};
+  std::atomic<bool> FailWrites{false};
 
   // What the test can look at (any thread).
   std::atomic<int> Opens{0}, Closes{0}, Flushes{0};
