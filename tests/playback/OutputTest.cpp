@@ -122,6 +122,25 @@ TEST(RingOutput, SoftwareVolumeAndBalance) {
   }
 }
 
+// The device lists are handed out as copies: a refresh on one thread while another reads its
+// list never pulls the list from under the reader (ASan sees it when it does).
+TEST(SoundDevices, ReadAndRefreshedFromTwoThreads) {
+  std::atomic<bool> done{false};
+  std::thread refresher([&] {
+    while (!done) RefreshSoundDevices();
+  });
+  size_t names = 0;
+  for (int i = 0; i < 50; ++i) {
+    const auto pcms = WaveOutDeviceList();
+    for (const TWaveOutDeviceItem& d : pcms) names += d.Name.size();
+    const auto sinks = DSDeviceList();
+    for (const TDSDeviceItem& d : sinks) names += d.Description.size();
+  }
+  done = true;
+  refresher.join();
+  EXPECT_GT(names, 0u);
+}
+
 TEST(OutputTarget, Parse) {
   struct Case {
     const char* text;
