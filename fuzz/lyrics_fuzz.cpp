@@ -38,9 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)p.GetText();
 
   const int32_t offset = static_cast<int32_t>(size % 1000) * 100 - 49999;
-  auto edited = ml::RewriteLyricOffset(raw, offset);
-  if (!edited) std::abort();  // it parsed, so it is a text file
+  const ml::TLyricOffsetEdit edit = ml::RewriteLyricOffset(raw, offset);
+  // It parsed, so it is a text file; the one refusal left is an effective tag holding no number,
+  // and then the file's offset is the 0 that such a tag reads as.
+  if (!edit.Bytes) {
+    if (edit.Refusal != ml::TLyricOffsetEdit::TRefusal::UnreadableTag || p.Offset != 0 ||
+        p.OffsetLine != edit.OffsetLine)
+      std::abort();
+    return 0;
+  }
   ml::TLRCParse again;
-  if (!again.LoadFromBytes(*edited) || again.Offset != offset) std::abort();
+  if (!again.LoadFromBytes(*edit.Bytes) || again.Offset != offset || again.OffsetLine != edit.OffsetLine)
+    std::abort();
   return 0;
 }

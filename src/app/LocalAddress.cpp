@@ -18,7 +18,13 @@ int ClassifyIPv4(uint32_t addr) {
   return 1;
 }
 
-TLocalAddresses ChooseLocalAddresses(const std::vector<uint32_t>& addrs) {
+TLocalAddresses ChooseLocalAddresses(const std::vector<uint32_t>& all) {
+  // Loopback and link-local addresses reach no other host: they count only on a host that has
+  // nothing else.
+  std::vector<uint32_t> usable;
+  for (uint32_t addr : all)
+    if (ClassifyIPv4(addr) >= 0) usable.push_back(addr);
+  const std::vector<uint32_t>& addrs = usable.empty() ? all : usable;
   TLocalAddresses r;
   bool noPublicYet = true;
   int best = -1;

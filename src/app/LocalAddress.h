@@ -21,7 +21,8 @@ int ClassifyIPv4(uint32_t addr);
 // The choice over the host's addresses in their order: the first public address wins with kind
 // 0; otherwise the best-classed other address (the later one on a tie) becomes the LAN address
 // and, while no public address has been seen, the local one with kind 3. A host with one public
-// address only has it as its LAN address too.
+// address only has it as its LAN address too. Unusable addresses count only when there is no
+// other.
 TLocalAddresses ChooseLocalAddresses(const std::vector<uint32_t>& addrs);
 
 // The IPv4 addresses of the interfaces that are up, in the system's order.

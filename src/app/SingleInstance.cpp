@@ -163,7 +163,10 @@ bool PostInstanceRequest(const std::string& socketPath, uint32_t code, Millis ti
 // --- server ---
 
 TInstanceServer::TInstanceServer(std::string socketPath, Dispatcher& dispatcher, IInstanceRequests& handler)
-    : path_(std::move(socketPath)), dispatcher_(dispatcher), handler_(handler) {}
+    : path_(std::move(socketPath)),
+      dispatcher_(dispatcher),
+      handler_(handler),
+      handlerAlive_(std::make_shared<IInstanceRequests*>(&handler)) {}
 
 TInstanceServer::~TInstanceServer() { Stop(); }
 
@@ -262,11 +265,11 @@ void TInstanceServer::HandleClient(int fd) {
   int32_t answer = 0;
   bool ran = false;
   switch (code) {
-    case RequestActivate: {
-      IInstanceRequests& handler = handler_;
-      dispatcher_.Post([&handler] { handler.InstanceActivate(); });
+    case RequestActivate:
+      dispatcher_.Post([handler = std::weak_ptr<IInstanceRequests*>(handlerAlive_)] {
+        if (auto h = handler.lock()) (*h)->InstanceActivate();
+      });
       return;
-    }
     case RequestPresence:
       ran = dispatcher_.Send([&] { handler_.InstanceActivate(); });
       answer = ProgramVersion;

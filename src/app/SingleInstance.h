@@ -12,6 +12,7 @@
 #include "base/Dispatcher.h"
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -92,6 +93,9 @@ private:
   int wakeFd_ = -1;
   std::atomic<bool> stop_{false};
   std::atomic<bool> done_{false};
+  // Work posted to the main thread holds this weakly: a request that arrives as the server (and
+  // the handler it serves) goes away does nothing.
+  std::shared_ptr<IInstanceRequests*> handlerAlive_;
   std::thread thread_;
 };
 

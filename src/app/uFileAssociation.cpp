@@ -29,41 +29,44 @@ int IconIndex(const TAssociationTarget& target, const std::string& ext) {
 
 std::string AssociationClassName(const std::string& ext) { return "miniLirra." + Upper(ext); }
 
-int RegisterFileAssociations(TRegistryStore& reg, const std::vector<std::string>& exts, bool force,
+int RegisterFileAssociations(TRegistryStore& store, const std::vector<std::string>& exts, bool force,
                              const TAssociationTarget& target) {
   using Root = TRegistryStore::Root;
   int written = 0;
-  for (const std::string& rawExt : exts) {
-    const std::string ext = Upper(rawExt);
-    const std::string extKey = "." + ext;
-    const std::string cls = AssociationClassName(ext);
-    const std::string old = reg.ReadString(Root::ClassesRoot, extKey, "");
-    if (old == cls && !force) continue;
-    bool ok = true;
-    if (!old.empty() && old != cls) ok = reg.WriteString(Root::ClassesRoot, extKey, "BakType", old) && ok;
-    ok = reg.WriteString(Root::ClassesRoot, extKey, "", cls) && ok;
-    const std::string quotedExe = "\"" + target.ExecutablePath + "\"";
-    ok = reg.WriteString(Root::ClassesRoot, cls, "", target.AppTitle + ext + "文件") && ok;
-    ok = reg.WriteString(Root::ClassesRoot, cls + "\\DefaultIcon", "",
-                         target.ExecutablePath + "," + std::to_string(IconIndex(target, ext))) && ok;
-    ok = reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\Open", "", "打开(&O)") && ok;
-    ok = reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\Open\\Command", "", quotedExe + " /Open \"%1\"") && ok;
-    ok = reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\PlayList", "",
-                         "添加到“" + target.AppTitle + "”播放列表(&P)") && ok;
-    ok = reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\PlayList\\Command", "", quotedExe + " /List \"%1\"") && ok;
-    if (ok) ++written;
-  }
-  return written;
+  // One read and one write of the store for the whole list, under its lock.
+  const bool saved = store.Edit([&](TRegistryStore::TEdit& reg) {
+    for (const std::string& rawExt : exts) {
+      const std::string ext = Upper(rawExt);
+      const std::string extKey = "." + ext;
+      const std::string cls = AssociationClassName(ext);
+      const std::string old = reg.ReadString(Root::ClassesRoot, extKey, "");
+      if (old == cls && !force) continue;
+      if (!old.empty() && old != cls) reg.WriteString(Root::ClassesRoot, extKey, "BakType", old);
+      reg.WriteString(Root::ClassesRoot, extKey, "", cls);
+      const std::string quotedExe = "\"" + target.ExecutablePath + "\"";
+      reg.WriteString(Root::ClassesRoot, cls, "", target.AppTitle + ext + "文件");
+      reg.WriteString(Root::ClassesRoot, cls + "\\DefaultIcon", "",
+                      target.ExecutablePath + "," + std::to_string(IconIndex(target, ext)));
+      reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\Open", "", "打开(&O)");
+      reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\Open\\Command", "", quotedExe + " /Open \"%1\"");
+      reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\PlayList", "", "添加到“" + target.AppTitle + "”播放列表(&P)");
+      reg.WriteString(Root::ClassesRoot, cls + "\\Shell\\PlayList\\Command", "", quotedExe + " /List \"%1\"");
+      ++written;
+    }
+  });
+  return saved ? written : 0;
 }
 
-void UnregisterFileAssociation(TRegistryStore& reg, const std::string& rawExt) {
+void UnregisterFileAssociation(TRegistryStore& store, const std::string& rawExt) {
   using Root = TRegistryStore::Root;
   const std::string ext = Upper(rawExt);
   const std::string extKey = "." + ext;
-  if (!reg.KeyExists(Root::ClassesRoot, extKey)) return;
-  if (!EqualsNoCase(reg.ReadString(Root::ClassesRoot, extKey, ""), AssociationClassName(ext))) return;
-  reg.WriteString(Root::ClassesRoot, extKey, "", reg.ReadString(Root::ClassesRoot, extKey, "BakType", ""));
-  reg.DeleteValue(Root::ClassesRoot, extKey, "BakType");
+  store.Edit([&](TRegistryStore::TEdit& reg) {
+    if (!reg.KeyExists(Root::ClassesRoot, extKey)) return;
+    if (!EqualsNoCase(reg.ReadString(Root::ClassesRoot, extKey, ""), AssociationClassName(ext))) return;
+    reg.WriteString(Root::ClassesRoot, extKey, "", reg.ReadString(Root::ClassesRoot, extKey, "BakType", ""));
+    reg.DeleteValue(Root::ClassesRoot, extKey, "BakType");
+  });
 }
 
 }  // namespace ml

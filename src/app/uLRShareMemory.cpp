@@ -111,14 +111,18 @@ bool DispatchMailboxCommand(const TMailboxCommand& cmd, IMailboxCommands& handle
 
 TMailboxReader::TMailboxReader(TLRShareMemory& memory, Dispatcher& dispatcher, IMailboxCommands& handler,
                                uint32_t ownHandle)
-    : memory_(memory), dispatcher_(dispatcher), handler_(handler), ownHandle_(ownHandle) {}
+    : memory_(memory),
+      dispatcher_(dispatcher),
+      handler_(std::make_shared<IMailboxCommands*>(&handler)),
+      ownHandle_(ownHandle) {}
 
 int TMailboxReader::Look() {
   // Copy first and judge only the copy: the writer may change the record at any moment.
   TShareMailbox copy = memory_.Snapshot();
   if (auto cmd = ParseMailboxCommand(copy)) {
-    IMailboxCommands& handler = handler_;
-    dispatcher_.Post([&handler, cmd = std::move(*cmd)] { DispatchMailboxCommand(cmd, handler); });
+    dispatcher_.Post([handler = std::weak_ptr<IMailboxCommands*>(handler_), cmd = std::move(*cmd)] {
+      if (auto h = handler.lock()) DispatchMailboxCommand(cmd, **h);
+    });
   }
   // A command that cannot be taken is cleared too, or it would be looked at again forever.
   memory_.WriteWindowHandle(ownHandle_);

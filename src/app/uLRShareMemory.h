@@ -114,7 +114,9 @@ public:
 private:
   TLRShareMemory& memory_;
   Dispatcher& dispatcher_;
-  IMailboxCommands& handler_;
+  // Commands posted to the main thread hold the handler weakly: one that arrives after the
+  // reader (and the window it serves) has gone is dropped.
+  std::shared_ptr<IMailboxCommands*> handler_;
   uint32_t ownHandle_;
 };
 

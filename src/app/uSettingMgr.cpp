@@ -8,6 +8,10 @@
 #include "app/uFileAssociation.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -86,7 +90,7 @@ const char* const SectionReadOrder[] = {"Misc", "Player", "Equalizer", "AudioDev
 }  // namespace
 
 TSettingMgr::TSettingMgr(std::string filePath, TSettingContext context)
-    : filePath_(std::move(filePath)), context_(std::move(context)) {
+    : filePath_(std::move(filePath)), savePath_(filePath_), context_(std::move(context)) {
   try {
     Load();
   } catch (const std::exception& e) {
@@ -106,7 +110,24 @@ bool TSettingMgr::Load() {
   std::string error;
   bool intact = true;
   std::vector<TXmlNode> sections(std::size(SectionReadOrder));
-  std::optional<std::string> raw = ReadFileBytes(filePath_, 64 * 1024 * 1024);
+  constexpr uint64_t kMaxBytes = 64 * 1024 * 1024;
+  loadProblem_.clear();
+  unchangedText_.clear();
+  savePath_ = filePath_;
+  std::optional<std::string> raw = ReadFileBytes(filePath_, kMaxBytes);
+  struct stat st{};
+  const bool present = ::stat(filePath_.c_str(), &st) == 0 || errno != ENOENT;
+  if (!raw && present) {
+    // There is something and it is the user's: defaults must not be saved over it.
+    loadProblem_ = S_ISREG(st.st_mode) && uint64_t(st.st_size) > kMaxBytes ? "it is larger than 64 MiB"
+                   : !S_ISREG(st.st_mode)                                 ? "it is not a regular file"
+                   : ::access(filePath_.c_str(), R_OK) != 0               ? std::strerror(errno)
+                                                                          : "it could not be read";
+    savePath_ = filePath_ + ".new";
+    DebugTrace("settings: %s cannot be read (%s); it is kept, and changes go to %s", filePath_.c_str(),
+               loadProblem_.c_str(), savePath_.c_str());
+    raw = ReadFileBytes(savePath_, kMaxBytes);
+  }
   if (raw) {
     intact = doc.LoadString(*raw, &error, true);
     if (TXmlNode root = doc.Root()) {
@@ -122,8 +143,8 @@ bool TSettingMgr::Load() {
       }
     }
     if (!intact) {
-      DebugTrace("settings: %s is damaged (%s); kept as .bak", filePath_.c_str(), error.c_str());
-      WriteFileAtomic(filePath_ + ".bak", *raw, 0600);
+      DebugTrace("settings: %s is damaged (%s); kept as .bak", savePath_.c_str(), error.c_str());
+      WriteFileAtomic(savePath_ + ".bak", *raw, 0600);
     }
   }
   auto at = [&](size_t i) -> const TXmlNode* { return sections[i] ? &sections[i] : nullptr; };
@@ -140,6 +161,7 @@ bool TSettingMgr::Load() {
   ReadNetwork(at(10));
   ReadHotKey(at(11));
   ReadSkin(at(12));
+  if (!loadProblem_.empty()) unchangedText_ = SavedText();
   return intact;
 }
 
@@ -267,7 +289,10 @@ void TSettingMgr::ReadNetwork(const TXmlNode* n) {
   ProxyUser = r.Text("ProxyUser");
   ProxyPwd = r.Text("ProxyPwd");
   DownPort = r.Int32("DownPort", 0);
-  if (DownPort == 0) DownPort = RandomDownPort();
+  // A port is 1..65535: none (0, or a negative number) gets a random one as a missing key does,
+  // and a number above the range is held to its end.
+  if (DownPort <= 0) DownPort = RandomDownPort();
+  DownPort = std::min(DownPort, 65535);
   DownSpeed = r.Int32("DownSpeed", 0);
 }
 
@@ -290,6 +315,12 @@ void TSettingMgr::ReadSkin(const TXmlNode* n) {
 }
 
 bool TSettingMgr::Save(std::string* error) {
+  const std::string text = SavedText();
+  if (!loadProblem_.empty() && text == unchangedText_) return true;
+  return WriteFileAtomic(savePath_, text, 0600, error);
+}
+
+std::string TSettingMgr::SavedText() const {
   TXmlDocument doc;
   TXmlNode root = doc.Reset(context_.RootName.empty() ? "minilirra" : context_.RootName);
   root.SetAttribute("version", "1.0");
@@ -387,8 +418,7 @@ bool TSettingMgr::Save(std::string* error) {
   for (size_t i = 0; i < HotKeyCount; ++i) hk.SetAttribute("KeyMap" + std::to_string(i), FormatKeyMap(KeyMaps[i]));
 
   root.AddChild("Skin").SetAttribute("AdjustColor", FormatColor(AdjustColor));
-
-  return doc.SaveFile(filePath_, error, 0600);
+  return doc.ToString();
 }
 
 void TSettingMgr::RegisterAssociations(bool force) {

@@ -55,14 +55,23 @@ public:
 
   // Reads every section (in the file's read order) into the fields. Returns false when the file
   // was damaged: the sections it still held are read, every other section gets its section
-  // defaults, and the damaged file is kept beside it as ".bak".
+  // defaults, and the damaged file is kept beside it as ".bak". A file that exists but cannot be
+  // read at all (no permission, an I/O error, too large) is never written over: the settings
+  // come from the copy beside it (FilePath() + ".new") when there is one, else the defaults, and
+  // LoadProblem() says why.
   bool Load();
-  // Writes the whole file atomically (mode 0600: it can hold the proxy password).
+  // Writes the whole file atomically (mode 0600: it can hold the proxy password) to SavePath().
+  // While the user's own file is kept (LoadProblem() set), a save that would change nothing is
+  // skipped, so the copy appears only once the user changes something.
   bool Save(std::string* error = nullptr);
   // Writes the file associations for every listed extension (see uFileAssociation.h).
   void RegisterAssociations(bool force);
 
   const std::string& FilePath() const { return filePath_; }
+  // Where Save writes: FilePath(), or the ".new" copy while the file itself cannot be read.
+  const std::string& SavePath() const { return savePath_; }
+  // Why the settings file could not be read; empty when it was read or did not exist.
+  const std::string& LoadProblem() const { return loadProblem_; }
 
   // Misc
   std::string DefaultDownPath;
@@ -153,8 +162,12 @@ private:
   void ReadNetwork(const TXmlNode* n);
   void ReadHotKey(const TXmlNode* n);
   void ReadSkin(const TXmlNode* n);
+  std::string SavedText() const;
 
   std::string filePath_;
+  std::string savePath_;
+  std::string loadProblem_;
+  std::string unchangedText_;  // the settings as loaded, while the user's unreadable file is kept
   TSettingContext context_;
 };
 

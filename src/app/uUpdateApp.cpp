@@ -383,6 +383,12 @@ TUpdateOutcome PendingUpdateStep(const TUpdateContext& ctx) {
   }
   const std::string updater = upDir + UpdaterPrefix + ctx.exeFileName;
   if (!FileExists(updater)) return TUpdateOutcome::Continue;
+  // The updater copy is part of this portable install: it keeps its data beside itself too, and
+  // so finds the install one folder up.
+  if (!WriteFileAtomic(upDir + "portable", "", 0644, &error)) {
+    DebugTrace("update not attempted: %s", error.c_str());
+    return TUpdateOutcome::Continue;
+  }
   IniFile ini;
   ini.Load(ctx.appDir + "Update.ini");
   ini.WriteInteger("Update", "UpTimes", pending->upTimes + 1);

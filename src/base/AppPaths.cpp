@@ -28,7 +28,7 @@ std::string ResolveAppDir(const std::string& dataDirOverride, const std::string&
   std::string dir;
   if (!dataDirOverride.empty()) {
     dir = std::filesystem::absolute(dataDirOverride).lexically_normal().string();
-  } else if (!exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0) {
+  } else if (!exeDir.empty() && ::access((WithTrailingSlash(exeDir) + "portable").c_str(), F_OK) == 0) {
     dir = exeDir;
   } else {
     const char* xdg = std::getenv("XDG_DATA_HOME");

@@ -31,7 +31,7 @@ public:
   void StopTimer(TimerId id) override;
   bool WaitPumping(const std::function<bool()>& pred, Millis timeout) override;
   void ProcessPending() override;
-  bool IsMainThread() const override { return std::this_thread::get_id() == mainThread_; }
+  bool IsMainThread() const override { return std::this_thread::get_id() == mainThread_.load(); }
   const TClock& Clock() const override { return clock_; }
   void BeginShutdown() override;
   bool ShuttingDown() const override { return shutdown_.load(); }
@@ -55,7 +55,7 @@ private:
   bool RunOneTimer();
 
   const TClock& clock_;
-  std::thread::id mainThread_;
+  std::atomic<std::thread::id> mainThread_;  // Run() may move it to another thread, while workers ask
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable sendDone_;

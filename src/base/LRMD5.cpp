@@ -1,12 +1,13 @@
 #include "base/LRMD5.h"
 
-#include "base/ByteOrder.h"
-
 #include "base/Dispatcher.h"
+
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
@@ -14,23 +15,6 @@
 
 namespace ml {
 namespace {
-
-constexpr uint32_t K[64] = {
-    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
-    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
-    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
-    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
-    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
-    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
-    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-
-constexpr int R[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-                       5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-                       4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-                       6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
-
-inline uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
 
 // Between blocks of a long stream: let the main thread breathe and honour the abort flag.
 bool YieldAndCheckAbort(const std::atomic<bool>* abort) {
@@ -43,58 +27,27 @@ bool YieldAndCheckAbort(const std::atomic<bool>* abort) {
 
 }  // namespace
 
-TMD5Context::TMD5Context() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
+struct TMD5Context::TState {
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  ~TState() { EVP_MD_CTX_free(ctx); }
+};
 
-void TMD5Context::Block(const uint8_t* p) {
-  uint32_t m[16];
-  for (int i = 0; i < 16; ++i) m[i] = LoadLE32(p + 4 * i);
-  uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  for (int i = 0; i < 64; ++i) {
-    uint32_t f;
-    int g;
-    if (i < 16) { f = (b & c) | (~b & d); g = i; }
-    else if (i < 32) { f = (d & b) | (~d & c); g = (5 * i + 1) & 15; }
-    else if (i < 48) { f = b ^ c ^ d; g = (3 * i + 5) & 15; }
-    else { f = c ^ (b | ~d); g = (7 * i) & 15; }
-    uint32_t t = d;
-    d = c;
-    c = b;
-    b = b + Rotl(a + f + K[i] + m[g], R[i]);
-    a = t;
-  }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
+TMD5Context::TMD5Context() : state_(std::make_unique<TState>()) {
+  if (!state_->ctx || EVP_DigestInit_ex(state_->ctx, EVP_md5(), nullptr) != 1)
+    throw std::runtime_error("libcrypto offers no MD5");
 }
 
+TMD5Context::~TMD5Context() = default;
+
 void TMD5Context::Update(const void* data, size_t len) {
-  auto p = static_cast<const uint8_t*>(data);
-  length_ += len;
-  if (buffered_) {
-    size_t take = std::min(len, 64 - buffered_);
-    std::memcpy(buffer_ + buffered_, p, take);
-    buffered_ += take;
-    p += take;
-    len -= take;
-    if (buffered_ < 64) return;
-    Block(buffer_);
-    buffered_ = 0;
-  }
-  for (; len >= 64; p += 64, len -= 64) Block(p);
-  std::memcpy(buffer_, p, len);
-  buffered_ = len;
+  if (len) EVP_DigestUpdate(state_->ctx, data, len);
 }
 
 TMD5Digest TMD5Context::Finish() {
-  uint64_t bits = length_ * 8;
-  uint8_t pad[72] = {0x80};
-  size_t padLen = (buffered_ < 56) ? 56 - buffered_ : 120 - buffered_;
-  StoreLE64(pad + padLen, bits);
-  Update(pad, padLen + 8);
   TMD5Digest out;
-  for (int i = 0; i < 4; ++i)
-    for (int k = 0; k < 4; ++k) out.v[4 * i + k] = static_cast<uint8_t>(state_[i] >> (8 * k));
+  unsigned int n = 0;
+  EVP_DigestFinal_ex(state_->ctx, out.v.data(), &n);
+  EVP_DigestInit_ex(state_->ctx, EVP_md5(), nullptr);  // ready for another digest
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,19 +16,20 @@ struct TMD5Digest {
   bool operator==(const TMD5Digest&) const = default;
 };
 
-// Incremental digest, for callers that feed data as it arrives.
+// Incremental digest, for callers that feed data as it arrives. The arithmetic is OpenSSL's
+// libcrypto (assembly on the common machines): the library hashes every song it adds.
 class TMD5Context {
 public:
   TMD5Context();
+  ~TMD5Context();
+  TMD5Context(const TMD5Context&) = delete;
+  TMD5Context& operator=(const TMD5Context&) = delete;
   void Update(const void* data, size_t len);
   TMD5Digest Finish();
 
 private:
-  void Block(const uint8_t* p);
-  uint32_t state_[4];
-  uint64_t length_ = 0;
-  uint8_t buffer_[64];
-  size_t buffered_ = 0;
+  struct TState;
+  std::unique_ptr<TState> state_;
 };
 
 namespace LRMD5 {

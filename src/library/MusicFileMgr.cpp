@@ -66,6 +66,7 @@ TMusicFileMgr::TMusicFileMgr(Dispatcher* dispatcher)
     : dispatcher_(dispatcher), calcThread_(std::make_unique<TCalcThread>(*this)) {}
 
 TMusicFileMgr::~TMusicFileMgr() {
+  self_.reset();  // work already posted to the main thread finds the manager gone
   if (dispatcher_ && autoSaveTimer_) dispatcher_->StopTimer(autoSaveTimer_);
   calcThread_.reset();
 }
@@ -95,7 +96,7 @@ void EraseFromIndex(Map& index, const Key& key, const TShareFileInfo* e) {
 }  // namespace
 
 void TMusicFileMgr::IndexLocked(TShareFileInfo* e) {
-  if (!e->FileName.empty()) byPath_.emplace(std::string_view(e->FileName), e);
+  if (!e->FileName.empty()) byPath_.emplace(e->FileName, e);
   if (!LRMD5::MD5DigestIsZero(e->FileHash)) byDigest_.emplace(e->FileHash, e);
 }
 
@@ -109,9 +110,9 @@ void TMusicFileMgr::SetDigestLocked(TShareFileInfo* e, const TMD5Digest& d) {
 
 void TMusicFileMgr::SetPathLocked(TShareFileInfo* e, const std::string& path) {
   if (e->FileName == path) return;
-  if (!e->FileName.empty()) EraseFromIndex(byPath_, std::string_view(e->FileName), e);
+  if (!e->FileName.empty()) EraseFromIndex(byPath_, e->FileName, e);
   e->FileName = path;
-  if (!e->FileName.empty()) byPath_.emplace(std::string_view(e->FileName), e);
+  if (!e->FileName.empty()) byPath_.emplace(e->FileName, e);
 }
 
 TShareFileInfo* TMusicFileMgr::RegisterLocked(std::unique_ptr<TShareFileInfo> entry) {
@@ -307,15 +308,16 @@ std::string TMusicFileMgr::DownloadPathFor(const TShareFileInfo& e) const {
   return downloadFolder_ + LRMD5::MD5DigestToStr(e.FileHash) + DownloadedSongExt;
 }
 
-bool TMusicFileMgr::PrepareDownload(TShareFileInfo* entry) {
-  TShareFileInfo e = Snapshot(entry);
-  if (!e.Encrypt || e.Caption.empty()) return false;
+std::string TMusicFileMgr::ChooseDownloadPath(const TShareFileInfo& e) const {
+  if (!e.Encrypt || e.Caption.empty()) return {};
   std::string path = e.FileName.empty() ? DownloadPathFor(e) : e.FileName;
   // A file already at the path that is not this song (its digest differs) keeps its name; we
-  // take "name (n).ext" with the smallest free n.
+  // take "name (n).ext" with the smallest free n. When the song's size is known, a file of
+  // another size cannot be it: only one of the same size is read.
   auto occupiedByOther = [&](const std::string& p) {
-    if (!StatFile(p).exists) return false;
-    return LRMD5::MD5File(p) != e.FileHash;
+    const TFileFacts facts = StatFile(p);
+    if (!facts.exists) return false;
+    return (e.FileSize != 0 && facts.size != e.FileSize) || LRMD5::MD5File(p) != e.FileHash;
   };
   if (occupiedByOther(path)) {
     fs::path p(path);
@@ -328,14 +330,48 @@ bool TMusicFileMgr::PrepareDownload(TShareFileInfo* entry) {
       }
     }
   }
+  return path;
+}
+
+bool TMusicFileMgr::RecordDownloadPath(TShareFileInfo* entry, const std::string& path) {
   const bool missing = !StatFile(path).exists;
   {
     std::lock_guard lock(lock_);
+    if (!live_.count(entry)) return false;
     SetPathLocked(entry, path);
     if (missing) entry->ShareStatus = ssNeedDownload;
   }
   Changed();
   return missing;
+}
+
+void TMusicFileMgr::PrepareDownload(TShareFileInfo* entry, std::function<void(bool missing)> done) {
+  const TShareFileInfo snapshot = Snapshot(entry);
+  if (!dispatcher_) {
+    const std::string path = ChooseDownloadPath(snapshot);
+    const bool missing = !path.empty() && RecordDownloadPath(entry, path);
+    if (done) done(missing);
+    return;
+  }
+  {
+    std::lock_guard lock(lock_);
+    workerJobs_.push_back([this, entry, snapshot, done = std::move(done), generation = generation_] {
+      const std::string path = ChooseDownloadPath(snapshot);
+      dispatcher_->Post([weak = std::weak_ptr<TMusicFileMgr*>(self_), entry, path, done, generation] {
+        auto self = weak.lock();
+        if (!self) return;
+        TMusicFileMgr& mgr = **self;
+        bool missing = false;
+        {
+          std::lock_guard lock(mgr.lock_);
+          if (mgr.generation_ != generation) return;  // the library was cleared meanwhile
+        }
+        if (!path.empty()) missing = mgr.RecordDownloadPath(entry, path);
+        if (done) done(missing);
+      });
+    });
+  }
+  hashWake_.notify_all();
 }
 
 bool TMusicFileMgr::DownloadCompleted(TShareFileInfo* entry) {
@@ -471,10 +507,20 @@ void TMusicFileMgr::HashLoop() {
       hashIdle_.notify_all();
       // A main thread waiting in WaitHashingIdle sleeps in its loop: wake it to look again.
       if (dispatcher_ && hashQueue_.empty()) dispatcher_->Post([] {});
-      hashWake_.wait(lock, [&] { return terminated_ || !hashQueue_.empty(); });
+      hashWake_.wait(lock, [&] { return terminated_ || !hashQueue_.empty() || !workerJobs_.empty(); });
       if (terminated_) return;
     }
     try {
+      for (;;) {
+        std::function<void()> job;
+        {
+          std::lock_guard lock(lock_);
+          if (terminated_ || workerJobs_.empty()) break;
+          job = std::move(workerJobs_.front());
+          workerJobs_.pop_front();
+        }
+        job();
+      }
       while (!terminated_ && HashOne()) {
       }
     } catch (const std::exception& ex) {
@@ -507,27 +553,36 @@ bool TMusicFileMgr::HashOne() {
   bool ok = false;
   const TMD5Digest digest = LRMD5::MD5File(path, &ok, &terminated_);
   TShareFileInfo* kept = nullptr;  // the older entry this one turned out to duplicate
-  DuplicateFoundEvent onDuplicate;
   {
     std::lock_guard lock(lock_);
     if (!StoreDigestLocked(e, generation, ok, digest, path, &kept)) {
       hashBusy_ = false;
       return true;
     }
-    onDuplicate = onDuplicateFound_;
     // The thread stays busy until the handler has run, so WaitHashingIdle never returns
     // between a merge and its handler.
     hashBusy_ = kept != nullptr;
   }
   if (!kept) return true;
+  // The handler is looked up where it runs: its owner may have gone (and cleared it) since the
+  // merge, and the library may have been cleared, freeing both entries.
+  auto announce = [this, e, kept, generation] {
+    DuplicateFoundEvent onDuplicate;
+    {
+      std::lock_guard lock(lock_);
+      if (generation_ != generation) return;
+      onDuplicate = onDuplicateFound_;
+    }
+    if (onDuplicate) onDuplicate(e, kept);
+  };
   if (dispatcher_) {
     // Given up when the manager is being destroyed: the main thread is then joining this one.
     dispatcher_->Send([&] {
-      if (onDuplicate) onDuplicate(e, kept);
+      announce();
       Changed();
     }, &terminated_);
-  } else if (onDuplicate) {
-    onDuplicate(e, kept);
+  } else {
+    announce();
   }
   std::lock_guard lock(lock_);
   hashBusy_ = false;

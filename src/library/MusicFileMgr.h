@@ -143,8 +143,11 @@ public:
   int IndexOfPlayList(const TPlayList* list) const;
 
   // Service songs: choose the download path (status 5 when the file is still to come) and take
-  // the finished file (copied out of the transfer folder into the download folder).
-  bool PrepareDownload(TShareFileInfo* entry);
+  // the finished file (copied out of the transfer folder into the download folder). Choosing
+  // the path may read a whole file (is the file already at the path this song?), so it runs on
+  // the library's worker thread; the path is recorded and done(missing) called on the main
+  // thread (at once, inline, for a manager without a dispatcher).
+  void PrepareDownload(TShareFileInfo* entry, std::function<void(bool missing)> done);
   bool DownloadCompleted(TShareFileInfo* entry);
   void SetDownloadFolder(const std::string& folder);  // with trailing "/"; "Temp/" under it is the transfer folder
 
@@ -166,8 +169,9 @@ public:
   void EnableAutoSave(const std::string& path, int delayMs = 2000);
   void Changed();
 
-  // Playlist transfer payload (what playlist synchronisation sends for one list).
-  static std::string BuildPayload(const TPlayList& list);
+  // Playlist transfer payload (what playlist synchronisation sends for one list). Reads the
+  // entries under the library's lock: the hashing thread may be writing a digest.
+  std::string BuildPayload(const TPlayList& list) const;
   static std::vector<TDownPlayListInfo> ParsePayload(std::string_view bytes);
 
   void SetOnEntryRemoved(EntryRemovedEvent handler) { onEntryRemoved_ = std::move(handler); }
@@ -192,6 +196,9 @@ private:
   TShareFileInfo* FindByDigestLocked(const TMD5Digest& d) const;
   void QueueHashLocked(TShareFileInfo* e);
   std::string DownloadPathFor(const TShareFileInfo& e) const;
+  // The path a service song downloads to; empty when it is no service song. Reads files.
+  std::string ChooseDownloadPath(const TShareFileInfo& snapshot) const;
+  bool RecordDownloadPath(TShareFileInfo* entry, const std::string& path);
   void HashLoop();
   bool HashOne();
   bool StoreDigestLocked(TShareFileInfo* e, uint64_t generation, bool ok, const TMD5Digest& digest,
@@ -201,8 +208,9 @@ private:
   Dispatcher* dispatcher_;
   mutable std::mutex lock_;
   std::vector<std::unique_ptr<TShareFileInfo>> entries_;
-  // Keys view the entry's own FileName: setPathLocked re-keys an entry before its path changes.
-  std::unordered_multimap<std::string_view, TShareFileInfo*> byPath_;
+  // Keys are copies of the paths: FileName is a public field, so a view into it could dangle.
+  // SetPathLocked re-keys an entry when its path changes.
+  std::unordered_multimap<std::string, TShareFileInfo*> byPath_;
   std::unordered_multimap<TMD5Digest, TShareFileInfo*, DigestHash> byDigest_;
   std::unordered_map<const TShareFileInfo*, size_t> live_;  // entry -> index in entries_
   std::vector<std::unique_ptr<TPlayList>> playLists_;
@@ -212,12 +220,16 @@ private:
 
   // Hashing thread state (under lock_).
   std::deque<TShareFileInfo*> hashQueue_;
+  std::deque<std::function<void()>> workerJobs_;  // other slow work for that thread, first
   uint64_t generation_ = 0;  // bumped by ClearLibrary: a digest for a freed entry is dropped
   bool hashBusy_ = false;
   mutable std::condition_variable hashWake_;
   mutable std::condition_variable hashIdle_;
   std::atomic<bool> terminated_{false};
   std::unique_ptr<TCalcThread> calcThread_;  // last: it runs on everything above
+
+  // Work posted to the main thread holds this weakly: it does nothing once the manager is gone.
+  std::shared_ptr<TMusicFileMgr*> self_ = std::make_shared<TMusicFileMgr*>(this);
 
   std::string autoSavePath_;
   int autoSaveDelayMs_ = 2000;

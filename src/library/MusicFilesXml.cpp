@@ -528,7 +528,8 @@ bool TMusicFileMgr::LoadWithRecovery(const std::string& path, std::string* error
   return false;
 }
 
-std::string TMusicFileMgr::BuildPayload(const TPlayList& list) {
+std::string TMusicFileMgr::BuildPayload(const TPlayList& list) const {
+  std::lock_guard lock(lock_);
   std::string out;
   for (const TShareFileInfo* e : list.Items) {
     if (LRMD5::MD5DigestIsZero(e->FileHash)) continue;

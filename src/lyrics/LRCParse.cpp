@@ -154,6 +154,13 @@ std::optional<std::string_view> AsciiOf(const Units& u, size_t b, size_t e, Asci
   return Trim(std::string_view(buf.data, e - b));
 }
 
+template <typename Units>
+bool AllAsciiUnits(const Units& u, size_t b, size_t e) {
+  for (size_t i = b; i < e; ++i)
+    if (u.Unit(i) >= 0x80) return false;
+  return true;
+}
+
 bool AllDigits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -229,6 +236,8 @@ enum class TagKind { None, Text, Offset, Time, Other };
 struct TagView {
   TagKind kind = TagKind::None;
   size_t valueBegin = 0, valueEnd = 0;  // units after the first ":" up to the "]"
+  bool valueReadable = false;           // offset: the value is all ASCII (a number or not)
+  std::string name;                     // a text tag's name, lower case
   int32_t time = 0;
   int32_t offset = 0;
 };
@@ -248,11 +257,13 @@ TagView ClassifyTag(const Units& u, size_t open, size_t close) {
   if (EqualsNoCase(*name, "ti") || EqualsNoCase(*name, "ar") || EqualsNoCase(*name, "al") ||
       EqualsNoCase(*name, "by")) {
     tag.kind = TagKind::Text;
+    tag.name = ToLowerAscii(*name);
     return tag;
   }
   auto value = AsciiOf(u, colon + 1, close, valueBuf);
   if (EqualsNoCase(*name, "offset")) {
     tag.kind = TagKind::Offset;
+    tag.valueReadable = AllAsciiUnits(u, colon + 1, close);
     tag.offset = value ? ParseOffsetValue(*value) : 0;
     return tag;
   }
@@ -281,6 +292,7 @@ struct ParseOutput {
   std::vector<PendingText> texts;
   std::vector<PendingSlot> slots;
   int32_t tagCount = 0;
+  std::vector<std::pair<std::string, uint32_t>> header;  // text tag name, its text
   int32_t offset = 0;
   int32_t offsetLine = 0;
   bool sawBracket = false;
@@ -342,10 +354,13 @@ void ParseLine(const Units& u, size_t b, size_t e, int32_t lineNo, ParseOutput& 
     if (tag.kind == TagKind::None) return;  // no ":": not a tag at all
     last = tag.kind;
     switch (tag.kind) {
-      case TagKind::Text:
-        out.slots.push_back({0, out.AddText(tag.valueBegin, tag.valueEnd)});
+      case TagKind::Text: {
+        const uint32_t text = out.AddText(tag.valueBegin, tag.valueEnd);
+        out.slots.push_back({0, text});
+        out.header.emplace_back(std::move(tag.name), text);
         ++out.tagCount;
         break;
+      }
       case TagKind::Offset:
         out.offset = tag.offset;
         out.offsetLine = lineNo;
@@ -358,10 +373,11 @@ void ParseLine(const Units& u, size_t b, size_t e, int32_t lineNo, ParseOutput& 
         break;
     }
   });
-  // A text tag as the last tag ends the line; a time tag without words (a pause line) adds nothing.
-  if (last == TagKind::Text || timeCount == 0 || textStart >= e) return;
-  auto text = AddWordTimedText(u, textStart, e, out);
-  if (!text) return;
+  // A text tag as the last tag ends the line. A time tag without words is a pause: an empty line,
+  // so the line before it stops being the one sung.
+  if (last == TagKind::Text || timeCount == 0) return;
+  std::optional<uint32_t> text = textStart < e ? AddWordTimedText(u, textStart, e, out) : std::nullopt;
+  if (!text) text = out.AddText(e, e);
   for (int k = 0; k < timeCount; ++k) out.slots.push_back({times[k], *text});
 }
 
@@ -446,6 +462,7 @@ void TLRCParse::ClearLines() {
   Lines.clear();
   Modified = false;
   TagCount = 0;
+  Header.clear();
   Loaded = false;
   Encoding = TLyricEncoding::Gbk;
 }
@@ -504,6 +521,12 @@ bool TLRCParse::LoadFromBytes(std::string_view raw, std::string* error) {
     }
   }
   TagCount = out.tagCount;
+  for (auto& [name, text] : out.header) {
+    const auto [b, e] = out.pieces[out.texts[text].firstPiece];
+    std::string value;
+    AppendDecoded(value, body, Encoding, b, e);
+    Header.emplace_back(std::move(name), std::move(value));
+  }
   Offset = out.offset;
   OffsetLine = out.offsetLine;
   Loaded = true;
@@ -577,21 +600,27 @@ bool TLRCParse::SaveOffset(std::string* error) {
   mode_t mode = ::stat(target.c_str(), &st) == 0 ? st.st_mode & 07777 : 0644;
   auto raw = ReadFileBytes(target, MaxFileSize);
   if (!raw) return Fail(error, "cannot save the lyric offset: cannot read " + FileName);
-  int32_t line = 0;
-  auto edited = RewriteLyricOffset(*raw, Offset, &line);
-  if (!edited) return Fail(error, "cannot save the lyric offset: " + FileName + " is no longer a lyric file");
-  if (!WriteFileAtomic(target, *edited, mode, error)) return false;
-  OffsetLine = line;
+  const TLyricOffsetEdit edit = RewriteLyricOffset(*raw, Offset);
+  if (edit.Refusal == TLyricOffsetEdit::TRefusal::NotLyrics)
+    return Fail(error, "cannot save the lyric offset: " + FileName + " is no longer a lyric file");
+  if (edit.Refusal == TLyricOffsetEdit::TRefusal::UnreadableTag)
+    return Fail(error, "cannot save the lyric offset: the offset tag on line " + std::to_string(edit.OffsetLine + 1) +
+                           " of " + FileName + " holds no number; the file is left as it is");
+  if (!WriteFileAtomic(target, *edit.Bytes, mode, error)) return false;
+  OffsetLine = edit.OffsetLine;
   Modified = false;
   return true;
 }
 
-std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offset, int32_t* offsetLine) {
-  if (raw.size() > TLRCParse::MaxFileSize) return std::nullopt;
+TLyricOffsetEdit RewriteLyricOffset(std::string_view raw, int32_t offset) {
+  TLyricOffsetEdit edit;
+  edit.Refusal = TLyricOffsetEdit::TRefusal::NotLyrics;
+  if (raw.size() > TLRCParse::MaxFileSize) return edit;
   const TLyricEncoding enc = DetectLyricEncoding(raw);
-  if (LooksBinary(raw, enc)) return std::nullopt;
+  if (LooksBinary(raw, enc)) return edit;
   struct Found {
     size_t valueBegin = npos, valueEnd = npos;
+    bool valueReadable = true;  // the value is text of one-byte characters (a number or not)
     int32_t line = 0;
     size_t eolBegin = npos, eolEnd = npos;  // the file's first line break, copied for a new line
   };
@@ -608,6 +637,7 @@ std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offs
         if (tag.kind != TagKind::Offset) return;
         f.valueBegin = tag.valueBegin;
         f.valueEnd = tag.valueEnd;
+        f.valueReadable = tag.valueReadable;
         f.line = line;
       });
     });
@@ -626,21 +656,27 @@ std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offs
     }
     return out;
   };
+  edit.Refusal = TLyricOffsetEdit::TRefusal::None;
   const std::string number = std::to_string(offset);
   std::string result(raw);
   if (found.valueBegin != npos) {
+    edit.OffsetLine = found.line;
+    if (!found.valueReadable) {
+      edit.Refusal = TLyricOffsetEdit::TRefusal::UnreadableTag;
+      return edit;
+    }
     result.replace(bom + found.valueBegin * unitBytes, (found.valueEnd - found.valueBegin) * unitBytes,
                    encode(number));
-    if (offsetLine) *offsetLine = found.line;
   } else {
     std::string eol = found.eolBegin == npos
                           ? encode("\r\n")
                           : std::string(raw.substr(bom + found.eolBegin * unitBytes,
                                                    (found.eolEnd - found.eolBegin) * unitBytes));
     result.insert(bom, encode("[offset:" + number + "]") + eol);
-    if (offsetLine) *offsetLine = 0;
+    edit.OffsetLine = 0;
   }
-  return result;
+  edit.Bytes = std::move(result);
+  return edit;
 }
 
 }  // namespace ml

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ml {
@@ -61,6 +62,8 @@ public:
   TArrayLines Lines;        // sorted by time; Count() of them
   bool Modified = false;    // offset changed and not yet written back
   int32_t TagCount = 0;     // lines that came from "ti", "ar", "al" and "by"
+  // Those tags themselves, in file order: name in lower case ("ti") and value as written.
+  std::vector<std::pair<std::string, std::string>> Header;
   bool Loaded = false;      // the last file parsed had at least one "]"
   TLyricEncoding Encoding = TLyricEncoding::Gbk;
 
@@ -101,11 +104,18 @@ private:
   TLineInfo MakeInfo(int32_t index) const;
 };
 
-// The file's bytes with its offset tag set to offset (the last offset tag of the file, the one
-// that takes effect) or, when it has none, a "[offset:N]" line inserted at the top in the file's
-// encoding and line ending. offsetLine gets the tag's 0-based line. nullopt for bytes that are not
-// a lyric file (binary data).
-std::optional<std::string> RewriteLyricOffset(std::string_view raw, int32_t offset,
-                                              int32_t* offsetLine = nullptr);
+// A file's bytes with its offset set: the last offset tag of the file (the one that takes effect)
+// gets the new value or, when the file has none, a "[offset:N]" line is inserted at the top in
+// the file's encoding and line ending. Refused for bytes that are not a lyric file, and for a
+// file whose effective offset tag holds text that is no number in any encoding: replacing such
+// bytes could change how the whole file is read (they may be all that makes it GBK rather than
+// UTF-8), so that file is left as it is.
+struct TLyricOffsetEdit {
+  enum class TRefusal { None, NotLyrics, UnreadableTag };
+  std::optional<std::string> Bytes;  // the edited file; nullopt when refused
+  int32_t OffsetLine = 0;            // the 0-based line of the tag that now holds the offset
+  TRefusal Refusal = TRefusal::None;
+};
+TLyricOffsetEdit RewriteLyricOffset(std::string_view raw, int32_t offset);
 
 }  // namespace ml

@@ -59,13 +59,7 @@ bool TAPEtag::Parse(TMediaSource& src) {
 
 void TAPEtag::FillMediaInfo(TMediaInfo& r) const {
   r.FileSize = FileSize32(FileSize);
-  r.Title = Title;
-  r.Artist = Artist;
-  r.Album = Album;
-  r.Year = Year;
-  r.Genre = Genre;
-  r.Track = Track;
-  r.Comment = Comment;
+  SetTagFields(r, *this);
 }
 
 }  // namespace ml

@@ -31,4 +31,17 @@ bool TID3v1::Parse(TMediaSource& src) {
 
 std::string TID3v1::Genre() const { return std::string(GenreName(GenreID)); }
 
+TMediaInfo TID3v1::Tags() const {
+  TMediaInfo t;
+  if (!Exists) return t;
+  t.Title = Title;
+  t.Artist = Artist;
+  t.Album = Album;
+  t.Year = Year;
+  t.Genre = Genre();
+  t.Track = VersionID == 2 ? Track : 0;
+  t.Comment = Comment;
+  return t;
+}
+
 }  // namespace ml

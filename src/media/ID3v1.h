@@ -13,6 +13,8 @@ public:
 
   // The genre's name, empty for an index outside the list (255: none).
   std::string Genre() const;
+  // The tag fields as the merged record holds them (track only for ID3v1.1); empty when absent.
+  TMediaInfo Tags() const;
 
   bool Exists = false;
   uint8_t VersionID = 1;  // 1: ID3v1.0, 2: ID3v1.1

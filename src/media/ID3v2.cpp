@@ -97,6 +97,12 @@ struct Frames {
 
 void TID3v2::ResetData() { *this = TID3v2(); }
 
+TMediaInfo TID3v2::Tags() const {
+  TMediaInfo t;
+  SetTagFields(t, *this);
+  return t;
+}
+
 uint64_t TID3v2::TagSizeFromHeader(std::string_view h) {
   // The size bytes are taken as they stand: a tag that breaks the synchsafe rule gets an
   // oversized result and is then refused by the file-size check.
@@ -160,6 +166,9 @@ private:
   void Take(std::string_view h, uint64_t bodyPos, uint64_t size) {
     int slot = SlotOf(h.substr(0, version_ == 2 ? 3 : 4));
     if (slot < 0 || size == 0) return;
+    // A tag that names a text twice (a second tagger added its frame instead of replacing the
+    // first) shows the first, as other readers do.
+    if (slot != kCOMM && !out_.text[slot].empty()) return;
     uint8_t f2 = version_ == 2 ? 0 : GetByte(h, 9);
     bool unsync = false;
     size_t skip = 0;
@@ -188,10 +197,14 @@ private:
     }
     // COMM: language, a content description, then the comment. Players label their private
     // notes with a description; the plain comment has none, so it wins over described ones.
+    // The iTunes notes (iTunNORM, iTunSMPB, iTunes_CDDB_IDs: volume and gapless figures, disc
+    // identifiers) are data, never a comment.
     if (rest.size() < 3) return;
     auto textAt = SkipTerminated(enc, rest, 3);
     if (!textAt) return;
-    bool described = !FrameText(enc, rest.substr(3, *textAt - 3)).empty();
+    const std::string description = FrameText(enc, rest.substr(3, *textAt - 3));
+    if (description.starts_with("iTun")) return;
+    const bool described = !description.empty();
     if (!out_.text[kCOMM].empty() && (described || !out_.commentHasDescription)) return;
     std::string text = FrameText(enc, rest.substr(*textAt));
     if (text.empty()) return;

@@ -1,5 +1,6 @@
 #pragma once
-// ID3v2 tags (versions 2.2, 2.3 and 2.4) at the start of a file: the text frames a player shows.
+// ID3v2 tags (versions 2.2, 2.3 and 2.4) at the start of a file, or filling a WAV chunk: the text
+// frames a player shows.
 #include "media/TagReader.h"
 
 #include <cstdint>
@@ -17,6 +18,9 @@ public:
   std::string Title, Artist, Album;  // UTF-8
   int Track = 0;
   std::string Year, Genre, Comment;
+
+  // The tag fields as the merged record holds them; empty when absent.
+  TMediaInfo Tags() const;
 
   // Size of the tag whose 10-byte header is given, as above (before the file-size check).
   static uint64_t TagSizeFromHeader(std::string_view header);

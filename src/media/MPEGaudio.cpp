@@ -173,24 +173,10 @@ void TMPEGaudio::FillMediaInfo(TMediaInfo& r) const {
   r.Bitrate = BitRate();
   r.Duration = DurationMs(Duration());
   r.Channels = ChannelMode() == "Mono" ? 1 : 2;
-  if (ID3v2.Exists) {
-    // An ID3v2 tag is the file's tag even when its fields are empty.
-    r.Title = ID3v2.Title;
-    r.Artist = ID3v2.Artist;
-    r.Album = ID3v2.Album;
-    r.Year = ID3v2.Year;
-    r.Genre = ID3v2.Genre;
-    r.Track = TrackByte(ID3v2.Track);
-    r.Comment = ID3v2.Comment;
-  } else if (ID3v1.Exists) {
-    r.Title = ID3v1.Title;
-    r.Artist = ID3v1.Artist;
-    r.Album = ID3v1.Album;
-    r.Year = ID3v1.Year;
-    r.Genre = ID3v1.Genre();
-    r.Track = ID3v1.VersionID == 2 ? ID3v1.Track : 0;
-    r.Comment = ID3v1.Comment;
-  }
+  // The ID3v2 tag speaks first; an ID3v1 tag in the same file fills what it leaves empty (a file
+  // that passed through two taggers may keep its artist in the ID3v1 tag only).
+  FillMissingTags(r, ID3v2.Tags());
+  FillMissingTags(r, ID3v1.Tags());
 }
 
 }  // namespace ml

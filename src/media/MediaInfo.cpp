@@ -11,6 +11,13 @@ int32_t DurationMs(double seconds) {
   return ms >= double(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(ms);
 }
 
+void FillMissingTags(TMediaInfo& into, const TMediaInfo& from) {
+  for (auto field : {&TMediaInfo::Title, &TMediaInfo::Artist, &TMediaInfo::Album, &TMediaInfo::Year,
+                     &TMediaInfo::Genre, &TMediaInfo::Comment})
+    if ((into.*field).empty()) into.*field = from.*field;
+  if (into.Track == 0) into.Track = from.Track;
+}
+
 uint32_t FileSize32(uint64_t size) { return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size); }
 
 }  // namespace ml

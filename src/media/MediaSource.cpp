@@ -97,6 +97,14 @@ size_t TMemorySource::ReadAt(uint64_t offset, void* buf, size_t n) {
   return n;
 }
 
+TSourceSlice::TSourceSlice(TMediaSource& base, uint64_t offset, uint64_t size)
+    : base_(base), offset_(offset), size_(offset < base.Size() ? std::min(size, base.Size() - offset) : 0) {}
+
+size_t TSourceSlice::ReadAt(uint64_t offset, void* buf, size_t n) {
+  if (offset >= size_) return 0;
+  return base_.ReadAt(offset_ + offset, buf, static_cast<size_t>(std::min<uint64_t>(n, size_ - offset)));
+}
+
 size_t TSourceCursor::Read(void* buffer, size_t count) {
   if (!source_ || count == 0) return 0;
   size_t n = 0;

@@ -77,6 +77,20 @@ private:
   std::string_view data_;
 };
 
+// A window of another source, [offset, offset + size) clipped to its end: a tag kept inside a
+// container's chunk reads as a file of its own, and can never read past the chunk.
+class TSourceSlice final : public TMediaSource {
+public:
+  TSourceSlice(TMediaSource& base, uint64_t offset, uint64_t size);
+  uint64_t Size() const override { return size_; }
+  size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
+
+private:
+  TMediaSource& base_;
+  uint64_t offset_;
+  uint64_t size_;
+};
+
 // Reads a source from front to back, as a decoder does: a position that moves with each read.
 // An I/O error below it reads as the end of the data (a decoder then ends the song).
 class TSourceCursor {

@@ -1,5 +1,6 @@
 #pragma once
-// RIFF/WAVE files: format and length from the chunk headers.
+// RIFF/WAVE files: format and length from the chunk headers, tags from their own chunks.
+#include "media/ID3v2.h"
 #include "media/RiffWave.h"
 #include "media/TagReader.h"
 
@@ -24,6 +25,8 @@ public:
   uint32_t ByteRate = 0;   // average bytes per second as the header states it
   uint32_t FileSize = 0;   // the RIFF size plus 8, or the real size when the header overstates it
   uint64_t DataSize = 0;   // bytes of the data chunk that are really there; 0 when none was found
+  TID3v2 ID3v2;            // the tag of the first "id3 " (or "ID3 ") chunk
+  TMediaInfo InfoTags;     // the tag fields of the first LIST chunk of type INFO
 
 protected:
   bool Parse(TMediaSource& src) override;

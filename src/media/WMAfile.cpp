@@ -3,6 +3,9 @@
 #include "media/MediaText.h"
 #include "base/StrUtil.h"
 
+#include <optional>
+#include <tuple>
+
 namespace ml {
 namespace {
 
@@ -58,7 +61,31 @@ private:
   bool ok_ = true;
 };
 
-void ReadContentDescription(ObjectReader r, TWMAfile::TFileData& data) {
+// The tag slots as the header objects offer values for them. The same field can come from the
+// content description and from one or more descriptors, and writers put the objects in any
+// order, so a value is kept by the rank of where it came from (lower wins; the first of equal
+// ranks), never by its place in the file. An empty value offers nothing.
+class TagSlots {
+public:
+  enum Rank {
+    kDescriptor,          // a descriptor of the extended content description
+    kOldTrackDescriptor,  // the zero-based WM/Track: only when WM/TrackNumber is missing
+    kContentDescription,  // the content description object
+    kFallback,            // a related field (the album artist for the artist)
+  };
+  void Offer(int slot, Rank rank, std::string value) {
+    if (value.empty() || (!value_[slot].empty() && rank_[slot] <= rank)) return;
+    value_[slot] = std::move(value);
+    rank_[slot] = rank;
+  }
+  const std::array<std::string, 7>& Values() const { return value_; }
+
+private:
+  std::array<std::string, 7> value_;
+  std::array<Rank, 7> rank_{};
+};
+
+void ReadContentDescription(ObjectReader r, TagSlots& slots) {
   uint16_t len[5];
   for (auto& l : len) l = r.U16();
   std::string title = r.Utf16(len[0]);
@@ -66,19 +93,37 @@ void ReadContentDescription(ObjectReader r, TWMAfile::TFileData& data) {
   r.Utf16(len[2]);  // copyright
   std::string description = r.Utf16(len[3]);
   if (!r.Ok()) return;  // the lengths claim more than the object holds
-  data.TagData[kTitle] = title;
-  data.TagData[kArtist] = author;
-  data.TagData[kComment] = description;
+  slots.Offer(kTitle, TagSlots::kContentDescription, title);
+  slots.Offer(kArtist, TagSlots::kContentDescription, author);
+  slots.Offer(kComment, TagSlots::kContentDescription, description);
 }
 
-void ReadExtendedContent(ObjectReader r, TWMAfile::TFileData& data) {
-  static constexpr std::pair<std::string_view, int> kNames[] = {
-      {"WM/TITLE", kTitle}, {"WM/AUTHOR", kArtist},       {"WM/ALBUMTITLE", kAlbum},
-      {"WM/TRACK", kTrack}, {"WM/TRACKNUMBER", kTrack},   {"WM/YEAR", kYear},
-      {"WM/GENRE", kGenre}, {"WM/DESCRIPTION", kComment},
+// A descriptor value as text: strings, and the numbers that some writers use for the track
+// number and the year (WORD, DWORD, QWORD).
+std::optional<std::string> DescriptorText(ObjectReader& r, uint16_t type, uint16_t len) {
+  if (type == 0) return r.Utf16(len);
+  if (type == 5 && len == 2) return std::to_string(r.U16());
+  if (type == 3 && len == 4) return std::to_string(r.U32());
+  if (type == 4 && len == 8) return std::to_string(GetLE64(r.Take(8), 0));
+  r.Skip(len);
+  return std::nullopt;
+}
+
+void ReadExtendedContent(ObjectReader r, TagSlots& slots) {
+  static constexpr std::tuple<std::string_view, int, TagSlots::Rank> kNames[] = {
+      {"WM/TITLE", kTitle, TagSlots::kDescriptor},
+      {"WM/AUTHOR", kArtist, TagSlots::kDescriptor},
+      {"WM/ALBUMTITLE", kAlbum, TagSlots::kDescriptor},
+      {"WM/TRACKNUMBER", kTrack, TagSlots::kDescriptor},
+      {"WM/TRACK", kTrack, TagSlots::kOldTrackDescriptor},
+      {"WM/YEAR", kYear, TagSlots::kDescriptor},
+      {"WM/GENRE", kGenre, TagSlots::kDescriptor},
+      {"WM/DESCRIPTION", kComment, TagSlots::kDescriptor},
       // Some writers store the content description's own fields as descriptors.
-      {"TITLE", kTitle},    {"AUTHOR", kArtist},          {"DESCRIPTION", kComment}};
-  bool haveTrackNumber = false;
+      {"TITLE", kTitle, TagSlots::kDescriptor},
+      {"AUTHOR", kArtist, TagSlots::kDescriptor},
+      {"DESCRIPTION", kComment, TagSlots::kDescriptor},
+      {"WM/ALBUMARTIST", kArtist, TagSlots::kFallback}};
   const uint16_t count = r.U16();
   for (uint16_t i = 0; i < count && r.Ok(); ++i) {
     std::string name(Trim(r.Utf16(r.U16())));
@@ -86,26 +131,14 @@ void ReadExtendedContent(ObjectReader r, TWMAfile::TFileData& data) {
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     const uint16_t type = r.U16();
     const uint16_t len = r.U16();
-    std::string value;
-    if (type == 0) {
-      value = r.Utf16(len);
-    } else if (type == 3 && len == 4 && name == "WM/TRACKNUMBER") {
-      value = std::to_string(r.U32());  // usually stored as a number
-    } else {
-      r.Skip(len);
-      continue;
-    }
+    std::optional<std::string> value = DescriptorText(r, type, len);
     if (!r.Ok()) return;
-    for (auto& [key, slot] : kNames) {
-      if (name != key) continue;
-      // The one-based track number wins over the old zero-based WM/Track.
-      if (slot == kTrack) {
-        if (key == "WM/TRACK" && haveTrackNumber) break;
-        if (key == "WM/TRACKNUMBER") haveTrackNumber = true;
+    if (!value) continue;
+    for (auto& [key, slot, rank] : kNames)
+      if (name == key) {
+        slots.Offer(slot, rank, std::move(*value));
+        break;
       }
-      data.TagData[slot] = value;
-      break;
-    }
   }
 }
 
@@ -118,6 +151,7 @@ void TWMAfile::ReadObjects(TMediaSource& src, TFileData& data) {
   const uint64_t headerEnd = std::min<uint64_t>(GetLE64(head, 0), data.FileSize);
   const uint32_t count = GetLE32(head, 8);
   uint64_t pos = 30;
+  TagSlots slots;
   for (uint32_t n = 0; n < count && pos < headerEnd && headerEnd - pos >= 24; ++n) {
     std::string oh = src.Read(pos, 24);
     const uint64_t size = GetLE64(oh, 16);
@@ -141,12 +175,13 @@ void TWMAfile::ReadObjects(TMediaSource& src, TFileData& data) {
         data.ByteRate = GetLE32(sp, 86);
       }
     } else if (guid == kContentDescription) {
-      ReadContentDescription(ObjectReader(src, pos + 24, end), data);
+      ReadContentDescription(ObjectReader(src, pos + 24, end), slots);
     } else if (guid == kExtendedContent) {
-      ReadExtendedContent(ObjectReader(src, pos + 24, end), data);
+      ReadExtendedContent(ObjectReader(src, pos + 24, end), slots);
     }
     pos = end;
   }
+  data.TagData = slots.Values();
 }
 
 bool TWMAfile::Parse(TMediaSource& src) {
@@ -182,13 +217,7 @@ void TWMAfile::FillMediaInfo(TMediaInfo& r) const {
   r.Bitrate = static_cast<int32_t>(BitRate);
   r.Duration = DurationMs(Duration);
   r.Channels = static_cast<int32_t>(Channels);
-  r.Title = Title;
-  r.Artist = Artist;
-  r.Album = Album;
-  r.Year = Year;
-  r.Genre = Genre;
-  r.Track = TrackByte(Track);
-  r.Comment = Comment;
+  SetTagFields(r, *this);
 }
 
 }  // namespace ml

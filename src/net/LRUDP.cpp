@@ -90,10 +90,19 @@ TLRUDP::TLRUDP(Dispatcher* dispatcher) : dispatcher_(dispatcher) {}
 
 TLRUDP::~TLRUDP() { SetActive(false); }
 
+void TLRUDP::SetOnUDPRead(TUDPReadEvent handler) {
+  onUDPRead_.store(handler ? std::make_shared<const TUDPReadEvent>(std::move(handler)) : nullptr);
+}
+
+void TLRUDP::SetOnUDPError(TUDPErrorEvent handler) {
+  onUDPError_.store(handler ? std::make_shared<const TUDPErrorEvent>(std::move(handler)) : nullptr);
+}
+
 void TLRUDP::ReportError(const std::string& text) {
-  if (!OnUDPError) return;
+  const auto onError = onUDPError_.load();
+  if (!onError) return;
   try {
-    OnUDPError(*this, text);
+    (*onError)(*this, text);
   } catch (...) {
     // A diagnostics handler must not take the transport down.
   }
@@ -229,8 +238,8 @@ void TLRUDP::Listen() {
     if (fds[0].revents & POLLNVAL) return;
     if (!(fds[0].revents & (POLLIN | POLLERR))) continue;
     try {
-      if (OnUDPRead) {
-        OnUDPRead(*this);
+      if (const auto onRead = onUDPRead_.load()) {
+        (*onRead)(*this);
       } else {
         uint8_t scratch[1];
         [[maybe_unused]] auto n = ::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT);

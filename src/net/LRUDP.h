@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <stdexcept>
@@ -84,8 +85,10 @@ public:
   // 0 after a successful send, else the errno of the last failed one (would-block excepted).
   int32_t SendErrorCode() const { return sendErrorCode_.load(); }
 
-  TUDPReadEvent OnUDPRead;
-  TUDPErrorEvent OnUDPError;
+  // The events, raised on the listener thread. They may be set at any time, also while the
+  // transport listens: the listener takes each handler as a whole, never half assigned.
+  void SetOnUDPRead(TUDPReadEvent handler);
+  void SetOnUDPError(TUDPErrorEvent handler);
 
 private:
   int OpenSocket(uint16_t& port);  // returns the bound fd or throws
@@ -97,6 +100,8 @@ private:
   void ReportError(const std::string& text);
 
   Dispatcher* dispatcher_;
+  std::atomic<std::shared_ptr<const TUDPReadEvent>> onUDPRead_;
+  std::atomic<std::shared_ptr<const TUDPErrorEvent>> onUDPError_;
   std::atomic<bool> active_{false};
   std::atomic<bool> proxyEnabled_{false};
   bool autoIncPort_ = false;

@@ -112,8 +112,8 @@ void TLRUDPClient::OpenClient() {
   auto transport = std::make_unique<TLRUDP>(dispatcher_);
   transport->SetAutoIncPort(autoIncPort_);
   transport->SetDefaultPort(uint16_t(defaultPort_.load()));
-  transport->OnUDPRead = [this](TLRUDP& t) { OnArrival(t); };
-  transport->OnUDPError = [this](TLRUDP&, const std::string& text) { Report(text); };
+  transport->SetOnUDPRead([this](TLRUDP& t) { OnArrival(t); });
+  transport->SetOnUDPError([this](TLRUDP&, const std::string& text) { Report(text); });
   {
     std::shared_lock lock(transportLock_);
     transport->SetProxy(proxyHost_, proxyPort_, proxyUser_, proxyPassword_);

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <functional>
+
 using namespace ml;
 
 namespace {
@@ -191,4 +194,56 @@ TEST_F(SettingsFixture, GlobalsCreateLoadAndFreeSaves) {
   TSettingMgr reread(file, Context());
   EXPECT_EQ(reread.Volume, 12) << "freeing the settings manager saved it";
   FreeGlobals();
+}
+
+// A settings file that exists but cannot be read (too large, or not a readable file) is the
+// user's: the defaults are never saved over it, and a change goes to a copy beside it.
+TEST_F(SettingsFixture, AFileThatCannotBeReadIsNeverOverwritten) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+  } cases[] = {
+      {"larger than the cap",
+       [](const std::string& f) {
+         mltest::WriteAll(f, "<");
+         std::filesystem::resize_file(f, 65u << 20);  // sparse: no disk used
+       }},
+      {"a folder where the file should be", [](const std::string& f) { std::filesystem::create_directory(f); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(file);
+    std::filesystem::remove(file + ".new");
+    c.make(file);
+    const auto before = std::filesystem::status(file).type();
+    {
+      TSettingMgr s(file, Context());
+      EXPECT_FALSE(s.LoadProblem().empty());
+      EXPECT_EQ(s.Volume, 100);
+      EXPECT_EQ(s.SavePath(), file + ".new");
+    }  // the destructor's save changes nothing: no copy yet
+    EXPECT_FALSE(std::filesystem::exists(file + ".new"));
+    {
+      TSettingMgr s(file, Context());
+      s.Volume = 40;
+      EXPECT_TRUE(s.Save());
+    }
+    EXPECT_EQ(std::filesystem::status(file).type(), before) << "the user's file is still there";
+    TSettingMgr again(file, Context());
+    EXPECT_EQ(again.Volume, 40) << "the change is read back from the copy";
+  }
+}
+
+TEST_F(SettingsFixture, DownPortStaysAPort) {
+  struct Case {
+    const char* stored;
+    int32_t low, high;
+  } cases[] = {{"7000", 7000, 7000}, {"65535", 65535, 65535}, {"70000", 65535, 65535},
+               {"-5", 20000, 29999},  {"0", 20000, 29999},      {"x", 20000, 29999}};
+  for (const auto& c : cases) {
+    Write(std::string("<minilirra><Network DownPort=\"") + c.stored + "\"/></minilirra>");
+    TSettingMgr s(file, Context());
+    EXPECT_GE(s.DownPort, c.low) << c.stored;
+    EXPECT_LE(s.DownPort, c.high) << c.stored;
+  }
 }

@@ -39,6 +39,8 @@ TEST(StartupLocalAddress, ChoiceOverTheHostsAddresses) {
       {{"8.8.4.4", "1.2.3.4"}, "1.2.3.4", 0, "0.0.0.0"},
       {{"192.168.1.5", "169.254.1.1"}, "192.168.1.5", 3, "192.168.1.5"},  // a worse class does not replace
       {{"127.0.0.1"}, "127.0.0.1", 3, "127.0.0.1"},                      // nothing better than loopback
+      {{"127.0.0.1", "8.8.4.4"}, "8.8.4.4", 0, "8.8.4.4"},               // loopback is no LAN address
+      {{"8.8.4.4", "169.254.3.3", "127.0.0.1"}, "8.8.4.4", 0, "8.8.4.4"},
       {{}, "0.0.0.0", 0, "0.0.0.0"},
   };
   for (const auto& c : cases) {

@@ -153,6 +153,15 @@ TEST_F(Mailbox, ReaderTakesCommandsOnTheMainThreadAndClearsThem) {
   reader.Look();
   loop.ProcessPending();
   EXPECT_EQ(r.calls.back(), "2:hello world");
+
+  // A command taken just as the window (and its reader) goes is dropped, not run on it.
+  {
+    ml::TMailboxReader leaving(*mem, loop, r, 4242);
+    writer->WriteCommand(8, 0, "late");
+    leaving.Look();
+  }
+  loop.ProcessPending();
+  EXPECT_EQ(r.calls.back(), "2:hello world");
 }
 
 }  // namespace

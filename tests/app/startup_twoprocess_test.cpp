@@ -203,6 +203,7 @@ TEST_F(TwoProcesses, PendingUpdateIsInstalledByTheUpdaterCopy) {
   fs::create_directories(dir_.File("outside"));
   fs::copy(mltest::SourceDir() + "/SkinRes", install + "SkinRes", fs::copy_options::recursive);
   fs::copy_file(mltest::BinDir() + "/startup_driver", install + "minilirra");
+  mltest::WriteAll(install + "portable", "");  // a portable install keeps its data beside it
   const std::string program = mltest::ReadAll(install + "minilirra");
 
   const std::string pkg = dir_.File("outside") + "/update.zip";

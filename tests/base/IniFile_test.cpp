@@ -4,6 +4,9 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace ml;
 
@@ -58,4 +61,40 @@ TEST(Registry, ValuesPersistInRegistryIni) {
   EXPECT_FALSE(reg.ValueExists(TRegistryStore::Root::ClassesRoot, ".MP3", ""));
   EXPECT_NE(mltest::ReadAll(appDir + "Registry.ini").find("[HKEY_CURRENT_USER\\Software\\MiniLirra]"),
             std::string::npos);
+}
+
+// Two processes writing the store at once lose none of each other's values (the lock is taken
+// across the read-modify-write), and a write that changes nothing leaves the file alone.
+TEST(RegistryStore, ProcessesShareItWithoutLosingWrites) {
+  mltest::TempDir dir;
+  const std::string appDir = dir.Path().string() + "/";
+  using Root = TRegistryStore::Root;
+  constexpr int kEach = 150;
+  auto writeMany = [&](const char* who) {
+    TRegistryStore reg(appDir);
+    for (int i = 0; i < kEach; ++i) reg.WriteInteger(Root::CurrentUser, "\\Test", who + std::to_string(i), i);
+  };
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    writeMany("child");
+    ::_exit(0);
+  }
+  writeMany("parent");
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  TRegistryStore reg(appDir);
+  int found = 0;
+  for (int i = 0; i < kEach; ++i)
+    found += reg.ValueExists(Root::CurrentUser, "\\Test", "child" + std::to_string(i)) +
+             reg.ValueExists(Root::CurrentUser, "\\Test", "parent" + std::to_string(i));
+  EXPECT_EQ(found, 2 * kEach);
+
+  struct stat before{}, after{};
+  ASSERT_EQ(::stat(reg.FilePath().c_str(), &before), 0);
+  EXPECT_TRUE(reg.WriteInteger(Root::CurrentUser, "\\Test", "child7", 7));
+  EXPECT_TRUE(reg.Edit([&](TRegistryStore::TEdit& e) { e.DeleteValue(Root::CurrentUser, "\\Test", "nothing"); }));
+  ASSERT_EQ(::stat(reg.FilePath().c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino) << "unchanged values do not replace the file";
 }

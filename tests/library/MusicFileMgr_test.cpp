@@ -1,4 +1,6 @@
 #include "base/EventLoop.h"
+
+#include <optional>
 #include "base/FileUtil.h"
 #include "library/MusicFileMgr.h"
 #include "tests/support/TestSupport.h"
@@ -252,6 +254,42 @@ TEST_F(LibraryFixture, DestroyingTheManagerReleasesAPendingDuplicateHandler) {
   EXPECT_EQ(handled, 0) << "the abandoned handler never runs after the manager is gone";
 }
 
+// A merge waits for the main thread; an owner that clears its handler meanwhile (a playlist
+// controller going away) is not called after it has gone.
+TEST_F(LibraryFixture, AHandlerClearedBeforeTheMergeIsAnnouncedIsNotCalled) {
+  EventLoop loop;
+  TMusicFileMgr mgr(&loop);
+  int handled = 0;
+  mgr.SetOnDuplicateFound([&](TShareFileInfo*, TShareFileInfo*) { ++handled; });
+  mgr.AddFile(Song("a/one.mp3", "same"));
+  TShareFileInfo* copy = mgr.AddFile(Song("b/two.mp3", "same"));
+  while (mgr.Snapshot(copy).ShareStatus != ssRemoved) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  mgr.SetOnDuplicateFound(nullptr);
+  mgr.WaitHashingIdle();
+  EXPECT_EQ(handled, 0);
+}
+
+// Choosing a download path may read a whole file: it happens on the library's thread, and the
+// answer comes back through the main loop.
+TEST_F(LibraryFixture, DownloadPathIsChosenOffTheMainThread) {
+  EventLoop loop;
+  TMusicFileMgr mgr(&loop);
+  mgr.SetDownloadFolder(d + "Music");
+  fs::create_directories(d + "Music");
+  const TMD5Digest digest = LRMD5::MD5String("the song");
+  TShareFileInfo* e = mgr.AddFromSearchResult("歌", digest);
+  mltest::WriteAll(d + "Music/" + LRMD5::MD5DigestToStr(digest) + ".mp3", "the song");  // already here
+  std::optional<bool> missing;
+  mgr.PrepareDownload(e, [&](bool m) {
+    EXPECT_TRUE(loop.IsMainThread());
+    missing = m;
+  });
+  EXPECT_FALSE(missing) << "not answered inline";
+  ASSERT_TRUE(loop.WaitPumping([&] { return missing.has_value(); }, Millis(10000)));
+  EXPECT_FALSE(*missing) << "the file at the path is this song";
+  EXPECT_EQ(mgr.Snapshot(e).FileName, d + "Music/" + LRMD5::MD5DigestToStr(digest) + ".mp3");
+}
+
 TEST_F(LibraryFixture, PlaylistPayloadRoundTripAndTruncation) {
   TMusicFileMgr mgr;
   TPlayList list;
@@ -259,7 +297,7 @@ TEST_F(LibraryFixture, PlaylistPayloadRoundTripAndTruncation) {
   list.Items.push_back(mgr.AddFromPlayListInfo({"", LRMD5::MD5String("2"), 5}));
   TShareFileInfo unknown;  // no digest: not uploaded
   list.Items.push_back(&unknown);
-  const std::string payload = TMusicFileMgr::BuildPayload(list);
+  const std::string payload = TMusicFileMgr().BuildPayload(list);
   ASSERT_EQ(payload.size(), (2 + 4 + 16 + 4) + (2 + 0 + 16 + 4));
   EXPECT_EQ(payload.substr(26, 2), std::string("\0\0", 2)) << "an empty caption is a zero length";
   auto items = TMusicFileMgr::ParsePayload(payload);
@@ -280,7 +318,9 @@ TEST_F(LibraryFixture, DownloadNamingAvoidsOtherSongs) {
   TShareFileInfo* e = mgr.AddFromSearchResult("歌", digest);
   const std::string base = d + "Music/" + LRMD5::MD5DigestToStr(digest);
   mltest::WriteAll(base + ".mp3", "some other song");
-  ASSERT_TRUE(mgr.PrepareDownload(e));
+  bool missing = false;
+  mgr.PrepareDownload(e, [&](bool m) { missing = m; });
+  ASSERT_TRUE(missing);
   EXPECT_EQ(mgr.Snapshot(e).FileName, base + " (1).mp3");
   EXPECT_EQ(mgr.Snapshot(e).ShareStatus, ssNeedDownload);
   EXPECT_FALSE(mgr.DownloadCompleted(e)) << "nothing downloaded yet";

@@ -30,7 +30,26 @@ TEST(CmdLrcTest, JsonListsDisplayTimesAndTheCurrentLine) {
   out = mltest::RunCapture(Cli() + " lrc '" + file + "' --at 12000", &code);
   EXPECT_EQ(code, 0);
   EXPECT_NE(out.find("[00:11.500] \"副歌\"\\"), std::string::npos) << out;
-  EXPECT_NE(out.find("at 00:12.000: line 1"), std::string::npos) << out;
+  EXPECT_NE(out.find("at 00:12.000: sung line 2 of 3"), std::string::npos) << out;
+}
+
+// Header tags are the song's facts, not lines anybody sings (with an offset they would show at
+// a negative time); a time tag without words is a pause that ends the line before it.
+TEST(CmdLrcTest, HeaderTagsAreNoLinesAndPausesAre) {
+  mltest::TempDir dir;
+  const std::string file = dir.File("song.lrc");
+  mltest::WriteAll(file, "[ti:歌名]\n[ar:歌手]\n[offset:500]\n[00:01.00]一\n[00:05.00]\n[00:12.00]二\n");
+  int code = -1;
+  std::string out = mltest::RunCapture(
+      Cli() + " lrc --json '" + file + "' --at 6000 | python3 -c 'import json,sys; d=json.load(sys.stdin); "
+      "print(d[\"header\"][\"title\"], d[\"header\"][\"artist\"], d[\"current\"]); "
+      "[print(l[\"time\"], repr(l[\"text\"])) for l in d[\"lines\"]]'",
+      &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(out, "歌名 歌手 1\n500 '一'\n4500 ''\n11500 '二'\n");
+  out = mltest::RunCapture(Cli() + " lrc '" + file + "' --at 100", &code);
+  EXPECT_NE(out.find("title:  歌名"), std::string::npos) << out;
+  EXPECT_NE(out.find("at 00:00.100: before the first sung line"), std::string::npos) << out;
 }
 
 TEST(CmdLrcTest, ErrorsSayWhatIsWrong) {

@@ -46,7 +46,8 @@ const std::vector<ParseCase>& ParseCases() {
        {{3000, "丙"}, {62500, "甲"}, {3600250, "乙"}}},
       {"out-of-range and non-time tags dropped",
        "[99999999:00]甲\n[1:60:00.00]乙\n[-1:00]丙\n[la:cn]丁\n[00:xx]戊\n[00:01]己\n", {{1000, "己"}}},
-      {"pause line adds nothing", "[00:10]一\n[00:20.00]\n[00:30]三\n", {{10000, "一"}, {30000, "三"}}},
+      {"a pause line is an empty line: the line before it ends",
+       "[00:10]一\n[00:20.00]\n[00:30]三\n", {{10000, "一"}, {20000, ""}, {30000, "三"}}},
       {"text kept untrimmed, empty pair is text", "[00:01] 空格 \n[00:02][]文\n",
        {{1000, " 空格 "}, {2000, "[]文"}}},
       {"a later bracket moves the tag start", "[乱[00:03]字\n", {{3000, "字"}}},
@@ -62,7 +63,7 @@ const std::vector<ParseCase>& ParseCases() {
       {"offset clamped to what the menu can step", "[offset:100000]\n[00:10]词\n", {{10000, "词"}}, 59999},
       {"word tags are timing, not text", "[00:10.00]<00:10.00>你<00:10.50>好 <00:11.00>\n[00:12]I <3 you>\n",
        {{10000, "你好 "}, {12000, "I <3 you>"}}},
-      {"word tags alone add nothing", "[00:10.00]<00:10.00><00:11.00>\n[00:12]词\n", {{12000, "词"}}},
+      {"word tags alone make a pause", "[00:10.00]<00:10.00><00:11.00>\n[00:12]词\n", {{10000, ""}, {12000, "词"}}},
   };
   return cases;
 }
@@ -252,3 +253,11 @@ TEST(LRCParseTest, FilesThatAreNoLyricsAreRefused) {
 }
 
 }  // namespace
+
+TEST(LRCParseTest, HeaderTagsAreKeptByName) {
+  TLRCParse p;
+  ASSERT_TRUE(p.LoadFromBytes("[Ti: 歌名]\n[AR:歌手]\n[00:02]词\n[al:专辑]\n"));
+  using Tag = std::pair<std::string, std::string>;
+  EXPECT_EQ(p.Header, (std::vector<Tag>{{"ti", " 歌名"}, {"ar", "歌手"}, {"al", "专辑"}}));
+  EXPECT_EQ(p.TagCount, 3);
+}

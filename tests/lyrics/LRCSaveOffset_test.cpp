@@ -31,6 +31,7 @@ const std::vector<SaveCase>& SaveCases() {
        "[offset:-1000]\n[00:01]词\n[00:02]句\n", 0},
       {"no tag: a line at the top, CR LF file", "[00:01]词\r\n", 500, "[offset:500]\r\n[00:01]词\r\n", 0},
       {"no tag and no line break", "[00:01]词", 500, "[offset:500]\r\n[00:01]词", 0},
+      {"a value that is no number is replaced", "[offset:0e]\n[00:01]词\n", 300, "[offset:300]\n[00:01]词\n", 0},
   };
   return cases;
 }
@@ -110,6 +111,20 @@ TEST(LRCSaveOffsetTest, FailureIsReportedAndTheChangeKept) {
   mltest::WriteAll(path, std::string("ID3\0\0\0", 6));
   EXPECT_FALSE(p.SaveOffset(&error));
   EXPECT_EQ(mltest::ReadAll(path), std::string("ID3\0\0\0", 6));
+
+  // The effective tag holds bytes that are no text of this file's encoding: they may be all
+  // that makes the file GBK, and the same bytes without them would read as UTF-8 with other
+  // tags (here the GBK pair A2 5B hides a "[").
+  const std::string gbk = std::string("[00:01]\xef\xbf\xa2[offset:7]\n[offset:~\xff\xff]\n", 34);
+  mltest::WriteAll(path, gbk);
+  TLRCParse odd;
+  ASSERT_TRUE(odd.LoadFromFile(path));
+  EXPECT_EQ(odd.Offset, 0);
+  odd.SetOffset(900);
+  EXPECT_FALSE(odd.SaveOffset(&error));
+  EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+  EXPECT_EQ(mltest::ReadAll(path), gbk);
+  EXPECT_TRUE(odd.Modified);
 
   // Nothing loaded from a file: nothing to write.
   TLRCParse bytes;

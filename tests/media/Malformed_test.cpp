@@ -66,8 +66,8 @@ void ExpectFieldsFromWhole(const Everything& cutAll, const Everything& wholeAll)
 }  // namespace
 
 TEST(Malformed, EveryTruncationOfEveryFormat) {
-  for (const char* name : {"tiny_v1.mp3", "tiny_v23.mp3", "tiny_v24.mp3", "tiny_ape.mp3", "tiny.wma",
-                           "tiny.ogg", "tiny.wav"}) {
+  for (const char* name : {"tiny_v1.mp3", "tiny_v22.mp3", "tiny_v23.mp3", "tiny_v24.mp3", "tiny_ape.mp3", "tiny.wma",
+                           "tiny_reordered.wma", "tiny.ogg", "tiny.wav", "tiny_tags.wav"}) {
     SCOPED_TRACE(name);
     const std::string whole = Data(name);
     ASSERT_FALSE(whole.empty());
@@ -90,7 +90,8 @@ TEST(Malformed, EveryTruncationOfEveryFormat) {
 
 TEST(Malformed, CorruptedBytesNeverCrash) {
   // Every single byte of the headers set to the values that make lengths absurd.
-  for (const char* name : {"tiny_v23.mp3", "tiny_v24.mp3", "tiny_ape.mp3", "tiny.wma", "tiny.ogg"}) {
+  for (const char* name : {"tiny_v22.mp3", "tiny_v23.mp3", "tiny_v24.mp3", "tiny_ape.mp3", "tiny.wma",
+                           "tiny_reordered.wma", "tiny.ogg", "tiny_tags.wav"}) {
     SCOPED_TRACE(name);
     const std::string whole = Data(name);
     const size_t span = std::min<size_t>(whole.size(), 600);
@@ -191,6 +192,23 @@ TEST(Malformed, AbsurdSizes) {
        [](const ml::TTagInfo& t) {
          EXPECT_TRUE(t.Reader<ml::TWAVfile>().Valid);
          EXPECT_EQ(std::lround(t.Reader<ml::TWAVfile>().Duration() * 1000), 100);
+       }},
+      {"WAV INFO item running past its list",
+       Wav(RiffChunk("LIST", "INFO" + RiffChunk("INAM", std::string("Kept\0", 5)) + "IART" + LE32(1000) + "Lost")),
+       [](const ml::TTagInfo& t) {
+         EXPECT_EQ(t.Reader<ml::TWAVfile>().InfoTags.Title, "Kept");
+         EXPECT_EQ(t.Reader<ml::TWAVfile>().InfoTags.Artist, "");
+       }},
+      {"WAV LIST chunk larger than the file",
+       Wav(RiffChunk("data", std::string(100, '\0')) + "LIST" + LE32(0xFFFFFFF0) + "INFO" +
+           RiffChunk("INAM", std::string("Kept\0", 5))),
+       [](const ml::TTagInfo& t) { EXPECT_EQ(t.Reader<ml::TWAVfile>().InfoTags.Title, "Kept"); }},
+      {"WAV id3 chunk smaller than its tag",
+       Wav(RiffChunk("id3 ", Tag(3, Frame(3, "TIT2", std::string("\0Title", 6))).substr(0, 20)) +
+           RiffChunk("data", std::string(100, '\0'))),
+       [](const ml::TTagInfo& t) {
+         EXPECT_TRUE(t.Reader<ml::TWAVfile>().Valid);
+         EXPECT_EQ(t.Reader<ml::TWAVfile>().ID3v2.Title, "");
        }},
       {"WAV chunk sizes that loop", "RIFF" + LE32(100) + "WAVE" + "JUNK" + LE32(0xFFFFFFF8) + std::string(40, '\0'),
        [](const ml::TTagInfo& t) { EXPECT_FALSE(t.Reader<ml::TWAVfile>().Valid); }},

@@ -1,8 +1,9 @@
 #pragma once
 // Byte builders for hand-made media files: the malformed cases and the structures no Debian
-// tool writes (ID3v2.2, unsynchronisation, VBRI headers).
+// tool writes (ID3v2.2, unsynchronisation, VBRI headers, ASF objects in any order).
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace mltest {
 
@@ -49,5 +50,47 @@ inline std::string XingExtra(uint32_t frames, uint32_t bytes) {
   return std::string(32, '\0') + "Xing" + BE32(0x0F) + BE32(frames) + BE32(bytes) + std::string(100, '\0') +
          BE32(57);
 }
+
+// A RIFF chunk, padded to an even length.
+inline std::string RiffChunk(const std::string& id, const std::string& body) {
+  return id + LE32(uint32_t(body.size())) + body + std::string(body.size() % 2, '\0');
+}
+
+// A RIFF/WAVE file of 8 kHz 16-bit mono around the given chunks ("fmt " comes first).
+inline std::string Wav(const std::string& chunks) {
+  std::string fmt = RiffChunk("fmt ", LE16(1) + LE16(1) + LE32(8000) + LE32(16000) + LE16(2) + LE16(16));
+  return "RIFF" + LE32(uint32_t(4 + fmt.size() + chunks.size())) + "WAVE" + fmt + chunks;
+}
+
+// ASF header objects: GUIDs as stored, an object as GUID + 64-bit size + body, and the header
+// object that holds them.
+namespace asf {
+inline const std::string kHeader("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
+inline const std::string kFileProperties("\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65", 16);
+inline const std::string kStreamProperties("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16);
+inline const std::string kAudioMedia("\x40\x9E\x69\xF8\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
+inline const std::string kContentDescription("\x33\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
+inline const std::string kExtendedContent("\x40\xA4\xD0\xD2\x07\xE3\xD2\x11\x97\xF0\x00\xA0\xC9\x5E\xA8\x50", 16);
+
+inline std::string Object(const std::string& guid, const std::string& body) {
+  return guid + LE64(24 + body.size()) + body;
+}
+inline std::string Header(const std::vector<std::string>& objects) {
+  std::string all;
+  for (const auto& o : objects) all += o;
+  return kHeader + LE64(30 + all.size()) + LE32(uint32_t(objects.size())) + "\x01\x02" + all;
+}
+// File properties of a 3 s file at 64 kbps, without preroll.
+inline std::string FileProperties() {
+  return Object(kFileProperties, std::string(40, '\0') + LE64(30000000) + LE64(0) + LE64(0) + LE32(2) + LE32(0) +
+                                     LE32(0) + LE32(64000));
+}
+// An audio stream of 44.1 kHz stereo at 8,000 bytes per second.
+inline std::string StreamProperties() {
+  return Object(kStreamProperties, kAudioMedia + std::string(16, '\0') + LE64(0) + LE32(18) + LE32(0) + LE16(1) +
+                                       LE32(0) + LE16(0x161) + LE16(2) + LE32(44100) + LE32(8000) + LE16(0) +
+                                       LE16(16) + LE16(0));
+}
+}  // namespace asf
 
 }  // namespace mltest

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 
 using namespace mltest;
 using ml::TMediaInfo;
@@ -50,6 +51,26 @@ std::string V1Block(const std::string& title, uint8_t b125, uint8_t b126, uint8_
   return t;
 }
 
+// A table of contents and two chapters as podcast tools write them: each chapter holds its own
+// title frame (which is not the song's) and a picture, so its size needs more than 7 bits.
+// plainSizes writes version 4 sizes big-endian, as one encoder does.
+std::string Chapters(int version, bool plainSizes = false) {
+  auto frame = [&](const std::string& id, const std::string& body) {
+    std::string f = Frame(version, id, body);
+    if (plainSizes) f.replace(4, 4, BE32(uint32_t(body.size())));
+    return f;
+  };
+  std::string out = frame("CTOC", std::string("toc\0\x03\x02" "c1\0c2\0", 12) +
+                                      Frame(version, "TIT2", std::string("\0Contents", 9)));
+  for (int i = 1; i <= 2; ++i) {
+    std::string picture = Frame(version, "APIC", std::string("\0image/png\0\x03\0", 13) + std::string(300, '\x89'));
+    out += frame("CHAP", "c" + std::to_string(i) + std::string(1, '\0') + BE32(i * 1000) + BE32(i * 1000 + 999) +
+                             BE32(0xFFFFFFFF) + BE32(0xFFFFFFFF) +
+                             Frame(version, "TIT2", std::string("\0Chapter ", 9) + std::to_string(i)) + picture);
+  }
+  return out;
+}
+
 }  // namespace
 
 TEST(ID3v2, FramesOfEachVersionAndEncoding) {
@@ -79,6 +100,26 @@ TEST(ID3v2, FramesOfEachVersionAndEncoding) {
        Tag(4, "TIT2" + BE32(200) + std::string(2, '\0') + std::string("\0", 1) + std::string(199, 'x') +
                   Frame(4, "TPE1", std::string("\0After", 6))),
        std::string(199, 'x'), "After"},
+      {"2.3 UTF-16 values separated by a zero unit",
+       Tag(3, Frame(3, "TIT2", "\x01" + Utf16LE("First") + std::string(2, '\0') + Utf16LE("Second")) +
+                  Frame(3, "TPE1", std::string("\0One\0Two", 8))),
+       "First", "One"},
+      {"2.4 UTF-16 values",
+       Tag(4, Frame(4, "TIT2", "\x01" + Utf16LE("First") + std::string(2, '\0') + Utf16LE("Second") +
+                                   std::string(2, '\0'))),
+       "First", ""},
+      {"a frame given twice: the first",
+       Tag(3, Frame(3, "TIT2", std::string("\0First", 6)) + Frame(3, "TIT2", std::string("\0Second", 7)) +
+                  Frame(3, "TPE1", std::string("\0", 1)) + Frame(3, "TPE1", std::string("\0Filled", 7))),
+       "First", "Filled"},
+      {"2.2 frame given twice", Tag(2, Frame(2, "TT2", std::string("\0Old", 4)) + Frame(2, "TT2", std::string("\0New", 4))),
+       "Old", ""},
+      {"2.3 chapters before the text frames", Tag(3, Chapters(3) + Frame(3, "TIT2", std::string("\0Episode", 8))),
+       "Episode", ""},
+      {"2.4 chapters before the text frames", Tag(4, Chapters(4) + Frame(4, "TIT2", std::string("\0Episode", 8))),
+       "Episode", ""},
+      {"2.4 chapter sizes written big-endian",
+       Tag(4, Chapters(4, true) + Frame(4, "TIT2", std::string("\0Episode", 8))), "Episode", ""},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -143,7 +184,16 @@ TEST(ID3v2, DerivedFields) {
       {3, Frame(3, "COMM", std::string("\0eng\0Plain", 10)), "", 0, "", "Plain"},
       {3, Frame(3, "COMM", std::string("\0engiTunNORM\0 0000", 18)) + Frame(3, "COMM", std::string("\0eng\0Mine", 9)),
        "", 0, "", "Mine"},
+      {3, Frame(3, "COMM", std::string("\0engMy note\0Described", 21)), "", 0, "", "Described"},
+      {3, Frame(3, "COMM", std::string("\0engiTunSMPB\0 00000000", 22)), "", 0, "", ""},
       {3, Frame(3, "COMM", "\x01" "eng" + Utf16LE("d") + std::string(2, '\0') + Utf16LE("注释")), "", 0, "", "注释"},
+      // 2.2 as iTunes wrote it: UTF-16 comments after a described one of its own.
+      {2,
+       Frame(2, "TCO", std::string("\0(13)", 5)) + Frame(2, "TRK", std::string("\0" "3/10", 5)) +
+           Frame(2, "TYE", std::string("\0" "2004", 5)) +
+           Frame(2, "COM", "\x01" "eng" + Utf16LE("iTunNORM") + std::string(2, '\0') + Utf16LE(" 0000044E")) +
+           Frame(2, "COM", "\x01" "eng" + Utf16LE("") + std::string(2, '\0') + Utf16LE("Plain")),
+       "Pop", 3, "2004", "Plain"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.frame);
@@ -195,12 +245,14 @@ TEST(ID3v1, VersionAndFields) {
 
 TEST(TagInfo, MergePriorities) {
   const std::string v2 = Tag(3, Frame(3, "TIT2", std::string("\0From v2", 8)));
-  const std::string v1 = V1Block("From v1", 0, 4, 13);
-  // ID3v2 wins over ID3v1, even for the fields it leaves empty.
+  std::string v1 = V1Block("From v1", 0, 4, 13);
+  v1.replace(33, 9, "V1 Artist");
+  // ID3v2 wins over ID3v1; the fields it leaves empty come from ID3v1.
   TMediaInfo both = Merge(v2 + MpegFrames(300) + v1);
   EXPECT_EQ(both.Title, "From v2");
-  EXPECT_EQ(both.Track, 0);
-  EXPECT_EQ(both.Genre, "");
+  EXPECT_EQ(both.Artist, "V1 Artist");
+  EXPECT_EQ(both.Track, 4);
+  EXPECT_EQ(both.Genre, "Pop");
   TMediaInfo only1 = Merge(MpegFrames(300) + v1);
   EXPECT_EQ(only1.Title, "From v1");
   EXPECT_EQ(only1.Track, 4);
@@ -208,10 +260,10 @@ TEST(TagInfo, MergePriorities) {
   EXPECT_EQ(only1.Channels, 2);
   EXPECT_EQ(only1.Bitrate, 128);
   EXPECT_EQ(only1.SampleRate, 44100);
-  // A version-5 header still counts as the tag: the ID3v1 fields stay hidden.
+  // A version-5 header is a tag we cannot read; it hides nothing of the ID3v1 tag.
   std::string v5 = v2;
   v5[3] = 5;
-  EXPECT_EQ(Merge(v5 + MpegFrames(300) + v1).Title, "");
+  EXPECT_EQ(Merge(v5 + MpegFrames(300) + v1).Title, "From v1");
   // Nothing recognised: false and the caller's record untouched.
   const std::string junkBytes = std::string(5000, '\x01');
   TMemorySource junk(junkBytes);
@@ -332,6 +384,123 @@ TEST(APEtag, TextRules) {
     ASSERT_TRUE(t.Exists);
     EXPECT_EQ(t.Title, c.title);
     EXPECT_EQ(t.Track, c.track);
+  }
+}
+
+namespace {
+
+// The tag fields of a merged record, for comparing whole rows.
+struct TagRow {
+  std::string title, artist, album, year, genre;
+  int track;
+  std::string comment;
+  bool operator==(const TagRow&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const TagRow& t) {
+  return os << "{" << t.title << "|" << t.artist << "|" << t.album << "|" << t.year << "|" << t.genre << "|"
+            << t.track << "|" << t.comment << "}";
+}
+TagRow TagsOf(const TMediaInfo& m) { return {m.Title, m.Artist, m.Album, m.Year, m.Genre, m.Track, m.Comment}; }
+
+}  // namespace
+
+TEST(WAVfile, TagChunks) {
+  auto info = [](const std::string& items) { return RiffChunk("LIST", "INFO" + items); };
+  auto text = [](const char* id, const std::string& value) { return RiffChunk(id, value + '\0'); };
+  const std::string audio = RiffChunk("data", std::string(1600, '\0'));
+  const std::string id3 = Tag(3, Frame(3, "TIT2", std::string("\0Tag Title", 10)) +
+                                     Frame(3, "TPE1", std::string("\0Tag Artist", 11)) +
+                                     Frame(3, "TRCK", std::string("\0" "7/9", 4)));
+  const std::string fullInfo = info(text("INAM", "Info Title") + text("IART", "\xD5\xC5\xC8\xFD") +
+                                    text("IPRD", "Album") + text("ICRD", "2012") + text("IGNR", "Jazz") +
+                                    text("ICMT", "note") + text("IPRT", "4"));
+  struct Case {
+    const char* what;
+    std::string chunks;
+    TagRow want;
+  } cases[] = {
+      {"INFO list before the audio", fullInfo + audio, {"Info Title", "张三", "Album", "2012", "Jazz", 4, "note"}},
+      {"id3 chunk after the audio", audio + RiffChunk("id3 ", id3), {"Tag Title", "Tag Artist", "", "", "", 7, ""}},
+      {"ID3 chunk, upper case", audio + RiffChunk("ID3 ", id3), {"Tag Title", "Tag Artist", "", "", "", 7, ""}},
+      {"ID3 speaks first, INFO fills in",
+       info(text("INAM", "Info Title") + text("IPRD", "Info Album") + text("ITRK", "2")) + audio +
+           RiffChunk("id3 ", Tag(3, Frame(3, "TIT2", std::string("\0Tag Title", 10)))),
+       {"Tag Title", "", "Info Album", "", "", 2, ""}},
+      {"the first tag of each kind",
+       RiffChunk("LIST", "adtl" + text("labl", "cue")) + info(text("INAM", "One")) + info(text("INAM", "Two")) +
+           audio + RiffChunk("id3 ", Tag(3, Frame(3, "TPE1", std::string("\0First", 6)))) +
+           RiffChunk("id3 ", Tag(3, Frame(3, "TPE1", std::string("\0Second", 7)))),
+       {"One", "First", "", "", "", 0, ""}},
+      {"ITRK before IPRT", info(text("IPRT", "4") + text("ITRK", "5")) + audio, {"", "", "", "", "", 5, ""}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool recognised = false;
+    TMediaInfo m = Merge(Wav(c.chunks), &recognised);
+    EXPECT_TRUE(recognised);
+    EXPECT_EQ(m.Duration, 100);
+    EXPECT_EQ(TagsOf(m), c.want);
+  }
+}
+
+TEST(WMAfile, ObjectsInAnyOrder) {
+  using namespace asf;
+  auto cd = [](const std::string& title, const std::string& author, const std::string& description) {
+    auto text = [](const std::string& s) { return s.empty() ? std::string() : Utf16LE(s, false) + std::string(2, '\0'); };
+    return Object(kContentDescription, LE16(uint32_t(text(title).size())) + LE16(uint32_t(text(author).size())) +
+                                           LE16(0) + LE16(uint32_t(text(description).size())) + LE16(0) +
+                                           text(title) + text(author) + text(description));
+  };
+  // Descriptors as (name, type, value bytes); a string value is given as UTF-8.
+  struct Descriptor {
+    std::string name;
+    uint16_t type;
+    std::string value;
+  };
+  auto ext = [](const std::vector<Descriptor>& ds) {
+    std::string body = LE16(uint32_t(ds.size()));
+    for (const auto& d : ds) {
+      std::string name = Utf16LE(d.name, false) + std::string(2, '\0');
+      std::string value = d.type == 0 ? Utf16LE(d.value, false) + std::string(2, '\0') : d.value;
+      body += LE16(uint32_t(name.size())) + name + LE16(d.type) + LE16(uint32_t(value.size())) + value;
+    }
+    return Object(kExtendedContent, body);
+  };
+  const std::string fp = FileProperties(), sp = StreamProperties();
+  const std::string extended = ext({{"WM/AlbumTitle", 0, "Ext Album"}, {"WM/Year", 0, "2001"},
+                                    {"WM/TrackNumber", 3, LE32(5)}, {"WM/Genre", 0, "Jazz"}});
+  const TagRow extendedRow{"", "", "Ext Album", "2001", "Jazz", 5, ""};
+  struct Case {
+    const char* what;
+    std::vector<std::string> objects;
+    TagRow want;
+  } cases[] = {
+      {"extended content only", {fp, sp, extended}, extendedRow},
+      {"extended content first, properties last", {extended, sp, fp}, extendedRow},
+      {"content description with empty fields after the descriptors",
+       {fp, ext({{"Title", 0, "Ext Title"}, {"Author", 0, "Ext Artist"}}), cd("", "", "CD note"), sp},
+       {"Ext Title", "Ext Artist", "", "", "", 0, "CD note"}},
+      {"descriptors win over the content description in either order",
+       {cd("CD Title", "CD Artist", ""), fp, ext({{"WM/Title", 0, "Ext Title"}}), sp},
+       {"Ext Title", "CD Artist", "", "", "", 0, ""}},
+      {"descriptors win over the content description in either order",
+       {fp, sp, ext({{"WM/Title", 0, "Ext Title"}}), cd("CD Title", "CD Artist", "")},
+       {"Ext Title", "CD Artist", "", "", "", 0, ""}},
+      {"WM/TrackNumber before WM/Track, whatever their order",
+       {fp, sp, ext({{"WM/TrackNumber", 5, LE16(9)}, {"WM/Track", 0, "3"}})}, {"", "", "", "", "", 9, ""}},
+      {"WM/AlbumArtist when there is no author",
+       {fp, sp, ext({{"WM/AlbumArtist", 0, "Band"}, {"WM/Year", 4, LE64(1999)}})}, {"", "Band", "", "1999", "", 0, ""}},
+      {"the author before WM/AlbumArtist",
+       {fp, sp, ext({{"WM/AlbumArtist", 0, "Band"}}), cd("", "Singer", "")}, {"", "Singer", "", "", "", 0, ""}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool recognised = false;
+    TMediaInfo m = Merge(Header(c.objects) + std::string(4000, '\0'), &recognised);
+    ASSERT_TRUE(recognised);
+    EXPECT_EQ(m.Duration, 3000);
+    EXPECT_EQ(m.Channels, 2);
+    EXPECT_EQ(TagsOf(m), c.want);
   }
 }
 

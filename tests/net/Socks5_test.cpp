@@ -140,14 +140,14 @@ TEST(Socks5Fake, HandshakeBytesAndRelayedFrames) {
   std::mutex mutex;
   std::vector<TDatagram> got;
   std::atomic<int> reads{0};
-  t->OnUDPRead = [&](TLRUDP& tr) {
+  t->SetOnUDPRead([&](TLRUDP& tr) {
     uint8_t buf[2048];
     TLRUDP::TEndpoint from;
     const int32_t n = tr.ReceiveFrom(buf, sizeof buf, from);
     std::lock_guard lock(mutex);
     got.push_back({Bytes(buf, buf + std::max(n, 0)), from.IP, from.Port});
     reads++;
-  };
+  });
   t->SetProxyEnabled(true);
   ASSERT_EQ(t->ProxyState(), TLRUDP::ProxyAssociated);
   EXPECT_EQ(t->RelayAddress(), (Socks5::TEndpoint{LoopbackIP(), relayPort}));

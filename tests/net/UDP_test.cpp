@@ -23,18 +23,18 @@ struct Recorder {
   std::atomic<int> reads{0};
 
   void Attach(TLRUDP& t, int32_t capacity = 8192) {
-    t.OnUDPError = [this](TLRUDP&, const std::string& e) {
+    t.SetOnUDPError([this](TLRUDP&, const std::string& e) {
       std::lock_guard lock(mutex);
       errors.push_back(e);
-    };
-    t.OnUDPRead = [this, capacity](TLRUDP& t) {
+    });
+    t.SetOnUDPRead([this, capacity](TLRUDP& t) {
       std::vector<uint8_t> buf(static_cast<size_t>(capacity), 0);
       TLRUDP::TEndpoint from;
       const int32_t n = t.ReceiveFrom(buf.data(), capacity, from);
       std::lock_guard lock(mutex);
       if (n > 0) received.push_back({{buf.begin(), buf.begin() + n}, from.IP, from.Port});
       reads++;
-    };
+    });
   }
   bool WaitReads(int count) {
     for (int i = 0; i < 500 && reads < count; ++i) std::this_thread::sleep_for(5ms);
@@ -194,12 +194,12 @@ TEST(UDPTransport, HandlerExceptionIsReportedAndListeningGoesOn) {
   Recorder rec;
   rec.Attach(*t);
   std::atomic<int> calls{0};
-  t->OnUDPRead = [&](TLRUDP& tr) {
+  t->SetOnUDPRead([&](TLRUDP& tr) {
     uint8_t buf[64];
     TLRUDP::TEndpoint from;
     tr.ReceiveFrom(buf, sizeof buf, from);
     if (calls++ == 0) throw std::runtime_error("boom");
-  };
+  });
   TUdpPeer peer;
   peer.Send(t->DefaultPort(), {1});
   peer.Send(t->DefaultPort(), {2});
