@@ -51,7 +51,7 @@ TPlayer::TPlayer(Dispatcher* dispatcher, TOutputFactoryFn factory)
 TPlayer::~TPlayer() {
   StopProgress();
   Self_.reset();  // events still queued for us are dropped
-  Engine_.reset();
+  TPlayerEngine::Shutdown(std::move(Engine_), kEngineQuitLimit);
 }
 
 void TPlayer::PostVolume() {
@@ -80,7 +80,7 @@ void TPlayer::SetMute(bool mute) {
 
 void TPlayer::SetAudioChannel(TAudioChannel channel) {
   AudioChannel_ = channel;
-  Shared_.AudioChannel = static_cast<int>(channel);
+  Shared_->AudioChannel = static_cast<int>(channel);
 }
 
 bool TPlayer::SetOutputDevice(int kind, int index) {
@@ -176,7 +176,7 @@ void TPlayer::SeekMs(int64_t positionMs) {
 }
 
 int32_t TPlayer::GetPositionMs() {
-  const int32_t pos = Current(Shared_.PositionMs);
+  const int32_t pos = Current(Shared_->PositionMs);
   if (OnPlayingMiddle && !HalfReached_) {
     const int32_t half = static_cast<int32_t>(std::lround(GetDurationMs() / 2.0));
     if (pos > half) {
@@ -198,11 +198,11 @@ std::string TPlayer::GetDurationText() const { return FormatTimeText(GetDuration
 std::string TPlayer::GetPositionText() { return FormatTimeText(GetPositionMs() / 1000); }
 
 bool TPlayer::GetVisualData(std::vector<uint8_t>& data, int& channels, int& bits) {
-  std::lock_guard lock(Shared_.VisualMutex);
-  if (Shared_.Visual.empty()) return false;
-  data = Shared_.Visual;
-  channels = Shared_.VisualChannels;
-  bits = Shared_.VisualBits;
+  std::lock_guard lock(Shared_->VisualMutex);
+  if (Shared_->Visual.empty()) return false;
+  data = Shared_->Visual;
+  channels = Shared_->VisualChannels;
+  bits = Shared_->VisualBits;
   return true;
 }
 

@@ -50,13 +50,42 @@ TPullResult TPlayerEngine::TSource::Pull(uint8_t* block, uint32_t want) {
   return {n, !more};
 }
 
-TPlayerEngine::TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
-                             TOutputFactoryFn factory, TOutputTarget initialOutput)
-    : dispatcher_(dispatcher), player_(std::move(player)), shared_(shared), factory_(std::move(factory)),
-      outputTarget_(std::move(initialOutput)) {
+TPlayerEngine::TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player,
+                             std::shared_ptr<TEngineShared> shared, TOutputFactoryFn factory,
+                             TOutputTarget initialOutput)
+    : dispatcher_(dispatcher), player_(std::move(player)), sharedOwner_(std::move(shared)), shared_(*sharedOwner_),
+      factory_(std::move(factory)), outputTarget_(std::move(initialOutput)) {
   for (const TDecoderEntry& e : DecoderRegistry()) decoders_.push_back(e.Create());
   output_ = factory_(outputTarget_);
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    Run();
+    bool orphaned;
+    {
+      std::lock_guard lock(lifeMutex_);
+      finished_ = true;
+      orphaned = abandoned_;
+      lifeEnded_.notify_all();
+    }
+    if (orphaned) delete this;  // nobody else holds it any more
+  });
+}
+
+void TPlayerEngine::Shutdown(std::unique_ptr<TPlayerEngine> engine, std::chrono::milliseconds limit) {
+  if (!engine) return;
+  TEngineMessage quit;
+  quit.Kind = TEngineMsg::Quit;
+  engine->Post(std::move(quit));
+  std::unique_lock lock(engine->lifeMutex_);
+  if (engine->lifeEnded_.wait_for(lock, limit, [&] { return engine->finished_; })) {
+    lock.unlock();
+    return;  // the thread has ended its work; the destructor joins it
+  }
+  DebugTrace("engine: still busy in its output after %lld ms; left to end on its own",
+             static_cast<long long>(limit.count()));
+  engine->abandoned_ = true;
+  engine->thread_.detach();
+  lock.unlock();
+  (void)engine.release();  // from here the engine thread owns it
 }
 
 TPlayerEngine::~TPlayerEngine() {
@@ -88,10 +117,16 @@ bool TPlayerEngine::LaterQueued(TEngineMsg kind) {
 }
 
 void TPlayerEngine::PostToPlayer(std::function<void(TPlayer&)> fn) {
-  dispatcher_.Post([weak = player_, serial = openSerial_, fn = std::move(fn)] {
+  PostToMain([weak = player_, serial = openSerial_, fn = std::move(fn)] {
     if (auto p = weak.lock())
       if ((*p)->IsCurrentOpen(serial)) fn(**p);
   });
+}
+
+void TPlayerEngine::PostToMain(std::function<void()> fn) {
+  // The dispatcher may be gone once the engine is cut loose, so the check and the post are one.
+  std::lock_guard lock(lifeMutex_);
+  if (!abandoned_) dispatcher_.Post(std::move(fn));
 }
 
 void TPlayerEngine::PostState(TPlayerState state) {
@@ -243,7 +278,7 @@ void TPlayerEngine::Handle(const TEngineMessage& msg) {
 }
 
 void TPlayerEngine::AnswerSyncs() {
-  for (auto& fn : syncs_) dispatcher_.Post(std::move(fn));
+  for (auto& fn : syncs_) PostToMain(std::move(fn));
   syncs_.clear();
 }
 

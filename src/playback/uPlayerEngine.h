@@ -10,6 +10,8 @@
 #include "playback/uPlayerModule.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -64,9 +66,14 @@ struct TOpenedSong {
 
 class TPlayerEngine {
 public:
-  TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
+  TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, std::shared_ptr<TEngineShared> shared,
                 TOutputFactoryFn factory, TOutputTarget initialOutput);
   ~TPlayerEngine();  // posts Quit and joins
+
+  // Asks the engine to quit and waits at most limit for it. An engine that does not end in time
+  // (its thread stuck in a device call) is cut loose: it posts nothing more to the dispatcher,
+  // and its thread deletes it when the call returns. Either way engine is gone for the caller.
+  static void Shutdown(std::unique_ptr<TPlayerEngine> engine, std::chrono::milliseconds limit);
 
   void Post(TEngineMessage msg);
 
@@ -105,12 +112,15 @@ private:
   // Posts fn to run on the main thread with the player, as a reply about the current open: the
   // player drops it when it has opened another file since.
   void PostToPlayer(std::function<void(TPlayer&)> fn);
+  // Every post to the main thread goes through here: none once the engine is cut loose.
+  void PostToMain(std::function<void()> fn);
   // The output did not open or stopped taking audio: the song stops, and the player hears why.
   void FailOutput();
   void AnswerSyncs();
 
   Dispatcher& dispatcher_;
   std::weak_ptr<TPlayer*> player_;
+  std::shared_ptr<TEngineShared> sharedOwner_;  // kept alive for an engine that outlives its player
   TEngineShared& shared_;
   TOutputFactoryFn factory_;
 
@@ -118,6 +128,11 @@ private:
   TWaitSet wait_;
   std::mutex queueMutex_;
   std::deque<TEngineMessage> queue_;
+
+  // The engine thread's end, and whether Shutdown stopped waiting for it.
+  std::mutex lifeMutex_;
+  std::condition_variable lifeEnded_;
+  bool finished_ = false, abandoned_ = false;
 
   // Engine thread only from here on.
   std::vector<std::unique_ptr<TDecoderModule>> decoders_;  // one per registry row

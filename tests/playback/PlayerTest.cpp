@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <limits>
 #include <thread>
 
@@ -269,6 +270,26 @@ TEST_F(PlayerTest, DeviceFailuresAreErrors) {
   EXPECT_EQ(events, (std::vector<std::string>{"state 4", "state 1", "play error", "state 2"}));
   EXPECT_EQ(player->ErrorText(), "the fake device was unplugged");
   EXPECT_FALSE(fake->DeviceIsOpen);
+}
+
+// A device that stops answering holds the engine thread in a write: the player still goes within
+// its limit (the program's exit does not freeze), and the engine ends on its own once the device
+// lets go.
+TEST_F(PlayerTest, DestructionDoesNotWaitForAStuckDevice) {
+  Open(MakeWav(2, 44100, 2, 1, 1));
+  ASSERT_TRUE(WaitFor("state 4"));
+  fake->HangWrites = true;
+  player->Play(0);
+  ASSERT_TRUE(loop.WaitPumping([&] { return bool(fake->Stuck); }, 10s));
+  auto gone = std::async(std::launch::async, [&] { player = nullptr; });
+  const bool inTime = gone.wait_for(TPlayer::kEngineQuitLimit + 5s) == std::future_status::ready;
+  fake->HangWrites = false;  // the engine still owns the fake: it is stuck in it
+  gone.wait();
+  EXPECT_TRUE(inTime) << "the player waited for its engine without limit";
+  const int posts = loop.Posts;
+  for (int i = 0; i < 2000 && TFakeOutput::Alive > 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(TFakeOutput::Alive, 0) << "the engine cut loose did not end";
+  EXPECT_EQ(loop.Posts, posts) << "the engine posted to a dispatcher that may be gone";
 }
 
 // The position is what is heard: the decoder runs ahead by what the device has queued.

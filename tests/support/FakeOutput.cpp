@@ -1,5 +1,7 @@
 #include "tests/support/FakeOutput.h"
 
+#include <thread>
+
 namespace mltest {
 
 bool TFakeOutput::DeviceOpen() {
@@ -24,6 +26,10 @@ bool TFakeOutput::DeviceWrite(const uint8_t* data, uint32_t length) {
   if (FailWrites) {
     Error_ = "the fake device was unplugged";
     return false;
+  }
+  while (HangWrites) {
+    Stuck = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   BytesWritten += length;
   if (Capture) {
