@@ -17,24 +17,13 @@ TOutputTarget TOutputModuleFactory::TargetFor(int kind, int deviceIndex) {
   return {kind == 0 ? TOutputKind::Pulse : TOutputKind::Alsa, "", std::max(deviceIndex, -1)};
 }
 
-namespace {
-
-// The probe's source: nothing to play.
-class TSilence final : public TAudioSource {
-public:
-  TPullResult Pull(uint8_t*, uint32_t) override { return {0, true}; }
-  void RoomAvailable() override {}
-};
-
-}  // namespace
-
 bool TOutputModuleFactory::Probe(const TOutputTarget& target) {
   const TOutputEntry* e = FindOutput(target.Kind);
   if (!e) return false;
   // The outputs without hardware always play (a file output needs its path).
   if (!e->Devices) return e->DeviceArg != TOutputDeviceArg::Required || !target.Device.empty();
   auto out = Create(target);
-  TSilence silence;
+  TSilentSource silence;
   out->SetSource(&silence, TWaveFormat::Pcm(2, 44100, 16));
   const bool ok = out->HasDevice();
   out->Stop();

@@ -66,15 +66,6 @@ TEST(CircleBuffer, ReaderSeesTheEndOfTheStream) {
   EXPECT_FALSE(c.Write("late", 4));  // nothing is taken after the end
 }
 
-namespace {
-// Nothing to play.
-class TSilence final : public TAudioSource {
-public:
-  TPullResult Pull(uint8_t*, uint32_t) override { return {0, true}; }
-  void RoomAvailable() override {}
-};
-}  // namespace
-
 // The queue holds 80 ms of audio whatever the format (so a change is heard within 100 ms), and
 // a refill waits for a quarter of it.
 TEST(RingOutput, QueueIsShortInTime) {
@@ -85,7 +76,7 @@ TEST(RingOutput, QueueIsShortInTime) {
                {96000, 2, 24, 46080, 11520}, {1, 1, 8, 4, 1}};
   for (const auto& c : cases) {
     TNullOutput out;
-    TSilence silence;
+    TSilentSource silence;
     out.SetSource(&silence, TWaveFormat::Pcm(c.channels, c.rate, c.bits));
     EXPECT_EQ(out.QueueBytes(), c.queue) << c.rate;
     EXPECT_EQ(out.MinFill(), c.minFill) << c.rate;
