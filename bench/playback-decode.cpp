@@ -1,6 +1,9 @@
 // Time to decode a whole MP3 to 16-bit PCM: our decoder (dither, channel handling, position)
 // against the plainest libmad loop (rounding only). The file is ML_BENCH_MP3, or a 60-second
 // stereo 128 kbit/s MP3 made with sox and lame.
+// And the cost of a VBR file without a Xing header, whose length comes from walking every frame
+// header: opening a 10 MB one in the decoder and in the tag reader.
+#include "media/MPEGaudio.h"
 #include "playback/uMPEGDecoder.h"
 
 #include <benchmark/benchmark.h>
@@ -15,19 +18,21 @@
 
 namespace {
 
+// A file made once by a shell recipe (sox, lame) and kept in /tmp between runs.
+std::string MadeOnce(const std::string& path, const std::string& recipe) {
+  const std::string cmd = "test -s " + path + " || (" + recipe + ")";
+  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot make %s\n", path.c_str());
+  return path;
+}
+
 const std::string& BenchFile() {
-  static std::string path;
-  if (path.empty()) {
-    if (const char* env = std::getenv("ML_BENCH_MP3")) {
-      path = env;
-    } else {
-      path = "/tmp/minilirra-bench-60s.mp3";
-      const std::string cmd = "test -s " + path + " || (sox -q -n -r 44100 -c 2 -b 16 /tmp/minilirra-bench-60s.wav "
-                              "synth 60 sine 220-880 sine 330-990 gain -6 && lame --quiet --cbr -b 128 "
-                              "/tmp/minilirra-bench-60s.wav " + path + " && rm /tmp/minilirra-bench-60s.wav)";
-      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot make %s\n", path.c_str());
-    }
-  }
+  static const std::string path =
+      std::getenv("ML_BENCH_MP3")
+          ? std::string(std::getenv("ML_BENCH_MP3"))
+          : MadeOnce("/tmp/minilirra-bench-60s.mp3",
+                     "sox -q -n -r 44100 -c 2 -b 16 /tmp/minilirra-bench-60s.wav synth 60 sine 220-880 sine 330-990 "
+                     "gain -6 && lame --quiet --cbr -b 128 /tmp/minilirra-bench-60s.wav /tmp/minilirra-bench-60s.mp3 && "
+                     "rm /tmp/minilirra-bench-60s.wav");
   return path;
 }
 
@@ -94,5 +99,44 @@ void BM_RawLibmad(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 BENCHMARK(BM_RawLibmad)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A VBR stream without a Xing header (lame -t), repeated to 10 MB: a chain of about 40 000 frames.
+const std::string& XinglessFile() {
+  static const std::string path = MadeOnce(
+      "/tmp/minilirra-bench-xingless-10mb.mp3",
+      "sox -q -n -r 44100 -c 2 -b 16 /tmp/minilirra-bench-x.wav synth 60 sine 220-880 sine 330-990 gain -6 && "
+      "lame --quiet -t -V 2 /tmp/minilirra-bench-x.wav /tmp/minilirra-bench-x.mp3 && rm /tmp/minilirra-bench-x.wav && "
+      "for i in $(seq 1 40); do cat /tmp/minilirra-bench-x.mp3; done | head -c 10000000 "
+      ">/tmp/minilirra-bench-xingless-10mb.mp3 && rm /tmp/minilirra-bench-x.mp3");
+  return path;
+}
+
+void BM_OpenXinglessVbr10MB(benchmark::State& state) {
+  int32_t duration = 0;
+  for (auto _ : state) {
+    ml::TMPEGDecoder d;
+    if (!d.Open(XinglessFile(), false)) {
+      state.SkipWithError("cannot open the file");
+      return;
+    }
+    duration = d.CurrentFormat().DurationMs;
+  }
+  state.counters["duration_s"] = duration / 1000.0;
+}
+BENCHMARK(BM_OpenXinglessVbr10MB)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+void BM_TagsXinglessVbr10MB(benchmark::State& state) {
+  double duration = 0;
+  for (auto _ : state) {
+    ml::TMPEGaudio tags;
+    if (!tags.Read(XinglessFile())) {
+      state.SkipWithError("cannot read the file");
+      return;
+    }
+    duration = tags.Duration();
+  }
+  state.counters["duration_s"] = duration;
+}
+BENCHMARK(BM_TagsXinglessVbr10MB)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace

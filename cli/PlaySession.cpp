@@ -20,15 +20,16 @@ void OnSignal(int) { g_interrupted = true; }
 
 }  // namespace
 
-int RunPlaySession(const TPlaySessionOptions& o) {
+int RunPlaySession(const TPlaySessionOptions& options) {
+  TPlaySessionOptions o = options;
   TOutputTarget target = o.Output;
   if (!o.HaveOutput) {
     std::string message;
     target = TOutputModuleFactory::DefaultTarget(message);
     if (!message.empty()) std::fprintf(o.Err, "%s\n", message.c_str());
-  } else if (!TOutputModuleFactory::Probe(target)) {
-    std::fprintf(o.Err, "warning: %s does not open; the song will end at once\n", DescribeOutputTarget(target).c_str());
   }
+  // The song itself goes to standard output: what we say goes to standard error.
+  if (target.Kind == TOutputKind::WavFile && target.Device == "-") o.Out = o.Err;
 
   EventLoop loop;
   TPlayer player(&loop);
@@ -39,7 +40,15 @@ int RunPlaySession(const TPlaySessionOptions& o) {
   int lastShownSecond = -1;
 
   player.OnOpenFileError = [&](TPlayerModule&) {
-    std::fprintf(o.Err, "cannot play %s: not an audio file this player can decode\n", o.FileName.c_str());
+    const std::string& why = player.ErrorText();
+    std::fprintf(o.Err, "cannot play %s: %s\n", o.FileName.c_str(),
+                 why.empty() ? "not an audio file this player can decode" : why.c_str());
+    result = 1;
+    loop.Quit();
+  };
+  player.OnPlayError = [&](TPlayerModule&) {
+    std::fprintf(o.Err, "%scannot play %s on %s: %s\n", tty ? "\n" : "", o.FileName.c_str(),
+                 DescribeOutputTarget(target).c_str(), player.ErrorText().c_str());
     result = 1;
     loop.Quit();
   };
@@ -84,6 +93,8 @@ int RunPlaySession(const TPlaySessionOptions& o) {
   g_interrupted = false;
   auto oldInt = std::signal(SIGINT, OnSignal);
   auto oldTerm = std::signal(SIGTERM, OnSignal);
+  // A reader of standard output that goes away is a failed write, said as such, not a silent death.
+  auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
   const TimerId watch = loop.StartTimer(Millis(100), [&] {
     if (!g_interrupted) return;
     result = 130;
@@ -96,11 +107,13 @@ int RunPlaySession(const TPlaySessionOptions& o) {
   if (result == 0 && o.Progress) {
     std::fprintf(o.Out, "%sfinished %s\n", tty ? "\n" : "", player.GetPositionText().c_str());
   }
-  // Stopping closes the output, which completes a WAV file, before the player goes.
+  // Stopping closes the output (an interrupted WAV file is completed with what it has) before
+  // the player goes.
   player.Stop();
   bool stopped = false;
   player.Sync([&] { stopped = true; });
   loop.WaitPumping([&] { return stopped; }, Millis(5000));
+  std::signal(SIGPIPE, oldPipe);
   return result < 0 ? 1 : result;
 }
 

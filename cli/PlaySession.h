@@ -20,8 +20,9 @@ struct TPlaySessionOptions {
   FILE* Err = stderr;
 };
 
-// 0 when the song played to its end; 1 when no decoder opens the file or the seek point is
-// beyond it; 130 when interrupted (SIGINT/SIGTERM).
+// 0 when the song played to its end; 1 when no decoder opens the file, the seek point is beyond
+// it, or the output does not open or stops taking audio (each said on Err); 130 when interrupted
+// (SIGINT/SIGTERM). "wav:-" writes the song to standard output, and every message to Err.
 int RunPlaySession(const TPlaySessionOptions& options);
 
 }  // namespace mlcli

@@ -1,7 +1,7 @@
 #include "media/MPEGaudio.h"
 
 #include "media/MediaText.h"
-#include "media/MpegHeader.h"
+#include "media/MpegFrameIndex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -48,23 +48,34 @@ bool TMPEGaudio::Parse(TMediaSource& src) {
     ResetData();
     return true;
   }
+  const uint64_t audioEnd = MpegAudioEnd(src, start);
+  // A file shorter than a window is searched whole: a stream of a few frames is still one.
+  const bool whole = w.size() < kWindow + kLookahead;
   size_t n = std::min(w.size(), kWindow);
-  if (!FindFrame(w, n) && n == kWindow) {
+  if (!FindFrame(w, whole ? n : (n >= kMinWindow ? n - kMinWindow + 4 : 0), start, audioEnd) && n == kWindow) {
     // Junk after the tag: try once more in the middle of the audio.
-    w = src.Read(start + (FileSize - start) / 2, kWindow + kLookahead);
-    FindFrame(w, std::min(w.size(), kWindow));
+    const uint64_t middle = start + (FileSize - start) / 2;
+    w = src.Read(middle, kWindow + kLookahead);
+    n = std::min(w.size(), kWindow);
+    FindFrame(w, n >= kMinWindow ? n - kMinWindow + 4 : 0, middle, audioEnd);
   }
-  if (!Frame.Found) ResetData();
+  if (!Frame.Found) {
+    ResetData();
+    return true;
+  }
+  MeasureAudio(src, audioEnd);
   return true;
 }
 
-bool TMPEGaudio::FindFrame(std::string_view w, size_t n) {
-  if (n < kMinWindow) return false;
-  for (size_t i = 0; i <= n - kMinWindow; ++i) {
+bool TMPEGaudio::FindFrame(std::string_view w, size_t searchable, uint64_t windowOffset, uint64_t audioEnd) {
+  // Candidates start at i + 4 <= searchable.
+  for (size_t i = 0; i + 4 <= searchable; ++i) {
     TMPEGHeaderFields h, next;
     if (!HeaderAt(w, i, h)) continue;
     const size_t len = static_cast<size_t>(h.FrameLength());
-    if (len == 0 || !HeaderAt(w, i + len, next)) continue;
+    // Two headers in a row, or a single frame that is all the audio there is.
+    const bool alone = i == 0 && windowOffset + len == audioEnd;
+    if (len == 0 || (!HeaderAt(w, i + len, next) && !alone)) continue;
     Frame.Found = true;
     Frame.Position = static_cast<uint32_t>(i);
     Frame.Size = static_cast<uint16_t>(len);
@@ -80,29 +91,51 @@ bool TMPEGaudio::FindFrame(std::string_view w, size_t n) {
     Frame.CopyrightBit = h.Copyright;
     Frame.OriginalBit = h.Original;
     Frame.EmphasisID = static_cast<uint8_t>(h.Emphasis);
+    FrameOffset_ = windowOffset + i;
 
-    const bool mono = Frame.ModeID == 3;
-    const size_t d = Frame.VersionID == 3 ? (mono ? 21 : 36) : (mono ? 13 : 21);
-    if (HasAt(w, i + d, "Xing")) {
-      // The flags say which of frame count, byte count, table of contents and quality follow.
-      uint32_t flags = GetBE32(w, i + d + 4);
-      size_t p = i + d + 8;
+    ReadMpegVbrHeader(reinterpret_cast<const uint8_t*>(w.data()) + i, std::min(w.size() - i, len), h, Vbr_);
+    if (Vbr_.Found) {
       VBR.Found = true;
-      std::copy_n("Xing", 4, VBR.ID);
-      if (flags & 1) VBR.Frames = GetBE32(w, p), p += 4;
-      if (flags & 2) VBR.Bytes = GetBE32(w, p), p += 4;
-      if (flags & 4) p += 100;
-      if (flags & 8) VBR.Quality = GetByte(w, p + 3);
-    } else if (size_t v = HasAt(w, i + d, "VBRI") ? i + d : i + 36; HasAt(w, v, "VBRI")) {
-      VBR.Found = true;
-      std::copy_n("VBRI", 4, VBR.ID);
-      VBR.Quality = GetByte(w, v + 9);
-      VBR.Bytes = GetBE32(w, v + 10);
-      VBR.Frames = GetBE32(w, v + 14);
+      std::copy_n(Vbr_.ID, 4, VBR.ID);
+      VBR.Frames = Vbr_.Frames;
+      VBR.Bytes = Vbr_.Bytes;
+      VBR.Quality = static_cast<uint8_t>(Vbr_.Quality);
     }
     return true;
   }
   return false;
+}
+
+void TMPEGaudio::MeasureAudio(TMediaSource& src, uint64_t audioEnd) {
+  const TMPEGHeaderFields h = Header();
+  const int sr = h.SampleRate();
+  // A Xing/Info frame is silence standing in for the audio's first frame: the audio follows it.
+  const uint64_t audioStart = FrameOffset_ + (Vbr_.IsXingOrInfo() ? Frame.Size : 0);
+  TMpegFrameIndex index;
+  index.Reset(audioStart, sr, audioEnd);
+  if (VBR.Found && VBR.Frames > 0) {
+    Samples = uint64_t(VBR.Frames) * h.SamplesPerFrame();
+    AudioBytes = VBR.Bytes ? VBR.Bytes : audioEnd - std::min(audioEnd, FrameOffset_);
+    // Too short to pass for a song by its length: believe it when its frames fill the file.
+    if (MpegDurationMs(Samples, sr) < 100) index.WalkAll(src);
+  } else {
+    // No header counted the frames: count them (headers only). A first frame's bit rate is no
+    // guide to a variable rate stream, and the file size would count trailing tags as audio.
+    index.WalkAll(src);
+    Samples = index.Samples();
+    AudioBytes = index.Bytes();
+  }
+  WholeChain = index.Unbroken() && FrameOffset_ == ID3v2.Size;
+}
+
+TMPEGHeaderFields TMPEGaudio::Header() const {
+  TMPEGHeaderFields h;
+  h.Version = Frame.VersionID;
+  h.Layer = Frame.LayerID;
+  h.BitrateIndex = Frame.BitRateID;
+  h.SampleRateIndex = Frame.SampleRateID;
+  h.ChannelMode = Frame.ModeID;
+  return h;
 }
 
 int TMPEGaudio::FrameBitRate() const {
@@ -110,38 +143,18 @@ int TMPEGaudio::FrameBitRate() const {
   return MpegBitrateKbps(Frame.VersionID, Frame.LayerID, Frame.BitRateID & 15);
 }
 
-int TMPEGaudio::Coefficient() const {
-  // Bytes per frame per (bit rate / sample rate): the samples per frame over 8.
-  TMPEGHeaderFields h;
-  h.Version = Frame.VersionID;
-  h.Layer = Frame.LayerID;
-  return h.SamplesPerFrame() / 8;
-}
-
-int TMPEGaudio::PaddingBytes() const { return Frame.PaddingBit ? (Frame.LayerID == 3 ? 4 : 1) : 0; }
-
 int TMPEGaudio::SampleRate() const {
   return Frame.Found ? MpegSampleRate(Frame.VersionID, Frame.SampleRateID) : 0;
 }
 
 int TMPEGaudio::BitRate() const {
-  if (VBR.Found && VBR.Frames > 0) {
-    double perFrame = double(VBR.Bytes) / VBR.Frames - PaddingBytes();
-    double kbps = perFrame * SampleRate() / Coefficient() / 1000.0;
-    if (!std::isfinite(kbps) || kbps < 0 || kbps > 1e6) return 0;
-    return static_cast<int>(std::lround(kbps));
-  }
-  return FrameBitRate();
+  const int avg = MpegAverageKbps(AudioBytes, Samples, SampleRate());
+  return avg > 0 ? avg : FrameBitRate();
 }
 
 double TMPEGaudio::Duration() const {
-  if (!Frame.Found) return 0;
   const int sr = SampleRate();
-  if (VBR.Found && VBR.Frames > 0 && sr > 0) return double(VBR.Frames) * Coefficient() * 8 / sr;
-  const int br = FrameBitRate();
-  const uint64_t before = uint64_t(ID3v2.Size) + Frame.Position;
-  if (br <= 0 || FileSize <= before) return 0;
-  return double(FileSize - before) * 8 / br / 1000;
+  return sr > 0 ? double(Samples) / sr : 0;
 }
 
 std::string TMPEGaudio::ChannelMode() const {
@@ -151,7 +164,7 @@ std::string TMPEGaudio::ChannelMode() const {
 
 bool TMPEGaudio::Valid() const {
   const int br = BitRate();
-  return Frame.Found && br >= 8 && br <= 448 && Duration() >= 0.1;
+  return Frame.Found && br >= 8 && br <= 448 && (Duration() >= 0.1 || WholeChain);
 }
 
 void TMPEGaudio::FillMediaInfo(TMediaInfo& r) const {

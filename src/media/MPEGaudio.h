@@ -1,8 +1,10 @@
 #pragma once
 // MPEG audio (Layers I-III, MPEG-1/2/2.5): finds the first frame after the ID3v2 tag, reads the
-// Xing or VBRI header of a VBR file, and works out bit rate and duration without decoding.
+// Xing, Info or VBRI header, and works out bit rate and duration without decoding: from the
+// header's frame count when there is one, else by counting the frames' headers.
 #include "media/ID3v1.h"
 #include "media/ID3v2.h"
+#include "media/MpegHeader.h"
 #include "media/TagReader.h"
 
 #include <cstdint>
@@ -12,7 +14,7 @@ namespace ml {
 
 struct TVBRData {
   bool Found = false;
-  char ID[4] = {0, 0, 0, 0};  // "Xing" or "VBRI"
+  char ID[4] = {0, 0, 0, 0};  // "Xing", "Info" or "VBRI"
   uint32_t Frames = 0;
   uint32_t Bytes = 0;
   uint8_t Quality = 0;
@@ -47,8 +49,15 @@ public:
   TFrameData Frame;
   TID3v1 ID3v1;
   TID3v2 ID3v2;
+  // The audio: samples per channel and the bytes they come from (the VBR header's count, or the
+  // frames counted one by one); trailing tags are not part of it.
+  uint64_t Samples = 0;
+  uint64_t AudioBytes = 0;
+  // Every byte of the audio, from right after the ID3v2 tag to the trailing tag, is one chain of
+  // frames: an MPEG stream however short it is.
+  bool WholeChain = false;
 
-  int BitRate() const;      // kbps: the VBR average when known, else the frame's
+  int BitRate() const;      // kbps: the average over the audio
   int SampleRate() const;   // Hz, 0 without a frame
   double Duration() const;  // seconds
   std::string ChannelMode() const;
@@ -58,10 +67,14 @@ protected:
   bool Parse(TMediaSource& src) override;
 
 private:
-  bool FindFrame(std::string_view window, size_t searchable);
+  // windowOffset: where the window starts in the file; audioEnd: where the audio ends.
+  bool FindFrame(std::string_view window, size_t searchable, uint64_t windowOffset, uint64_t audioEnd);
+  void MeasureAudio(TMediaSource& src, uint64_t audioEnd);
   int FrameBitRate() const;
-  int Coefficient() const;
-  int PaddingBytes() const;
+  TMPEGHeaderFields Header() const;
+
+  uint64_t FrameOffset_ = 0;  // in the file
+  TMpegVbrHeader Vbr_;
 };
 
 }  // namespace ml

@@ -1,5 +1,11 @@
 #include "media/MpegHeader.h"
 
+#include "base/ByteOrder.h"
+#include "media/MediaSource.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace ml {
@@ -65,6 +71,79 @@ bool ParseMPEGHeader(const uint8_t* p, TMPEGHeaderFields& h) {
   h.Original = (p[3] >> 2) & 1;
   h.Emphasis = p[3] & 3;
   return true;
+}
+
+void ReadMpegVbrHeader(const uint8_t* frame, size_t avail, const TMPEGHeaderFields& h, TMpegVbrHeader& out) {
+  out = TMpegVbrHeader{};
+  // "VBRI" sits 32 bytes after the header whatever the stream's mode.
+  constexpr size_t kVbriAt = 36;
+  if (avail >= kVbriAt + 18 && std::memcmp(frame + kVbriAt, "VBRI", 4) == 0) {
+    const uint8_t* v = frame + kVbriAt;
+    out.Found = true;
+    std::memcpy(out.ID, "VBRI", 4);
+    out.Quality = v[9];
+    out.Bytes = LoadBE32(v + 10);
+    out.Frames = LoadBE32(v + 14);
+    return;
+  }
+  if (h.LayerNumber() != 3) return;
+  // Xing/Info takes the place of the side information, after the CRC when there is one.
+  size_t at = h.IsMPEG1() ? (h.IsMono() ? 21 : 36) : (h.IsMono() ? 13 : 21);
+  if (h.Protection) at += 2;
+  if (at + 8 > avail) return;
+  const uint8_t* tag = frame + at;
+  if (std::memcmp(tag, "Xing", 4) != 0 && std::memcmp(tag, "Info", 4) != 0) return;
+  out.Found = true;
+  std::memcpy(out.ID, tag, 4);
+  const uint8_t* end = frame + avail;
+  const uint8_t* q = tag + 8;
+  const uint32_t flags = LoadBE32(tag + 4) & 0xF;
+  // A field cut off by the end of what is there ends the reading: nothing after it can be placed.
+  if (flags & 1) {
+    if (q + 4 > end) return;
+    out.Frames = LoadBE32(q), q += 4, out.Flags |= 1;
+  }
+  if (flags & 2) {
+    if (q + 4 > end) return;
+    out.Bytes = LoadBE32(q), q += 4, out.Flags |= 2;
+  }
+  if (flags & 4) {
+    if (q + 100 > end) return;
+    std::memcpy(out.Table.data(), q, 100), q += 100, out.Flags |= 4;
+  }
+  if (flags & 8) {
+    if (q + 4 > end) return;
+    out.Quality = LoadBE32(q), out.Flags |= 8;
+  }
+}
+
+uint64_t ID3v2TagLength(const uint8_t* p) {
+  if (std::memcmp(p, "ID3", 3) != 0) return 0;
+  if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;  // not a synchsafe size: not a tag
+  uint64_t len = (uint64_t(p[6]) << 21) | (uint64_t(p[7]) << 14) | (uint64_t(p[8]) << 7) | p[9];
+  len += 10;
+  if (p[3] >= 4 && (p[5] & 0x10)) len += 10;  // v2.4 footer
+  return len;
+}
+
+uint64_t MpegAudioEnd(TMediaSource& src, uint64_t audioStart) {
+  const uint64_t size = src.Size();
+  if (size < 128 || size - 128 < audioStart) return size;
+  uint8_t tag[3];
+  if (src.ReadAt(size - 128, tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0) return size - 128;
+  return size;
+}
+
+int32_t MpegDurationMs(uint64_t samples, int sampleRate) {
+  if (sampleRate <= 0) return 0;
+  return static_cast<int32_t>(std::min<uint64_t>((samples * 1000 + uint64_t(sampleRate) / 2) / uint64_t(sampleRate),
+                                                 INT32_MAX));
+}
+
+int32_t MpegAverageKbps(uint64_t bytes, uint64_t samples, int sampleRate) {
+  if (samples == 0 || sampleRate <= 0) return 0;
+  const double kbps = double(bytes) * 8.0 * sampleRate / (double(samples) * 1000.0);
+  return kbps >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(std::lround(kbps));
 }
 
 }  // namespace ml

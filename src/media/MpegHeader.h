@@ -2,9 +2,13 @@
 // The 4-byte MPEG audio frame header: its validity rules, its fields and the arithmetic they
 // give (bit rate, sample rate, samples and bytes per frame). The tag reader and the decoder both
 // read frame headers; this is their one reading of them.
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace ml {
+
+class TMediaSource;
 
 // Kbps for the raw version bits (3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5), layer bits (3 Layer I,
 // 2 Layer II, 1 Layer III) and bit rate index; 0 for "free" and every invalid combination.
@@ -42,5 +46,39 @@ struct TMPEGHeaderFields {
 // Checks the header rules (sync, no reserved version, layer, bit rate index, sample rate or
 // emphasis) on the 4 bytes at p and decodes the fields.
 bool ParseMPEGHeader(const uint8_t* p, TMPEGHeaderFields& out);
+
+// The VBR header an encoder puts in a stream's first frame: "Xing" (VBR) or "Info" (CBR), as LAME
+// writes them, in place of the frame's audio; or Fraunhofer's "VBRI", 32 bytes after the header.
+struct TMpegVbrHeader {
+  bool Found = false;
+  char ID[4] = {0, 0, 0, 0};
+  uint32_t Flags = 0;  // Xing/Info: the fields present (1 frames, 2 bytes, 4 table, 8 quality)
+  uint32_t Frames = 0;  // audio frames, the header's own frame not counted
+  uint32_t Bytes = 0;   // bytes of the stream, the header's frame included
+  std::array<uint8_t, 100> Table{};
+  uint32_t Quality = 0;
+
+  bool IsXingOrInfo() const { return Found && ID[0] != 'V'; }
+  bool IsVbri() const { return Found && ID[0] == 'V'; }
+  bool IsXing() const { return Found && ID[0] == 'X'; }
+};
+
+// Reads the VBR header of the frame at frame (avail bytes of it are there, h its header). The
+// Xing/Info fields follow one another as its flags announce them, each only when wholly there.
+void ReadMpegVbrHeader(const uint8_t* frame, size_t avail, const TMPEGHeaderFields& h, TMpegVbrHeader& out);
+
+// The byte length of an ID3v2 tag at the start of these 10 bytes (header, footer included), as a
+// stream reader steps over it: 0 unless the size is a valid synchsafe number.
+uint64_t ID3v2TagLength(const uint8_t* head10);
+
+// Where the audio of a file ends: its size, less a trailing ID3v1 block that starts at or after
+// audioStart.
+uint64_t MpegAudioEnd(TMediaSource& src, uint64_t audioStart);
+
+// Milliseconds of so many samples, rounded; what both the tag reader and the decoder report.
+int32_t MpegDurationMs(uint64_t samples, int sampleRate);
+
+// The average bit rate (kbit/s, rounded) of bytes that decode to samples.
+int32_t MpegAverageKbps(uint64_t bytes, uint64_t samples, int sampleRate);
 
 }  // namespace ml

@@ -55,7 +55,7 @@ bool TWAVfile::Parse(TMediaSource& src) {
   bool haveFormat = false, haveData = false, haveInfo = false;
   WalkRiffChunks(src, kMaxChunks, [&](const TRiffChunk& chunk) {
     if (chunk.Is("fmt ") && chunk.Size >= 16) {
-      TWaveFmt f;
+      TWaveFmt& f = Fmt_;
       ReadWaveFmt(src, chunk, f);
       Channels = static_cast<uint8_t>(f.Channels);
       SampleRate = f.SampleRate;
@@ -86,15 +86,20 @@ bool TWAVfile::Parse(TMediaSource& src) {
 
 double TWAVfile::Duration() const {
   if (!Valid) return 0;
-  const double bytesPerSecond = ByteRate > 0 ? double(ByteRate) : double(SampleRate) * BitsPerSample * Channels / 8;
+  // The decoder's reckoning: whole sample frames over the stream's own byte rate.
+  const double bytesPerSecond = double(Fmt_.BytesPerSecond());
   if (bytesPerSecond <= 0) return 0;
-  if (DataSize > 0) return double(DataSize) / bytesPerSecond;
-  return FileSize > 44 ? double(FileSize - 44) / bytesPerSecond : 0;
+  uint64_t bytes = DataSize > 0 ? DataSize : (FileSize > 44 ? FileSize - 44 : 0);
+  if (const uint32_t frame = Fmt_.FrameBytes()) bytes -= bytes % frame;
+  return double(bytes) / bytesPerSecond;
 }
+
+int32_t TWAVfile::Bitrate() const { return Valid ? Fmt_.BitrateKbps() : 0; }
 
 void TWAVfile::FillMediaInfo(TMediaInfo& r) const {
   r.FileSize = FileSize;
   r.SampleRate = static_cast<int32_t>(std::min<uint32_t>(SampleRate, INT32_MAX));
+  r.Bitrate = Bitrate();
   r.Duration = DurationMs(Duration());
   r.Channels = Channels;
   FillMissingTags(r, ID3v2.Tags());

@@ -1,6 +1,7 @@
 #pragma once
 // RIFF/WAVE files: format and length from the chunk headers, tags from their own chunks.
 #include "media/ID3v2.h"
+#include "media/RiffWave.h"
 #include "media/TagReader.h"
 
 #include <cstdint>
@@ -15,6 +16,7 @@ public:
   void FillMediaInfo(TMediaInfo& info) const override;
 
   double Duration() const;  // seconds; 0 when the format gives no way to tell
+  int32_t Bitrate() const;  // kbit/s, as the WAV decoder shows it
 
   bool Valid = false;
   uint8_t Channels = 0;
@@ -28,6 +30,9 @@ public:
 
 protected:
   bool Parse(TMediaSource& src) override;
+
+private:
+  TWaveFmt Fmt_;
 };
 
 }  // namespace ml

@@ -12,13 +12,13 @@ namespace {
 
 std::vector<TOutputDevice> PulseDevices() {
   std::vector<TOutputDevice> list;
-  for (const auto& d : DSDeviceList()) list.push_back({d.Id, d.Description});
+  for (const TDSDeviceItem& d : DSDeviceList()) list.push_back({d.Id, d.Description});
   return list;
 }
 
 std::vector<TOutputDevice> AlsaDevices() {
   std::vector<TOutputDevice> list;
-  for (const auto& d : WaveOutDeviceList()) list.push_back({d.Name, d.Description});
+  for (const TWaveOutDeviceItem& d : WaveOutDeviceList()) list.push_back({d.Name, d.Description});
   return list;
 }
 
@@ -78,7 +78,9 @@ std::string OutputTargetForms() {
 std::string DescribeOutputTarget(const TOutputTarget& target) {
   const TOutputEntry* e = FindOutput(target.Kind);
   if (!e) return "";
-  const std::string device = target.Device.empty() ? e->DefaultDevice : target.Device;
+  const std::string device = target.DeviceIndex >= 0 ? "device " + std::to_string(target.DeviceIndex)
+                             : target.Device.empty() ? e->DefaultDevice
+                                                     : target.Device;
   return device.empty() ? e->Label : std::string(e->Label) + " " + device;
 }
 

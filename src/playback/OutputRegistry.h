@@ -18,6 +18,10 @@ enum class TOutputKind { Pulse = 0, Alsa = 1, WavFile = 2, Null = 3 };
 struct TOutputTarget {
   TOutputKind Kind = TOutputKind::Pulse;
   std::string Device;  // sink or PCM name ("" = default), or the WAV file's path
+  // The settings name a device by its place in the kind's device list; it is looked up when the
+  // output is built (on the engine's thread: reading a list may wait for the sound server). -1:
+  // Device says which.
+  int DeviceIndex = -1;
   bool operator==(const TOutputTarget&) const = default;
 };
 

@@ -21,4 +21,11 @@ public:
   virtual void RoomAvailable() = 0;
 };
 
+// Nothing to play: what a device is opened with when there is no song (a probe, a test).
+class TSilentSource final : public TAudioSource {
+public:
+  TPullResult Pull(uint8_t*, uint32_t) override { return {0, true}; }
+  void RoomAvailable() override {}
+};
+
 }  // namespace ml

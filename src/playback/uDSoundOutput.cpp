@@ -79,22 +79,27 @@ bool TDSoundOutput::DeviceOpen() {
   pa_context_set_state_callback(Context_, [](pa_context*, void* l) { SignalLoop(l); }, Loop_);
   if (pa_context_connect(Context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
       pa_threaded_mainloop_start(Loop_) < 0) {
-    DebugTrace("PulseAudio: cannot connect");
+    Error_ = std::string("cannot connect to the PulseAudio server: ") + pa_strerror(pa_context_errno(Context_));
     DeviceClose();
     return false;
   }
   pa_threaded_mainloop_lock(Loop_);
   bool ok = WaitReady();
+  if (!ok) Error_ = std::string("cannot connect to the PulseAudio server: ") + pa_strerror(pa_context_errno(Context_));
   if (ok) {
     Stream_ = pa_stream_new(Context_, "Playback", &format, nullptr);
     ok = Stream_ != nullptr;
   }
   if (ok) {
     pa_stream_set_state_callback(Stream_, [](pa_stream*, void* l) { SignalLoop(l); }, Loop_);
+    // The stream's buffer holds no more than our queue, so that an effect we change is soon
+    // heard (the volume is the server's own and applies at once); it starts as soon as half of
+    // that is there. The sink keeps its own latency: asking it to shrink to our queue
+    // (adjusting the latency) made the server drop audio at the start and the end.
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = kRingSize;
-    attr.prebuf = 2 * kMinFill;  // start as soon as a little is queued: our ring never holds a full tlength
+    attr.tlength = QueueBytes();
+    attr.prebuf = QueueBytes() / 2;
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
@@ -102,12 +107,12 @@ bool TDSoundOutput::DeviceOpen() {
     ok = pa_stream_connect_playback(Stream_, Sink_.empty() ? nullptr : Sink_.c_str(), &attr, flags, nullptr,
                                     nullptr) == 0 &&
          WaitReady();
+    if (!ok)
+      Error_ = "PulseAudio gives no stream on " + (Sink_.empty() ? std::string("the default sink") : "sink \"" + Sink_ + "\"") +
+               ": " + pa_strerror(pa_context_errno(Context_));
   }
   pa_threaded_mainloop_unlock(Loop_);
-  if (!ok) {
-    DebugTrace("PulseAudio: no stream on %s", Sink_.empty() ? "the default sink" : Sink_.c_str());
-    DeviceClose();
-  }
+  if (!ok) DeviceClose();
   return ok;
 }
 
@@ -134,7 +139,10 @@ bool TDSoundOutput::DeviceWrite(const uint8_t* data, uint32_t length) {
   pa_threaded_mainloop_lock(Loop_);
   const bool ok = pa_stream_write(Stream_, data, length, nullptr, 0, PA_SEEK_RELATIVE) == 0;
   pa_threaded_mainloop_unlock(Loop_);
-  if (ok) StreamBytes_ += length;
+  if (ok)
+    StreamBytes_ += length;
+  else
+    Error_ = "the PulseAudio server stopped taking audio";
   return ok;
 }
 
@@ -144,7 +152,7 @@ uint64_t TDSoundOutput::QueuedLocked() {
   // stream runs short, so it cannot drive the refills.
   const size_t writable = pa_stream_writable_size(Stream_);
   const pa_buffer_attr* attr = pa_stream_get_buffer_attr(Stream_);
-  const uint64_t target = attr ? attr->tlength : kRingSize;
+  const uint64_t target = attr ? attr->tlength : QueueBytes();
   if (writable == static_cast<size_t>(-1)) return 0;
   return target - std::min<uint64_t>(target, writable);
 }
@@ -156,7 +164,19 @@ uint64_t TDSoundOutput::DevicePlayed() {
   const bool alive = pa_stream_get_state(Stream_) == PA_STREAM_READY;
   const uint64_t queued = alive ? QueuedLocked() : 0;
   pa_threaded_mainloop_unlock(Loop_);
-  return written - std::min(written, queued);  // a server that went away holds nothing
+  if (!alive) Error_ = "the PulseAudio server went away";
+  return written - std::min(written, queued);
+}
+
+uint64_t TDSoundOutput::DeviceDelay() {
+  // The stream's latency: what it holds and what its sink holds, until the speakers.
+  if (!Stream_) return 0;
+  pa_threaded_mainloop_lock(Loop_);
+  pa_usec_t latency = 0;
+  int negative = 0;
+  if (pa_stream_get_latency(Stream_, &latency, &negative) != 0 || negative) latency = 0;
+  pa_threaded_mainloop_unlock(Loop_);
+  return latency * Format.AvgBytesPerSec / 1000000u;
 }
 
 bool TDSoundOutput::DeviceAllPlayed() {
@@ -166,7 +186,10 @@ bool TDSoundOutput::DeviceAllPlayed() {
   pa_usec_t now = 0;
   const bool timed = alive && pa_stream_get_time(Stream_, &now) == 0;
   pa_threaded_mainloop_unlock(Loop_);
-  if (!alive) return true;  // a server that went away will play nothing more
+  if (!alive) {
+    Error_ = "the PulseAudio server went away";
+    return true;
+  }
   if (!Drained_) return false;
   // The stream's time is the sound card's play position; the song is over when it has passed
   // every byte we ever wrote. A sink can hold a second or more after the stream's queue is empty.

@@ -31,6 +31,7 @@ protected:
   void DeviceDrain() override;
   void DeviceVolumeChanged() override;
   bool DeviceAllPlayed() override;
+  uint64_t DeviceDelay() override;
 
 private:
   bool WaitReady();

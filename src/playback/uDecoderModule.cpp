@@ -4,6 +4,7 @@ namespace ml {
 
 bool TDecoderModule::Open(const std::string& fileName, bool shareWrite) {
   Close();
+  OpenError_.clear();
   auto file = std::make_unique<TFileSource>(
       fileName, shareWrite ? TFileSource::TGrowth::Growing : TFileSource::TGrowth::Fixed);
   if (!file->IsOpen()) return false;
@@ -12,6 +13,7 @@ bool TDecoderModule::Open(const std::string& fileName, bool shareWrite) {
 
 bool TDecoderModule::OpenSource(std::unique_ptr<TMediaSource> source, const std::string& name) {
   Close();
+  OpenError_.clear();
   Source_ = TSourceCursor(std::move(source));
   FileName_ = name;
   bool ok = false;

@@ -48,12 +48,17 @@ public:
 
   const std::string& FileName() const { return FileName_; }
   const TDecoderFormat& CurrentFormat() const { return Format; }
+  // Why the last Open failed, when the file was of this decoder's kind but not one it plays
+  // ("WAV coding IMA ADPCM ..."); empty when the file simply was not of its kind.
+  const std::string& OpenError() const { return OpenError_; }
 
 protected:
   // The byte decoders' part of OpenSource: check the stream held by Source_ and fill Format.
   virtual bool OpenInput() { return false; }
+  void SetOpenError(std::string why) { OpenError_ = std::move(why); }
 
   std::string FileName_;
+  std::string OpenError_;
   TDecoderFormat Format;
   TSourceCursor Source_;  // the open stream of a decoder that reads bytes
 };

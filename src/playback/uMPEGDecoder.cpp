@@ -8,81 +8,27 @@
 
 namespace ml {
 
-uint64_t ID3v2TagLength(const uint8_t* p) {
-  if (std::memcmp(p, "ID3", 3) != 0) return 0;
-  if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;  // not a synchsafe size: not a tag
-  uint64_t len = (uint64_t(p[6]) << 21) | (uint64_t(p[7]) << 14) | (uint64_t(p[8]) << 7) | p[9];
-  len += 10;
-  if (p[3] >= 4 && (p[5] & 0x10)) len += 10;  // v2.4 footer
-  return len;
-}
+static_assert(MAD_F_FRACBITS == TPcmDither::kFracBits, "the dither takes libmad's samples as they are");
 
-namespace {
-
-// Reads the "Xing"/"Info" header of a Layer III first frame; fields follow one another as the
-// flags announce them.
-void ReadVBRHeader(const uint8_t* frame, size_t avail, TMPEGFirstFrame& out) {
-  const TMPEGHeaderFields& h = out.Header;
-  if (h.LayerNumber() != 3) return;
-  size_t at = h.IsMPEG1() ? (h.IsMono() ? 21 : 36) : (h.IsMono() ? 13 : 21);
-  if (h.Protection) at += 2;
-  if (at + 8 > avail) return;
-  const uint8_t* tag = frame + at;
-  const bool xing = std::memcmp(tag, "Xing", 4) == 0;
-  const bool info = std::memcmp(tag, "Info", 4) == 0;
-  if (!xing && !info) return;  // "VBRI" and the rest: no table we use
-  out.InfoTag = true;
-  out.IsXing = xing;
-  const uint8_t* end = frame + avail;
-  const uint8_t* q = tag + 8;
-  uint32_t flags = LoadBE32(tag + 4) & 0xF;
-  uint32_t kept = 0;
-  if (flags & 1) {
-    if (q + 4 > end) goto done;
-    out.VBRFrames = LoadBE32(q);
-    q += 4;
-    kept |= 1;
-  }
-  if (flags & 2) {
-    if (q + 4 > end) goto done;
-    out.VBRBytes = LoadBE32(q);
-    q += 4;
-    kept |= 2;
-  }
-  if (flags & 4) {
-    if (q + 100 > end) goto done;
-    std::memcpy(out.VBRTable.data(), q, 100);
-    q += 100;
-    kept |= 4;
-  }
-  if (flags & 8) {
-    if (q + 4 > end) goto done;
-    out.VBRQuality = LoadBE32(q);
-    kept |= 8;
-  }
-done:
-  out.VBRFlags = kept;
-}
-
-}  // namespace
-
-bool FindFirstFrameIn(const uint8_t* w, size_t size, uint64_t windowOffset, TMPEGFirstFrame& out) {
+bool FindFirstFrameIn(const uint8_t* w, size_t size, uint64_t windowOffset, uint64_t audioEnd,
+                      TMPEGFirstFrame& out) {
   for (size_t i = 0; i + 4 <= size; ++i) {
     TMPEGHeaderFields h;
     if (!ParseMPEGHeader(w + i, h)) continue;
     const int len = h.FrameLength();
-    if (len < 4 || i + len + 4 > size) continue;
+    if (len < 4) continue;
     TMPEGHeaderFields next;
-    if (!ParseMPEGHeader(w + i + len, next)) continue;
     // The follower must belong to the same stream, or a stray 0xFF in a picture could pass.
-    if (next.Version != h.Version || next.Layer != h.Layer || next.SampleRateIndex != h.SampleRateIndex)
-      continue;
+    const bool followed = i + len + 4 <= size && ParseMPEGHeader(w + i + len, next) && next.Version == h.Version &&
+                          next.Layer == h.Layer && next.SampleRateIndex == h.SampleRateIndex;
+    const bool alone = i == 0 && windowOffset + uint64_t(len) == audioEnd;
+    if (!followed && !alone) continue;
     out = TMPEGFirstFrame{};
     out.Found = true;
     out.Offset = windowOffset + i;
     out.FrameLength = len;
     out.Header = h;
-    ReadVBRHeader(w + i, std::min<size_t>(size - i, static_cast<size_t>(len)), out);
+    ReadMpegVbrHeader(w + i, std::min<size_t>(size - i, static_cast<size_t>(len)), h, out.Vbr);
     return true;
   }
   return false;
@@ -102,11 +48,14 @@ void TMPEGDecoder::Close() {
   Source_.Close();
   First_ = {};
   Format = {};
-  TagLength_ = DataStart_ = AudioEnd_ = 0;
+  TagLength_ = DataStart_ = AudioEnd_ = TotalSamples_ = 0;
+  AverageKbps_ = 0;
+  Index_.Reset(0, 0, 0);
   SynthPos_ = 0;
   PosSamples_ = 0;
   Aligning_ = false;
-  FrameCount_ = BitrateSum_ = 0;
+  SeekFrames_.clear();
+  FrameCount_ = 0;
   GuardAdded_ = Ended_ = false;
 }
 
@@ -118,7 +67,7 @@ bool TMPEGDecoder::FindFirstFrame() {
     if (!Source_.SeekTo(at)) return false;
     const size_t n = Source_.Read(window.data(), window.size());
     if (n == 0) return false;
-    if (FindFirstFrameIn(window.data(), n, at, First_)) return true;
+    if (FindFirstFrameIn(window.data(), n, at, AudioEnd_, First_)) return true;
     // Only leading zero padding is skipped over; anything else means this is not MPEG audio.
     auto nz = std::find_if(window.begin(), window.begin() + n, [](uint8_t b) { return b != 0; });
     if (nz == window.begin() + n) {
@@ -129,38 +78,41 @@ bool TMPEGDecoder::FindFirstFrame() {
     at += static_cast<uint64_t>(nz - window.begin());
     if (!Source_.SeekTo(at)) return false;
     const size_t m = Source_.Read(window.data(), window.size());
-    return FindFirstFrameIn(window.data(), m, at, First_);
+    return FindFirstFrameIn(window.data(), m, at, AudioEnd_, First_);
   }
   return false;
 }
 
 bool TMPEGDecoder::OpenInput() {
+  TMediaSource& src = Source_.Source();
   const uint64_t size = Source_.Size();
   uint8_t head[10] = {};
   if (Source_.Read(head, 10) == 10) TagLength_ = ID3v2TagLength(head);
   if (TagLength_ > size) TagLength_ = 0;  // a tag larger than its file is not believed
+  AudioEnd_ = MpegAudioEnd(src, TagLength_);
   if (!FindFirstFrame()) return false;
-  AudioEnd_ = size;
-  if (size >= First_.Offset + 128 + 4) {
-    uint8_t tag[3];
-    if (Source_.SeekTo(size - 128) && Source_.Read(tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0)
-      AudioEnd_ = size - 128;
-  }
-  // The VBR header frame holds no audio: decoding starts after it.
-  DataStart_ = First_.Offset + (First_.InfoTag ? First_.FrameLength : 0);
+  DataStart_ = First_.Offset + (First_.InfoFrame() ? First_.FrameLength : 0);
 
   const TMPEGHeaderFields& h = First_.Header;
   const int sr = h.SampleRate();
-  int64_t durationMs;
-  if ((First_.VBRFlags & 1) && First_.VBRFrames > 0) {
-    durationMs = int64_t(First_.VBRFrames) * h.SamplesPerFrame() * 1000 / sr;
+  Index_.Reset(DataStart_, sr, AudioEnd_);
+  uint64_t bytes;
+  const TMpegVbrHeader& vbr = First_.Vbr;
+  if (vbr.IsXingOrInfo() && (vbr.Flags & 1) && vbr.Frames > 0) {
+    // The encoder counted the frames: no need to read the whole file for the length.
+    TotalSamples_ = uint64_t(vbr.Frames) * h.SamplesPerFrame();
+    bytes = (vbr.Flags & 2) && vbr.Bytes ? vbr.Bytes : AudioEnd_ - First_.Offset;
   } else {
-    durationMs = int64_t(AudioEnd_ - std::min(AudioEnd_, DataStart_)) * 8 / h.BitrateKbps();
+    // Nothing says how many frames there are: count them. A first frame's bit rate says nothing
+    // of a variable rate stream, and a size-based guess counts trailing tags as audio.
+    Index_.WalkAll(src);
+    TotalSamples_ = Index_.Samples();
+    bytes = Index_.Bytes();
   }
-  Format.DurationMs = static_cast<int32_t>(std::min<int64_t>(durationMs, INT32_MAX));
-  Format.Rate = h.BitrateKbps();
-  if (First_.IsXing && (First_.VBRFlags & 2) && durationMs > 0)
-    Format.Rate = static_cast<int32_t>(int64_t(First_.VBRBytes) * 8 / durationMs);
+  Format.DurationMs = MpegDurationMs(TotalSamples_, sr);
+  AverageKbps_ = MpegAverageKbps(bytes, TotalSamples_, sr);
+  if (AverageKbps_ == 0) AverageKbps_ = h.BitrateKbps();
+  Format.Rate = AverageKbps_;
   Format.SampleRate = sr;
   Format.Stereo = h.IsMono() ? 0 : 1;
   Format.BitsPerSample = 16;
@@ -210,30 +162,32 @@ bool TMPEGDecoder::Refill() {
 }
 
 void TMPEGDecoder::OnFrameDecoded() {
-  const int kbps = static_cast<int>(Frame_.header.bitrate / 1000);
-  BitrateSum_ += static_cast<uint64_t>(kbps);
   ++FrameCount_;
-  Format.Rate = kbps;
+  Format.Rate = static_cast<int>(Frame_.header.bitrate / 1000);
   mad_synth_frame(&Synth_, &Frame_);
   SynthPos_ = 0;
-  if (!Aligning_) return;
-  // Where this frame sits in the song, from its byte offset: exact for constant bit rates, whose
-  // frames are evenly spread.
-  Aligning_ = false;
-  const int spf = First_.Header.SamplesPerFrame();
-  const double avgFrameBytes = double(spf) * First_.Header.BitrateKbps() * 125.0 / Format.SampleRate;
+  if (Aligning_) AlignToTarget();
+}
+
+void TMPEGDecoder::AlignToTarget() {
   const uint64_t at = InputOffset_ + static_cast<uint64_t>(Stream_.this_frame - Stream_.buffer);
-  const int64_t index = std::llround(double(at - std::min(at, DataStart_)) / avgFrameBytes);
-  const int64_t start = index * spf;
+  const auto f = std::find_if(SeekFrames_.begin(), SeekFrames_.end(), [at](const TMpegFrameAt& x) { return x.Offset == at; });
   const int64_t len = Synth_.pcm.length;
-  if (start + len <= SeekTarget_) {
-    SynthPos_ = Synth_.pcm.length;  // wholly before the target
-    Aligning_ = true;
+  if (f == SeekFrames_.end() && at > SeekFrames_.back().Offset) {
+    // Nothing decoded until past the frames the jump looked at: go on from here.
+    Aligning_ = false;
+    PosSamples_ = int64_t(SeekFrames_.back().Sample + SeekFrames_.back().Samples);
     return;
   }
-  const int64_t skip = std::clamp<int64_t>(SeekTarget_ - start, 0, len);
+  // A frame the walk did not see (libmad found a sync in junk) is not part of the song.
+  if (f == SeekFrames_.end() || int64_t(f->Sample) + len <= SeekTarget_) {
+    SynthPos_ = Synth_.pcm.length;  // wholly before the target
+    return;
+  }
+  Aligning_ = false;
+  const int64_t skip = std::clamp<int64_t>(SeekTarget_ - int64_t(f->Sample), 0, len);
   SynthPos_ = static_cast<unsigned>(skip);
-  PosSamples_ = start + skip;
+  PosSamples_ = int64_t(f->Sample) + skip;
 }
 
 bool TMPEGDecoder::Read(uint8_t* buffer, uint32_t& count) {
@@ -253,7 +207,7 @@ bool TMPEGDecoder::Read(uint8_t* buffer, uint32_t& count) {
     const mad_fixed_t* left = Synth_.pcm.samples[0] + SynthPos_;
     const mad_fixed_t* right = Synth_.pcm.samples[frameStereo ? 1 : 0] + SynthPos_;
     // The dither states live in registers for the run of samples.
-    TMadDither d0 = Dither_[0], d1 = Dither_[1];
+    TPcmDither d0 = Dither_[0], d1 = Dither_[1];
     if (channels == 2) {
       for (unsigned i = 0; i < take; ++i) {
         out[0] = d0.Apply(left[i]);
@@ -279,9 +233,14 @@ bool TMPEGDecoder::Read(uint8_t* buffer, uint32_t& count) {
       }
     }
     if (mad_frame_decode(&Frame_, &Stream_) != 0) {
-      if (MAD_RECOVERABLE(Stream_.error) || Stream_.error == MAD_ERROR_BUFLEN) continue;
-      Ended_ = true;
-      break;
+      if (!MAD_RECOVERABLE(Stream_.error) && Stream_.error != MAD_ERROR_BUFLEN) {
+        Ended_ = true;
+        break;
+      }
+      // A frame whose bit reservoir lies before a cut (or a jump) still stands for its stretch
+      // of time: it plays as silence, so that the samples keep the count the frame index gives.
+      if (Stream_.error != MAD_ERROR_BADDATAPTR) continue;
+      mad_frame_mute(&Frame_);
     }
     // A frame of another sample rate cannot be played at this one's speed: it is skipped.
     if (static_cast<int>(Frame_.header.samplerate) != Format.SampleRate) continue;
@@ -301,34 +260,35 @@ void TMPEGDecoder::Seek(float fraction) {
   if (!(fraction >= 0.0f)) fraction = 0.0f;
   if (fraction > 1.0f) fraction = 1.0f;
   const int64_t ms = std::llround(double(Format.DurationMs) * fraction);
-  const int sr = Format.SampleRate;
-  const int spf = First_.Header.SamplesPerFrame();
-  SeekTarget_ = ms * sr / 1000;
-  PosSamples_ = SeekTarget_;
-  uint64_t offset;
-  if (First_.IsXing && (First_.VBRFlags & 4)) {
-    // The table maps a percentage of the song to 256ths of the stream's bytes, counted from the
-    // header frame over the byte count the header states.
-    const double p = double(fraction) * 100.0;
-    const int i = static_cast<int>(p);
-    const double a = i > 99 ? 256.0 : First_.VBRTable[static_cast<size_t>(i)];
-    const double b = i > 98 ? 256.0 : First_.VBRTable[static_cast<size_t>(i + 1)];
-    const double f = ((p - i) * (b - a) + a) / 256.0;
-    const uint64_t total = (First_.VBRFlags & 2) && First_.VBRBytes ? First_.VBRBytes
-                                                                    : AudioEnd_ - First_.Offset;
-    offset = First_.Offset + static_cast<uint64_t>(f * double(total));
-    offset = std::max(offset, DataStart_);
-    ResetStream(offset);
+  TMediaSource& src = Source_.Source();
+  SeekTarget_ = ms * Format.SampleRate / 1000;
+  Index_.ExtendTo(MpegAudioEnd(src, DataStart_));  // a download may have grown since the open
+  SeekFrames_.clear();
+  TMpegFrameAt target;
+  if (!Index_.FindSample(src, uint64_t(SeekTarget_), target)) {
+    // Past the last frame: the song is over.
+    PosSamples_ = std::min<int64_t>(SeekTarget_, int64_t(Index_.Samples()));
+    ResetStream(AudioEnd_);
     Aligning_ = false;
     return;
   }
-  // Constant bit rate: start four frames early (the first frame after a jump is lost to the
-  // resync, the next may lack its bit reservoir, the one after lacks its overlap), and drop the
-  // audio before the target once the frames' places are known.
-  const int64_t frame = std::max<int64_t>(0, SeekTarget_ / spf - 4);
-  const double avgFrameBytes = double(spf) * First_.Header.BitrateKbps() * 125.0 / sr;
-  offset = DataStart_ + static_cast<uint64_t>(double(frame) * avgFrameBytes);
-  ResetStream(std::min(offset, AudioEnd_));
+  // Decoding starts some frames early, and the audio before the target is dropped once each
+  // frame's place is known from its offset. The frame before the target must decode whole, as
+  // the target's first half comes from its overlap: both need their bit reservoir (up to 511
+  // bytes of the frames before them) and the first frame after a jump is lost to the resync. At
+  // least four frames, and enough to hold the reservoirs of low bit rate frames.
+  constexpr uint64_t kMinPreroll = 4, kMaxPreroll = 64;
+  constexpr uint64_t kReservoirBytes = 2 * 511;
+  TMpegFrameAt from = target;
+  for (uint64_t frames = kMinPreroll;; frames *= 2) {
+    Index_.FindSample(src, target.Sample - std::min(target.Sample, frames * target.Samples), from);
+    if (from.Sample == 0 || frames >= kMaxPreroll || target.Offset - from.Offset >= kReservoirBytes + 2 * target.Length)
+      break;
+  }
+  SeekFrames_.push_back(from);
+  for (TMpegFrameAt f = from; f.Offset <= target.Offset && Index_.Next(src, f, f);) SeekFrames_.push_back(f);
+  PosSamples_ = SeekTarget_;
+  ResetStream(from.Offset);
   Aligning_ = true;
 }
 

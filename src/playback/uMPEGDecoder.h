@@ -1,7 +1,9 @@
 #pragma once
 // MPEG-1/2/2.5 audio, Layers I to III, decoded by libmad and converted to 16-bit PCM with the
 // linear dither and noise shaping of libmad's reference player.
+#include "media/MpegFrameIndex.h"
 #include "media/MpegHeader.h"
+#include "playback/PcmDither.h"
 #include "playback/uDecoderModule.h"
 
 #include <mad.h>
@@ -11,58 +13,23 @@
 
 namespace ml {
 
-// The first frame and its VBR ("Xing", or "Info" as CBR encoders write it) information.
+// The first frame and its VBR header ("Xing", or "Info" as CBR encoders write it).
 struct TMPEGFirstFrame {
   bool Found = false;
   uint64_t Offset = 0;  // file offset of the first frame
   int FrameLength = 0;
   TMPEGHeaderFields Header;
-  bool InfoTag = false;  // the frame carries "Xing"/"Info" and no audio
-  bool IsXing = false;   // "Xing" (VBR) rather than "Info" (CBR)
-  uint32_t VBRFlags = 0;
-  uint32_t VBRFrames = 0;
-  uint32_t VBRBytes = 0;
-  std::array<uint8_t, 100> VBRTable{};
-  uint32_t VBRQuality = 0;
+  TMpegVbrHeader Vbr;
+
+  // A Xing/Info frame holds no audio (it is silence): decoding starts after it.
+  bool InfoFrame() const { return Vbr.IsXingOrInfo(); }
 };
 
-// Finds the first frame at or after start of window (the bytes of the file from windowOffset on):
-// a valid header followed by another valid header one frame later. Reads the VBR header if any.
-bool FindFirstFrameIn(const uint8_t* window, size_t size, uint64_t windowOffset, TMPEGFirstFrame& out);
-
-// The byte length of an ID3v2 tag at the start of these 10 bytes (header, footer included); 0
-// without one.
-uint64_t ID3v2TagLength(const uint8_t* head10);
-
-// libmad's reference dither, per channel; 64-bit so that shaping error cannot overflow.
-struct TMadDither {
-  int64_t Error[3] = {0, 0, 0};
-  uint32_t Random = 0;
-  int16_t Apply(mad_fixed_t sample);
-};
-
-inline int16_t TMadDither::Apply(mad_fixed_t s) {
-  constexpr int kScaleBits = MAD_F_FRACBITS + 1 - 16;
-  constexpr int64_t kMask = (int64_t(1) << kScaleBits) - 1;
-  constexpr int64_t kMax = MAD_F_ONE - 1, kMin = -MAD_F_ONE;
-  int64_t sample = int64_t(s) + Error[0] - Error[1] + Error[2];
-  Error[2] = Error[1];
-  Error[1] = Error[0] / 2;
-  int64_t output = sample + (int64_t(1) << (kScaleBits - 1));
-  const uint32_t random = Random * 1664525u + 1013904223u;
-  output += int64_t(random & kMask) - int64_t(Random & kMask);
-  Random = random;
-  if (output > kMax) {
-    output = kMax;
-    if (sample > kMax) sample = kMax;
-  } else if (output < kMin) {
-    output = kMin;
-    if (sample < kMin) sample = kMin;
-  }
-  output &= ~kMask;
-  Error[0] = sample - output;
-  return static_cast<int16_t>(output >> kScaleBits);
-}
+// Finds the first frame in window (the bytes of the file from windowOffset on): a valid header
+// followed by another valid header one frame later, or, at the window's start, a frame that ends
+// exactly at audioEnd (a stream of a single frame). Reads the VBR header if any.
+bool FindFirstFrameIn(const uint8_t* window, size_t size, uint64_t windowOffset, uint64_t audioEnd,
+                      TMPEGFirstFrame& out);
 
 class TMPEGDecoder : public TDecoderModule {
 public:
@@ -71,6 +38,8 @@ public:
   TMPEGDecoder();
   ~TMPEGDecoder() override;
   const char* Name() const override { return kName; }
+  // The stream's average, as the tag reader works it out (the rate field follows each frame).
+  int32_t BitRateKbps() const override { return AverageKbps_; }
   void Close() override;
   void Seek(float fraction) override;
   int32_t GetPositionMs() override;
@@ -78,8 +47,10 @@ public:
 
   const TMPEGFirstFrame& FirstFrame() const { return First_; }
   uint64_t TagLength() const { return TagLength_; }
-  // Sums kept for the average bit rate.
+  // Frames decoded so far.
   uint64_t FrameCount() const { return FrameCount_; }
+  // Samples (per channel) of the whole stream, as the open worked them out.
+  uint64_t TotalSamples() const { return TotalSamples_; }
 
   static constexpr size_t kInputSize = 40000;
   static constexpr size_t kSearchWindow = 15561;
@@ -92,6 +63,8 @@ private:
   bool Refill();
   void ResetStream(uint64_t fileOffset);
   void OnFrameDecoded();
+  // After a jump: the place in the song of the frame just decoded, from its byte offset.
+  void AlignToTarget();
 
   mad_stream Stream_{};
   mad_frame Frame_{};
@@ -106,14 +79,17 @@ private:
   uint64_t TagLength_ = 0;
   uint64_t DataStart_ = 0;  // first frame carrying audio
   uint64_t AudioEnd_ = 0;   // file size less a trailing ID3v1 tag
+  uint64_t TotalSamples_ = 0;
+  int32_t AverageKbps_ = 0;
+  TMpegFrameIndex Index_;  // walked at open without a frame count, else at the first seek
 
   unsigned SynthPos_ = 0;  // samples of the current synthesised frame already delivered
   int64_t PosSamples_ = 0;
   bool Aligning_ = false;  // after a seek: drop audio before SeekTarget_
   int64_t SeekTarget_ = 0;
+  std::vector<TMpegFrameAt> SeekFrames_;  // the frames from where decoding resumed to the target
   uint64_t FrameCount_ = 0;
-  uint64_t BitrateSum_ = 0;
-  TMadDither Dither_[2];
+  TPcmDither Dither_[2];
 };
 
 }  // namespace ml

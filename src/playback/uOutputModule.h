@@ -1,8 +1,10 @@
 #pragma once
 // The output family: an output pulls PCM from its source and queues it on a device. It asks the
-// source to wake the engine when there is room, tells when all queued audio has played, and
-// reports the end of the song as FillBuffers' result. Only the engine thread calls an output,
-// except volume and balance, which may be set from any thread.
+// source to wake the engine when there is room, tells when all queued audio has played and how
+// far the sound lags behind what was queued, and reports the end of the song as FillBuffers'
+// result. A device that does not open or stops taking audio is a failure with a reason
+// (LastError), never a song that ends early. Only the engine thread calls an output, except
+// volume and balance, which may be set from any thread.
 #include "playback/uAudioSource.h"
 
 #include <cstdint>
@@ -35,19 +37,29 @@ public:
   virtual void SetBalance(int balance) = 0;  // 0..100, 50 = centre
   virtual void SetVolume(int volume) = 0;    // 0..100
   // Queues what the device has room for. False once the source has ended (everything it gave is
-  // queued) or when there is no device; true while more is to come.
+  // queued), when there is no device, or when the device failed (Failed()); true while more is
+  // to come.
   virtual bool FillBuffers() = 0;
-  // After the source ended: has the device played the last queued byte?
+  // After the source ended: has the device played the last queued byte? A device that fails on
+  // the way says so through Failed().
   virtual bool IsFinished() = 0;
+  // Milliseconds of audio queued but not heard yet: what the position must be set back by.
+  virtual uint32_t QueuedMs() = 0;
   // Closes the device and lets go of the source.
   virtual void Stop() = 0;
 
   // Whether a device is open (false also when it failed to open).
   virtual bool HasDevice() const = 0;
+  // The device did not open, or stopped taking audio; LastError says why.
+  bool Failed() const { return !Error_.empty(); }
+  const std::string& LastError() const { return Error_; }
   // Short description for messages: "ALSA default", "null", ...
   virtual std::string Describe() const = 0;
 
   TWaveFormat Format;  // the device format, set by SetSource
+
+protected:
+  std::string Error_;  // set by the device when it fails; cleared by SetSource
 };
 
 }  // namespace ml

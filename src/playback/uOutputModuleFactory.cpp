@@ -1,39 +1,29 @@
 #include "playback/uOutputModuleFactory.h"
 
-#include "playback/uSoundDeviceEnum.h"
+#include <algorithm>
 
 namespace ml {
 
 std::unique_ptr<TOutputModule> TOutputModuleFactory::Create(const TOutputTarget& target) {
   const TOutputEntry* e = FindOutput(target.Kind);
-  return e ? e->Create(target.Device) : nullptr;
+  if (!e) return nullptr;
+  if (target.DeviceIndex < 0 || !e->Devices) return e->Create(target.Device);
+  const std::vector<TOutputDevice> devices = e->Devices();
+  const auto i = static_cast<size_t>(target.DeviceIndex);
+  return e->Create(i < devices.size() ? devices[i].Id : "");
 }
 
 TOutputTarget TOutputModuleFactory::TargetFor(int kind, int deviceIndex) {
-  const TOutputKind k = kind == 0 ? TOutputKind::Pulse : TOutputKind::Alsa;
-  const auto devices = FindOutput(k)->Devices();
-  const bool known = deviceIndex >= 0 && static_cast<size_t>(deviceIndex) < devices.size();
-  return {k, known ? devices[static_cast<size_t>(deviceIndex)].Id : ""};
+  return {kind == 0 ? TOutputKind::Pulse : TOutputKind::Alsa, "", std::max(deviceIndex, -1)};
 }
-
-namespace {
-
-// The probe's source: nothing to play.
-class TSilence final : public TAudioSource {
-public:
-  TPullResult Pull(uint8_t*, uint32_t) override { return {0, true}; }
-  void RoomAvailable() override {}
-};
-
-}  // namespace
 
 bool TOutputModuleFactory::Probe(const TOutputTarget& target) {
   const TOutputEntry* e = FindOutput(target.Kind);
   if (!e) return false;
   // The outputs without hardware always play (a file output needs its path).
   if (!e->Devices) return e->DeviceArg != TOutputDeviceArg::Required || !target.Device.empty();
-  auto out = e->Create(target.Device);
-  TSilence silence;
+  auto out = Create(target);
+  TSilentSource silence;
   out->SetSource(&silence, TWaveFormat::Pcm(2, 44100, 16));
   const bool ok = out->HasDevice();
   out->Stop();

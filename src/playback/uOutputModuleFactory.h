@@ -9,9 +9,11 @@ namespace ml {
 
 class TOutputModuleFactory {
 public:
+  // Builds the output; a device named by its index is looked up in the kind's list here (an index
+  // beyond the list means the default device).
   static std::unique_ptr<TOutputModule> Create(const TOutputTarget& target);
   // kind 0: the sound server's sink of that index in the device list, kind 1: the sound card of
-  // that index; a negative or unknown index means the default device.
+  // that index; a negative index means the default device. Reads no device list.
   static TOutputTarget TargetFor(int kind, int deviceIndex);
   // Opens and closes the device with a CD-quality format: does this output play here?
   static bool Probe(const TOutputTarget& target);

@@ -51,7 +51,7 @@ TPlayer::TPlayer(Dispatcher* dispatcher, TOutputFactoryFn factory)
 TPlayer::~TPlayer() {
   StopProgress();
   Self_.reset();  // events still queued for us are dropped
-  Engine_.reset();
+  TPlayerEngine::Shutdown(std::move(Engine_), kEngineQuitLimit);
 }
 
 void TPlayer::PostVolume() {
@@ -80,7 +80,7 @@ void TPlayer::SetMute(bool mute) {
 
 void TPlayer::SetAudioChannel(TAudioChannel channel) {
   AudioChannel_ = channel;
-  Shared_.AudioChannel = static_cast<int>(channel);
+  Shared_->AudioChannel = static_cast<int>(channel);
 }
 
 bool TPlayer::SetOutputDevice(int kind, int index) {
@@ -117,6 +117,7 @@ bool TPlayer::OpenFile(const std::string& fileName, bool shareWrite) {
   FileName_ = fileName;
   TEngineMessage m;
   m.Kind = TEngineMsg::Open;
+  m.Serial = ++OpenSerial_;
   m.FileName = fileName;
   m.ShareWrite = shareWrite;
   m.Output = Output_;
@@ -175,7 +176,7 @@ void TPlayer::SeekMs(int64_t positionMs) {
 }
 
 int32_t TPlayer::GetPositionMs() {
-  const int32_t pos = Shared_.PositionMs;
+  const int32_t pos = Current(Shared_->PositionMs);
   if (OnPlayingMiddle && !HalfReached_) {
     const int32_t half = static_cast<int32_t>(std::lround(GetDurationMs() / 2.0));
     if (pos > half) {
@@ -197,11 +198,11 @@ std::string TPlayer::GetDurationText() const { return FormatTimeText(GetDuration
 std::string TPlayer::GetPositionText() { return FormatTimeText(GetPositionMs() / 1000); }
 
 bool TPlayer::GetVisualData(std::vector<uint8_t>& data, int& channels, int& bits) {
-  std::lock_guard lock(Shared_.VisualMutex);
-  if (Shared_.Visual.empty()) return false;
-  data = Shared_.Visual;
-  channels = Shared_.VisualChannels;
-  bits = Shared_.VisualBits;
+  std::lock_guard lock(Shared_->VisualMutex);
+  if (Shared_->Visual.empty()) return false;
+  data = Shared_->Visual;
+  channels = Shared_->VisualChannels;
+  bits = Shared_->VisualBits;
   return true;
 }
 
@@ -242,9 +243,15 @@ void TPlayer::OnEngineEndOfSong() {
   if (OnFileFinishPlay) OnFileFinishPlay(*this);
 }
 
-void TPlayer::OnEngineOpenFailed() {
+void TPlayer::OnEngineOpenFailed(const std::string& why) {
+  ErrorText_ = why;
   if (OnOpenFileError) OnOpenFileError(*this);
   MediaTagInfo_ = {};
+}
+
+void TPlayer::OnEngineOutputFailed(const std::string& why) {
+  ErrorText_ = why;
+  if (OnPlayError) OnPlayError(*this);
 }
 
 }  // namespace ml

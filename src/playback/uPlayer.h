@@ -5,6 +5,7 @@
 #include "playback/uPlayerEngine.h"
 #include "playback/uPlayerModule.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,7 +17,10 @@ public:
   // The dispatcher of the main thread (MainDispatcher() when null). factory builds outputs; the
   // default one builds the real outputs.
   explicit TPlayer(Dispatcher* dispatcher = nullptr, TOutputFactoryFn factory = nullptr);
+  // Stops the engine, waiting for it no longer than kEngineQuitLimit: an engine stuck in a
+  // device that no longer answers is left to end on its own, and the program exits all the same.
   ~TPlayer() override;
+  static constexpr std::chrono::milliseconds kEngineQuitLimit{3000};
   TPlayer(const TPlayer&) = delete;
   TPlayer& operator=(const TPlayer&) = delete;
 
@@ -32,9 +36,9 @@ public:
   void SeekFraction(float fraction) override;
   void SeekMs(int64_t positionMs) override;
   void GetMediaInfo(TPlaybackMediaInfo& info) const override { info = MediaTagInfo_; }
-  int32_t GetBytesPerSecond() const override { return Shared_.BytesPerSecond; }
-  int32_t GetSampleRate() const override { return Shared_.SampleRate; }
-  int32_t GetDurationMs() const override { return Shared_.DurationMs; }
+  int32_t GetBytesPerSecond() const override { return Current(Shared_->BytesPerSecond); }
+  int32_t GetSampleRate() const override { return Current(Shared_->SampleRate); }
+  int32_t GetDurationMs() const override { return Current(Shared_->DurationMs); }
   int32_t GetPositionMs() override;
   double GetProgress() override;
   std::string GetDurationText() const override;
@@ -51,21 +55,32 @@ public:
 
   TPlayerState CurPlayState() const { return CurState_; }
   TPlayerState OldPlayState() const { return OldState_; }
-  bool VisualEnabled() const { return Shared_.VisualEnabled; }
-  void SetVisualEnabled(bool on) { Shared_.VisualEnabled = on; }
+  bool VisualEnabled() const { return Shared_->VisualEnabled; }
+  void SetVisualEnabled(bool on) { Shared_->VisualEnabled = on; }
   // The latest block the engine queued, before effects, for the spectrum display.
   bool GetVisualData(std::vector<uint8_t>& data, int& channels, int& bits);
-  TEffectChain& Effects() { return Shared_.Effects; }
+  TEffectChain& Effects() { return Shared_->Effects; }
   const std::string& FileName() const { return FileName_; }
+  // Why the last OnOpenFileError or OnPlayError came: "WAV coding ... is not one this player
+  // decodes", "cannot open ALSA PCM ...". Empty when the reason is not known.
+  const std::string& ErrorText() const { return ErrorText_; }
   // Runs fn on the main thread once the engine has handled every request made before and has
   // acted on whatever woke it by then (tests and the command line use it to settle).
   void Sync(std::function<void()> fn);
 
 private:
   friend class TPlayerEngine;
+  // Whether an engine reply about the open of that serial is still of interest: one about a file
+  // opened before the latest OpenFile is not.
+  bool IsCurrentOpen(uint32_t serial) const { return serial == OpenSerial_; }
+  // A fact the engine published, once it has acted on the latest OpenFile (0 until then).
+  int32_t Current(const std::atomic<int32_t>& value) const {
+    return Shared_->Serial.load() == OpenSerial_ ? value.load() : 0;
+  }
   void OnEngineState(TPlayerState state, const TOpenedSong* opened);
   void OnEngineEndOfSong();
-  void OnEngineOpenFailed();
+  void OnEngineOpenFailed(const std::string& why);
+  void OnEngineOutputFailed(const std::string& why);
   void ProgressTick();
   void StartProgress();
   void StopProgress();
@@ -73,8 +88,11 @@ private:
 
   Dispatcher& Dispatcher_;
   std::shared_ptr<TPlayer*> Self_;
-  TEngineShared Shared_;
+  // Shared with the engine thread, which may outlive the player when it is stuck in a device.
+  std::shared_ptr<TEngineShared> Shared_ = std::make_shared<TEngineShared>();
   std::string FileName_;
+  std::string ErrorText_;
+  uint32_t OpenSerial_ = 0;
   TOutputTarget Output_;
   TPlayerState CurState_ = psReady, OldState_ = psReady;
   bool HalfReached_ = false;

@@ -50,13 +50,42 @@ TPullResult TPlayerEngine::TSource::Pull(uint8_t* block, uint32_t want) {
   return {n, !more};
 }
 
-TPlayerEngine::TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
-                             TOutputFactoryFn factory, TOutputTarget initialOutput)
-    : dispatcher_(dispatcher), player_(std::move(player)), shared_(shared), factory_(std::move(factory)),
-      outputTarget_(std::move(initialOutput)) {
+TPlayerEngine::TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player,
+                             std::shared_ptr<TEngineShared> shared, TOutputFactoryFn factory,
+                             TOutputTarget initialOutput)
+    : dispatcher_(dispatcher), player_(std::move(player)), sharedOwner_(std::move(shared)), shared_(*sharedOwner_),
+      factory_(std::move(factory)), outputTarget_(std::move(initialOutput)) {
   for (const TDecoderEntry& e : DecoderRegistry()) decoders_.push_back(e.Create());
   output_ = factory_(outputTarget_);
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    Run();
+    bool orphaned;
+    {
+      std::lock_guard lock(lifeMutex_);
+      finished_ = true;
+      orphaned = abandoned_;
+      lifeEnded_.notify_all();
+    }
+    if (orphaned) delete this;  // nobody else holds it any more
+  });
+}
+
+void TPlayerEngine::Shutdown(std::unique_ptr<TPlayerEngine> engine, std::chrono::milliseconds limit) {
+  if (!engine) return;
+  TEngineMessage quit;
+  quit.Kind = TEngineMsg::Quit;
+  engine->Post(std::move(quit));
+  std::unique_lock lock(engine->lifeMutex_);
+  if (engine->lifeEnded_.wait_for(lock, limit, [&] { return engine->finished_; })) {
+    lock.unlock();
+    return;  // the thread has ended its work; the destructor joins it
+  }
+  DebugTrace("engine: still busy in its output after %lld ms; left to end on its own",
+             static_cast<long long>(limit.count()));
+  engine->abandoned_ = true;
+  engine->thread_.detach();
+  lock.unlock();
+  (void)engine.release();  // from here the engine thread owns it
 }
 
 TPlayerEngine::~TPlayerEngine() {
@@ -88,9 +117,16 @@ bool TPlayerEngine::LaterQueued(TEngineMsg kind) {
 }
 
 void TPlayerEngine::PostToPlayer(std::function<void(TPlayer&)> fn) {
-  dispatcher_.Post([weak = player_, fn = std::move(fn)] {
-    if (auto p = weak.lock()) fn(**p);
+  PostToMain([weak = player_, serial = openSerial_, fn = std::move(fn)] {
+    if (auto p = weak.lock())
+      if ((*p)->IsCurrentOpen(serial)) fn(**p);
   });
+}
+
+void TPlayerEngine::PostToMain(std::function<void()> fn) {
+  // The dispatcher may be gone once the engine is cut loose, so the check and the post are one.
+  std::lock_guard lock(lifeMutex_);
+  if (!abandoned_) dispatcher_.Post(std::move(fn));
 }
 
 void TPlayerEngine::PostState(TPlayerState state) {
@@ -105,20 +141,24 @@ void TPlayerEngine::PostState(TPlayerState state) {
 }
 
 void TPlayerEngine::PublishPosition() {
-  if (TDecoderModule* d = OpenDecoder()) shared_.PositionMs = d->GetPositionMs();
+  // The decoder is ahead of the sound by what the output has queued and not yet played.
+  if (TDecoderModule* d = OpenDecoder())
+    shared_.PositionMs = std::max<int64_t>(0, int64_t(d->GetPositionMs()) - output_->QueuedMs());
 }
 
-int TPlayerEngine::ChooseDecoder(const std::string& fileName, bool shareWrite) {
+int TPlayerEngine::ChooseDecoder(const std::string& fileName, bool shareWrite, std::string& why) {
   const int first = DecoderForExtension(fileName);
-  if (first >= 0) {
-    if (decoders_[size_t(first)]->Open(fileName, shareWrite)) return first;
-    decoders_[size_t(first)]->Close();
-  }
-  for (size_t i = 0; i < decoders_.size(); ++i) {
-    if (int(i) == first) continue;
-    if (decoders_[i]->Open(fileName, shareWrite)) return int(i);
+  why.clear();
+  auto tryDecoder = [&](size_t i) {
+    if (decoders_[i]->Open(fileName, shareWrite)) return true;
+    // The first decoder that knew the file's kind says why it would not play it.
+    if (why.empty()) why = decoders_[i]->OpenError();
     decoders_[i]->Close();
-  }
+    return false;
+  };
+  if (first >= 0 && tryDecoder(size_t(first))) return first;
+  for (size_t i = 0; i < decoders_.size(); ++i)
+    if (int(i) != first && tryDecoder(i)) return int(i);
   return -1;
 }
 
@@ -144,12 +184,15 @@ void TPlayerEngine::ResetOutput(const TOutputTarget& target) {
 
 void TPlayerEngine::HandleOpen(const TEngineMessage& msg) {
   if (LaterQueued(TEngineMsg::Open)) return;  // superseded by a newer request
+  openSerial_ = msg.Serial;
   ResetOutput(msg.Output);
-  decoderIndex_ = ChooseDecoder(msg.FileName, msg.ShareWrite);
+  std::string why;
+  decoderIndex_ = ChooseDecoder(msg.FileName, msg.ShareWrite, why);
   playing_ = false;
   if (decoderIndex_ < 0) {
     shared_.DurationMs = shared_.SampleRate = shared_.BytesPerSecond = shared_.PositionMs = 0;
-    PostToPlayer([](TPlayer& p) { p.OnEngineOpenFailed(); });
+    shared_.Serial = openSerial_;
+    PostToPlayer([why](TPlayer& p) { p.OnEngineOpenFailed(why); });
     return;
   }
   TDecoderModule& d = *OpenDecoder();
@@ -159,12 +202,23 @@ void TPlayerEngine::HandleOpen(const TEngineMessage& msg) {
   shared_.SampleRate = f.SampleRate;
   shared_.BytesPerSecond = f.SampleRate * f.BlockAlign();
   shared_.PositionMs = 0;
+  shared_.Serial = openSerial_;
   source_.Attach(&d);
   output_->SetSource(&source_, TWaveFormat::Pcm(f.Channels(), f.SampleRate, f.BitsPerSample));
+  if (!output_->HasDevice()) return FailOutput();
   sourceEnded_ = false;
   output_->SetVolume(msg.Mute ? 0 : msg.Volume);
   output_->SetBalance(msg.Balance);
   PostState(psOpen);
+}
+
+void TPlayerEngine::FailOutput() {
+  const std::string why = output_->LastError();
+  CloseDecoder();
+  playing_ = false;
+  output_->Stop();
+  PostToPlayer([why](TPlayer& p) { p.OnEngineOutputFailed(why); });
+  PostState(psStopped);
 }
 
 void TPlayerEngine::SeekTo(float fraction) {
@@ -224,7 +278,7 @@ void TPlayerEngine::Handle(const TEngineMessage& msg) {
 }
 
 void TPlayerEngine::AnswerSyncs() {
-  for (auto& fn : syncs_) dispatcher_.Post(std::move(fn));
+  for (auto& fn : syncs_) PostToMain(std::move(fn));
   syncs_.clear();
 }
 
@@ -259,13 +313,17 @@ void TPlayerEngine::Run() {
     try {
       if (!sourceEnded_) {
         sourceEnded_ = !output_->FillBuffers();
-        PublishPosition();
         // The song just ended: look at once whether the queue has played out.
         if (sourceEnded_) fed_ = true;
-      } else if (output_->IsFinished()) {
+      } else if (output_->IsFinished() && !output_->Failed()) {
         playing_ = false;
         output_->SetPaused(true);
         if (decoderIndex_ >= 0) PostToPlayer([](TPlayer& p) { p.OnEngineEndOfSong(); });
+      }
+      if (output_->Failed()) {
+        FailOutput();
+      } else {
+        PublishPosition();
       }
     } catch (const std::exception& e) {
       DebugTrace("engine: output failed: %s", e.what());

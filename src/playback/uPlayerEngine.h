@@ -10,6 +10,8 @@
 #include "playback/uPlayerModule.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -27,6 +29,7 @@ enum class TEngineMsg : uint16_t { Open = 0x2400, Play = 0x2401, Pause = 0x2402,
 
 struct TEngineMessage {
   TEngineMsg Kind = TEngineMsg::Quit;
+  uint32_t Serial = 0;    // Open: the player's count of its opens; every reply about it carries it
   float Fraction = 0.0f;  // Play: start fraction (0 = where it is), Seek: the target
   std::string FileName;   // Open
   bool ShareWrite = false;
@@ -38,9 +41,11 @@ struct TEngineMessage {
 
 using TOutputFactoryFn = std::function<std::unique_ptr<TOutputModule>(const TOutputTarget&)>;
 
-// Facts the engine publishes for the main thread to read at any time.
+// Facts the engine publishes for the main thread to read at any time. Serial names the open they
+// belong to: set last, so a reader that finds it current finds that song's facts.
 struct TEngineShared {
-  std::atomic<int32_t> PositionMs{0};
+  std::atomic<uint32_t> Serial{0};
+  std::atomic<int32_t> PositionMs{0};  // what is heard: the decoder's place less the output's queue
   std::atomic<int32_t> DurationMs{0};
   std::atomic<int32_t> SampleRate{0};
   std::atomic<int32_t> BytesPerSecond{0};
@@ -61,9 +66,14 @@ struct TOpenedSong {
 
 class TPlayerEngine {
 public:
-  TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, TEngineShared& shared,
+  TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> player, std::shared_ptr<TEngineShared> shared,
                 TOutputFactoryFn factory, TOutputTarget initialOutput);
   ~TPlayerEngine();  // posts Quit and joins
+
+  // Asks the engine to quit and waits at most limit for it. An engine that does not end in time
+  // (its thread stuck in a device call) is cut loose: it posts nothing more to the dispatcher,
+  // and its thread deletes it when the call returns. Either way engine is gone for the caller.
+  static void Shutdown(std::unique_ptr<TPlayerEngine> engine, std::chrono::milliseconds limit);
 
   void Post(TEngineMessage msg);
 
@@ -92,16 +102,25 @@ private:
   void HandleOpen(const TEngineMessage& msg);
   void SeekTo(float fraction);
   void ResetOutput(const TOutputTarget& target);
-  int ChooseDecoder(const std::string& fileName, bool shareWrite);
+  // The index of the decoder that opened the file, or -1 with why (empty when no decoder knew
+  // the file's kind).
+  int ChooseDecoder(const std::string& fileName, bool shareWrite, std::string& why);
   void CloseDecoder();
   TDecoderModule* OpenDecoder() const { return decoderIndex_ >= 0 ? decoders_[size_t(decoderIndex_)].get() : nullptr; }
   void PublishPosition();
   void PostState(TPlayerState state);
+  // Posts fn to run on the main thread with the player, as a reply about the current open: the
+  // player drops it when it has opened another file since.
   void PostToPlayer(std::function<void(TPlayer&)> fn);
+  // Every post to the main thread goes through here: none once the engine is cut loose.
+  void PostToMain(std::function<void()> fn);
+  // The output did not open or stopped taking audio: the song stops, and the player hears why.
+  void FailOutput();
   void AnswerSyncs();
 
   Dispatcher& dispatcher_;
   std::weak_ptr<TPlayer*> player_;
+  std::shared_ptr<TEngineShared> sharedOwner_;  // kept alive for an engine that outlives its player
   TEngineShared& shared_;
   TOutputFactoryFn factory_;
 
@@ -110,9 +129,15 @@ private:
   std::mutex queueMutex_;
   std::deque<TEngineMessage> queue_;
 
+  // The engine thread's end, and whether Shutdown stopped waiting for it.
+  std::mutex lifeMutex_;
+  std::condition_variable lifeEnded_;
+  bool finished_ = false, abandoned_ = false;
+
   // Engine thread only from here on.
   std::vector<std::unique_ptr<TDecoderModule>> decoders_;  // one per registry row
   int decoderIndex_ = -1;
+  uint32_t openSerial_ = 0;  // of the open the engine acts on
   TSource source_{shared_, wait_, kOutputBit};
   bool sourceEnded_ = false;  // the output has queued the song's last block
   bool playing_ = false;

@@ -63,7 +63,7 @@ public:
   TPlayerStateChangeEvent OnPlayerStateChange;
   TNotifyEvent OnOpenFileError;
   TNotifyEvent OnFileFinishPlay;
-  TNotifyEvent OnPlayError;  // kept for listeners; decoding errors end the song instead
+  TNotifyEvent OnPlayError;  // the output did not open or stopped taking audio (decoding errors end the song)
   TNotifyNewFFTDataEvent OnNewFFTData;
   TNotifyEvent OnPlayingMiddle;
   TPlayerTimerEvent OnPlayProgress;

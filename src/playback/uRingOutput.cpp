@@ -10,8 +10,6 @@ namespace ml {
 
 TRingOutput::~TRingOutput() { StopTick(); }
 
-uint32_t TRingOutput::CutFreeSpace(uint32_t free) { return (free > 0x4000 && free < 0x10000) ? 0x4000 : free; }
-
 uint64_t TRingOutput::Played() {
   const uint64_t since = Written_ - Base_;
   return Base_ + std::min(DevicePlayed(), since);
@@ -24,12 +22,21 @@ void TRingOutput::SetSource(TAudioSource* source, const TWaveFormat& format) {
   SourceEnded_ = false;
   Written_ = Base_ = 0;
   Playing_ = false;
-  if (staging_.empty()) staging_.resize(2 * kRingSize);  // room for a processor that lengthens a block
+  Error_.clear();
+  const uint32_t frame = std::max<uint32_t>(Format.BlockAlign, 1);
+  const uint32_t frames = std::max<uint32_t>(uint32_t(uint64_t(Format.SamplesPerSec) * kQueueMs / 1000), 4);
+  QueueBytes_ = frames * frame;
+  MinFill_ = std::max<uint32_t>(frames / 4, 1) * frame;
+  staging_.resize(2 * size_t(QueueBytes_));  // room for a processor that lengthens a block
   Open_ = Format.BlockAlign > 0 && DeviceOpen();
-  if (!Open_) DebugTrace("output %s: no device for %u Hz, %u channels, %u bits", Describe().c_str(),
-                         Format.SamplesPerSec, Format.Channels, Format.BitsPerSample);
-  else
+  if (!Open_) {
+    if (Error_.empty()) Error_ = Describe() + " takes no audio of " + std::to_string(Format.SamplesPerSec) + " Hz, " +
+                                 std::to_string(Format.Channels) + " channels, " +
+                                 std::to_string(Format.BitsPerSample) + " bits";
+    DebugTrace("output %s: %s", Describe().c_str(), Error_.c_str());
+  } else {
     DeviceVolumeChanged();
+  }
 }
 
 void TRingOutput::Stop() {
@@ -42,19 +49,20 @@ void TRingOutput::Stop() {
 }
 
 bool TRingOutput::FillBuffers() {
-  // Without a device nothing can be queued: the song ends rather than wait for room forever.
-  if (!Open_ || !Source_) return false;
-  if (SourceEnded_) return false;
-  const uint64_t played = Played();
-  const uint32_t queued = static_cast<uint32_t>(std::min<uint64_t>(Written_ - played, kRingSize));
-  const uint32_t free =
-      static_cast<uint32_t>(std::min<uint64_t>(CutFreeSpace(kRingSize - queued), DeviceRoom()));
-  if (free < kMinFill) return true;
-  uint32_t want = queued == 0 ? std::min<uint32_t>(0x10000, free) : free;
-  want -= want % Format.BlockAlign;
-  if (want == 0) return true;
-  const TPullResult got = Source_.load()->Pull(staging_.data(), want);
-  if (got.Bytes > 0 && DeviceWrite(staging_.data(), got.Bytes)) Written_ += got.Bytes;
+  // Without a device nothing can be queued; the engine learns why from Failed().
+  if (!Open_ || !Source_ || Failed() || SourceEnded_) return false;
+  const uint64_t queued = std::min<uint64_t>(Written_ - Played(), QueueBytes_);
+  uint64_t free = std::min<uint64_t>(QueueBytes_ - queued, DeviceRoom());
+  if (free < MinFill_) return true;
+  free -= free % Format.BlockAlign;
+  const TPullResult got = Source_.load()->Pull(staging_.data(), static_cast<uint32_t>(free));
+  if (got.Bytes > 0) {
+    if (!DeviceWrite(staging_.data(), got.Bytes)) {
+      if (Error_.empty()) Error_ = Describe() + " stopped taking audio";
+      return false;
+    }
+    Written_ += got.Bytes;
+  }
   if (!Playing_) {
     Playing_ = true;
     DevicePause(false);
@@ -65,15 +73,20 @@ bool TRingOutput::FillBuffers() {
     DeviceDrain();
     return false;
   }
-  if (kRingSize - std::min<uint64_t>(Written_ - Played(), kRingSize) >= kMinFill)
+  if (QueueBytes_ - std::min<uint64_t>(Written_ - Played(), QueueBytes_) >= MinFill_)
     WakeSource();  // still room: come back at once rather than at the next tick
   return true;
 }
 
 bool TRingOutput::IsFinished() {
-  if (!Open_ || Written_ == Base_) return true;
+  if (!Open_ || Failed() || Written_ == Base_) return true;
   if (!SourceEnded_) return false;
   return DeviceAllPlayed();
+}
+
+uint32_t TRingOutput::QueuedMs() {
+  if (!Open_ || Format.AvgBytesPerSec == 0) return 0;
+  return static_cast<uint32_t>(std::min<uint64_t>(DeviceDelay() * 1000 / Format.AvgBytesPerSec, UINT32_MAX));
 }
 
 void TRingOutput::WakeSource() {

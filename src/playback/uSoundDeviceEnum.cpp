@@ -9,16 +9,50 @@ namespace ml {
 
 namespace {
 
-std::mutex g_mutex;
-bool g_loaded = false;
-std::vector<TDSDeviceItem> g_ds;
-std::vector<TWaveOutDeviceItem> g_wave;
+// One list, read on first use. The reading happens outside the lock that guards the kept copy,
+// so a reader of the other list, or of this one once it is known, never waits for it.
+template <class TItem>
+class TDeviceCache {
+public:
+  explicit TDeviceCache(std::vector<TItem> (*read)()) : read_(read) {}
 
-void LoadLocked() {
-  if (g_loaded) return;
-  g_ds = EnumeratePulseSinks();
-  g_wave = EnumerateAlsaPcms();
-  g_loaded = true;
+  std::vector<TItem> Get() {
+    {
+      std::lock_guard lock(mutex_);
+      if (loaded_) return items_;
+    }
+    std::lock_guard reading(readMutex_);  // one reading at a time; a second caller takes its result
+    {
+      std::lock_guard lock(mutex_);
+      if (loaded_) return items_;
+    }
+    std::vector<TItem> fresh = read_();
+    std::lock_guard lock(mutex_);
+    items_ = fresh;
+    loaded_ = true;
+    return fresh;
+  }
+
+  void Forget() {
+    std::lock_guard lock(mutex_);
+    loaded_ = false;
+  }
+
+private:
+  std::vector<TItem> (*read_)();
+  std::mutex readMutex_, mutex_;
+  bool loaded_ = false;
+  std::vector<TItem> items_;
+};
+
+TDeviceCache<TDSDeviceItem>& PulseCache() {
+  static TDeviceCache<TDSDeviceItem> cache(EnumeratePulseSinks);
+  return cache;
+}
+
+TDeviceCache<TWaveOutDeviceItem>& AlsaCache() {
+  static TDeviceCache<TWaveOutDeviceItem> cache(EnumerateAlsaPcms);
+  return cache;
 }
 
 struct SinkQuery {
@@ -90,22 +124,13 @@ std::vector<TWaveOutDeviceItem> EnumerateAlsaPcms() {
   return list;
 }
 
-const std::vector<TDSDeviceItem>& DSDeviceList() {
-  std::lock_guard lock(g_mutex);
-  LoadLocked();
-  return g_ds;
-}
+std::vector<TDSDeviceItem> DSDeviceList() { return PulseCache().Get(); }
 
-const std::vector<TWaveOutDeviceItem>& WaveOutDeviceList() {
-  std::lock_guard lock(g_mutex);
-  LoadLocked();
-  return g_wave;
-}
+std::vector<TWaveOutDeviceItem> WaveOutDeviceList() { return AlsaCache().Get(); }
 
 void RefreshSoundDevices() {
-  std::lock_guard lock(g_mutex);
-  g_loaded = false;
-  LoadLocked();
+  PulseCache().Forget();
+  AlsaCache().Forget();
 }
 
 }  // namespace ml

@@ -1,6 +1,7 @@
 #pragma once
 // The two device lists the options dialog offers: the sound server's sinks (kind 0) and the sound
-// card PCMs (kind 1). Filled on first use and kept; Refresh reads them again.
+// card PCMs (kind 1). Each is read on its first use and kept; Refresh reads them again. The lists
+// are handed out as copies, so a refresh on one thread never changes what another holds.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,8 +20,8 @@ struct TWaveOutDeviceItem {
   uint32_t DriverVersion = 0;
 };
 
-const std::vector<TDSDeviceItem>& DSDeviceList();
-const std::vector<TWaveOutDeviceItem>& WaveOutDeviceList();
+std::vector<TDSDeviceItem> DSDeviceList();
+std::vector<TWaveOutDeviceItem> WaveOutDeviceList();
 void RefreshSoundDevices();
 
 // Reading the lists, exposed for the tests.

@@ -25,11 +25,17 @@ protected:
   void DeviceFlush() override;
   void DeviceDrain() override;
   uint64_t DeviceRoom() override;
+  bool DeviceAllPlayed() override;
+  uint64_t DeviceDelay() override;
 
 private:
+  void StartIfPrepared();
+
   std::string Device_;
   snd_pcm_t* Pcm_ = nullptr;
+  uint64_t BufferFrames_ = 0;
   bool CanPause_ = false;
+  bool Drained_ = false;  // the device has played the song's last frame
 };
 
 }  // namespace ml

@@ -276,11 +276,31 @@ TEST(TagInfo, MergePriorities) {
   EXPECT_FALSE(TTagInfo().Load("/nonexistent/file.mp3"));
 }
 
-TEST(MPEGaudio, DurationFromSizeOrFrameCount) {
-  // CBR: 300 frames of 417 bytes at 128 kbps.
+TEST(MPEGaudio, DurationFromFramesOrFrameCount) {
+  // Without a VBR header the frames are counted, the ID3v1 tag after them not: 300 frames of
+  // 1152 samples at 44.1 kHz.
   std::string cbr = MpegFrames(300);
-  TMediaInfo a = Merge(cbr);
-  EXPECT_EQ(a.Duration, int(std::lround(cbr.size() * 8.0 / 128)));
+  TMediaInfo a = Merge(cbr + V1Block("Tagged", 0, 1, 1));
+  EXPECT_EQ(a.Duration, int(std::lround(300 * 1152 * 1000.0 / 44100)));
+  EXPECT_EQ(a.Bitrate, 128);
+  // A variable rate without a header to say so: every frame counts at its own length.
+  std::string vbr;
+  for (int i = 0; i < 100; ++i) {
+    std::string f(i % 4 ? "\xFF\xFB\x90\x00" : "\xFF\xFB\xE0\x00", 4);  // 128 kbps, or 320 (1044 bytes)
+    f.resize(i % 4 ? 417 : 1044, '\x55');
+    vbr += f;
+  }
+  TMediaInfo v0 = Merge(vbr);
+  EXPECT_EQ(v0.Duration, int(std::lround(100 * 1152 * 1000.0 / 44100)));
+  EXPECT_EQ(v0.Bitrate, int(std::lround((75 * 417 + 25 * 1044) * 8 * 44100.0 / (100 * 1152 * 1000))));
+  // A stream of a few frames is still one, down to a single frame; one frame among junk is not.
+  bool ok = false;
+  EXPECT_EQ(Merge(MpegFrames(3), &ok).Duration, 78);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Merge(MpegFrames(1) + V1Block("One", 0, 1, 1), &ok).Duration, 26);
+  EXPECT_TRUE(ok);
+  Merge(std::string(100, '\x01') + MpegFrames(1), &ok);
+  EXPECT_FALSE(ok);
   // Xing: the frame count decides, whatever the file size says.
   TMediaInfo x = Merge(MpegFrames(300, XingExtra(1000, 1000 * 300)));
   EXPECT_EQ(x.Duration, int(std::lround(1000 * 1152 * 1000.0 / 44100)));
@@ -309,7 +329,7 @@ TEST(MPEGaudio, WhereFramesAreFound) {
                     LE32(176400) + LE16(4) + LE16(16) + "data" + LE32(40000);
   for (int i = 0; i < 10000; ++i) wav += std::string("\xE2\xFF\xE7\xFF", 4);
   TMediaInfo w = Merge(wav);
-  EXPECT_EQ(w.Bitrate, 0);
+  EXPECT_EQ(w.Bitrate, 1411);  // as the player shows it
   EXPECT_EQ(w.SampleRate, 44100);
   EXPECT_EQ(w.Duration, int(std::lround(40000 * 1000.0 / 176400)));
 }

@@ -1,5 +1,6 @@
 // minilirra-cli play and demo as a user runs them, judged by the reference decoder.
 #include "tests/playback/PlaybackFixtures.h"
+#include "base/ByteOrder.h"
 #include "playback/uWAVDecoder.h"
 
 #include <gtest/gtest.h>
@@ -76,15 +77,51 @@ TEST(CliPlay, Failures) {
       {"play '" + dir.File("missing.mp3") + "' --output null", 1, "no such file"},
       {"play '" + PlaybackFixture("mono.mp3") + "' --seek 99000 --output null", 1, "cannot seek"},
       {"play '" + PlaybackFixture("mono.mp3") + "' --output oss", 2, "--output: takes"},
+      // An output that cannot take the song is a failure that says why, never "finished".
+      {"play '" + PlaybackFixture("mono.mp3") + "' --output wav:/no/such/dir/x.wav", 1,
+       "cannot create a file beside /no/such/dir/x.wav: No such file or directory"},
+      {"play '" + PlaybackFixture("mono.mp3") + "' --output wav:'" + dir.Path().string() + "'", 1, "Is a directory"},
+      {"play '" + PlaybackFixture("mono.mp3") + "' --output alsa", 1, "cannot open ALSA PCM \"default\""},
+      {"play '" + PlaybackFixture("mono.mp3") + "' --output alsa:no-such-pcm", 1, "cannot open ALSA PCM"},
+      {"play '" + PlaybackFixture("mono.mp3") + "' --output pulse", 1, "cannot connect to the PulseAudio server"},
+      {"play '" + PlaybackFixture("mono.mp3") + "' --output pulse:nosink", 1, "cannot play"},
+      {"play '" + PlaybackFixture("adpcm.wav") + "' --output null", 1, "IMA ADPCM"},
       {"play '" + PlaybackFixture("mono.mp3") + "' --volume 300", 2, "--volume"},
       {"play", 2, "usage"},
   };
   for (const auto& c : cases) {
     int rc = -1;
-    const std::string out = Cli(c.args, &rc);
+    const std::string out = Cli(c.args, &rc, kNoDevices);
     EXPECT_EQ(rc, c.rc) << c.args << "\n" << out;
     EXPECT_NE(out.find(c.says), std::string::npos) << c.args << "\n" << out;
+    EXPECT_EQ(out.find("finished"), std::string::npos) << c.args << "\n" << out;
   }
+}
+
+// "wav:-" writes the song to standard output, and says everything else on standard error: into
+// a file the header gets its sizes, into a pipe it says "to the end". A reader that goes away
+// is a failed write.
+TEST(CliPlay, WavToStandardOutput) {
+  TempDir dir;
+  const std::string song = PlaybackFixture("pcm16.wav");
+  int rc = -1;
+  const std::string cli = "'" + BinDir() + "/minilirra-cli' play '" + song + "' --output wav:-";
+  RunCapture(cli + " >'" + dir.File("file.wav") + "' 2>/dev/null", &rc);
+  ASSERT_EQ(rc, 0);
+  RunCapture(cli + " 2>/dev/null | cat >'" + dir.File("piped.wav") + "'", &rc);
+  ASSERT_EQ(rc, 0);
+  const auto want = WavSamples(song);
+  for (const char* name : {"file.wav", "piped.wav"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(WavSamples(dir.File(name)), want);
+    // sox, which trusts the sizes of a file it can seek in, reads the same.
+    EXPECT_EQ(AsSamples(RunCapture("sox -V1 '" + dir.File(name) + "' -t raw -")), want);
+  }
+  EXPECT_EQ(ml::LoadLE32(ReadAll(dir.File("file.wav")).data() + 40), want.size() * 2);  // the data size
+  RunCapture("{ " + cli + " 2>'" + dir.File("err") + "'; echo $? >'" + dir.File("rc") + "'; } | head -c 100 >/dev/null");
+  EXPECT_EQ(ReadAll(dir.File("rc")), "1\n");
+  EXPECT_NE(ReadAll(dir.File("err")).find("cannot write WAV to standard output: Broken pipe"), std::string::npos)
+      << ReadAll(dir.File("err"));
 }
 
 // Without any sound device the song plays to the null output, in its own time, and ends.

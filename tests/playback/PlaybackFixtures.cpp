@@ -14,8 +14,8 @@ const std::string& PlaybackFixtureDir() {
     dir = std::make_unique<TempDir>();
     path = dir->Path().string();
     int rc = -1;
-    RunCapture(SourceDir() + "/scripts/fixtures/playback-make.sh '" + path + "' 2>&1", &rc);
-    if (rc != 0) ADD_FAILURE() << "fixture script failed";
+    const std::string said = RunCapture(SourceDir() + "/scripts/fixtures/playback-make.sh '" + path + "' 2>&1", &rc);
+    if (rc != 0) ADD_FAILURE() << "fixture script failed (exit " << rc << "):\n" << said;
   }
   return path;
 }

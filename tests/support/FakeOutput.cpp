@@ -1,9 +1,14 @@
 #include "tests/support/FakeOutput.h"
 
+#include <thread>
+
 namespace mltest {
 
 bool TFakeOutput::DeviceOpen() {
-  if (FailOpen) return false;
+  if (FailOpen) {
+    Error_ = "no fake device here";
+    return false;
+  }
   ++Opens;
   DeviceIsOpen = true;
   Paused = true;
@@ -18,6 +23,14 @@ void TFakeOutput::DeviceClose() {
 }
 
 bool TFakeOutput::DeviceWrite(const uint8_t* data, uint32_t length) {
+  if (FailWrites) {
+    Error_ = "the fake device was unplugged";
+    return false;
+  }
+  while (HangWrites) {
+    Stuck = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   BytesWritten += length;
   if (Capture) {
     std::lock_guard lock(captureMutex_);

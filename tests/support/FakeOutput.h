@@ -15,14 +15,26 @@ using ml::TRingOutput;
 // Played only when the test advances its clock; records what reached it.
 class TFakeOutput : public TRingOutput {
 public:
-  ~TFakeOutput() override { Stop(); }
+  TFakeOutput() { ++Alive; }
+  ~TFakeOutput() override {
+    Stop();
+    --Alive;
+  }
   std::string Describe() const override { return "fake"; }
 
   // Moves the device's clock forward: that much audio is played (if it is not paused) and the
   // engine is woken.
   void Advance(std::chrono::milliseconds ms);
-  // Makes the next opens fail, as on a machine without a sound card.
+  // Makes the next opens fail, as on a machine without a sound card, and the writes fail, as when
+  // a card is unplugged.
   std::atomic<bool> FailOpen{false};
+  std::atomic<bool> FailWrites{false};
+  // While set, a write does not return, as with a device that no longer answers; Stuck tells
+  // that the engine is held in one.
+  std::atomic<bool> HangWrites{false};
+  std::atomic<bool> Stuck{false};
+  // Fake outputs not yet destroyed (an engine cut loose destroys its own when it ends).
+  static inline std::atomic<int> Alive{0};
 
   // What the test can look at (any thread).
   std::atomic<int> Opens{0}, Closes{0}, Flushes{0};
