@@ -1,6 +1,6 @@
 #pragma once
 // What the online commands share: the SOCKS5 proxy they reach the service through (--proxy, else
-// the player's network settings) and a password read the way a terminal user expects.
+// the player's network settings).
 #include "cli/CliCommand.h"
 
 #include <cstdint>
@@ -34,9 +34,5 @@ std::optional<CliProxy> ChooseProxy(CliContext& context, const std::string& prox
 // Routes an open UDP client through the proxy (a UDP association, waited for up to its time-out).
 // False, with a message on standard error, when the association failed.
 bool RouteThroughProxy(ml::TLRUDPClient& udp, const CliProxy& proxy, const char* command);
-
-// One line from standard input; on a terminal after prompt (on standard error) and without echo.
-// Nullopt at the end of input.
-std::optional<std::string> ReadSecret(const std::string& prompt);
 
 }  // namespace mlcli

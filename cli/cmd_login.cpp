@@ -6,6 +6,7 @@
 #include "net/IPv4Text.h"
 #include "net/LRUDPClient.h"
 #include "app/LocalAddress.h"
+#include "base/SecretInput.h"
 #include "base/StrUtil.h"
 #include "online/uLogin.h"
 #include "net/uServerListManager.h"
@@ -55,7 +56,7 @@ std::optional<std::string> StoredPassword(const Options& o) {
     }
     if (!password.empty() && password.back() == '\r') password.pop_back();
   } else {
-    auto typed = mlcli::ReadSecret("password for " + o.user + ": ");
+    auto typed = ml::ReadSecretLine("password for " + o.user + ": ");
     if (!typed) {
       std::fprintf(stderr, "login: no password given (type it, pipe it in, or use --password-file)\n");
       return std::nullopt;

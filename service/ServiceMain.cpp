@@ -2,12 +2,12 @@
 // command line from the options declared here, which also make the usage text.
 #include "base/GbkText.h"
 #include "base/LRMD5.h"
+#include "base/SecretInput.h"
 #include "base/Version.h"
 #include "net/IPv4Text.h"
 #include "service/Service.h"
 
 #include <CLI/CLI.hpp>
-#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -105,20 +105,9 @@ std::optional<std::string> ReadPassword(const std::string& file) {
     std::ifstream in(file);
     if (!in || !std::getline(in, line)) return std::nullopt;
   } else {
-    termios saved{};
-    const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (terminal) {
-      std::fprintf(stderr, "password: ");
-      termios quiet = saved;
-      quiet.c_lflag &= ~tcflag_t(ECHO);
-      ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    }
-    const bool got = bool(std::getline(std::cin, line));
-    if (terminal) {
-      ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-      std::fprintf(stderr, "\n");
-    }
-    if (!got) return std::nullopt;
+    const auto typed = ml::ReadSecretLine("password: ");
+    if (!typed) return std::nullopt;
+    line = *typed;
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
