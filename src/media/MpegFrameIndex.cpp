@@ -16,7 +16,8 @@ void TMpegFrameIndex::Reset(uint64_t first, int sampleRate, uint64_t end) {
   HaveLast_ = Complete_ = false;
   Unbroken_ = true;
   Frames_ = Bytes_ = 0;
-  Block_.clear();
+  BlockSize_ = 0;
+  BlockAtEnd_ = false;
   BlockOffset_ = 0;
 }
 
@@ -24,18 +25,24 @@ void TMpegFrameIndex::ExtendTo(uint64_t end) {
   if (end <= End_) return;
   End_ = end;
   Complete_ = false;
-  Block_.clear();  // the cached block may end where the file ended before
+  // The cached block may end where the file ended before.
+  BlockSize_ = 0;
+  BlockAtEnd_ = false;
 }
 
 bool TMpegFrameIndex::ReadBytes(TMediaSource& src, uint64_t pos, uint8_t* out, size_t n) {
   if (pos + n > End_) return false;
-  if (pos < BlockOffset_ || pos + n > BlockOffset_ + Block_.size()) {
-    Block_.resize(kBlock);
+  if (pos < BlockOffset_ || pos + n > BlockOffset_ + BlockSize_) {
+    // Past the end of a block that reached the end of the file there is nothing to read: a
+    // resync stepping byte by byte through junk at the end must not read the file again each time.
+    if (BlockAtEnd_ && pos >= BlockOffset_) return false;
+    if (!Block_) Block_ = std::make_unique_for_overwrite<uint8_t[]>(kBlock);
     BlockOffset_ = pos;
-    Block_.resize(src.ReadAt(pos, Block_.data(), kBlock));
-    if (pos + n > BlockOffset_ + Block_.size()) return false;
+    BlockSize_ = src.ReadAt(pos, Block_.get(), kBlock);
+    BlockAtEnd_ = BlockSize_ < kBlock;
+    if (pos + n > BlockOffset_ + BlockSize_) return false;
   }
-  std::memcpy(out, Block_.data() + (pos - BlockOffset_), n);
+  std::memcpy(out, Block_.get() + (pos - BlockOffset_), n);
   return true;
 }
 

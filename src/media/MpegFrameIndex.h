@@ -7,6 +7,7 @@
 #include "media/MpegHeader.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace ml {
@@ -70,8 +71,12 @@ private:
   uint64_t Frames_ = 0;
   uint64_t Bytes_ = 0;
 
-  std::vector<uint8_t> Block_;
+  // A window of the file, read whole and reused: allocated once, never cleared (only its first
+  // BlockSize_ bytes are ever read).
+  std::unique_ptr<uint8_t[]> Block_;
   uint64_t BlockOffset_ = 0;
+  size_t BlockSize_ = 0;
+  bool BlockAtEnd_ = false;  // the read came back short: the file ends with the block
 };
 
 }  // namespace ml

@@ -34,7 +34,7 @@ bool FindFirstFrameIn(const uint8_t* w, size_t size, uint64_t windowOffset, uint
   return false;
 }
 
-TMPEGDecoder::TMPEGDecoder() : Input_(kInputSize + MAD_BUFFER_GUARD) {}
+TMPEGDecoder::TMPEGDecoder() : Input_(std::make_unique_for_overwrite<uint8_t[]>(kInputSize + MAD_BUFFER_GUARD)) {}
 
 TMPEGDecoder::~TMPEGDecoder() { Close(); }
 
@@ -143,20 +143,20 @@ bool TMPEGDecoder::Refill() {
   if (Stream_.buffer && Stream_.next_frame) {
     keep = static_cast<size_t>(Stream_.bufend - Stream_.next_frame);
     InputOffset_ += static_cast<size_t>(Stream_.next_frame - Stream_.buffer);
-    std::memmove(Input_.data(), Stream_.next_frame, keep);
+    std::memmove(Input_.get(), Stream_.next_frame, keep);
   } else if (Stream_.buffer) {
     InputOffset_ += static_cast<size_t>(Stream_.bufend - Stream_.buffer);
   }
   if (GuardAdded_) return false;  // the last frame has been given its guard already
-  size_t n = Source_.Read(Input_.data() + keep, kInputSize - keep);
+  size_t n = Source_.Read(Input_.get() + keep, kInputSize - keep);
   if (n == 0) {
     // libmad decodes a frame only when the next header's bytes are there; zero guard bytes at the
     // end let it finish the last frame.
-    std::memset(Input_.data() + keep, 0, MAD_BUFFER_GUARD);
+    std::memset(Input_.get() + keep, 0, MAD_BUFFER_GUARD);
     n = MAD_BUFFER_GUARD;
     GuardAdded_ = true;
   }
-  mad_stream_buffer(&Stream_, Input_.data(), keep + n);
+  mad_stream_buffer(&Stream_, Input_.get(), keep + n);
   Stream_.error = MAD_ERROR_NONE;
   return true;
 }

@@ -9,6 +9,7 @@
 #include <mad.h>
 
 #include <array>
+#include <memory>
 #include <vector>
 
 namespace ml {
@@ -70,7 +71,7 @@ private:
   mad_frame Frame_{};
   mad_synth Synth_{};
   bool MadReady_ = false;
-  std::vector<uint8_t> Input_;
+  std::unique_ptr<uint8_t[]> Input_;  // kInputSize + MAD_BUFFER_GUARD, filled before it is read
   uint64_t InputOffset_ = 0;  // file offset of Input_[0]
   bool GuardAdded_ = false;
   bool Ended_ = false;
