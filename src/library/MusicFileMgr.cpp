@@ -142,12 +142,14 @@ TShareFileInfo* TMusicFileMgr::FindByDigestLocked(const TMD5Digest& d) const {
 
 TAddResult TMusicFileMgr::AddFile(const std::string& path) {
   auto refused = [](std::string why) { return TAddResult{TAddResult::Refused, nullptr, std::move(why)}; };
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (!fs::exists(status)) return refused(ec && ec != std::errc::no_such_file_or_directory ? ec.message() : "no such file");
-  if (fs::is_directory(status)) return refused("a folder");
   const TFileFacts f = StatFile(path);
-  if (!f.exists) return refused("not a regular file");
+  if (!f.exists) {
+    // Not a regular file: only now is it worth asking what it is instead.
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) return refused(ec && ec != std::errc::no_such_file_or_directory ? ec.message() : "no such file");
+    return refused(fs::is_directory(status) ? "a folder" : "not a regular file");
+  }
   if (f.size == 0) return refused("an empty file");
   if (TShareFileInfo* existing = FindByPathAndSize(path, f.size)) return {TAddResult::AlreadyPresent, existing, {}};
   // Tags are read outside the lock: a slow disk must not hold up the hashing thread.

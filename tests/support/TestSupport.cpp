@@ -1,7 +1,8 @@
 #include "tests/support/TestSupport.h"
 
+#include "media/RiffWave.h"
+
 #include <array>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -39,11 +40,7 @@ void WriteAll(const std::string& path, const std::string& bytes) {
 std::string TinyWav(const std::string& payload) {
   std::string data = payload;
   if (data.size() % 2) data.push_back('\0');
-  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-  const uint32_t rate = 8000;
-  return "RIFF" + u32(uint32_t(36 + data.size())) + "WAVE" + "fmt " + u32(16) + u16(1) + u16(1) + u32(rate) +
-         u32(rate * 2) + u16(2) + u16(16) + "data" + u32(uint32_t(data.size())) + data;
+  return ml::WavFileHeader(1, 8000, 16, data.size()) + data;
 }
 
 std::string RunCapture(const std::string& command, int* exitCode) {
