@@ -12,6 +12,7 @@
 
 #include "net/LoginRecords.h"
 #include "net/NetTypeRecords.h"
+#include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
 
 using namespace ml;
@@ -74,6 +75,10 @@ TRecordCase Case(std::string name, const T& sample, W write, R read, const std::
 const uint32_t kLocalIP = htonl(0xC0A80005);  // 192.168.0.5
 
 std::vector<TRecordCase> AllRecords() {
+  std::array<uint8_t, 16> digest{};
+  for (size_t i = 0; i < digest.size(); ++i) digest[i] = uint8_t(i);
+  const TSearchResultPart resultPart{9, 45, 21, 20, 1, {{"a.mp3", digest, 7, 4096, 210, "B"}}};
+  const TSongLookupReply lookup{"a", ".mp3", digest, 4096, 4096, 128, 210};
   TLoginRequest login;
   login.Requested = TLoginRequest::ByName;
   login.LocalIP = kLocalIP;
@@ -152,6 +157,23 @@ std::vector<TRecordCase> AllRecords() {
            "0f00 39300000 04030201 581b"),
       Case("network-type result", TNetTypeResult{NetKind::ExternalB}, WriteNetTypeResult, ReadNetTypeResult,
            "2700 04 00 0000"),
+      Case("search request", TSearchRequest{7, 5004, 10001, "ab", 2, 0xFFFFFFFE}, WriteSearchRequest,
+           ReadSearchRequest, "0e00 07000000 8c13 11270000 026162 0200 feffffff"),
+      Case("search result without a match", TSearchResultPart{9, 0, 0, 0, 0, {}}, WriteSearchResultPart,
+           ReadSearchResultPart, "0e00 09000000 00000000"),
+      Case("search result part", resultPart, WriteSearchResultPart, ReadSearchResultPart,
+           "0e00 09000000 2d000000 15000000 1400 01 01"
+           " 05 612e6d7033 000102030405060708090a0b0c0d0e0f 07000000 00100000 d200 01 42"),
+      Case("usage report", TUsageReport{TUsageReport::KeywordSearched, "abc"}, WriteUsageReport, ReadUsageReport,
+           "0c00 0400 03616263"),
+      Case("song lookup", TSongLookupRequest{"a - b"}, WriteSongLookupRequest, ReadSongLookupRequest,
+           "1100 05 61202d2062"),
+      Case("song lookup answer", lookup, WriteSongLookupReply, ReadSongLookupReply,
+           "1100 0161 04 2e6d7033 000102030405060708090a0b0c0d0e0f 00100000 00100000 8000 d200"),
+      Case("suggestions", TSuggestRequest{10001, "ab"}, WriteSuggestRequest, ReadSuggestRequest,
+           "5000 11270000 026162"),
+      Case("suggestion answer", TSuggestReply{{{"ab", 3}, {"abc", 1}}}, WriteSuggestReply, ReadSuggestReply,
+           "5000 02 026162 03000000 03616263 01000000"),
   };
 }
 
