@@ -1,15 +1,23 @@
 #include "cli/CliOnline.h"
 
 #include "app/AppInfo.h"
+#include "app/LocalAddress.h"
 #include "app/uSettingMgr.h"
+#include "base/SecretInput.h"
 #include "base/StrUtil.h"
+#include "net/IPv4Text.h"
 #include "net/LRUDPClient.h"
+#include "net/uServerListManager.h"
+#include "online/uLogin.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
+#include <thread>
 
 namespace mlcli {
 
@@ -47,6 +55,43 @@ std::string ResolveIPv4(const std::string& host) {
   inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
   freeaddrinfo(found);
   return text;
+}
+
+// The result in the command line's language, with the player's own text beside it.
+std::string ResultInEnglish(int code) {
+  switch (code) {
+    case ml::LoginResult::Success: return "logged in";
+    case ml::LoginResult::Damaged: return "the service's answer was damaged; try again";
+    case ml::Status::Refused: return "the service refused the login";
+    case ml::Status::Busy: return "the service is busy; try again later";
+    case ml::Status::WrongPassword: return "wrong user name or password";
+    case ml::Status::NoSuchUser: return "no such user";
+    case ml::Status::TooOld: return "this version is too old for the service; install a newer one";
+    case ml::Status::NoAnswer: return "the service did not answer";
+    case ml::LoginResult::Unknown: return "unknown error";
+    default: return "the login failed with code " + std::to_string(code);
+  }
+}
+
+// The stored form of the password: from the file's first line, else typed (or piped) in.
+std::optional<std::string> StoredPassword(const CliConnection& o, const char* command) {
+  std::string password;
+  if (!o.passwordFile.empty()) {
+    std::ifstream f(o.passwordFile);
+    if (!f || !std::getline(f, password)) {
+      std::fprintf(stderr, "%s: cannot read the password file %s\n", command, o.passwordFile.c_str());
+      return std::nullopt;
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+  } else {
+    auto typed = ml::ReadSecretLine("password for " + o.user + ": ");
+    if (!typed) {
+      std::fprintf(stderr, "%s: no password given (type it, pipe it in, or use --password-file)\n", command);
+      return std::nullopt;
+    }
+    password = *typed;
+  }
+  return ml::EncodeStoredPassword(password);
 }
 
 }  // namespace
@@ -127,6 +172,138 @@ bool RouteThroughProxy(ml::TLRUDPClient& udp, const CliProxy& proxy, const char*
   std::fprintf(stderr, "%s: the proxy %s did not relay for us (not reachable, refused, or wrong user or password)\n",
                command, proxy.Text().c_str());
   return false;
+}
+
+void AddConnectionOptions(CLI::App& app, CliConnection& o) {
+  CLI::Option* user = app.add_option("--user", o.user, "account name or number; the password is asked for")
+                          ->type_name("NAME|NUMBER");
+  app.add_flag("--anonymous", o.anonymous, "connect without an account")->excludes(user);
+  app.add_option("--password-file", o.passwordFile,
+                 "read the password from the file's first line (default: ask on the terminal, else read stdin)")
+      ->type_name("FILE")
+      ->needs(user);
+  app.add_option("--list-server", o.listServer, "the server-list server (default: this machine's service)")
+      ->type_name("ADDR:PORT")
+      ->check(CLI::Validator(
+          [](std::string& v) -> std::string {
+            uint32_t ip = 0;
+            uint16_t port = 0;
+            return ml::ParseIPv4Endpoint(v, ip, port) ? "" : "takes an IPv4 address and a port, ADDR:PORT";
+          },
+          "ADDR:PORT"));
+  AddProxyOption(app, o.proxy);
+  app.add_option("--udp-port", o.udpPort, "the local UDP port (default 7000, or the next free one)")
+      ->check(CLI::Range(1, 65535));
+}
+
+CliSignals::CliSignals() {
+  sigemptyset(&set_);
+  sigaddset(&set_, SIGINT);
+  sigaddset(&set_, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+}
+
+bool CliSignals::Wait(int ms) {
+  timespec slice{ms / 1000, long(ms % 1000) * 1000 * 1000};
+  return sigtimedwait(&set_, nullptr, &slice) > 0;
+}
+
+CliSession::CliSession(CliContext& context, const CliConnection& options, const char* command)
+    : context_(context), options_(options), command_(command) {}
+
+CliSession::~CliSession() {
+  if (login_) {
+    login_->StopKeepAlive();
+    if (login_->LoggedIn()) login_->Logout();
+  }
+  login_.reset();
+  if (udp_) udp_->SetActive(false);
+}
+
+int CliSession::Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAliveMs) {
+  user_ = std::make_unique<ml::TUserInfo>();
+  ml::TUserInfo& info = *user_;
+  const ml::TLocalAddresses local = ml::ProbeLocalAddresses();
+  info.LocalIP = local.LanIP ? local.LanIP : local.LocalIP;
+  info.PublicIP = local.LocalIP;
+  info.NetKind = local.NetKind;
+  info.HardwareAddress = ml::HardwareAddress(info.LocalIP);
+
+  udp_ = std::make_unique<ml::TLRUDPClient>(nullptr);
+  udp_->SetDefaultPort(options_.udpPort);
+  if (!udp_->SetActive(true)) {
+    std::fprintf(stderr, "%s: cannot open a UDP port (from %d on)\n", command_, options_.udpPort);
+    return 1;
+  }
+  if (const auto proxy = ChooseProxy(context_, options_.proxy); proxy && !RouteThroughProxy(*udp_, *proxy, command_))
+    return 1;
+  info.LocalPort = uint16_t(udp_->DefaultPort());
+  info.PublicPort = info.LocalPort.load();
+  ml::TServerListDefaults defaults;
+  if (!options_.listServer.empty())
+    ml::ParseIPv4Endpoint(options_.listServer, defaults.ListServerIP, defaults.ListServerPort);
+  servers_ = std::make_unique<ml::TServerListManager>(context_.AppDir() + "LR4ServerList.bin", defaults);
+  servers_->SetUDPClient(udp_.get());
+  login_ = std::make_unique<ml::TLRLogin>(*udp_, *servers_, info, context_.AppDir());
+  if (keepAliveMs > 0) login_->SetKeepAlivePeriodOverride(keepAliveMs);
+  return LogIn(who, signals);
+}
+
+int CliSession::LogIn(CliDefaultLogin who, CliSignals& signals) {
+  std::string stored;
+  userText_ = options_.user;
+  if (!userText_.empty()) {
+    const std::string t(ml::Trim(userText_));
+    if (!t.empty() && t[0] >= '0' && t[0] <= '9' && ml::ParseIntDef(t, 0) <= 9) {
+      std::fprintf(stderr, "%s: account numbers start at 10 (号码不正确,请重新输入！)\n", command_);
+      return kUsageError;
+    }
+    auto password = StoredPassword(options_, command_);
+    if (!password) return kUsageError;
+    stored = *password;
+  } else if (!options_.anonymous && login_->ShouldAutoLogin()) {
+    const ml::TLoginRecord r = login_->LastLogin();
+    userText_ = std::to_string(r.ID);
+    stored = r.Password;
+    login_->SetAutoLogin(true);
+    std::fprintf(stderr, "%s: as %s, saved for automatic login\n", command_,
+                 r.UserName.empty() ? userText_.c_str() : r.UserName.c_str());
+  } else if (!options_.anonymous && who == CliDefaultLogin::Saved) {
+    std::fprintf(stderr, "%s: say who logs in: --user NAME|NUMBER, or --anonymous\n", command_);
+    return kUsageError;
+  }
+  login_->OnAttempt = [this](int attempt, int tries, uint32_t ip, uint16_t port) {
+    std::fprintf(stderr, "%s: asking the service at %s:%u (try %d of %d)...\n", command_, ml::IPv4Text(ip).c_str(),
+                 unsigned(port), attempt, tries);
+  };
+  attempted_ = true;
+  // The login runs on a thread of its own so that Ctrl-C ends a wait for a service that does not
+  // answer; no session exists yet, so there is nothing to log out of.
+  std::atomic<bool> finished{false};
+  bool ok = false;
+  std::thread attempt([&] {
+    ok = login_->Login(userText_, stored);
+    finished = true;
+  });
+  while (!finished) {
+    if (signals.Wait(50)) {
+      std::fprintf(stderr, "%s: interrupted\n", command_);
+      std::_Exit(130);
+    }
+  }
+  attempt.join();
+  return ok ? 0 : 1;
+}
+
+bool CliSession::LoggedIn() const { return login_ && login_->LoggedIn(); }
+
+std::string CliSession::ResultLine() const {
+  const int code = login_->LastResult();
+  if (code == ml::LoginResult::Success)
+    return "result: 0 " + ResultInEnglish(0) + " (" + login_->LastMessage() + ")";
+  // The player's own wording: a failed anonymous connection and a failed login differ.
+  const char* prefix = userText_.empty() ? "连接服务器失败，" : "登录失败，";
+  return "result: " + std::to_string(code) + " " + ResultInEnglish(code) + " (" + prefix + login_->LastMessage() + ")";
 }
 
 }  // namespace mlcli

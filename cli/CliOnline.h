@@ -1,14 +1,20 @@
 #pragma once
-// What the online commands share: the SOCKS5 proxy they reach the service through (--proxy, else
-// the player's network settings).
+// What the online commands share: one table of connection options (who connects, where the
+// server list is, the SOCKS5 proxy: --proxy, else the player's network settings, the local UDP
+// port) and the session they open with it.
 #include "cli/CliCommand.h"
 
+#include <csignal>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace ml {
 class TLRUDPClient;
+class TLRLogin;
+class TServerListManager;
+class TUserInfo;
 }
 
 namespace mlcli {
@@ -34,5 +40,74 @@ std::optional<CliProxy> ChooseProxy(CliContext& context, const std::string& prox
 // Routes an open UDP client through the proxy (a UDP association, waited for up to its time-out).
 // False, with a message on standard error, when the association failed.
 bool RouteThroughProxy(ml::TLRUDPClient& udp, const CliProxy& proxy, const char* command);
+
+// The connection options of every online command.
+struct CliConnection {
+  std::string user, passwordFile, listServer, proxy;
+  bool anonymous = false;
+  int udpPort = 7000;
+};
+
+// --user, --anonymous, --password-file, --list-server, --proxy, --udp-port.
+void AddConnectionOptions(CLI::App& command, CliConnection& options);
+
+// Who a command connects as when neither --user nor --anonymous is given.
+enum class CliDefaultLogin {
+  Saved,      // the saved automatic login, else the command refuses (login)
+  Anonymous,  // the saved automatic login, else anonymously (commands that need no account)
+};
+
+// SIGINT and SIGTERM, blocked from construction on, so that a command waits for them on its own
+// terms: Ctrl-C ends a wait, and what was started is finished (a logout) before the exit.
+class CliSignals {
+public:
+  CliSignals();
+  // Waits up to ms for one of them; true when it came.
+  bool Wait(int ms);
+
+private:
+  sigset_t set_;
+};
+
+// One session with the service: the UDP client (through the proxy when one is chosen), the
+// server list and the user record, then a login. Logs out and closes when destroyed.
+class CliSession {
+public:
+  CliSession(CliContext& context, const CliConnection& options, const char* command);
+  ~CliSession();
+  CliSession(const CliSession&) = delete;
+  CliSession& operator=(const CliSession&) = delete;
+
+  // Opens the UDP port and the proxy and logs in. 0, or the exit code after a message on
+  // standard error (the login's result goes to standard output, as the login command prints it).
+  // Ctrl-C while the login waits ends the program with 130.
+  // keepAliveMs > 0 replaces the service's keep-alive period.
+  int Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAliveMs = 0);
+  // Whether a login was tried (so that its result line means something).
+  bool Attempted() const { return attempted_; }
+  bool LoggedIn() const;
+  // The login's result line, "result: CODE TEXT (PLAYER'S TEXT)".
+  std::string ResultLine() const;
+
+  ml::TLRUDPClient& Udp() { return *udp_; }
+  ml::TServerListManager& Servers() { return *servers_; }
+  ml::TUserInfo& User() { return *user_; }
+  ml::TLRLogin& Login() { return *login_; }
+  // Who logged in: the account text, empty for an anonymous connection.
+  const std::string& UserText() const { return userText_; }
+
+private:
+  int LogIn(CliDefaultLogin who, CliSignals& signals);
+
+  CliContext& context_;
+  CliConnection options_;
+  const char* command_;
+  std::string userText_;
+  bool attempted_ = false;
+  std::unique_ptr<ml::TUserInfo> user_;
+  std::unique_ptr<ml::TLRUDPClient> udp_;
+  std::unique_ptr<ml::TServerListManager> servers_;
+  std::unique_ptr<ml::TLRLogin> login_;
+};
 
 }  // namespace mlcli
