@@ -5,6 +5,7 @@
 #include "app/uSettingMgr.h"
 #include "base/SecretInput.h"
 #include "base/StrUtil.h"
+#include "base/Version.h"
 #include "net/IPv4Text.h"
 #include "net/LRUDPClient.h"
 #include "net/uServerListManager.h"
@@ -190,7 +191,7 @@ void AddConnectionOptions(CLI::App& app, CliConnection& o) {
             uint16_t port = 0;
             return ml::ParseIPv4Endpoint(v, ip, port) ? "" : "takes an IPv4 address and a port, ADDR:PORT";
           },
-          "ADDR:PORT"));
+          ""));
   AddProxyOption(app, o.proxy);
   app.add_option("--udp-port", o.udpPort, "the local UDP port (default 7000, or the next free one)")
       ->check(CLI::Range(1, 65535));
@@ -271,6 +272,12 @@ int CliSession::LogIn(CliDefaultLogin who, CliSignals& signals) {
   } else if (!options_.anonymous && who == CliDefaultLogin::Saved) {
     std::fprintf(stderr, "%s: say who logs in: --user NAME|NUMBER, or --anonymous\n", command_);
     return kUsageError;
+  } else if (!options_.anonymous) {
+    // No session: the table of servers is all the command needs (the cached or built-in one
+    // serves when the list server does not answer).
+    if (!servers_->Download(0, ml::ProgramVersion, false))
+      std::fprintf(stderr, "%s: the server list did not come; using the one known\n", command_);
+    return 0;
   }
   login_->OnAttempt = [this](int attempt, int tries, uint32_t ip, uint16_t port) {
     std::fprintf(stderr, "%s: asking the service at %s:%u (try %d of %d)...\n", command_, ml::IPv4Text(ip).c_str(),

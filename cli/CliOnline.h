@@ -53,8 +53,9 @@ void AddConnectionOptions(CLI::App& command, CliConnection& options);
 
 // Who a command connects as when neither --user nor --anonymous is given.
 enum class CliDefaultLogin {
-  Saved,      // the saved automatic login, else the command refuses (login)
-  Anonymous,  // the saved automatic login, else anonymously (commands that need no account)
+  Saved,  // the saved automatic login, else the command refuses (login)
+  None,   // nobody: the server list is fetched and the command goes on without a session
+          // (requests that need no account, such as a search)
 };
 
 // SIGINT and SIGTERM, blocked from construction on, so that a command waits for them on its own
@@ -78,9 +79,9 @@ public:
   CliSession(const CliSession&) = delete;
   CliSession& operator=(const CliSession&) = delete;
 
-  // Opens the UDP port and the proxy and logs in. 0, or the exit code after a message on
-  // standard error (the login's result goes to standard output, as the login command prints it).
-  // Ctrl-C while the login waits ends the program with 130.
+  // Opens the UDP port and the proxy and logs in (or, with None and no one named, fetches the
+  // server list). 0, or the exit code after a message on standard error. Ctrl-C while the login
+  // waits ends the program with 130.
   // keepAliveMs > 0 replaces the service's keep-alive period.
   int Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAliveMs = 0);
   // Whether a login was tried (so that its result line means something).

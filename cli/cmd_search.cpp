@@ -1,6 +1,6 @@
 // minilirra-cli search: one page of the service's song search, through the player's own path:
-// the server list, a login (anonymous unless told otherwise), the search request with its
-// resends, and the result parts as the player's search view takes them.
+// the server list, a login when one is asked for (a search needs no account), the search
+// request with its resends, and the result parts as the player's search view takes them.
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 #include "cli/CliOnline.h"
@@ -73,7 +73,7 @@ int Search(mlcli::CliContext& ctx, const Options& o) {
   mlcli::CliSignals signals;
   ml::EventLoop loop;
   mlcli::CliSession session(ctx, o.connection, "search");
-  if (const int opened = session.Open(mlcli::CliDefaultLogin::Anonymous, signals); opened != 0) {
+  if (const int opened = session.Open(mlcli::CliDefaultLogin::None, signals); opened != 0) {
     if (session.Attempted()) std::fprintf(stderr, "search: %s\n", session.ResultLine().c_str());
     return opened;
   }
