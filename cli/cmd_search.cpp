@@ -14,6 +14,7 @@
 #include "online/SongSearch.h"
 #include "online/uLogin.h"
 
+#include <bit>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -54,6 +55,9 @@ void PrintJson(const ml::TSongSearch& search) {
   out["pages"] = search.PageCount();
   out["total"] = search.Total();
   out["first"] = search.Total() == 0 ? 0 : search.First();
+  // How the page came: the datagrams it took and the requests made again for lost ones.
+  out["parts"] = std::popcount(search.PartsReceived());
+  out["resends"] = search.Resends();
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   for (const ml::TSearchResultInfo& row : search.Rows()) {
     nlohmann::ordered_json r;
