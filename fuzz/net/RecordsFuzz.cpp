@@ -8,6 +8,7 @@
 
 #include "net/LoginRecords.h"
 #include "net/NetTypeRecords.h"
+#include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
 #include "net/uServerListManager.h"
 
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size - 1 > Envelope::MaxPayload) return 0;
   // A copy of exactly the record, so that a read beyond it is seen.
   const std::vector<uint8_t> b(data + 1, data + size);
-  switch (data[0] % 15) {
+  switch (data[0] % 22) {
     case 0: RoundTrip<TLoginRequest>(b, ReadLoginRequest, WriteLoginRequest); break;
     case 1: RoundTrip<TLoginReply>(b, Partner(false).first, Partner(false).second); break;
     case 2: RoundTrip<TLoginReply>(b, Partner(true).first, Partner(true).second); break;
@@ -54,6 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 10: RoundTrip<TPresenceCheck>(b, ReadPresenceCheck, WritePresenceCheck); break;
     case 11: RoundTrip<TPresenceAnswer>(b, ReadPresenceAnswer, WritePresenceAnswer); break;
     case 12: RoundTrip<TNetTypeResult>(b, ReadNetTypeResult, WriteNetTypeResult); break;
+    case 13: RoundTrip<TSearchRequest>(b, ReadSearchRequest, WriteSearchRequest); break;
+    case 14: RoundTrip<TSearchResultPart>(b, ReadSearchResultPart, WriteSearchResultPart); break;
+    case 15: RoundTrip<TUsageReport>(b, ReadUsageReport, WriteUsageReport); break;
+    case 16: RoundTrip<TSongLookupRequest>(b, ReadSongLookupRequest, WriteSongLookupRequest); break;
+    case 17: RoundTrip<TSongLookupReply>(b, ReadSongLookupReply, WriteSongLookupReply); break;
+    case 18: RoundTrip<TSuggestRequest>(b, ReadSuggestRequest, WriteSuggestRequest); break;
+    case 19: RoundTrip<TSuggestReply>(b, ReadSuggestReply, WriteSuggestReply); break;
     default: {
       uint16_t version = 0;
       std::vector<TServerEntry> entries;
