@@ -5,6 +5,7 @@
 #include "app/ServiceLink.h"
 #include "app/uLRShareMemory.h"
 #include "base/GbkText.h"
+#include "library/PlayListController.h"
 #include "net/SearchRecords.h"
 #include "tests/app/ServicesFixture.h"
 
@@ -135,6 +136,39 @@ TEST_F(ServicesModule, LinkListAddsItsPartsAndPlaysTheFirstNewOne) {
   songs = RecordingSongs{};
   dm.MailboxCommands().MailboxPlayLinks("a.mp3|1|" + d + "\\", 1);
   EXPECT_TRUE(songs.calls.empty());
+}
+
+struct PlayerHost : ml::IPlayListHost {
+  std::vector<ml::TShareFileInfo*> played;
+  void PlayEntryRequested(ml::TShareFileInfo* e) override { played.push_back(e); }
+  void StopRequested() override {}
+  bool ConfirmDeleteFiles(int) override { return false; }
+};
+
+TEST_F(ServicesModule, LinksReachTheRealPlaylist) {
+  ml::TMusicFileMgr library;
+  library.NewPlayList("[默认]");
+  PlayerHost host;
+  ml::TPlayListController playlist(library, host, {}, 1);
+  ml::TPlayListSongTarget target(playlist, library);
+  ml::TDM& dm = Start();
+  dm.SetSongTarget(&target);
+
+  dm.MailboxCommands().MailboxPlayLink("lirra://|Music|歌.wma|0|" + Hex32('d') + "|");
+  ASSERT_EQ(playlist.Songs().size(), 1u);
+  const ml::TShareFileInfo* song = playlist.Songs()[0];
+  EXPECT_TRUE(song->Encrypt);
+  EXPECT_EQ(song->Caption, "歌");
+  EXPECT_EQ(song->FileSize, 1024u);
+  EXPECT_EQ(ml::LRMD5::MD5DigestToStr(song->FileHash), Hex32('d'));
+  ASSERT_EQ(host.played.size(), 1u);
+  EXPECT_EQ(host.played[0], song);
+
+  // A list whose first song is already there: the list grows by one, and that one plays.
+  dm.MailboxCommands().MailboxDownloadLinks("歌.wma|1|" + Hex32('d') + "\\new.mp3|1|" + Hex32('e') + "\", 3);
+  ASSERT_EQ(playlist.Songs().size(), 2u);
+  ASSERT_EQ(host.played.size(), 2u);
+  EXPECT_EQ(host.played[1]->Caption, "new");
 }
 
 TEST_F(ServicesModule, SearchAndProgrammeListGoToTheDesktop) {
