@@ -165,7 +165,7 @@ TEST_F(ServicesModule, LinksReachTheRealPlaylist) {
   EXPECT_EQ(host.played[0], song);
 
   // A list whose first song is already there: the list grows by one, and that one plays.
-  dm.MailboxCommands().MailboxDownloadLinks("歌.wma|1|" + Hex32('d') + "\\new.mp3|1|" + Hex32('e') + "\", 3);
+  dm.MailboxCommands().MailboxDownloadLinks("歌.wma|1|" + Hex32('d') + "\\\\new.mp3|1|" + Hex32('e') + "\\", 3);
   ASSERT_EQ(playlist.Songs().size(), 2u);
   ASSERT_EQ(host.played.size(), 2u);
   EXPECT_EQ(host.played[1]->Caption, "new");
