@@ -339,9 +339,25 @@ std::optional<TPendingUpdate> ReadPendingUpdate(const std::string& appDir) {
   if (!ini.Load(WithTrailingSlash(appDir) + "Update.ini")) return std::nullopt;
   TPendingUpdate u;
   u.version = ini.ReadInteger("Update", "Version", 0);
+  u.canUpdate = ini.ReadBool("Update", "CanUpdate", false);
+  u.fileSize = ini.ReadInteger("Update", "FileSize", 0);
+  u.upType = ini.ReadInteger("Update", "UpType", 0);
   u.destFileName = ini.ReadString("Update", "DestFileName");
   u.upTimes = ini.ReadInteger("Update", "UpTimes", 0);
   return u;
+}
+
+bool WritePendingUpdate(const std::string& appDir, const TPendingUpdate& u, std::string* error) {
+  const std::string path = WithTrailingSlash(appDir) + "Update.ini";
+  IniFile ini;
+  ini.Load(path);
+  ini.WriteInteger("Update", "Version", u.version);
+  ini.WriteBool("Update", "CanUpdate", u.canUpdate);
+  ini.WriteInteger("Update", "FileSize", u.fileSize);
+  ini.WriteInteger("Update", "UpType", u.upType);
+  ini.WriteString("Update", "DestFileName", u.destFileName);
+  ini.WriteInteger("Update", "UpTimes", u.upTimes);
+  return ini.Save(path, 0644, error);
 }
 
 bool ShouldApplyUpdate(const TPendingUpdate& u) {

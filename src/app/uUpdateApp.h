@@ -76,13 +76,20 @@ bool ExtractUpdatePackage(const std::string& zipPath, const std::string& destDir
                           const std::function<void()>& afterEachEntry = {},
                           uint64_t maxEntryBytes = MaxUpdateEntryBytes);
 
+// Section "Update" of "Update.ini": the update offered by the service, as the services module
+// recorded it, and the attempts made to install it.
 struct TPendingUpdate {
   int64_t version = 0;
+  bool canUpdate = false;  // the user agreed (or the update needs no question)
+  int64_t fileSize = 0;
+  int64_t upType = 0;      // the service's update kind, 0 = ask the user
   std::string destFileName;
   int64_t upTimes = 0;
 };
 // Section "Update" of appDir + "Update.ini"; nullopt when the file is missing.
 std::optional<TPendingUpdate> ReadPendingUpdate(const std::string& appDir);
+// Writes every key of section "Update" (the file's other sections stay), atomically.
+bool WritePendingUpdate(const std::string& appDir, const TPendingUpdate& u, std::string* error = nullptr);
 // Newer than this build, package present, fewer than MaxUpdateAttempts tries.
 bool ShouldApplyUpdate(const TPendingUpdate& u);
 
