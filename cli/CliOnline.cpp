@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "app/LocalAddress.h"
+#include "app/UDPMessageRouter.h"
 #include "app/uSettingMgr.h"
 #include "base/SecretInput.h"
 #include "base/StrUtil.h"
@@ -221,7 +222,8 @@ CliSession::~CliSession() {
   if (udp_) udp_->SetActive(false);
 }
 
-int CliSession::Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAliveMs) {
+int CliSession::Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAliveMs,
+                     const std::function<void(ml::TUDPMessageRouter&)>& connectRoutes) {
   user_ = std::make_unique<ml::TUserInfo>();
   ml::TUserInfo& info = *user_;
   const ml::TLocalAddresses local = ml::ProbeLocalAddresses();
@@ -232,6 +234,9 @@ int CliSession::Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAlive
 
   udp_ = std::make_unique<ml::TLRUDPClient>(nullptr);
   udp_->SetDefaultPort(options_.udpPort);
+  router_ = std::make_unique<ml::TUDPMessageRouter>(*udp_, info);
+  if (connectRoutes) connectRoutes(*router_);
+  router_->Attach();
   if (!udp_->SetActive(true)) {
     std::fprintf(stderr, "%s: cannot open a UDP port (from %d on)\n", command_, options_.udpPort);
     return 1;

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 namespace ml {
 class TLRUDPClient;
 class TLRLogin;
+class TUDPMessageRouter;
 class TServerListManager;
 class TUserInfo;
 }
@@ -82,8 +84,11 @@ public:
   // Opens the UDP port and the proxy and logs in (or, with None and no one named, fetches the
   // server list). 0, or the exit code after a message on standard error. Ctrl-C while the login
   // waits ends the program with 130.
-  // keepAliveMs > 0 replaces the service's keep-alive period.
-  int Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAliveMs = 0);
+  // keepAliveMs > 0 replaces the service's keep-alive period. connectRoutes connects the
+  // command's owners of incoming messages to the router before the UDP port opens; the router
+  // answers the service's presence checks itself.
+  int Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAliveMs = 0,
+           const std::function<void(ml::TUDPMessageRouter&)>& connectRoutes = nullptr);
   // Whether a login was tried (so that its result line means something).
   bool Attempted() const { return attempted_; }
   bool LoggedIn() const;
@@ -107,6 +112,7 @@ private:
   bool attempted_ = false;
   std::unique_ptr<ml::TUserInfo> user_;
   std::unique_ptr<ml::TLRUDPClient> udp_;
+  std::unique_ptr<ml::TUDPMessageRouter> router_;
   std::unique_ptr<ml::TServerListManager> servers_;
   std::unique_ptr<ml::TLRLogin> login_;
 };

@@ -4,6 +4,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 #include "cli/CliOnline.h"
+#include "app/UDPMessageRouter.h"
 #include "base/EventLoop.h"
 #include "base/LRMD5.h"
 #include "net/IPv4Text.h"
@@ -15,6 +16,7 @@
 #include "online/uLogin.h"
 
 #include <bit>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -77,20 +79,32 @@ int Search(mlcli::CliContext& ctx, const Options& o) {
   mlcli::CliSignals signals;
   ml::EventLoop loop;
   mlcli::CliSession session(ctx, o.connection, "search");
-  if (const int opened = session.Open(mlcli::CliDefaultLogin::None, signals); opened != 0) {
+  // Result parts arrive on the UDP workers; the search takes each on the loop's thread and the
+  // worker waits for it, as the player's view does.
+  std::unique_ptr<ml::TSongSearch> searchPtr;
+  // However the command ends, a worker still handing over a part gives up instead of waiting for
+  // a loop that no longer runs, before the session joins the workers.
+  struct TShutdownAtEnd {
+    ml::EventLoop& loop;
+    ~TShutdownAtEnd() { loop.BeginShutdown(); }
+  } shutdownAtEnd{loop};
+  const auto routes = [&loop, &searchPtr](ml::TUDPMessageRouter& router) {
+    router.Route(ml::Cmd::Search, [&loop, &searchPtr](ml::TUDPWorkThread&, const uint8_t* buffer, int32_t length,
+                                                      uint32_t, uint16_t, ml::TLRGUID&, uint8_t*, int32_t&) {
+      loop.Send([&] {
+        if (searchPtr) searchPtr->ShowResultPart(buffer, length);
+      });
+    });
+  };
+  if (const int opened = session.Open(mlcli::CliDefaultLogin::None, signals, 0, routes); opened != 0) {
     if (session.Attempted()) std::fprintf(stderr, "search: %s\n", session.ResultLine().c_str());
     return opened;
   }
   ml::TUserInfo& user = session.User();
   ml::TLRUDPClient& udp = session.Udp();
-  ml::TSongSearch search(loop, ml::SearchSender(udp, session.Servers(), user), [&user] { return user.UserID.load(); });
-  // Result parts arrive on the UDP workers; the search takes each on the loop's thread and the
-  // worker waits for it, as the player's view does.
-  udp.OnUDPClientRead = [&loop, &search](ml::TUDPWorkThread&, const uint8_t* buffer, int32_t length, uint32_t,
-                                         uint16_t, ml::TLRGUID&, uint8_t*, int32_t&) {
-    if (length >= 2 && (buffer[0] | buffer[1] << 8) == ml::Cmd::Search)
-      loop.Send([&] { search.ShowResultPart(buffer, length); });
-  };
+  searchPtr = std::make_unique<ml::TSongSearch>(loop, ml::SearchSender(udp, session.Servers(), user),
+                                                [&user] { return user.UserID.load(); });
+  ml::TSongSearch& search = *searchPtr;
   search.OnChanged = [&] {
     if (search.State() == ml::TSearchState::Finished || search.State() == ml::TSearchState::TimedOut) loop.Quit();
   };
@@ -105,7 +119,6 @@ int Search(mlcli::CliContext& ctx, const Options& o) {
   search.Search(o.keyword, o.page - 1);
   loop.Run();
   loop.StopTimer(interrupt);
-  loop.BeginShutdown();  // a worker still sending a late part gives up instead of waiting
 
   switch (search.State()) {
     case ml::TSearchState::Finished:

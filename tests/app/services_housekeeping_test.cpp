@@ -109,7 +109,9 @@ TEST_F(Housekeeping, ServerMessageCases) {
     Tick();
     EXPECT_EQ(shell.notices.size(), c.notice ? 1u : 0u) << c.name;
     ASSERT_EQ(updater.jobs.size(), c.download ? 1u : 0u) << c.name;
-    if (c.notice) EXPECT_EQ(shell.notices[0].AutoHideMs, c.text.find("time=3000") != std::string::npos ? 3000 : -1) << c.name;
+    if (c.notice) {
+      EXPECT_EQ(shell.notices[0].AutoHideMs, c.text.find("time=3000") != std::string::npos ? 3000 : -1) << c.name;
+    }
     if (!c.download) continue;
     const ml::TUpdateDownload& job = updater.jobs[0];
     EXPECT_EQ(job.Url, "http://u/p") << c.name;
