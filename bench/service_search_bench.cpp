@@ -85,7 +85,7 @@ void Generate(const std::string& path) {
 
 // Keywords of n characters that occur in the catalogue: pieces of titles.
 std::vector<std::string> Keywords(int n) {
-  std::mt19937 rng(uint32_t(n));
+  std::mt19937 rng{uint32_t(n)};
   std::vector<std::string> out;
   const size_t pool = std::size(kPool) - 1;
   if (n == 1) {

@@ -25,14 +25,18 @@ constexpr size_t kMaxSuggestions = 10;
 // A text for a short string on the wire: GBK, cut to 255 bytes at a character's end.
 std::string WireText(std::string_view utf8) { return std::string(ml::GbkTruncate(ml::Utf8ToGbk(utf8), 255)); }
 
-std::vector<uint8_t> Encoded(const TSearchResultPart& part) {
+// A record as it goes out; empty when its writer refused it.
+template <class T>
+std::vector<uint8_t> Written(bool (*write)(ml::TCmdStream&, const T&), const T& record) {
   std::vector<uint8_t> bytes(ml::Envelope::MaxPayload);
   ml::TCmdStream s;
   s.InitWrite(bytes.data(), int32_t(bytes.size()));
-  if (!ml::WriteSearchResultPart(s, part)) return {};
+  if (!write(s, record)) return {};
   bytes.resize(size_t(s.Size()));
   return bytes;
 }
+
+std::vector<uint8_t> Encoded(const TSearchResultPart& part) { return Written(ml::WriteSearchResultPart, part); }
 
 // A page's rows in parts that each fit one datagram, numbered from 0.
 std::vector<std::vector<uint8_t>> EncodePage(int32_t total, int64_t first, const std::vector<TSongSummary>& songs) {
@@ -72,16 +76,6 @@ TReach ReachOf(TServiceContext& ctx, const TRequest& r, int32_t user) {
   auto lock = ctx.Sessions.Lock();
   const TSession* s = ctx.Sessions.Find(lock, user);
   return s && s->Proven && s->IP == r.IP && s->Port == r.Port ? TReach::Holder : TReach::Anyone;
-}
-
-template <class T>
-std::vector<uint8_t> Written(bool (*write)(ml::TCmdStream&, const T&), const T& record) {
-  std::vector<uint8_t> bytes(ml::Envelope::MaxPayload);
-  ml::TCmdStream s;
-  s.InitWrite(bytes.data(), int32_t(bytes.size()));
-  if (!write(s, record)) return {};
-  bytes.resize(size_t(s.Size()));
-  return bytes;
 }
 
 }  // namespace
