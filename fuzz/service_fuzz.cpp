@@ -8,7 +8,9 @@
 //             presence answer would ever be taken
 //   bits 5-7  let time pass first (kSteps), then run the housekeeping
 // Logins run at once on a pool of no threads with a cheap Argon2id cost; one account exists
-// (10001 "fuzz", password "pw"); an unknown user's refusal goes out at a later housekeeping.
+// (10001 "fuzz", password "pw"); an unknown user's refusal goes out at a later housekeeping. The
+// catalogue holds a few songs with Chinese and Latin names, so searches, lookups and
+// suggestions find something; usage counts are written at the housekeeping.
 // Nothing is sent: every answer is checked instead, and must be one datagram that the client's
 // reader of its record takes.
 #include <arpa/inet.h>
@@ -24,7 +26,10 @@
 #include "base/LRMD5.h"
 #include "net/LoginRecords.h"
 #include "net/NetTypeRecords.h"
+#include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
+#include "base/GbkText.h"
+#include "service/Catalogue.h"
 #include "service/ServiceCore.h"
 #include "service/ServiceStore.h"
 #include "service/WorkPool.h"
@@ -92,6 +97,21 @@ public:
         Check(ml::ReadNetTypeResult(p, length, r) && r.NetKind <= ml::NetKind::Highest);
         break;
       }
+      case ml::Cmd::Search: {
+        ml::TSearchResultPart r;
+        Check(ml::ReadSearchResultPart(p, length, r) && r.Rows.size() <= 20 && r.Part < r.MaxParts);
+        break;
+      }
+      case ml::Cmd::SongLookup: {
+        ml::TSongLookupReply r;
+        Check(ml::ReadSongLookupReply(p, length, r));
+        break;
+      }
+      case ml::Cmd::KeywordSuggest: {
+        ml::TSuggestReply r;
+        Check(ml::ReadSuggestReply(p, length, r) && r.Entries.size() <= 10);
+        break;
+      }
       default: {
         ml::TServerListReply r;
         Check(ml::ReadServerListReply(p, length, r));
@@ -122,6 +142,7 @@ struct TFixture {
     cfg.LoginRate = cfg.LoginBurst = cfg.LoginIPRate = cfg.LoginIPBurst = 1e9;
     cfg.ListRate = cfg.ListBurst = cfg.ProbeRate = cfg.ProbeBurst = 1e9;
     cfg.AnonRate = cfg.AnonBurst = cfg.AnonNetRate = cfg.AnonNetBurst = cfg.ReplyBytesPerSecond = 1e9;
+    cfg.SearchRate = cfg.SearchBurst = cfg.UsageRate = cfg.UsageBurst = 1e9;
     // Small bounds, so that evictions happen and memory stays flat over a long run.
     cfg.MaxSessions = 256;
     cfg.MaxAnonymousPerNet = 64;
@@ -129,6 +150,24 @@ struct TFixture {
     store = std::make_unique<TServiceStore>(cfg.DbPath, true);
     store->AddAccount({10001, "fuzz", MakeVerifier(ml::LRMD5::MD5String("pw").v, kCheap)});
     core = std::make_unique<TServiceCore>(cfg, *store, clock, list, main, workers, log);
+    std::vector<TCatalogueSong> songs;
+    const char* const names[][3] = {{"周明远", "星光照亮回家的路", "夜色"}, {"Luna Park", "Paper Moon", "Night Lines"},
+                                    {"林小雨", "星", "城市"}, {"Anna Berg", "Open Road", "Open Air"}};
+    for (int i = 0; i < 30; ++i) {
+      TCatalogueSong s;
+      const auto& n = names[i % 4];
+      s.Digest.fill(uint8_t(i + 1));
+      s.Artist = n[0];
+      s.Title = std::string(n[1]) + (i < 4 ? "" : std::to_string(i));
+      s.Album = n[2];
+      s.FileName = s.Artist + " - " + s.Title + ".mp3";
+      s.Path = "/songs/" + s.FileName;
+      s.Size = 100000 + i;
+      s.DurationMs = 3000 * i;
+      s.BitrateKbps = 128;
+      songs.push_back(s);
+    }
+    core->Catalogue().Add(songs);
   }
   ~TFixture() {
     core.reset();

@@ -7,19 +7,22 @@
 
 #include "net/LoginRecords.h"
 #include "net/NetTypeRecords.h"
+#include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
 #include "service/roles/KeepAlive.h"
 #include "service/roles/Login.h"
 #include "service/roles/NetworkType.h"
+#include "service/roles/Search.h"
 #include "service/roles/ServerList.h"
+#include "service/roles/Usage.h"
 
 namespace mlsvc {
 
 // One of each role family. Families are told apart by their type; a family with a Tick does
 // work as time passes.
 struct TRoles {
-  explicit TRoles(TServiceContext& ctx) : Families(ctx, ctx, ctx, ctx) {}
-  std::tuple<TLoginRole, TKeepAliveRole, TServerListRole, TNetworkTypeRole> Families;
+  explicit TRoles(TServiceContext& ctx) : Families(ctx, ctx, ctx, ctx, ctx, ctx) {}
+  std::tuple<TLoginRole, TKeepAliveRole, TServerListRole, TNetworkTypeRole, TSearchRole, TUsageRole> Families;
 };
 
 namespace {
@@ -48,7 +51,11 @@ constexpr TRole kRoles[] = {
     {Main, Cmd::Login,        TLoginRequest::FixedSize,      Kinds::Table, Route<&TLoginRole::Login>},
     {Main, Cmd::Logout,       TLogoutRequest::FixedSize,     Kinds::Table, Route<&TLoginRole::Logout>},
     {Main, Cmd::KeepAlive,    TKeepAliveRequest::FixedSize,  Kinds::Keyed, Route<&TKeepAliveRole::Answer>},
+    {Main, Cmd::UsageReport,  TUsageReport::FixedSize,       Kinds::Keyed, Route<&TUsageRole::Report>},
+    {Main, Cmd::Search,       TSearchRequest::FixedSize,     Kinds::Keyed, Route<&TSearchRole::Search>},
+    {Main, Cmd::SongLookup,   TSongLookupRequest::FixedSize, Kinds::Table, Route<&TSearchRole::Lookup>},
     {Main, Cmd::NetTypeCheck, TNetTypeCheck::FixedSize,      Kinds::Keyed, Route<&TNetworkTypeRole::Check>},
+    {Main, Cmd::KeywordSuggest, TSuggestRequest::FixedSize,  Kinds::Table, Route<&TSearchRole::Suggest>},
 };
 
 constexpr auto Key(const TRole& r) { return std::tuple(r.Server, r.Code); }

@@ -53,6 +53,10 @@ bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string
   cfg.ListBurst = num("limits", "list_burst", cfg.ListBurst);
   cfg.ProbeRate = num("limits", "probe_rate", cfg.ProbeRate);
   cfg.ProbeBurst = num("limits", "probe_burst", cfg.ProbeBurst);
+  cfg.SearchRate = num("limits", "search_rate", cfg.SearchRate);
+  cfg.SearchBurst = num("limits", "search_burst", cfg.SearchBurst);
+  cfg.UsageRate = num("limits", "usage_rate", cfg.UsageRate);
+  cfg.UsageBurst = num("limits", "usage_burst", cfg.UsageBurst);
   cfg.MaxSessions = size_t(std::max<int64_t>(1, ini.ReadInteger("sessions", "max_sessions", int64_t(cfg.MaxSessions))));
   cfg.MaxAnonymousPerNet =
       size_t(std::max<int64_t>(1, ini.ReadInteger("sessions", "max_anonymous_per_net", int64_t(cfg.MaxAnonymousPerNet))));

@@ -31,8 +31,11 @@ struct TServiceConfig {
   double AnonNetRate = 4, AnonNetBurst = 40;   // anonymous logins per /24
   double ListRate = 20, ListBurst = 40;        // full tables per address
   double ProbeRate = 1, ProbeBurst = 4;        // network-type checks per address
-  // Bytes a second that all answers to unproven addresses (logins, tables, network-type checks)
-  // may take together, whatever their destinations; a second's worth may go at once.
+  double SearchRate = 20, SearchBurst = 40;    // searches, song lookups and suggestions per address
+  double UsageRate = 20, UsageBurst = 60;      // usage reports per address
+  // Bytes a second that all answers to unproven addresses (logins, tables, network-type checks,
+  // search results, lookups, suggestions) may take together, whatever their destinations; a
+  // second's worth may go at once.
   double ReplyBytesPerSecond = 1000000;
   size_t MaxSessions = 100000;
   size_t MaxAnonymousPerNet = 1024;            // live anonymous sessions per /24

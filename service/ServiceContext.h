@@ -1,7 +1,7 @@
 #pragma once
 // What the roles of the service work with: the request as the role table hands it over, the
 // sockets answers leave by, and the pieces every role shares (configuration, clock, database,
-// sessions, worker pool, counters, the reply budget and the log). One context per running
+// catalogue, sessions, worker pool, counters, the reply budget and the log). One context per running
 // service; each role keeps a reference to it.
 #include <atomic>
 #include <cstddef>
@@ -16,6 +16,7 @@
 
 namespace mlsvc {
 
+class TCatalogue;
 class TServiceStore;
 class TSessionStore;
 class TWorkPool;
@@ -53,6 +54,7 @@ struct TServiceContext {
   const TServiceConfig& Config;  // with the advertised address and port resolved
   const ml::TClock& Clock;       // wall-clock milliseconds since 1970
   TServiceStore& Store;
+  TCatalogue& Catalogue;  // the songs, their search indexes and the usage counts
   TSessionStore& Sessions;
   TWorkPool& Workers;  // for work too slow for a socket's thread
   TServiceCounters& Counters;

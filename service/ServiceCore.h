@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "net/LREncrypt.h"
+#include "service/Catalogue.h"
 #include "service/RoleTable.h"
 #include "service/ServiceContext.h"
 #include "service/ServiceSecurity.h"
@@ -20,7 +21,8 @@ public:
   static constexpr int64_t HousekeepingMs = 50;
 
   // cfg must have the advertised address and port resolved and outlive the core, and so must
-  // log. Restores the sessions of the database that are still alive.
+  // log; cfg.DbPath names store's database, to which the catalogue opens a connection of its own.
+  // Restores the sessions of the database that are still alive.
   TServiceCore(const TServiceConfig& cfg, TServiceStore& store, const ml::TClock& clock,
                TDatagramSender& listSocket, TDatagramSender& mainSocket, TWorkPool& workers, TServiceLog& log);
   TServiceCore(const TServiceCore&) = delete;
@@ -38,8 +40,10 @@ public:
 
   TSessionStore& Sessions() { return sessions_; }
   const TServiceCounters& Counters() const { return counters_; }
+  TCatalogue& Catalogue() { return catalogue_; }
 
 private:
+  TCatalogue catalogue_;  // before the roles, which write their last counts to it as they go
   TSessionStore sessions_;
   TServiceCounters counters_;
   TRateLimiter replyBudget_;

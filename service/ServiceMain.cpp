@@ -5,6 +5,7 @@
 #include "base/SecretInput.h"
 #include "base/Version.h"
 #include "net/IPv4Text.h"
+#include "service/CatalogueImport.h"
 #include "service/Service.h"
 
 #include <CLI/CLI.hpp>
@@ -144,8 +145,26 @@ struct AdminOptions {
   std::string db, name, password, passwordFile, notice, md5;
   int version = 0, listVersion = 0, slot = 0, kind = 1;
   int64_t size = 0;
-  std::vector<std::string> servers;
+  std::vector<std::string> servers, folders;
 };
+
+// Adds the songs of folders to the catalogue; on a terminal a progress line rewrites itself.
+int Import(const std::string& db, const std::vector<std::string>& folders) {
+  TCatalogue catalogue(db);
+  const bool terminal = ::isatty(STDERR_FILENO);
+  const auto progress = [&](const TImportCounts& c) {
+    if (terminal)
+      std::fprintf(stderr, "\r%lld files read, %lld songs", (long long)c.Files, (long long)(c.New + c.Present));
+  };
+  const TImportCounts c = ImportFolders(catalogue, folders, progress);
+  if (terminal) std::fprintf(stderr, "\n");
+  std::printf("imported %lld songs: %lld new, %lld already present (%lld moved), %lld skipped (not audio)",
+              (long long)(c.New + c.Present), (long long)c.New, (long long)c.Present, (long long)c.Moved,
+              (long long)c.Skipped);
+  if (c.Unreadable) std::printf(", %lld unreadable", (long long)c.Unreadable);
+  std::printf(", %lld new with lyrics\n", (long long)c.WithLyrics);
+  return 0;
+}
 
 // Declares the admin commands on admin; returns what runs the one that was given.
 std::function<int(TServiceStore&)> SetupAdmin(CLI::App& admin, AdminOptions& o) {
@@ -185,9 +204,14 @@ std::function<int(TServiceStore&)> SetupAdmin(CLI::App& admin, AdminOptions& o) 
           },
           "ADDR:PORT"));
   auto* listServers = admin.add_subcommand("list-servers", "the table's version and the slots that were set");
+  auto* import = admin.add_subcommand(
+      "import", "add the songs of folders (searched recursively) to the catalogue; a song already there\n"
+                "(the same MD5 digest) is not added again, only its path follows a moved file");
+  import->add_option("FOLDER", o.folders, "folders of song files, with .lrc lyrics of the same stem")->required();
 
   return [=, &o](TServiceStore& store) {
     if (init->parsed()) return 0;
+    if (import->parsed()) return Import(o.db, o.folders);
     if (addUser->parsed()) {
       std::optional<std::string> password = o.password;
       if (!o.password.empty()) {
@@ -266,7 +290,8 @@ int main(int argc, char** argv) {
             return ParseAdvertise(v, ip, port) ? "" : "takes ADDR or ADDR:PORT";
           },
           ""));
-  CLI::App* admin = app.add_subcommand("admin", "change the database: accounts, notice, update record, server table");
+  CLI::App* admin =
+      app.add_subcommand("admin", "change the database: accounts, notice, update record, server table, catalogue");
   AdminOptions adminOptions;
   const auto runAdmin = SetupAdmin(*admin, adminOptions);
   app.footer("\"minilirra-service admin --help\" lists the admin commands.\n");

@@ -1,6 +1,8 @@
 #include "service/ServiceStore.h"
 
 #include "net/IPv4Text.h"
+#include "service/Catalogue.h"
+#include "service/SqliteStatement.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -13,52 +15,6 @@
 namespace mlsvc {
 
 namespace {
-
-// A prepared statement that finalises itself; every value is bound, never spliced into SQL.
-class Stmt {
-public:
-  Stmt(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK)
-      throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db));
-  }
-  ~Stmt() { sqlite3_finalize(st_); }
-  Stmt& Bind(int i, int64_t v) {
-    sqlite3_bind_int64(st_, i, v);
-    return *this;
-  }
-  Stmt& Bind(int i, const std::string& v) {
-    sqlite3_bind_text(st_, i, v.data(), int(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Stmt& BindBlob(int i, const void* p, int n) {
-    sqlite3_bind_blob(st_, i, p, n, SQLITE_TRANSIENT);
-    return *this;
-  }
-  bool Step() {
-    const int rc = sqlite3_step(st_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(sqlite3_db_handle(st_)));
-  }
-  // For inserts that may hit a uniqueness rule.
-  int Run() { return sqlite3_step(st_); }
-  void Reset() {
-    sqlite3_reset(st_);
-    sqlite3_clear_bindings(st_);
-  }
-  int64_t I64(int c) { return sqlite3_column_int64(st_, c); }
-  std::string Text(int c) {
-    const auto* p = sqlite3_column_text(st_, c);
-    return p ? std::string(reinterpret_cast<const char*>(p), size_t(sqlite3_column_bytes(st_, c))) : "";
-  }
-  std::string Blob(int c) {
-    const void* p = sqlite3_column_blob(st_, c);
-    return p ? std::string(static_cast<const char*>(p), size_t(sqlite3_column_bytes(st_, c))) : "";
-  }
-
-private:
-  sqlite3_stmt* st_ = nullptr;
-};
 
 TAccount AccountFrom(Stmt& s) { return {int32_t(s.I64(0)), s.Text(1), s.Text(2)}; }
 
@@ -102,6 +58,8 @@ TServiceStore::TServiceStore(const std::string& path, bool create) {
     Exec("CREATE TABLE IF NOT EXISTS update_record ("
          " id INTEGER PRIMARY KEY CHECK (id = 1), kind INTEGER NOT NULL, newest_version INTEGER NOT NULL,"
          " file_size INTEGER NOT NULL, digest BLOB NOT NULL)");
+    // The song catalogue; a database of the first phase gains its tables here.
+    CreateCatalogueSchema(db_);
   } catch (...) {
     sqlite3_close(db_);
     db_ = nullptr;
@@ -113,14 +71,7 @@ TServiceStore::~TServiceStore() {
   if (db_) sqlite3_close(db_);
 }
 
-void TServiceStore::Exec(const char* sql) {
-  char* err = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-    std::string text = err ? err : "unknown error";
-    sqlite3_free(err);
-    throw std::runtime_error("SQLite: " + text);
-  }
-}
+void TServiceStore::Exec(const char* sql) { mlsvc::Exec(db_, sql); }
 
 bool TServiceStore::AddAccount(const TAccount& a) {
   std::lock_guard lock(mutex_);

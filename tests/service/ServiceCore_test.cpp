@@ -24,49 +24,21 @@
 #include "service/ServiceStore.h"
 #include "service/WorkPool.h"
 #include "tests/net/NetTestTools.h"
+#include "tests/service/RecordingSender.h"
 #include "tests/support/TestSupport.h"
 
 using namespace ml;
 using namespace mlsvc;
 using mlnettest::Bytes;
 using mlnettest::Written;
+using mlsvctest::TRecorder;
+using mlsvctest::TSent;
 
 namespace {
 
 constexpr int64_t kStartMs = 1'790'000'000'000;  // a wall-clock time, as sessions store them
 const uint32_t kClientIP = htonl(0xC0A80105);   // 192.168.1.5
 constexpr TArgonCost kCheap{8, 1};
-
-struct TSent {
-  TServer From;
-  uint8_t Kind;
-  TLRGUID Guid;
-  Bytes Payload;
-  uint32_t IP;
-  uint16_t Port;
-};
-
-// Stands in for a socket: keeps what would have been sent.
-class TRecorder final : public TDatagramSender {
-public:
-  explicit TRecorder(TServer server) : server_(server) {}
-  bool Send(uint8_t kind, TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port,
-            uint32_t) override {
-    const auto* p = static_cast<const uint8_t*>(payload);
-    std::lock_guard lock(mutex_);
-    sent_.push_back({server_, kind, guid, Bytes(p, p + length), ip, port});
-    return true;
-  }
-  std::vector<TSent> Take() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(sent_, {});
-  }
-
-private:
-  const TServer server_;
-  std::mutex mutex_;
-  std::vector<TSent> sent_;
-};
 
 class ServiceCore : public ::testing::Test {
 protected:
