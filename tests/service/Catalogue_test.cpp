@@ -122,14 +122,18 @@ protected:
     const auto sent = Ask(Envelope::Table, Written(WriteSongLookupRequest, TSongLookupRequest{Utf8ToGbk(nameUtf8)}));
     TSongLookupReply reply;
     EXPECT_EQ(sent.size(), 1u);
-    if (sent.size() == 1) EXPECT_TRUE(ReadSongLookupReply(sent[0].Payload.data(), sent[0].Payload.size(), reply));
+    if (sent.size() == 1) {
+      EXPECT_TRUE(ReadSongLookupReply(sent[0].Payload.data(), sent[0].Payload.size(), reply));
+    }
     return reply;
   }
   TSuggestReply Suggest(const std::string& textUtf8) {
     const auto sent = Ask(Envelope::Table, Written(WriteSuggestRequest, TSuggestRequest{0, Utf8ToGbk(textUtf8)}));
     TSuggestReply reply;
     EXPECT_EQ(sent.size(), 1u);
-    if (sent.size() == 1) EXPECT_TRUE(ReadSuggestReply(sent[0].Payload.data(), sent[0].Payload.size(), reply));
+    if (sent.size() == 1) {
+      EXPECT_TRUE(ReadSuggestReply(sent[0].Payload.data(), sent[0].Payload.size(), reply));
+    }
     return reply;
   }
   void Report(uint16_t kind, const std::string& textUtf8) {
@@ -222,7 +226,9 @@ TEST_F(Catalogue, SearchesMatchRankAndPage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.keyword) + " page " + std::to_string(c.page));
     const auto parts = Search(c.keyword, c.page);
-    if (c.parts) ASSERT_EQ(int(parts.size()), c.parts);
+    if (c.parts) {
+      ASSERT_EQ(int(parts.size()), c.parts);
+    }
     for (size_t i = 0; i < parts.size(); ++i) {
       EXPECT_EQ(parts[i].Total, c.total);
       EXPECT_EQ(parts[i].First, c.first);
@@ -310,7 +316,9 @@ TEST_F(Catalogue, HostileSearchesAreAnsweredSensiblyOrDropped) {
     SCOPED_TRACE(c.what);
     const auto parts = SearchGbk(c.keyword, c.page, c.parts);
     ASSERT_EQ(int(parts.size()), c.answers);
-    if (c.answers) EXPECT_EQ(parts[0].Total, c.total);
+    if (c.answers) {
+      EXPECT_EQ(parts[0].Total, c.total);
+    }
   }
   EXPECT_EQ(SearchGbk(Utf8ToGbk("星光"), 65535)[0].First, 65535 * 20 + 1);
   // Records shorter than their fixed part, and in the wrong envelope, get nothing.
