@@ -280,7 +280,7 @@ int CliSession::LogIn(CliDefaultLogin who, CliSignals& signals) {
   } else if (!options_.anonymous) {
     // No session: the table of servers is all the command needs (the cached or built-in one
     // serves when the list server does not answer).
-    if (!servers_->Download(0, ml::ProgramVersion, false))
+    if (!Interruptible(signals, [this] { return servers_->Download(0, ml::ProgramVersion, false); }))
       std::fprintf(stderr, "%s: the server list did not come; using the one known\n", command_);
     return 0;
   }
@@ -289,12 +289,16 @@ int CliSession::LogIn(CliDefaultLogin who, CliSignals& signals) {
                  unsigned(port), attempt, tries);
   };
   attempted_ = true;
-  // The login runs on a thread of its own so that Ctrl-C ends a wait for a service that does not
+  return Interruptible(signals, [&] { return login_->Login(userText_, stored); }) ? 0 : 1;
+}
+
+bool CliSession::Interruptible(CliSignals& signals, const std::function<bool()>& wait) {
+  // The wait runs on a thread of its own so that Ctrl-C ends it when the service does not
   // answer; no session exists yet, so there is nothing to log out of.
   std::atomic<bool> finished{false};
   bool ok = false;
-  std::thread attempt([&] {
-    ok = login_->Login(userText_, stored);
+  std::thread worker([&] {
+    ok = wait();
     finished = true;
   });
   while (!finished) {
@@ -303,8 +307,8 @@ int CliSession::LogIn(CliDefaultLogin who, CliSignals& signals) {
       std::_Exit(130);
     }
   }
-  attempt.join();
-  return ok ? 0 : 1;
+  worker.join();
+  return ok;
 }
 
 bool CliSession::LoggedIn() const { return login_ && login_->LoggedIn(); }

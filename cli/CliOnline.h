@@ -104,6 +104,9 @@ public:
 
 private:
   int LogIn(CliDefaultLogin who, CliSignals& signals);
+  // Runs a wait for the service (a login, the server list) so that Ctrl-C ends the program with
+  // 130 meanwhile; returns what the wait returned.
+  bool Interruptible(CliSignals& signals, const std::function<bool()>& wait);
 
   CliContext& context_;
   CliConnection options_;
