@@ -226,11 +226,7 @@ int CliSession::Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAlive
                      const std::function<void(ml::TUDPMessageRouter&)>& connectRoutes) {
   user_ = std::make_unique<ml::TUserInfo>();
   ml::TUserInfo& info = *user_;
-  const ml::TLocalAddresses local = ml::ProbeLocalAddresses();
-  info.LocalIP = local.LanIP ? local.LanIP : local.LocalIP;
-  info.PublicIP = local.LocalIP;
-  info.NetKind = local.NetKind;
-  info.HardwareAddress = ml::HardwareAddress(info.LocalIP);
+  ml::FillUserAddresses(info, ml::ProbeLocalAddresses());
 
   udp_ = std::make_unique<ml::TLRUDPClient>(nullptr);
   udp_->SetDefaultPort(options_.udpPort);

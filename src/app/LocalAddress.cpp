@@ -1,5 +1,7 @@
 #include "app/LocalAddress.h"
 
+#include "online/uLogin.h"
+
 #include <arpa/inet.h>
 #include <cstring>
 #include <ifaddrs.h>
@@ -87,6 +89,13 @@ std::array<uint8_t, 6> HardwareAddress(uint32_t addr) {
   if (!found) mac.fill(0);
   ::freeifaddrs(list);
   return mac;
+}
+
+void FillUserAddresses(TUserInfo& user, const TLocalAddresses& local) {
+  user.LocalIP = local.LanIP ? local.LanIP : local.LocalIP;
+  user.PublicIP = local.LocalIP;
+  user.NetKind = local.NetKind;
+  user.HardwareAddress = HardwareAddress(user.LocalIP);
 }
 
 }  // namespace ml

@@ -8,6 +8,8 @@
 
 namespace ml {
 
+class TUserInfo;
+
 struct TLocalAddresses {
   uint32_t LocalIP = 0;
   uint8_t NetKind = 0;  // 0 public, 3 private
@@ -33,5 +35,10 @@ TLocalAddresses ProbeLocalAddresses();
 // The hardware address of the interface that holds addr; else of the first other interface that
 // has one; all zero when none does.
 std::array<uint8_t, 6> HardwareAddress(uint32_t addr);
+
+// The user record's addresses as start-up fills them from the probe: LocalIP is the LAN address
+// (the local one when there is none), PublicIP and NetKind the probe's own choice, and the
+// hardware address that of LocalIP.
+void FillUserAddresses(TUserInfo& user, const TLocalAddresses& local);
 
 }  // namespace ml

@@ -43,10 +43,7 @@ TDM::TDM(const TDMOptions& options)
               closing_}),
       alive_(std::make_shared<TDM*>(this)) {
   // 1. Who we are on the network.
-  const TLocalAddresses local = ProbeLocalAddresses();
-  user_.LocalIP = local.LocalIP;
-  user_.NetKind = local.NetKind;
-  user_.HardwareAddress = HardwareAddress(local.LocalIP);
+  FillUserAddresses(user_, ProbeLocalAddresses());
 
   // 2. The download folder and its temporary folder, the only places whose files we delete.
   const std::string downPath = WithTrailingSlash(settings_.DefaultDownPath);
