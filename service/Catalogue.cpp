@@ -14,26 +14,6 @@ namespace mlsvc {
 
 namespace {
 
-// The code points of UTF-8 text; an invalid byte is U+FFFD.
-std::vector<char32_t> CodePoints(std::string_view s) {
-  std::vector<char32_t> out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    const auto b = uint8_t(s[i]);
-    const size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size() || !ml::IsValidUtf8(s.substr(i, n))) {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    char32_t cp = n == 1 ? b : b & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (uint8_t(s[i + k]) & 0x3F);
-    out.push_back(cp);
-    i += n;
-  }
-  return out;
-}
-
 char32_t FoldCodePoint(char32_t c) {
   if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // full-width forms of ASCII
   if (c >= 'A' && c <= 'Z') return c + 32;
@@ -45,7 +25,7 @@ char32_t FoldCodePoint(char32_t c) {
 int64_t GramKey(char32_t a, char32_t b = 0) { return (int64_t(a) << 21) | int64_t(b); }
 
 void AddGrams(std::string_view folded, std::unordered_set<int64_t>& grams) {
-  const std::vector<char32_t> cps = CodePoints(folded);
+  const std::u32string cps = ml::Utf8ToCodePoints(folded);
   for (size_t i = 0; i < cps.size(); ++i) {
     grams.insert(GramKey(cps[i]));
     if (i + 1 < cps.size()) grams.insert(GramKey(cps[i], cps[i + 1]));
@@ -93,7 +73,7 @@ std::string Sql(const char* head, const char* tail) { return std::string(head) +
 std::string FoldCase(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  for (char32_t c : CodePoints(utf8)) ml::AppendUtf8(out, FoldCodePoint(c));
+  for (char32_t c : ml::Utf8ToCodePoints(utf8)) ml::AppendUtf8(out, FoldCodePoint(c));
   return out;
 }
 
@@ -258,7 +238,7 @@ std::vector<TCatalogue::TAdded> TCatalogue::Add(std::span<const TCatalogueSong> 
 }
 
 std::vector<int64_t> TCatalogue::Search(std::string_view folded) {
-  const std::vector<char32_t> cps = CodePoints(folded);
+  const std::u32string cps = ml::Utf8ToCodePoints(folded);
   if (cps.empty()) return {};
   struct TMatch {
     int64_t ID, Holders;

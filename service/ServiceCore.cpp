@@ -35,7 +35,7 @@ TServiceCore::TServiceCore(const TServiceConfig& cfg, TServiceStore& store, cons
            log,
            uint16_t(ml::ParseIntDef(store.Setting("list_version", std::to_string(kFirstListVersion)),
                                     kFirstListVersion)),
-           std::string(ml::GbkTruncate(ml::Utf8ToGbk(store.Setting("notice")), kMaxNotice))},
+           ml::Utf8ToGbkTruncated(store.Setting("notice"), kMaxNotice)},
       roles_(ctx_),
       lastExpiryMs_(ctx_.NowMs()) {
   sessions_.Restore(lastExpiryMs_);

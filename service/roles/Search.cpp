@@ -23,7 +23,7 @@ constexpr size_t kMaxCachedKeywords = 4096;
 constexpr size_t kMaxSuggestions = 10;
 
 // A text for a short string on the wire: GBK, cut to 255 bytes at a character's end.
-std::string WireText(std::string_view utf8) { return std::string(ml::GbkTruncate(ml::Utf8ToGbk(utf8), 255)); }
+std::string WireText(std::string_view utf8) { return ml::Utf8ToGbkTruncated(utf8, 255); }
 
 // A record as it goes out; empty when its writer refused it.
 template <class T>

@@ -57,12 +57,11 @@ std::optional<TOnlineSong> TLinkCommands::LookUpSong(const std::string& name) {
   uint16_t port = 0;
   uint32_t ip = 0;
   if (!ctx_.Servers.ServerFor(ctx_.User.UserID, TSongLookupRequest::Code, port, ip)) return std::nullopt;
-  // A name longer than the record holds is cut on a whole character.
-  const std::string gbk = Utf8ToGbk(name);
   uint8_t buf[1500];
   TCmdStream s;
   s.InitWrite(buf, sizeof buf);
-  if (!WriteSongLookupRequest(s, {std::string(GbkTruncate(gbk, 255))})) return std::nullopt;
+  // A name longer than the record holds is cut on a whole character.
+  if (!WriteSongLookupRequest(s, {Utf8ToGbkTruncated(name, 255)})) return std::nullopt;
   const int32_t requestLength = s.Size();
   uint8_t reply[1500];
   for (int attempt = 0; attempt < LookupTries && !ctx_.Closing; ++attempt) {

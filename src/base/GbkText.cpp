@@ -262,6 +262,25 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+std::u32string Utf8ToCodePoints(std::string_view s) {
+  std::u32string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size() || !IsValidUtf8(s.substr(i, n))) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    char32_t cp = n == 1 ? b : b & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    out.push_back(cp);
+    i += n;
+  }
+  return out;
+}
+
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
   std::string out;
   out.reserve(bytes.size());
@@ -327,6 +346,12 @@ std::string_view GbkTruncate(std::string_view gbk, std::size_t maxBytes) {
     pos += len;
   }
   return gbk.substr(0, pos);
+}
+
+std::string Utf8ToGbkTruncated(std::string_view utf8, std::size_t maxBytes) {
+  std::string gbk = Utf8ToGbk(utf8);
+  gbk.resize(GbkTruncate(gbk, maxBytes).size());
+  return gbk;
 }
 
 }  // namespace ml

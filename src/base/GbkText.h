@@ -34,6 +34,8 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 
 // True when text is strictly valid UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view text);
+// The code points of UTF-8 text; each byte of a sequence that is not strictly valid is U+FFFD.
+std::u32string Utf8ToCodePoints(std::string_view utf8);
 
 // UTF-16 bytes (little- or big-endian) to UTF-8; an unpaired surrogate becomes U+FFFD and an odd
 // trailing byte is ignored.
@@ -46,5 +48,7 @@ std::size_t GbkCharLength(std::string_view text, std::size_t pos);
 
 // Cuts GBK bytes to at most maxBytes without splitting a character.
 std::string_view GbkTruncate(std::string_view gbk, std::size_t maxBytes);
+// UTF-8 to GBK cut to a field of maxBytes (a short string's 255, a length word's 65535).
+std::string Utf8ToGbkTruncated(std::string_view utf8, std::size_t maxBytes);
 
 }  // namespace ml

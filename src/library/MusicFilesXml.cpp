@@ -534,7 +534,7 @@ std::string TMusicFileMgr::BuildPayload(const TPlayList& list) const {
   for (const TShareFileInfo* e : list.Items) {
     if (LRMD5::MD5DigestIsZero(e->FileHash)) continue;
     // The caption travels as GBK, cut at a character edge to what the length field can say.
-    std::string caption(GbkTruncate(Utf8ToGbk(e->Caption), 0xFFFF));
+    const std::string caption = Utf8ToGbkTruncated(e->Caption, 0xFFFF);
     AppendLE16(out, static_cast<uint16_t>(caption.size()));
     out += caption;
     out.append(reinterpret_cast<const char*>(e->FileHash.v.data()), 16);

@@ -21,8 +21,7 @@ constexpr int kMaxParts = TSearchResultPart::MaxParts;
 }  // namespace
 
 std::string SearchTextForWire(const std::string& utf8, bool lowerCase) {
-  const std::string gbk = Utf8ToGbk(lowerCase ? ToLowerAscii(utf8) : utf8);
-  return std::string(GbkTruncate(gbk, 255));
+  return Utf8ToGbkTruncated(lowerCase ? ToLowerAscii(utf8) : utf8, 255);
 }
 
 TSongSearch::TSongSearch(Dispatcher& dispatcher, TSendRequest send, std::function<int32_t()> userID)

@@ -40,6 +40,9 @@ TEST(GbkText, Utf8Validation) {
       {"\xED\xA0\x80", false} /* surrogate */, {"\xF4\x90\x80\x80", false} /* > U+10FFFF */,
       {"\xE4\xB8", false} /* truncated */, {"\xF0\x9F\x8E\xB5", true}};
   for (const auto& c : cases) EXPECT_EQ(IsValidUtf8(c.text), c.valid) << c.text;
+  // Decoding takes the same view: every byte of a sequence that is not valid is U+FFFD.
+  EXPECT_EQ(Utf8ToCodePoints("A中\xF0\x9F\x8E\xB5"), (std::u32string{U'A', U'中', U'\U0001F3B5'}));
+  EXPECT_EQ(Utf8ToCodePoints("\xC0\xAF" "b\xE4\xB8"), (std::u32string{0xFFFD, 0xFFFD, U'b', 0xFFFD, 0xFFFD}));
 }
 
 TEST(GbkText, Utf16BothWaysWithSurrogates) {
@@ -58,6 +61,7 @@ TEST(GbkText, CharacterAwareTruncation) {
   EXPECT_EQ(GbkCharLength(gbk, 0), 2u);
   EXPECT_EQ(GbkTruncate(gbk, 4), gbk.substr(0, 3));
   EXPECT_EQ(GbkTruncate(gbk, 1), "");
+  EXPECT_EQ(Utf8ToGbkTruncated("歌]词", 4), gbk.substr(0, 3));
   // "]" (0x5D) can be a trail byte: 0x815D is one character.
   EXPECT_EQ(GbkCharLength("\x81\x5D", 0), 2u);
 }
