@@ -58,3 +58,14 @@ function(ml_bench name)
   target_include_directories(${name} PRIVATE ${ML_CORE_INCLUDE} ${ML_PROGRAM_INCLUDE})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
+
+# ml_plugin(NAME FOLDER DIR SOURCES... DEPS ...): a plug-in, a shared library loaded with dlopen,
+# written as NAME.so into bin/DIR (the folder the program searches, or a test's own folder).
+function(ml_plugin name)
+  cmake_parse_arguments(ARG "" "FOLDER" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} MODULE ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/${ARG_FOLDER}
+                                           C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
