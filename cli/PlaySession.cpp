@@ -35,6 +35,11 @@ int RunPlaySession(const TPlaySessionOptions& options) {
   TPlayer player(&loop);
   player.SetOutputTarget(target);
   player.SetVolume(o.Volume);
+  if (std::string why; !ApplyEffectOptions(o.Effects, player, why)) {
+    std::fprintf(o.Err, "%s\n", why.c_str());
+    return 1;
+  }
+  player.OnDSPPluginDropped = [&](TPlayer&, const std::string& message) { std::fprintf(o.Err, "%s\n", message.c_str()); };
   int result = -1;
   const bool tty = isatty(fileno(o.Out));
   int lastShownSecond = -1;

@@ -1,6 +1,7 @@
 #pragma once
 // Plays one file through the real player from start (or a given point) to its end, on a small
 // event loop of its own: what the command line's "play" and "demo" do.
+#include "cli/EffectOptions.h"
 #include "playback/OutputRegistry.h"
 
 #include <cstdint>
@@ -15,13 +16,14 @@ struct TPlaySessionOptions {
   ml::TOutputTarget Output;
   int64_t SeekMs = 0;
   int Volume = 100;
+  TEffectOptions Effects;
   bool Progress = true;  // print the progress line
   FILE* Out = stdout;
   FILE* Err = stderr;
 };
 
-// 0 when the song played to its end; 1 when no decoder opens the file, the seek point is beyond
-// it, or the output does not open or stops taking audio (each said on Err); 130 when interrupted
+// 0 when the song played to its end; 1 when no decoder opens the file, an effect option cannot be
+// applied, the seek point is beyond it, or the output does not open or stops taking audio (each said on Err); 130 when interrupted
 // (SIGINT/SIGTERM). "wav:-" writes the song to standard output, and every message to Err.
 int RunPlaySession(const TPlaySessionOptions& options);
 

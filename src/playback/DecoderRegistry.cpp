@@ -35,4 +35,27 @@ int DecoderForExtension(const std::string& fileName) {
   return -1;
 }
 
+std::vector<std::unique_ptr<TDecoderModule>> CreateDecoders() {
+  std::vector<std::unique_ptr<TDecoderModule>> decoders;
+  for (const TDecoderEntry& e : DecoderRegistry()) decoders.push_back(e.Create());
+  return decoders;
+}
+
+int OpenWithFirstDecoder(const std::vector<std::unique_ptr<TDecoderModule>>& decoders, const std::string& fileName,
+                         bool shareWrite, std::string& why) {
+  const int first = DecoderForExtension(fileName);
+  why.clear();
+  auto tryDecoder = [&](size_t i) {
+    if (decoders[i]->Open(fileName, shareWrite)) return true;
+    // The first decoder that knew the file's kind says why it would not play it.
+    if (why.empty()) why = decoders[i]->OpenError();
+    decoders[i]->Close();
+    return false;
+  };
+  if (first >= 0 && size_t(first) < decoders.size() && tryDecoder(size_t(first))) return first;
+  for (size_t i = 0; i < decoders.size(); ++i)
+    if (int(i) != first && tryDecoder(i)) return int(i);
+  return -1;
+}
+
 }  // namespace ml

@@ -26,4 +26,13 @@ const std::vector<TDecoderEntry>& DecoderRegistry();
 // The row whose extensions include the file name's extension (case-insensitive), else -1.
 int DecoderForExtension(const std::string& fileName);
 
+// One decoder of every row, in the table's order.
+std::vector<std::unique_ptr<TDecoderModule>> CreateDecoders();
+
+// Opens fileName with the first of decoders (one per row, as CreateDecoders makes them) that
+// takes it: the row its extension names first, then the others in order. Returns that index, or
+// -1 with why (the first refusal of a decoder that knew the file's kind; empty when none did).
+int OpenWithFirstDecoder(const std::vector<std::unique_ptr<TDecoderModule>>& decoders, const std::string& fileName,
+                         bool shareWrite, std::string& why);
+
 }  // namespace ml

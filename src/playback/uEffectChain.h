@@ -13,8 +13,10 @@ class TEffectStage {
 public:
   virtual ~TEffectStage() = default;
   // Works in place on interleaved little-endian PCM; may change the length (a DSP plug-in can
-  // stretch or shorten a block). The buffer has room for twice the incoming length.
-  virtual void Process(uint8_t* block, uint32_t& length, int sampleRate, int channels, int bits) = 0;
+  // stretch or shorten a block), never beyond capacity bytes.
+  virtual void Process(uint8_t* block, uint32_t& length, uint32_t capacity, int sampleRate, int channels, int bits) = 0;
+  // The stream jumps (another song, a seek): what a stage carries from block to block is stale.
+  virtual void Reset() {}
 };
 
 enum class TEffectSlot { Amplifier = 0, Equalizer = 1, Sound3D = 2, DSPPlugins = 3 };
@@ -23,9 +25,12 @@ class TEffectChain {
 public:
   void SetStage(TEffectSlot slot, std::shared_ptr<TEffectStage> stage);
   std::shared_ptr<TEffectStage> Stage(TEffectSlot slot) const;
-  void Process(uint8_t* block, uint32_t& length, int sampleRate, int channels, int bits) const;
+  void Process(uint8_t* block, uint32_t& length, uint32_t capacity, int sampleRate, int channels, int bits) const;
+  void Reset() const;
 
 private:
+  std::array<std::shared_ptr<TEffectStage>, 4> Stages() const;
+
   mutable std::mutex mutex_;
   std::array<std::shared_ptr<TEffectStage>, 4> stages_;
 };

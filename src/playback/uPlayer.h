@@ -2,6 +2,11 @@
 // The playback controller. The main thread calls TPlayer; TPlayer hands every request to its
 // engine thread (uPlayerEngine) and raises the engine's reports as events on the main thread.
 #include "base/Dispatcher.h"
+#include "dsp/dspAmplify.h"
+#include "dsp/dspEqualizer.h"
+#include "dsp/dspSound3D.h"
+#include "dsp/uDSPWrapper.h"
+#include "dsp/visSpectrum.h"
 #include "playback/uPlayerEngine.h"
 #include "playback/uPlayerModule.h"
 
@@ -28,6 +33,8 @@ public:
   void SetBalance(int value) override;
   void SetMute(bool mute) override;
   void SetAudioChannel(TAudioChannel channel) override;
+  void SetSound3DVolume(int value) override;
+  void SetEQEnabled(bool on) override;
   bool OpenFile(const std::string& fileName, bool shareWrite) override;
   bool Play(float startFraction) override;
   bool Stop() override;
@@ -53,11 +60,42 @@ public:
   void SetOutputTarget(const TOutputTarget& target) { Output_ = target; }
   const TOutputTarget& OutputTarget() const { return Output_; }
 
+  // The equalizer's ten bands in dB (-20..20) and the preamplifier (-12..12), as the settings
+  // keep them. Values out of range are clamped; a band or preset index out of range is refused.
+  bool SetEQBand(int band, int db);
+  int EQBand(int band) const { return band >= 0 && band < EQBandCount ? EQBands_[size_t(band)] : 0; }
+  void SetEQPreset(int index);  // 0..18, clamped
+  bool SetPreamp(int value);
+  int Preamp() const { return Preamp_; }
+
+  // DSP plug-ins: the folder searched for dsp_*.so, the plug-ins found there (their
+  // descriptions) and their modules; a plug-in runs one module at a time.
+  bool SetDSPPluginDirectory(const std::string& path);
+  void GetDSPPluginNames(std::vector<std::string>& names) const;
+  void GetDSPPluginModules(int plugin, std::vector<std::string>& modules) const;
+  bool StartDSPPlugin(int plugin, int module);
+  // The first plug-in whose library file name (without folder) is fileName.
+  bool StartDSPPluginByName(const std::string& fileName, int module);
+  void StopDSPPlugin(int plugin);
+  void ConfigDSPPlugin(int plugin);
+  TDSPThreadedPluginList& DSPPluginList() { return *DSPPlugins_; }
+  // A plug-in stopped answering and was switched off (raised on the main thread).
+  std::function<void(TPlayer& sender, const std::string& message)> OnDSPPluginDropped;
+
+  // Fills MediaTagInfo's tags again from the file (after its tags were edited, or as a
+  // downloading file grows).
+  void RefreshMediaInfo();
+
+  // The spectrum: on every 50 ms tick while playing, when VisualEnabled and someone listens to
+  // OnNewFFTData, the block being heard is analysed and its 512 levels raised. Nobody listening
+  // costs nothing: the engine keeps no copy and no transform runs.
+  const TDCSpectrum& Spectrum() const { return Spectrum_; }
+
   TPlayerState CurPlayState() const { return CurState_; }
   TPlayerState OldPlayState() const { return OldState_; }
   bool VisualEnabled() const { return Shared_->VisualEnabled; }
   void SetVisualEnabled(bool on) { Shared_->VisualEnabled = on; }
-  // The latest block the engine queued, before effects, for the spectrum display.
+  // The latest block the engine queued, after the effects, for the spectrum display.
   bool GetVisualData(std::vector<uint8_t>& data, int& channels, int& bits);
   TEffectChain& Effects() { return Shared_->Effects; }
   const std::string& FileName() const { return FileName_; }
@@ -85,6 +123,7 @@ private:
   void StartProgress();
   void StopProgress();
   void PostVolume();
+  void VisualTick();
 
   Dispatcher& Dispatcher_;
   std::shared_ptr<TPlayer*> Self_;
@@ -98,6 +137,15 @@ private:
   bool HalfReached_ = false;
   TimerId ProgressTimer_ = 0;
   Millis LastProgress_{-1000000};
+  // The effects: set here on the main thread, run by the engine thread through the effect chain.
+  std::shared_ptr<TDCAmplify> Amplify_ = std::make_shared<TDCAmplify>();
+  std::shared_ptr<TDCEqualizer> Equalizer_ = std::make_shared<TDCEqualizer>();
+  std::shared_ptr<TDCSound3D> Sound3D_ = std::make_shared<TDCSound3D>();
+  std::shared_ptr<TDSPThreadedPluginList> DSPPlugins_ = std::make_shared<TDSPThreadedPluginList>();
+  std::array<int, EQBandCount> EQBands_{};
+  int Preamp_ = 0;
+  TDCSpectrum Spectrum_;
+  std::vector<uint8_t> VisualBlock_;
   std::unique_ptr<TPlayerEngine> Engine_;
 };
 

@@ -38,15 +38,16 @@ TPullResult TPlayerEngine::TSource::Pull(uint8_t* block, uint32_t want) {
   if (n == 0) return {0, !more};
   const TDecoderFormat& f = decoder_->CurrentFormat();
   const int channels = f.Channels(), bits = f.BitsPerSample;
-  if (shared_.VisualEnabled && n >= 2048) {
+  const auto ch = static_cast<TAudioChannel>(shared_.AudioChannel.load());
+  if (channels > 1 && ch != TAudioChannel::acStereo) RewriteChannels(block, n, bits, ch);
+  shared_.Effects.Process(block, n, 2 * want, f.SampleRate, channels, bits);
+  // What is heard, for the spectrum; copied only while someone looks at it.
+  if (shared_.VisualEnabled && shared_.VisualWanted && n >= 2048) {
     std::lock_guard lock(shared_.VisualMutex);
     shared_.Visual.assign(block, block + std::min<uint32_t>(n, 8192));
     shared_.VisualChannels = channels;
     shared_.VisualBits = bits;
   }
-  const auto ch = static_cast<TAudioChannel>(shared_.AudioChannel.load());
-  if (channels > 1 && ch != TAudioChannel::acStereo) RewriteChannels(block, n, bits, ch);
-  shared_.Effects.Process(block, n, f.SampleRate, channels, bits);
   return {n, !more};
 }
 
@@ -55,7 +56,7 @@ TPlayerEngine::TPlayerEngine(Dispatcher& dispatcher, std::weak_ptr<TPlayer*> pla
                              TOutputTarget initialOutput)
     : dispatcher_(dispatcher), player_(std::move(player)), sharedOwner_(std::move(shared)), shared_(*sharedOwner_),
       factory_(std::move(factory)), outputTarget_(std::move(initialOutput)) {
-  for (const TDecoderEntry& e : DecoderRegistry()) decoders_.push_back(e.Create());
+  decoders_ = CreateDecoders();
   output_ = factory_(outputTarget_);
   thread_ = std::thread([this] {
     Run();
@@ -146,22 +147,6 @@ void TPlayerEngine::PublishPosition() {
     shared_.PositionMs = std::max<int64_t>(0, int64_t(d->GetPositionMs()) - output_->QueuedMs());
 }
 
-int TPlayerEngine::ChooseDecoder(const std::string& fileName, bool shareWrite, std::string& why) {
-  const int first = DecoderForExtension(fileName);
-  why.clear();
-  auto tryDecoder = [&](size_t i) {
-    if (decoders_[i]->Open(fileName, shareWrite)) return true;
-    // The first decoder that knew the file's kind says why it would not play it.
-    if (why.empty()) why = decoders_[i]->OpenError();
-    decoders_[i]->Close();
-    return false;
-  };
-  if (first >= 0 && tryDecoder(size_t(first))) return first;
-  for (size_t i = 0; i < decoders_.size(); ++i)
-    if (int(i) != first && tryDecoder(i)) return int(i);
-  return -1;
-}
-
 void TPlayerEngine::CloseDecoder() {
   if (TDecoderModule* d = OpenDecoder()) d->Close();
   decoderIndex_ = -1;
@@ -187,7 +172,7 @@ void TPlayerEngine::HandleOpen(const TEngineMessage& msg) {
   openSerial_ = msg.Serial;
   ResetOutput(msg.Output);
   std::string why;
-  decoderIndex_ = ChooseDecoder(msg.FileName, msg.ShareWrite, why);
+  decoderIndex_ = OpenWithFirstDecoder(decoders_, msg.FileName, msg.ShareWrite, why);
   playing_ = false;
   if (decoderIndex_ < 0) {
     shared_.DurationMs = shared_.SampleRate = shared_.BytesPerSecond = shared_.PositionMs = 0;
@@ -204,6 +189,7 @@ void TPlayerEngine::HandleOpen(const TEngineMessage& msg) {
   shared_.PositionMs = 0;
   shared_.Serial = openSerial_;
   source_.Attach(&d);
+  shared_.Effects.Reset();
   output_->SetSource(&source_, TWaveFormat::Pcm(f.Channels(), f.SampleRate, f.BitsPerSample));
   if (!output_->HasDevice()) return FailOutput();
   sourceEnded_ = false;
@@ -223,6 +209,7 @@ void TPlayerEngine::FailOutput() {
 
 void TPlayerEngine::SeekTo(float fraction) {
   OpenDecoder()->Seek(fraction);
+  shared_.Effects.Reset();
   output_->Flush();
   PublishPosition();
 }

@@ -51,8 +51,9 @@ struct TEngineShared {
   std::atomic<int32_t> BytesPerSecond{0};
   std::atomic<int> AudioChannel{0};
   std::atomic<bool> VisualEnabled{true};
+  std::atomic<bool> VisualWanted{false};  // someone listens to the spectrum
   std::mutex VisualMutex;
-  std::vector<uint8_t> Visual;  // the latest block before effects
+  std::vector<uint8_t> Visual;  // the latest block queued, after the effects
   int VisualChannels = 0, VisualBits = 0;
   TEffectChain Effects;
 };
@@ -102,9 +103,6 @@ private:
   void HandleOpen(const TEngineMessage& msg);
   void SeekTo(float fraction);
   void ResetOutput(const TOutputTarget& target);
-  // The index of the decoder that opened the file, or -1 with why (empty when no decoder knew
-  // the file's kind).
-  int ChooseDecoder(const std::string& fileName, bool shareWrite, std::string& why);
   void CloseDecoder();
   TDecoderModule* OpenDecoder() const { return decoderIndex_ >= 0 ? decoders_[size_t(decoderIndex_)].get() : nullptr; }
   void PublishPosition();

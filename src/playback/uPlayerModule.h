@@ -38,6 +38,10 @@ public:
   virtual void SetBalance(int value) = 0;
   virtual void SetMute(bool mute) = 0;
   virtual void SetAudioChannel(TAudioChannel channel) = 0;
+  // 0..100, 0 switches the 3D widener off.
+  virtual void SetSound3DVolume(int value) = 0;
+  // The equalizer and its preamplifier together.
+  virtual void SetEQEnabled(bool on) = 0;
   virtual bool OpenFile(const std::string& fileName, bool shareWrite) = 0;
   virtual bool Play(float startFraction) = 0;
   virtual bool Stop() = 0;
@@ -58,6 +62,8 @@ public:
   int Balance() const { return Balance_; }
   bool Mute() const { return Mute_; }
   TAudioChannel AudioChannel() const { return AudioChannel_; }
+  int Sound3DVolume() const { return Sound3DVolume_; }
+  bool EQEnabled() const { return EQEnabled_; }
   const TPlaybackMediaInfo& MediaTagInfo() const { return MediaTagInfo_; }
 
   TPlayerStateChangeEvent OnPlayerStateChange;
@@ -73,6 +79,8 @@ protected:
   int Balance_ = 50;
   bool Mute_ = false;
   TAudioChannel AudioChannel_ = TAudioChannel::acStereo;
+  int Sound3DVolume_ = 0;
+  bool EQEnabled_ = false;
   TPlaybackMediaInfo MediaTagInfo_;
 };
 

@@ -38,7 +38,7 @@ std::string MakeWav(int seconds, int rate, int channels, int16_t left, int16_t r
 
 class TNegate : public TEffectStage {
 public:
-  void Process(uint8_t* block, uint32_t& length, int, int, int bits) override {
+  void Process(uint8_t* block, uint32_t& length, uint32_t, int, int, int bits) override {
     ASSERT_EQ(bits, 16);
     for (uint32_t i = 0; i + 2 <= length; i += 2) {
       int16_t s;
