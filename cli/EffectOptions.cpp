@@ -73,7 +73,8 @@ void AddEffectOptions(CLI::App& app, TEffectOptions& o) {
                  "equalizer on)")
       ->check(CLI::Range(-12, 12))
       ->type_name("N");
-  app.add_option("--balance", o.Balance, "balance, 0 (left) to 100 (right); 50 is the centre")
+  app.add_option("--balance", o.Balance, "the sound device's balance, 0 (left) to 100 (right), 50 the centre (as with --volume, a WAV file "
+                 "gets the song without it)")
       ->check(CLI::Range(0, 100))
       ->type_name("N");
   app.add_option("--3d", o.Sound3D, "stereo widening, 0 (off) to 100")->check(CLI::Range(0, 100))->type_name("N");

@@ -397,11 +397,97 @@ TEST_F(PlayerTest, ChannelChoiceAndEffectsShapeEveryBlock) {
     EXPECT_EQ(l, c.left);
     EXPECT_EQ(r, c.right);
   }
+}
+
+// The player's own effects, all on: the channel selector, the amplifier (+12: 160 %), a flat
+// equalizer, the 3D widener at 100 and the test plug-in's -6 dB module, in that order. A steady
+// frame comes out as the formulas give it once the equalizer's 256-frame delay has passed.
+TEST_F(PlayerTest, TheEffectsRunInTheirOrder) {
+  player->SetEQEnabled(true);
+  ASSERT_TRUE(player->SetPreamp(30));  // clamped to 12
+  EXPECT_EQ(player->Preamp(), 12);
+  player->SetEQPreset(0);
+  player->SetSound3DVolume(100);
+  ASSERT_TRUE(player->SetDSPPluginDirectory(ML_TEST_DSP_PLUGINS));
+  std::vector<std::string> names, modules;
+  player->GetDSPPluginNames(names);
+  player->GetDSPPluginModules(0, modules);
+  EXPECT_EQ(names, (std::vector<std::string>{"Host test plug-in"}));
+  ASSERT_GE(modules.size(), 1u);
+  EXPECT_EQ(modules[0], "Half");
+  ASSERT_TRUE(player->StartDSPPluginByName("dsp_testhost.so", 0));
+  EXPECT_FALSE(player->StartDSPPluginByName("dsp_none.so", 0));
+  struct Case {
+    TAudioChannel channel;
+    int16_t left, right;
+  } cases[] = {
+      // (1000, 3000) x 1.6 = (1600, 4800); mid 3200, side -1600 x (1 + 6.5536) / 2; halved.
+      {TAudioChannel::acStereo, -1421, 4621},
+      // (3000, 3000) x 1.6 = 4800 on both sides: no side to widen; halved.
+      {TAudioChannel::acLeft, 2400, 2400},
+  };
+  for (const auto& c : cases) {
+    player->SetAudioChannel(c.channel);
+    Open(MakeWav(1, 8000, 2, 1000, 3000));
+    ASSERT_TRUE(WaitFor("state 4"));
+    const uint64_t before = fake->BytesWritten;
+    player->Play(0);
+    ASSERT_TRUE(WaitWritten(before + fake->QueueBytes()));
+    Settle();
+    const std::string pcm = fake->Captured();
+    int16_t l, r;
+    std::memcpy(&l, pcm.data() + pcm.size() - 4, 2);
+    std::memcpy(&r, pcm.data() + pcm.size() - 2, 2);
+    EXPECT_EQ(l, c.left);
+    EXPECT_EQ(r, c.right);
+  }
+  player->StopDSPPlugin(0);
+  player->SetEQEnabled(false);
+  player->SetSound3DVolume(0);
+  Open(MakeWav(1, 8000, 2, 1000, 3000));
+  ASSERT_TRUE(WaitFor("state 4"));
+  const uint64_t before = fake->BytesWritten;
+  player->Play(0);
+  ASSERT_TRUE(WaitWritten(before + fake->QueueBytes()));
+  Settle();
+  const std::string pcm = fake->Captured();
+  int16_t l;
+  std::memcpy(&l, pcm.data() + pcm.size() - 4, 2);
+  EXPECT_EQ(l, 3000) << "all off again (the selector still on the left)";
+}
+
+// Nobody listening to the spectrum: the engine keeps no copy of what it plays and no transform
+// runs. A listener gets the 512 levels of the block being heard on each tick.
+TEST_F(PlayerTest, TheSpectrumCostsNothingUnwatched) {
+  player->OnPlayProgress = [](TPlayerModule&, int32_t, int32_t, double) {};
+  Open(MakeWav(3, 44100, 2, 0, 0, true));
+  ASSERT_TRUE(WaitFor("state 4"));
+  player->Play(0);
+  for (int i = 0; i < 10; ++i) {
+    loop.Advance(50ms);
+    PlayFor(50ms);
+  }
   std::vector<uint8_t> visual;
   int ch = 0, bits = 0;
+  EXPECT_FALSE(player->GetVisualData(visual, ch, bits));
+  EXPECT_EQ(player->Spectrum().FFTCount(), 0u);
+
+  int frames = 0;
+  float loudest = 0;
+  player->OnNewFFTData = [&](TPlayerModule&, const float* levels) {
+    ++frames;
+    loudest = *std::max_element(levels, levels + SpectrumLevelCount);
+  };
+  for (int i = 0; i < 10; ++i) {
+    loop.Advance(50ms);
+    PlayFor(50ms);
+  }
   ASSERT_TRUE(player->GetVisualData(visual, ch, bits));
   EXPECT_EQ(ch, 2);
   EXPECT_EQ(bits, 16);
+  EXPECT_GE(frames, 9);
+  EXPECT_GT(player->Spectrum().FFTCount(), 0u);
+  EXPECT_GT(loudest, 0.5f) << "the ramp is loud";
 }
 
 TEST_F(PlayerTest, ProgressAndHalfwayEvents) {
