@@ -1,6 +1,7 @@
 #include "cli/PlaySession.h"
 
 #include "base/EventLoop.h"
+#include "dsp/visSpectrum.h"
 #include "playback/uOutputModuleFactory.h"
 #include "playback/uPlayer.h"
 
@@ -74,18 +75,33 @@ int RunPlaySession(const TPlaySessionOptions& options) {
     }
     p.Play(o.SeekMs > 0 ? static_cast<float>(double(o.SeekMs) / duration) : 0.0f);
   };
+  std::string timeText, spectrumText;
+  auto showLine = [&] {
+    std::fprintf(o.Out, "\r%s %s", timeText.c_str(), spectrumText.c_str());
+    std::fflush(o.Out);
+  };
   player.OnPlayProgress = [&](TPlayerModule& p, int32_t pos, int32_t dur, double) {
     if (!o.Progress) return;
     const int second = pos / 1000;
     if (second == lastShownSecond) return;
     lastShownSecond = second;
-    const std::string line = p.GetPositionText() + " / " + FormatTimeText(dur / 1000);
-    if (tty)
-      std::fprintf(o.Out, "\r%s ", line.c_str());
-    else
-      std::fprintf(o.Out, "%s\n", line.c_str());
+    timeText = p.GetPositionText() + " / " + FormatTimeText(dur / 1000);
+    if (tty) return showLine();
+    std::fprintf(o.Out, "%s\n", timeText.c_str());
     std::fflush(o.Out);
   };
+  // The display's 32 columns, lowest frequencies on the left, eight steps high.
+  TSpectrumBars bars(128, 8);
+  if (o.Spectrum)
+    player.OnNewFFTData = [&](TPlayerModule&, const float* levels) {
+      static const char* const kSteps[] = {" ", "▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+      std::array<float, SpectrumLevelCount> l;
+      std::copy_n(levels, SpectrumLevelCount, l.begin());
+      bars.ShowLevels(l);
+      spectrumText.clear();
+      for (int c = 0; c < bars.ColumnCount(); ++c) spectrumText += kSteps[bars.Bar(c)];
+      if (tty && o.Progress) showLine();
+    };
   player.OnFileFinishPlay = [&](TPlayerModule&) {
     result = 0;
     loop.Quit();

@@ -18,6 +18,7 @@ struct TPlaySessionOptions {
   int Volume = 100;
   TEffectOptions Effects;
   bool Progress = true;  // print the progress line
+  bool Spectrum = false;  // the spectrum display on the progress line (a terminal's)
   FILE* Out = stdout;
   FILE* Err = stderr;
 };

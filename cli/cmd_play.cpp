@@ -1,5 +1,5 @@
 // minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N] [--quiet]
-//                  [--eq PRESET|B1,...,B10] [--preamp DB] [--balance N] [--3d N] [--dsp PATH [--dsp-module N]]
+//                  [--spectrum] [--eq PRESET|B1,...,B10] [--preamp DB] [--balance N] [--3d N] [--dsp PATH [--dsp-module N]]
 #include "cli/CliCommand.h"
 #include "cli/PlaySession.h"
 
@@ -19,6 +19,7 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext&) {
       ->type_name("MS");
   app.add_option("--volume", o->Volume, "volume, 0 to 100 (default 100)")->check(CLI::Range(0, 100))->type_name("N");
   app.add_flag("--quiet", *quiet, "print no progress line");
+  app.add_flag("--spectrum", o->Spectrum, "show the spectrum on the progress line (on a terminal)");
   mlcli::AddEffectOptions(app, o->Effects);
   return [o, output, quiet] {
     o->Progress = !*quiet;
