@@ -64,16 +64,15 @@ void BM_AmplifierAnd3DSecond(benchmark::State& state) {
 }
 BENCHMARK(BM_AmplifierAnd3DSecond)->Unit(benchmark::kMicrosecond);
 
-ml::TDCSpectrum PlayerSpectrum() {
-  ml::TDCSpectrum s;
+void PlayerSpectrum(ml::TDCSpectrum& s) {
   s.SetSampleSkip(3);
   s.PreEmphesis = 88;
   s.MaxY = 60;
-  return s;
 }
 
 void BM_SpectrumTick(benchmark::State& state) {
-  ml::TDCSpectrum s = PlayerSpectrum();
+  ml::TDCSpectrum s;
+  PlayerSpectrum(s);
   std::array<float, ml::SpectrumLevelCount> levels;
   s.OnSpectrumData = [&](const int32_t* d, int32_t, int32_t, int, int) { ml::SpectrumLevels(d, levels); };
   ml::TSpectrumBars bars(128, 40);
@@ -115,7 +114,8 @@ void BM_DecodeThroughTheEffects(benchmark::State& state) {
     eq.SetEnabled(true);
     ml::TDCSound3D s3d;
     s3d.SetLevel(50);
-    ml::TDCSpectrum spectrum = PlayerSpectrum();
+    ml::TDCSpectrum spectrum;
+    PlayerSpectrum(spectrum);
     uint64_t frames = 0, nextTick = 0;
     for (bool more = true; more;) {
       uint32_t n = kBlockFrames * 4;
