@@ -4,6 +4,7 @@
 #include "app/LocalAddress.h"
 #include "app/UDPMessageRouter.h"
 #include "app/uSettingMgr.h"
+#include "cli/CliSettings.h"
 #include "base/SecretInput.h"
 #include "base/StrUtil.h"
 #include "base/Version.h"
@@ -149,11 +150,8 @@ std::optional<CliProxy> ChooseProxy(CliContext& context, const std::string& prox
     ParseProxyUrl(proxyOption, proxy);  // checked when the command line was parsed
     return proxy;
   }
-  ml::TSkinResStrings strings;
-  strings.Load(ml::DefaultSkinResDir());
-  const ml::TAppInfo info = ml::MakeAppInfo(strings, context.AppDir());
-  ml::TSettingMgr settings(info.SettingsFileName(), ml::TSettingContext{info.AppDir, info.ExeBaseName, {}, {}, nullptr});
-  settings.SaveAtExit(false);
+  const auto saved = OpenSavedSettings(context);
+  const ml::TSettingMgr& settings = *saved;
   if (settings.ProxyType == 0) return std::nullopt;
   proxy.host = ResolveIPv4(std::string(ml::Trim(settings.ProxyAddr)));
   proxy.port = settings.ProxyPort > 0 && settings.ProxyPort <= 65535 ? uint16_t(settings.ProxyPort) : 0;

@@ -1,5 +1,6 @@
 #include "cli/PlaySession.h"
 
+#include "app/PlayerSettings.h"
 #include "base/EventLoop.h"
 #include "dsp/visSpectrum.h"
 #include "playback/uOutputModuleFactory.h"
@@ -36,6 +37,11 @@ int RunPlaySession(const TPlaySessionOptions& options) {
   TPlayer player(&loop);
   player.SetOutputTarget(target);
   player.SetVolume(o.Volume);
+  if (o.SavedEffects) {
+    std::vector<std::string> problems;
+    ApplyEffectSettings(player, *o.SavedEffects, &problems);
+    for (const std::string& p : problems) std::fprintf(o.Err, "saved DSP plug-in %s\n", p.c_str());
+  }
   if (std::string why; !ApplyEffectOptions(o.Effects, player, why)) {
     std::fprintf(o.Err, "%s\n", why.c_str());
     return 1;

@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <string>
 
+namespace ml {
+class TSettingMgr;
+}
+
 namespace mlcli {
 
 struct TPlaySessionOptions {
@@ -16,6 +20,8 @@ struct TPlaySessionOptions {
   ml::TOutputTarget Output;
   int64_t SeekMs = 0;
   int Volume = 100;
+  // The effects saved in the settings, set before Effects (which override them); none when null.
+  const ml::TSettingMgr* SavedEffects = nullptr;
   TEffectOptions Effects;
   bool Progress = true;  // print the progress line
   bool Spectrum = false;  // the spectrum display on the progress line (a terminal's)

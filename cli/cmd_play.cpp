@@ -1,6 +1,8 @@
 // minilirra-cli play FILE [--output OUTPUT] [--seek MS] [--volume N] [--quiet]
 //                  [--spectrum] [--eq PRESET|B1,...,B10] [--preamp DB] [--balance N] [--3d N] [--dsp PATH [--dsp-module N]]
 #include "cli/CliCommand.h"
+#include "app/uSettingMgr.h"
+#include "cli/CliSettings.h"
 #include "cli/PlaySession.h"
 
 #include <climits>
@@ -8,7 +10,7 @@
 
 namespace {
 
-mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext&) {
+mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& context) {
   auto o = std::make_shared<mlcli::TPlaySessionOptions>();
   auto output = std::make_shared<std::string>();
   auto quiet = std::make_shared<bool>(false);
@@ -21,7 +23,10 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext&) {
   app.add_flag("--quiet", *quiet, "print no progress line");
   app.add_flag("--spectrum", o->Spectrum, "show the spectrum on the progress line (on a terminal)");
   mlcli::AddEffectOptions(app, o->Effects);
-  return [o, output, quiet] {
+  return [o, output, quiet, &context] {
+    // The equalizer, 3D and plug-ins the player saved; the options given here override them.
+    const auto saved = mlcli::OpenSavedSettings(context);
+    o->SavedEffects = saved.get();
     o->Progress = !*quiet;
     o->HaveOutput = !output->empty();
     if (o->HaveOutput) ml::ParseOutputTarget(*output, o->Output);

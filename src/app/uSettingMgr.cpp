@@ -514,7 +514,7 @@ std::array<int32_t, EQBandCount> TSettingMgr::ParseEQBands(const std::string& te
   std::array<int32_t, EQBandCount> bands{};
   if (text.empty()) return bands;
   auto fields = SplitAt(text, ',');
-  for (size_t i = 0; i < EQBandCount && i < fields.size(); ++i) bands[i] = ParseInt32Def(fields[i], 0);
+  for (size_t i = 0; i < size_t(EQBandCount) && i < fields.size(); ++i) bands[i] = ParseInt32Def(fields[i], 0);
   return bands;
 }
 

@@ -2,6 +2,8 @@
 // Every user setting of the program, loaded from one XML file in AppDir when the manager is
 // created and written back whole when it is destroyed or the options dialog applies changes.
 // The fields are public: the parts of the program that act on a setting read it directly.
+#include "dsp/dspEqualizer.h"  // EQBandCount
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -32,7 +34,6 @@ struct THotKeyMap {
   bool operator==(const THotKeyMap&) const = default;
 };
 
-constexpr size_t EQBandCount = 10;
 constexpr size_t HotKeyCount = 21;
 
 // What the manager needs to know of its surroundings.

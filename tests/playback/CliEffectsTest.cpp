@@ -96,6 +96,35 @@ TEST_F(CliEffects, WrongValuesAreRefusedWithAReason) {
   EXPECT_EQ(rc, 0) << "a preset by its name";
 }
 
+// The equalizer, 3D and plug-ins the player saved are heard; an option given overrides them; a
+// saved plug-in that is gone is said and skipped.
+TEST_F(CliEffects, SavedEffectsApplyAndOptionsOverrideThem) {
+  const std::string data = dir.File("data");
+  RunCapture("mkdir -p '" + data + "'");
+  WriteAll(data + "/minilirra.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
+<MiniLirra version="1.0">
+  <Equalizer EQEnable="1" Preamp="12" EQBandsData="0,0,0,0,0,0,0,0,0,0"/>
+  <Plugin PluginPath=")" + BinDir() + R"(/Plugins" ModulesCount="2" Module0="dsp_stereo_tools.so|2" Module1="dsp_gone.so|1"/>
+</MiniLirra>)");
+  const double left = Rms(in, 1);
+  struct Case {
+    std::string options;
+    double leftRatio;
+  } cases[] = {
+      {"", 1.6 * 0.5},            // preamp 160 %, then the plug-in's -6 dB
+      {"--preamp 0", 0.5},        // the option wins over the saved preamplifier
+      {"--dsp '" + BinDir() + "/Plugins/dsp_stereo_tools.so' --dsp-module 3 --preamp -12", 0.4 * 2},
+  };
+  for (const Case& c : cases) {
+    int rc = -1;
+    const std::string out = Cli("--data-dir '" + data + "' play '" + in + "' --quiet --output wav:'" +
+                                    dir.File("out.wav") + "' " + c.options, &rc);
+    ASSERT_EQ(rc, 0) << c.options << "\n" << out;
+    EXPECT_NE(out.find("saved DSP plug-in dsp_gone.so|1: no such DSP plug-in"), std::string::npos) << out;
+    EXPECT_NEAR(Rms(dir.File("out.wav"), 1) / left, c.leftRatio, 0.02) << c.options;
+  }
+}
+
 // A 2 kHz tone falls in column 8 of 32 (each 14700 / 1024 * 16 = 229.7 Hz wide).
 TEST_F(CliEffects, SpectrumShowsTheTonesColumn) {
   const std::string tone = dir.File("tone.wav");
