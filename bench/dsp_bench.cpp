@@ -9,6 +9,8 @@
 #include "dsp/visSpectrum.h"
 #include "playback/uMPEGDecoder.h"
 
+#include "bench/BenchFiles.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -84,19 +86,7 @@ void BM_SpectrumTick(benchmark::State& state) {
 }
 BENCHMARK(BM_SpectrumTick)->Unit(benchmark::kMicrosecond);
 
-const std::string& BenchFile() {
-  static const std::string path = [] {
-    if (const char* env = std::getenv("ML_BENCH_MP3")) return std::string(env);
-    const std::string p = "/tmp/minilirra-bench-60s.mp3";
-    const std::string cmd = "test -s " + p +
-                            " || (sox -q -n -r 44100 -c 2 -b 16 /tmp/minilirra-bench-60s.wav synth 60 sine 220-880 "
-                            "sine 330-990 gain -6 && lame --quiet --cbr -b 128 /tmp/minilirra-bench-60s.wav " +
-                            p + " && rm /tmp/minilirra-bench-60s.wav)";
-    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot make %s\n", p.c_str());
-    return p;
-  }();
-  return path;
-}
+using mlbench::BenchFile;
 
 // Decode, amplifier, equalizer, 3D, and a spectrum tick for every 50 ms of audio.
 void BM_DecodeThroughTheEffects(benchmark::State& state) {

@@ -8,15 +8,7 @@
 #      and the spectrum on (goal <= 2 % of one core)
 # Needs the release build (cmake --preset release && cmake --build --preset release).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${ML_RELEASE_BIN:-$root/build/release/bin}
-mp3=${ML_BENCH_MP3:-/tmp/minilirra-bench-60s.mp3}
-if [[ ! -s $mp3 ]]; then
-  sox -q -n -r 44100 -c 2 -b 16 /tmp/minilirra-bench-60s.wav synth 60 sine 220-880 sine 330-990 gain -6
-  lame --quiet --cbr -b 128 /tmp/minilirra-bench-60s.wav "$mp3"
-  rm -f /tmp/minilirra-bench-60s.wav
-fi
-export ML_BENCH_MP3=$mp3
+. "$(dirname "$0")/bench-mp3.sh"
 data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
 effects=(--eq 14 --preamp 2 --3d 50 --spectrum)

@@ -7,15 +7,7 @@
 # Goals: ours >= 0.9x libmad's speed; ours <= 2.5x mpg123's time; play <= 1 % of one core;
 # a 10 MB Xing-less file opens in tens of milliseconds at most.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${ML_RELEASE_BIN:-$root/build/release/bin}
-mp3=${ML_BENCH_MP3:-/tmp/minilirra-bench-60s.mp3}
-if [[ ! -s $mp3 ]]; then
-  sox -q -n -r 44100 -c 2 -b 16 /tmp/minilirra-bench-60s.wav synth 60 sine 220-880 sine 330-990 gain -6
-  lame --quiet --cbr -b 128 /tmp/minilirra-bench-60s.wav "$mp3"
-  rm -f /tmp/minilirra-bench-60s.wav
-fi
-export ML_BENCH_MP3=$mp3
+. "$(dirname "$0")/bench-mp3.sh"
 
 json=$(mktemp)
 "$bin/bench_playback_decode" --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null

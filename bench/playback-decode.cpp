@@ -6,6 +6,8 @@
 #include "media/MPEGaudio.h"
 #include "playback/uMPEGDecoder.h"
 
+#include "bench/BenchFiles.h"
+
 #include <benchmark/benchmark.h>
 #include <mad.h>
 
@@ -18,23 +20,8 @@
 
 namespace {
 
-// A file made once by a shell recipe (sox, lame) and kept in /tmp between runs.
-std::string MadeOnce(const std::string& path, const std::string& recipe) {
-  const std::string cmd = "test -s " + path + " || (" + recipe + ")";
-  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot make %s\n", path.c_str());
-  return path;
-}
-
-const std::string& BenchFile() {
-  static const std::string path =
-      std::getenv("ML_BENCH_MP3")
-          ? std::string(std::getenv("ML_BENCH_MP3"))
-          : MadeOnce("/tmp/minilirra-bench-60s.mp3",
-                     "sox -q -n -r 44100 -c 2 -b 16 /tmp/minilirra-bench-60s.wav synth 60 sine 220-880 sine 330-990 "
-                     "gain -6 && lame --quiet --cbr -b 128 /tmp/minilirra-bench-60s.wav /tmp/minilirra-bench-60s.mp3 && "
-                     "rm /tmp/minilirra-bench-60s.wav");
-  return path;
-}
+using mlbench::BenchFile;
+using mlbench::MadeOnce;
 
 void BM_OurMPEGDecoder(benchmark::State& state) {
   std::vector<uint8_t> buf(16384);

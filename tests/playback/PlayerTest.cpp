@@ -105,6 +105,23 @@ protected:
       Settle();
     }
   }
+  // Opens the song and plays until the device's ring is full; the last frame queued, (left, right).
+  std::pair<int16_t, int16_t> LastFrameQueued(const std::string& wav) {
+    events.clear();
+    Open(wav);
+    EXPECT_TRUE(WaitFor("state 4"));
+    const uint64_t before = fake->BytesWritten;  // the same device serves every song
+    player->Play(0);
+    EXPECT_TRUE(WaitWritten(before + fake->QueueBytes()));
+    Settle();
+    const std::string pcm = fake->Captured();
+    EXPECT_EQ(pcm.size(), before + fake->QueueBytes());
+    int16_t l = 0, r = 0;
+    if (pcm.size() < 4) return {l, r};
+    std::memcpy(&l, pcm.data() + pcm.size() - 4, 2);
+    std::memcpy(&r, pcm.data() + pcm.size() - 2, 2);
+    return {l, r};
+  }
   std::string Open(const std::string& bytes, const std::string& name = "song.wav") {
     WriteAll(dir.File(name), bytes);
     EXPECT_TRUE(player->OpenFile(dir.File(name), false));
@@ -383,19 +400,7 @@ TEST_F(PlayerTest, ChannelChoiceAndEffectsShapeEveryBlock) {
     events.clear();
     player->SetAudioChannel(c.channel);
     player->Effects().SetStage(TEffectSlot::Equalizer, c.negate ? std::make_shared<TNegate>() : nullptr);
-    Open(MakeWav(1, 8000, 2, 300, -700));
-    ASSERT_TRUE(WaitFor("state 4"));
-    const uint64_t before = fake->BytesWritten;  // the same device serves every song
-    player->Play(0);
-    ASSERT_TRUE(WaitWritten(before + fake->QueueBytes()));
-    Settle();
-    const std::string pcm = fake->Captured();
-    ASSERT_EQ(pcm.size(), before + fake->QueueBytes());
-    int16_t l, r;
-    std::memcpy(&l, pcm.data() + pcm.size() - 4, 2);
-    std::memcpy(&r, pcm.data() + pcm.size() - 2, 2);
-    EXPECT_EQ(l, c.left);
-    EXPECT_EQ(r, c.right);
+    EXPECT_EQ(LastFrameQueued(MakeWav(1, 8000, 2, 300, -700)), std::make_pair(c.left, c.right));
   }
 }
 
@@ -428,32 +433,12 @@ TEST_F(PlayerTest, TheEffectsRunInTheirOrder) {
   };
   for (const auto& c : cases) {
     player->SetAudioChannel(c.channel);
-    Open(MakeWav(1, 8000, 2, 1000, 3000));
-    ASSERT_TRUE(WaitFor("state 4"));
-    const uint64_t before = fake->BytesWritten;
-    player->Play(0);
-    ASSERT_TRUE(WaitWritten(before + fake->QueueBytes()));
-    Settle();
-    const std::string pcm = fake->Captured();
-    int16_t l, r;
-    std::memcpy(&l, pcm.data() + pcm.size() - 4, 2);
-    std::memcpy(&r, pcm.data() + pcm.size() - 2, 2);
-    EXPECT_EQ(l, c.left);
-    EXPECT_EQ(r, c.right);
+    EXPECT_EQ(LastFrameQueued(MakeWav(1, 8000, 2, 1000, 3000)), std::make_pair(c.left, c.right));
   }
   player->StopDSPPlugin(0);
   player->SetEQEnabled(false);
   player->SetSound3DVolume(0);
-  Open(MakeWav(1, 8000, 2, 1000, 3000));
-  ASSERT_TRUE(WaitFor("state 4"));
-  const uint64_t before = fake->BytesWritten;
-  player->Play(0);
-  ASSERT_TRUE(WaitWritten(before + fake->QueueBytes()));
-  Settle();
-  const std::string pcm = fake->Captured();
-  int16_t l;
-  std::memcpy(&l, pcm.data() + pcm.size() - 4, 2);
-  EXPECT_EQ(l, 3000) << "all off again (the selector still on the left)";
+  EXPECT_EQ(LastFrameQueued(MakeWav(1, 8000, 2, 1000, 3000)).first, 3000) << "all off again (the selector still on the left)";
 }
 
 // Nobody listening to the spectrum: the engine keeps no copy of what it plays and no transform
