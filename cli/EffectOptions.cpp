@@ -73,8 +73,9 @@ void AddEffectOptions(CLI::App& app, TEffectOptions& o) {
                  "equalizer on)")
       ->check(CLI::Range(-12, 12))
       ->type_name("N");
-  app.add_option("--balance", o.Balance, "the sound device's balance, 0 (left) to 100 (right), 50 the centre (as with --volume, a WAV file "
-                 "gets the song without it)")
+  app.add_option("--balance", o.Balance,
+                 "the sound device's balance, 0 (left) to 100 (right), 50 the centre (as with --volume, a WAV "
+                 "file gets the song without it)")
       ->check(CLI::Range(0, 100))
       ->type_name("N");
   app.add_option("--3d", o.Sound3D, "stereo widening, 0 (off) to 100")->check(CLI::Range(0, 100))->type_name("N");
@@ -85,13 +86,14 @@ void AddEffectOptions(CLI::App& app, TEffectOptions& o) {
 }
 
 bool ApplyEffectOptions(const TEffectOptions& o, ml::TPlayer& player, std::string& why) {
-  if (!o.Equalizer.empty() || o.Preamp) {
+  // Each option replaces only what it names: a saved band setting stays under a new preamplifier.
+  if (!o.Equalizer.empty()) {
     std::array<int, ml::EQBandCount> bands{};
-    if (!o.Equalizer.empty() && !ParseEqualizer(o.Equalizer, bands, why)) return false;
-    for (int b = 0; b < ml::EQBandCount; ++b) player.SetEQBand(b, bands[size_t(b)]);
-    player.SetPreamp(o.Preamp.value_or(0));
-    player.SetEQEnabled(true);
+    if (!ParseEqualizer(o.Equalizer, bands, why)) return false;
+    for (int band = 0; band < ml::EQBandCount; ++band) player.SetEQBand(band, bands[size_t(band)]);
   }
+  if (o.Preamp) player.SetPreamp(*o.Preamp);
+  if (!o.Equalizer.empty() || o.Preamp) player.SetEQEnabled(true);
   if (o.Balance) player.SetBalance(*o.Balance);
   if (o.Sound3D) player.SetSound3DVolume(*o.Sound3D);
   if (o.DSPPlugin.empty()) return true;
