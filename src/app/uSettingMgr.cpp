@@ -1,5 +1,6 @@
 #include "app/uSettingMgr.h"
 
+#include "base/ColorText.h"
 #include "base/DebugTrace.h"
 #include "base/FileUtil.h"
 #include "base/GbkText.h"
@@ -309,7 +310,7 @@ void TSettingMgr::ReadSkin(const TXmlNode* n) {
   AdjustColor = 0;
   // A bad colour leaves the tint at 0; Skin is the last section, so nothing else is lost.
   try {
-    AdjustColor = ParseColor(r.Text("AdjustColor", "#000000"));
+    AdjustColor = ParseColorText(r.Text("AdjustColor", "#000000"));
   } catch (const std::invalid_argument&) {
     DebugTrace("settings: bad AdjustColor ignored");
   }
@@ -418,7 +419,7 @@ std::string TSettingMgr::SavedText() const {
   hk.SetAttribute("GlobalHotKey", GlobalHotKey);
   for (size_t i = 0; i < HotKeyCount; ++i) hk.SetAttribute("KeyMap" + std::to_string(i), FormatKeyMap(KeyMaps[i]));
 
-  root.AddChild("Skin").SetAttribute("AdjustColor", FormatColor(AdjustColor));
+  root.AddChild("Skin").SetAttribute("AdjustColor", FormatColorText(AdjustColor));
   return doc.ToString();
 }
 
@@ -532,27 +533,6 @@ THotKeyMap TSettingMgr::ParseKeyMap(const std::string& text, size_t index) {
   k.LocalKey = ParseInt32Def(text.substr(p1 + 1, p2 == std::string::npos ? std::string::npos : p2 - p1 - 1), 0);
   if (p2 != std::string::npos) k.GlobalKey = ParseInt32Def(text.substr(p2 + 1), 0);
   return k;
-}
-
-std::string TSettingMgr::FormatColor(uint32_t color) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "#%.2X%.2X%.2X", color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
-  return buf;
-}
-
-uint32_t TSettingMgr::ParseColor(const std::string& text) {
-  std::string_view hex = text;
-  if (!hex.empty() && hex[0] == '#') hex.remove_prefix(1);
-  if (hex.size() != 6) throw std::invalid_argument("bad colour " + text);
-  uint32_t rgb = 0;
-  for (char c : hex) {
-    int v = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-          : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-    if (v < 0) throw std::invalid_argument("bad colour " + text);
-    rgb = rgb << 4 | static_cast<uint32_t>(v);
-  }
-  // Text is red-green-blue; the colour value keeps red in the low byte.
-  return (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
 }
 
 int32_t TSettingMgr::RandomDownPort() {

@@ -146,9 +146,6 @@ public:
   static std::array<int32_t, EQBandCount> ParseEQBands(const std::string& text);
   static std::string FormatKeyMap(const THotKeyMap& k);
   static THotKeyMap ParseKeyMap(const std::string& text, size_t index);
-  static std::string FormatColor(uint32_t color);
-  // Throws std::invalid_argument for text that is not "#RRGGBB" / "RRGGBB".
-  static uint32_t ParseColor(const std::string& text);
   static int32_t RandomDownPort();
 
 private:
