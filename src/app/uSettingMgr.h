@@ -2,6 +2,7 @@
 // Every user setting of the program, loaded from one XML file in AppDir when the manager is
 // created and written back whole when it is destroyed or the options dialog applies changes.
 // The fields are public: the parts of the program that act on a setting read it directly.
+#include "base/Rect.h"
 #include "dsp/dspEqualizer.h"  // EQBandCount
 
 #include <array>
@@ -13,12 +14,6 @@ namespace ml {
 
 class TRegistryStore;
 class TXmlNode;
-
-struct TRect {
-  int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
-  bool IsEmpty() const { return Left == 0 && Top == 0 && Right == 0 && Bottom == 0; }
-  bool operator==(const TRect&) const = default;
-};
 
 struct TFontInfo {
   std::string Name = "宋体";

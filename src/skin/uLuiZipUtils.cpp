@@ -28,8 +28,6 @@ bool LeavesPackage(const std::string& name) {
   }
 }
 
-bool SameName(const std::string& a, const std::string& b) { return a.size() == b.size() && ToLowerAscii(a) == ToLowerAscii(b); }
-
 }  // namespace
 
 TZipFile::~TZipFile() { Close(); }
@@ -118,7 +116,7 @@ bool TLuiSkinFileReader::Open(std::string bytes) {
     return false;
   }
   for (size_t i = 0; i < zip_.Count(); ++i)
-    if (SameName(zip_.Name(i), kDefinitionName)) return true;
+    if (EqualsNoCase(zip_.Name(i), kDefinitionName)) return true;
   error_ = std::string("the package holds no ") + kDefinitionName;
   return false;
 }
@@ -126,7 +124,7 @@ bool TLuiSkinFileReader::Open(std::string bytes) {
 std::optional<std::string> TLuiSkinFileReader::GetStream(const std::string& name) const {
   const std::string wanted = SlashName(name);
   for (size_t i = 0; i < zip_.Count(); ++i)
-    if (SameName(zip_.Name(i), wanted)) return zip_.Extract(i);
+    if (EqualsNoCase(zip_.Name(i), wanted)) return zip_.Extract(i);
   return std::nullopt;
 }
 

@@ -89,3 +89,24 @@ write("huge.zip", patch_sizes(good, "images/Deflated.bmp", size=65 << 20))
 write("truncated.zip", good[: len(good) // 2])
 # Junk in front moves every offset the directory gives: not an archive this reader takes.
 write("prefixed.zip", b"junk before" + good)
+
+# A skin whose definition exercises the queries: found and missing elements, defaults, odd values.
+skin_definition = b"""<?xml version="1.0" encoding="UTF-8"?>
+<SkinRes>
+  <PLAYERFORM Image="Images/main.bmp" SeperateX="40" SeperateY="x" color="#102030">
+    <play image="Images/play.bmp" position="10, 20, 40, 50"/>
+    <stop image="Images/none.bmp" position="1,2,3,4"/>
+    <volume position="1, 2, 3" vertical="FALSE" thumb_image="Images/play.bmp" FulFill="1"/>
+    <progress position="" fill_image="Images/none.bmp"/>
+    <PlayInfo position="5,6,7,8" fontcolor="00FF00" FontName="Sans" FontSize="11" AlignLeft="0"/>
+    <playlist TextColor="#FFFFFF" HighlightColor="" NumberColor="123"/>
+  </PLAYERFORM>
+  <miniForm Image="Images/mini.bmp"/>
+  <lyricForm><Close image="Images/play.bmp" position="7"/></lyricForm>
+</SkinRes>
+"""
+write("skin.zip", archive([("SkinResDef.xml", skin_definition, zipfile.ZIP_DEFLATED),
+                           ("Images/main.bmp", b"main", zipfile.ZIP_STORED),
+                           ("Images/play.bmp", b"play", zipfile.ZIP_STORED),
+                           ("Preview.jpg", b"preview", zipfile.ZIP_STORED)]))
+write("notxml.zip", archive([("SkinResDef.xml", b"<SkinRes><unclosed></SkinRes>", zipfile.ZIP_STORED)]))
