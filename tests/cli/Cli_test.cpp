@@ -11,7 +11,7 @@ using mltest::RunCapture;
 
 std::string Cli() { return "'" + mltest::BinDir() + "/minilirra-cli'"; }
 
-const char* const kCommands[] = {"play", "demo", "tags", "lrc", "library", "login", "formats"};
+const char* const kCommands[] = {"play", "demo", "tags", "lrc", "library", "login", "formats", "search", "spectrum", "skin"};
 
 TEST(CliConventions, HelpInBothFormsForEveryCommand) {
   for (const char* command : kCommands) {
@@ -88,3 +88,21 @@ TEST(CliFormats, ListsWhatTheRegistriesHold) {
 }
 
 }  // namespace
+
+// skin check on packages Python writes: what the test skin holds and lacks, and a hostile
+// package refused with the reason.
+TEST(CliSkin, CheckReportsAndRefuses) {
+  mltest::TempDir dir;
+  int rc = -1;
+  RunCapture("python3 '" + mltest::SourceDir() + "/tests/skin/make_packages.py' '" + dir.Path().string() + "'", &rc);
+  ASSERT_EQ(rc, 0);
+  const std::string out = RunCapture(Cli() + " skin check '" + dir.File("skin.zip") + "' --json", &rc);
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("\"stop.image: Images/none.bmp\""), std::string::npos) << out;
+  EXPECT_NE(out.find("playlist.NumberColor: Invalid Color string \\\"123\\\""), std::string::npos) << out;
+  const std::string text = RunCapture(Cli() + " skin check '" + dir.File("skin.zip") + "'", &rc);
+  EXPECT_NE(text.find("equalizerForm: not in the package (not used by this player)"), std::string::npos) << text;
+  const std::string refused = RunCapture(Cli() + " skin check '" + dir.File("traversal.zip") + "' 2>&1", &rc);
+  EXPECT_EQ(rc, 1);
+  EXPECT_NE(refused.find("\"../evil.txt\" is named outside the package"), std::string::npos) << refused;
+}
