@@ -74,6 +74,9 @@ struct TServiceContext {
   bool Answer(const TRequest& r, const void* payload, size_t length, TReach reach = TReach::Anyone) const {
     return Send(r.Server, r.Kind, r.Guid, payload, length, r.IP, r.Port, r.LocalIP, reach);
   }
+  // Whether r comes from the holder of user's proven session, where it logged in from: answers to
+  // anyone else spend the reply budget.
+  TReach ReachOf(const TRequest& r, int32_t user) const;
   // The request's line in the log at level debug: where it came from, what it asked, and what
   // became of it.
   void Note(const TRequest& r, const char* outcome, ...) const __attribute__((format(printf, 3, 4)));
