@@ -112,7 +112,6 @@ int Show(TMusicFileMgr& mgr, const std::string& name, bool json) {
   return 1;
 }
 
-
 struct TRefusal {
   std::string path, reason;
 };
