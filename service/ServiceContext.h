@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/Dispatcher.h"
+#include "net/LRCmdStream.h"
 #include "net/LREncrypt.h"
 #include "service/DatagramSender.h"
 #include "service/ServiceConfig.h"
@@ -73,6 +74,16 @@ struct TServiceContext {
   // Answers a request where it came from: its socket, its envelope kind, its identity.
   bool Answer(const TRequest& r, const void* payload, size_t length, TReach reach = TReach::Anyone) const {
     return Send(r.Server, r.Kind, r.Guid, payload, length, r.IP, r.Port, r.LocalIP, reach);
+  }
+  // Answers r with a record made by its writer; false when the writer refused it or the answer
+  // was over the budget.
+  template <class T>
+  bool AnswerRecord(const TRequest& r, bool (*write)(ml::TCmdStream&, const T&), const T& record,
+                    TReach reach = TReach::Anyone) const {
+    uint8_t out[ml::Envelope::MaxPayload];
+    ml::TCmdStream s;
+    s.InitWrite(out, sizeof out);
+    return write(s, record) && Answer(r, out, size_t(s.Size()), reach);
   }
   // Whether r comes from the holder of user's proven session, where it logged in from: answers to
   // anyone else spend the reply budget.

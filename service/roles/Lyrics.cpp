@@ -80,11 +80,7 @@ void TLyricsRole::Answer(const TRequest& r, int32_t requestID, const std::string
     ctx_.Log.Write(TLogLevel::Warning, "lyric search failed: %s", e.what());
     return;
   }
-  uint8_t out[ml::Envelope::MaxPayload];
-  ml::TCmdStream s;
-  s.InitWrite(out, sizeof out);
-  if (!ml::WriteLyricSearchReply(s, reply)) return;
-  if (!ctx_.Answer(r, out, size_t(s.Size()), ctx_.ReachOf(r, r.Guid.UserID))) return;
+  if (!ctx_.AnswerRecord(r, ml::WriteLyricSearchReply, reply, ctx_.ReachOf(r, r.Guid.UserID))) return;
   ctx_.Note(r, "searched lyrics, %zu hits", reply.Hits.size());
 }
 
@@ -107,12 +103,9 @@ void TLyricsRole::Download(const TRequest& r) {
   part.RequestID = req.RequestID;
   part.LyricID = req.LyricID;
   part.PartCount = uint8_t((lyric->size() + TLyricPart::PartBytes - 1) / TLyricPart::PartBytes);
-  uint8_t out[ml::Envelope::MaxPayload];
   for (part.PartIndex = 0; part.PartIndex < part.PartCount; ++part.PartIndex) {
     part.Data = lyric->substr(part.PartIndex * TLyricPart::PartBytes, TLyricPart::PartBytes);
-    ml::TCmdStream s;
-    s.InitWrite(out, sizeof out);
-    if (!ml::WriteLyricPart(s, part) || !ctx_.Answer(r, out, size_t(s.Size()), reach)) {
+    if (!ctx_.AnswerRecord(r, ml::WriteLyricPart, part, reach)) {
       ctx_.Note(r, "lyric %d stopped after %d parts, over the reply budget", req.LyricID, int(part.PartIndex));
       return;
     }

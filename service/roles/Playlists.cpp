@@ -19,15 +19,6 @@ size_t UploadPartSize(int32_t length, uint8_t count, uint8_t i) {
   return i + 1 < count ? UploadPartBytes : size_t(length) - UploadPartBytes * (count - 1);
 }
 
-template <class T>
-bool Written(bool (*write)(ml::TCmdStream&, const T&), const T& record, uint8_t* out, size_t& size) {
-  ml::TCmdStream s;
-  s.InitWrite(out, int32_t(ml::Envelope::MaxPayload));
-  if (!write(s, record)) return false;
-  size = size_t(s.Size());
-  return true;
-}
-
 // An account's playlist, or, for one that never uploaded, an empty one: a header over no body.
 std::string PlaylistOf(TServiceStore& store, int32_t user) {
   if (auto stored = store.Playlist(user)) return std::move(*stored);
@@ -51,9 +42,7 @@ void TPlaylistRole::Refuse(const TRequest& r, uint16_t refusal) {
   ml::TPlaylistStartReply reply;
   reply.Status = ml::Status::Refused;
   reply.Refusal = refusal;
-  uint8_t out[ml::Envelope::MaxPayload];
-  size_t size = 0;
-  if (Written(ml::WritePlaylistStartReply, reply, out, size)) ctx_.Answer(r, out, size);
+  ctx_.AnswerRecord(r, ml::WritePlaylistStartReply, reply);
   ctx_.Note(r, "playlist refused, %u", unsigned(refusal));
 }
 
@@ -62,9 +51,7 @@ void TPlaylistRole::Reply(const TRequest& r, uint8_t partCount, int32_t length) 
   reply.Status = ml::Status::OK;
   reply.PartCount = partCount;
   reply.Length = length;
-  uint8_t out[ml::Envelope::MaxPayload];
-  size_t size = 0;
-  if (Written(ml::WritePlaylistStartReply, reply, out, size)) ctx_.Answer(r, out, size, TReach::Holder);
+  ctx_.AnswerRecord(r, ml::WritePlaylistStartReply, reply, TReach::Holder);
 }
 
 void TPlaylistRole::UploadStart(const TRequest& r) {
@@ -128,9 +115,7 @@ void TPlaylistRole::UploadPart(const TRequest& r) {
       if (!stored) return;
     }
   }
-  uint8_t out[ml::Envelope::MaxPayload];
-  size_t size = 0;
-  if (Written(ml::WritePlaylistUploadAck, ack, out, size)) ctx_.Answer(r, out, size, TReach::Holder);
+  ctx_.AnswerRecord(r, ml::WritePlaylistUploadAck, ack, TReach::Holder);
   if (stored) ctx_.Note(r, "playlist stored, user %d", req.UserID);
 }
 
@@ -171,14 +156,12 @@ void TPlaylistRole::PartRequest(const TRequest& r) {
   }
   ml::TPlaylistPart part;
   part.UserID = req.UserID;
-  uint8_t out[ml::Envelope::MaxPayload];
   int sent = 0;
   for (size_t k = 0; k < size_t(MaxParts) && k * DownloadPartBytes < data.size(); ++k) {
     if (!(req.Wanted >> k & 1)) continue;
     part.Part = uint8_t(k);
     part.Data = data.substr(k * DownloadPartBytes, DownloadPartBytes);
-    size_t size = 0;
-    if (Written(ml::WritePlaylistPart, part, out, size) && ctx_.Answer(r, out, size, TReach::Holder)) ++sent;
+    sent += ctx_.AnswerRecord(r, ml::WritePlaylistPart, part, TReach::Holder);
   }
   ctx_.Note(r, "sent %d playlist parts, user %d", sent, req.UserID);
 }

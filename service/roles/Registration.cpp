@@ -11,14 +11,6 @@ namespace mlsvc {
 
 namespace {
 
-template <class T>
-void AnswerRecord(TServiceContext& ctx, const TRequest& r, bool (*write)(ml::TCmdStream&, const T&), const T& record) {
-  uint8_t out[ml::Envelope::MaxPayload];
-  ml::TCmdStream s;
-  s.InitWrite(out, sizeof out);
-  if (write(s, record)) ctx.Answer(r, out, size_t(s.Size()));
-}
-
 uint64_t RequesterOf(uint32_t ip, const std::array<uint8_t, 6>& hardware) {
   // The hardware address's low 32 bits beside the address: enough to tell machines apart behind
   // one address.
@@ -38,7 +30,7 @@ TRegistrationRole::TRegistrationRole(TServiceContext& ctx)
 void TRegistrationRole::AnswerWord(const TRequest& r, uint16_t word) {
   ml::TRegisterReply reply;
   reply.Result = word;
-  AnswerRecord(ctx_, r, ml::WriteRegisterReply, reply);
+  ctx_.AnswerRecord(r, ml::WriteRegisterReply, reply);
 }
 
 void TRegistrationRole::CheckCode(const TRequest& r) {
@@ -48,7 +40,7 @@ void TRegistrationRole::CheckCode(const TRequest& r) {
   ml::TCheckCodeReply reply;
   if (!codeRequests_.Allow(r.IP, now)) {
     reply.Result = ml::RegisterResult::TooMany;
-    AnswerRecord(ctx_, r, ml::WriteCheckCodeReply, reply);
+    ctx_.AnswerRecord(r, ml::WriteCheckCodeReply, reply);
     return ctx_.Note(r, "check code refused, over the rate of its address");
   }
   const uint64_t requester = RequesterOf(r.IP, req.HardwareAddress);
@@ -67,7 +59,7 @@ void TRegistrationRole::CheckCode(const TRequest& r) {
       reply.CheckCode = code;
     }
   }
-  AnswerRecord(ctx_, r, ml::WriteCheckCodeReply, reply);
+  ctx_.AnswerRecord(r, ml::WriteCheckCodeReply, reply);
   ctx_.Note(r, "check code %s", reply.Result == ml::Status::OK ? "issued" : "refused, too many live");
 }
 
@@ -106,7 +98,7 @@ void TRegistrationRole::CheckUserName(const TRequest& r) {
     ctx_.Log.Write(TLogLevel::Warning, "user name test failed: %s", e.what());
     return;
   }
-  AnswerRecord(ctx_, r, ml::WriteUserNameCheckReply, reply);
+  ctx_.AnswerRecord(r, ml::WriteUserNameCheckReply, reply);
   ctx_.Note(r, "user name tested: %d", reply.Holder);
 }
 
@@ -127,7 +119,7 @@ void TRegistrationRole::Register(const TRequest& r) {
     ml::TRegisterReply reply;
     reply.Result = ml::RegisterResult::NameTaken;
     reply.Holder = ml::TUserNameCheckReply::Illegal;
-    AnswerRecord(ctx_, r, ml::WriteRegisterReply, reply);
+    ctx_.AnswerRecord(r, ml::WriteRegisterReply, reply);
     return ctx_.Note(r, "registration refused, an illegal user name");
   }
   TRequest answerTo = r;
@@ -156,7 +148,7 @@ void TRegistrationRole::Register(const TRequest& r) {
       reply = ml::TRegisterReply();
       reply.Result = ml::RegisterResult::Busy;
     }
-    AnswerRecord(ctx_, answerTo, ml::WriteRegisterReply, reply);
+    ctx_.AnswerRecord(answerTo, ml::WriteRegisterReply, reply);
     if (reply.Result == ml::Status::OK)
       ctx_.Log.Write(TLogLevel::Info, "registered account %d", reply.UserID);
   });
