@@ -144,12 +144,14 @@ std::string FetchFromService(mlcli::CliContext& ctx, const FetchOptions& o, cons
                              int32_t duration, const std::string& folder, ml::TLRCResult& hit) {
   mlcli::CliSignals signals;
   ml::EventLoop loop;
+  mlcli::CliSession session(ctx, o.connection, "lrc fetch");
+  std::unique_ptr<ml::TDownLRC> downPtr;
+  // However the command ends, a worker still handing over an answer gives up instead of waiting
+  // for a loop that no longer runs, before the session joins the workers.
   struct TShutdownAtEnd {
     ml::EventLoop& loop;
     ~TShutdownAtEnd() { loop.BeginShutdown(); }
   } shutdownAtEnd{loop};
-  mlcli::CliSession session(ctx, o.connection, "lrc fetch");
-  std::unique_ptr<ml::TDownLRC> downPtr;
   // The answers are taken on the loop's thread while the worker waits, as the player does.
   const auto routes = [&loop, &downPtr](ml::TUDPMessageRouter& router) {
     router.Route(ml::Cmd::LyricSearch, [&loop, &downPtr](ml::TUDPWorkThread&, const uint8_t* buffer, int32_t length,

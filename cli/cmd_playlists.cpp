@@ -71,12 +71,10 @@ int Run(mlcli::CliContext& ctx, const Options& o) {
   const char* command = o.upload ? "playlists upload" : "playlists download";
   mlcli::CliSignals signals;
   ml::EventLoop loop;
-  struct TShutdownAtEnd {
-    ml::EventLoop& loop;
-    ~TShutdownAtEnd() { loop.BeginShutdown(); }
-  } shutdownAtEnd{loop};
-  mlcli::CliSession session(ctx, o.connection, command);
+  // Outlives the session: the workers hand it the server's answers until the session has
+  // joined them.
   std::unique_ptr<ml::TDataDownloader> syncPtr;
+  mlcli::CliSession session(ctx, o.connection, command);
   // The server's acknowledgements and parts are taken on the UDP workers, as the player does.
   const auto routes = [&syncPtr](ml::TUDPMessageRouter& router) {
     router.Route(ml::Cmd::PlaylistUploadPart, [&syncPtr](ml::TUDPWorkThread&, const uint8_t* buffer, int32_t length,

@@ -38,10 +38,7 @@ int Register(mlcli::CliContext& ctx, const Options& o) {
   const auto password = mlcli::ReadPassword(o.connection, "register");
   if (!password) return mlcli::kUsageError;
   mlcli::CliSignals signals;
-  mlcli::CliConnection connection = o.connection;
-  connection.user.clear();  // nobody logs in before the account exists
-  connection.anonymous = false;
-  mlcli::CliSession session(ctx, connection, "register");
+  mlcli::CliSession session(ctx, o.connection, "register");
   if (const int opened = session.Open(mlcli::CliDefaultLogin::None, signals); opened != 0) return opened;
   ml::TRegistration wizard(session.Udp(), session.Servers(), session.User());
 
@@ -100,6 +97,11 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
                "read the check code back from standard input without asking (for scripts)");
   app.add_flag("--json", o->json, "print the new account as JSON");
   mlcli::AddConnectionOptions(app, o->connection);
+  // The password is the new account's, and nobody logs in before the account exists.
+  CLI::Option* user = app.get_option("--user");
+  app.get_option("--password-file")->remove_needs(user);
+  app.remove_option(user);
+  app.remove_option(app.get_option("--anonymous"));
   return [&ctx, o] { return Register(ctx, *o); };
 }
 

@@ -234,8 +234,9 @@ TEST_F(OnlineCli, ARegisteredAccountLogsInAndItsNameIsTaken) {
             std::string::npos);
   // The new account logs in by number as any other.
   const std::string login = mltest::RunCapture(
-      Cli("other", "login", "--user " + std::to_string(account["user_id"].get<int>()) + " --password-file " +
-                                dir.File("password")) +
+      Cli("other", "login",
+          "--keepalive-ms 100 --keepalive-count 1 --user " + std::to_string(account["user_id"].get<int>()) +
+              " --password-file " + dir.File("password")) +
           " 2>&1",
       &status);
   EXPECT_EQ(status, 0) << login;

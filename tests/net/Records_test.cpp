@@ -448,7 +448,9 @@ TEST(Records, LyricHitsAreTakenAsAnnounced) {
     TLyricSearchReply r;
     const bool ok = ReadLyricSearchReply(b.data(), b.size(), r);
     EXPECT_EQ(ok, c.read != SIZE_MAX) << c.name;
-    if (ok) EXPECT_EQ(r.Hits.size(), c.read) << c.name;
+    if (ok) {
+      EXPECT_EQ(r.Hits.size(), c.read) << c.name;
+    }
   }
 }
 

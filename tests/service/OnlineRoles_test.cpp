@@ -82,7 +82,9 @@ protected:
     TLoginReply reply;
     reply.Status = 0;
     auto answers = Ask(Envelope::Table, Written(WriteLoginRequest, r), port);
-    if (answers.size() == 1) EXPECT_TRUE(ReadLoginReply(answers[0].Payload.data(), answers[0].Payload.size(), reply, false));
+    if (answers.size() == 1) {
+      EXPECT_TRUE(ReadLoginReply(answers[0].Payload.data(), answers[0].Payload.size(), reply, false));
+    }
     return reply;
   }
   int32_t AddAccount(const std::string& name, const std::string& password) {
@@ -133,7 +135,9 @@ protected:
     const auto answers = Ask(Envelope::Keyed, record);
     TLyricSearchReply reply;
     EXPECT_EQ(answers.size(), 1u);
-    if (answers.size() == 1) EXPECT_TRUE(ReadLyricSearchReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
+    if (answers.size() == 1) {
+      EXPECT_TRUE(ReadLyricSearchReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
+    }
     return reply;
   }
   std::vector<std::string> Titles(const TLyricSearchReply& r) {
@@ -229,7 +233,9 @@ protected:
                              port);
     TPlaylistStartReply reply;
     EXPECT_EQ(answers.size(), 1u);
-    if (answers.size() == 1) EXPECT_TRUE(ReadPlaylistStartReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
+    if (answers.size() == 1) {
+      EXPECT_TRUE(ReadPlaylistStartReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
+    }
     return reply;
   }
   // Sends every part; returns the acknowledged sets in order.
@@ -347,14 +353,18 @@ protected:
     const auto answers = Ask(Envelope::Table, Written(WriteRegisterRequest, r), 7000, ip);
     TRegisterReply reply;
     reply.Result = 0xFFFF;
-    if (answers.size() == 1) EXPECT_TRUE(ReadRegisterReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
+    if (answers.size() == 1) {
+      EXPECT_TRUE(ReadRegisterReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
+    }
     return reply;
   }
   int32_t TestName(const std::string& name) {
     const auto answers = Ask(Envelope::Table, Written(WriteUserNameCheckRequest, TUserNameCheckRequest{Utf8ToGbk(name)}));
     TUserNameCheckReply reply;
     EXPECT_EQ(answers.size(), 1u);
-    if (answers.size() == 1) EXPECT_TRUE(ReadUserNameCheckReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
+    if (answers.size() == 1) {
+      EXPECT_TRUE(ReadUserNameCheckReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
+    }
     return reply.Holder;
   }
 };
@@ -369,7 +379,7 @@ TEST_F(RegistrationRoles, ARegisteredAccountLogsInAndKeepsNoSecretInClear) {
   EXPECT_EQ(TestName("NEWUSER"), reply.UserID) << "names compare without case";
   EXPECT_EQ(TestName("1abc"), TUserNameCheckReply::Illegal);
   EXPECT_EQ(LogIn("newuser", "secret").Status, Status::OK);
-  EXPECT_EQ(LogIn(std::to_string(reply.UserID), "wrong").Status, Status::Refused);
+  EXPECT_EQ(LogIn("newuser", "wrong").Status, Status::Refused);
   const auto protection = store->ProtectionOf(reply.UserID);
   ASSERT_TRUE(protection.has_value());
   EXPECT_EQ(protection->Question, 2);
@@ -410,7 +420,7 @@ TEST_F(RegistrationRoles, CheckCodesAreSingleUseBoundAndExpire) {
     EXPECT_EQ(Register(code, "user" + std::to_string(++n), "pw", c.from).Result, c.result) << c.name;
   }
   // A second registration of a taken name names its holder.
-  const int32_t holder = *store->AccountByName("user1").transform([](const TAccount& a) { return a.UserID; });
+  const int32_t holder = store->AccountByName("user1").value_or(TAccount{}).UserID;
   const TRegisterReply again = Register(Code(), "USER1");
   EXPECT_EQ(again.Result, RegisterResult::NameTaken);
   EXPECT_EQ(again.Holder, holder);
