@@ -21,6 +21,7 @@
 #include "service/ServiceStore.h"
 #include "service/WorkPool.h"
 #include "tests/net/NetTestTools.h"
+#include "tests/service/CoreFixture.h"
 #include "tests/service/RecordingSender.h"
 #include "tests/support/TestSupport.h"
 
@@ -30,47 +31,18 @@ using mlnettest::Bytes;
 using mlnettest::Written;
 using mlsvctest::TRecorder;
 using mlsvctest::TSent;
+using mlsvctest::kCheap;
+using mlsvctest::kClientIP;
+using mlsvctest::OnlyAnswer;
 
 namespace {
 
-constexpr int64_t kStartMs = 1'790'000'000'000;
-const uint32_t kClientIP = htonl(0xC0A80105);  // 192.168.1.5
-const uint32_t kOtherIP = htonl(0xC0A80206);   // 192.168.2.6
-constexpr TArgonCost kCheap{8, 1};
+const uint32_t kOtherIP = htonl(0xC0A80206);  // 192.168.2.6
 
-class OnlineRoles : public ::testing::Test {
+class OnlineRoles : public mlsvctest::TCoreFixture {
 protected:
-  mltest::TempDir dir;
-  TServiceConfig cfg;
-  ManualClock clock;
-  TRecorder listSocket{TServer::List}, mainSocket{TServer::Main};
-  TServiceLog log{TLogLevel::Error};
-  std::unique_ptr<TServiceStore> store;
-  std::unique_ptr<TWorkPool> workers;
-  std::unique_ptr<TServiceCore> core;
-  int32_t serial = 0;
-
-  void SetUp() override {
-    cfg.DbPath = dir.File("service.db");
-    cfg.AdvertiseIP = htonl(INADDR_LOOPBACK);
-    cfg.AdvertisePort = 8800;
-    cfg.UnknownUserCost = cfg.NewVerifierCost = kCheap;
-    clock.Set(Millis(kStartMs));
-    store = std::make_unique<TServiceStore>(cfg.DbPath, true);
-  }
-  void Start() {
-    core.reset();
-    workers = std::make_unique<TWorkPool>(0, 1);
-    core = std::make_unique<TServiceCore>(cfg, *store, clock, listSocket, mainSocket, *workers, log);
-  }
   std::vector<TSent> Ask(uint8_t kind, const Bytes& record, uint16_t port = 7000, uint32_t ip = kClientIP) {
-    TOpenedEnvelope env;
-    env.Kind = kind;
-    env.Guid = {1, ++serial};
-    env.Payload = record.data();
-    env.PayloadLength = record.size();
-    core->Dispatch(TServer::Main, env, ip, port);
-    return mainSocket.Take();
+    return TCoreFixture::Ask(TServer::Main, kind, record, port, ip);
   }
   TLoginReply LogIn(const std::string& name, const std::string& password, uint16_t port = 7000) {
     TLoginRequest r;
@@ -79,13 +51,11 @@ protected:
     r.PasswordDigest = LRMD5::MD5String(password).v;
     r.LocalIP = kClientIP;
     r.ProgramVersion = 5004;
-    TLoginReply reply;
-    reply.Status = 0;
-    auto answers = Ask(Envelope::Table, Written(WriteLoginRequest, r), port);
-    if (answers.size() == 1) {
-      EXPECT_TRUE(ReadLoginReply(answers[0].Payload.data(), answers[0].Payload.size(), reply, false));
-    }
-    return reply;
+    TLoginReply none;
+    none.Status = 0;
+    return OnlyAnswer<TLoginReply>(Ask(Envelope::Table, Written(WriteLoginRequest, r), port),
+                                   [](const void* p, size_t n, TLoginReply& reply) { return ReadLoginReply(p, n, reply, false); },
+                                   none);
   }
   int32_t AddAccount(const std::string& name, const std::string& password) {
     const auto id = store->CreateAccount(name, MakeVerifier(LRMD5::MD5String(password).v, kCheap));
@@ -132,13 +102,7 @@ protected:
     core->Catalogue().Add(songs);
   }
   TLyricSearchReply Search(const Bytes& record) {
-    const auto answers = Ask(Envelope::Keyed, record);
-    TLyricSearchReply reply;
-    EXPECT_EQ(answers.size(), 1u);
-    if (answers.size() == 1) {
-      EXPECT_TRUE(ReadLyricSearchReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
-    }
-    return reply;
+    return OnlyAnswer(Ask(Envelope::Keyed, record), ReadLyricSearchReply);
   }
   std::vector<std::string> Titles(const TLyricSearchReply& r) {
     std::vector<std::string> out;
@@ -228,15 +192,8 @@ protected:
   }
   TPlaylistStartReply Start37(const TLoginReply& who, int32_t length, uint8_t parts, uint16_t port,
                               int32_t key = 0) {
-    const auto answers = Ask(Envelope::Table, Written(WritePlaylistUploadStart,
-                                                      TPlaylistUploadStart{who.UserID, parts, length, key ? key : who.LoginKey}),
-                             port);
-    TPlaylistStartReply reply;
-    EXPECT_EQ(answers.size(), 1u);
-    if (answers.size() == 1) {
-      EXPECT_TRUE(ReadPlaylistStartReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
-    }
-    return reply;
+    const TPlaylistUploadStart start{who.UserID, parts, length, key ? key : who.LoginKey};
+    return OnlyAnswer(Ask(Envelope::Table, Written(WritePlaylistUploadStart, start), port), ReadPlaylistStartReply);
   }
   // Sends every part; returns the acknowledged sets in order.
   std::vector<uint32_t> Upload(const TLoginReply& who, const std::string& data, uint16_t port) {
@@ -350,22 +307,12 @@ protected:
     r.IdentityDigest = LRMD5::MD5String("id-1234").v;
     r.AnswerDigest = LRMD5::MD5String("the answer").v;
     r.Question = 2;
-    const auto answers = Ask(Envelope::Table, Written(WriteRegisterRequest, r), 7000, ip);
-    TRegisterReply reply;
-    reply.Result = 0xFFFF;
-    if (answers.size() == 1) {
-      EXPECT_TRUE(ReadRegisterReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
-    }
-    return reply;
+    return OnlyAnswer(Ask(Envelope::Table, Written(WriteRegisterRequest, r), 7000, ip), ReadRegisterReply);
   }
   int32_t TestName(const std::string& name) {
-    const auto answers = Ask(Envelope::Table, Written(WriteUserNameCheckRequest, TUserNameCheckRequest{Utf8ToGbk(name)}));
-    TUserNameCheckReply reply;
-    EXPECT_EQ(answers.size(), 1u);
-    if (answers.size() == 1) {
-      EXPECT_TRUE(ReadUserNameCheckReply(answers[0].Payload.data(), answers[0].Payload.size(), reply));
-    }
-    return reply.Holder;
+    return OnlyAnswer(Ask(Envelope::Table, Written(WriteUserNameCheckRequest, TUserNameCheckRequest{Utf8ToGbk(name)})),
+                      ReadUserNameCheckReply)
+        .Holder;
   }
 };
 
