@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/net/NetTestTools.h"
+#include "tests/service/DemoCatalogue.h"
 #include "tests/service/ServiceProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -67,28 +68,9 @@ std::string RunTypingCheckCode(const std::string& command, int& status) {
 
 class OnlineCli : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    catalogue_ = new mltest::TempDir;
-    int status = -1;
-    const std::string out = mltest::RunCapture(
-        mltest::SourceDir() + "/scripts/demo-catalogue " + catalogue_->File("songs") + " 45 2>&1", &status);
-    ASSERT_EQ(status, 0) << out;
-  }
-  static void TearDownTestSuite() {
-    delete catalogue_;
-    catalogue_ = nullptr;
-  }
-
   void StartService(uint16_t port = 0, const std::string& advertise = "") {
-    const std::string db = dir.File("service.db");
-    int status = -1;
-    TServiceProcess::Admin(db, {"init"}, &status);
-    ASSERT_EQ(status, 0);
-    const std::string out = TServiceProcess::Admin(db, {"import", catalogue_->File("songs")}, &status);
-    ASSERT_EQ(status, 0) << out;
-    std::vector<std::string> extra;
-    if (!advertise.empty()) extra = {"--advertise", advertise};
-    ASSERT_TRUE(service.Start(dir.Path().string(), extra, port, port ? mlnettest::FreeUdpPort() : 0)) << service.Log();
+    ASSERT_TRUE(service.StartWithCatalogue(dir.Path().string(), mlsvctest::DemoCatalogueFolder(), port, advertise))
+        << service.Log();
   }
 
   // A command of the CLI against the service, in data folder data.
@@ -105,7 +87,7 @@ protected:
   // The demo songs with a lyric of the same stem, and those without.
   static std::vector<fs::path> Songs(bool withLyric) {
     std::vector<fs::path> out;
-    for (const auto& e : fs::directory_iterator(catalogue_->File("songs")))
+    for (const auto& e : fs::directory_iterator(mlsvctest::DemoCatalogueFolder()))
       if (e.path().extension() == ".mp3" && fs::exists(fs::path(e.path()).replace_extension(".lrc")) == withLyric)
         out.push_back(e.path());
     std::sort(out.begin(), out.end());
@@ -113,12 +95,9 @@ protected:
   }
   static std::string Quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
-  static mltest::TempDir* catalogue_;
   mltest::TempDir dir;
   TServiceProcess service;
 };
-
-mltest::TempDir* OnlineCli::catalogue_ = nullptr;
 
 TEST_F(OnlineCli, LyricsAreFetchedSavedAndAssociated) {
   StartService();
