@@ -3,9 +3,9 @@
 // acknowledgements (8), a download's start (35), the request for its parts (9) and the parts (9),
 // and the answer to either start. Writers write all or nothing; readers take a record whole.
 //
-// The login key rides where the description leaves an Integer 0 (8, 9) and behind the start
-// requests (35, 37): the service keeps a playlist only for a live session of its account, bound
-// to the address it logged in from and to that key.
+// The login key rides in the Integer after the account (8, 9), which the player used to leave 0,
+// and behind the start requests (35, 37): the service keeps a playlist only for a live session of
+// its account, bound to the address it logged in from and to that key.
 #include <cstddef>
 #include <cstdint>
 #include <string>
