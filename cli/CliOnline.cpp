@@ -4,7 +4,7 @@
 #include "app/LocalAddress.h"
 #include "app/UDPMessageRouter.h"
 #include "app/uSettingMgr.h"
-#include "cli/CliSettings.h"
+#include "cli/CliLibrary.h"
 #include "base/SecretInput.h"
 #include "base/StrUtil.h"
 #include "base/Version.h"
@@ -78,6 +78,13 @@ std::string ResultInEnglish(int code) {
 
 // The stored form of the password: from the file's first line, else typed (or piped) in.
 std::optional<std::string> StoredPassword(const CliConnection& o, const char* command) {
+  const auto password = ReadPassword(o, command);
+  return password ? std::optional(ml::EncodeStoredPassword(*password)) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadPassword(const CliConnection& o, const char* command) {
   std::string password;
   if (!o.passwordFile.empty()) {
     std::ifstream f(o.passwordFile);
@@ -94,10 +101,8 @@ std::optional<std::string> StoredPassword(const CliConnection& o, const char* co
     }
     password = *typed;
   }
-  return ml::EncodeStoredPassword(password);
+  return password;
 }
-
-}  // namespace
 
 std::string CliProxy::Text() const { return host + ":" + std::to_string(port); }
 
@@ -150,8 +155,8 @@ std::optional<CliProxy> ChooseProxy(CliContext& context, const std::string& prox
     ParseProxyUrl(proxyOption, proxy);  // checked when the command line was parsed
     return proxy;
   }
-  const auto saved = OpenSavedSettings(context);
-  const ml::TSettingMgr& settings = *saved;
+  const auto loaded = LoadPlayerSettings(context);
+  const ml::TSettingMgr& settings = *loaded;
   if (settings.ProxyType == 0) return std::nullopt;
   proxy.host = ResolveIPv4(std::string(ml::Trim(settings.ProxyAddr)));
   proxy.port = settings.ProxyPort > 0 && settings.ProxyPort <= 65535 ? uint16_t(settings.ProxyPort) : 0;
@@ -278,12 +283,17 @@ int CliSession::LogIn(CliDefaultLogin who, CliSignals& signals) {
       std::fprintf(stderr, "%s: the server list did not come; using the one known\n", command_);
     return 0;
   }
+  return LogInAs(userText_, stored, signals) ? 0 : 1;
+}
+
+bool CliSession::LogInAs(const std::string& userText, const std::string& storedPassword, CliSignals& signals) {
+  userText_ = userText;
   login_->OnAttempt = [this](int attempt, int tries, uint32_t ip, uint16_t port) {
     std::fprintf(stderr, "%s: asking the service at %s:%u (try %d of %d)...\n", command_, ml::IPv4Text(ip).c_str(),
                  unsigned(port), attempt, tries);
   };
   attempted_ = true;
-  return Interruptible(signals, [&] { return login_->Login(userText_, stored); }) ? 0 : 1;
+  return Interruptible(signals, [&] { return login_->Login(userText, storedPassword); });
 }
 
 bool CliSession::Interruptible(CliSignals& signals, const std::function<bool()>& wait) {

@@ -53,6 +53,10 @@ struct CliConnection {
 // --user, --anonymous, --password-file, --list-server, --proxy, --udp-port.
 void AddConnectionOptions(CLI::App& command, CliConnection& options);
 
+// The password as typed: the first line of --password-file, else asked for on a terminal with
+// echo off (or read from standard input). Nothing, after a message, when there is none.
+std::optional<std::string> ReadPassword(const CliConnection& options, const char* command);
+
 // Who a command connects as when neither --user nor --anonymous is given.
 enum class CliDefaultLogin {
   Saved,  // the saved automatic login, else the command refuses (login)
@@ -89,6 +93,9 @@ public:
   // answers the service's presence checks itself.
   int Open(CliDefaultLogin who, CliSignals& signals, int64_t keepAliveMs = 0,
            const std::function<void(ml::TUDPMessageRouter&)>& connectRoutes = nullptr);
+  // Logs in as userText with a stored password (after Open, which then logged in nobody); the
+  // result line tells how it went. Ctrl-C while it waits ends the program with 130.
+  bool LogInAs(const std::string& userText, const std::string& storedPassword, CliSignals& signals);
   // Whether a login was tried (so that its result line means something).
   bool Attempted() const { return attempted_; }
   bool LoggedIn() const;

@@ -2,6 +2,7 @@
 // [--json]: the music library of the data folder, through the same classes the player uses.
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
+#include "cli/CliLibrary.h"
 
 #include "base/EventLoop.h"
 #include "library/MusicFileMgr.h"
@@ -17,6 +18,9 @@
 namespace {
 
 using namespace ml;
+using mlcli::Library;
+using mlcli::LoadLibrary;
+using mlcli::SaveLibrary;
 
 // What a folder scan picks up: the song formats the player knows (playlists files are no songs).
 const char* const kSongExts = ".MP1|.MP2|.MP3|.WMA|.WAV|.OGG|.APE";
@@ -61,24 +65,6 @@ struct SilentHost : IPlayListHost {
   bool ConfirmDeleteFiles(int) override { return false; }
 };
 
-// The library as the data folder holds it, loaded (a damaged file is moved aside and the
-// previous save used) for one command.
-struct Library {
-  EventLoop loop;  // duplicate merges are handed to this thread while it waits for the digests
-  TMusicFileMgr mgr{&loop};
-  std::string file;
-};
-
-std::unique_ptr<Library> LoadLibrary(mlcli::CliContext& ctx) {
-  auto lib = std::make_unique<Library>();
-  lib->file = ctx.AppDir() + "MusicFiles.xml";
-  std::string error;
-  if (!lib->mgr.LoadWithRecovery(lib->file, &error)) {
-    std::fprintf(stderr, "minilirra-cli: the library could not be read (%s); it was moved aside\n", error.c_str());
-    return nullptr;
-  }
-  return lib;
-}
 
 int Stats(TMusicFileMgr& mgr, bool json) {
   if (json)
@@ -124,13 +110,6 @@ int Show(TMusicFileMgr& mgr, const std::string& name, bool json) {
   }
   std::fprintf(stderr, "minilirra-cli: no playlist %s\n", name.c_str());
   return 1;
-}
-
-bool SaveLibrary(Library& lib) {
-  std::string error;
-  if (lib.mgr.Save(lib.file, &error)) return true;
-  std::fprintf(stderr, "minilirra-cli: the library was not saved: %s\n", error.c_str());
-  return false;
 }
 
 struct TRefusal {

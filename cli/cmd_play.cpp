@@ -2,7 +2,7 @@
 //                  [--spectrum] [--eq PRESET|B1,...,B10] [--preamp DB] [--balance N] [--3d N] [--dsp PATH [--dsp-module N]]
 #include "cli/CliCommand.h"
 #include "app/uSettingMgr.h"
-#include "cli/CliSettings.h"
+#include "cli/CliLibrary.h"
 #include "cli/PlaySession.h"
 
 #include <climits>
@@ -25,7 +25,7 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& context) {
   mlcli::AddEffectOptions(app, o->Effects);
   return [o, output, quiet, &context] {
     // The equalizer, 3D and plug-ins the player saved; the options given here override them.
-    const auto saved = mlcli::OpenSavedSettings(context);
+    const auto saved = mlcli::LoadPlayerSettings(context);
     o->SavedEffects = saved.get();
     o->Progress = !*quiet;
     o->HaveOutput = !output->empty();

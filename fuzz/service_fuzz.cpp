@@ -10,7 +10,9 @@
 // Logins run at once on a pool of no threads with a cheap Argon2id cost; one account exists
 // (10001 "fuzz", password "pw"); an unknown user's refusal goes out at a later housekeeping. The
 // catalogue holds a few songs with Chinese and Latin names, so searches, lookups and
-// suggestions find something; usage counts are written at the housekeeping.
+// suggestions find something, and most songs have a lyric (one of several parts); usage counts
+// are written at the housekeeping. Bit 4 also puts the last check code issued into a
+// registration, so that registrations get as far as making an account.
 // Nothing is sent: every answer is checked instead, and must be one datagram that the client's
 // reader of its record takes.
 #include <arpa/inet.h>
@@ -25,7 +27,10 @@
 
 #include "base/LRMD5.h"
 #include "net/LoginRecords.h"
+#include "net/LyricRecords.h"
 #include "net/NetTypeRecords.h"
+#include "net/PlaylistRecords.h"
+#include "net/RegisterRecords.h"
 #include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
 #include "base/GbkText.h"
@@ -48,8 +53,12 @@ constexpr uint16_t kClientPort = 7000;
 struct TLast {
   int32_t UserID = 0, LoginKey = 0;
   uint32_t Token = 0;
+  int32_t CheckCode = 0;
 };
 TLast last;
+// The command of the request being served: answers that begin with a status word instead of a
+// command are read by the reader of that request's answer.
+uint16_t asked = 0;
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -66,6 +75,30 @@ public:
     Check(length >= 2);
     const auto* p = static_cast<const uint8_t*>(payload);
     const uint16_t code = uint16_t(p[0] | (p[1] << 8));
+    switch (asked) {
+      case ml::Cmd::PlaylistUploadStart:
+      case ml::Cmd::PlaylistDownloadStart: {
+        ml::TPlaylistStartReply r;
+        Check(ml::ReadPlaylistStartReply(p, length, r) && r.PartCount <= ml::PlaylistData::MaxParts);
+        return true;
+      }
+      case ml::Cmd::CheckCode: {
+        ml::TCheckCodeReply r;
+        Check(ml::ReadCheckCodeReply(p, length, r));
+        if (r.Result == ml::Status::OK) last.CheckCode = r.CheckCode;
+        return true;
+      }
+      case ml::Cmd::CheckUserName: {
+        ml::TUserNameCheckReply r;
+        Check(ml::ReadUserNameCheckReply(p, length, r) && length == r.FixedSize);
+        return true;
+      }
+      case ml::Cmd::Register: {
+        ml::TRegisterReply r;
+        Check(ml::ReadRegisterReply(p, length, r));
+        return true;
+      }
+    }
     switch (code) {
       case ml::Cmd::Login: {
         ml::TLoginReply r;
@@ -112,6 +145,26 @@ public:
         Check(ml::ReadSuggestReply(p, length, r) && r.Entries.size() <= 10);
         break;
       }
+      case ml::Cmd::LyricSearch: {
+        ml::TLyricSearchReply r;
+        Check(ml::ReadLyricSearchReply(p, length, r));
+        break;
+      }
+      case ml::Cmd::LyricDownload: {
+        ml::TLyricPart r;
+        Check(ml::ReadLyricPart(p, length, r));
+        break;
+      }
+      case ml::Cmd::PlaylistUploadPart: {
+        ml::TPlaylistUploadAck r;
+        Check(ml::ReadPlaylistUploadAck(p, length, r));
+        break;
+      }
+      case ml::Cmd::PlaylistPart: {
+        ml::TPlaylistPart r;
+        Check(ml::ReadPlaylistPart(p, length, r));
+        break;
+      }
       default: {
         ml::TServerListReply r;
         Check(ml::ReadServerListReply(p, length, r));
@@ -143,6 +196,9 @@ struct TFixture {
     cfg.ListRate = cfg.ListBurst = cfg.ProbeRate = cfg.ProbeBurst = 1e9;
     cfg.AnonRate = cfg.AnonBurst = cfg.AnonNetRate = cfg.AnonNetBurst = cfg.ReplyBytesPerSecond = 1e9;
     cfg.SearchRate = cfg.SearchBurst = cfg.UsageRate = cfg.UsageBurst = 1e9;
+    cfg.LyricRate = cfg.LyricBurst = cfg.PlaylistRate = cfg.PlaylistBurst = cfg.CheckCodeRate = cfg.CheckCodeBurst = 1e9;
+    cfg.RegisterRate = cfg.RegisterBurst = cfg.RegisterNetRate = cfg.RegisterNetBurst = 1e9;
+    cfg.NewVerifierCost = kCheap;
     // Small bounds, so that evictions happen and memory stays flat over a long run.
     cfg.MaxSessions = 256;
     cfg.MaxAnonymousPerNet = 64;
@@ -165,6 +221,7 @@ struct TFixture {
       s.Size = 100000 + i;
       s.DurationMs = 3000 * i;
       s.BitrateKbps = 128;
+      if (i % 5 != 0) s.Lyrics = "[00:01.00]" + s.Title + std::string(i == 1 ? 5000 : 20, '~');
       songs.push_back(s);
     }
     core->Catalogue().Add(songs);
@@ -206,6 +263,16 @@ void FillLast(std::vector<uint8_t>& b) {
     case ml::Cmd::Logout: Refill(b, ml::ReadLogoutRequest, ml::WriteLogoutRequest, own); break;
     case ml::Cmd::NetTypeCheck: Refill(b, ml::ReadNetTypeCheck, ml::WriteNetTypeCheck, own); break;
     case ml::Cmd::Presence: Refill(b, ml::ReadPresenceAnswer, ml::WritePresenceAnswer, own); break;
+    case ml::Cmd::PlaylistUploadStart: Refill(b, ml::ReadPlaylistUploadStart, ml::WritePlaylistUploadStart, own); break;
+    case ml::Cmd::PlaylistUploadPart: Refill(b, ml::ReadPlaylistUploadPart, ml::WritePlaylistUploadPart, own); break;
+    case ml::Cmd::PlaylistDownloadStart:
+      Refill(b, ml::ReadPlaylistDownloadStart, ml::WritePlaylistDownloadStart, own);
+      break;
+    case ml::Cmd::PlaylistPart: Refill(b, ml::ReadPlaylistPartRequest, ml::WritePlaylistPartRequest, own); break;
+    case ml::Cmd::Register:
+      Refill(b, ml::ReadRegisterRequest, ml::WriteRegisterRequest,
+             [](ml::TRegisterRequest& r) { r.CheckCode = last.CheckCode; });
+      break;
   }
 }
 
@@ -215,6 +282,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size - 1 > ml::Envelope::MaxPayload) return 0;
   TFixture& f = F();
   const uint8_t how = data[0];
+  asked = 0;  // what the housekeeping sends answers no request of this input
   if (const int64_t step = kSteps[how >> 5]) {
     f.clock.Advance(ml::Millis(step));
     f.core->Housekeep();
@@ -227,6 +295,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   env.Guid = {1, 1};
   env.Payload = payload.data();
   env.PayloadLength = payload.size();
+  asked = payload.size() >= 2 ? uint16_t(payload[0] | (payload[1] << 8)) : 0;
   f.core->Dispatch(how & 1 ? TServer::List : TServer::Main, env, kClientIP, kClientPort);
   return 0;
 }

@@ -343,6 +343,28 @@ int64_t TCatalogue::UsageCount(TUsageKind kind, std::string_view text) {
   return q.Step() ? q.I64(0) : 0;
 }
 
+std::vector<TLyricCandidate> TCatalogue::LyricCandidates(std::span<const int64_t> ids, size_t maxBytes) {
+  std::lock_guard lock(mutex_);
+  Stmt q(db_,
+         "SELECT title, artist, title_key, artist_key, duration_ms FROM songs WHERE id = ?1 AND lyrics IS NOT NULL"
+         " AND length(lyrics) BETWEEN ?2 AND ?3");
+  std::vector<TLyricCandidate> out;
+  for (int64_t id : ids) {
+    q.Bind(1, id).Bind(2, int64_t(MinLyricBytes)).Bind(3, int64_t(maxBytes));
+    if (q.Step()) out.push_back({id, q.Text(0), q.Text(1), q.Text(2), q.Text(3), int32_t(q.I64(4))});
+    q.Reset();
+  }
+  return out;
+}
+
+std::optional<std::string> TCatalogue::Lyric(int64_t id) {
+  std::lock_guard lock(mutex_);
+  Stmt q(db_, "SELECT lyrics FROM songs WHERE id = ? AND lyrics IS NOT NULL");
+  q.Bind(1, id);
+  if (!q.Step()) return std::nullopt;
+  return q.Blob(0);
+}
+
 int64_t TCatalogue::Version() {
   std::lock_guard lock(mutex_);
   const int64_t v = st_->Version.Step() ? st_->Version.I64(0) : 0;

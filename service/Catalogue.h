@@ -62,6 +62,14 @@ struct TSongSummary {
   int32_t Holders = 0;  // places that hold the file, the catalogue's own copy included
 };
 
+// A song whose lyric the lyric server may offer.
+struct TLyricCandidate {
+  int64_t ID = 0;
+  std::string Title, Artist;  // UTF-8
+  std::string TitleKey, ArtistKey;  // folded
+  int32_t DurationMs = 0;
+};
+
 // A word a suggestion may offer: a title, an artist or a searched keyword, with how often it was
 // searched for.
 struct TSuggestionCandidate {
@@ -101,6 +109,12 @@ public:
   // Adds counts of usage reports, in one transaction.
   void CountUsage(const TUsageCounts& counts, int64_t nowMs);
   int64_t UsageCount(TUsageKind kind, std::string_view text);
+
+  // The songs of ids that have a lyric of MinLyricBytes..maxBytes bytes, in the order of ids.
+  static constexpr size_t MinLyricBytes = 21;
+  std::vector<TLyricCandidate> LyricCandidates(std::span<const int64_t> ids, size_t maxBytes);
+  // A song's lyric as it was imported; nullopt when it has none.
+  std::optional<std::string> Lyric(int64_t id);
 
   // A number that changes whenever songs are added or change, in any process.
   int64_t Version();

@@ -6,12 +6,18 @@
 #include <tuple>
 
 #include "net/LoginRecords.h"
+#include "net/LyricRecords.h"
 #include "net/NetTypeRecords.h"
+#include "net/PlaylistRecords.h"
+#include "net/RegisterRecords.h"
 #include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
 #include "service/roles/KeepAlive.h"
 #include "service/roles/Login.h"
+#include "service/roles/Lyrics.h"
 #include "service/roles/NetworkType.h"
+#include "service/roles/Playlists.h"
+#include "service/roles/Registration.h"
 #include "service/roles/Search.h"
 #include "service/roles/ServerList.h"
 #include "service/roles/Usage.h"
@@ -21,8 +27,10 @@ namespace mlsvc {
 // One of each role family. Families are told apart by their type; a family with a Tick does
 // work as time passes.
 struct TRoles {
-  explicit TRoles(TServiceContext& ctx) : Families(ctx, ctx, ctx, ctx, ctx, ctx) {}
-  std::tuple<TLoginRole, TKeepAliveRole, TServerListRole, TNetworkTypeRole, TSearchRole, TUsageRole> Families;
+  explicit TRoles(TServiceContext& ctx) : Families(ctx, ctx, ctx, ctx, ctx, ctx, ctx, ctx, ctx) {}
+  std::tuple<TLoginRole, TKeepAliveRole, TServerListRole, TNetworkTypeRole, TSearchRole, TUsageRole, TLyricsRole,
+             TPlaylistRole, TRegistrationRole>
+      Families;
 };
 
 namespace {
@@ -50,12 +58,22 @@ constexpr TRole kRoles[] = {
     {List, Cmd::Presence,     TPresenceAnswer::FixedSize,    Kinds::Keyed, Route<&TNetworkTypeRole::Answered>},
     {Main, Cmd::Login,        TLoginRequest::FixedSize,      Kinds::Table, Route<&TLoginRole::Login>},
     {Main, Cmd::Logout,       TLogoutRequest::FixedSize,     Kinds::Table, Route<&TLoginRole::Logout>},
+    {Main, Cmd::Register,     TRegisterRequest::FixedSize,   Kinds::Table, Route<&TRegistrationRole::Register>},
+    {Main, Cmd::PlaylistUploadPart, TPlaylistUploadPart::FixedSize, Kinds::Table, Route<&TPlaylistRole::UploadPart>},
+    {Main, Cmd::PlaylistPart, TPlaylistPartRequest::FixedSize, Kinds::Table, Route<&TPlaylistRole::PartRequest>},
     {Main, Cmd::KeepAlive,    TKeepAliveRequest::FixedSize,  Kinds::Keyed, Route<&TKeepAliveRole::Answer>},
     {Main, Cmd::UsageReport,  TUsageReport::FixedSize,       Kinds::Keyed, Route<&TUsageRole::Report>},
     {Main, Cmd::Search,       TSearchRequest::FixedSize,     Kinds::Keyed, Route<&TSearchRole::Search>},
     {Main, Cmd::SongLookup,   TSongLookupRequest::FixedSize, Kinds::Table, Route<&TSearchRole::Lookup>},
+    {Main, Cmd::CheckCode,    TCheckCodeRequest::FixedSize,  Kinds::Table, Route<&TRegistrationRole::CheckCode>},
+    {Main, Cmd::LyricSearch,  TLyricSearchRequest::FixedSize, Kinds::Keyed, Route<&TLyricsRole::SearchByCaption>},
+    {Main, Cmd::LyricDownload, TLyricDownloadRequest::FixedSize, Kinds::Keyed, Route<&TLyricsRole::Download>},
+    {Main, Cmd::PlaylistDownloadStart, TPlaylistDownloadStart::FixedSize, Kinds::Table, Route<&TPlaylistRole::DownloadStart>},
+    {Main, Cmd::PlaylistUploadStart, TPlaylistUploadStart::FixedSize, Kinds::Table, Route<&TPlaylistRole::UploadStart>},
     {Main, Cmd::NetTypeCheck, TNetTypeCheck::FixedSize,      Kinds::Keyed, Route<&TNetworkTypeRole::Check>},
+    {Main, Cmd::CheckUserName, TUserNameCheckRequest::FixedSize, Kinds::Table, Route<&TRegistrationRole::CheckUserName>},
     {Main, Cmd::KeywordSuggest, TSuggestRequest::FixedSize,  Kinds::Table, Route<&TSearchRole::Suggest>},
+    {Main, Cmd::LyricSearchAlt, TLyricArtistSearchRequest::FixedSize, Kinds::Keyed, Route<&TLyricsRole::SearchBySinger>},
 };
 
 constexpr auto Key(const TRole& r) { return std::tuple(r.Server, r.Code); }

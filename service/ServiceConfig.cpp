@@ -57,6 +57,18 @@ bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string
   cfg.SearchBurst = num("limits", "search_burst", cfg.SearchBurst);
   cfg.UsageRate = num("limits", "usage_rate", cfg.UsageRate);
   cfg.UsageBurst = num("limits", "usage_burst", cfg.UsageBurst);
+  cfg.LyricRate = num("limits", "lyric_rate", cfg.LyricRate);
+  cfg.LyricBurst = num("limits", "lyric_burst", cfg.LyricBurst);
+  cfg.PlaylistRate = num("limits", "playlist_rate", cfg.PlaylistRate);
+  cfg.PlaylistBurst = num("limits", "playlist_burst", cfg.PlaylistBurst);
+  cfg.CheckCodeRate = num("limits", "check_code_rate", cfg.CheckCodeRate);
+  cfg.CheckCodeBurst = num("limits", "check_code_burst", cfg.CheckCodeBurst);
+  cfg.RegisterRate = num("limits", "register_rate", cfg.RegisterRate);
+  cfg.RegisterBurst = num("limits", "register_burst", cfg.RegisterBurst);
+  cfg.RegisterNetRate = num("limits", "register_net_rate", cfg.RegisterNetRate);
+  cfg.RegisterNetBurst = num("limits", "register_net_burst", cfg.RegisterNetBurst);
+  cfg.MaxPlaylistBytes = size_t(std::clamp<int64_t>(
+      ini.ReadInteger("limits", "max_playlist_bytes", int64_t(cfg.MaxPlaylistBytes)), 20, 28800));
   cfg.MaxSessions = size_t(std::max<int64_t>(1, ini.ReadInteger("sessions", "max_sessions", int64_t(cfg.MaxSessions))));
   cfg.MaxAnonymousPerNet =
       size_t(std::max<int64_t>(1, ini.ReadInteger("sessions", "max_anonymous_per_net", int64_t(cfg.MaxAnonymousPerNet))));

@@ -33,6 +33,12 @@ struct TServiceConfig {
   double ProbeRate = 1, ProbeBurst = 4;        // network-type checks per address
   double SearchRate = 20, SearchBurst = 40;    // searches, song lookups and suggestions per address
   double UsageRate = 20, UsageBurst = 60;      // usage reports per address
+  double LyricRate = 20, LyricBurst = 40;      // lyric searches and downloads per address
+  double PlaylistRate = 2, PlaylistBurst = 10; // playlist uploads and downloads begun per account
+  double CheckCodeRate = 1, CheckCodeBurst = 10;        // check codes and name tests per address
+  double RegisterRate = 0.05, RegisterBurst = 3;        // registrations per address
+  double RegisterNetRate = 0.2, RegisterNetBurst = 10;  // registrations per /24
+  size_t MaxPlaylistBytes = 28800;             // a stored playlist, header included
   // Bytes a second that all answers to unproven addresses (logins, tables, network-type checks,
   // search results, lookups, suggestions) may take together, whatever their destinations; a
   // second's worth may go at once.
@@ -46,6 +52,9 @@ struct TServiceConfig {
   // follow), so that it takes as long as a wrong password. Not a configuration key: tests and
   // the fuzzer lower it.
   TArgonCost UnknownUserCost;
+  // What the verifiers of new accounts (their passwords and protection answers) cost. Not a
+  // configuration key either: tests and the fuzzer lower it.
+  TArgonCost NewVerifierCost;
 };
 
 // Reads an INI configuration ([service], [limits], [sessions]) into cfg; false when unreadable.

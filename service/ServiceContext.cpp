@@ -5,6 +5,7 @@
 
 #include "net/IPv4Text.h"
 #include "service/ServiceSecurity.h"
+#include "service/SessionStore.h"
 
 namespace mlsvc {
 
@@ -15,6 +16,12 @@ bool TServiceContext::Send(TServer from, uint8_t kind, ml::TLRGUID guid, const v
     return false;
   }
   return Socket(from).Send(kind, guid, payload, length, ip, port, fromIP);
+}
+
+TReach TServiceContext::ReachOf(const TRequest& r, int32_t user) const {
+  auto lock = Sessions.Lock();
+  const TSession* s = Sessions.Find(lock, user);
+  return s && s->Proven && s->IP == r.IP && s->Port == r.Port ? TReach::Holder : TReach::Anyone;
 }
 
 void TServiceContext::Note(const TRequest& r, const char* outcome, ...) const {

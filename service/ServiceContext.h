@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/Dispatcher.h"
+#include "net/LRCmdStream.h"
 #include "net/LREncrypt.h"
 #include "service/DatagramSender.h"
 #include "service/ServiceConfig.h"
@@ -74,6 +75,19 @@ struct TServiceContext {
   bool Answer(const TRequest& r, const void* payload, size_t length, TReach reach = TReach::Anyone) const {
     return Send(r.Server, r.Kind, r.Guid, payload, length, r.IP, r.Port, r.LocalIP, reach);
   }
+  // Answers r with a record made by its writer; false when the writer refused it or the answer
+  // was over the budget.
+  template <class T>
+  bool AnswerRecord(const TRequest& r, bool (*write)(ml::TCmdStream&, const T&), const T& record,
+                    TReach reach = TReach::Anyone) const {
+    uint8_t out[ml::Envelope::MaxPayload];
+    ml::TCmdStream s;
+    s.InitWrite(out, sizeof out);
+    return write(s, record) && Answer(r, out, size_t(s.Size()), reach);
+  }
+  // Whether r comes from the holder of user's proven session, where it logged in from: answers to
+  // anyone else spend the reply budget.
+  TReach ReachOf(const TRequest& r, int32_t user) const;
   // The request's line in the log at level debug: where it came from, what it asked, and what
   // became of it.
   void Note(const TRequest& r, const char* outcome, ...) const __attribute__((format(printf, 3, 4)));

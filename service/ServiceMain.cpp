@@ -24,7 +24,6 @@ using namespace mlsvc;
 namespace {
 
 constexpr const char* kProgram = "minilirra-service";
-constexpr uint32_t kAccountLow = 10000, kAccountHigh = 99999999;
 constexpr int kUsageError = 2;
 
 // The form a client proves: the MD5 digest of the password's GBK bytes.
@@ -124,20 +123,11 @@ int AddUser(TServiceStore& store, const std::string& name, const std::string& pa
     std::fprintf(stderr, "error: empty password\n");
     return 1;
   }
-  if (store.AccountByName(name)) {
-    std::fprintf(stderr, "error: user name '%s' is taken\n", name.c_str());
-    return 1;
+  if (const auto id = store.CreateAccount(name, MakeVerifier(PasswordDigest(password), TArgonCost()))) {
+    std::printf("%d\n", *id);
+    return 0;
   }
-  const std::string verifier = MakeVerifier(PasswordDigest(password), TArgonCost());
-  for (int tries = 0; tries < 100; ++tries) {
-    const auto id = int32_t(SecureRandomRange(kAccountLow, kAccountHigh));
-    if (store.AddAccount({id, name, verifier})) {
-      std::printf("%d\n", id);
-      return 0;
-    }
-    if (store.AccountByName(name)) break;
-  }
-  std::fprintf(stderr, "error: could not add the account\n");
+  std::fprintf(stderr, "error: user name '%s' is taken\n", name.c_str());
   return 1;
 }
 

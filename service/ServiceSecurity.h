@@ -1,6 +1,8 @@
 #pragma once
 // The service's security pieces: randomness from the kernel, Argon2id password verifiers over the
 // 16-byte digest a client sends, and per-source token buckets.
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -24,6 +26,9 @@ struct TArgonCost {
 std::string MakeVerifier(const std::array<uint8_t, 16>& digest, const TArgonCost& cost);
 // Recomputes and compares in constant time; false for a malformed verifier.
 bool CheckVerifier(const std::string& verifier, const std::array<uint8_t, 16>& digest);
+
+// The /24 an IPv4 address (network order) belongs to, as a rate limit's source.
+inline uint32_t NetOf(uint32_t ip) { return ip & htonl(0xFFFFFF00u); }
 
 // Token buckets keyed by source: Rate tokens per second up to Burst; a request costs one token,
 // or what it says. The table is bounded: when it is full, the buckets that have refilled

@@ -2,6 +2,7 @@
 
 #include "net/IPv4Text.h"
 #include "service/Catalogue.h"
+#include "service/ServiceSecurity.h"
 #include "service/SqliteStatement.h"
 
 #include <fcntl.h>
@@ -58,6 +59,12 @@ TServiceStore::TServiceStore(const std::string& path, bool create) {
     Exec("CREATE TABLE IF NOT EXISTS update_record ("
          " id INTEGER PRIMARY KEY CHECK (id = 1), kind INTEGER NOT NULL, newest_version INTEGER NOT NULL,"
          " file_size INTEGER NOT NULL, digest BLOB NOT NULL)");
+    Exec("CREATE TABLE IF NOT EXISTS account_protection ("
+         " user_id INTEGER PRIMARY KEY REFERENCES accounts (user_id) ON DELETE CASCADE,"
+         " question INTEGER NOT NULL, identity_verifier TEXT NOT NULL, answer_verifier TEXT NOT NULL)");
+    Exec("CREATE TABLE IF NOT EXISTS playlists ("
+         " user_id INTEGER PRIMARY KEY REFERENCES accounts (user_id) ON DELETE CASCADE,"
+         " data BLOB NOT NULL, updated INTEGER NOT NULL DEFAULT (strftime('%s','now')))");
     // The song catalogue; a database of the first phase gains its tables here.
     CreateCatalogueSchema(db_);
   } catch (...) {
@@ -81,6 +88,56 @@ bool TServiceStore::AddAccount(const TAccount& a) {
   if (rc == SQLITE_DONE) return true;
   if ((rc & 0xFF) == SQLITE_CONSTRAINT) return false;
   throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db_));
+}
+
+std::optional<int32_t> TServiceStore::CreateAccount(const std::string& name, const std::string& verifier,
+                                                   const TProtection* protection) {
+  std::lock_guard lock(mutex_);
+  std::optional<int32_t> created;
+  Transaction(lock, "BEGIN IMMEDIATE", [&] {
+    Stmt taken(db_, "SELECT 1 FROM accounts WHERE name = ?");
+    taken.Bind(1, name);
+    if (taken.Step()) return;
+    Stmt add(db_, "INSERT OR IGNORE INTO accounts (user_id, name, verifier) VALUES (?, ?, ?)");
+    for (int tries = 0; tries < 100 && !created; ++tries) {
+      const auto id = int32_t(SecureRandomRange(AccountLow, AccountHigh));
+      add.Bind(1, id).Bind(2, name).Bind(3, verifier);
+      if (add.Run() == SQLITE_DONE && sqlite3_changes(db_) == 1) created = id;
+      add.Reset();
+    }
+    if (!created) throw std::runtime_error("no free account number");
+    if (!protection) return;
+    Stmt p(db_, "INSERT INTO account_protection (user_id, question, identity_verifier, answer_verifier)"
+                " VALUES (?, ?, ?, ?)");
+    p.Bind(1, *created).Bind(2, int64_t(protection->Question)).Bind(3, protection->IdentityVerifier)
+        .Bind(4, protection->AnswerVerifier);
+    p.Run();
+  });
+  return created;
+}
+
+std::optional<TProtection> TServiceStore::ProtectionOf(int32_t id) {
+  std::lock_guard lock(mutex_);
+  Stmt s(db_, "SELECT question, identity_verifier, answer_verifier FROM account_protection WHERE user_id = ?");
+  s.Bind(1, id);
+  if (!s.Step()) return std::nullopt;
+  return TProtection{uint8_t(s.I64(0)), s.Text(1), s.Text(2)};
+}
+
+std::optional<std::string> TServiceStore::Playlist(int32_t id) {
+  std::lock_guard lock(mutex_);
+  Stmt s(db_, "SELECT data FROM playlists WHERE user_id = ?");
+  s.Bind(1, id);
+  if (!s.Step()) return std::nullopt;
+  return s.Blob(0);
+}
+
+void TServiceStore::PutPlaylist(int32_t id, const std::string& data) {
+  std::lock_guard lock(mutex_);
+  Stmt s(db_, "INSERT INTO playlists (user_id, data) VALUES (?1, ?2)"
+              " ON CONFLICT (user_id) DO UPDATE SET data = ?2, updated = strftime('%s','now')");
+  s.Bind(1, id).BindBlob(2, data.data(), int(data.size()));
+  if (s.Run() != SQLITE_DONE) throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db_));
 }
 
 std::optional<TAccount> TServiceStore::AccountByID(int32_t id) {

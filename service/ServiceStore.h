@@ -21,6 +21,13 @@ struct TAccount {
   std::string Verifier;  // Argon2id encoded form
 };
 
+// The password protection a registration sets: the question's number and Argon2id verifiers of
+// the identity document number and the answer, never the texts themselves.
+struct TProtection {
+  uint8_t Question = 0;
+  std::string IdentityVerifier, AnswerVerifier;
+};
+
 struct TSessionRow {
   int32_t UserID = 0;
   int32_t LoginKey = 0;
@@ -56,8 +63,16 @@ public:
   TServiceStore(const TServiceStore&) = delete;
   TServiceStore& operator=(const TServiceStore&) = delete;
 
+  // Account numbers are drawn at random from this range.
+  static constexpr uint32_t AccountLow = 10000, AccountHigh = 99999999;
+
   // False when the name or the number is taken.
   bool AddAccount(const TAccount& a);
+  // A new account under a free random number, with its protection when given; nullopt when the
+  // name is taken (names compare without case).
+  std::optional<int32_t> CreateAccount(const std::string& name, const std::string& verifier,
+                                       const TProtection* protection = nullptr);
+  std::optional<TProtection> ProtectionOf(int32_t id);
   std::optional<TAccount> AccountByID(int32_t id);
   std::optional<TAccount> AccountByName(const std::string& name);
   bool AccountExists(int32_t id);
@@ -68,6 +83,10 @@ public:
   void DeleteSessions(const std::vector<int32_t>& userIDs);
   void TouchSessions(const std::vector<std::pair<int32_t, int64_t>>& lastSeen);
   std::vector<TSessionRow> Sessions();
+
+  // An account's playlist as it was uploaded (header and body); nullopt when none was.
+  std::optional<std::string> Playlist(int32_t id);
+  void PutPlaylist(int32_t id, const std::string& data);
 
   std::string Setting(const std::string& key, const std::string& fallback = {});
   void SetSetting(const std::string& key, const std::string& value);

@@ -17,7 +17,6 @@ namespace {
 
 using TLastSeen = std::vector<std::pair<int32_t, int64_t>>;
 
-uint32_t NetOf(uint32_t ip) { return ip & htonl(0xFFFFFF00u); }
 uint64_t Endpoint(uint32_t ip, uint16_t port) { return (uint64_t(ip) << 16) | port; }
 
 // Which session goes first when room is needed: an unproven one, then the longest idle.

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "net/LoginRecords.h"
+#include "net/LyricRecords.h"
 #include "net/NetTypeRecords.h"
+#include "net/PlaylistRecords.h"
+#include "net/RegisterRecords.h"
 #include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
 #include "net/uServerListManager.h"
@@ -41,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size - 1 > Envelope::MaxPayload) return 0;
   // A copy of exactly the record, so that a read beyond it is seen.
   const std::vector<uint8_t> b(data + 1, data + size);
-  switch (data[0] % 22) {
+  switch (data[0] % 40) {
     case 0: RoundTrip<TLoginRequest>(b, ReadLoginRequest, WriteLoginRequest); break;
     case 1: RoundTrip<TLoginReply>(b, Partner(false).first, Partner(false).second); break;
     case 2: RoundTrip<TLoginReply>(b, Partner(true).first, Partner(true).second); break;
@@ -62,6 +65,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 17: RoundTrip<TSongLookupReply>(b, ReadSongLookupReply, WriteSongLookupReply); break;
     case 18: RoundTrip<TSuggestRequest>(b, ReadSuggestRequest, WriteSuggestRequest); break;
     case 19: RoundTrip<TSuggestReply>(b, ReadSuggestReply, WriteSuggestReply); break;
+    case 22: RoundTrip<TLyricSearchRequest>(b, ReadLyricSearchRequest, WriteLyricSearchRequest); break;
+    case 23: RoundTrip<TLyricArtistSearchRequest>(b, ReadLyricArtistSearchRequest, WriteLyricArtistSearchRequest); break;
+    case 24: RoundTrip<TLyricSearchReply>(b, ReadLyricSearchReply, WriteLyricSearchReply); break;
+    case 25: RoundTrip<TLyricDownloadRequest>(b, ReadLyricDownloadRequest, WriteLyricDownloadRequest); break;
+    case 26: RoundTrip<TLyricPart>(b, ReadLyricPart, WriteLyricPart); break;
+    case 27: RoundTrip<TPlaylistUploadStart>(b, ReadPlaylistUploadStart, WritePlaylistUploadStart); break;
+    case 28: RoundTrip<TPlaylistUploadPart>(b, ReadPlaylistUploadPart, WritePlaylistUploadPart); break;
+    case 29: RoundTrip<TPlaylistUploadAck>(b, ReadPlaylistUploadAck, WritePlaylistUploadAck); break;
+    case 30: RoundTrip<TPlaylistDownloadStart>(b, ReadPlaylistDownloadStart, WritePlaylistDownloadStart); break;
+    case 31: RoundTrip<TPlaylistStartReply>(b, ReadPlaylistStartReply, WritePlaylistStartReply); break;
+    case 32: RoundTrip<TPlaylistPartRequest>(b, ReadPlaylistPartRequest, WritePlaylistPartRequest); break;
+    case 33: RoundTrip<TPlaylistPart>(b, ReadPlaylistPart, WritePlaylistPart); break;
+    case 34: RoundTrip<TCheckCodeRequest>(b, ReadCheckCodeRequest, WriteCheckCodeRequest); break;
+    case 35: RoundTrip<TCheckCodeReply>(b, ReadCheckCodeReply, WriteCheckCodeReply); break;
+    case 36: RoundTrip<TUserNameCheckRequest>(b, ReadUserNameCheckRequest, WriteUserNameCheckRequest); break;
+    case 37: RoundTrip<TUserNameCheckReply>(b, ReadUserNameCheckReply, WriteUserNameCheckReply); break;
+    case 38: RoundTrip<TRegisterRequest>(b, ReadRegisterRequest, WriteRegisterRequest); break;
+    case 39: RoundTrip<TRegisterReply>(b, ReadRegisterReply, WriteRegisterReply); break;
     default: {
       uint16_t version = 0;
       std::vector<TServerEntry> entries;

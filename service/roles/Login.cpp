@@ -19,7 +19,6 @@ namespace {
 constexpr size_t kMaxHeld = 4096;
 
 uint64_t Endpoint(uint32_t ip, uint16_t port) { return (uint64_t(ip) << 16) | port; }
-uint32_t NetOf(uint32_t ip) { return ip & htonl(0xFFFFFF00u); }
 
 std::string EndpointKey(uint32_t ip, uint16_t port) {
   std::string key(reinterpret_cast<const char*>(&ip), sizeof ip);

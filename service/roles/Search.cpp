@@ -11,7 +11,6 @@
 #include "base/StrUtil.h"
 #include "net/SearchRecords.h"
 #include "service/Catalogue.h"
-#include "service/SessionStore.h"
 
 namespace mlsvc {
 
@@ -70,12 +69,6 @@ std::vector<std::vector<uint8_t>> EncodePage(int32_t total, int64_t first, const
   }
   if (!part.Rows.empty() || parts.empty()) close();
   return parts;
-}
-
-TReach ReachOf(TServiceContext& ctx, const TRequest& r, int32_t user) {
-  auto lock = ctx.Sessions.Lock();
-  const TSession* s = ctx.Sessions.Find(lock, user);
-  return s && s->Proven && s->IP == r.IP && s->Port == r.Port ? TReach::Holder : TReach::Anyone;
 }
 
 }  // namespace
@@ -145,7 +138,7 @@ void TSearchRole::Search(const TRequest& r) {
   ml::TSearchRequest req;
   if (!ml::ReadSearchRequest(r.Payload, r.Length, req)) return;
   if (!Admit(r)) return;
-  const TReach reach = ReachOf(ctx_, r, req.UserID);
+  const TReach reach = ctx_.ReachOf(r, req.UserID);
   const std::string folded = FoldedWireText(req.Keyword);
   uint8_t out[ml::Envelope::MaxPayload];
   int sent = 0, total = 0;
@@ -200,7 +193,7 @@ void TSearchRole::Suggest(const TRequest& r) {
   ml::TSuggestRequest req;
   if (!ml::ReadSuggestRequest(r.Payload, r.Length, req)) return;
   if (!Admit(r)) return;
-  const TReach reach = ReachOf(ctx_, r, req.UserID);
+  const TReach reach = ctx_.ReachOf(r, req.UserID);
   struct TScored {
     std::string Word;
     int64_t Searches;

@@ -41,6 +41,9 @@ TDM::TDM(const TDMOptions& options)
       links_({udp_, Required(options.Servers, "Servers"), user_, shell_,
               options.ProgrammeLists ? *options.ProgrammeLists : nullProgrammeLists_, settings_, info_.AppTitle,
               closing_}),
+      downLRC_(dispatcher_, LyricSender(udp_, *options.Servers, user_)),
+      dataDownloader_(dispatcher_, udp_, *options.Servers, user_,
+                      options.LoginKey ? options.LoginKey : std::function<int32_t()>([] { return 0; })),
       alive_(std::make_shared<TDM*>(this)) {
   // 1. Who we are on the network.
   FillUserAddresses(user_, ProbeLocalAddresses());
@@ -56,6 +59,7 @@ TDM::TDM(const TDMOptions& options)
   udp_.SetDefaultPort(settings_.DownPort);
   udp_.SetWorkThreadCount(options_.UDPWorkThreads);
   router_.OnNetKindChanged = [this](uint8_t kind) { transfers_.SetNetKind(kind); };
+  ConnectOwnRoutes();
   if (options_.ConnectRoutes) options_.ConnectRoutes(router_);
   router_.Attach();
   if (!udp_.SetActive(true)) DebugTrace("TDM: the UDP client did not open on port %d", int(settings_.DownPort));
@@ -81,6 +85,25 @@ TDM::~TDM() {
   transfers_.Deactivate();
   udp_.SetActive(false);
   router_.Detach();
+}
+
+void TDM::ConnectOwnRoutes() {
+  // Lyric answers are taken on the main thread while the worker waits, like the search results;
+  // the playlist's on the worker.
+  router_.Route(Cmd::LyricSearch, [this](TUDPWorkThread&, const uint8_t* buffer, int32_t length, uint32_t, uint16_t,
+                                         TLRGUID&, uint8_t*, int32_t&) {
+    dispatcher_.Send([&] { downLRC_.TakeSearchReply(buffer, length); });
+  });
+  router_.Route(Cmd::LyricDownload, [this](TUDPWorkThread&, const uint8_t* buffer, int32_t length, uint32_t,
+                                           uint16_t, TLRGUID&, uint8_t*, int32_t&) {
+    dispatcher_.Send([&] { downLRC_.TakeLyricPart(buffer, length); });
+  });
+  router_.Route(Cmd::PlaylistUploadPart, [this](TUDPWorkThread&, const uint8_t* buffer, int32_t length, uint32_t,
+                                                uint16_t, TLRGUID&, uint8_t*, int32_t&) {
+    dataDownloader_.TakeUploadAck(buffer, length);
+  });
+  router_.Route(Cmd::PlaylistPart, [this](TUDPWorkThread&, const uint8_t* buffer, int32_t length, uint32_t, uint16_t,
+                                          TLRGUID&, uint8_t*, int32_t&) { dataDownloader_.TakePart(buffer, length); });
 }
 
 void TDM::MainWindowShown() {

@@ -27,6 +27,8 @@
 #include "app/UDPMessageRouter.h"
 #include "base/Dispatcher.h"
 #include "net/LRUDPClient.h"
+#include "online/PlaylistSync.h"
+#include "online/uDownLRC.h"
 #include "online/uLogin.h"
 
 namespace ml {
@@ -47,6 +49,8 @@ struct TDMOptions {
   ITransferManager* Transfers = nullptr;     // null: none yet
   IProgrammeLists* ProgrammeLists = nullptr; // null: none yet
   IUpdateDownloader* Updater = nullptr;      // null: updates are not fetched
+  // The current login's key (TLRLogin::LoginKey), which the playlist requests carry; none: 0.
+  std::function<int32_t()> LoginKey;
   // The owners of commands connect to the router here, before it is attached.
   std::function<void(TUDPMessageRouter&)> ConnectRoutes;
   // The user agreed to an update: restart with "/update" once the main window has closed
@@ -80,6 +84,9 @@ public:
   TUDPMessageRouter& Router() { return router_; }
   TTempFileList& TempFiles() { return tempFiles_; }
   IMailboxCommands& MailboxCommands() { return links_; }
+  // The lyric downloader and the playlist synchronisation, whose answers the router hands over.
+  TDownLRC& DownLRC() { return downLRC_; }
+  TDataDownloader& DataDownloader() { return dataDownloader_; }
   void SetSongTarget(IOnlineSongTarget* songs) { links_.SetSongTarget(songs); }
 
   // The main window has been shown: the housekeeping timer starts.
@@ -106,6 +113,8 @@ public:
   const std::string& UpdatePackagePath() const { return updatePackage_; }
 
 private:
+  // Routes the lyric (29, 30) and playlist (8, 9) answers to their owners.
+  void ConnectOwnRoutes();
   void HousekeepingTick();
   void TakeServerMessage();
   void StartUpdateDownload(const std::string& url, const std::string& referrer);
@@ -133,6 +142,8 @@ private:
   TTempFileList tempFiles_;
   std::atomic<bool> closing_{false};
   TLinkCommands links_;
+  TDownLRC downLRC_;
+  TDataDownloader dataDownloader_;
   TimerId timer_ = 0;
 
   std::mutex messageMutex_;  // the two below: the login thread hands them over

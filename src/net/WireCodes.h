@@ -63,6 +63,22 @@ constexpr uint16_t TooOld = 149;
 constexpr uint16_t NoAnswer = 150;
 }  // namespace Status
 
+// The refusals a playlist server names after Status::Refused, and the registration server's
+// result words (the first word of its answers to 21 and 4; Status::OK is success).
+namespace PlaylistRefusal {
+constexpr uint16_t Unavailable = 1;
+constexpr uint16_t InvalidUser = 2;  // no session of that account at that address, or not an account
+constexpr uint16_t TooLarge = 3;
+constexpr uint16_t TooFrequent = 4;
+}  // namespace PlaylistRefusal
+namespace RegisterResult {
+constexpr uint16_t BadCheckCode = 0;
+constexpr uint16_t TooMany = 1;
+constexpr uint16_t Busy = 2;
+constexpr uint16_t Closed = 3;
+constexpr uint16_t NameTaken = 4;  // the holder's account number follows
+}  // namespace RegisterResult
+
 // Network kinds (TNATType): how a client can be reached, as the service finds out. The external
 // kinds have a public address of their own; peers contact ExternalA and InternalA directly.
 namespace NetKind {

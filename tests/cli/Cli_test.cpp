@@ -11,7 +11,8 @@ using mltest::RunCapture;
 
 std::string Cli() { return "'" + mltest::BinDir() + "/minilirra-cli'"; }
 
-const char* const kCommands[] = {"play", "demo", "tags", "lrc", "library", "login", "formats", "search", "spectrum", "skin"};
+const char* const kCommands[] = {"play",   "demo",      "tags",     "lrc",      "library", "login",
+                                 "formats", "playlists", "register", "search", "spectrum", "skin"};
 
 TEST(CliConventions, HelpInBothFormsForEveryCommand) {
   for (const char* command : kCommands) {
@@ -58,6 +59,10 @@ TEST(CliConventions, UsageErrorsSayWhatAndExitWithTwo) {
       {"formats --colour", "--colour"},
       {"help frob", "no command frob"},
       {"library", "library"},
+      {"playlists sideways", "DIRECTION"},
+      {"register", "NAME is required"},
+      {"lrc fetch", "name a song FILE"},
+      {"lrc fetch x.mp3 --caption y", "excludes"},
   };
   for (const auto& c : cases) {
     int rc = -1;

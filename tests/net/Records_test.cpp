@@ -10,8 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "base/GbkText.h"
 #include "net/LoginRecords.h"
+#include "net/LyricRecords.h"
 #include "net/NetTypeRecords.h"
+#include "net/PlaylistRecords.h"
+#include "net/RegisterRecords.h"
 #include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
 
@@ -122,6 +126,17 @@ std::vector<TRecordCase> AllRecords() {
   table.Version = 7;
   table.Entries = {{2, htonl(0x7F000001), 8800}, {11, htonl(0x0A010203), 8005}};
   TPresenceCheck withKind{0x01020304, NetKind::InternalA};
+  TRegisterRequest registration;
+  registration.CheckCode = 123456;
+  registration.VerificationMode = 1;
+  registration.Privacy = 2;
+  registration.Age = 30;
+  registration.Sex = 1;
+  registration.Question = 3;
+  registration.PasswordDigest.fill(0xAA);
+  registration.IdentityDigest.fill(0xBB);
+  registration.AnswerDigest.fill(0xCC);
+  registration.Texts[0] = "abcd";
 
   const std::string okHex =
       "0100 9000 39300000 92100000 00000000 00000000 c0000201 e110 00 01 00 00000000 01 8d13 40e20100"
@@ -174,6 +189,35 @@ std::vector<TRecordCase> AllRecords() {
            "5000 11270000 026162"),
       Case("suggestion answer", TSuggestReply{{{"ab", 3}, {"abc", 1}}}, WriteSuggestReply, ReadSuggestReply,
            "5000 02 026162 03000000 03616263 01000000"),
+      Case("lyric search", TLyricSearchRequest{7, "ab", 210000}, WriteLyricSearchRequest, ReadLyricSearchRequest,
+           "1d00 07000000 02 6162 50340300"),
+      Case("lyric search by singer", TLyricArtistSearchRequest{7, "B", "ab"}, WriteLyricArtistSearchRequest,
+           ReadLyricArtistSearchRequest, "8100 07000000 01 42 02 6162"),
+      Case("lyric hits", TLyricSearchReply{7, {{12, "B", "ab"}}}, WriteLyricSearchReply, ReadLyricSearchReply,
+           "1d00 07000000 01 0800 31327c427c61627c"),
+      Case("lyric download", TLyricDownloadRequest{7, 12}, WriteLyricDownloadRequest, ReadLyricDownloadRequest,
+           "1e00 07000000 0c000000"),
+      Case("lyric part", TLyricPart{7, 12, 2, 1, "abc"}, WriteLyricPart, ReadLyricPart,
+           "1e00 07000000 0c000000 02 01 0300 616263"),
+      Case("playlist upload", TPlaylistUploadStart{12345, 3, 2000, 4242}, WritePlaylistUploadStart,
+           ReadPlaylistUploadStart, "2500 39300000 00 03 d0070000 92100000"),
+      Case("playlist upload part", TPlaylistUploadPart{12345, 4242, 1, "abc"}, WritePlaylistUploadPart,
+           ReadPlaylistUploadPart, "0800 39300000 92100000 01 0300 616263"),
+      Case("playlist acknowledgement", TPlaylistUploadAck{12345, 0x80000001u}, WritePlaylistUploadAck,
+           ReadPlaylistUploadAck, "0800 39300000 01000080"),
+      Case("playlist download", TPlaylistDownloadStart{12345, 4242}, WritePlaylistDownloadStart,
+           ReadPlaylistDownloadStart, "2300 39300000 92100000"),
+      Case("playlist parts wanted", TPlaylistPartRequest{12345, 4242, 0xFFFFFFFFu}, WritePlaylistPartRequest,
+           ReadPlaylistPartRequest, "0900 39300000 92100000 ffffffff"),
+      Case("playlist part", TPlaylistPart{12345, 2, "abc"}, WritePlaylistPart, ReadPlaylistPart,
+           "0900 39300000 02 0300 616263"),
+      Case("check code request", TCheckCodeRequest{{1, 2, 3, 4, 5, 6}}, WriteCheckCodeRequest, ReadCheckCodeRequest,
+           "1500 010203040506"),
+      Case("user-name test", TUserNameCheckRequest{"abcd"}, WriteUserNameCheckRequest, ReadUserNameCheckRequest,
+           "4400 04 61626364"),
+      Case("registration", registration, WriteRegisterRequest, ReadRegisterRequest,
+           "0400 40e20100 0000 00 01 02 1e 01 03 aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"
+           " cccccccccccccccccccccccccccccccc 04 61626364 000000000000000000000000"),
   };
 }
 
@@ -260,4 +304,168 @@ TEST(Records, WritersRefuseWhatDoesNotFit) {
   EXPECT_LE(Written(WriteServerListReply, tooMany).size(), Envelope::MaxPayload);
   // One byte short of room writes nothing at all.
   for (const TRecordCase& c : AllRecords()) EXPECT_TRUE(c.writeInto(c.expected.size() - 1).empty()) << c.name;
+}
+
+// The answers that begin with a status word instead of a command: what each form reads as.
+TEST(Records, StatusAnswers) {
+  struct Case {
+    const char* name;
+    std::string hex;
+    std::function<bool(const Bytes&)> check;  // reads and has the expected fields, or is refused
+  };
+  const auto start = [](bool reads, uint16_t status, uint16_t refusal, uint8_t parts, int32_t length) {
+    return [=](const Bytes& b) {
+      TPlaylistStartReply r;
+      const bool ok = ReadPlaylistStartReply(b.data(), b.size(), r);
+      return ok == reads && (!ok || (r.Status == status && r.Refusal == refusal && r.PartCount == parts &&
+                                     r.Length == length));
+    };
+  };
+  const auto code = [](bool reads, uint16_t result, int32_t value) {
+    return [=](const Bytes& b) {
+      TCheckCodeReply r;
+      const bool ok = ReadCheckCodeReply(b.data(), b.size(), r);
+      return ok == reads && (!ok || (r.Result == result && r.CheckCode == value));
+    };
+  };
+  const auto reg = [](bool reads, uint16_t result, int32_t holder, int32_t user, std::string name) {
+    return [=](const Bytes& b) {
+      TRegisterReply r;
+      const bool ok = ReadRegisterReply(b.data(), b.size(), r);
+      return ok == reads && (!ok || (r.Result == result && r.Holder == holder && r.UserID == user && r.UserName == name));
+    };
+  };
+  const auto nameTest = [](bool reads, int32_t holder) {
+    return [=](const Bytes& b) {
+      TUserNameCheckReply r;
+      const bool ok = ReadUserNameCheckReply(b.data(), b.size(), r);
+      return ok == reads && (!ok || r.Holder == holder);
+    };
+  };
+  const Case cases[] = {
+      {"playlist accepted", "9000 00 03 d0070000", start(true, Status::OK, 0xFFFF, 3, 2000)},
+      {"playlist accepted, cut", "9000 00 03 d007", start(false, 0, 0, 0, 0)},
+      {"playlist refused", "9100 0300", start(true, Status::Refused, 3, 0, 0)},
+      {"playlist refused without its reason", "9100", start(true, Status::Refused, 0xFFFF, 0, 0)},
+      {"playlist other status", "9200", start(true, Status::Busy, 0xFFFF, 0, 0)},
+      {"check code", "9000 39300000", code(true, Status::OK, 12345)},
+      {"check code of 10 bytes", "9000 39300000 00000000", code(false, 0, 0)},
+      {"check code 0", "9000 00000000", code(false, 0, 0)},
+      {"check code above 999999", "9000 40420f00", code(false, 0, 0)},
+      {"check code refused", "0100", code(true, RegisterResult::TooMany, 0)},
+      {"name free", "00000000", nameTest(true, 0)},
+      {"name illegal", "ffffff7f", nameTest(true, TUserNameCheckReply::Illegal)},
+      {"name answer cut", "393000", nameTest(false, 0)},
+      {"registered", "9000 00000000 39300000 04 61626364", reg(true, Status::OK, 0, 12345, "abcd")},
+      {"registered, name cut", "9000 00000000 39300000 04 616263", reg(false, 0, 0, 0, "")},
+      {"registered without a name", "9000 00000000 39300000", reg(false, 0, 0, 0, "")},
+      {"name taken", "0400 39300000", reg(true, RegisterResult::NameTaken, 12345, 0, "")},
+      {"name taken, holder cut", "0400 3930", reg(true, RegisterResult::NameTaken, 0, 0, "")},
+      {"bad check code", "0000", reg(true, RegisterResult::BadCheckCode, 0, 0, "")},
+  };
+  for (const Case& c : cases) EXPECT_TRUE(c.check(FromHex(c.hex))) << c.name;
+  for (const Case& c : cases) {
+    const Bytes b = FromHex(c.hex);
+    for (size_t n = 0; n < 2 && n <= b.size(); ++n) {
+      const Bytes cut(b.begin(), b.begin() + long(n));
+      TPlaylistStartReply p;
+      TCheckCodeReply k;
+      TRegisterReply r;
+      EXPECT_FALSE(ReadPlaylistStartReply(cut.data(), cut.size(), p) || ReadCheckCodeReply(cut.data(), cut.size(), k) ||
+                   ReadRegisterReply(cut.data(), cut.size(), r))
+          << c.name << " cut to " << n;
+    }
+  }
+}
+
+// Parts that would land outside the receiver's buffers are refused, whatever else they hold.
+TEST(Records, PartsOutsideTheirBoundsAreRefused) {
+  struct Case {
+    const char* name;
+    std::string hex;
+    bool lyricPart;  // else a playlist part
+    bool reads;
+  };
+  const Case cases[] = {
+      {"lyric part", "1e00 07000000 0c000000 10 0f 0100 61", true, true},
+      {"lyric count 0", "1e00 07000000 0c000000 00 00 0100 61", true, false},
+      {"lyric count 17", "1e00 07000000 0c000000 11 00 0100 61", true, false},
+      {"lyric index = count", "1e00 07000000 0c000000 02 02 0100 61", true, false},
+      {"lyric length past the datagram", "1e00 07000000 0c000000 02 01 0500 616263", true, false},
+      {"lyric length 1025", "1e00 07000000 0c000000 02 01 0104" + std::string(2050, 'a'), true, false},
+      {"lyric length 1024", "1e00 07000000 0c000000 02 01 0004" + std::string(2048, 'a'), true, true},
+      {"playlist part 1024", "0900 39300000 1f 0004" + std::string(2048, 'a'), false, true},
+      {"playlist part 1025", "0900 39300000 01 0104" + std::string(2050, 'a'), false, false},
+      {"playlist part empty", "0900 39300000 01 0000", false, false},
+      {"playlist part with a byte more", "0900 39300000 01 0100 61 62", false, false},
+      {"playlist part cut", "0900 39300000 01 0200 61", false, false},
+  };
+  for (const Case& c : cases) {
+    const Bytes b = FromHex(c.hex);
+    TLyricPart lyric;
+    TPlaylistPart playlist;
+    EXPECT_EQ(c.lyricPart ? ReadLyricPart(b.data(), b.size(), lyric) : ReadPlaylistPart(b.data(), b.size(), playlist),
+              c.reads)
+        << c.name;
+  }
+  // A writer refuses what a reader would refuse.
+  Bytes b(2000);
+  TCmdStream s;
+  s.InitWrite(b.data(), int32_t(b.size()));
+  EXPECT_FALSE(WriteLyricPart(s, TLyricPart{1, 1, 17, 0, "a"}));
+  EXPECT_FALSE(WriteLyricPart(s, TLyricPart{1, 1, 2, 2, "a"}));
+  EXPECT_FALSE(WriteLyricPart(s, TLyricPart{1, 1, 2, 1, std::string(1025, 'a')}));
+  EXPECT_FALSE(WritePlaylistUploadPart(s, TPlaylistUploadPart{1, 1, 0, std::string(901, 'a')}));
+  EXPECT_EQ(s.Size(), 0);
+}
+
+TEST(Records, LyricHitsAreTakenAsAnnounced) {
+  const auto reply = [](int hits, const std::string& text) {
+    Bytes b = FromHex("1d00 07000000");
+    b.push_back(uint8_t(hits));
+    b.push_back(uint8_t(text.size()));
+    b.push_back(uint8_t(text.size() >> 8));
+    b.insert(b.end(), text.begin(), text.end());
+    return b;
+  };
+  struct Case {
+    const char* name;
+    int hits;
+    std::string text;
+    size_t read;  // hits read; SIZE_MAX: refused
+  };
+  const Case cases[] = {
+      {"two hits", 2, "1|A|a|2|B|b|", 2},
+      {"fields beyond the hits", 1, "1|A|a|2|B|b|", 1},
+      {"no hits", 0, "", 0},
+      {"an unterminated last field", 1, "1|A|a", SIZE_MAX},
+      {"an id that is no number", 1, "x|A|a|", SIZE_MAX},
+      {"an id over 32 bits", 1, "4294967296|A|a|", SIZE_MAX},
+      {"sixteen hits", 16, "", SIZE_MAX},
+  };
+  for (const Case& c : cases) {
+    const Bytes b = reply(c.hits, c.text);
+    TLyricSearchReply r;
+    const bool ok = ReadLyricSearchReply(b.data(), b.size(), r);
+    EXPECT_EQ(ok, c.read != SIZE_MAX) << c.name;
+    if (ok) {
+      EXPECT_EQ(r.Hits.size(), c.read) << c.name;
+    }
+  }
+}
+
+TEST(Records, UserNameRules) {
+  struct Case {
+    const char* name;
+    TUserNameProblem problem;
+  };
+  const Case cases[] = {
+      {"", TUserNameProblem::Empty},           {"1abcd", TUserNameProblem::StartsWithDigit},
+      {"１号用户", TUserNameProblem::StartsWithDigit}, {"我的系统", TUserNameProblem::Reserved},
+      {"提示abc", TUserNameProblem::Reserved}, {"abc", TUserNameProblem::TooShort},
+      {"星光", TUserNameProblem::None},       {"abcd", TUserNameProblem::None},
+      {"abcdefghijklmnopqrst", TUserNameProblem::None},
+      {"abcdefghijklmnopqrstu", TUserNameProblem::TooLong},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CheckUserNameRules(Utf8ToGbk(c.name)), c.problem) << c.name;
 }

@@ -1,5 +1,7 @@
 #include "tests/service/ServiceProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -46,6 +48,22 @@ std::string Slurp(const std::string& path) {
 }  // namespace
 
 std::string TServiceProcess::Binary() { return BinDir() + "/minilirra-service"; }
+
+bool TServiceProcess::StartWithCatalogue(const std::string& folder, const std::string& songs, uint16_t port,
+                                         const std::string& advertise) {
+  const std::string db = folder + "/service.db";
+  int status = -1;
+  Admin(db, {"init"}, &status);
+  if (status != 0) return false;
+  const std::string imported = Admin(db, {"import", songs}, &status);
+  if (status != 0) {
+    ADD_FAILURE() << imported;
+    return false;
+  }
+  std::vector<std::string> extra;
+  if (!advertise.empty()) extra = {"--advertise", advertise};
+  return Start(folder, extra, port, port ? mlnettest::FreeUdpPort() : 0);
+}
 
 std::string TServiceProcess::Admin(const std::string& db, const std::vector<std::string>& args, int* status) {
   TempDir tmp;

@@ -21,6 +21,11 @@ public:
   // Log()) when it did not.
   bool Start(const std::string& folder, const std::vector<std::string>& extra = {},
              uint16_t port = 0, uint16_t listPort = 0);
+  // The same over a fresh database (in folder) that holds the song files of songs, imported with
+  // "admin import"; advertise names where the served table sends the clients ("ADDR:PORT",
+  // empty: the service itself).
+  bool StartWithCatalogue(const std::string& folder, const std::string& songs, uint16_t port = 0,
+                          const std::string& advertise = "");
   // SIGTERM, then waits; returns the exit status (-1 when it had to be killed).
   int Stop();
   bool Running() const { return pid_ > 0; }
