@@ -157,6 +157,8 @@ std::string FileNameOf(const std::string& path) { return path.substr(path.find_l
 
 }  // namespace
 
+TExtendDecoder::TExtendDecoder() : Scan_(InstalledInputPlugins()) {}
+
 TExtendDecoder::TExtendDecoder(const std::string& folder) : Scan_(ScanInputPlugins(folder)) {}
 
 TExtendDecoder::~TExtendDecoder() { Close(); }

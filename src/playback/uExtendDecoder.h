@@ -25,8 +25,10 @@ public:
   static constexpr std::chrono::milliseconds kReadWait{50};
   static constexpr uint32_t kRingBytes = 65536;
 
-  // The plug-ins of folder (the program's InExtend/ by default), probed once here.
-  explicit TExtendDecoder(const std::string& folder = InputPluginFolder());
+  // The program's plug-ins (InExtend/, probed once per process).
+  TExtendDecoder();
+  // The plug-ins of another folder, probed here.
+  explicit TExtendDecoder(const std::string& folder);
   ~TExtendDecoder() override;
   const char* Name() const override { return kName; }
   int32_t BitRateKbps() const override;
