@@ -85,6 +85,58 @@ void TPluginPlayback::Run() {
   }
 }
 
+namespace {
+
+In_Module g_module{};
+TPluginPlayback g_playback(g_module);
+TSourceOpener g_open = nullptr;
+
+void Init() {}
+void Quit() { g_playback.Stop(); }
+int Play(const char* fn) {
+  std::unique_ptr<TPluginSource> source = fn && g_open ? g_open(fn) : nullptr;
+  return source ? g_playback.Play(std::move(source)) : 1;
+}
+void Stop() { g_playback.Stop(); }
+void Pause() { g_playback.SetPaused(true); }
+void UnPause() { g_playback.SetPaused(false); }
+int IsPaused() { return g_playback.Paused(); }
+int GetLength() { return g_playback.LengthMs(); }
+int GetOutputTime() { return g_module.outMod ? g_module.outMod->GetOutputTime() : 0; }
+void SetOutputTime(int ms) { g_playback.RequestSeek(ms); }
+void SetVolume(int v) {
+  if (g_module.outMod) g_module.outMod->SetVolume(v);
+}
+void SetPan(int p) {
+  if (g_module.outMod) g_module.outMod->SetPan(p);
+}
+int IsOurFile(const char*) { return 0; }  // the host goes by the extension
+
+}  // namespace
+
+In_Module& DefineInputModule(const char* description, const char* extensions, TSourceOpener open) {
+  g_open = open;
+  g_module.version = IN_VER;
+  g_module.description = const_cast<char*>(description);
+  g_module.FileExtensions = const_cast<char*>(extensions);
+  g_module.is_seekable = 1;
+  g_module.UsesOutputPlug = 1;
+  g_module.Init = Init;
+  g_module.Quit = Quit;
+  g_module.IsOurFile = IsOurFile;
+  g_module.Play = Play;
+  g_module.Pause = Pause;
+  g_module.UnPause = UnPause;
+  g_module.IsPaused = IsPaused;
+  g_module.Stop = Stop;
+  g_module.GetLength = GetLength;
+  g_module.GetOutputTime = GetOutputTime;
+  g_module.SetOutputTime = SetOutputTime;
+  g_module.SetVolume = SetVolume;
+  g_module.SetPan = SetPan;
+  return g_module;
+}
+
 std::string CommentValue(const std::vector<std::string>& comments, const char* name) {
   const size_t n = std::strlen(name);
   for (const std::string& c : comments)

@@ -2,8 +2,7 @@
 // What every input plug-in of ours does the same way: a decoding thread that writes whole blocks
 // into the host's output table as it has room, seeks when asked (flushing the output at the new
 // time), and at the end waits for the output to play out. A plug-in supplies the decoding
-// (TPluginSource) and its In_Module; the module's Play, Stop, GetLength, GetOutputTime and
-// SetOutputTime can be this class's.
+// (TPluginSource); DefineInputModule gives it its module record.
 #include "sdk/InputModule.h"
 
 #include <atomic>
@@ -57,6 +56,12 @@ private:
   std::atomic<int> SeekTo_{-1};
   int Length_ = 0;
 };
+
+// The module record of a plug-in that plays TPluginSource objects, with every entry point filled
+// in (one per library: the record and its playback are the library's own statics). open makes
+// the source for a file, or nullptr when it cannot play it.
+using TSourceOpener = std::unique_ptr<TPluginSource> (*)(const char* path);
+In_Module& DefineInputModule(const char* description, const char* extensions, TSourceOpener open);
 
 // The value of a Vorbis comment field (case-insensitive name) among "NAME=value" entries.
 std::string CommentValue(const std::vector<std::string>& comments, const char* name);

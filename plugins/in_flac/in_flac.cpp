@@ -100,9 +100,6 @@ private:
   bool failed_ = false;
 };
 
-extern In_Module g_module;
-mlplugin::TPluginPlayback g_playback(g_module);
-
 uint64_t FileBytes(const char* path) {
   FILE* f = std::fopen(path, "rb");
   if (!f) return 0;
@@ -119,38 +116,15 @@ std::unique_ptr<TFlacSource> OpenFlac(const char* fn) {
   return source;
 }
 
-void Init() {}
-void Quit() { g_playback.Stop(); }
-int Play(const char* fn) {
-  auto source = OpenFlac(fn);
-  if (!source) return 1;
-  return g_playback.Play(std::move(source));
-}
-void Stop() { g_playback.Stop(); }
-void Pause() { g_playback.SetPaused(true); }
-void UnPause() { g_playback.SetPaused(false); }
-int IsPaused() { return g_playback.Paused(); }
-int GetLength() { return g_playback.LengthMs(); }
-int GetOutputTime() { return g_module.outMod ? g_module.outMod->GetOutputTime() : 0; }
-void SetOutputTime(int ms) { g_playback.RequestSeek(ms); }
-void SetVolume(int v) {
-  if (g_module.outMod) g_module.outMod->SetVolume(v);
-}
-void SetPan(int p) {
-  if (g_module.outMod) g_module.outMod->SetPan(p);
-}
-int IsOurFile(const char*) { return 0; }  // by extension
-
-In_Module g_module = {IN_VER, const_cast<char*>("MiniLirra FLAC decoder"), nullptr, nullptr,
-                      const_cast<char*>("flac;fla\0FLAC audio (*.flac;*.fla)\0"), 1, 1,
-                      nullptr, nullptr, Init, Quit, nullptr, nullptr, IsOurFile, Play, Pause, UnPause,
-                      IsPaused, Stop, GetLength, GetOutputTime, SetOutputTime, SetVolume, SetPan,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr};
+std::unique_ptr<mlplugin::TPluginSource> OpenForPlay(const char* path) { return OpenFlac(path); }
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) In_Module* winampGetInModule2() { return &g_module; }
+extern "C" __attribute__((visibility("default"))) In_Module* winampGetInModule2() {
+  static In_Module& module =
+      mlplugin::DefineInputModule("MiniLirra FLAC decoder", "flac;fla\0FLAC audio (*.flac;*.fla)\0", OpenForPlay);
+  return &module;
+}
 
 extern "C" __attribute__((visibility("default"))) int winampGetExtendedFileInfo(const char* fn, const char* field,
                                                                                  char* ret, int retlen) {

@@ -56,41 +56,19 @@ private:
   int rate_ = 0, channels_ = 0;
 };
 
-extern In_Module g_module;
-mlplugin::TPluginPlayback g_playback(g_module);
-
-void Init() {}
-void Quit() { g_playback.Stop(); }
-int Play(const char* fn) {
+std::unique_ptr<mlplugin::TPluginSource> OpenVorbis(const char* path) {
   auto source = std::make_unique<TVorbisSource>();
-  if (!source->Open(fn)) return 1;
-  return g_playback.Play(std::move(source));
+  if (!source->Open(path)) return nullptr;
+  return source;
 }
-void Stop() { g_playback.Stop(); }
-void Pause() { g_playback.SetPaused(true); }
-void UnPause() { g_playback.SetPaused(false); }
-int IsPaused() { return g_playback.Paused(); }
-int GetLength() { return g_playback.LengthMs(); }
-int GetOutputTime() { return g_module.outMod ? g_module.outMod->GetOutputTime() : 0; }
-void SetOutputTime(int ms) { g_playback.RequestSeek(ms); }
-void SetVolume(int v) {
-  if (g_module.outMod) g_module.outMod->SetVolume(v);
-}
-void SetPan(int p) {
-  if (g_module.outMod) g_module.outMod->SetPan(p);
-}
-int IsOurFile(const char*) { return 0; }  // by extension
-
-In_Module g_module = {IN_VER, const_cast<char*>("MiniLirra Ogg Vorbis decoder"), nullptr, nullptr,
-                      const_cast<char*>("ogg;oga\0Ogg Vorbis audio (*.ogg;*.oga)\0"), 1, 1,
-                      nullptr, nullptr, Init, Quit, nullptr, nullptr, IsOurFile, Play, Pause, UnPause,
-                      IsPaused, Stop, GetLength, GetOutputTime, SetOutputTime, SetVolume, SetPan,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) In_Module* winampGetInModule2() { return &g_module; }
+extern "C" __attribute__((visibility("default"))) In_Module* winampGetInModule2() {
+  static In_Module& module = mlplugin::DefineInputModule("MiniLirra Ogg Vorbis decoder",
+                                                         "ogg;oga\0Ogg Vorbis audio (*.ogg;*.oga)\0", OpenVorbis);
+  return &module;
+}
 
 extern "C" __attribute__((visibility("default"))) int winampGetExtendedFileInfo(const char* fn, const char* field,
                                                                                  char* ret, int retlen) {

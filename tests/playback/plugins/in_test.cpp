@@ -29,7 +29,7 @@ namespace {
 constexpr int kRate = 44100;
 constexpr int kBlockFrames = 1111;
 
-extern In_Module g_module;
+In_Module* g_module = nullptr;
 
 class TToneSource final : public mlplugin::TPluginSource {
 public:
@@ -54,7 +54,7 @@ public:
     }
     at_ += n;
     // Called whether or not a DSP is active: the host's stub must hand back the count it got.
-    const int kept = g_module.dsp_dosamples(out.data(), n, 16, 2, kRate);
+    const int kept = g_module->dsp_dosamples(out.data(), n, 16, 2, kRate);
     out.resize(size_t(std::max(kept, 0)) * 2);
     return true;
   }
@@ -69,47 +69,34 @@ private:
   bool stalled_ = false;
 };
 
-mlplugin::TPluginPlayback g_playback(g_module);
-
-void Init() {}
-void Quit() { g_playback.Stop(); }
-int Play(const char* fn) {
-#if IN_TEST_IS(FAIL)
-  (void)fn;
-  return 1;
-#elif IN_TEST_IS(MUTE)
-  (void)fn;
-  return 0;
-#elif IN_TEST_IS(DEEP)
-  (void)fn;
-  return g_module.outMod->Open(kRate, 2, 24, -1, -1) < 0 ? 1 : 0;
-#else
-  std::ifstream in(fn);
+[[maybe_unused]] std::unique_ptr<mlplugin::TPluginSource> OpenTone(const char* path) {
+  std::ifstream in(path);
   std::string word;
   int ms = 0;
-  if (!(in >> word >> ms) || word != "TONE" || ms <= 0) return 1;
-  return g_playback.Play(std::make_unique<TToneSource>(ms));
-#endif
+  if (!(in >> word >> ms) || word != "TONE" || ms <= 0) return nullptr;
+  return std::make_unique<TToneSource>(ms);
 }
-void Stop() { g_playback.Stop(); }
-void Pause() {}
-void UnPause() {}
-int IsPaused() { return 0; }
-int GetLength() { return g_playback.LengthMs(); }
-int GetOutputTime() { return g_module.outMod->GetOutputTime(); }
-void SetOutputTime(int ms) { g_playback.RequestSeek(ms); }
-void SetVolume(int) {}
-void SetPan(int) {}
 
-In_Module g_module = {IN_VER, const_cast<char*>(IN_TEST_NAME), nullptr, nullptr,
-                      const_cast<char*>(IN_TEST_EXT "\0Test files\0"), 1, IN_TEST_IS(SELFPLAY) ? 0 : 1,
-                      nullptr, nullptr, Init, Quit, nullptr, nullptr, nullptr, Play, Pause, UnPause,
-                      IsPaused, Stop, GetLength, GetOutputTime, SetOutputTime, SetVolume, SetPan,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr};
+[[maybe_unused]] int PlayFails(const char*) { return 1; }
+[[maybe_unused]] int PlayWithoutOutput(const char*) { return 0; }
+[[maybe_unused]] int PlayDeep(const char*) { return g_module->outMod->Open(kRate, 2, 24, -1, -1) < 0 ? 1 : 0; }
 
 }  // namespace
 
 #if !IN_TEST_IS(NOENTRY)
-extern "C" __attribute__((visibility("default"))) In_Module* winampGetInModule2() { return &g_module; }
+extern "C" __attribute__((visibility("default"))) In_Module* winampGetInModule2() {
+  if (!g_module) {
+    g_module = &mlplugin::DefineInputModule(IN_TEST_NAME, IN_TEST_EXT "\0Test files\0", OpenTone);
+#if IN_TEST_IS(FAIL)
+    g_module->Play = PlayFails;
+#elif IN_TEST_IS(MUTE)
+    g_module->Play = PlayWithoutOutput;
+#elif IN_TEST_IS(DEEP)
+    g_module->Play = PlayDeep;
+#elif IN_TEST_IS(SELFPLAY)
+    g_module->UsesOutputPlug = 0;
+#endif
+  }
+  return g_module;
+}
 #endif
