@@ -59,18 +59,18 @@ function(ml_bench name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
 
-# ml_plugin(NAME DIR FOLDER SOURCES... DEPS ...): a plug-in library (in_*.so, dsp_*.so), built
-# without a "lib" prefix into bin/FOLDER, where the programs beside it look for their plug-ins
-# (InExtend/ for input plug-ins), so a build is ready to run. The programs depend on the plug-ins
-# of their own folders, so building a program builds them.
+# ml_plugin(NAME FOLDER DIR SOURCES... DEPS ...): a plug-in, a shared library loaded with dlopen,
+# written as NAME.so into bin/DIR (the folder the program searches, or a test's own folder).
+# The programs depend on the plug-ins of the folder they search for input plug-ins (InExtend),
+# so building a program builds them and the build is ready to run.
 function(ml_plugin name)
-  cmake_parse_arguments(ARG "" "DIR" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "FOLDER" "SOURCES;DEPS" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})
-  set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/${ARG_DIR}
-                                           CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden)
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/plugins)
+  set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/${ARG_FOLDER}
+                                           C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
-  if(ARG_DIR STREQUAL "InExtend")
+  if(ARG_FOLDER STREQUAL "InExtend")
     foreach(program minilirra minilirra-cli)
       if(TARGET ${program})
         add_dependencies(${program} ${name})

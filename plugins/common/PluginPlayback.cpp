@@ -1,4 +1,4 @@
-#include "common/PluginPlayback.h"
+#include "plugins/common/PluginPlayback.h"
 
 #include <chrono>
 #include <cstring>

@@ -3,7 +3,7 @@
 // into the host's output table as it has room, seeks when asked (flushing the output at the new
 // time), and at the end waits for the output to play out. A plug-in supplies the decoding
 // (TPluginSource); DefineInputModule gives it its module record.
-#include "sdk/InputModule.h"
+#include "plugins/sdk/InputModule.h"
 
 #include <atomic>
 #include <cstdint>

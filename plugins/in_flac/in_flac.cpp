@@ -1,7 +1,7 @@
 // FLAC input plug-in on libFLAC: 16-bit PCM of one or two channels (deeper samples are cut to
 // their top 16 bits, shallower ones scaled up; the host takes 8 or 16 bits), sample-exact seeking,
 // and the file's Vorbis comments for the tag reader.
-#include "common/PluginPlayback.h"
+#include "plugins/common/PluginPlayback.h"
 
 #include <FLAC/metadata.h>
 #include <FLAC/stream_decoder.h>

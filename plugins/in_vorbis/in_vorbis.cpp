@@ -1,6 +1,6 @@
 // Ogg Vorbis input plug-in on libvorbisfile: 16-bit PCM of one or two channels, sample-exact
 // seeking, and the file's Vorbis comments for the tag reader.
-#include "common/PluginPlayback.h"
+#include "plugins/common/PluginPlayback.h"
 
 #include <vorbis/vorbisfile.h>
 

@@ -2,6 +2,7 @@
 
 #include "base/AppPaths.h"
 #include "base/StrUtil.h"
+#include "plugins/sdk/InputModule.h"
 
 #include <dlfcn.h>
 

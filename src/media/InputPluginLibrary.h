@@ -1,11 +1,12 @@
 #pragma once
 // Input plug-in libraries (InExtend/in_*.so): loading one, what it claims to play, and the tags it
 // can read. The playback engine plays through them (playback/uExtendDecoder.h); the tag readers
-// and the command line ask them what they take. The record layouts are the plug-in SDK's.
-#include "sdk/InputModule.h"
-
+// and the command line ask them what they take. The record layouts are the plug-in SDK's
+// (plugins/sdk/InputModule.h), which only the files that fill or call the records include.
 #include <string>
 #include <vector>
+
+struct In_Module;
 
 namespace ml {
 
@@ -34,7 +35,7 @@ public:
 private:
   void* Handle_ = nullptr;
   In_Module* Module_ = nullptr;
-  winampGetExtendedFileInfoFn FileInfo_ = nullptr;
+  int (*FileInfo_)(const char* file, const char* field, char* ret, int retlen) = nullptr;
 };
 
 struct TInputPluginInfo {

@@ -3,6 +3,7 @@
 #include "base/DebugTrace.h"
 #include "base/StrUtil.h"
 #include "playback/uCircleBuffer.h"
+#include "plugins/sdk/InputModule.h"
 
 #include <algorithm>
 #include <atomic>

@@ -8,7 +8,7 @@
 //   MUTE      Play succeeds but the output is never opened
 //   SELFPLAY  says it plays by itself (UsesOutputPlug 0)
 //   NOENTRY   has no module entry point at all
-#include "common/PluginPlayback.h"
+#include "plugins/common/PluginPlayback.h"
 
 #include <chrono>
 #include <cstdio>
