@@ -51,7 +51,7 @@ mlcli::Json Collect() {
 void PrintText(const mlcli::Json& all) {
   std::printf("decoders (tried in this order):\n");
   for (const auto& d : all["decoders"])
-    std::printf("  %-12s %s\n", d["name"].get<std::string>().c_str(),
+    std::printf("  %-14s %s\n", d["name"].get<std::string>().c_str(),
                 Joined(d["extensions"].get<std::vector<std::string>>(), "(any file)").c_str());
   std::printf("input plug-ins (in %s):\n", all["plugin_folder"].get<std::string>().c_str());
   for (const auto& p : all["input_plugins"])
