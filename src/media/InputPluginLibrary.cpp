@@ -18,14 +18,14 @@ namespace {
 // A list longer than this is not a list of extensions.
 constexpr size_t kMaxListBytes = 4096;
 
-std::string Extension(const std::string& path) {
+}  // namespace
+
+std::string FileExtensionOf(const std::string& path) {
   const auto dot = path.find_last_of('.');
   const auto slash = path.find_last_of('/');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
   return ToLowerAscii(path.substr(dot + 1));
 }
-
-}  // namespace
 
 TInputPluginLibrary::~TInputPluginLibrary() { Unload(); }
 
@@ -136,7 +136,7 @@ std::vector<std::string> InstalledPluginExtensions() {
 }
 
 const TInputPluginInfo* InputPluginForFile(const std::string& path) {
-  const std::string ext = Extension(path);
+  const std::string ext = FileExtensionOf(path);
   if (ext.empty()) return nullptr;
   for (const TInputPluginInfo& p : InstalledInputPlugins().Plugins)
     if (std::find(p.Extensions.begin(), p.Extensions.end(), ext) != p.Extensions.end()) return &p;

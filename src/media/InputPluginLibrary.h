@@ -54,6 +54,10 @@ struct TInputPluginScan {
   std::vector<TInputPluginRefusal> Refused;
 };
 
+// A file name's extension in lower case, without the dot; empty when it has none. The plug-ins,
+// the decoder table and the command line all go by it.
+std::string FileExtensionOf(const std::string& path);
+
 // The extensions of a FileExtensions list ("ogg;oga\0Ogg Vorbis\0flac\0FLAC\0\0"), lower case.
 std::vector<std::string> ParseExtensionList(const char* list);
 

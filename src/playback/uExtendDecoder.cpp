@@ -1,7 +1,6 @@
 #include "playback/uExtendDecoder.h"
 
 #include "base/DebugTrace.h"
-#include "base/StrUtil.h"
 #include "playback/uCircleBuffer.h"
 #include "plugins/sdk/InputModule.h"
 
@@ -147,13 +146,6 @@ bool WaitFor(bool THostState::*flag, std::chrono::milliseconds limit) {
   return ok;
 }
 
-std::string Extension(const std::string& path) {
-  const auto dot = path.find_last_of('.');
-  const auto slash = path.find_last_of('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return ToLowerAscii(path.substr(dot + 1));
-}
-
 std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
 }  // namespace
@@ -181,7 +173,7 @@ bool TExtendDecoder::Open(const std::string& fileName, bool) {
   OwnsHost_ = true;
   // The plug-ins that claim the extension first, then the rest: a plug-in's Play is the judge.
   std::vector<const TInputPluginInfo*> order;
-  const std::string ext = Extension(fileName);
+  const std::string ext = FileExtensionOf(fileName);
   for (const auto& p : Scan_.Plugins)
     if (std::find(p.Extensions.begin(), p.Extensions.end(), ext) != p.Extensions.end()) order.push_back(&p);
   for (const auto& p : Scan_.Plugins)
