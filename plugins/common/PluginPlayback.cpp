@@ -7,7 +7,8 @@
 namespace mlplugin {
 
 namespace {
-constexpr auto kPoll = std::chrono::milliseconds(5);
+// How often a writer waiting for room asks again: the output table has no way to wake it.
+constexpr auto kPoll = std::chrono::milliseconds(1);
 }
 
 int TPluginPlayback::Play(std::unique_ptr<TPluginSource> source) {
