@@ -1,12 +1,15 @@
 // minilirra-cli formats [--json]: what the registries of this build hold: the decoders with the
-// extensions they are tried first for, the outputs with their devices, and the tag readers.
+// extensions they are tried first for, the input plug-ins found (and those refused, with the
+// reason), the outputs with their devices, and the tag readers.
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
+#include "media/InputPluginLibrary.h"
 #include "media/TagReaderRegistry.h"
 #include "playback/DecoderRegistry.h"
 #include "playback/OutputRegistry.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,14 +34,32 @@ mlcli::Json Collect() {
   }
   for (const ml::TTagReaderEntry& e : ml::TagReaderRegistry())
     readers.push_back({{"name", e.Name}, {"extensions", e.Extensions}});
-  return {{"decoders", decoders}, {"outputs", outputs}, {"tag_readers", readers}};
+  mlcli::Json plugins = mlcli::Json::array(), refused = mlcli::Json::array();
+  const auto fileName = [](const std::string& path) { return std::filesystem::path(path).filename().string(); };
+  for (const ml::TInputPluginInfo& p : ml::InstalledInputPlugins().Plugins)
+    plugins.push_back({{"file", fileName(p.Path)}, {"description", p.Description}, {"extensions", p.Extensions}});
+  for (const ml::TInputPluginRefusal& r : ml::InstalledInputPlugins().Refused)
+    refused.push_back({{"file", fileName(r.Path)}, {"reason", r.Reason}});
+  return {{"decoders", decoders},
+          {"plugin_folder", ml::InputPluginFolder()},
+          {"input_plugins", plugins},
+          {"refused_plugins", refused},
+          {"outputs", outputs},
+          {"tag_readers", readers}};
 }
 
 void PrintText(const mlcli::Json& all) {
   std::printf("decoders (tried in this order):\n");
   for (const auto& d : all["decoders"])
-    std::printf("  %-12s %s\n", d["name"].get<std::string>().c_str(),
+    std::printf("  %-14s %s\n", d["name"].get<std::string>().c_str(),
                 Joined(d["extensions"].get<std::vector<std::string>>(), "(any file)").c_str());
+  std::printf("input plug-ins (in %s):\n", all["plugin_folder"].get<std::string>().c_str());
+  for (const auto& p : all["input_plugins"])
+    std::printf("  %-16s %s (%s)\n", p["file"].get<std::string>().c_str(),
+                Joined(p["extensions"].get<std::vector<std::string>>(), "").c_str(),
+                p["description"].get<std::string>().c_str());
+  for (const auto& r : all["refused_plugins"])
+    std::printf("  %-16s refused: %s\n", r["file"].get<std::string>().c_str(), r["reason"].get<std::string>().c_str());
   std::printf("outputs (--output NAME[:DEVICE]):\n");
   for (const auto& o : all["outputs"]) {
     std::printf("  %-12s %s\n", o["name"].get<std::string>().c_str(), o["description"].get<std::string>().c_str());
@@ -66,6 +87,7 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext&) {
   };
 }
 
-const mlcli::CliCommand kFormats("formats", "list the decoders, outputs and tag readers of this build", Setup);
+const mlcli::CliCommand kFormats("formats", "list the decoders, input plug-ins, outputs and tag readers of this build",
+                                  Setup);
 
 }  // namespace

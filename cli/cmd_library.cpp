@@ -7,6 +7,7 @@
 #include "base/EventLoop.h"
 #include "library/MusicFileMgr.h"
 #include "library/PlayListController.h"
+#include "playback/DecoderRegistry.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,8 +23,13 @@ using mlcli::Library;
 using mlcli::LoadLibrary;
 using mlcli::SaveLibrary;
 
-// What a folder scan picks up: the song formats the player knows (playlists files are no songs).
-const char* const kSongExts = ".MP1|.MP2|.MP3|.WMA|.WAV|.OGG|.APE";
+// What a folder scan picks up: the extensions a decoder or an input plug-in claims, as
+// ScanFolder takes them (".MP3|.WMA|...").
+std::string SongExtensions() {
+  std::string exts;
+  for (const std::string& e : PlayableExtensions()) exts += (exts.empty() ? "." : "|.") + e;
+  return exts;
+}
 
 // Paths as the library keeps them: absolute, without "." or ".." steps.
 std::string AbsolutePath(const std::string& arg) {
@@ -125,10 +131,13 @@ int Add(Library& lib, const std::vector<std::string>& args, bool json) {
     const std::string path = AbsolutePath(arg);
     std::error_code ec;
     if (!std::filesystem::is_directory(path, ec)) {
-      paths.push_back(path);
+      if (std::string why = NotPlayableReason(path); !why.empty() && std::filesystem::exists(path, ec))
+        refused.push_back({path, why});
+      else
+        paths.push_back(path);
       continue;
     }
-    auto found = ScanFolder(path, kSongExts, true);
+    auto found = ScanFolder(path, SongExtensions(), true);
     if (found.empty()) refused.push_back({path, "a folder without songs"});
     paths.insert(paths.end(), found.begin(), found.end());
   }

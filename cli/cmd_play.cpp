@@ -4,8 +4,11 @@
 #include "app/uSettingMgr.h"
 #include "cli/CliLibrary.h"
 #include "cli/PlaySession.h"
+#include "playback/DecoderRegistry.h"
 
 #include <climits>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -30,6 +33,12 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& context) {
     o->Progress = !*quiet;
     o->HaveOutput = !output->empty();
     if (o->HaveOutput) ml::ParseOutputTarget(*output, o->Output);
+    // A kind of file that no decoder or plug-in claims is refused by its name, with the reason.
+    std::error_code ec;
+    if (std::string why = ml::NotPlayableReason(o->FileName); !why.empty() && std::filesystem::exists(o->FileName, ec)) {
+      std::fprintf(stderr, "cannot play %s: %s\n", o->FileName.c_str(), why.c_str());
+      return 1;
+    }
     return mlcli::RunPlaySession(*o);
   };
 }

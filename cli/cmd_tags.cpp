@@ -3,6 +3,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
 #include "media/uTagInfo.h"
+#include "playback/DecoderRegistry.h"
 
 #include <cstdio>
 #include <memory>
@@ -54,6 +55,8 @@ int Run(const Options& o) {
     ml::TMediaInfo info;
     if (!tags.Load(path))
       error = "cannot open the file";
+    else if (std::string why = ml::NotPlayableReason(path); !why.empty())
+      error = why;
     else if (!tags.GetMediaInfo(info))
       error = "not a recognised audio file";
     if (!error.empty()) {

@@ -61,6 +61,8 @@ endfunction()
 
 # ml_plugin(NAME FOLDER DIR SOURCES... DEPS ...): a plug-in, a shared library loaded with dlopen,
 # written as NAME.so into bin/DIR (the folder the program searches, or a test's own folder).
+# The programs depend on the plug-ins of the folders they search (InExtend, Plugins),
+# so building a program builds them and the build is ready to run.
 function(ml_plugin name)
   cmake_parse_arguments(ARG "" "FOLDER" "SOURCES;DEPS" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})
@@ -68,4 +70,11 @@ function(ml_plugin name)
                                            C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  if(ARG_FOLDER STREQUAL "InExtend" OR ARG_FOLDER STREQUAL "Plugins")
+    foreach(program minilirra minilirra-cli)
+      if(TARGET ${program})
+        add_dependencies(${program} ${name})
+      endif()
+    endforeach()
+  endif()
 endfunction()

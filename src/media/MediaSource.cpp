@@ -20,7 +20,7 @@ std::string TMediaSource::Read(uint64_t offset, size_t n) {
   return out;
 }
 
-TFileSource::TFileSource(const std::string& path, TGrowth growth) : growth_(growth) {
+TFileSource::TFileSource(const std::string& path, TGrowth growth) : path_(path), growth_(growth) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return;
   struct stat st {};

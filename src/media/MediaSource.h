@@ -22,6 +22,9 @@ class TMediaSource {
 public:
   virtual ~TMediaSource() = default;
   virtual uint64_t Size() const = 0;
+  // The file's path when the bytes are a file's, else empty: a reader that must hand the file to
+  // a library of its own (an input plug-in) needs it.
+  virtual std::string Path() const { return {}; }
   // Copies up to n bytes at offset into buf and returns how many there were (0 past the end).
   // Throws EMediaRead when the underlying file fails.
   virtual size_t ReadAt(uint64_t offset, void* buf, size_t n) = 0;
@@ -43,6 +46,7 @@ public:
 
   bool IsOpen() const { return fd_ >= 0; }
   uint64_t Size() const override;
+  std::string Path() const override { return path_; }
   size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
 
 private:
@@ -59,6 +63,7 @@ private:
                  size_t& got);
 
   int fd_ = -1;
+  std::string path_;
   TGrowth growth_;
   uint64_t size_ = 0;
   Block head_, tail_;

@@ -2,7 +2,9 @@
 
 #include "media/APEtag.h"
 #include "media/MPEGaudio.h"
+#include "media/InputPluginLibrary.h"
 #include "media/OggVorbis.h"
+#include "media/PluginTags.h"
 #include "media/WAVfile.h"
 #include "media/WMAfile.h"
 
@@ -21,6 +23,7 @@ const std::vector<TTagReaderEntry>& TagReaderRegistry() {
       {"WMA", {"wma", "asf"}, Make<TWMAfile>},
       {"Ogg Vorbis", {"ogg"}, Make<TOggVorbis>},
       {"WAV", {"wav"}, Make<TWAVfile>},
+      {"Input plug-in", InstalledPluginExtensions(), Make<TPluginTags>},
       {"APE tag", {}, Make<TAPEtag>},
   };
   return table;

@@ -18,7 +18,8 @@ struct TTagReaderEntry {
 // Every row reads every file; the merged record takes the findings of the first row that
 // recognised it. The containers come first, MPEG (nearly every file) ahead of the rest; since a
 // frame search could take another container's audio for frames, the MPEG reader refuses files
-// that start as one. The APE tag comes last: any file may carry one, and its fields count only
+// that start as one. The input plug-ins answer for the files they claim that no reader of ours
+// knows (FLAC). The APE tag comes last: any file may carry one, and its fields count only
 // for a file that no container reader knows.
 const std::vector<TTagReaderEntry>& TagReaderRegistry();
 

@@ -1,5 +1,6 @@
 #include "media/WMAfile.h"
 
+#include "media/AsfGuids.h"
 #include "media/MediaText.h"
 #include "base/StrUtil.h"
 
@@ -9,13 +10,12 @@
 namespace ml {
 namespace {
 
-// GUIDs as they are stored (the first three fields little-endian).
-constexpr std::string_view kHeaderObject("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
-constexpr std::string_view kFileProperties("\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65", 16);
-constexpr std::string_view kStreamProperties("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16);
-constexpr std::string_view kAudioMedia("\x40\x9E\x69\xF8\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
-constexpr std::string_view kContentDescription("\x33\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
-constexpr std::string_view kExtendedContent("\x40\xA4\xD0\xD2\x07\xE3\xD2\x11\x97\xF0\x00\xA0\xC9\x5E\xA8\x50", 16);
+using asf::kAudioMedia;
+using asf::kContentDescription;
+using asf::kExtendedContent;
+using asf::kFileProperties;
+using asf::kHeaderObject;
+using asf::kStreamProperties;
 
 constexpr size_t kMaxUnits = 250;  // strings are read to this many UTF-16 units
 

@@ -19,8 +19,8 @@ struct TDecoderEntry {
 // The order is the order of trial: a file goes first to the decoder its extension names, then to
 // every other row in this order until one opens it. MPEG comes first because it is what nearly
 // every file is, and it checks the most (two frame headers in a row) before it says yes; WAV's
-// "RIFF....WAVE" can never be mistaken. An input plug-in row, which may claim anything, belongs
-// last.
+// "RIFF....WAVE" and WMA's header GUID can never be mistaken. The input plug-ins' row, which
+// may claim anything, belongs last; its extensions are those the installed plug-ins claim.
 const std::vector<TDecoderEntry>& DecoderRegistry();
 
 // The row whose extensions include the file name's extension (case-insensitive), else -1.
@@ -34,5 +34,13 @@ std::vector<std::unique_ptr<TDecoderModule>> CreateDecoders();
 // -1 with why (the first refusal of a decoder that knew the file's kind; empty when none did).
 int OpenWithFirstDecoder(const std::vector<std::unique_ptr<TDecoderModule>>& decoders, const std::string& fileName,
                          bool shareWrite, std::string& why);
+
+// Whether a decoder or an installed plug-in claims the file's extension: the files the command
+// line plays, reads and adds to the library.
+bool IsPlayableExtension(const std::string& fileName);
+// Every extension some row claims, in the table's order.
+std::vector<std::string> PlayableExtensions();
+// Why the command line does not take the file (empty when a row claims its extension).
+std::string NotPlayableReason(const std::string& fileName);
 
 }  // namespace ml

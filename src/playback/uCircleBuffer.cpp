@@ -9,13 +9,15 @@ TCircleBuffer::TCircleBuffer(uint32_t capacity) : capacity_(std::max<uint32_t>(c
 
 void TCircleBuffer::Reset() {
   std::lock_guard lock(mutex_);
-  read_ = write_ = 0;
+  read_ = write_ = used_ = 0;
+  signalled_ = finished_ = false;
 }
 
-uint32_t TCircleBuffer::FreeSpaceLocked() const {
-  if (write_ < read_) return read_ - write_ - 1;
-  if (write_ == read_) return capacity_;
-  return capacity_ - (write_ - read_) - 1;
+uint32_t TCircleBuffer::FreeSpaceLocked() const { return capacity_ - used_; }
+
+bool TCircleBuffer::Drained() const {
+  std::lock_guard lock(mutex_);
+  return finished_ && used_ == 0;
 }
 
 uint32_t TCircleBuffer::FreeSpace() const {
@@ -26,12 +28,13 @@ uint32_t TCircleBuffer::FreeSpace() const {
 bool TCircleBuffer::Write(const void* data, uint32_t length) {
   {
     std::lock_guard lock(mutex_);
-    if (length == 0 || length >= FreeSpaceLocked() || finished_) return false;
+    if (length == 0 || length > FreeSpaceLocked() || finished_) return false;
     const auto* p = static_cast<const uint8_t*>(data);
     const uint32_t first = std::min(length, capacity_ - write_);
     std::memcpy(data_.data() + write_, p, first);
     std::memcpy(data_.data(), p + first, length - first);
     write_ = (write_ + length) % capacity_;
+    used_ += length;
     signalled_ = true;
   }
   cv_.notify_one();
@@ -57,14 +60,14 @@ bool TCircleBuffer::Read(void* buffer, uint32_t& count, std::chrono::millisecond
   while (got < wanted) {
     if (!cv_.wait_for(lock, timeout, [this] { return signalled_; })) break;
     signalled_ = false;
-    while (got < wanted && read_ != write_) {
-      const uint32_t end = write_ > read_ ? write_ : capacity_;
-      const uint32_t n = std::min(wanted - got, end - read_);
+    while (got < wanted && used_ > 0) {
+      const uint32_t n = std::min({wanted - got, used_, capacity_ - read_});
       std::memcpy(out + got, data_.data() + read_, n);
       got += n;
+      used_ -= n;
       read_ = (read_ + n) % capacity_;
     }
-    if (read_ == write_) {
+    if (used_ == 0) {
       if (finished_) {
         endOfStream = true;
         break;

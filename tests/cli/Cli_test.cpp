@@ -83,10 +83,10 @@ TEST(CliFormats, ListsWhatTheRegistriesHold) {
       &rc);
   EXPECT_EQ(rc, 0) << out;
   EXPECT_EQ(out,
-            "MPEG:mp3,mp2,mp1,mpga WAV:wav\n"
+            "MPEG:mp3,mp2,mp1,mpga WAV:wav WMA:wma,asf Input plug-in:flac,fla,ogg,oga\n"
             "pulse alsa wav null\n"
             "True\n"
-            "MPEG audio|WMA|Ogg Vorbis|WAV|APE tag\n");
+            "MPEG audio|WMA|Ogg Vorbis|WAV|Input plug-in|APE tag\n");
   const std::string text = RunCapture(Cli() + " formats", &rc);
   EXPECT_EQ(rc, 0);
   EXPECT_NE(text.find("MPEG"), std::string::npos) << text;

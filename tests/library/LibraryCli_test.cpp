@@ -48,7 +48,7 @@ TEST(LibraryCli, AddListShowAndStats) {
   struct Case {
     std::string arg, line;
   } refusals[] = {
-      {"songs/notes.txt", "refused " + d + "/songs/notes.txt: not an audio file this player knows"},
+      {"songs/notes.txt", "refused " + d + "/songs/notes.txt: no decoder or input plug-in of this player takes .txt files"},
       {"songs/none.mp3", "refused " + d + "/songs/none.mp3: no such file"},
       {"empty", "refused " + d + "/empty: a folder without songs"},
   };

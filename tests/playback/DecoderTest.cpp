@@ -327,7 +327,9 @@ TEST(WAVDecoder, RejectsBadHeaders) {
     WriteAll(dir.File(c.name), c.bytes);
     TWAVDecoder d;
     ASSERT_EQ(d.Open(dir.File(c.name), false), c.opens);
-    if (c.opens) EXPECT_EQ(d.CurrentFormat().DurationMs, c.durationMs);
+    if (c.opens) {
+      EXPECT_EQ(d.CurrentFormat().DurationMs, c.durationMs);
+    }
     if (*c.says) {
       EXPECT_NE(d.OpenError().find(c.says), std::string::npos) << d.OpenError();
     } else {

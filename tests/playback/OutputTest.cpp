@@ -28,21 +28,25 @@ using namespace ml;
 using namespace mltest;
 using namespace std::chrono_literals;
 
-TEST(CircleBuffer, CapacityTenHoldsNine) {
+// A write of exactly the free space is taken: a writer that asked FreeSpace first never loses
+// a block it was told would fit.
+TEST(CircleBuffer, TakesExactlyItsFreeSpace) {
   TCircleBuffer b(10);
   EXPECT_EQ(b.FreeSpace(), 10u);
-  EXPECT_FALSE(b.Write("0123456789", 10));  // an empty ring reports 10 free but takes at most 9
+  EXPECT_FALSE(b.Write("0123456789a", 11));
   EXPECT_TRUE(b.Write("012345678", 9));
+  EXPECT_EQ(b.FreeSpace(), 1u);
+  EXPECT_TRUE(b.Write("9", 1));
   EXPECT_EQ(b.FreeSpace(), 0u);
   EXPECT_FALSE(b.Write("x", 1));  // full: dropped
   char out[16] = {};
   uint32_t n = 5;
   EXPECT_TRUE(b.Read(out, n));
   EXPECT_EQ(std::string(out, n), "01234");
-  EXPECT_TRUE(b.Write("abcd", 4));  // wraps
-  n = 8;
+  EXPECT_TRUE(b.Write("abcde", 5));  // wraps, and fills the ring again
+  n = 10;
   EXPECT_TRUE(b.Read(out, n));
-  EXPECT_EQ(std::string(out, n), "5678abcd");
+  EXPECT_EQ(std::string(out, n), "56789abcde");
 }
 
 TEST(CircleBuffer, ReaderSeesTheEndOfTheStream) {
