@@ -67,6 +67,8 @@ bool LoadServiceConfig(const std::string& path, TServiceConfig& cfg, std::string
   cfg.RegisterBurst = num("limits", "register_burst", cfg.RegisterBurst);
   cfg.RegisterNetRate = num("limits", "register_net_rate", cfg.RegisterNetRate);
   cfg.RegisterNetBurst = num("limits", "register_net_burst", cfg.RegisterNetBurst);
+  cfg.CheckCodeLifetimeMs =
+      1000 * std::clamp<int64_t>(ini.ReadInteger("limits", "check_code_seconds", cfg.CheckCodeLifetimeMs / 1000), 1, 86400);
   cfg.MaxPlaylistBytes = size_t(std::clamp<int64_t>(
       ini.ReadInteger("limits", "max_playlist_bytes", int64_t(cfg.MaxPlaylistBytes)), 20, 28800));
   cfg.MaxSessions = size_t(std::max<int64_t>(1, ini.ReadInteger("sessions", "max_sessions", int64_t(cfg.MaxSessions))));

@@ -38,6 +38,7 @@ struct TServiceConfig {
   double CheckCodeRate = 1, CheckCodeBurst = 10;        // check codes and name tests per address
   double RegisterRate = 0.05, RegisterBurst = 3;        // registrations per address
   double RegisterNetRate = 0.2, RegisterNetBurst = 10;  // registrations per /24
+  int64_t CheckCodeLifetimeMs = 10 * 60 * 1000;       // how long a check code stays good
   size_t MaxPlaylistBytes = 28800;             // a stored playlist, header included
   // Bytes a second that all answers to unproven addresses (logins, tables, network-type checks,
   // search results, lookups, suggestions) may take together, whatever their destinations; a

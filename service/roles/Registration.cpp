@@ -53,7 +53,7 @@ void TRegistrationRole::CheckCode(const TRequest& r) {
       int32_t code = 0;
       do code = int32_t(SecureRandomRange(1, ml::TCheckCodeReply::MaxCode));
       while (codes_.count(code));
-      codes_[code] = {r.IP, requester, now + CodeLifetimeMs};
+      codes_[code] = {r.IP, requester, now + ctx_.Config.CheckCodeLifetimeMs};
       byRequester_[requester] = code;
       reply.Result = ml::Status::OK;
       reply.CheckCode = code;

@@ -2,7 +2,7 @@
 // The registration server: check codes (21), user-name tests (68) and registrations (4).
 //
 // A check code is random, issued to an address and a hardware address (a new request from both
-// replaces the code they held), used once and valid for CodeLifetimeMs; a registration must bring
+// replaces the code they held), used once and valid for the configured lifetime (check_code_seconds, ten minutes); a registration must bring
 // one issued to its own address. Registrations are limited per address and per /24, check codes
 // and name tests per address. A new account's password is kept as the login role keeps it (an
 // Argon2id verifier of its digest), and the protection answers as Argon2id verifiers too, never
@@ -20,7 +20,6 @@ namespace mlsvc {
 
 class TRegistrationRole {
 public:
-  static constexpr int64_t CodeLifetimeMs = 10 * 60 * 1000;
   static constexpr size_t MaxCodes = 65536;
 
   explicit TRegistrationRole(TServiceContext& ctx);

@@ -13,8 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/net/NetTestTools.h"
@@ -30,7 +33,9 @@ namespace {
 
 // Runs a shell command whose standard input answers the check code it prints; returns its
 // standard output and sets its exit status.
-std::string RunTypingCheckCode(const std::string& command, int& status) {
+// answer: what to type for the code shown (the code itself when not given).
+std::string RunTypingCheckCode(const std::string& command, int& status,
+                               const std::function<std::string(const std::string&)>& answer = {}) {
   int in[2], out[2];
   if (pipe(in) != 0 || pipe(out) != 0) return {};
   const pid_t pid = fork();
@@ -52,7 +57,8 @@ std::string RunTypingCheckCode(const std::string& command, int& status) {
     output.append(buf, size_t(n));
     const size_t at = output.find("check code: ");
     if (!answered && at != std::string::npos && output.find('\n', at) != std::string::npos) {
-      const std::string code = output.substr(at + 12, output.find('\n', at) - at - 12) + "\n";
+      const std::string shown = output.substr(at + 12, output.find('\n', at) - at - 12);
+      const std::string code = (answer ? answer(shown) : shown) + "\n";
       if (write(in[1], code.data(), code.size()) < 0) break;
       close(in[1]);
       answered = true;
@@ -223,6 +229,38 @@ TEST_F(OnlineCli, ARegisteredAccountLogsInAndItsNameIsTaken) {
   const std::string again = RunTypingCheckCode(Cli("data", "register", args) + " 2>&1", status);
   EXPECT_EQ(status, 1) << again;
   EXPECT_NE(again.find("已经被用户 [ " + std::to_string(account["user_id"].get<int>()) + " ]"), std::string::npos) << again;
+}
+
+// A check code serves one registration, at the address it was given to, for as long as the
+// service keeps it (two seconds here): typed again, or typed late, it is refused and no account
+// is made.
+TEST_F(OnlineCli, ACheckCodeServesOnceAndExpires) {
+  mltest::WriteAll(dir.File("service.ini"), "[limits]\ncheck_code_seconds=2\n");
+  ASSERT_TRUE(service.Start(dir.Path().string(), {"--config", dir.File("service.ini")})) << service.Log();
+  mltest::WriteAll(dir.File("password"), "pw-new\n");
+  auto registerAs = [&](const std::string& name, const std::function<std::string(const std::string&)>& answer,
+                        int& status) {
+    return RunTypingCheckCode(
+        Cli("data", "register", "--check-code-from-stdin --password-file " + dir.File("password") + " " + name) +
+            " 2>&1",
+        status, answer);
+  };
+  std::string firstCode;
+  int status = -1;
+  const std::string first = registerAs("first", [&](const std::string& shown) { return firstCode = shown; }, status);
+  ASSERT_EQ(status, 0) << first;
+
+  const std::string reused = registerAs("second", [&](const std::string&) { return firstCode; }, status);
+  EXPECT_NE(status, 0) << reused;
+  const std::string late = registerAs("third", [](const std::string& shown) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    return shown;
+  }, status);
+  EXPECT_NE(status, 0) << late;
+  const std::string users = TServiceProcess::Admin(service.DbPath(), {"list-users"});
+  EXPECT_NE(users.find("\tfirst"), std::string::npos) << users;
+  EXPECT_EQ(users.find("\tsecond"), std::string::npos) << users;
+  EXPECT_EQ(users.find("\tthird"), std::string::npos) << users;
 }
 
 }  // namespace
