@@ -284,6 +284,8 @@ TEST(InputPlugins, FallsBackToTheNextPlugin) {
       {{"deep", "tone"}, "a.deep", true, ""},  // 24-bit output refused: its Play fails
       {{"fail", "tone"}, "a.fail", true, ""},
       {{"deep"}, "a.deep", false, "in_test_deep.so: it does not play this file"},
+      {{"rate0"}, "a.rate0", false, "in_test_rate0.so: it does not play this file"},  // a rate of 0 refused
+      {{"rate0", "tone"}, "a.rate0", true, ""},
       {{"mute"}, "a.mute", false, "in_test_mute.so: it never opened the output within 2000 ms"},
       {{"mute", "tone"}, "a.mute", true, ""},
   };

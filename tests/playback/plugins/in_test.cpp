@@ -4,6 +4,7 @@
 //             a length that rounding per block would drift on), through the DSP hook
 //   STALL     TONE that stops writing for 1.5 s after half a second
 //   DEEP      opens the output with 24-bit samples and fails Play when refused
+//   RATE0     opens the output at 0 Hz and fails Play when refused
 //   FAIL      Play always fails
 //   MUTE      Play succeeds but the output is never opened
 //   SELFPLAY  says it plays by itself (UsesOutputPlug 0)
@@ -23,6 +24,7 @@
 #define IN_TEST_MUTE 5
 #define IN_TEST_SELFPLAY 6
 #define IN_TEST_NOENTRY 7
+#define IN_TEST_RATE0 8
 
 namespace {
 
@@ -80,6 +82,7 @@ private:
 [[maybe_unused]] int PlayFails(const char*) { return 1; }
 [[maybe_unused]] int PlayWithoutOutput(const char*) { return 0; }
 [[maybe_unused]] int PlayDeep(const char*) { return g_module->outMod->Open(kRate, 2, 24, -1, -1) < 0 ? 1 : 0; }
+[[maybe_unused]] int PlayRateZero(const char*) { return g_module->outMod->Open(0, 2, 16, -1, -1) < 0 ? 1 : 0; }
 
 }  // namespace
 
@@ -93,6 +96,8 @@ extern "C" __attribute__((visibility("default"))) In_Module* winampGetInModule2(
     g_module->Play = PlayWithoutOutput;
 #elif IN_TEST_IS(DEEP)
     g_module->Play = PlayDeep;
+#elif IN_TEST_IS(RATE0)
+    g_module->Play = PlayRateZero;
 #elif IN_TEST_IS(SELFPLAY)
     g_module->UsesOutputPlug = 0;
 #endif
