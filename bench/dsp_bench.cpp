@@ -66,15 +66,9 @@ void BM_AmplifierAnd3DSecond(benchmark::State& state) {
 }
 BENCHMARK(BM_AmplifierAnd3DSecond)->Unit(benchmark::kMicrosecond);
 
-void PlayerSpectrum(ml::TDCSpectrum& s) {
-  s.SetSampleSkip(3);
-  s.PreEmphesis = 88;
-  s.MaxY = 60;
-}
-
 void BM_SpectrumTick(benchmark::State& state) {
   ml::TDCSpectrum s;
-  PlayerSpectrum(s);
+  s.UsePlayerSettings();
   std::array<float, ml::SpectrumLevelCount> levels;
   s.OnSpectrumData = [&](const int32_t* d, int32_t, int32_t, int, int) { ml::SpectrumLevels(d, levels); };
   ml::TSpectrumBars bars(128, 40);
@@ -105,7 +99,7 @@ void BM_DecodeThroughTheEffects(benchmark::State& state) {
     ml::TDCSound3D s3d;
     s3d.SetLevel(50);
     ml::TDCSpectrum spectrum;
-    PlayerSpectrum(spectrum);
+    spectrum.UsePlayerSettings();
     uint64_t frames = 0, nextTick = 0;
     for (bool more = true; more;) {
       uint32_t n = kBlockFrames * 4;

@@ -60,9 +60,7 @@ int Run(const TSpectrumOptions& o) {
   d.Close();
 
   ml::TDCSpectrum spectrum;
-  spectrum.SetSampleSkip(3);
-  spectrum.PreEmphesis = 88;
-  spectrum.MaxY = 60;
+  spectrum.UsePlayerSettings();
   spectrum.Process(block.data(), filled, false, f.Channels(), f.BitsPerSample);
   std::array<float, ml::SpectrumLevelCount> levels;
   ml::SpectrumLevels(spectrum.Data(), levels);

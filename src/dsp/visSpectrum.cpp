@@ -47,6 +47,14 @@ TDCSpectrum::TDCSpectrum() : data_(size_t(Channels) * MaxBins, 0) {}
 
 void TDCSpectrum::SetFFTSize(TDCFFTSize size) { fft_.SetFFTSize(size); }
 
+void TDCSpectrum::UsePlayerSettings() {
+  SetFFTSize(TDCFFTSize::fts1024);
+  Logarithmic = false;
+  SetSampleSkip(3);
+  PreEmphesis = 88;
+  MaxY = 60;
+}
+
 void TDCSpectrum::Clear() { std::fill(data_.begin(), data_.end(), 0); }
 
 void TDCSpectrum::Process(const uint8_t* buffer, uint32_t byteLength, bool isFloat, int channels, int bitsPerSample) {

@@ -42,6 +42,9 @@ public:
   const int32_t* Data(int channel = 0) const { return data_.data() + size_t(channel) * MaxBins; }
   uint64_t FFTCount() const { return fft_.TransformCount(); }
 
+  // The player's display: 1024 points, every third frame, pre-emphasis 0.88, a range of 0..60.
+  void UsePlayerSettings();
+
 private:
   void Analyse(int channel, const std::vector<float>& samples, int count);
 

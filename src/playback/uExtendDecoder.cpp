@@ -120,8 +120,8 @@ void SaAddPcm(void*, int, int, int) {}
 int SaGetMode() { return 0; }
 int SaAdd(void*, int, int) { return 0; }
 void VsaAddPcm(void*, int, int, int) {}
-int VsaGetMode(int* spec, int* wave) {
-  if (spec) *spec = 0;
+int VsaGetMode(int* spectrum, int* wave) {
+  if (spectrum) *spectrum = 0;
   if (wave) *wave = 0;
   return 0;
 }

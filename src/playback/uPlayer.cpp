@@ -79,11 +79,7 @@ TPlayer::TPlayer(Dispatcher* dispatcher, TOutputFactoryFn factory)
   // 2048 frames, the spectrum on every third frame with a display range of 0..60.
   Equalizer_->SetFFTSize(TDCFFTSize::fts2048);
   Equalizer_->SampleSize = 2048;
-  Spectrum_.SetFFTSize(TDCFFTSize::fts1024);
-  Spectrum_.Logarithmic = false;
-  Spectrum_.SetSampleSkip(3);
-  Spectrum_.PreEmphesis = 88;
-  Spectrum_.MaxY = 60;
+  Spectrum_.UsePlayerSettings();
   Spectrum_.OnSpectrumData = [this](const int32_t* data, int32_t, int32_t, int, int) {
     std::array<float, SpectrumLevelCount> levels;
     SpectrumLevels(data, levels);
