@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr uint64_t kMaxPackageBytes = uint64_t(256) << 20;
-
 struct Options {
   std::string path;
   bool json = false;
@@ -27,7 +25,7 @@ std::string Joined(const std::vector<std::string>& words) {
 }
 
 int Check(const Options& o) {
-  // A package holds a skin's pictures: a few megabytes. A larger file is not one.
+  constexpr uint64_t kMaxPackageBytes = ml::TLuiSkinManager::kMaxPackageBytes;
   std::optional<std::string> bytes = ml::ReadFileBytes(o.path, kMaxPackageBytes);
   if (!bytes) {
     std::fprintf(stderr, "cannot read %s (missing, unreadable, or larger than %llu MiB)\n", o.path.c_str(),

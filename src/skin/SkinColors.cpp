@@ -62,11 +62,13 @@ TColor TintColor(TColor color, TColor tint) {
   return HslToColor(grey);
 }
 
-void TintBitmap(TSkinImage& image, TColor tint, TColor keyColor) {
+void TintBitmap(TSkinImage& image, TColor tint, TColor keyColor) { TintPixels(image.Pixels, tint, keyColor); }
+
+void TintPixels(std::span<uint32_t> pixels, TColor tint, TColor keyColor) {
   if (tint == 0) return;
   // Skin images hold few colours: each is worked out once.
   std::unordered_map<uint32_t, uint32_t> done;
-  for (uint32_t& p : image.Pixels) {
+  for (uint32_t& p : pixels) {
     const uint32_t rgb = p & 0xFFFFFF;
     const TColor c = MakeColor(int(rgb >> 16), int(rgb >> 8 & 0xFF), int(rgb & 0xFF));
     if (c == keyColor) continue;

@@ -7,6 +7,7 @@
 #include "base/ColorText.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace ml {
@@ -30,5 +31,7 @@ TColor HslToColor(const THsl& hsl);
 TColor TintColor(TColor color, TColor tint);
 // TintColor on every pixel whose colour is not keyColor (alpha kept); nothing for tint 0.
 void TintBitmap(TSkinImage& image, TColor tint, TColor keyColor = kSkinKeyColor);
+// The same on pixels held elsewhere (a toolkit's image of the same 0xAARRGGBB layout).
+void TintPixels(std::span<uint32_t> pixels, TColor tint, TColor keyColor = kSkinKeyColor);
 
 }  // namespace ml

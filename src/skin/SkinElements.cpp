@@ -76,6 +76,34 @@ const std::vector<TSkinElement>& SkinElementTable() {
   return table;
 }
 
+const TSkinElement* FindSkinElement(const std::string& form, const std::string& element) {
+  for (const TSkinElement& e : SkinElementTable())
+    if (e.Form == form && e.Element == element) return &e;
+  return nullptr;
+}
+
+TSkinButtonElement SkinButtonElement(TSkinButtonKind kind) {
+  using K = TSkinButtonKind;
+  switch (kind) {
+    case K::bkSelf: case K::bkSetLRCTopMost: case K::bkSetLRCUntopMost: return {};
+    case K::bkCloseLRC: return {"Close", "lyricForm"};
+    case K::bkGoBackWebPage: return {"GoBackWebPage", "webForm"};
+    case K::bkGoForwardWebPage: return {"GoForwardWebPage", "webForm"};
+    case K::bkRefreshWebPage: return {"RefreshWebPage", "webForm"};
+    case K::bkHomeWebPage: return {"HomeWebPage", "webForm"};
+    case K::bkCloseWeb: return {"Close", "webForm"};
+    case K::bkCloseMsg: return {"Close", "MsgForm"};
+    case K::bkMaxMode: return {"MaxMode", nullptr};
+    case K::bkWeb: return {"Web", nullptr};
+    case K::bkPrevPage: return {"PrevPage", nullptr};
+    case K::bkNextPage: return {"NextPage", nullptr};
+    default: break;
+  }
+  // bkPlay .. bkDeleteSong follow the main form's button list in order.
+  const int i = int(kind) - int(K::bkPlay);
+  return {kMainButtons[i], nullptr};
+}
+
 std::vector<TSkinFormReport> CheckSkin(const TLuiSkinManager& skin) {
   std::vector<TSkinFormReport> reports;
   for (const std::string& form : SkinForms()) {

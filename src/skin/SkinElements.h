@@ -25,6 +25,24 @@ const std::vector<std::string>& SkinForms();
 // Forms this player never opens (a skin need not draw them).
 bool SkinFormUnused(const std::string& form);
 const std::vector<TSkinElement>& SkinElementTable();
+// The table's entry for an element (its colours' defaults), or null.
+const TSkinElement* FindSkinElement(const std::string& form, const std::string& element);
+
+// The skinned buttons, in the order the skin manager numbers them.
+enum class TSkinButtonKind {
+  bkSelf, bkPlay, bkPause, bkStop, bkNext, bkPrev, bkOpen, bkChangeColor, bkMute, bkUnMute, bkAllCyc,
+  bkSingleCyc, bkNoneCyc, bkRandom, bkOrder, bkSearch, bkMainMode, bkEqualizer, bkPlaylist, bkLyric,
+  bkMinimize, bkMinimode, bkExit, bkAddSong, bkFindSong, bkSyncSong, bkPlayMode, bkDeleteSong,
+  bkSetLRCTopMost, bkSetLRCUntopMost, bkCloseLRC, bkPrevPage, bkNextPage, bkGoBackWebPage,
+  bkGoForwardWebPage, bkRefreshWebPage, bkHomeWebPage, bkCloseWeb, bkMaxMode, bkCloseMsg, bkWeb
+};
+// Where a button's look is defined: its element and its form (null Form: the main form of the
+// layout asked for). Element is null for the buttons a skin never supplies.
+struct TSkinButtonElement {
+  const char* Element = nullptr;
+  const char* Form = nullptr;
+};
+TSkinButtonElement SkinButtonElement(TSkinButtonKind kind);
 
 // What a package holds against the table, form by form: elements present and missing, images
 // named but not in the package ("element.attribute: entry"), and values a window could not use

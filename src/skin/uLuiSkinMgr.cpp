@@ -1,6 +1,9 @@
 #include "skin/uLuiSkinMgr.h"
 
+#include "base/FileUtil.h"
 #include "base/StrUtil.h"
+
+#include <algorithm>
 
 #include <charconv>
 
@@ -57,6 +60,45 @@ bool TLuiSkinManager::Load(std::string packageBytes) {
   }
   error_.clear();
   loaded_ = true;
+  return true;
+}
+
+void TLuiSkinManager::RegisterControl(ISkinControl* control) {
+  if (control && !IsRegistered(control)) controls_.push_back(control);
+}
+
+void TLuiSkinManager::UnregisterControl(ISkinControl* control) { std::erase(controls_, control); }
+
+bool TLuiSkinManager::IsRegistered(const ISkinControl* control) const {
+  return std::find(controls_.begin(), controls_.end(), control) != controls_.end();
+}
+
+bool TLuiSkinManager::ApplySkin(bool miniMode, TColor tint, bool setRect) {
+  if (!packageFile_.empty()) {
+    std::optional<std::string> bytes = ReadFileBytes(packageFile_, kMaxPackageBytes);
+    if (!bytes) {
+      error_ = "cannot read the skin package " + packageFile_;
+      return false;
+    }
+    if (!Load(std::move(*bytes))) return false;
+  }
+  if (!loaded_) return false;
+  miniMode_ = miniMode;
+  tint_ = tint;
+  // A control may come or go while another updates (a window building its children): the pass
+  // walks a copy and skips those gone meanwhile.
+  const std::vector<ISkinControl*> pass(controls_.rbegin(), controls_.rend());
+  try {
+    for (ISkinControl* c : pass)
+      if (IsRegistered(c)) c->UpdateSkin(miniMode, tint, setRect);
+  } catch (const ESkinError& e) {
+    error_ = e.what();
+    return false;
+  } catch (const EZipError& e) {
+    error_ = e.what();
+    return false;
+  }
+  if (OnUpdateSkinFinish) OnUpdateSkinFinish(setRect);
   return true;
 }
 

@@ -3,12 +3,15 @@
 // parsed, and the queries every skinned window and control asks it, each answering whether its
 // element was found and its values with the definition's defaults. Forms are the root's
 // children, elements the form's, found without regard to case; every value is an attribute.
-// Registering controls and repainting them belong to the windows (skin/ui).
+// The manager also keeps the skinned windows and controls registered with it and asks each to
+// take its look again on every pass (ApplySkin); drawing belongs to them (skin/ui).
 #include "base/ColorText.h"
 #include "base/Rect.h"
 #include "skin/uLuiZipUtils.h"
 #include "xml/XmlDocument.h"
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -66,15 +69,45 @@ struct TSkinColorsLook {
   TColor Get(std::string_view name) const;
 };
 
+// A skinned window or control as its manager sees it: asked to read its values again (with the
+// layout and the tint of this pass), take the skin's position when setRect, and repaint. It may
+// throw ESkinError or EZipError, which ends the pass.
+class ISkinControl {
+public:
+  virtual void UpdateSkin(bool miniMode, TColor tint, bool setRect) = 0;
+
+protected:
+  ~ISkinControl() = default;
+};
+
 class TLuiSkinManager {
 public:
   static constexpr const char* kPreviewName = "Preview.jpg";
+  // A package holds a skin's pictures: a few megabytes. A larger file is not one.
+  static constexpr uint64_t kMaxPackageBytes = uint64_t(256) << 20;
 
   // Reads the package and its definition. False with Error(): the package refused, no
   // definition, a definition that is not XML. The queries then find nothing.
   bool Load(std::string packageBytes);
   bool Loaded() const { return loaded_; }
   const std::string& Error() const { return error_; }
+
+  // The package file each pass reads again, so a skin replaced on disk shows at the next pass.
+  void SetPackageFile(std::string path) { packageFile_ = std::move(path); }
+  const std::string& PackageFile() const { return packageFile_; }
+
+  // Controls register once and unregister when they go; a pass asks them last-registered first.
+  void RegisterControl(ISkinControl* control);
+  void UnregisterControl(ISkinControl* control);
+  bool IsRegistered(const ISkinControl* control) const;
+  // One pass: the package read again (when a file is set), then every registered control
+  // updated, then OnUpdateSkinFinish. False with Error() when the package is unusable or a
+  // control's update failed; the controls not yet reached keep their look.
+  bool ApplySkin(bool miniMode, TColor tint, bool setRect);
+  std::function<void(bool setRect)> OnUpdateSkinFinish;
+  // The layout and tint of the last pass, for a control that joins later.
+  bool MiniMode() const { return miniMode_; }
+  TColor Tint() const { return tint_; }
 
   // An entry's bytes (an image), or none when missing. Throws EZipError for a damaged entry.
   std::optional<std::string> GetEntry(const std::string& name) const;
@@ -102,6 +135,10 @@ public:
 private:
   TLuiSkinFileReader reader_;
   TXmlDocument definition_;
+  std::string packageFile_;
+  std::vector<ISkinControl*> controls_;
+  bool miniMode_ = false;
+  TColor tint_ = 0;
   bool loaded_ = false;
   std::string error_;
 };
