@@ -1,7 +1,5 @@
 #include "skin/ui/SkinQt.h"
 
-#include "skin/uLuiSkinMgr.h"
-
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
@@ -53,10 +51,7 @@ QImage ToQImage(const TSkinImage& image) {
   return out;
 }
 
-QImage LoadSkinImage(const TLuiSkinManager& skin, const std::optional<std::string>& entry, TColor tint,
-                     TSkinKey key) {
-  if (!entry) return {};
-  const std::optional<std::string> bytes = skin.GetEntry(*entry);
+QImage LoadSkinImage(const std::optional<std::string>& bytes, TColor tint, TSkinKey key) {
   if (!bytes) return {};
   QImage image = DecodeSkinImage(*bytes);
   if (image.isNull()) return {};

@@ -16,8 +16,6 @@
 
 namespace ml {
 
-class TLuiSkinManager;
-
 inline QColor ToQColor(TColor c) { return QColor(ColorRed(c), ColorGreen(c), ColorBlue(c)); }
 inline QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height()); }
 QRegion ToQRegion(const std::vector<TRect>& rects);
@@ -35,10 +33,9 @@ QImage ToQImage(const TSkinImage& image);
 // Where the key colour of a picture comes from: the skin's $FF00FF, or (buttons) the picture's
 // own top-left pixel.
 enum class TSkinKey { Magenta, TopLeft };
-// An image entry of the skin, decoded, tinted (its key pixels left alone) and with its key
-// pixels made fully transparent; a null image when the entry is missing or not a picture.
-// Throws EZipError for a damaged entry, as the manager's queries do.
-QImage LoadSkinImage(const TLuiSkinManager& skin, const std::optional<std::string>& entry, TColor tint,
-                     TSkinKey key = TSkinKey::Magenta);
+// A picture the manager's queries return (the entry's bytes), decoded, tinted (its key pixels
+// left alone) and with its key pixels made fully transparent; a null image when there is none or
+// it is not a picture.
+QImage LoadSkinImage(const std::optional<std::string>& bytes, TColor tint, TSkinKey key = TSkinKey::Magenta);
 
 }  // namespace ml

@@ -39,10 +39,12 @@ void TLuiPanel::SetBorderSize(int size) {
   update();
 }
 
-void TLuiPanel::UpdateSkin(bool, TColor tint, bool setRect) {
+void TLuiPanel::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const auto [form, name] = PanelElement(kind_);
+  SetInSkin(false);
   if (!form) return;
   const TSkinColorsLook look = SkinManager()->GetColors(form, name, {{"BorderColor", 0}, {"color", 0}});
+  SetInSkin(look.Found && !(kind_ == TLuiPanelKind::pkPlayList && miniMode));
   if (!look.Found) return;
   SetColors(TintColor(look.Get("BorderColor"), tint), TintColor(look.Get("color"), tint));
   const TRect position = ParseSkinPosition(SkinManager()->Element(form, name).Attribute("position"));

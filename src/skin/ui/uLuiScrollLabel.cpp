@@ -89,8 +89,10 @@ void TLuiScrollLabel::resizeEvent(QResizeEvent*) { Restart(); }
 
 void TLuiScrollLabel::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const char* name = ElementName(kind_);
+  SetInSkin(false);
   if (!name) return;
   const TSkinLabelLook look = SkinManager()->GetLabel(TLuiSkinManager::MainForm(miniMode), name);
+  SetInSkin(look.Found);
   if (!look.Found) return;
   QFont f = font();
   if (!look.FontName.empty()) f.setFamily(QString::fromStdString(look.FontName));

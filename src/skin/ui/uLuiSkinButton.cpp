@@ -9,6 +9,7 @@ namespace ml {
 
 TLuiSkinButton::TLuiSkinButton(TSkinButtonKind kind, QWidget* parent) : QWidget(parent), kind_(kind) {
   resize(22, 23);
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   setAttribute(Qt::WA_Hover);
 }
 
@@ -43,13 +44,15 @@ int TLuiSkinButton::CurrentFrame() const {
 
 void TLuiSkinButton::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const TSkinButtonElement where = SkinButtonElement(kind_);
+  SetInSkin(false);
   if (!where.Element) return;
   const TLuiSkinManager& skin = *SkinManager();
   const char* form = where.Form ? where.Form : TLuiSkinManager::ButtonForm(where.Element, miniMode);
   const TSkinButtonLook look = skin.GetButton(form, where.Element);
+  SetInSkin(look.Found);
   if (!look.Found) return;
   // A button's strip takes its own top-left pixel as the key.
-  const QImage strip = LoadSkinImage(skin, look.Image, tint, TSkinKey::TopLeft);
+  const QImage strip = LoadSkinImage(look.Image, tint, TSkinKey::TopLeft);
   if (strip.isNull()) return;
   glyph_ = strip;
   const QSize frame(numGlyphs_ > 0 ? strip.width() / numGlyphs_ : 0, strip.height());

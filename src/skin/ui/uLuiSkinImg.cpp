@@ -6,7 +6,10 @@
 
 namespace ml {
 
-TLuiSkinImg::TLuiSkinImg(QWidget* parent) : QWidget(parent) { resize(16, 16); }
+TLuiSkinImg::TLuiSkinImg(QWidget* parent) : QWidget(parent) {
+  resize(16, 16);
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
 
 void TLuiSkinImg::SetImage(const QImage& image) {
   image_ = image;
@@ -16,8 +19,9 @@ void TLuiSkinImg::SetImage(const QImage& image) {
 void TLuiSkinImg::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const TLuiSkinManager& skin = *SkinManager();
   const TXmlNode icon = skin.Element(TLuiSkinManager::MainForm(miniMode), "icon");
+  SetInSkin(bool(icon));
   if (!icon) return;
-  SetImage(LoadSkinImage(skin, skin.Image(icon, "Image"), tint));
+  SetImage(LoadSkinImage(skin.Image(icon, "Image"), tint));
   const TRect position = ParseSkinPosition(icon.Attribute("position"));
   if (setRect && !position.IsEmpty()) setGeometry(ToQRect(position));
 }
@@ -47,6 +51,7 @@ void TTransparentEdit::SetTextColor(TColor color) {
 
 void TTransparentEdit::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const TXmlNode edit = SkinManager()->Element(TLuiSkinManager::MainForm(miniMode), "SearchEdit");
+  SetInSkin(bool(edit));
   if (!edit) return;
   SetTextColor(TintColor(TLuiSkinManager::Color(edit, "color", 0), tint));
   anchorLeft_ = TLuiSkinManager::Int(edit, "AnchorLeft", 0) != 0;

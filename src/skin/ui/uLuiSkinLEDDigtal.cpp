@@ -8,7 +8,10 @@
 
 namespace ml {
 
-TLuiSkinLEDDigtal::TLuiSkinLEDDigtal(QWidget* parent) : QWidget(parent) { resize(60, 20); }
+TLuiSkinLEDDigtal::TLuiSkinLEDDigtal(QWidget* parent) : QWidget(parent) {
+  resize(60, 20);
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
 
 void TLuiSkinLEDDigtal::SetDigits(const QImage& strip) {
   digits_ = strip;
@@ -37,8 +40,9 @@ QString TLuiSkinLEDDigtal::Text() const {
 void TLuiSkinLEDDigtal::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const TLuiSkinManager& skin = *SkinManager();
   const TXmlNode led = skin.Element(TLuiSkinManager::MainForm(miniMode), "led");
+  SetInSkin(bool(led));
   if (!led) return;
-  const QImage strip = LoadSkinImage(skin, skin.Image(led, "image"), tint);
+  const QImage strip = LoadSkinImage(skin.Image(led, "image"), tint);
   if (!strip.isNull()) SetDigits(strip);
   const TRect position = ParseSkinPosition(led.Attribute("position"));
   if (setRect && !position.IsEmpty()) setGeometry(ToQRect(position));

@@ -34,6 +34,7 @@ QString TLuiSkinColorMap::StyleSheet() const {
 
 void TLuiSkinColorMap::UpdateSkin(bool, TColor tint, bool) {
   const TSkinColorsLook look = SkinManager()->GetColors("Menu", "MenuColor", FindSkinElement("Menu", "MenuColor")->Colors);
+  SetInSkin(look.Found);
   if (!look.Found) return;
   auto get = [&](const char* name) { return TintColor(look.Get(name), tint); };
   SetColors({get("TitleBG1Color"), get("TitleBG2Color"), get("FrameColor"), get("SelectedColor"), get("UnusedColor"),

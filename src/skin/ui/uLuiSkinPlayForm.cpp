@@ -98,14 +98,19 @@ void TLuiSkinPlayForm::Repaint() {
 void TLuiSkinPlayForm::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const TLuiSkinManager& skin = *SkinManager();
   const TSkinFormLook look = skin.GetForm(FormName(miniMode).toStdString());
+  SetInSkin(look.Found);
   if (!look.Found) return;
   QPalette pal = palette();
   pal.setColor(QPalette::Window, ToQColor(TintColor(look.Color, tint)));
   setPalette(pal);
-  const QImage image = LoadSkinImage(skin, look.Image, tint);
+  const QImage image = LoadSkinImage(look.Image, tint);
   if (image.isNull()) return;
-  // A layout switch takes the picture's size; a new tint keeps the size the user gave.
-  if (setRect) resize(image.size());
+  // A layout switch takes the picture's size, the size the controls' skin places are for; a new
+  // tint keeps the size the user gave.
+  if (setRect) {
+    layoutSize_ = image.size();
+    resize(image.size());
+  }
   SetGlyph(image, look.SeperateX, look.SeperateY);
 }
 
@@ -124,8 +129,35 @@ void TLuiSkinPlayForm::paintEvent(QPaintEvent*) {
 }
 
 void TLuiSkinPlayForm::resizeEvent(QResizeEvent*) {
+  AnchorChildren();
   if (!painted_.isNull() && painted_.size() == size()) return;
   if (!glyph_.isNull()) Repaint();
+}
+
+void TLuiSkinPlayForm::AnchorChildren() {
+  const QSize was = layoutSize_;
+  layoutSize_ = size();
+  if (!resizable_ || !was.isValid()) return;
+  const int dx = width() - was.width(), dy = height() - was.height();
+  if (dx == 0 && dy == 0) return;
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    // A control of fixed size (a button, the time) never stretches: it goes with the side its
+    // middle is on.
+    const QRect g = child->geometry();
+    const QSizePolicy policy = child->sizePolicy();
+    auto follow = [](int& low, int& high, int separation, int delta, bool fixed) {
+      if (fixed) {
+        if (low + (high - low) / 2 > separation) low += delta, high += delta;
+        return;
+      }
+      if (low > separation) low += delta;
+      if (high > separation) high += delta;
+    };
+    int left = g.left(), top = g.top(), right = g.left() + g.width(), bottom = g.top() + g.height();
+    follow(left, right, seperateX_, dx, policy.horizontalPolicy() == QSizePolicy::Fixed);
+    follow(top, bottom, seperateY_, dy, policy.verticalPolicy() == QSizePolicy::Fixed);
+    child->setGeometry(left, top, right - left, bottom - top);
+  }
 }
 
 void TLuiSkinPlayForm::MoveSnapped(const QPoint& topLeft) {

@@ -2,8 +2,10 @@
 // A skinned window: borderless, painted from its form's skin image at any size (nine slices around
 // the skin's separation point; at the image's own size when the skin gives none), shaped by the
 // image's key colour, moved by dragging anywhere that is not a control and resized at its frame
-// (when resizable). While moving it snaps to the screen's work area and to the other skinned
-// windows; the main window takes the windows docked to it along.
+// (when resizable). Resizing follows the skin's separation point for the controls too: a control
+// right of SeperateX moves with the right edge, one across it stretches (below SeperateY alike),
+// so any skin's layout holds at any size. While moving it snaps to the screen's work area and to
+// the other skinned windows; the main window takes the windows docked to it along.
 #include "skin/SkinWindowRules.h"
 #include "skin/ui/SkinControl.h"
 
@@ -59,6 +61,7 @@ protected:
 private:
   QString FormName(bool miniMode) const;
   void Repaint();
+  void AnchorChildren();
   static std::vector<TLuiSkinPlayForm*>& Live();
 
   TSkinFormKind kind_;
@@ -68,6 +71,7 @@ private:
   bool resizable_ = false;
   TSkinBorders borders_;
   std::vector<TRect> shape_;
+  QSize layoutSize_;  // the size the controls' places are for
   // A drag in progress: what it does, where it started (global), the window's rectangle then.
   TSkinHit drag_ = hitNowhere;
   QPoint dragFrom_;

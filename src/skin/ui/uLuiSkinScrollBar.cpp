@@ -48,10 +48,11 @@ void TLuiSkinScrollBar::SetImages(const QImage& slider, const QImage& buttons, c
 void TLuiSkinScrollBar::UpdateSkin(bool, TColor tint, bool) {
   const TLuiSkinManager& skin = *SkinManager();
   const TXmlNode bar = skin.Element("playerForm", "ScrollBar");
+  SetInSkin(bool(bar));
   if (!bar) return;
-  SetImages(LoadSkinImage(skin, skin.Image(bar, "ScrollbarSlider"), tint),
-            LoadSkinImage(skin, skin.Image(bar, "ScrollbarButton"), tint),
-            LoadSkinImage(skin, skin.Image(bar, "ScrollbarBG"), tint));
+  SetImages(LoadSkinImage(skin.Image(bar, "ScrollbarSlider"), tint),
+            LoadSkinImage(skin.Image(bar, "ScrollbarButton"), tint),
+            LoadSkinImage(skin.Image(bar, "ScrollbarBG"), tint));
 }
 
 int TLuiSkinScrollBar::Length() const { return kind_ == Qt::Vertical ? height() : width(); }

@@ -27,13 +27,16 @@ void TLuiSkinSpectrum::SetSpectrumEnabled(bool enabled) {
 
 void TLuiSkinSpectrum::ShowLevels(const std::array<float, SpectrumLevelCount>& levels) {
   if (!enabled_) return;
+  FitBars();
   bars_.ShowLevels(levels);
   update();
 }
 
-void TLuiSkinSpectrum::UpdateSkin(bool, TColor tint, bool setRect) {
+void TLuiSkinSpectrum::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const TSkinElement* element = FindSkinElement("playerForm", "Visual");
   const TSkinColorsLook look = SkinManager()->GetColors("playerForm", "Visual", element->Colors);
+  // The spectrum belongs to the normal layout only.
+  SetInSkin(look.Found && !miniMode);
   if (!look.Found) return;
   SetColors(TintColor(look.Get("SpectrumStartColor"), tint), TintColor(look.Get("SpectrumCenterColor"), tint),
             TintColor(look.Get("SpectrumEndColor"), tint), TintColor(look.Get("SpectrumPeekColor"), tint));
@@ -42,8 +45,15 @@ void TLuiSkinSpectrum::UpdateSkin(bool, TColor tint, bool setRect) {
 }
 
 void TLuiSkinSpectrum::resizeEvent(QResizeEvent*) {
-  bars_.SetSize(width(), height());
+  FitBars();
   BuildGradient();
+}
+
+void TLuiSkinSpectrum::FitBars() {
+  // A hidden control hears of its size only when shown: the bars follow the size it has now.
+  if (barsSize_ == size()) return;
+  barsSize_ = size();
+  bars_.SetSize(width(), height());
 }
 
 void TLuiSkinSpectrum::BuildGradient() {

@@ -32,8 +32,10 @@ protected:
 
 private:
   void BuildGradient();
+  void FitBars();
 
   TSpectrumBars bars_;
+  QSize barsSize_;
   TColor start_ = 0x4080FF, center_ = 0x00FFFF, end_ = 0x00FF80, peek_ = 0xFFFFFF;  // unskinned look
   bool enabled_ = true;
   QImage gradient_;  // 3 pixels wide, as tall as the control

@@ -46,9 +46,10 @@ void TLuiSkinSplitter::SetImages(const QImage& background, const QImage& arrow) 
 void TLuiSkinSplitter::UpdateSkin(bool, TColor tint, bool) {
   const TLuiSkinManager& skin = *SkinManager();
   const TXmlNode splitter = skin.Element("playerForm", "Splitter");
+  SetInSkin(bool(splitter));
   if (!splitter) return;
-  SetImages(LoadSkinImage(skin, skin.Image(splitter, "SplitterBG"), tint),
-            LoadSkinImage(skin, skin.Image(splitter, "SplitterArrow"), tint));
+  SetImages(LoadSkinImage(skin.Image(splitter, "SplitterBG"), tint),
+            LoadSkinImage(skin.Image(splitter, "SplitterArrow"), tint));
 }
 
 }  // namespace ml

@@ -48,12 +48,14 @@ void TLuiSkinTrackBar::SetImages(const QImage& thumb, const QImage& fill, bool f
 
 void TLuiSkinTrackBar::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const char* name = kind_ == TSkinTrackBarKind::tkVolume ? "volume" : kind_ == TSkinTrackBarKind::tkProgress ? "progress" : nullptr;
+  SetInSkin(false);
   if (!name) return;
   const TLuiSkinManager& skin = *SkinManager();
   const TSkinTrackBarLook look = skin.GetTrackBar(TLuiSkinManager::MainForm(miniMode), name);
+  SetInSkin(look.Found);
   if (!look.Found) return;
   vertical_ = look.Vertical;
-  SetImages(LoadSkinImage(skin, look.Thumb, tint), LoadSkinImage(skin, look.Fill, tint), look.FulFill != 0);
+  SetImages(LoadSkinImage(look.Thumb, tint), LoadSkinImage(look.Fill, tint), look.FulFill != 0);
   if (setRect && !look.Position.IsEmpty()) setGeometry(ToQRect(look.Position));
 }
 

@@ -47,13 +47,15 @@ int TLuiSkinTab::TabAt(const QPoint& at) const {
   return -1;
 }
 
-void TLuiSkinTab::UpdateSkin(bool, TColor tint, bool setRect) {
+void TLuiSkinTab::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
   const char* form = kind_ == TSkinTabKind::tkPlayer ? "playerForm" : kind_ == TSkinTabKind::tkLyric ? "lyricForm" : nullptr;
+  SetInSkin(false);
   if (!form) return;
   const TLuiSkinManager& skin = *SkinManager();
   const TXmlNode tab = skin.Element(form, "Tab");
+  SetInSkin(tab && !(kind_ == TSkinTabKind::tkPlayer && miniMode));
   if (!tab) return;
-  SetImages(LoadSkinImage(skin, skin.Image(tab, "TabBG"), tint), LoadSkinImage(skin, skin.Image(tab, "TabBtn"), tint));
+  SetImages(LoadSkinImage(skin.Image(tab, "TabBG"), tint), LoadSkinImage(skin.Image(tab, "TabBtn"), tint));
   SetFontColor(TintColor(TLuiSkinManager::Color(tab, "FontColor", 0), tint));
   const TRect position = ParseSkinPosition(tab.Attribute("position"));
   if (setRect && !position.IsEmpty()) setGeometry(ToQRect(position));

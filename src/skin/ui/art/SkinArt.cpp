@@ -395,7 +395,7 @@ QString Definition(const TSkinArtTheme& t) {
   };
   QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += QString("<Skin name=\"%1\">\n").arg(t.Name);
-  xml += QString("  <playerForm Image=\"player.png\" SeperateX=\"165\" SeperateY=\"330\" color=\"%1\">\n").arg(frame);
+  xml += QString("  <playerForm Image=\"player.png\" SeperateX=\"174\" SeperateY=\"330\" color=\"%1\">\n").arg(frame);
   xml += "    <icon Image=\"icon.png\" position=\"8, 5, 24, 21\"/>\n";
   xml += "    <led image=\"led.png\" position=\"16, 30, 70, 48\"/>\n";
   xml += QString("    <PlayInfo position=\"80, 30, 250, 46\" fontcolor=\"%1\" FontName=\"DejaVu Sans\" FontSize=\"9\" AlignLeft=\"1\"/>\n").arg(text);
