@@ -1,6 +1,8 @@
-// minilirra-cli skin check PATH [--json]: what a skin package holds, form by form, against what
-// the player reads from a skin: elements present and missing, images named but not packed, and
-// values a window could not use. A package the reader refuses exits 1 with the reason.
+// minilirra-cli skin check [PATH] [--json]: what a skin package holds (the built-in one without
+// PATH), form by form, against what the player reads from a skin: elements present and missing,
+// images named but not packed, and values a window could not use. A package the reader refuses
+// exits 1 with the reason.
+#include "app/AppInfo.h"
 #include "base/FileUtil.h"
 #include "cli/CliCommand.h"
 #include "cli/CliJson.h"
@@ -74,7 +76,9 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext&) {
   auto o = std::make_shared<Options>();
   app.require_subcommand(1);
   CLI::App* check = app.add_subcommand("check", "what a skin package holds against what the player reads");
-  check->add_option("PATH", o->path, "a skin package (a .zip holding SkinResDef.xml)")->required();
+  o->path = ml::DefaultSkinResDir() + ml::TLuiSkinManager::kBuiltInPackage;
+  check->add_option("PATH", o->path, "a skin package (a .zip holding SkinResDef.xml)")
+      ->capture_default_str();
   check->add_flag("--json", o->json, "print JSON");
   return [o, check] { return check->parsed() ? Check(*o) : mlcli::kUsageError; };
 }

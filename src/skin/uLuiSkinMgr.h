@@ -83,6 +83,8 @@ protected:
 class TLuiSkinManager {
 public:
   static constexpr const char* kPreviewName = "Preview.jpg";
+  // The built-in skin: this package in the SkinRes/ folder beside the programs.
+  static constexpr const char* kBuiltInPackage = "SkinRes.zip";
   // A package holds a skin's pictures: a few megabytes. A larger file is not one.
   static constexpr uint64_t kMaxPackageBytes = uint64_t(256) << 20;
 

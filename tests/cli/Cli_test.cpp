@@ -3,6 +3,8 @@
 // the registries as `formats` lists them (judged by Python's JSON parser).
 #include "tests/support/TestSupport.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -110,4 +112,21 @@ TEST(CliSkin, CheckReportsAndRefuses) {
   const std::string refused = RunCapture(Cli() + " skin check '" + dir.File("traversal.zip") + "' 2>&1", &rc);
   EXPECT_EQ(rc, 1);
   EXPECT_NE(refused.find("\"../evil.txt\" is named outside the package"), std::string::npos) << refused;
+}
+
+// Without a path: the built-in skin, drawn at build time, has every element and picture of the
+// main window, nothing it names is missing from the package, and every value is usable.
+TEST(CliSkin, TheBuiltInSkinIsComplete) {
+  int rc = -1;
+  const std::string out = RunCapture(Cli() + " skin check --json", &rc);
+  ASSERT_EQ(rc, 0) << out;
+  const auto report = nlohmann::json::parse(out);
+  EXPECT_TRUE(report["preview"].get<bool>());
+  for (const auto& form : report["forms"]) {
+    if (!form["used_by_player"].get<bool>()) continue;
+    EXPECT_TRUE(form["found"].get<bool>()) << form["form"];
+    EXPECT_TRUE(form["missing_images"].empty()) << form.dump();
+    EXPECT_TRUE(form["problems"].empty()) << form.dump();
+    if (form["form"] != "miniForm") EXPECT_TRUE(form["missing"].empty()) << form.dump();
+  }
 }
