@@ -35,16 +35,9 @@ using namespace mltest;
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "skin_ui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
+// The application of the whole run (main below makes it before the tests and ends it after).
+QApplication* app = nullptr;
+void App() { ASSERT_NE(app, nullptr); }
 
 std::string BinDir() { return std::getenv("ML_BIN_DIR") ? std::getenv("ML_BIN_DIR") : "."; }
 std::string DefaultSkin() { return BinDir() + "/SkinRes/SkinRes.zip"; }
@@ -406,3 +399,13 @@ TEST(SkinImages, PicturesTooLargeOrBrokenAreRefused) {
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  auto application = std::make_unique<QApplication>(argc, argv);
+  app = application.get();
+  const int status = RUN_ALL_TESTS();
+  app = nullptr;
+  return status;
+}
