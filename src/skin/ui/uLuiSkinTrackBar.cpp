@@ -69,15 +69,17 @@ void TLuiSkinTrackBar::paintEvent(QPaintEvent*) {
   const TTrackBarAxis axis = Axis();
   const int breadth = vertical_ ? width() : height();
   if (!fill_.isNull()) {
-    // What has arrived shows faint behind the played part.
-    if (selEnd_ > 0 && selEnd_ > position_) {
+    // The fill picture covers the bar; the part up to the thumb shows, and what has arrived
+    // shows faint beyond it.
+    const QImage fill = fill_.scaled(size());
+    if (selEnd_ > position_) {
+      const QRect arrived = ToQRect(TrackBarFillRect(axis, selEnd_, breadth, true));
       p.setOpacity(0.35);
-      p.drawImage(ToQRect(TrackBarFillRect(axis, selEnd_, breadth, true)), fill_.scaled(size()),
-                  ToQRect(TrackBarFillRect(axis, selEnd_, breadth, true)));
+      p.drawImage(arrived, fill, arrived);
       p.setOpacity(1.0);
     }
     const QRect filled = ToQRect(TrackBarFillRect(axis, position_, breadth, fulFill_));
-    p.drawImage(filled, fill_.scaled(size()), filled);
+    p.drawImage(filled, fill, filled);
   }
   if (!thumb_.isNull()) {
     const int offset = TrackBarThumbOffset(axis, position_);
