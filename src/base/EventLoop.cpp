@@ -22,6 +22,7 @@ void EventLoop::Post(std::function<void()> fn) {
     queue_.push_back(std::move(fn));
   }
   wake_.notify_all();
+  WorkArrived();
 }
 
 bool EventLoop::Send(std::function<void()> fn, const std::atomic<bool>* cancel) {
@@ -67,6 +68,7 @@ TimerId EventLoop::StartTimer(Millis interval, std::function<void()> fn, bool re
                         std::make_shared<std::function<void()>>(std::move(fn))};
   }
   wake_.notify_all();
+  WorkArrived();
   return id;
 }
 

@@ -42,6 +42,9 @@ public:
 
 protected:
   std::optional<Millis> NextTimerDue() const;
+  // Work was queued or a timer started, from any thread: a loop that is not this one's own Run()
+  // (a toolkit's) is told here to come and run it.
+  virtual void WorkArrived() {}
 
 private:
   struct Timer {
