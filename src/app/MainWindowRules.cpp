@@ -1,6 +1,7 @@
 #include "app/MainWindowRules.h"
 
 #include "base/StrUtil.h"
+#include "base/TimeText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -87,20 +88,12 @@ bool TSearchGate::ShouldSearch(const std::string& keyword, int64_t nowMs) {
 int NextLoopMode(int mode) { return (std::clamp(mode, 0, 2) + 1) % 3; }
 int NextOrderMode(int mode) { return mode == 0 ? 1 : 0; }
 
-std::string FormatDuration(int64_t ms) {
-  const int64_t seconds = std::max<int64_t>(ms, 0) / 1000;
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                static_cast<long long>(seconds % 60));
-  return text;
-}
-
 std::string PlayingTitle(std::string_view song, std::string_view appTitle) {
   return " " + std::string(song) + " - " + std::string(appTitle) + " ";
 }
 
 std::string PlayingInfo(std::string_view song, int64_t durationMs) {
-  return std::string(song) + " [" + FormatDuration(durationMs) + "]";
+  return std::string(song) + " [" + FormatTimeText(std::max<int64_t>(durationMs, 0) / 1000, true) + "]";
 }
 
 std::string RotateTitle(std::string_view title) {

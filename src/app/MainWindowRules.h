@@ -76,11 +76,9 @@ private:
 int NextLoopMode(int mode);
 int NextOrderMode(int mode);
 
-// "m:ss" as the labels show a duration.
-std::string FormatDuration(int64_t ms);
 // The title while playing: " TITLE - APP ".
 std::string PlayingTitle(std::string_view song, std::string_view appTitle);
-// The information label while playing: "TITLE [m:ss]".
+// The information label while playing: "TITLE [m:ss]" (FormatTimeText's short form).
 std::string PlayingInfo(std::string_view song, int64_t durationMs);
 // The scrolling title: its first character (a whole UTF-8 character, never a byte of one) moved
 // to the end.

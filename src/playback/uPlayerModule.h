@@ -1,6 +1,8 @@
 #pragma once
 // The player's public face: states, properties and events that the main window and the other
 // parts use. TPlayer is the one implementation.
+#include "base/TimeText.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -84,7 +86,5 @@ protected:
   TPlaybackMediaInfo MediaTagInfo_;
 };
 
-// "mm:ss", "mmm:ss" from 100 minutes on; the short form "m:ss". Negative gives "".
-std::string FormatTimeText(int64_t seconds, bool shortForm = false);
 
 }  // namespace ml

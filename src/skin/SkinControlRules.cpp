@@ -1,7 +1,8 @@
 #include "skin/SkinControlRules.h"
 
+#include "base/TimeText.h"
+
 #include <algorithm>
-#include <cstdio>
 
 namespace ml {
 
@@ -61,12 +62,8 @@ TRect TrackBarFillRect(const TTrackBarAxis& a, int position, int breadth, bool f
 
 std::string LedTimeText(int positionMs, int lengthMs, bool remaining) {
   const bool left = remaining && lengthMs > 0;
-  int ms = left ? lengthMs - positionMs : positionMs;
-  ms = std::max(ms, 0);
-  const int seconds = ms / 1000;
-  char text[32];
-  std::snprintf(text, sizeof text, "%s%02d:%02d", left ? "-" : "", seconds / 60, seconds % 60);
-  return text;
+  const int ms = std::max(left ? lengthMs - positionMs : positionMs, 0);
+  return (left ? "-" : "") + FormatTimeText(ms / 1000);
 }
 
 int LedGlyphIndex(char c) {
