@@ -1,0 +1,42 @@
+#pragma once
+// What get and share share: a transfer manager on the session's UDP client, with its messages
+// and data packets routed to it, the servers it asks named by the session's server list, and the
+// announcement that tells the hash server which files we hold.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/LRMD5.h"
+
+namespace ml {
+class Dispatcher;
+class TminiLRMFTP;
+class TUDPMessageRouter;
+}  // namespace ml
+
+namespace mlcli {
+
+class CliSession;
+
+class CliTransfer {
+public:
+  explicit CliTransfer(CliSession& session);
+  // Stops the manager (its progress saved) before the session goes.
+  ~CliTransfer();
+  CliTransfer(const CliTransfer&) = delete;
+  CliTransfer& operator=(const CliTransfer&) = delete;
+
+  // For CliSession::Open: the transfer codes and the data packets go to the manager.
+  void ConnectRoutes(ml::TUDPMessageRouter& router);
+  // After the session opened: the manager, with its history and temporary folder, active.
+  ml::TminiLRMFTP& Start(ml::Dispatcher& dispatcher, const std::string& historyFile, const std::string& tempFolder);
+  // Tells the hash server that we serve this file.
+  void Announce(const ml::TMD5Digest& hash, int64_t size, const std::string& name);
+
+private:
+  CliSession& session_;
+  std::atomic<std::shared_ptr<ml::TminiLRMFTP>> manager_;
+};
+
+}  // namespace mlcli
