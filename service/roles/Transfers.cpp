@@ -9,9 +9,9 @@
 namespace mlsvc {
 
 namespace {
-// Transfer requests per second per address: a 52 draws at most 16 blocks, so this bounds what
-// one address can draw from the seed (about 32 MB/s) and from the relay.
-constexpr double TransferRate = 2000, TransferBurst = 4000;
+// Transfer requests per second per address, a block request costing one per block it asks
+// (at most 16): what one address can draw from the seed is about 32 MB/s.
+constexpr double TransferRate = 32000, TransferBurst = 64000;
 }  // namespace
 
 TTransferRole::TTransferRole(TServiceContext& ctx)
@@ -36,8 +36,8 @@ TTransferRole::TTransferRole(TServiceContext& ctx)
   seed_.SetMaxUploads(MaxSeedUploads);
 }
 
-bool TTransferRole::Admit(const TRequest& r) {
-  if (requests_.Allow(r.IP, ctx_.NowMs())) return true;
+bool TTransferRole::Admit(const TRequest& r, double cost) {
+  if (requests_.Allow(r.IP, ctx_.NowMs(), cost)) return true;
   ++ctx_.Counters.RateLimited;
   ctx_.Note(r, "dropped, over the transfer rate of its address");
   return false;
@@ -150,7 +150,9 @@ void TTransferRole::FileRequest(const TRequest& r) {
 
 void TTransferRole::BlockRequest(const TRequest& r) {
   ml::TPeerBlockRequest req;
-  if (!ml::ReadPeerBlockRequest(r.Payload, r.Length, req) || !Admit(r) || req.RequesterID <= 0) return;
+  if (!ml::ReadPeerBlockRequest(r.Payload, r.Length, req) || req.RequesterID <= 0) return;
+  const size_t asked = std::min(req.Blocks.size(), ml::TUploadTable::MaxBlocksPerRequest);
+  if (!Admit(r, double(std::max<size_t>(asked, 1)))) return;
   // The socket's thread is the only caller; the lock keeps serving_ honest if that changes.
   std::lock_guard lock(seedMutex_);
   serving_ = &r;

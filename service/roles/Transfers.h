@@ -48,7 +48,7 @@ private:
   using TDigest = std::array<uint8_t, 16>;
   // The session of user at r's address, if any: its network kind.
   bool SessionAt(const TRequest& r, int32_t user, uint8_t& netKind) const;
-  bool Admit(const TRequest& r);
+  bool Admit(const TRequest& r, double cost = 1);
 
   TServiceContext& ctx_;
   TRateLimiter requests_;

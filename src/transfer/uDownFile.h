@@ -67,7 +67,13 @@ class TDownFile {
 public:
   static constexpr int32_t MaxWindow = 16;         // outstanding block requests per source
   static constexpr int32_t FirstWindow = 4;
-  static constexpr int64_t LossTimeoutMs = 250;    // a block not here by then is asked again
+  // A loss halves the window down to this: on a lossy but idle link (the common case on our
+  // loopback tests and on radio links) a window of 1 would wait out a loss time per block.
+  static constexpr int32_t LossWindow = 8;
+  // A block not here within the source's loss time is asked again: three round trips and a
+  // margin, between these bounds; the upper one until the first block has come.
+  static constexpr int64_t MinLossTimeoutMs = 15;
+  static constexpr int64_t LossTimeoutMs = 250;
   static constexpr int64_t AnswerWaitMs = 2500;    // between file requests to a source
   static constexpr int64_t SilentDropMs = 7500;    // a transferring source that sends nothing
   static constexpr int64_t SearchWaitMs = 5000;    // for a source list
@@ -146,6 +152,8 @@ private:
     int64_t LastDataMs = 0;
     int32_t Window = FirstWindow;
     int32_t Credit = 0;  // blocks in time since the window last grew
+    double SrttMs = -1;  // smoothed round trip of a block request; -1: none measured yet
+    int64_t LossTimeout() const;
     std::vector<TOutstanding> Outstanding;
     int64_t Bytes = 0;
   };

@@ -257,6 +257,20 @@ TEST(DownFile, CandidatesAreBoundedAndTheSizeIsLearntFromAnAnswer) {
   EXPECT_EQ(job.FileSize(), 3000);
   EXPECT_EQ(job.FileName(), "found.mp3");
   EXPECT_EQ(job.TempFileName(), f.link.temp + "found.mp3.lr!");
+  // A second source asked before the size was known answers the same way: it is asked again,
+  // now with the size, instead of being dropped.
+  job.TakeSourceList(THashSourcesAnswer{unknown.FileHash, {{kPeerID + 1, kPeerIP, kPeerPort + 1, 0}}}, f.Now());
+  job.ServiceDown(f.Now());
+  job.RecordAnswer(TPeerFileAnswer{Cmd::PeerFileAnswer, unknown.FileHash, 3000, kPeerID + 1, 0, FileAnswer::NotFound,
+                                   "found.mp3"},
+                   kPeerIP, kPeerPort + 1, f.Now());
+  f.link.sent.clear();
+  job.ServiceDown(f.Now());
+  TPeerFileRequest asked;
+  ASSERT_FALSE(f.link.sent.empty());
+  ASSERT_TRUE(ReadPeerFileRequest(f.link.sent.back().data.data(), f.link.sent.back().data.size(), asked));
+  EXPECT_EQ(asked.FileSize, 3000);
+  EXPECT_EQ(job.ActiveSources(), 2);
 }
 
 TEST(DownFile, TheListenPositionComesFirst) {
