@@ -139,7 +139,7 @@ TminiLRMFTP::TDownFilePtr TminiLRMFTP::AddDownFile(TDownFileParam& param) {
       param.Result = 1;
       job->ContinueDown();
     } else {
-      job = std::make_shared<TDownFile>(static_cast<ITransferLink&>(*this), param, clock_);
+      job = std::make_shared<TDownFile>(static_cast<ITransferLink&>(*this), param);
       job->SetMaxSources(MaxSourceCount);
       // A file that cannot be made leaves the job stopped with its reason, for the caller to show.
       job->ResetDown();
@@ -390,7 +390,7 @@ void TminiLRMFTP::LoadHistory() {
       p.Channels = e.Channels;
       p.OwnerCount = e.OwnerCount;
       p.CountTimeStamp = e.CountTimeStamp;
-      auto job = std::make_shared<TDownFile>(static_cast<ITransferLink&>(*this), p, clock_);
+      auto job = std::make_shared<TDownFile>(static_cast<ITransferLink&>(*this), p);
       job->SetMaxSources(MaxSourceCount);
       ok = job->RestoreDown(e);
       if (ok) {

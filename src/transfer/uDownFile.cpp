@@ -45,8 +45,8 @@ int64_t TDownFile::TDownSource::LossTimeout() const {
   return std::clamp<int64_t>(int64_t(3 * SrttMs) + 10, MinLossTimeoutMs, LossTimeoutMs);
 }
 
-TDownFile::TDownFile(ITransferLink& link, const TDownFileParam& param, const TClock& clock)
-    : link_(link), clock_(clock), param_(param), hash_(param.FileHash) {
+TDownFile::TDownFile(ITransferLink& link, const TDownFileParam& param)
+    : link_(link), param_(param), hash_(param.FileHash) {
   fileName_ = param.FileName;
   destFileName_ = param.DestFileName;
   fileSize_ = std::clamp<int64_t>(param.FileSize, 0, INT32_MAX);

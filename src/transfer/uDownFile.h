@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "base/Clock.h"
 #include "base/LRMD5.h"
 #include "net/TransferRecords.h"
 #include "transfer/BlockMap.h"
@@ -81,7 +80,7 @@ public:
   static constexpr int MaxVerifyFailures = 3;
   static constexpr int32_t ListenAheadBlocks = 256;
 
-  TDownFile(ITransferLink& link, const TDownFileParam& param, const TClock& clock);
+  TDownFile(ITransferLink& link, const TDownFileParam& param);
   ~TDownFile();
   TDownFile(const TDownFile&) = delete;
   TDownFile& operator=(const TDownFile&) = delete;
@@ -175,7 +174,6 @@ private:
   TDownSource* FindSource(const TLock& lock, int32_t userID, uint32_t ip, uint16_t port);
 
   ITransferLink& link_;
-  const TClock& clock_;
   TDownFileParam param_;
   const TMD5Digest hash_;
   mutable std::mutex mutex_;

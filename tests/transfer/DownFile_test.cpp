@@ -62,7 +62,7 @@ struct TJobFixture {
     param.FileSize = int64_t(this->content.size());
     param.FileName = "song.mp3";
     param.DestFileName = dir.File("song.mp3");
-    job = std::make_unique<TDownFile>(link, param, clock);
+    job = std::make_unique<TDownFile>(link, param);
     EXPECT_TRUE(job->ResetDown()) << job->FailReason();
     job->Start(clock.Now().count());
   }
@@ -209,7 +209,7 @@ TEST(DownFile, TheTemporaryFileIsReservedWholeAndNeverShared) {
   TFakeLink& link = f.link;
   TDownFileParam other = f.param;
   other.FileHash.v[0] ^= 1;  // another song, the same destination name
-  TDownFile second(link, other, f.clock);
+  TDownFile second(link, other);
   ASSERT_TRUE(second.ResetDown());
   EXPECT_NE(second.TempFileName(), f.job->TempFileName());
   EXPECT_EQ(f.job->TempFileName(), link.temp + "song.mp3.lr!");
@@ -247,7 +247,7 @@ TEST(DownFile, CandidatesAreBoundedAndTheSizeIsLearntFromAnAnswer) {
   unknown.FileName.clear();
   unknown.DestFileName = f.dir.File("") ;
   unknown.FileHash.v[1] ^= 1;
-  TDownFile job(f.link, unknown, f.clock);
+  TDownFile job(f.link, unknown);
   ASSERT_TRUE(job.ResetDown());
   job.Start(f.Now());
   job.TakeSourceList(THashSourcesAnswer{unknown.FileHash, {{kPeerID, kPeerIP, kPeerPort, 0}}}, f.Now());
