@@ -1,5 +1,7 @@
 #include "cli/CliTransfer.h"
 
+#include <cstdio>
+
 #include "app/UDPMessageRouter.h"
 #include "base/Clock.h"
 #include "base/Dispatcher.h"
@@ -27,6 +29,13 @@ CliTransfer::CliTransfer(CliSession& session) : session_(session) {}
 CliTransfer::~CliTransfer() {
   // A UDP thread may still hold the manager for a moment; it finds it inactive and lets go.
   if (auto m = manager_.exchange(nullptr)) m->SetActive(false);
+}
+
+int CliTransfer::OpenSession(CliSignals& signals, const char* command) {
+  const int opened = session_.Open(CliDefaultLogin::None, signals, 0,
+                                   [this](ml::TUDPMessageRouter& router) { ConnectRoutes(router); });
+  if (opened != 0 && session_.Attempted()) std::fprintf(stderr, "%s: %s\n", command, session_.ResultLine().c_str());
+  return opened;
 }
 
 void CliTransfer::ConnectRoutes(ml::TUDPMessageRouter& router) {

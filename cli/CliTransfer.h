@@ -18,6 +18,7 @@ class TUDPMessageRouter;
 namespace mlcli {
 
 class CliSession;
+class CliSignals;
 
 class CliTransfer {
 public:
@@ -27,14 +28,17 @@ public:
   CliTransfer(const CliTransfer&) = delete;
   CliTransfer& operator=(const CliTransfer&) = delete;
 
-  // For CliSession::Open: the transfer codes and the data packets go to the manager.
-  void ConnectRoutes(ml::TUDPMessageRouter& router);
+  // Opens the session (logging in as its options say) with the transfer codes and the data
+  // packets routed to the manager; 0, or the exit code after a message naming command.
+  int OpenSession(CliSignals& signals, const char* command);
   // After the session opened: the manager, with its history and temporary folder, active.
   ml::TminiLRMFTP& Start(ml::Dispatcher& dispatcher, const std::string& historyFile, const std::string& tempFolder);
   // Tells the hash server that we serve this file.
   void Announce(const ml::TMD5Digest& hash, int64_t size, const std::string& name);
 
 private:
+  void ConnectRoutes(ml::TUDPMessageRouter& router);
+
   CliSession& session_;
   std::atomic<std::shared_ptr<ml::TminiLRMFTP>> manager_;
 };

@@ -62,12 +62,7 @@ int Get(mlcli::CliContext& ctx, Options o) {
     ml::EventLoop& loop;
     ~TShutdownAtEnd() { loop.BeginShutdown(); }
   } shutdownAtEnd{loop};
-  if (const int opened = session.Open(mlcli::CliDefaultLogin::None, signals, 0,
-                                      [&](ml::TUDPMessageRouter& router) { transfer.ConnectRoutes(router); });
-      opened != 0) {
-    if (session.Attempted()) std::fprintf(stderr, "get: %s\n", session.ResultLine().c_str());
-    return opened;
-  }
+  if (const int opened = transfer.OpenSession(signals, "get"); opened != 0) return opened;
   ml::TminiLRMFTP& manager =
       transfer.Start(loop, ctx.AppDir() + "SaveDownFiles.xml", ml::WithTrailingSlash(o.to) + "Temp/");
   if (o.maxRateKB > 0) manager.SetMaxDownBandwide(o.maxRateKB);

@@ -56,12 +56,7 @@ int Share(mlcli::CliContext& ctx, Options o) {
     ml::EventLoop& loop;
     ~TShutdownAtEnd() { loop.BeginShutdown(); }
   } shutdownAtEnd{loop};
-  if (const int opened = session.Open(mlcli::CliDefaultLogin::None, signals, 0,
-                                      [&](ml::TUDPMessageRouter& router) { transfer.ConnectRoutes(router); });
-      opened != 0) {
-    if (session.Attempted()) std::fprintf(stderr, "share: %s\n", session.ResultLine().c_str());
-    return opened;
-  }
+  if (const int opened = transfer.OpenSession(signals, "share"); opened != 0) return opened;
   ml::TminiLRMFTP& manager = transfer.Start(loop, "", "");
   manager.SetMaxUpFileCount(o.uploads);
   // The library's find by digest, over the folder's files.

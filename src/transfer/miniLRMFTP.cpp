@@ -378,19 +378,7 @@ void TminiLRMFTP::LoadHistory() {
     bool ok = restored < MaxRestoredJobs && !old && e.FileSize > 0 && !LRMD5::MD5DigestIsZero(e.FileHash) &&
               FileExists(e.TempFileName) && !FindDownFile(e.FileHash);
     if (ok) {
-      TDownFileParam p;
-      p.FileName = e.FileName;
-      p.DestFileName = e.DestFileName;
-      p.FileSize = e.FileSize;
-      p.FileHash = e.FileHash;
-      p.DownType = uint16_t(e.DownType);
-      p.MusicID = e.MusicID;
-      p.BitRate = e.BitRate;
-      p.SampleRate = e.SampleRate;
-      p.Channels = e.Channels;
-      p.OwnerCount = e.OwnerCount;
-      p.CountTimeStamp = e.CountTimeStamp;
-      auto job = std::make_shared<TDownFile>(static_cast<ITransferLink&>(*this), p);
+      auto job = std::make_shared<TDownFile>(static_cast<ITransferLink&>(*this), ParamOf(e));
       job->SetMaxSources(MaxSourceCount);
       ok = job->RestoreDown(e);
       if (ok) {

@@ -40,6 +40,22 @@ constexpr uint16_t HashServerCode = 44;
 
 }  // namespace
 
+TDownFileParam ParamOf(const THistoryEntry& e) {
+  TDownFileParam p;
+  p.FileName = e.FileName;
+  p.DestFileName = e.DestFileName;
+  p.FileSize = e.FileSize;
+  p.FileHash = e.FileHash;
+  p.DownType = uint16_t(e.DownType);
+  p.MusicID = e.MusicID;
+  p.BitRate = e.BitRate;
+  p.SampleRate = e.SampleRate;
+  p.Channels = e.Channels;
+  p.OwnerCount = e.OwnerCount;
+  p.CountTimeStamp = e.CountTimeStamp;
+  return p;
+}
+
 int64_t TDownFile::TDownSource::LossTimeout() const {
   if (SrttMs < 0) return LossTimeoutMs;
   return std::clamp<int64_t>(int64_t(3 * SrttMs) + 10, MinLossTimeoutMs, LossTimeoutMs);

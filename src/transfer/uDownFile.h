@@ -52,6 +52,9 @@ struct TDownFileParam {
   int32_t Result = 0;  // AddDownFile: 0 new job, 1 existing, 2 refused
 };
 
+// The parameters a history entry was saved with.
+TDownFileParam ParamOf(const THistoryEntry& e);
+
 enum TDownState : uint8_t {
   dsInitialising = 0,
   dsWaiting = 1,

@@ -8,6 +8,7 @@
 // number, the digest and the address the request came from (for 42, the address the relay saw).
 // A block request is served only when all three match, and at most MaxBlocksPerRequest blocks of
 // it: a forged 52 draws nothing, and a real one no more than 16 KiB.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -87,8 +88,8 @@ private:
 
   TLocateFile locate_;
   TSendData sendData_;
-  int32_t ownUserID_ = 0;
-  size_t maxUploads_ = 3;
+  std::atomic<int32_t> ownUserID_{0};  // set at a login, read by the UDP workers
+  std::atomic<size_t> maxUploads_{3};
   std::mutex mutex_;
   std::map<TKey, std::unique_ptr<TUpFile>, TKeyLess> uploads_;
   int64_t bytesServed_ = 0;
