@@ -124,6 +124,22 @@ TEST(DownFile, AsksTheSourceDirectlyThenForBlocksAndSavesTheVerifiedFile) {
   EXPECT_EQ(f.job->PrefixBytes(), 5000);
 }
 
+TEST(DownFile, APeerThatCannotBeReachedIsAskedThroughTheRelayAtOnce) {
+  TJobFixture f(Pattern(5000));
+  f.job->TakeSourceList(THashSourcesAnswer{f.param.FileHash, {{kPeerID, kPeerIP, kPeerPort, NetKind::InternalC}}}, f.Now());
+  f.job->ServiceDown(f.Now());
+  ASSERT_EQ(f.link.sent.size(), 1u) << "the first attempt is sent, not lost to a missing handler";
+  TRelayFileRequest r;
+  ASSERT_TRUE(ReadRelayFileRequest(f.link.sent[0].data.data(), f.link.sent[0].data.size(), r));
+  EXPECT_EQ(f.link.sent[0].port, 8800) << "to the relay server";
+  EXPECT_EQ(r.TargetID, kPeerID);
+  EXPECT_EQ(r.RequesterID, 500);
+  // Its answer comes from wherever its translation puts it; that becomes its address.
+  f.job->RecordAnswer(TPeerFileAnswer{Cmd::PeerFileAnswer, f.param.FileHash, 5000, kPeerID, 0, FileAnswer::WillServe, "x"},
+                      kPeerIP, 40000, f.Now());
+  EXPECT_EQ(f.link.Requested(40000).size(), 4u);
+}
+
 TEST(DownFile, DataFromAnotherAddressOrOfTheWrongLengthIsNotTaken) {
   TJobFixture f(Pattern(5000));
   f.Connect();
