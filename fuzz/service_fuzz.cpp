@@ -12,7 +12,10 @@
 // catalogue holds a few songs with Chinese and Latin names, so searches, lookups and
 // suggestions find something, and most songs have a lyric (one of several parts); usage counts
 // are written at the housekeeping. Bit 4 also puts the last check code issued into a
-// registration, so that registrations get as far as making an account.
+// registration, so that registrations get as far as making an account, and the session's number
+// into transfer requests (as requester, relay target or announcing holder). Song i of the
+// catalogue has the digest of sixteen bytes i + 1 and a path that does not exist, so the seed
+// answers its blocks as unreadable.
 // Nothing is sent: every answer is checked instead, and must be one datagram that the client's
 // reader of its record takes.
 #include <arpa/inet.h>
@@ -33,11 +36,13 @@
 #include "net/RegisterRecords.h"
 #include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
+#include "net/TransferRecords.h"
 #include "base/GbkText.h"
 #include "service/Catalogue.h"
 #include "service/ServiceCore.h"
 #include "service/ServiceStore.h"
 #include "service/WorkPool.h"
+#include "service/roles/Transfers.h"
 
 namespace {
 
@@ -70,6 +75,12 @@ public:
   bool Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length, uint32_t ip, uint16_t port,
             uint32_t) override {
     Check(ip == kClientIP && port == kClientPort);
+    if (kind == ml::Envelope::TransferData) {
+      // The seed's blocks: at most a block each, from the seed's own number.
+      ml::TTransferBlock b;
+      Check(ml::ReadTransferBlock(payload, length, b) && b.SenderID == TTransferRole::SeedUserID);
+      return true;
+    }
     uint8_t datagram[ml::Envelope::MaxDatagram + 16];
     Check(ml::BuildReply(kind, datagram, sizeof datagram, guid, payload, length) > 0);
     Check(length >= 2);
@@ -163,6 +174,22 @@ public:
       case ml::Cmd::PlaylistPart: {
         ml::TPlaylistPart r;
         Check(ml::ReadPlaylistPart(p, length, r));
+        break;
+      }
+      case ml::Cmd::HashSources: {
+        ml::THashSourcesAnswer r;
+        Check(ml::ReadHashSourcesAnswer(p, length, r));
+        break;
+      }
+      case ml::Cmd::PeerFileAnswer: {
+        ml::TPeerFileAnswer r;
+        Check(ml::ReadPeerFileAnswer(p, length, r) && r.UserID == TTransferRole::SeedUserID);
+        break;
+      }
+      case ml::Cmd::RelayFileRequest: {
+        // Relayed to the target with the requester where the relay saw it.
+        ml::TRelayFileRequest r;
+        Check(ml::ReadRelayFileRequest(p, length, r) && r.RequesterIP == kClientIP && r.RequesterPort == kClientPort);
         break;
       }
       default: {
@@ -272,6 +299,22 @@ void FillLast(std::vector<uint8_t>& b) {
     case ml::Cmd::Register:
       Refill(b, ml::ReadRegisterRequest, ml::WriteRegisterRequest,
              [](ml::TRegisterRequest& r) { r.CheckCode = last.CheckCode; });
+      break;
+    // Transfers: the last session asks, is relayed to, or announces.
+    case ml::Cmd::PeerFileRequest:
+      Refill(b, ml::ReadPeerFileRequest, ml::WritePeerFileRequest, [](auto& r) { r.RequesterID = last.UserID; });
+      break;
+    case ml::Cmd::PeerBlockRequest:
+      Refill(b, ml::ReadPeerBlockRequest, ml::WritePeerBlockRequest, [](auto& r) { r.RequesterID = last.UserID; });
+      break;
+    case ml::Cmd::HashSources:
+      Refill(b, ml::ReadHashSourcesRequest, ml::WriteHashSourcesRequest, [](auto& r) { r.RequesterID = last.UserID; });
+      break;
+    case ml::Cmd::RelayFileRequest:
+      Refill(b, ml::ReadRelayFileRequest, ml::WriteRelayFileRequest, [](auto& r) { r.TargetID = last.UserID; });
+      break;
+    case ml::Cmd::PeerFileAnswer:
+      Refill(b, ml::ReadPeerFileAnswer, ml::WritePeerFileAnswer, [](auto& r) { r.UserID = last.UserID; });
       break;
   }
 }

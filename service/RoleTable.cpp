@@ -12,6 +12,7 @@
 #include "net/RegisterRecords.h"
 #include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
+#include "net/TransferRecords.h"
 #include "service/roles/KeepAlive.h"
 #include "service/roles/Login.h"
 #include "service/roles/Lyrics.h"
@@ -20,6 +21,7 @@
 #include "service/roles/Registration.h"
 #include "service/roles/Search.h"
 #include "service/roles/ServerList.h"
+#include "service/roles/Transfers.h"
 #include "service/roles/Usage.h"
 
 namespace mlsvc {
@@ -27,9 +29,9 @@ namespace mlsvc {
 // One of each role family. Families are told apart by their type; a family with a Tick does
 // work as time passes.
 struct TRoles {
-  explicit TRoles(TServiceContext& ctx) : Families(ctx, ctx, ctx, ctx, ctx, ctx, ctx, ctx, ctx) {}
+  explicit TRoles(TServiceContext& ctx) : Families(ctx, ctx, ctx, ctx, ctx, ctx, ctx, ctx, ctx, ctx) {}
   std::tuple<TLoginRole, TKeepAliveRole, TServerListRole, TNetworkTypeRole, TSearchRole, TUsageRole, TLyricsRole,
-             TPlaylistRole, TRegistrationRole>
+             TPlaylistRole, TRegistrationRole, TTransferRole>
       Families;
 };
 
@@ -71,9 +73,14 @@ constexpr TRole kRoles[] = {
     {Main, Cmd::PlaylistDownloadStart, TPlaylistDownloadStart::FixedSize, Kinds::Table, Route<&TPlaylistRole::DownloadStart>},
     {Main, Cmd::PlaylistUploadStart, TPlaylistUploadStart::FixedSize, Kinds::Table, Route<&TPlaylistRole::UploadStart>},
     {Main, Cmd::NetTypeCheck, TNetTypeCheck::FixedSize,      Kinds::Keyed, Route<&TNetworkTypeRole::Check>},
+    {Main, Cmd::RelayFileRequest, TRelayFileRequest::FixedSize, Kinds::Keyed, Route<&TTransferRole::Relay>},
+    {Main, Cmd::PeerFileRequest, TPeerFileRequest::FixedSize, Kinds::Keyed, Route<&TTransferRole::FileRequest>},
+    {Main, Cmd::PeerFileAnswer, TPeerFileAnswer::FixedSize,  Kinds::Keyed, Route<&TTransferRole::Announce>},
+    {Main, Cmd::PeerBlockRequest, TPeerBlockRequest::FixedSize, Kinds::Keyed, Route<&TTransferRole::BlockRequest>},
     {Main, Cmd::CheckUserName, TUserNameCheckRequest::FixedSize, Kinds::Table, Route<&TRegistrationRole::CheckUserName>},
     {Main, Cmd::KeywordSuggest, TSuggestRequest::FixedSize,  Kinds::Table, Route<&TSearchRole::Suggest>},
     {Main, Cmd::LyricSearchAlt, TLyricArtistSearchRequest::FixedSize, Kinds::Keyed, Route<&TLyricsRole::SearchBySinger>},
+    {Main, Cmd::HashSources,  THashSourcesRequest::FixedSize, Kinds::Keyed, Route<&TTransferRole::Sources>},
 };
 
 constexpr auto Key(const TRole& r) { return std::tuple(r.Server, r.Code); }

@@ -79,7 +79,9 @@ void TServiceSocket::Stop() {
 bool TServiceSocket::Send(uint8_t kind, ml::TLRGUID guid, const void* payload, size_t length,
                           uint32_t ip, uint16_t port, uint32_t fromIP) {
   uint8_t out[ml::Envelope::MaxDatagram + 16];
-  const size_t n = ml::BuildReply(kind, out, sizeof out, guid, payload, length);
+  // Transfer data (the seed's blocks) go in their own envelope, without an identity.
+  const size_t n = kind == ml::Envelope::TransferData ? ml::BuildTransferData(out, sizeof out, payload, length)
+                                                      : ml::BuildReply(kind, out, sizeof out, guid, payload, length);
   if (n == 0) return false;
   sockaddr_in to{};
   to.sin_family = AF_INET;

@@ -1,8 +1,9 @@
-// Every record reader over arbitrary bytes (the first byte picks the reader), and the server-list
+// Every record reader over arbitrary bytes (the first byte, modulo 48, picks the reader), and the server-list
 // cache file. What a reader takes must survive being written again and read back unchanged, and
 // what the cache parser takes must fit the bytes it came from.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "net/RegisterRecords.h"
 #include "net/SearchRecords.h"
 #include "net/ServerListRecords.h"
+#include "net/TransferRecords.h"
 #include "net/uServerListManager.h"
 
 namespace {
@@ -44,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size - 1 > Envelope::MaxPayload) return 0;
   // A copy of exactly the record, so that a read beyond it is seen.
   const std::vector<uint8_t> b(data + 1, data + size);
-  switch (data[0] % 40) {
+  switch (data[0] % 48) {
     case 0: RoundTrip<TLoginRequest>(b, ReadLoginRequest, WriteLoginRequest); break;
     case 1: RoundTrip<TLoginReply>(b, Partner(false).first, Partner(false).second); break;
     case 2: RoundTrip<TLoginReply>(b, Partner(true).first, Partner(true).second); break;
@@ -83,6 +85,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 37: RoundTrip<TUserNameCheckReply>(b, ReadUserNameCheckReply, WriteUserNameCheckReply); break;
     case 38: RoundTrip<TRegisterRequest>(b, ReadRegisterRequest, WriteRegisterRequest); break;
     case 39: RoundTrip<TRegisterReply>(b, ReadRegisterReply, WriteRegisterReply); break;
+    case 40: RoundTrip<TRelayFileRequest>(b, ReadRelayFileRequest, WriteRelayFileRequest); break;
+    case 41: RoundTrip<TPeerFileRequest>(b, ReadPeerFileRequest, WritePeerFileRequest); break;
+    case 42: RoundTrip<TPeerFileAnswer>(b, ReadPeerFileAnswer, WritePeerFileAnswer); break;
+    case 43: RoundTrip<TPeerBlockRequest>(b, ReadPeerBlockRequest, WritePeerBlockRequest); break;
+    case 44: RoundTrip<THashSourcesRequest>(b, ReadHashSourcesRequest, WriteHashSourcesRequest); break;
+    case 45: RoundTrip<THashSourcesAnswer>(b, ReadHashSourcesAnswer, WriteHashSourcesAnswer); break;
+    case 46: {
+      // A data packet is taken only when its length word says exactly what follows, so writing
+      // what was taken gives the same bytes.
+      TTransferBlock block;
+      if (!ReadTransferBlock(b.data(), b.size(), block)) break;
+      if (block.Length > TransferBlockBytes || block.Data + block.Length != b.data() + b.size()) std::abort();
+      uint8_t out[TTransferBlock::FixedSize + TransferBlockBytes];
+      TCmdStream s;
+      s.InitWrite(out, sizeof out);
+      if (!WriteTransferBlock(s, block) || size_t(s.Size()) != b.size() || std::memcmp(out, b.data(), b.size()) != 0)
+        std::abort();
+      break;
+    }
     default: {
       uint16_t version = 0;
       std::vector<TServerEntry> entries;

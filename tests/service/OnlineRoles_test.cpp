@@ -20,6 +20,9 @@
 #include "service/ServiceCore.h"
 #include "service/ServiceStore.h"
 #include "service/WorkPool.h"
+#include "service/roles/Transfers.h"
+#include "net/TransferRecords.h"
+#include "transfer/uUpFile.h"
 #include "tests/net/NetTestTools.h"
 #include "tests/service/CoreFixture.h"
 #include "tests/service/RecordingSender.h"
@@ -398,6 +401,92 @@ TEST_F(RegistrationRoles, AFloodFromOneSourceIsLimited) {
   int codes = 0;
   for (int i = 0; i < 30; ++i) codes += Code() > 0;
   EXPECT_EQ(codes, 10);
+}
+
+
+// ---- transfers ----
+
+class TransferRoles : public OnlineRoles {
+protected:
+  TLoginReply alice, bob;
+  TMD5Digest song;
+  void SetUp() override {
+    OnlineRoles::SetUp();
+    Start();
+    AddAccount("alice", "pw-a");
+    AddAccount("bob", "pw-b");
+    alice = LogIn("alice", "pw-a", 7000);
+    bob = LogIn("bob", "pw-b", 7001);
+    ASSERT_EQ(alice.Status, Status::OK);
+    TCatalogueSong s = Song(9, "Luna Park", "Seed", 1000, std::nullopt);
+    s.Path = dir.File("seed.mp3");
+    s.Size = 20 * 1024;
+    mltest::WriteAll(s.Path, std::string(size_t(s.Size), 's'));
+    song.v = s.Digest;
+    core->Catalogue().Add(std::span(&s, 1));
+  }
+  Bytes Announce(const TMD5Digest& h, int32_t user) {
+    return Written(WritePeerFileAnswer, TPeerFileAnswer{Cmd::PeerFileAnswer, h, 5000, user, 0, FileAnswer::WillServe, "a.mp3"});
+  }
+  THashSourcesAnswer Sources(const TMD5Digest& h, int32_t requester, uint16_t port) {
+    return OnlyAnswer(Ask(Envelope::Keyed, Written(WriteHashSourcesRequest, THashSourcesRequest{h, requester, 0}), port),
+                      ReadHashSourcesAnswer);
+  }
+};
+
+TEST_F(TransferRoles, TheSeedComesFirstThenHoldersThatAnnouncedFromTheirOwnSession) {
+  TMD5Digest other;
+  other.v.fill(0x77);
+  EXPECT_TRUE(Ask(Envelope::Keyed, Announce(other, alice.UserID), 7000).empty());
+  Ask(Envelope::Keyed, Announce(other, alice.UserID), 7009);  // another port: not alice's session
+  Ask(Envelope::Keyed, Announce(other, 12345678), 7001);      // bob speaking for somebody else
+  Ask(Envelope::Keyed, Announce(song, alice.UserID), 7000);
+  const THashSourcesAnswer forOther = Sources(other, bob.UserID, 7001);
+  ASSERT_EQ(forOther.Sources.size(), 1u);
+  EXPECT_EQ(forOther.Sources[0], (TPeerSource{alice.UserID, kClientIP, 7000, forOther.Sources[0].NatType}));
+  const THashSourcesAnswer forSong = Sources(song, bob.UserID, 7001);
+  ASSERT_EQ(forSong.Sources.size(), 2u);
+  EXPECT_EQ(forSong.Sources[0], (TPeerSource{TTransferRole::SeedUserID, htonl(INADDR_LOOPBACK), 8800, NetKind::ExternalA}));
+  EXPECT_EQ(forSong.Sources[1].UserID, alice.UserID);
+  EXPECT_EQ(Sources(song, alice.UserID, 7000).Sources.size(), 1u) << "nobody is told of itself";
+  Advance(TTransferRole::HolderMs + 2000);
+  core->Housekeep();
+  EXPECT_TRUE(Sources(other, bob.UserID, 7001).Sources.empty()) << "forgotten when not heard of";
+}
+
+TEST_F(TransferRoles, TheRelayNamesTheRequesterWhereItSawIt) {
+  // bob claims to be at another address; the relay tells alice where bob really is.
+  const TRelayFileRequest forged{song, 20 * 1024, bob.UserID, kOtherIP, 9, alice.UserID, 0};
+  const auto sent = Ask(Envelope::Keyed, Written(WriteRelayFileRequest, forged), 7001);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].IP, kClientIP);
+  EXPECT_EQ(sent[0].Port, 7000) << "to alice's session";
+  TRelayFileRequest relayed;
+  ASSERT_TRUE(ReadRelayFileRequest(sent[0].Payload.data(), sent[0].Payload.size(), relayed));
+  EXPECT_EQ(relayed.RequesterIP, kClientIP);
+  EXPECT_EQ(relayed.RequesterPort, 7001);
+  EXPECT_TRUE(Ask(Envelope::Keyed, Written(WriteRelayFileRequest, TRelayFileRequest{song, 0, bob.UserID, 0, 0, 99999, 0}),
+                  7001).empty()) << "no session of the target";
+}
+
+TEST_F(TransferRoles, TheSeedServesOnlyWhoAskedAndAtMostSixteenBlocks) {
+  const auto answer = OnlyAnswer(
+      Ask(Envelope::Keyed, Written(WritePeerFileRequest, TPeerFileRequest{song, 20 * 1024, alice.UserID, 0, 0}), 7000),
+      ReadPeerFileAnswer);
+  EXPECT_EQ(answer.Status, FileAnswer::WillServe);
+  EXPECT_EQ(answer.UserID, TTransferRole::SeedUserID);
+  const Bytes many = Written(WritePeerBlockRequest, TPeerBlockRequest{song, alice.UserID, 0, std::vector<int32_t>(255, 3)});
+  EXPECT_TRUE(Ask(Envelope::Keyed, many, 7001).empty()) << "another port";
+  EXPECT_TRUE(Ask(Envelope::Keyed, many, 7000, kOtherIP).empty()) << "another address";
+  const auto blocks = Ask(Envelope::Keyed, many, 7000);
+  ASSERT_EQ(blocks.size(), TUploadTable::MaxBlocksPerRequest);
+  for (const TSent& s : blocks) {
+    EXPECT_EQ(s.Kind, Envelope::TransferData);
+    TTransferBlock b;
+    ASSERT_TRUE(ReadTransferBlock(s.Payload.data(), s.Payload.size(), b));
+    EXPECT_EQ(b.Block, 3);
+    EXPECT_EQ(b.Length, 1024u);
+  }
 }
 
 }  // namespace

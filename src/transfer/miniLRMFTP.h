@@ -1,0 +1,140 @@
+#pragma once
+// TminiLRMFTP: every song transfer between this client and its peers. It keeps the download jobs
+// (TDownFile) and the uploads (TUploadTable), schedules them on one worker thread within the
+// limits, takes the data packets the UDP client hands it, answers peers' file and block requests,
+// and keeps the download history so that unfinished downloads survive a restart. It never opens
+// a socket: records leave through the UDP client, and server addresses come from OnGetCmdAddr.
+//
+// Threads: the worker schedules, sends, finishes jobs and is the history's only writer; data
+// packets arrive on the UDP listener (QueueFTPData) and wake it; commands arrive on the UDP
+// workers (DispatchCommand). Events reach their handlers through the dispatcher, never under a
+// lock.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/Clock.h"
+#include "base/Dispatcher.h"
+#include "net/LRUDPClient.h"
+#include "transfer/DownloadHistory.h"
+#include "transfer/uDownFile.h"
+#include "transfer/uUpFile.h"
+
+namespace ml {
+
+class TminiLRMFTP final : private ITransferLink {
+public:
+  using TDownFilePtr = std::shared_ptr<TDownFile>;
+  using TDownFileEvent = std::function<void(const TDownFilePtr&)>;
+  static constexpr int32_t Unlimited = -1;
+  static constexpr int MaxRestoredJobs = 3;
+  static constexpr int64_t HistorySaveMs = 1000;
+  static constexpr int64_t MaxHistoryAgeMs = 3LL * 24 * 3600 * 1000;
+
+  // udp must outlive the manager; events are posted to dispatcher.
+  TminiLRMFTP(TLRUDPClient& udp, Dispatcher& dispatcher, const TClock& clock);
+  ~TminiLRMFTP() override;
+  TminiLRMFTP(const TminiLRMFTP&) = delete;
+  TminiLRMFTP& operator=(const TminiLRMFTP&) = delete;
+
+  // True: loads the history (first time only) and starts the worker. False: stops the worker
+  // and every job (their progress saved).
+  void SetActive(bool value);
+  bool Active() const { return active_; }
+
+  // Set before activation.
+  void SetXmlFileName(const std::string& path) { xmlFileName_ = path; }
+  // Creates the folder (errors ignored).
+  void SetTempFileDirectory(const std::string& path);
+  int32_t MaxDownFileCount = 5;
+  int32_t MaxSourceCount = 5;
+  void SetMaxUpFileCount(int32_t n) { uploads_.SetMaxUploads(size_t(std::max(0, n))); }
+  // Data packets per second; 0 or -1: unlimited.
+  void SetMaxDownBandwide(int32_t packetsPerSecond);
+  int32_t MaxDownBandwide() const { return maxDown_; }
+
+  // Who we are, as the login found out.
+  void SetUserID(int32_t id);
+  void SetNatType(uint8_t kind) { natType_ = kind; }
+
+  // A new job, or the job already there for the digest (continued). Null, with Result 2, for an
+  // all-zero digest.
+  TDownFilePtr AddDownFile(TDownFileParam& param);
+  TDownFilePtr FindDownFile(const TMD5Digest& hash) const;
+  std::vector<TDownFilePtr> DownFiles() const;
+  // Removes the job with its temporary file and history entry (done by the worker).
+  void DeleteDownFile(const TDownFilePtr& job);
+  void StopAllDownFiles();
+
+  // A service message for transfers (42, 50, 51, 52, 53, 257) from ip:port.
+  void DispatchCommand(const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port);
+  // A transfer-data datagram's body (after its 5-byte header) from ip:port.
+  void QueueFTPData(const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port);
+
+  // Bytes per second, measured over the last two seconds or more.
+  int64_t SpeedDown() const { return speedDown_; }
+  int64_t SpeedUp() const { return speedUp_; }
+  size_t UploadCount() { return uploads_.Count(); }
+
+  TDownFileEvent OnAddDownFile, OnDeleteDownFile, OnDownFinish, OnConnectedHashServer;
+  // A job that gave up: no source, or a failure it cannot mend (FailReason).
+  TDownFileEvent OnDownFileFaild;
+  // The library's find by digest: a peer asks for a file.
+  TUploadTable::TLocateFile OnLocateFile;
+  std::function<bool(int32_t key, uint16_t command, uint32_t& ip, uint16_t& port)> OnGetCmdAddr;
+  // The history was damaged, a temporary file could not be deleted: what happened, for the log.
+  std::function<void(const std::string&)> OnProblem;
+
+private:
+  // ITransferLink
+  void SendRecord(uint32_t ip, uint16_t port, const uint8_t* data, size_t length) override;
+  bool ServerFor(int32_t key, uint16_t command, uint32_t& ip, uint16_t& port) override;
+  int32_t OwnUserID() const override { return userID_; }
+  uint8_t OwnNatType() const override { return natType_; }
+  int32_t TakeDownTokens(int32_t want) override;
+  const std::string& TempFileDirectory() const override { return tempDir_; }
+
+  void WorkerLoop();
+  void Schedule(int64_t nowMs);
+  void Finish(const TDownFilePtr& job);
+  void SaveHistory(int64_t nowMs, bool all);
+  void LoadHistory();
+  bool InsideTempFolder(const std::string& path) const;
+  void Raise(const TDownFileEvent& event, const TDownFilePtr& job);
+  void Problem(const std::string& text);
+  void Wake();
+  int64_t NowMs() const { return clock_.Now().count(); }
+
+  TLRUDPClient& udp_;
+  Dispatcher& dispatcher_;
+  const TClock& clock_;
+  std::string xmlFileName_, tempDir_;
+  std::unique_ptr<TDownloadHistory> history_;
+  bool historyLoaded_ = false;
+  std::atomic<bool> active_{false};
+  std::atomic<int32_t> userID_{0};
+  std::atomic<uint8_t> natType_{0};
+  std::atomic<int32_t> maxDown_{Unlimited};
+  std::atomic<int32_t> downTokens_{INT32_MAX};
+  std::atomic<int64_t> receivedBytes_{0}, speedDown_{0}, speedUp_{0};
+  int64_t lastSpeedMs_ = 0, lastSentBytes_ = 0, lastTokenMs_ = 0, lastHistoryMs_ = 0, lastExpiryMs_ = 0;
+
+  mutable std::mutex listMutex_;  // the job list; taken before a job's own lock
+  std::vector<TDownFilePtr> jobs_;
+  std::vector<TDownFilePtr> deleting_;
+  TUploadTable uploads_;
+
+  std::mutex wakeMutex_;
+  std::condition_variable wakeCv_;
+  bool wake_ = false;
+  bool stop_ = false;
+  std::thread worker_;
+};
+
+}  // namespace ml

@@ -1,0 +1,299 @@
+// The download job against a scripted link: sources matched by number and address, blocks
+// checked against the map, the adaptive window, the temporary file (its name, its room), the
+// verification that gives up after three wrong digests, and the rename over an old file.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <vector>
+
+#include "base/Clock.h"
+#include "tests/support/TestSupport.h"
+#include "transfer/uDownFile.h"
+
+using namespace ml;
+
+namespace {
+
+class TFakeLink : public ITransferLink {
+public:
+  struct TSent {
+    uint32_t ip;
+    uint16_t port;
+    std::vector<uint8_t> data;
+    uint16_t Code() const { return uint16_t(data[0] | data[1] << 8); }
+  };
+  void SendRecord(uint32_t ip, uint16_t port, const uint8_t* data, size_t length) override {
+    sent.push_back({ip, port, {data, data + length}});
+  }
+  bool ServerFor(int32_t, uint16_t, uint32_t& ip, uint16_t& port) override {
+    ip = htonl(0x7F000001);
+    port = 8800;
+    return true;
+  }
+  int32_t OwnUserID() const override { return 500; }
+  uint8_t OwnNatType() const override { return 0; }
+  int32_t TakeDownTokens(int32_t want) override { return want; }
+  const std::string& TempFileDirectory() const override { return temp; }
+
+  // The block numbers of every 52 sent to port.
+  std::vector<int32_t> Requested(uint16_t port) const {
+    std::vector<int32_t> out;
+    for (const TSent& s : sent) {
+      TPeerBlockRequest r;
+      if (s.port == port && ReadPeerBlockRequest(s.data.data(), s.data.size(), r)) out.insert(out.end(), r.Blocks.begin(), r.Blocks.end());
+    }
+    return out;
+  }
+  std::vector<TSent> sent;
+  std::string temp;
+};
+
+const uint32_t kPeerIP = htonl(0x7F000001);
+constexpr uint16_t kPeerPort = 7100;
+constexpr int32_t kPeerID = 1234;
+
+struct TJobFixture {
+  explicit TJobFixture(std::string content, TMD5Digest hash = {}) : content(std::move(content)) {
+    link.temp = dir.File("Temp") + "/";
+    param.FileHash = LRMD5::MD5DigestIsZero(hash) ? LRMD5::MD5String(this->content) : hash;
+    param.FileSize = int64_t(this->content.size());
+    param.FileName = "song.mp3";
+    param.DestFileName = dir.File("song.mp3");
+    job = std::make_unique<TDownFile>(link, param);
+    EXPECT_TRUE(job->ResetDown()) << job->FailReason();
+    job->Start(clock.Now().count());
+  }
+  // Gives the job one source that answers "will serve".
+  void Connect(int32_t id = kPeerID, uint16_t port = kPeerPort) {
+    job->TakeSourceList(THashSourcesAnswer{param.FileHash, {{id, kPeerIP, port, 0}}}, Now());
+    job->ServiceDown(Now());
+    job->RecordAnswer(TPeerFileAnswer{Cmd::PeerFileAnswer, param.FileHash, int32_t(content.size()), id, 0,
+                                      FileAnswer::WillServe, "song.mp3"},
+                      kPeerIP, port, Now());
+  }
+  bool Deliver(int32_t block, uint32_t ip = kPeerIP, uint16_t port = kPeerPort, int32_t id = kPeerID, size_t cut = 0) {
+    const size_t at = size_t(block) * 1024;
+    const size_t n = std::min<size_t>(1024, content.size() - at) - cut;
+    TTransferBlock b{param.FileHash, id, 0, block, reinterpret_cast<const uint8_t*>(content.data() + at), n};
+    return job->ReceiveBlock(b, ip, port, Now());
+  }
+  // Serves every request made so far, until the job has all blocks.
+  void ServeAll() {
+    for (int round = 0; round < 10000 && job->State() != dsVerifying; ++round) {
+      const auto asked = link.Requested(kPeerPort);
+      link.sent.clear();
+      for (int32_t b : asked) Deliver(b);
+      job->ServiceDown(Now());
+    }
+  }
+  int64_t Now() const { return clock.Now().count(); }
+
+  mltest::TempDir dir;
+  TFakeLink link;
+  ManualClock clock;
+  std::string content;
+  TDownFileParam param;
+  std::unique_ptr<TDownFile> job;
+};
+
+std::string Pattern(size_t n) {
+  std::string s(n, 0);
+  for (size_t i = 0; i < n; ++i) s[i] = char((i * 131 + i / 1024) & 0xFF);
+  return s;
+}
+
+TEST(DownFile, AsksTheSourceDirectlyThenForBlocksAndSavesTheVerifiedFile) {
+  TJobFixture f(Pattern(5000));
+  f.job->TakeSourceList(THashSourcesAnswer{f.param.FileHash, {{kPeerID, kPeerIP, kPeerPort, 0}}}, f.Now());
+  f.job->ServiceDown(f.Now());
+  ASSERT_FALSE(f.link.sent.empty());
+  EXPECT_EQ(f.link.sent.back().Code(), Cmd::PeerFileRequest);
+  EXPECT_EQ(f.link.sent.back().port, kPeerPort);
+  f.job->RecordAnswer(TPeerFileAnswer{Cmd::PeerFileAnswer, f.param.FileHash, 5000, kPeerID, 0, FileAnswer::WillServe, "x"},
+                      kPeerIP, kPeerPort, f.Now());
+  EXPECT_EQ(f.link.Requested(kPeerPort), (std::vector<int32_t>{0, 1, 2, 3}));
+  f.ServeAll();
+  ASSERT_EQ(f.job->State(), dsVerifying);
+  const std::string temp = f.job->TempFileName();
+  EXPECT_EQ(f.job->VerifyAndSave(), TDownFile::TFinish::Saved);
+  EXPECT_EQ(mltest::ReadAll(f.param.DestFileName), f.content);
+  EXPECT_FALSE(std::filesystem::exists(temp));
+  EXPECT_EQ(f.job->PrefixBytes(), 5000);
+}
+
+TEST(DownFile, APeerThatCannotBeReachedIsAskedThroughTheRelayAtOnce) {
+  TJobFixture f(Pattern(5000));
+  f.job->TakeSourceList(THashSourcesAnswer{f.param.FileHash, {{kPeerID, kPeerIP, kPeerPort, NetKind::InternalC}}}, f.Now());
+  f.job->ServiceDown(f.Now());
+  ASSERT_EQ(f.link.sent.size(), 1u) << "the first attempt is sent, not lost to a missing handler";
+  TRelayFileRequest r;
+  ASSERT_TRUE(ReadRelayFileRequest(f.link.sent[0].data.data(), f.link.sent[0].data.size(), r));
+  EXPECT_EQ(f.link.sent[0].port, 8800) << "to the relay server";
+  EXPECT_EQ(r.TargetID, kPeerID);
+  EXPECT_EQ(r.RequesterID, 500);
+  // Its answer comes from wherever its translation puts it; that becomes its address.
+  f.job->RecordAnswer(TPeerFileAnswer{Cmd::PeerFileAnswer, f.param.FileHash, 5000, kPeerID, 0, FileAnswer::WillServe, "x"},
+                      kPeerIP, 40000, f.Now());
+  EXPECT_EQ(f.link.Requested(40000).size(), 4u);
+}
+
+TEST(DownFile, DataFromAnotherAddressOrOfTheWrongLengthIsNotTaken) {
+  TJobFixture f(Pattern(5000));
+  f.Connect();
+  struct {
+    const char* what;
+    uint32_t ip;
+    uint16_t port;
+    int32_t id;
+    size_t cut;
+  } forged[] = {
+      {"the source's number from another port", kPeerIP, kPeerPort + 1, kPeerID, 0},
+      {"the source's number from another address", htonl(0x7F000002), kPeerPort, kPeerID, 0},
+      {"an unknown number from the source's address", kPeerIP, kPeerPort, kPeerID + 1, 0},
+      {"a block one byte short", kPeerIP, kPeerPort, kPeerID, 1},
+  };
+  for (const auto& x : forged) EXPECT_FALSE(f.Deliver(0, x.ip, x.port, x.id, x.cut)) << x.what;
+  EXPECT_EQ(f.job->ReceivedBytes(), 0);
+  EXPECT_TRUE(f.Deliver(0));
+  EXPECT_EQ(f.job->ReceivedBytes(), 1024);
+}
+
+TEST(DownFile, TheWindowGrowsToSixteenWhileBlocksComeInTimeAndHalvesOnLoss) {
+  TJobFixture f(Pattern(2000 * 1024));
+  f.Connect();
+  size_t most = 0;
+  for (int round = 0; round < 30; ++round) {
+    const auto asked = f.link.Requested(kPeerPort);
+    f.link.sent.clear();
+    for (int32_t b : asked) f.Deliver(b);
+    f.job->ServiceDown(f.Now());
+    most = std::max(most, f.link.Requested(kPeerPort).size());
+  }
+  size_t outstanding = f.link.Requested(kPeerPort).size();
+  EXPECT_EQ(outstanding, size_t(TDownFile::MaxWindow));
+  EXPECT_LE(most, size_t(TDownFile::MaxWindow)) << "never more than 16 blocks asked of one source at once";
+  // Nothing comes back: after the loss time every block is asked again, with half the window.
+  f.link.sent.clear();
+  f.clock.Advance(Millis(TDownFile::LossTimeoutMs + 1));
+  f.job->ServiceDown(f.Now());
+  EXPECT_EQ(f.link.Requested(kPeerPort).size(), size_t(TDownFile::MaxWindow / 2));
+}
+
+TEST(DownFile, ASourceThatGoesSilentIsDroppedAndItsBlocksGoToTheOther) {
+  TJobFixture f(Pattern(64 * 1024));
+  f.Connect(kPeerID, kPeerPort);
+  f.Connect(kPeerID + 1, kPeerPort + 1);
+  EXPECT_EQ(f.job->ActiveSources(), 2);
+  // Only the second source answers from now on.
+  for (int round = 0; round < 400 && f.job->State() != dsVerifying; ++round) {
+    const auto asked = f.link.Requested(kPeerPort + 1);
+    f.link.sent.clear();
+    for (int32_t b : asked) f.Deliver(b, kPeerIP, kPeerPort + 1, kPeerID + 1);
+    f.clock.Advance(Millis(50));
+    f.job->ServiceDown(f.Now());
+  }
+  EXPECT_EQ(f.job->State(), dsVerifying);
+  EXPECT_EQ(f.job->VerifyAndSave(), TDownFile::TFinish::Saved);
+}
+
+TEST(DownFile, ThreeWrongDigestsEndTheJobWithItsReason) {
+  TMD5Digest wrong;
+  wrong.v.fill(0x42);
+  TJobFixture f(Pattern(3000), wrong);
+  f.Connect();
+  for (int attempt = 1; attempt <= TDownFile::MaxVerifyFailures; ++attempt) {
+    f.ServeAll();
+    ASSERT_EQ(f.job->State(), dsVerifying) << attempt;
+    const auto outcome = f.job->VerifyAndSave();
+    if (attempt < TDownFile::MaxVerifyFailures) {
+      EXPECT_EQ(outcome, TDownFile::TFinish::Retry);
+      EXPECT_EQ(f.job->ReceivedBytes(), 0) << "starts again from nothing";
+      f.Connect();
+    } else {
+      EXPECT_EQ(outcome, TDownFile::TFinish::Failed);
+    }
+  }
+  EXPECT_NE(f.job->FailReason().find("did not match"), std::string::npos) << f.job->FailReason();
+  EXPECT_FALSE(std::filesystem::exists(f.param.DestFileName));
+}
+
+TEST(DownFile, TheTemporaryFileIsReservedWholeAndNeverShared) {
+  TJobFixture f(Pattern(200000));
+  TFakeLink& link = f.link;
+  TDownFileParam other = f.param;
+  other.FileHash.v[0] ^= 1;  // another song, the same destination name
+  TDownFile second(link, other);
+  ASSERT_TRUE(second.ResetDown());
+  EXPECT_NE(second.TempFileName(), f.job->TempFileName());
+  EXPECT_EQ(f.job->TempFileName(), link.temp + "song.mp3.lr!");
+  struct stat st {};
+  ASSERT_EQ(::stat(f.job->TempFileName().c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 200000);
+  EXPECT_GE(int64_t(st.st_blocks) * 512, 200000) << "the room is taken, not a hole";
+}
+
+TEST(DownFile, TheVerifiedFileReplacesAnOldOneByRename) {
+  TJobFixture f(Pattern(2048));
+  mltest::WriteAll(f.param.DestFileName, "old");
+  f.Connect();
+  f.ServeAll();
+  struct stat temp {};
+  ASSERT_EQ(::stat(f.job->TempFileName().c_str(), &temp), 0);
+  ASSERT_EQ(f.job->VerifyAndSave(), TDownFile::TFinish::Saved);
+  struct stat dest {};
+  ASSERT_EQ(::stat(f.param.DestFileName.c_str(), &dest), 0);
+  EXPECT_EQ(dest.st_ino, temp.st_ino) << "the temporary file itself became the destination";
+  EXPECT_EQ(mltest::ReadAll(f.param.DestFileName), f.content);
+}
+
+TEST(DownFile, CandidatesAreBoundedAndTheSizeIsLearntFromAnAnswer) {
+  TJobFixture f(Pattern(3000));
+  THashSourcesAnswer flood{f.param.FileHash, {}};
+  for (int i = 0; i < 128; ++i) flood.Sources.push_back({1000 + i, kPeerIP, uint16_t(8000 + i), 3});
+  for (int lists = 0; lists < 5; ++lists) f.job->TakeSourceList(flood, f.Now());
+  // Bounded: the job took at most MaxCandidates (checked through what it asks): five sources at a time.
+  f.job->ServiceDown(f.Now());
+  EXPECT_EQ(f.job->ActiveSources(), 5);
+
+  TDownFileParam unknown = f.param;
+  unknown.FileSize = 0;
+  unknown.FileName.clear();
+  unknown.DestFileName = f.dir.File("") ;
+  unknown.FileHash.v[1] ^= 1;
+  TDownFile job(f.link, unknown);
+  ASSERT_TRUE(job.ResetDown());
+  job.Start(f.Now());
+  job.TakeSourceList(THashSourcesAnswer{unknown.FileHash, {{kPeerID, kPeerIP, kPeerPort, 0}}}, f.Now());
+  job.ServiceDown(f.Now());
+  job.RecordAnswer(TPeerFileAnswer{Cmd::PeerFileAnswer, unknown.FileHash, 3000, kPeerID, 0, FileAnswer::NotFound, "found.mp3"},
+                   kPeerIP, kPeerPort, f.Now());
+  EXPECT_EQ(job.FileSize(), 3000);
+  EXPECT_EQ(job.FileName(), "found.mp3");
+  EXPECT_EQ(job.TempFileName(), f.link.temp + "found.mp3.lr!");
+  // A second source asked before the size was known answers the same way: it is asked again,
+  // now with the size, instead of being dropped.
+  job.TakeSourceList(THashSourcesAnswer{unknown.FileHash, {{kPeerID + 1, kPeerIP, kPeerPort + 1, 0}}}, f.Now());
+  job.ServiceDown(f.Now());
+  job.RecordAnswer(TPeerFileAnswer{Cmd::PeerFileAnswer, unknown.FileHash, 3000, kPeerID + 1, 0, FileAnswer::NotFound,
+                                   "found.mp3"},
+                   kPeerIP, kPeerPort + 1, f.Now());
+  f.link.sent.clear();
+  job.ServiceDown(f.Now());
+  TPeerFileRequest asked;
+  ASSERT_FALSE(f.link.sent.empty());
+  ASSERT_TRUE(ReadPeerFileRequest(f.link.sent.back().data.data(), f.link.sent.back().data.size(), asked));
+  EXPECT_EQ(asked.FileSize, 3000);
+  EXPECT_EQ(job.ActiveSources(), 2);
+}
+
+TEST(DownFile, TheListenPositionComesFirst) {
+  TJobFixture f(Pattern(600 * 1024));
+  f.job->SetListenPosition(300 * 1024);
+  f.Connect();
+  EXPECT_EQ(f.link.Requested(kPeerPort), (std::vector<int32_t>{300, 301, 302, 303}));
+}
+
+}  // namespace
