@@ -4,6 +4,7 @@
 // left out).
 #include "library/ui/uLuiPlayListBox.h"
 #include "skin/ui/uLuiSkinScrollBar.h"
+#include "tests/support/ReferenceImage.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -20,7 +21,6 @@ using namespace mltest;
 
 namespace {
 
-std::string BinDir() { return std::getenv("ML_BIN_DIR") ? std::getenv("ML_BIN_DIR") : "."; }
 
 std::vector<TPlayListBoxRow> Songs(int n) {
   std::vector<TPlayListBoxRow> rows;
@@ -51,27 +51,6 @@ struct Box {
   TLuiPlayListBox* box;
   TLuiSkinScrollBar* bar;
 };
-
-void ExpectLooksLike(const QImage& got, const std::string& name) {
-  const QImage image = got.convertToFormat(QImage::Format_ARGB32);
-  std::filesystem::create_directories(BinDir() + "/skin-screens");
-  image.save(QString::fromStdString(BinDir() + "/skin-screens/" + name + ".png"));
-  const std::string reference = SourceDir() + "/tests/skin/ui/reference/" + name + ".png";
-  if (!qEnvironmentVariableIsEmpty("ML_UPDATE_SKIN_REFERENCES")) {
-    ASSERT_TRUE(image.save(QString::fromStdString(reference)));
-    return;
-  }
-  const QImage want = QImage(QString::fromStdString(reference)).convertToFormat(QImage::Format_ARGB32);
-  ASSERT_FALSE(want.isNull()) << reference;
-  ASSERT_EQ(image.size(), want.size());
-  int off = 0;
-  for (int y = 0; y < want.height(); ++y)
-    for (int x = 0; x < want.width(); ++x) {
-      const QRgb a = image.pixel(x, y), b = want.pixel(x, y);
-      off += std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))}) > 48;
-    }
-  EXPECT_LE(off, want.width() * want.height() / 200) << name << ": " << off << " pixels differ";
-}
 
 TEST(PlayListBox, DrawsRowsFromTheSkin) {
   Box b(9);

@@ -15,6 +15,7 @@
 #include "skin/ui/uLuiSkinSplitter.h"
 #include "skin/ui/uLuiSkinTrackBar.h"
 #include "skin/ui/uLuiTab.h"
+#include "tests/support/ReferenceImage.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -39,35 +40,8 @@ namespace {
 QApplication* app = nullptr;
 void App() { ASSERT_NE(app, nullptr); }
 
-std::string BinDir() { return std::getenv("ML_BIN_DIR") ? std::getenv("ML_BIN_DIR") : "."; }
 std::string DefaultSkin() { return BinDir() + "/SkinRes/SkinRes.zip"; }
 std::string PaperSkin() { return BinDir() + "/test-skins/Paper.zip"; }
-
-// Compared with tests/skin/ui/reference/NAME.png: the same size, and at most 0.5 % of the pixels
-// further than 48 in a channel (fonts may hint a little differently). ML_UPDATE_SKIN_REFERENCES=1
-// writes the references instead; every run leaves what it drew in bin/skin-screens/ to look at.
-void ExpectLooksLike(const QImage& got, const std::string& name) {
-  const QImage image = got.convertToFormat(QImage::Format_ARGB32);
-  std::filesystem::create_directories(BinDir() + "/skin-screens");
-  image.save(QString::fromStdString(BinDir() + "/skin-screens/" + name + ".png"));
-  const std::string reference = SourceDir() + "/tests/skin/ui/reference/" + name + ".png";
-  if (!qEnvironmentVariableIsEmpty("ML_UPDATE_SKIN_REFERENCES")) {
-    ASSERT_TRUE(image.save(QString::fromStdString(reference)));
-    return;
-  }
-  const QImage want = QImage(QString::fromStdString(reference)).convertToFormat(QImage::Format_ARGB32);
-  ASSERT_FALSE(want.isNull()) << "no reference " << reference;
-  ASSERT_EQ(image.size(), want.size()) << name;
-  int off = 0;
-  for (int y = 0; y < want.height(); ++y)
-    for (int x = 0; x < want.width(); ++x) {
-      const QRgb a = image.pixel(x, y), b = want.pixel(x, y);
-      const int d = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                              std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
-      if (d > 48) ++off;
-    }
-  EXPECT_LE(off, want.width() * want.height() / 200) << name << ": " << off << " pixels differ";
-}
 
 // The main window as the player lays it out, every skinned control of the normal and the mini
 // layout on it; controls a layout does not have are hidden.
