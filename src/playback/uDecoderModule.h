@@ -62,8 +62,10 @@ public:
 protected:
   // The byte decoders' part of OpenSource: check the stream held by Source_ and fill Format.
   virtual bool OpenInput() { return false; }
-  // The most one Read takes from the source beyond its position: that much must have arrived
-  // before a Read of a growing file. A PCM decoder takes whatever whole frames are there.
+  // What must have arrived beyond the source's position before a Read of a growing file: a read
+  // that gets nothing is the end of the song to every decoder. The PCM and MPEG decoders go on
+  // from a short read (whole frames of what is there; libmad asks again for a frame cut off),
+  // and 4 KB is more than any MPEG frame; a decoder that needs a whole packet says so.
   virtual uint64_t ReadAheadBytes() const { return 4096; }
   void SetOpenError(std::string why) { OpenError_ = std::move(why); }
 

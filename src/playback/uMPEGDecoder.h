@@ -58,7 +58,6 @@ public:
 
 protected:
   bool OpenInput() override;
-  uint64_t ReadAheadBytes() const override { return kInputSize; }
 
 private:
   bool FindFirstFrame();
