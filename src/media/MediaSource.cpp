@@ -20,7 +20,8 @@ std::string TMediaSource::Read(uint64_t offset, size_t n) {
   return out;
 }
 
-TFileSource::TFileSource(const std::string& path, TGrowth growth) : path_(path), growth_(growth) {
+TFileSource::TFileSource(const std::string& path, TGrowth growth, std::shared_ptr<const IArrivedBytes> arrived)
+    : path_(path), growth_(growth), arrived_(growth == TGrowth::Growing ? std::move(arrived) : nullptr) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return;
   struct stat st {};
@@ -40,6 +41,12 @@ uint64_t TFileSource::Size() const {
   if (growth_ == TGrowth::Fixed || fd_ < 0) return size_;
   struct stat st {};
   return ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : size_;
+}
+
+uint64_t TFileSource::ReadyFrom(uint64_t offset) const {
+  const uint64_t size = Size();
+  if (offset >= size) return 0;
+  return arrived_ ? std::min(size - offset, arrived_->ArrivedFrom(offset)) : size - offset;
 }
 
 namespace {
@@ -64,7 +71,11 @@ bool TFileSource::FromBlock(Block& block, uint64_t blockOffset, size_t blockSize
 
 size_t TFileSource::ReadAt(uint64_t offset, void* buf, size_t n) {
   if (fd_ < 0) throw EMediaRead("file not open");
-  if (growth_ == TGrowth::Growing) return ReadDirect(offset, buf, n, Size());
+  if (growth_ == TGrowth::Growing) {
+    // Never past what has arrived: the rest of a preallocated file is zeros, not the song.
+    const uint64_t ready = ReadyFrom(offset);
+    return ReadDirect(offset, buf, static_cast<size_t>(std::min<uint64_t>(n, ready)), offset + ready);
+  }
   if (offset >= size_) return 0;
   n = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
   size_t got = 0;
@@ -115,6 +126,13 @@ size_t TSourceCursor::Read(void* buffer, size_t count) {
   }
   position_ += n;
   return n;
+}
+
+bool TSourceCursor::Starving(uint64_t need) const {
+  if (!source_) return false;
+  const uint64_t size = source_->Size();
+  if (position_ >= size) return false;
+  return source_->ReadyFrom(position_) < std::min(need, size - position_);
 }
 
 bool TSourceCursor::SeekTo(uint64_t offset) {

@@ -18,6 +18,16 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// How much of a file still being written has arrived. A download makes its file at full size
+// before any data come, so the file's size says nothing about it; the download's block map does.
+class IArrivedBytes {
+public:
+  virtual ~IArrivedBytes() = default;
+  // Bytes present from offset on without a hole (0: the byte at offset has not come yet); the
+  // rest of the file once the download is complete. Called from the reading thread.
+  virtual uint64_t ArrivedFrom(uint64_t offset) const = 0;
+};
+
 class TMediaSource {
 public:
   virtual ~TMediaSource() = default;
@@ -28,6 +38,9 @@ public:
   // Copies up to n bytes at offset into buf and returns how many there were (0 past the end).
   // Throws EMediaRead when the underlying file fails.
   virtual size_t ReadAt(uint64_t offset, void* buf, size_t n) = 0;
+  // Bytes that can be read from offset now: up to the end of the data, or, in a file still
+  // arriving, up to the first byte that has not.
+  virtual uint64_t ReadyFrom(uint64_t offset) const { return offset < Size() ? Size() - offset : 0; }
 
   // The bytes [offset, offset + n) clipped to the end of the data.
   std::string Read(uint64_t offset, size_t n);
@@ -35,11 +48,13 @@ public:
 
 // A file on disk, opened read-only. A fixed file's size is taken once at open (a tag reader reads
 // a file as it was); a growing one (a download still being written, which the player may play)
-// asks for its size at every read and reads what has arrived so far.
+// asks for its size at every read and reads what has arrived so far: up to its size, or, given
+// what has arrived (a download's file is made at full size first), up to the first missing byte.
 class TFileSource final : public TMediaSource {
 public:
   enum class TGrowth { Fixed, Growing };
-  explicit TFileSource(const std::string& path, TGrowth growth = TGrowth::Fixed);
+  explicit TFileSource(const std::string& path, TGrowth growth = TGrowth::Fixed,
+                       std::shared_ptr<const IArrivedBytes> arrived = nullptr);
   ~TFileSource() override;
   TFileSource(const TFileSource&) = delete;
   TFileSource& operator=(const TFileSource&) = delete;
@@ -48,6 +63,7 @@ public:
   uint64_t Size() const override;
   std::string Path() const override { return path_; }
   size_t ReadAt(uint64_t offset, void* buf, size_t n) override;
+  uint64_t ReadyFrom(uint64_t offset) const override;
 
 private:
   // The readers make many small reads near the start (tag headers, frames) and the end
@@ -65,6 +81,7 @@ private:
   int fd_ = -1;
   std::string path_;
   TGrowth growth_;
+  std::shared_ptr<const IArrivedBytes> arrived_;  // growing only; null: the file's size says
   uint64_t size_ = 0;
   Block head_, tail_;
 };
@@ -114,6 +131,9 @@ public:
   bool SeekTo(uint64_t offset);
   uint64_t Position() const { return position_; }
   uint64_t Size() const { return source_ ? source_->Size() : 0; }
+  // Whether the next read would stop short at bytes that have not arrived yet: fewer than
+  // need of them (or of what is left of the data) can be read now.
+  bool Starving(uint64_t need) const;
 
 private:
   std::unique_ptr<TMediaSource> source_;

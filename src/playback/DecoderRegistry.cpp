@@ -59,11 +59,12 @@ std::vector<std::unique_ptr<TDecoderModule>> CreateDecoders() {
 }
 
 int OpenWithFirstDecoder(const std::vector<std::unique_ptr<TDecoderModule>>& decoders, const std::string& fileName,
-                         bool shareWrite, std::string& why) {
+                         bool shareWrite, std::string& why,
+                         std::shared_ptr<const IArrivedBytes> arrived) {
   const int first = DecoderForExtension(fileName);
   why.clear();
   auto tryDecoder = [&](size_t i) {
-    if (decoders[i]->Open(fileName, shareWrite)) return true;
+    if (decoders[i]->Open(fileName, shareWrite, arrived)) return true;
     // The first decoder that knew the file's kind says why it would not play it.
     if (why.empty()) why = decoders[i]->OpenError();
     decoders[i]->Close();

@@ -33,7 +33,8 @@ std::vector<std::unique_ptr<TDecoderModule>> CreateDecoders();
 // takes it: the row its extension names first, then the others in order. Returns that index, or
 // -1 with why (the first refusal of a decoder that knew the file's kind; empty when none did).
 int OpenWithFirstDecoder(const std::vector<std::unique_ptr<TDecoderModule>>& decoders, const std::string& fileName,
-                         bool shareWrite, std::string& why);
+                         bool shareWrite, std::string& why,
+                         std::shared_ptr<const IArrivedBytes> arrived = nullptr);
 
 // Whether a decoder or an installed plug-in claims the file's extension: the files the command
 // line plays, reads and adds to the library.

@@ -2,11 +2,11 @@
 
 namespace ml {
 
-bool TDecoderModule::Open(const std::string& fileName, bool shareWrite) {
+bool TDecoderModule::Open(const std::string& fileName, bool shareWrite, std::shared_ptr<const IArrivedBytes> arrived) {
   Close();
   OpenError_.clear();
   auto file = std::make_unique<TFileSource>(
-      fileName, shareWrite ? TFileSource::TGrowth::Growing : TFileSource::TGrowth::Fixed);
+      fileName, shareWrite ? TFileSource::TGrowth::Growing : TFileSource::TGrowth::Fixed, std::move(arrived));
   if (!file->IsOpen()) return false;
   return OpenSource(std::move(file), fileName);
 }

@@ -33,9 +33,12 @@ public:
   virtual int32_t BitRateKbps() const { return Format.Rate; }
   // Closes whatever is open, opens and checks the file, fills the format, positions at the first
   // audio byte. ShareWrite: the file may still be growing (a download in progress), so its end
-  // is asked anew as it is read. Decoders that read bytes open the file as a source and go on
-  // in OpenSource; one that needs the file itself (an input plug-in) overrides this.
-  virtual bool Open(const std::string& fileName, bool shareWrite);
+  // is asked anew as it is read; arrived, when given, says how far it has come (a download's
+  // file has its full size from the start). Decoders that read bytes open the file as a source
+  // and go on in OpenSource; one that needs the file itself (an input plug-in) overrides this
+  // and cannot wait for data.
+  virtual bool Open(const std::string& fileName, bool shareWrite,
+                    std::shared_ptr<const IArrivedBytes> arrived = nullptr);
   // Opens any bytes (a file, or memory for the fuzzer); name is what FileName() reports.
   virtual bool OpenSource(std::unique_ptr<TMediaSource> source, const std::string& name);
   virtual void Close() = 0;
@@ -46,6 +49,10 @@ public:
   // False means nothing more will come; bytes filled in that same call still count.
   virtual bool Read(uint8_t* buffer, uint32_t& count) = 0;
 
+  // In a file still arriving: the next Read would meet bytes that are not there yet. The engine
+  // then does not read (a short read means the end of the song to a decoder) and waits.
+  bool Starving() const { return Source_.IsOpen() && Source_.Starving(ReadAheadBytes()); }
+
   const std::string& FileName() const { return FileName_; }
   const TDecoderFormat& CurrentFormat() const { return Format; }
   // Why the last Open failed, when the file was of this decoder's kind but not one it plays
@@ -55,6 +62,11 @@ public:
 protected:
   // The byte decoders' part of OpenSource: check the stream held by Source_ and fill Format.
   virtual bool OpenInput() { return false; }
+  // What must have arrived beyond the source's position before a Read of a growing file: a read
+  // that gets nothing is the end of the song to every decoder. The PCM and MPEG decoders go on
+  // from a short read (whole frames of what is there; libmad asks again for a frame cut off),
+  // and 4 KB is more than any MPEG frame; a decoder that needs a whole packet says so.
+  virtual uint64_t ReadAheadBytes() const { return 4096; }
   void SetOpenError(std::string why) { OpenError_ = std::move(why); }
 
   std::string FileName_;

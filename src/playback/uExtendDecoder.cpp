@@ -162,7 +162,7 @@ int32_t TExtendDecoder::BitRateKbps() const {
   return g_host.BitRateKbps;
 }
 
-bool TExtendDecoder::Open(const std::string& fileName, bool) {
+bool TExtendDecoder::Open(const std::string& fileName, bool, std::shared_ptr<const IArrivedBytes>) {
   Close();
   OpenError_.clear();
   if (Scan_.Plugins.empty()) return false;

@@ -33,7 +33,7 @@ public:
   const char* Name() const override { return kName; }
   int32_t BitRateKbps() const override;
   // Tries every plug-in in turn (those claiming the file's extension first) until one plays it.
-  bool Open(const std::string& fileName, bool shareWrite) override;
+  bool Open(const std::string& fileName, bool shareWrite, std::shared_ptr<const IArrivedBytes> arrived = nullptr) override;
   void Close() override;
   void Seek(float fraction) override;
   // The time of the audio the engine has read: the plug-in's flush time plus the frames since.

@@ -54,6 +54,8 @@ void TMPEGDecoder::Close() {
   SynthPos_ = 0;
   PosSamples_ = 0;
   Aligning_ = false;
+  // A song's samples owe nothing to the one decoded before it.
+  Dither_[0] = Dither_[1] = TPcmDither{};
   SeekFrames_.clear();
   FrameCount_ = 0;
   GuardAdded_ = Ended_ = false;
@@ -108,6 +110,13 @@ bool TMPEGDecoder::OpenInput() {
     Index_.WalkAll(src);
     TotalSamples_ = Index_.Samples();
     bytes = Index_.Bytes();
+    // A download still arriving: the walk stopped at the first byte not there yet. The rest is
+    // reckoned at the rate of what has come (a seek walks on as the file grows).
+    const uint64_t audio = AudioEnd_ - DataStart_;
+    if (bytes > 0 && bytes < audio && src.ReadyFrom(DataStart_) < audio) {
+      TotalSamples_ = uint64_t(double(TotalSamples_) * double(audio) / double(bytes));
+      bytes = audio;
+    }
   }
   Format.DurationMs = MpegDurationMs(TotalSamples_, sr);
   AverageKbps_ = MpegAverageKbps(bytes, TotalSamples_, sr);
@@ -248,6 +257,15 @@ bool TMPEGDecoder::Read(uint8_t* buffer, uint32_t& count) {
   }
   count = done * 2u * channels;
   return done > 0 || !Ended_;
+}
+
+uint64_t TMPEGDecoder::ReadAheadBytes() const {
+  // Input in hand serves a Read (a queue's worth of frames: a few KB at most) without the
+  // source; up to 40 KB are taken at once, so a download need not wait until that much more
+  // has come.
+  constexpr uint64_t kEnoughInHand = 16 * 1024;
+  const uint64_t inHand = Stream_.buffer && Stream_.next_frame ? uint64_t(Stream_.bufend - Stream_.next_frame) : 0;
+  return inHand >= kEnoughInHand ? 0 : TDecoderModule::ReadAheadBytes();
 }
 
 int32_t TMPEGDecoder::GetPositionMs() {

@@ -58,6 +58,7 @@ public:
 
 protected:
   bool OpenInput() override;
+  uint64_t ReadAheadBytes() const override;
 
 private:
   bool FindFirstFrame();

@@ -192,7 +192,13 @@ void TPlayer::GetDeviceNames(std::vector<std::string>& names, int kind) const {
   for (const TOutputDevice& d : FindOutput(static_cast<TOutputKind>(kind))->Devices()) names.push_back(d.Description);
 }
 
-bool TPlayer::OpenFile(const std::string& fileName, bool shareWrite) {
+bool TPlayer::OpenFile(const std::string& fileName, bool shareWrite) { return Open(fileName, shareWrite, nullptr); }
+
+bool TPlayer::OpenDownloading(const std::string& fileName, std::shared_ptr<const IArrivedBytes> arrived) {
+  return Open(fileName, true, std::move(arrived));
+}
+
+bool TPlayer::Open(const std::string& fileName, bool shareWrite, std::shared_ptr<const IArrivedBytes> arrived) {
   MediaTagInfo_ = {};
   struct stat st {};
   if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -205,6 +211,7 @@ bool TPlayer::OpenFile(const std::string& fileName, bool shareWrite) {
   m.Serial = ++OpenSerial_;
   m.FileName = fileName;
   m.ShareWrite = shareWrite;
+  m.Arrived = std::move(arrived);
   m.Output = Output_;
   m.Volume = Volume_;
   m.Balance = Balance_;

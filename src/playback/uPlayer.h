@@ -36,6 +36,11 @@ public:
   void SetSound3DVolume(int value) override;
   void SetEQEnabled(bool on) override;
   bool OpenFile(const std::string& fileName, bool shareWrite) override;
+  // Opens a song while it downloads: arrived says how much of the file has come (its size does
+  // not: the file is made at full size first). Reads wait for missing bytes instead of ending.
+  bool OpenDownloading(const std::string& fileName, std::shared_ptr<const IArrivedBytes> arrived);
+  // The song waits for bytes of its download (the sound has stopped, the position holds).
+  bool IsStarving() const { return Shared_->Serial.load() == OpenSerial_ && Shared_->Starving; }
   bool Play(float startFraction) override;
   bool Stop() override;
   bool Pause() override;
@@ -115,6 +120,7 @@ private:
   int32_t Current(const std::atomic<int32_t>& value) const {
     return Shared_->Serial.load() == OpenSerial_ ? value.load() : 0;
   }
+  bool Open(const std::string& fileName, bool shareWrite, std::shared_ptr<const IArrivedBytes> arrived);
   void OnEngineState(TPlayerState state, const TOpenedSong* opened);
   void OnEngineEndOfSong();
   void OnEngineOpenFailed(const std::string& why);

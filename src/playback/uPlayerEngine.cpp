@@ -31,6 +31,11 @@ void RewriteChannels(uint8_t* block, uint32_t length, int bits, TAudioChannel ch
 
 TPullResult TPlayerEngine::TSource::Pull(uint8_t* block, uint32_t want) {
   if (!decoder_) return {0, true};
+  // Nothing rather than a short read, which a decoder takes for the end of the song: the output
+  // plays out its queue and asks again at its next tick.
+  const bool starving = decoder_->Starving();
+  shared_.Starving = starving;
+  if (starving) return {0, false};
   uint32_t n = want;
   // Left open at its end: its position stays there for the progress display; the engine closes
   // it with the next song.
@@ -172,7 +177,8 @@ void TPlayerEngine::HandleOpen(const TEngineMessage& msg) {
   openSerial_ = msg.Serial;
   ResetOutput(msg.Output);
   std::string why;
-  decoderIndex_ = OpenWithFirstDecoder(decoders_, msg.FileName, msg.ShareWrite, why);
+  decoderIndex_ = OpenWithFirstDecoder(decoders_, msg.FileName, msg.ShareWrite, why, msg.Arrived);
+  shared_.Starving = false;
   playing_ = false;
   if (decoderIndex_ < 0) {
     shared_.DurationMs = shared_.SampleRate = shared_.BytesPerSecond = shared_.PositionMs = 0;

@@ -33,6 +33,7 @@ struct TEngineMessage {
   float Fraction = 0.0f;  // Play: start fraction (0 = where it is), Seek: the target
   std::string FileName;   // Open
   bool ShareWrite = false;
+  std::shared_ptr<const IArrivedBytes> Arrived;  // Open, of a download: how far it has come
   TOutputTarget Output;  // Open: the output to play on
   int Volume = 100, Balance = 50;
   bool Mute = false;
@@ -52,6 +53,9 @@ struct TEngineShared {
   std::atomic<int> AudioChannel{0};
   std::atomic<bool> VisualEnabled{true};
   std::atomic<bool> VisualWanted{false};  // someone listens to the spectrum
+  // A song still downloading waits for bytes that have not arrived: the sound stops and the
+  // position stays until they come.
+  std::atomic<bool> Starving{false};
   std::mutex VisualMutex;
   std::vector<uint8_t> Visual;  // the latest block queued, after the effects
   int VisualChannels = 0, VisualBits = 0;

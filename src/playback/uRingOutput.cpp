@@ -73,8 +73,10 @@ bool TRingOutput::FillBuffers() {
     DeviceDrain();
     return false;
   }
-  if (QueueBytes_ - std::min<uint64_t>(Written_ - Played(), QueueBytes_) >= MinFill_)
-    WakeSource();  // still room: come back at once rather than at the next tick
+  // Still room: come back at once rather than at the next tick; but a source that had nothing
+  // (a download waiting for data) is asked again only at the next tick, never in a spin.
+  if (got.Bytes > 0 && QueueBytes_ - std::min<uint64_t>(Written_ - Played(), QueueBytes_) >= MinFill_)
+    WakeSource();
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include "playback/AsfPackets.h"
 #include "playback/uDecoderModule.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +34,7 @@ public:
 
 protected:
   bool OpenInput() override;
+  uint64_t ReadAheadBytes() const override { return std::max<uint64_t>(4096, PacketBytes_.size()); }
 
 private:
   bool OpenCodec();

@@ -42,6 +42,14 @@ int64_t TBlockMap::ReceivedBytes() const {
 
 int64_t TBlockMap::PrefixBytes() const { return std::min<int64_t>(int64_t(prefix_) * BlockBytes, fileSize_); }
 
+int64_t TBlockMap::ArrivedFrom(int64_t offset) const {
+  if (offset < 0 || offset >= fileSize_) return 0;
+  // The run from the start is known; past it the blocks are looked at one by one.
+  int32_t b = std::max(int32_t(offset / BlockBytes), prefix_);
+  while (b < BlockCount() && states_[size_t(b)] == Received) ++b;
+  return std::min<int64_t>(int64_t(b) * BlockBytes, fileSize_) - offset;
+}
+
 int32_t TBlockMap::NextMissing(int32_t from) const {
   const int32_t n = BlockCount();
   if (received_ == n) return -1;

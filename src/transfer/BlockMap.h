@@ -38,6 +38,8 @@ public:
   // Blocks received without a gap from the start.
   int32_t PrefixBlocks() const { return prefix_; }
   int64_t PrefixBytes() const;
+  // Bytes received without a gap from offset on (a player reading there may read that many).
+  int64_t ArrivedFrom(int64_t offset) const;
 
   // The first missing block at or after from, wrapping to the start; -1 when none is missing.
   int32_t NextMissing(int32_t from) const;

@@ -556,6 +556,11 @@ TDownFile::TFinish TDownFile::VerifyAndSave() {
   return TFinish::Saved;
 }
 
+int64_t TDownFile::ArrivedFrom(int64_t offset) const {
+  TLock lock(mutex_);
+  return map_.ArrivedFrom(offset);
+}
+
 void TDownFile::DeleteTempFile() {
   TLock lock(mutex_);
   while (!sources_.empty()) DropSource(lock, sources_.size() - 1);

@@ -122,6 +122,9 @@ public:
 
   // The player's position in the file: blocks just ahead of it are asked first (-1: none).
   void SetListenPosition(int64_t bytes) { listenPosition_ = bytes; }
+  // Bytes of the temporary file that have arrived without a gap from offset (written before
+  // they are counted): what a player of the growing file may read. Any thread.
+  int64_t ArrivedFrom(int64_t offset) const;
   // Sources asked at once (the manager's MaxSourceCount).
   void SetMaxSources(int32_t n) { maxSources_ = std::max(1, n); }
 

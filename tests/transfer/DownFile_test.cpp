@@ -5,6 +5,8 @@
 
 #include <arpa/inet.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <vector>
@@ -294,6 +296,36 @@ TEST(DownFile, TheListenPositionComesFirst) {
   f.job->SetListenPosition(300 * 1024);
   f.Connect();
   EXPECT_EQ(f.link.Requested(kPeerPort), (std::vector<int32_t>{300, 301, 302, 303}));
+}
+
+}  // namespace
+
+namespace {
+
+// A player of the growing file may read the run of blocks from its place, no further; once the
+// file is verified and moved, a descriptor opened on the temporary file reads the same bytes.
+TEST(DownFile, APlayerMayReadTheRunFromItsPlaceAndKeepsItsFileThroughTheMove) {
+  const int64_t size = 600 * 1024 + 100;
+  TJobFixture f(Pattern(size_t(size)));
+  f.Connect();
+  EXPECT_EQ(f.job->ArrivedFrom(0), 0);
+  for (int32_t b : {0, 2, 300, 301, 302, 600}) ASSERT_TRUE(f.Deliver(b));
+  struct Case {
+    int64_t offset, arrived;
+  } cases[] = {{0, 1024},       {1000, 24},          {1024, 0},     {2048, 1024},
+               {300 * 1024 + 10, 3 * 1024 - 10},     {303 * 1024, 0}, {size - 100, 100},
+               {size - 1, 1},   {size, 0},           {-1, 0}};
+  for (const Case& c : cases) EXPECT_EQ(f.job->ArrivedFrom(c.offset), c.arrived) << c.offset;
+
+  const int fd = ::open(f.job->TempFileName().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  f.ServeAll();
+  ASSERT_EQ(f.job->VerifyAndSave(), TDownFile::TFinish::Saved);
+  EXPECT_EQ(f.job->ArrivedFrom(0), size);
+  std::string read(size_t(size), '\0');
+  EXPECT_EQ(::pread(fd, read.data(), read.size(), 0), ssize_t(size));
+  ::close(fd);
+  EXPECT_TRUE(read == f.content);
 }
 
 }  // namespace
