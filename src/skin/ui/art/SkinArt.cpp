@@ -363,15 +363,16 @@ QImage TabButtons(const TSkinArtTheme& t) {
   return strip;
 }
 
-QImage PlayingMark(const TSkinArtTheme& t) {
-  QImage image = Canvas(8, 9);
+// A small filled triangle on the key colour (the playing mark, the sort arrow).
+QImage Triangle(int w, int h, QPointF a, QPointF b, QPointF c, const QColor& color) {
+  QImage image = Canvas(w, h);
   QPainter p(&image);
   QPainterPath path;
-  path.moveTo(0, 0);
-  path.lineTo(8, 4.5);
-  path.lineTo(0, 9);
+  path.moveTo(a);
+  path.lineTo(b);
+  path.lineTo(c);
   path.closeSubpath();
-  p.fillPath(path, t.Accent);
+  p.fillPath(path, color);
   return image;
 }
 
@@ -478,7 +479,7 @@ std::map<std::string, QByteArray> DrawSkinPackage(const TSkinArtTheme& t) {
   put("volume_fill.png", FillBar(t, 12, 16, true));
   put("tab_bg.png", Filled(10, 20, t.Frame));
   put("tab_buttons.png", TabButtons(t));
-  put("playing.png", PlayingMark(t));
+  put("playing.png", Triangle(8, 9, {0, 0}, {8, 4.5}, {0, 9}, t.Accent));
   put("scroll_slider.png", Filled(12, 12, t.Accent.darker(120)));
   put("scroll_buttons.png", Arrows(t, 12));
   put("scroll_bg.png", Filled(12, 12, t.Display.lighter(115)));
@@ -490,17 +491,7 @@ std::map<std::string, QByteArray> DrawSkinPackage(const TSkinArtTheme& t) {
     put("splitter_arrow.png", arrow);
   }
   put("column_header.png", Filled(10, 18, t.Panel));
-  {
-    QImage sort = Canvas(9, 5);
-    QPainter p(&sort);
-    QPainterPath path;
-    path.moveTo(0, 0);
-    path.lineTo(9, 0);
-    path.lineTo(4.5, 5);
-    path.closeSubpath();
-    p.fillPath(path, t.Text);
-    put("column_sort.png", sort);
-  }
+  put("column_sort.png", Triangle(9, 5, {0, 0}, {9, 0}, {4.5, 5}, t.Text));
   // The preview: the main window as the skin draws it, buttons in their first frame.
   QImage preview(player.size(), QImage::Format_RGB32);
   preview.fill(QColor("#808080"));
