@@ -1,0 +1,183 @@
+#pragma once
+// The main window's controller without the window: it ties the user's commands (buttons, bars,
+// hotkeys, the command line, remotes) to the player, the playlists and the lyrics, and tells the
+// window what to show through IMainView. Everything runs on the main thread; the player's
+// reports arrive as its events there. The Qt window is a thin view: it forwards clicks here and
+// draws what it is told.
+#include "app/CommandLine.h"
+#include "app/MainWindowRules.h"
+#include "app/PlayerRemote.h"
+#include "app/ServicesShell.h"
+#include "library/PlayListController.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ml {
+
+class Dispatcher;
+class TLRCParse;
+class TPlayer;
+class TSettingMgr;
+struct TAppInfo;
+
+// What the window shows. Every call carries the whole value, so a view may redraw from it alone.
+class IMainView {
+public:
+  virtual ~IMainView() = default;
+  // Pause shown while playing, Play otherwise.
+  virtual void ShowPlaying(bool playing) = 0;
+  virtual void ShowTitle(const std::string& title) = 0;
+  virtual void ShowInfo(const std::string& text) = 0;
+  // "128" and "44" (kHz); empty texts clear the labels.
+  virtual void ShowRates(const std::string& bitrate, const std::string& sampleRate) = 0;
+  // The time display's value in milliseconds and whether it counts down.
+  virtual void ShowTime(int64_t ms, bool remaining) = 0;
+  // The position bar (0..kProgressMax) and its download mark.
+  virtual void ShowProgress(int position, int downloadMark) = 0;
+  virtual void ShowMute(bool muted) = 0;
+  virtual void ShowVolume(int volume) = 0;
+  virtual void ShowModes(int loopMode, int orderMode) = 0;
+  // The shown list's songs, selection or playing row changed.
+  virtual void ShowPlaylist() = 0;
+  // New lyrics were loaded (or cleared): the display starts again with this length.
+  virtual void ShowLyrics(int32_t durationMs) = 0;
+  virtual void ShowLyricPosition(int32_t ms) = 0;
+  // The 512 levels of the spectrum, or nullptr to clear it.
+  virtual void ShowSpectrum(const float* levels) = 0;
+  virtual void ShowNotice(const TNotice& notice) = 0;
+  // Whether the window is the active one (the "now playing" notice is for when it is not).
+  virtual bool IsActiveWindow() const = 0;
+};
+
+struct TMainControllerParts {
+  TPlayer* Player = nullptr;
+  TMusicFileMgr* Library = nullptr;
+  TSettingMgr* Settings = nullptr;
+  const TAppInfo* Info = nullptr;
+  Dispatcher* dispatcher = nullptr;
+  TLRCParse* Lyrics = nullptr;  // the parser the lyric display shows
+  IMainView* View = nullptr;
+  uint32_t RandomSeed = 0;      // the random order; 0: from the clock
+};
+
+class TMainController final : public IPlayListHost, public ICommandLineTarget, public IPlayerRemote {
+public:
+  static constexpr int kProgressMax = 10000;
+  static constexpr Millis kTick{100};
+  static constexpr int kVolumeStep = 5;
+
+  explicit TMainController(const TMainControllerParts& parts);
+  ~TMainController() override;
+  TMainController(const TMainController&) = delete;
+  TMainController& operator=(const TMainController&) = delete;
+
+  TPlayListController& PlayList() { return *playList_; }
+  // After the window exists: the saved volume, mute and modes are shown, and with AutoPlay the
+  // saved song plays.
+  void Start();
+  // Before the window goes: the player stops, the playlist's place is written to the settings.
+  void Close();
+
+  // ---- commands of the window ----
+  void Play();
+  void Pause();
+  void Stop();
+  void Next();
+  void Previous();
+  void ToggleMute();
+  void SetVolume(int volume);
+  void VolumeUp() { SetVolume(Volume() + kVolumeStep); }
+  void VolumeDown() { SetVolume(Volume() - kVolumeStep); }
+  // The position bar was let go at `position` (0..kProgressMax).
+  void SeekReleased(int position);
+  // A click on the time display.
+  void ToggleTimeMode();
+  void ClickLoopButton() { SetLoop(NextLoopMode(playList_->LoopMode())); }
+  void ClickOrderButton() { SetOrder(NextOrderMode(playList_->OrderMode())); }
+  // Files chosen in the open dialog, dropped on the window or given by a remote: added to the
+  // current list; the first plays unless a song is playing or paused (always with playFirst).
+  void OpenFiles(const std::vector<std::string>& paths, bool playFirst = false);
+  // A double click on a row of the shown list.
+  void PlayRow(size_t row);
+  // A lyric drag ended at `ms` (the lyric frame has decided it seeks).
+  void SeekToMs(int64_t ms);
+
+  bool Playing() const;
+  bool Paused() const;
+  bool ShowsRemaining() const { return remaining_; }
+  int Volume() const;
+  bool Muted() const;
+  TShareFileInfo* PlayingEntry() const { return playing_; }
+
+  // Actions of the key map (0..20, and the media keys 1001..1004); false for one the window
+  // runs itself (options, mini mode, the lyric window, the playlist's own actions, realign).
+  bool RunAction(int action);
+  // The raise and quit asks of remotes go to the window.
+  std::function<void()> OnRaise, OnQuit;
+
+  // ---- IPlayListHost ----
+  void PlayEntryRequested(TShareFileInfo* entry) override;
+  // The playlist stops the player before every song it starts, and for the Stop command.
+  void StopRequested() override;
+  bool ConfirmDeleteFiles(int count) override;
+  std::function<bool(int count)> OnConfirmDeleteFiles;
+
+  // ---- ICommandLineTarget ----
+  void ClearPlaylistSelection() override;
+  void AddFileFromCommandLine(const std::string& path, bool play) override;
+
+  // ---- IPlayerRemote ----
+  TRemoteStatus RemoteStatus() const override;
+  int64_t RemotePositionMs() override;
+  void RemotePlay() override { Play(); }
+  void RemotePause() override;
+  void RemotePlayPause() override;
+  void RemoteStop() override { Stop(); }
+  void RemoteNext() override { Next(); }
+  void RemotePrevious() override { Previous(); }
+  void RemoteSeekTo(int64_t positionMs) override;
+  void RemoteSetVolume(int volume) override { SetVolume(volume); }
+  void RemoteSetLoopMode(int mode) override { SetLoop(mode); }
+  void RemoteSetOrderMode(int mode) override { SetOrder(mode); }
+  void RemoteOpen(const std::vector<std::string>& paths) override { OpenFiles(paths, true); }
+  void RemoteRaise() override;
+  void RemoteQuit() override;
+  void AddRemoteListener(IPlayerRemoteListener* listener) override;
+  void RemoveRemoteListener(IPlayerRemoteListener* listener) override;
+
+private:
+  void ConnectPlayer();
+  void OnStateChange(int cur, int old);
+  void OnFinished();
+  void OnOpenError(const std::string& why);
+  void OnProgress(int32_t pos, int32_t dur, double pct);
+  void Tick();
+  void LoadLyricsFor(const TShareFileInfo& entry);
+  void ClearLyrics();
+  void SetLoop(int mode);
+  void SetOrder(int mode);
+  void NotifyRemotes();
+  void NotifySeeked(int64_t ms);
+
+  TMainControllerParts parts_;
+  TPlayer& player_;
+  TSettingMgr& settings_;
+  IMainView& view_;
+  std::unique_ptr<TPlayListController> playList_;
+  TShareFileInfo* playing_ = nullptr;
+  std::string title_;
+  std::string scrollTitle_;
+  bool remaining_ = false;
+  bool userPaused_ = false;
+  int progressReports_ = 0;
+  bool stopped_ = true;  // Stop was the last word: no song is loaded
+  TimerId tick_ = 0;
+  std::vector<IPlayerRemoteListener*> remotes_;
+  TRemoteStatus lastStatus_;
+};
+
+}  // namespace ml

@@ -1,0 +1,303 @@
+// The main window's controller on the manual loop: the real player and decoder on a fake output,
+// the real library and playlist, a view that records what it is told.
+#include "app/MainController.h"
+
+#include "app/AppInfo.h"
+#include "app/uSettingMgr.h"
+#include "base/EventLoop.h"
+#include "lyrics/LRCParse.h"
+#include "playback/uPlayer.h"
+#include "tests/support/ArrivingFile.h"
+#include "tests/support/FakeOutput.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace ml;
+using namespace mltest;
+using namespace std::chrono_literals;
+
+namespace {
+
+class TRecordingView final : public IMainView {
+public:
+  void ShowPlaying(bool playing) override { Playing = playing; }
+  void ShowTitle(const std::string& title) override { Title = title; }
+  void ShowInfo(const std::string& text) override { Info = text; }
+  void ShowRates(const std::string& bitrate, const std::string& sampleRate) override {
+    Bitrate = bitrate;
+    SampleRate = sampleRate;
+  }
+  void ShowTime(int64_t ms, bool remaining) override {
+    TimeMs = ms;
+    Remaining = remaining;
+  }
+  void ShowProgress(int position, int) override { Progress = position; }
+  void ShowMute(bool muted) override { Muted = muted; }
+  void ShowVolume(int volume) override { Volume = volume; }
+  void ShowModes(int loop, int order) override {
+    Loop = loop;
+    Order = order;
+  }
+  void ShowPlaylist() override { ++PlaylistShows; }
+  void ShowLyrics(int32_t durationMs) override { LyricLength = durationMs; }
+  void ShowLyricPosition(int32_t ms) override { LyricPosition = ms; }
+  void ShowSpectrum(const float* levels) override { SpectrumCleared = levels == nullptr; }
+  void ShowNotice(const TNotice& notice) override { Notices.push_back(notice); }
+  bool IsActiveWindow() const override { return Active; }
+
+  bool Playing = false, Muted = false, Remaining = false, SpectrumCleared = false, Active = true;
+  std::string Title, Info, Bitrate, SampleRate;
+  int64_t TimeMs = -1;
+  int Progress = -1, Volume = -1, Loop = -1, Order = -1, PlaylistShows = 0;
+  int32_t LyricLength = -1, LyricPosition = -1;
+  std::vector<TNotice> Notices;
+};
+
+class TRemoteCounter final : public IPlayerRemoteListener {
+public:
+  void RemoteStatusChanged() override { ++Changes; }
+  void RemoteSeeked(int64_t ms) override { Seeks.push_back(ms); }
+  int Changes = 0;
+  std::vector<int64_t> Seeks;
+};
+
+class MainControllerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    info.AppTitle = "MiniLirra";
+    info.AppSlogan = "slogan";
+    player = std::make_unique<TPlayer>(&loop, [this](const TOutputTarget&) {
+      auto out = std::make_unique<TFakeOutput>();
+      fake = out.get();
+      return out;
+    });
+    player->SetOutputTarget({TOutputKind::Null, "fake"});
+    settings = std::make_unique<TSettingMgr>(dir.File("settings.xml"), TSettingContext{dir.Path().string() + "/", "minilirra"});
+    settings->SaveAtExit(false);
+    settings->Volume = 80;
+    library = std::make_unique<TMusicFileMgr>(&loop);
+    library->NewPlayList("default");
+  }
+  void Make(bool autoLyrics = false) {
+    settings->AutoShowLRC = autoLyrics;
+    TMainControllerParts parts;
+    parts.Player = player.get();
+    parts.Library = library.get();
+    parts.Settings = settings.get();
+    parts.Info = &info;
+    parts.dispatcher = &loop;
+    parts.Lyrics = &lyrics;
+    parts.View = &view;
+    parts.RandomSeed = 1;
+    controller = std::make_unique<TMainController>(parts);
+    controller->Start();
+  }
+  std::string Song(const std::string& name, int seconds) {
+    const std::string path = dir.File(name);
+    std::ofstream(path, std::ios::binary) << MakeWav(seconds, 8000, 1, 1000, 0);
+    return path;
+  }
+  void Settle() {
+    bool done = false;
+    player->Sync([&] { done = true; });
+    ASSERT_TRUE(loop.WaitPumping([&] { return done; }, 10s));
+  }
+  // The device plays ms of audio; the loop's clock moves as far.
+  void PlayFor(std::chrono::milliseconds ms) {
+    for (auto t = 0ms; t < ms; t += 50ms) {
+      if (fake) fake->Advance(50ms);
+      loop.Advance(50ms);
+      Settle();
+    }
+  }
+  std::string PlayingName() const {
+    return controller->PlayingEntry() ? controller->PlayingEntry()->Caption : "";
+  }
+
+  TempDir dir;
+  ManualLoop loop;
+  TAppInfo info;
+  TFakeOutput* fake = nullptr;
+  std::unique_ptr<TPlayer> player;
+  std::unique_ptr<TSettingMgr> settings;
+  std::unique_ptr<TMusicFileMgr> library;
+  TLRCParse lyrics;
+  TRecordingView view;
+  std::unique_ptr<TMainController> controller;
+};
+
+// Play starts the list; the window shows Pause, the title and the song with its length; at its
+// end the next song follows, and after the last the list starts again (loop all).
+TEST_F(MainControllerTest, PlaysTheListInOrderAndLoopsAll) {
+  Make();
+  controller->OpenFiles({Song("one.wav", 1), Song("two.wav", 1)});
+  Settle();
+  EXPECT_EQ(PlayingName(), "one");
+  EXPECT_TRUE(view.Playing);
+  EXPECT_EQ(view.Title, " one - MiniLirra ");
+  EXPECT_EQ(view.Info, "one [0:01]");
+  EXPECT_EQ(view.SampleRate, "8");
+  PlayFor(1300ms);
+  EXPECT_EQ(PlayingName(), "two");
+  PlayFor(1300ms);
+  EXPECT_EQ(PlayingName(), "one");
+  EXPECT_GT(view.Progress, 0);
+}
+
+// Loop modes cycle 0, 1, 2 with the button; "play one song" stops at the end of the song and
+// "repeat one" plays it again.
+TEST_F(MainControllerTest, LoopModesDecideWhatFollowsTheEnd) {
+  Make();
+  controller->OpenFiles({Song("one.wav", 1), Song("two.wav", 1)});
+  controller->ClickLoopButton();
+  EXPECT_EQ(view.Loop, 1);
+  EXPECT_EQ(settings->PlayListLoopType, 1);
+  Settle();
+  PlayFor(1300ms);
+  EXPECT_FALSE(view.Playing);
+  EXPECT_EQ(view.Info, "slogan");
+
+  controller->ClickLoopButton();
+  EXPECT_EQ(view.Loop, 2);
+  controller->Play();
+  Settle();
+  const std::string first = PlayingName();
+  PlayFor(1300ms);
+  EXPECT_EQ(PlayingName(), first);
+  EXPECT_TRUE(view.Playing);
+  controller->ClickLoopButton();
+  EXPECT_EQ(view.Loop, 0);
+}
+
+// Pause keeps the place and Play resumes it; Stop forgets the song and shows the slogan; the
+// time display counts down after a click, except while stopped.
+TEST_F(MainControllerTest, PauseResumeStopAndTheTimeDisplay) {
+  Make();
+  controller->OpenFiles({Song("one.wav", 3)});
+  Settle();
+  PlayFor(500ms);
+  controller->Pause();
+  Settle();
+  EXPECT_FALSE(view.Playing);
+  EXPECT_TRUE(controller->Paused());
+  controller->ToggleTimeMode();
+  controller->Play();
+  Settle();
+  EXPECT_TRUE(controller->Playing());
+  PlayFor(500ms);
+  EXPECT_TRUE(view.Remaining);
+  EXPECT_GT(view.TimeMs, 1000);
+  EXPECT_LT(view.TimeMs, 3000);
+  controller->Stop();
+  Settle();
+  EXPECT_FALSE(view.Playing);
+  EXPECT_EQ(view.Info, "slogan");
+  EXPECT_EQ(view.Bitrate, "");
+  EXPECT_TRUE(view.SpectrumCleared);
+  controller->ToggleTimeMode();
+  EXPECT_FALSE(controller->ShowsRemaining());
+}
+
+// A song whose file is gone is skipped in "loop all", and stays stopped with the setting that
+// says so; either way the reason is shown.
+TEST_F(MainControllerTest, AMissingFileIsSkippedUnlessStoppingOnErrors) {
+  for (bool stopOnError : {false, true}) {
+    SCOPED_TRACE(stopOnError);
+    controller.reset();
+    SetUp();
+    settings->AutoStopWhenError = stopOnError;
+    Make();
+    const std::string gone = Song("gone.wav", 1);
+    controller->OpenFiles({gone, Song("next.wav", 1)});
+    Settle();
+    controller->Stop();
+    Settle();
+    std::remove(gone.c_str());
+    controller->PlayRow(0);
+    Settle();
+    loop.ProcessPending();
+    Settle();
+    if (stopOnError) {
+      EXPECT_EQ(PlayingName(), "gone");
+      EXPECT_NE(view.Info.find("no such file"), std::string::npos) << view.Info;
+    } else {
+      EXPECT_EQ(PlayingName(), "next");
+      EXPECT_TRUE(view.Playing);
+    }
+  }
+}
+
+// Volume and mute go to the player and the settings; volume steps stay within 0..100.
+TEST_F(MainControllerTest, VolumeAndMute) {
+  Make();
+  EXPECT_EQ(view.Volume, 80);
+  for (int i = 0; i < 6; ++i) controller->VolumeUp();
+  EXPECT_EQ(view.Volume, 100);
+  EXPECT_EQ(player->Volume(), 100);
+  controller->SetVolume(-7);
+  EXPECT_EQ(settings->Volume, 0);
+  controller->ToggleMute();
+  EXPECT_TRUE(view.Muted);
+  EXPECT_TRUE(player->Mute());
+  EXPECT_TRUE(settings->Mute);
+}
+
+// With lyrics shown automatically, a song's associated lyric file is loaded when it starts and
+// the display follows the position on the 100 ms tick.
+TEST_F(MainControllerTest, ASongsLyricsAreLoadedAndFollowed) {
+  Make(true);
+  const std::string song = Song("one.wav", 2);
+  std::ofstream(dir.File("one.lrc")) << "[00:00.00]first\n[00:01.00]second\n";
+  controller->OpenFiles({song});
+  controller->Stop();
+  library->SetLRCFileName(controller->PlayList().Songs()[0], dir.File("one.lrc"));
+  controller->PlayRow(0);
+  Settle();
+  EXPECT_EQ(lyrics.Count(), 2);
+  PlayFor(600ms);
+  EXPECT_GT(view.LyricPosition, 200);
+  controller->Stop();
+  EXPECT_EQ(lyrics.Count(), 0);
+}
+
+// What remotes see and ask: the song's facts, play/pause, seeking within the song only, and a
+// note to listeners for every change.
+TEST_F(MainControllerTest, RemotesReadTheStatusAndDriveThePlayer) {
+  Make();
+  TRemoteCounter counter;
+  controller->AddRemoteListener(&counter);
+  EXPECT_EQ(controller->RemoteStatus().Playback, TRemotePlayback::Stopped);
+  controller->RemoteOpen({Song("one.wav", 3)});
+  Settle();
+  TRemoteStatus s = controller->RemoteStatus();
+  EXPECT_EQ(s.Playback, TRemotePlayback::Playing);
+  EXPECT_EQ(s.Title, "one");
+  EXPECT_EQ(s.FileName, dir.File("one.wav"));
+  EXPECT_EQ(s.LengthMs, 3000);
+  EXPECT_TRUE(s.CanSeek);
+  EXPECT_FALSE(s.SongId.empty());
+  EXPECT_GT(counter.Changes, 0);
+  controller->RemoteSeekTo(2000);
+  Settle();
+  EXPECT_EQ(counter.Seeks.back(), 2000);
+  EXPECT_GE(controller->RemotePositionMs(), 2000);
+  controller->RemoteSeekTo(5000);  // past the end: ignored
+  EXPECT_EQ(counter.Seeks.back(), 2000);
+  controller->RemotePlayPause();
+  Settle();
+  EXPECT_EQ(controller->RemoteStatus().Playback, TRemotePlayback::Paused);
+  controller->RemoteSetLoopMode(2);
+  controller->RemoteSetOrderMode(1);
+  EXPECT_EQ(controller->RemoteStatus().LoopMode, 2);
+  EXPECT_EQ(controller->RemoteStatus().OrderMode, 1);
+  controller->RemoteStop();
+  Settle();
+  EXPECT_EQ(controller->RemoteStatus().Playback, TRemotePlayback::Stopped);
+  EXPECT_TRUE(controller->RemoteStatus().Title.empty());
+  controller->RemoveRemoteListener(&counter);
+}
+
+}  // namespace
