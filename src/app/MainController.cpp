@@ -310,7 +310,7 @@ void TMainController::OnStateChange(int cur, int old) {
     }
     default:
       view_.ShowTitle(parts_.Info->AppTitle);
-      view_.ShowTime(0, remaining_);
+      view_.ShowTime(0, 0, remaining_);
       view_.ShowProgress(0, 0);
       view_.ShowPlaying(false);
       break;
@@ -344,7 +344,7 @@ void TMainController::OnOpenError(const std::string& why) {
 }
 
 void TMainController::OnProgress(int32_t pos, int32_t dur, double pct) {
-  view_.ShowTime(remaining_ ? int64_t(dur) - pos : pos, remaining_);
+  view_.ShowTime(pos, dur, remaining_);
   view_.ShowProgress(int(std::lround(kProgressMax * std::clamp(pct, 0.0, 1.0))), 0);
   if (++progressReports_ % 3 == 0 && settings_.TaskBarScrollText) {
     scrollTitle_ = RotateTitle(scrollTitle_);

@@ -34,8 +34,8 @@ public:
   virtual void ShowInfo(const std::string& text) = 0;
   // "128" and "44" (kHz); empty texts clear the labels.
   virtual void ShowRates(const std::string& bitrate, const std::string& sampleRate) = 0;
-  // The time display's value in milliseconds and whether it counts down.
-  virtual void ShowTime(int64_t ms, bool remaining) = 0;
+  // The time display: the position in the song, its length, and whether it shows the time left.
+  virtual void ShowTime(int64_t positionMs, int64_t durationMs, bool remaining) = 0;
   // The position bar (0..kProgressMax) and its download mark.
   virtual void ShowProgress(int position, int downloadMark) = 0;
   virtual void ShowMute(bool muted) = 0;

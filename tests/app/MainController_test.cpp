@@ -30,8 +30,8 @@ public:
     Bitrate = bitrate;
     SampleRate = sampleRate;
   }
-  void ShowTime(int64_t ms, bool remaining) override {
-    TimeMs = ms;
+  void ShowTime(int64_t ms, int64_t duration, bool remaining) override {
+    TimeMs = remaining ? duration - ms : ms;
     Remaining = remaining;
   }
   void ShowProgress(int position, int) override { Progress = position; }

@@ -1,6 +1,6 @@
 #pragma once
 // Comparing what a window or control drew with a reference image of ours
-// (tests/skin/ui/reference/NAME.png): the same size, and at most 0.5 % of the pixels further than
+// (FOLDER/NAME.png under the source tree, tests/skin/ui/reference by default): the same size, and at most 0.5 % of the pixels further than
 // 48 in a channel (fonts may hint a little differently from machine to machine). Every run leaves
 // what it drew in bin/skin-screens/ to look at; ML_UPDATE_SKIN_REFERENCES=1 writes the references
 // instead (look at them before committing).
@@ -10,6 +10,7 @@
 
 namespace mltest {
 
-void ExpectLooksLike(const QImage& got, const std::string& name);
+void ExpectLooksLike(const QImage& got, const std::string& name,
+                     const std::string& folder = "tests/skin/ui/reference");
 
 }  // namespace mltest

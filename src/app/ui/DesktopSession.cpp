@@ -1,0 +1,90 @@
+#include "app/ui/DesktopSession.h"
+
+#include "app/AppInfo.h"
+#include "app/MainController.h"
+#include "app/PlayerSettings.h"
+#include "app/uSettingMgr.h"
+#include "app/ui/QtDispatcher.h"
+#include "app/ui/ufrmMain.h"
+#include "base/AppPaths.h"
+#include "library/MusicFileMgr.h"
+#include "lyrics/LRCParse.h"
+#include "playback/uOutputModuleFactory.h"
+#include "playback/uPlayer.h"
+#include "skin/uLuiSkinMgr.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+namespace ml {
+
+int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDesktopParts& parts) {
+  const TAppInfo& info = session.Info();
+  TSettingMgr settings(info.SettingsFileName(),
+                       TSettingContext{info.AppDir, info.ExeBaseName, info.AppTitle, ExecutablePath(), nullptr});
+  settings.Load();
+  if (!settings.LoadProblem().empty()) std::fprintf(stderr, "minilirra: %s\n", settings.LoadProblem().c_str());
+
+  const std::string libraryFile = info.AppDir + "MusicFiles.xml";
+  TMusicFileMgr library(&dispatcher);
+  if (std::string error; !library.LoadWithRecovery(libraryFile, &error) && !error.empty())
+    std::fprintf(stderr, "minilirra: the music library could not be read (%s); it starts empty\n", error.c_str());
+  library.EnableAutoSave(libraryFile);
+
+  TPlayer player(&dispatcher);
+  TOutputTarget output = parts.Output;
+  if (!parts.HaveOutput) {
+    std::string message;
+    output = TOutputModuleFactory::DefaultTarget(message);
+    if (!message.empty()) std::fprintf(stderr, "minilirra: %s\n", message.c_str());
+  }
+  player.SetOutputTarget(output);
+  std::vector<std::string> problems;
+  ApplyEffectSettings(player, settings, &problems);
+  for (const std::string& p : problems) std::fprintf(stderr, "minilirra: saved DSP plug-in %s\n", p.c_str());
+
+  TLRCParse lyrics;
+  TLuiSkinManager skin;
+  skin.SetPackageFile(info.SkinResDir + TLuiSkinManager::kBuiltInPackage);
+
+  TfrmMain window(skin, settings, info);
+  TMainControllerParts core;
+  core.Player = &player;
+  core.Library = &library;
+  core.Settings = &settings;
+  core.Info = &info;
+  core.dispatcher = &dispatcher;
+  core.Lyrics = &lyrics;
+  core.View = &window;
+  TMainController controller(core);
+  window.SetController(&controller);
+  if (std::string error; !window.ApplySkin(&error)) {
+    std::fprintf(stderr, "minilirra: the skin %s cannot be used: %s\n", skin.PackageFile().c_str(), error.c_str());
+    return 1;
+  }
+  window.PlaceWindow();
+
+  TMainWindowHooks hooks;
+  hooks.dispatcher = &dispatcher;
+  hooks.activate = [&window] { window.BringMainWindowUp(); };
+  hooks.commandTarget = &controller;
+  if (std::string error; !session.MainWindowCreated(hooks, &error)) {
+    std::fprintf(stderr, "minilirra: %s\n", error.c_str());
+    return 1;
+  }
+  window.show();
+  controller.Start();
+  session.MainWindowShown();
+
+  const int rc = QApplication::exec();
+
+  session.MainWindowDestroyed();
+  if (std::string error; !library.Save(libraryFile, &error))
+    std::fprintf(stderr, "minilirra: the music library could not be saved: %s\n", error.c_str());
+  if (std::string error; !settings.Save(&error))
+    std::fprintf(stderr, "minilirra: the settings could not be saved: %s\n", error.c_str());
+  return rc;
+}
+
+}  // namespace ml

@@ -1,0 +1,603 @@
+#include "app/ui/ufrmMain.h"
+
+#include "app/AppInfo.h"
+#include "app/MainWindowRules.h"
+#include "app/uSettingMgr.h"
+#include "app/ui/QtKeys.h"
+#include "app/ui/dlgPopupMsg.h"
+#include "library/MusicFileMgr.h"
+#include "library/ui/uLuiPlayListBox.h"
+#include "skin/ui/SkinQt.h"
+#include "skin/ui/uLuiPanel.h"
+#include "skin/ui/uLuiScrollLabel.h"
+#include "skin/ui/uLuiSkinButton.h"
+#include "skin/ui/uLuiSkinImg.h"
+#include "skin/ui/uLuiSkinLEDDigtal.h"
+#include "skin/ui/uLuiSkinMenu.h"
+#include "skin/ui/uLuiSkinScrollBar.h"
+#include "skin/ui/uLuiSkinSpectrum.h"
+#include "skin/ui/uLuiSkinTrackBar.h"
+#include "skin/ui/uLuiTab.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstring>
+
+namespace ml {
+
+namespace {
+
+using K = TSkinButtonKind;
+
+TRect ToTRect(const QRect& r) { return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+
+TRect WorkArea(const QWidget& w) {
+  const QScreen* screen = w.screen() ? w.screen() : QGuiApplication::primaryScreen();
+  return ToTRect(screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768));
+}
+
+// The extensions a dropped folder is searched for, as the folder scan takes them.
+constexpr const char* kPlayableExts = ".MP1|.MP2|.MP3|.WMA|.WAV|.OGG|.APE|.M3U|.FLAC";
+
+}  // namespace
+
+TfrmMain::TfrmMain(TLuiSkinManager& skin, TSettingMgr& settings, const TAppInfo& info)
+    : TLuiSkinPlayForm(TSkinFormKind::fkMain), skin_(skin), settings_(settings), info_(info) {
+  setAcceptDrops(true);
+  setFocusPolicy(Qt::StrongFocus);
+  SetSkinManager(&skin_);
+  BuildControls();
+  BuildMenus();
+  BuildTray();
+  notice_ = new TdlgPopupMsg(this);
+  mini_ = settings_.MiniMode;
+}
+
+TfrmMain::~TfrmMain() {
+  if (tray_) tray_->hide();
+}
+
+TLuiSkinButton* TfrmMain::AddButton(TSkinButtonKind kind, const char* hint, std::function<void()> onClick) {
+  auto* b = new TLuiSkinButton(kind, this);
+  b->SetSkinManager(&skin_);
+  if (hint && *hint) b->setToolTip(QString::fromUtf8(hint));
+  connect(b, &TLuiSkinButton::Clicked, this, [fn = std::move(onClick)] {
+    if (fn) fn();
+  });
+  buttons_[kind] = b;
+  controls_.push_back(b);
+  return b;
+}
+
+TLuiSkinButton* TfrmMain::Button(TSkinButtonKind kind) const {
+  auto it = buttons_.find(kind);
+  return it == buttons_.end() ? nullptr : it->second;
+}
+
+void TfrmMain::BuildControls() {
+  auto own = [&](auto* control) {
+    control->SetSkinManager(&skin_);
+    controls_.push_back(control);
+    return control;
+  };
+  auto ctl = [this](auto fn) {
+    return [this, fn] {
+      if (controller_) fn(*controller_);
+    };
+  };
+  AddButton(K::bkPlay, "播放", ctl([](TMainController& c) { c.Play(); }));
+  AddButton(K::bkPause, "暂停", ctl([](TMainController& c) { c.Pause(); }));
+  AddButton(K::bkStop, "停止", ctl([](TMainController& c) { c.Stop(); }));
+  AddButton(K::bkPrev, "上一首", ctl([](TMainController& c) { c.Previous(); }));
+  AddButton(K::bkNext, "下一首", ctl([](TMainController& c) { c.Next(); }));
+  AddButton(K::bkMute, "静音", ctl([](TMainController& c) { c.ToggleMute(); }));
+  AddButton(K::bkUnMute, "取消静音", ctl([](TMainController& c) { c.ToggleMute(); }));
+  AddButton(K::bkAllCyc, "全部循环", ctl([](TMainController& c) { c.ClickLoopButton(); }));
+  AddButton(K::bkNoneCyc, "单曲播放", ctl([](TMainController& c) { c.ClickLoopButton(); }));
+  AddButton(K::bkSingleCyc, "单曲循环", ctl([](TMainController& c) { c.ClickLoopButton(); }));
+  AddButton(K::bkOrder, "顺序播放", ctl([](TMainController& c) { c.ClickOrderButton(); }));
+  AddButton(K::bkRandom, "随机播放", ctl([](TMainController& c) { c.ClickOrderButton(); }));
+  AddButton(K::bkOpen, "打开", [this] { OpenFilesDialog(); });
+  AddButton(K::bkLyric, "歌词窗口", [this] { RunWindowAction(9); });
+  AddButton(K::bkSearch, "搜索歌曲", [this] { Search(); });
+  AddButton(K::bkChangeColor, "更改色调", [this] {
+    TLuiSkinButton* b = Button(K::bkChangeColor);
+    TickMenu();
+    colorMenu_.popup(b->mapToGlobal(QPoint(0, b->height())));
+  });
+  AddButton(K::bkMinimize, "最小化", [this] {
+    if (mini_) hide();
+    else showMinimized();
+  });
+  AddButton(K::bkMinimode, "迷你模式", [this] { SetMiniMode(true); });
+  AddButton(K::bkMainMode, "普通模式", [this] { SetMiniMode(false); });
+  AddButton(K::bkExit, "退出", [this] { close(); });
+  AddButton(K::bkAddSong, "添加歌曲", [this] { PopupBottomMenu(Button(K::bkAddSong), &addMenu_); });
+  AddButton(K::bkDeleteSong, "删除歌曲", [this] { PopupBottomMenu(Button(K::bkDeleteSong), &deleteMenu_); });
+  AddButton(K::bkPlayMode, "播放模式", [this] { PopupBottomMenu(Button(K::bkPlayMode), &modeMenu_); });
+
+  icon_ = own(new TLuiSkinImg(this));
+  icon_->installEventFilter(this);
+  led_ = own(new TLuiSkinLEDDigtal(this));
+  connect(led_, &TLuiSkinLEDDigtal::Clicked, this, [this] {
+    if (!controller_) return;
+    controller_->ToggleTimeMode();
+    led_->SetRemaining(controller_->ShowsRemaining());
+  });
+  infoLabel_ = own(new TLuiScrollLabel(TScrollLabelKind::lkPlayInfo, this));
+  bitrate_ = own(new TLuiScrollLabel(TScrollLabelKind::lkBitrate, this));
+  sampleRate_ = own(new TLuiScrollLabel(TScrollLabelKind::lkSampleRate, this));
+  spectrum_ = own(new TLuiSkinSpectrum(this));
+  progress_ = own(new TLuiSkinTrackBar(TSkinTrackBarKind::tkProgress, this));
+  progress_->setToolTip(QStringLiteral("调整歌曲进度"));
+  progress_->SetMax(TMainController::kProgressMax);
+  connect(progress_, &TLuiSkinTrackBar::PositionChanged, this, [this](int) { seeking_ = true; });
+  connect(progress_, &TLuiSkinTrackBar::Released, this, [this](int position) {
+    seeking_ = false;
+    if (controller_) controller_->SeekReleased(position);
+  });
+  volume_ = own(new TLuiSkinTrackBar(TSkinTrackBarKind::tkVolume, this));
+  volume_->setToolTip(QStringLiteral("调节音量"));
+  volume_->SetMax(100);
+  connect(volume_, &TLuiSkinTrackBar::PositionChanged, this, [this](int v) {
+    if (controller_) controller_->SetVolume(v);
+  });
+  search_ = own(new TTransparentEdit(this));
+  search_->SetDefaultEditText(QString::fromUtf8(kSearchHint));
+  connect(search_, &QLineEdit::returnPressed, this, [this] { Search(); });
+  tabs_ = own(new TLuiSkinTab(TSkinTabKind::tkPlayer, this));
+  pages_ = own(new TLuiPanel(TLuiPanelKind::pkPlayList, this));
+  pages_->installEventFilter(this);
+  playList_ = new TLuiPlayListBox(TLuiPlayListBoxKind::lkPlayList, pages_);
+  playList_->SetSkinManager(&skin_);
+  controls_.push_back(playList_);
+  playListBar_ = own(new TLuiSkinScrollBar(Qt::Vertical, pages_));
+  playList_->SetScrollBar(playListBar_);
+  connect(playList_, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (controller_) controller_->PlayRow(size_t(index.row()));
+  });
+  connect(playList_, &TLuiPlayListBox::SelectChanged, this, [this] {
+    if (!controller_ || showingSelection_) return;
+    std::set<size_t> rows;
+    for (const QModelIndex& i : playList_->selectionModel()->selectedRows()) rows.insert(size_t(i.row()));
+    controller_->PlayList().Select(rows);
+  });
+  connect(playList_, &TLuiPlayListBox::FilesDropped, this, [this](const QStringList& paths) { DropPaths(paths); });
+  AddPage(QStringLiteral("播放列表"), playList_);
+  connect(tabs_, &TLuiSkinTab::TabChanged, this, [this](int index) {
+    for (size_t i = 0; i < pageWidgets_.size(); ++i) pageWidgets_[i]->setVisible(int(i) == index);
+    playListBar_->setVisible(index == 0 && playListBar_->isVisible());
+    LayoutPages();
+  });
+}
+
+void TfrmMain::AddPage(const QString& caption, QWidget* page) {
+  page->setParent(pages_);
+  pageWidgets_.push_back(page);
+  pageCaptions_ << caption;
+  tabs_->SetTabs(pageCaptions_);
+  page->setVisible(pageWidgets_.size() == 1);
+  LayoutPages();
+}
+
+void TfrmMain::LayoutPages() {
+  const QRect inner = pages_->rect().adjusted(1, 1, -1, -1);
+  for (QWidget* page : pageWidgets_) page->setGeometry(inner);
+  // The playlist leaves room at its right for the skinned scroll bar it drives.
+  playList_->setGeometry(inner.adjusted(0, 0, -14, 0));
+  playListBar_->setGeometry(inner.right() - 13, inner.top(), 13, inner.height());
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == pages_ && event->type() == QEvent::Resize) LayoutPages();
+  if (watched == icon_ && event->type() == QEvent::MouseButtonPress) {
+    TickMenu();
+    mainMenu_.popup(QCursor::pos());
+    return true;
+  }
+  return TLuiSkinPlayForm::eventFilter(watched, event);
+}
+
+void TfrmMain::BuildMenus() {
+  menuColors_ = std::make_unique<TLuiSkinColorMap>();
+  menuColors_->SetSkinManager(&skin_);
+  auto add = [this](QMenu& menu, const char* key, const char* caption, std::function<void()> fn,
+                    bool checkable = false) {
+    QAction* a = menu.addAction(QString::fromUtf8(caption));
+    a->setCheckable(checkable);
+    connect(a, &QAction::triggered, this, [fn = std::move(fn)] { fn(); });
+    if (key) actions_[key] = a;
+    return a;
+  };
+  auto run = [this](int action) { return [this, action] { RunWindowAction(action); }; };
+  add(mainMenu_, "open", "打开(&O)", run(10));
+  mainMenu_.addSeparator();
+  add(mainMenu_, "pause", "暂停(&P)", run(1), true);
+  add(mainMenu_, "prev", "上一首(&H)", run(2));
+  add(mainMenu_, "next", "下一首(&W)", run(3));
+  add(mainMenu_, "stop", "停止", run(4));
+  mainMenu_.addSeparator();
+  add(mainMenu_, "volumeUp", "增大音量", run(6));
+  add(mainMenu_, "volumeDown", "减少音量", run(7));
+  add(mainMenu_, "mute", "静音", run(8), true);
+  mainMenu_.addSeparator();
+  add(mainMenu_, "lyric", "歌词秀(&R)", run(9), true);
+  add(mainMenu_, "mini", "微型模式(&M)", run(5), true);
+  add(mainMenu_, "realign", "重新排列播放器窗口(&F) ", run(20));
+  QMenu* order = mainMenu_.addMenu(QStringLiteral("播放模式"));
+  add(*order, "order0", "顺序播放", [this] { controller_->RemoteSetOrderMode(0); }, true);
+  add(*order, "order1", "随机播放", [this] { controller_->RemoteSetOrderMode(1); }, true);
+  order->addSeparator();
+  add(*order, "loop0", "全部循环", [this] { controller_->RemoteSetLoopMode(0); }, true);
+  add(*order, "loop1", "单曲播放", [this] { controller_->RemoteSetLoopMode(1); }, true);
+  add(*order, "loop2", "单曲循环", [this] { controller_->RemoteSetLoopMode(2); }, true);
+  colorMenu_.setTitle(QStringLiteral("改变颜色"));
+  mainMenu_.addMenu(&colorMenu_);
+  tintActions_.push_back(add(colorMenu_, "tintDefault", "默认", [this] { SetTint(0); }, true));
+  for (const TTintEntry& e : TintEntries()) {
+    const TColor color = e.Color;
+    tintActions_.push_back(add(colorMenu_, nullptr, e.Caption, [this, color] { SetTint(color); }, true));
+  }
+  tintActions_.push_back(add(colorMenu_, "tintCustom", "自定义...", [this] {
+    const TColor start = settings_.AdjustColor ? TColor(settings_.AdjustColor) : TColor(0x0000FF);
+    const QColor chosen = QColorDialog::getColor(ToQColor(start), this);
+    if (chosen.isValid()) SetTint(TColor(chosen.red() | chosen.green() << 8 | chosen.blue() << 16));
+  }, true));
+  mainMenu_.addSeparator();
+  add(mainMenu_, "exit", "退出(&X)", [this] { close(); });
+  connect(&mainMenu_, &QMenu::aboutToShow, this, [this] { TickMenu(); });
+
+  add(addMenu_, nullptr, "添加文件", run(11));
+  add(addMenu_, nullptr, "添加文件夹", run(12));
+  add(deleteMenu_, nullptr, "删除选中的歌曲", [this] {
+    if (controller_ && controller_->PlayList().RemoveSelected(false)) ShowPlaylist();
+  });
+  add(deleteMenu_, nullptr, "清空列表", [this] {
+    if (!controller_) return;
+    controller_->PlayList().ClearList();
+    ShowPlaylist();
+  });
+  modeMenu_.addActions(order->actions());
+  for (QMenu* m : {&mainMenu_, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order}) menuColors_->Attach(m);
+}
+
+void TfrmMain::TickMenu() {
+  const bool has = controller_ != nullptr;
+  actions_["pause"]->setChecked(has && controller_->Paused());
+  actions_["mute"]->setChecked(muted_);
+  actions_["mini"]->setChecked(mini_);
+  actions_["lyric"]->setChecked(settings_.LRCFormVisible);
+  for (int i = 0; i < 2; ++i) actions_["order" + std::to_string(i)]->setChecked(orderMode_ == i);
+  for (int i = 0; i < 3; ++i) actions_["loop" + std::to_string(i)]->setChecked(loopMode_ == i);
+  const int ticked = TickedTint(TColor(settings_.AdjustColor));
+  for (size_t i = 0; i < tintActions_.size(); ++i) {
+    const bool on = (i == 0 && ticked == kDefaultTint) || (i + 1 == tintActions_.size() && ticked == kCustomTint) ||
+                    (i >= 1 && int(i) - 1 == ticked);
+    tintActions_[i]->setChecked(on);
+  }
+}
+
+void TfrmMain::BuildTray() {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  tray_ = new QSystemTrayIcon(windowIcon(), this);
+  tray_->setContextMenu(&mainMenu_);
+  tray_->setToolTip(QString::fromStdString(info_.AppSlogan));
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) BringMainWindowUp();
+  });
+  tray_->show();
+}
+
+void TfrmMain::SetController(TMainController* controller) {
+  controller_ = controller;
+  if (!controller_) return;
+  TPlayListController& list = controller_->PlayList();
+  playList_->Model().SetSource([&list] { return list.Songs().size(); },
+                               [&list](size_t i) {
+                                 TPlayListBoxRow row;
+                                 const TShareFileInfo* e = list.Songs()[i];
+                                 row.Caption = e->Caption;
+                                 row.DurationMs = e->Duration;
+                                 row.LackSource = e->LackSource;
+                                 return row;
+                               });
+  controller_->OnRaise = [this] { BringMainWindowUp(); };
+  controller_->OnQuit = [this] { close(); };
+  controller_->OnConfirmDeleteFiles = [this](int count) {
+    return AskYesNo("提示", QString("是否确定从硬盘上删除选的%1个文件?").arg(count).toStdString());
+  };
+}
+
+bool TfrmMain::ApplySkin(std::string* error) {
+  const bool ok = skin_.ApplySkin(mini_, TColor(settings_.AdjustColor), true);
+  if (!ok && error) *error = skin_.Error();
+  RefreshVisibility();
+  LayoutPages();
+  return ok;
+}
+
+void TfrmMain::RefreshVisibility() {
+  for (TSkinControl* c : controls_) {
+    auto* w = dynamic_cast<QWidget*>(c);
+    if (!w || w == this || w == playList_ || w == playListBar_) continue;
+    w->setVisible(c->InSkin());
+  }
+  auto pair = [this](K shown, K hidden) {
+    if (TLuiSkinButton* b = Button(hidden)) b->setVisible(false);
+    if (TLuiSkinButton* b = Button(shown)) b->setVisible(b->InSkin());
+  };
+  pair(playing_ ? K::bkPause : K::bkPlay, playing_ ? K::bkPlay : K::bkPause);
+  pair(muted_ ? K::bkUnMute : K::bkMute, muted_ ? K::bkMute : K::bkUnMute);
+  pair(orderMode_ == 1 ? K::bkRandom : K::bkOrder, orderMode_ == 1 ? K::bkOrder : K::bkRandom);
+  const K loops[3] = {K::bkAllCyc, K::bkNoneCyc, K::bkSingleCyc};
+  for (int i = 0; i < 3; ++i)
+    if (TLuiSkinButton* b = Button(loops[i])) b->setVisible(i == loopMode_ && b->InSkin());
+  // Each layout has one of the two mode buttons.
+  if (TLuiSkinButton* b = Button(K::bkMinimode)) b->setVisible(!mini_ && b->InSkin());
+  if (TLuiSkinButton* b = Button(K::bkMainMode)) b->setVisible(mini_ && b->InSkin());
+  if (TLuiSkinButton* b = Button(K::bkLyric)) b->SetCheck(settings_.LRCFormVisible);
+}
+
+void TfrmMain::SetMiniMode(bool mini) {
+  if (mini == mini_ && isVisible()) return;
+  SaveWindowPlaces();
+  mini_ = mini;
+  settings_.MiniMode = mini;
+  ApplySkin();
+  PlaceWindow();
+  if (!isVisible()) show();
+  raise();
+}
+
+void TfrmMain::PlaceWindow() {
+  const TRect work = WorkArea(*this);
+  const TPlacement p = mini_ ? MiniPlacement(work, width(), height(), settings_.MiniLRCWidth, settings_.MiniFormRect)
+                             : FullPlacement(work, settings_.MainFormRect, settings_.LRCFormRect);
+  if (mini_) move(p.Main.Left, p.Main.Top);
+  else setGeometry(ToQRect(p.Main));
+}
+
+void TfrmMain::Realign() {
+  const TPlacement p =
+      RealignPlacement(WorkArea(*this), mini_, mini_ ? width() : kMainWidth, mini_ ? height() : kMainHeight,
+                       settings_.MiniLRCWidth);
+  setGeometry(ToQRect(p.Main));
+  SaveWindowPlaces();
+}
+
+void TfrmMain::SaveWindowPlaces() {
+  if (!isVisible()) return;
+  if (mini_) settings_.MiniFormRect = ToTRect(geometry());
+  else settings_.MainFormRect = ToTRect(geometry());
+}
+
+void TfrmMain::SetTint(TColor tint) {
+  settings_.AdjustColor = tint;
+  ApplySkin();
+}
+
+// ---- actions ----------------------------------------------------------------------------------
+
+void TfrmMain::RunWindowAction(int action) {
+  if (controller_ && controller_->RunAction(action)) return;
+  switch (action) {
+    case 5: SetMiniMode(!mini_); break;
+    case 9:
+      settings_.LRCFormVisible = !settings_.LRCFormVisible;
+      RefreshVisibility();
+      if (OnLyricWindow) OnLyricWindow(settings_.LRCFormVisible);
+      break;
+    case 10:
+    case 11: OpenFilesDialog(); break;
+    case 12: AddFolderDialog(); break;
+    case 20: Realign(); break;
+    default: break;
+  }
+}
+
+void TfrmMain::OpenFilesDialog() {
+  const QStringList files = QFileDialog::getOpenFileNames(
+      this, QStringLiteral("打开"), QString(),
+      QStringLiteral("音频文件 (*.mp1 *.mp2 *.mp3 *.wma *.wav *.ogg *.flac *.ape *.m3u);;所有文件 (*)"));
+  DropPaths(files);
+}
+
+void TfrmMain::AddFolderDialog() {
+  const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("添加文件夹"));
+  if (!folder.isEmpty()) DropPaths({folder});
+}
+
+void TfrmMain::DropPaths(const QStringList& paths) {
+  if (!controller_ || paths.isEmpty()) return;
+  std::vector<std::string> files;
+  for (const QString& p : paths) {
+    const std::string path = p.toStdString();
+    if (QFileInfo(p).isDir()) {
+      for (std::string& f : ScanFolder(path, kPlayableExts, true)) files.push_back(std::move(f));
+    } else {
+      files.push_back(path);
+    }
+  }
+  controller_->OpenFiles(files);
+  tabs_->SetTabIndex(0);
+}
+
+void TfrmMain::Search() {
+  if (mini_) SetMiniMode(false);
+  const std::string keyword = TSearchGate::Keyword(search_->text().toStdString(), kSearchHint);
+  const int64_t now = QDateTime::currentMSecsSinceEpoch();
+  if (searchGate_.ShouldSearch(keyword, now) && OnSearch) OnSearch(keyword);
+}
+
+void TfrmMain::PopupBottomMenu(TLuiSkinButton* button, QMenu* menu) {
+  TickMenu();
+  menu->popup(button->mapToGlobal(QPoint(0, button->height())));
+}
+
+// ---- IMainView ---------------------------------------------------------------------------------
+
+void TfrmMain::ShowPlaying(bool playing) {
+  playing_ = playing;
+  RefreshVisibility();
+}
+
+void TfrmMain::ShowTitle(const std::string& title) { setWindowTitle(QString::fromStdString(title)); }
+
+void TfrmMain::ShowInfo(const std::string& text) { infoLabel_->SetText(QString::fromStdString(text)); }
+
+void TfrmMain::ShowRates(const std::string& bitrate, const std::string& sampleRate) {
+  bitrate_->SetText(QString::fromStdString(bitrate));
+  sampleRate_->SetText(QString::fromStdString(sampleRate));
+}
+
+void TfrmMain::ShowTime(int64_t positionMs, int64_t durationMs, bool remaining) {
+  led_->SetRemaining(remaining);
+  led_->SetTime(int(positionMs), int(durationMs));
+}
+
+void TfrmMain::ShowProgress(int position, int downloadMark) {
+  // The user's drag wins over the player's report until the bar is let go.
+  if (!seeking_) progress_->SetPosition(position);
+  progress_->SetSelEnd(downloadMark);
+}
+
+void TfrmMain::ShowMute(bool muted) {
+  muted_ = muted;
+  RefreshVisibility();
+}
+
+void TfrmMain::ShowVolume(int volume) { volume_->SetPosition(volume); }
+
+void TfrmMain::ShowModes(int loopMode, int orderMode) {
+  loopMode_ = loopMode;
+  orderMode_ = orderMode;
+  RefreshVisibility();
+}
+
+void TfrmMain::ShowPlaylist() {
+  if (!controller_) return;
+  playList_->Model().Reload();
+  QItemSelection selection;
+  for (size_t row : controller_->PlayList().Selection()) {
+    const QModelIndex index = playList_->Model().index(int(row));
+    selection.select(index, index);
+  }
+  showingSelection_ = true;
+  playList_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  showingSelection_ = false;
+  const auto& songs = controller_->PlayList().Songs();
+  int playing = -1;
+  if (controller_->PlayList().PlayingList() == controller_->PlayList().ShownList()) {
+    auto it = std::find(songs.begin(), songs.end(), controller_->PlayingEntry());
+    if (it != songs.end()) playing = int(it - songs.begin());
+  }
+  playList_->SetPlayingIndex(playing);
+  if (playing >= 0) playList_->EnsureVisible(playing);
+}
+
+void TfrmMain::ShowLyrics(int32_t durationMs) {
+  if (OnLyricsLoaded) OnLyricsLoaded(durationMs);
+}
+
+void TfrmMain::ShowLyricPosition(int32_t ms) {
+  if (OnLyricPosition) OnLyricPosition(ms);
+}
+
+void TfrmMain::ShowSpectrum(const float* levels) {
+  std::array<float, SpectrumLevelCount> copy{};
+  if (levels) std::memcpy(copy.data(), levels, sizeof(float) * copy.size());
+  spectrum_->ShowLevels(copy);
+}
+
+void TfrmMain::ShowNotice(const TNotice& notice) { notice_->ShowNotice(notice); }
+
+// ---- IServicesShell ----------------------------------------------------------------------------
+
+void TfrmMain::BringMainWindowUp() {
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+}
+
+bool TfrmMain::AskYesNo(const std::string& caption, const std::string& text) {
+  return QMessageBox::question(this, QString::fromStdString(caption), QString::fromStdString(text)) ==
+         QMessageBox::Yes;
+}
+
+void TfrmMain::ShowWarning(const std::string& caption, const std::string& text) {
+  QMessageBox::warning(this, QString::fromStdString(caption), QString::fromStdString(text));
+}
+
+void TfrmMain::StartSearch(const std::string& text) {
+  BringMainWindowUp();
+  search_->setText(QString::fromStdString(text));
+  Search();
+}
+
+void TfrmMain::SetTrayHint(const std::string& text) {
+  if (tray_) tray_->setToolTip(QString::fromStdString(text));
+}
+
+void TfrmMain::SkinFinished() { ShowSpectrum(nullptr); }
+
+void TfrmMain::OpenWebPage(const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
+
+void TfrmMain::ShowLoginPage() {}
+
+// ---- events -------------------------------------------------------------------------------------
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (!closing_) {
+    closing_ = true;
+    SaveWindowPlaces();
+    if (controller_) controller_->Close();
+    notice_->hide();
+    if (tray_) tray_->hide();
+  }
+  event->accept();
+  QApplication::quit();
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* event) {
+  if (const std::optional<int> action = MatchLocalHotkey(settings_.KeyMaps, ShortcutOfKeyEvent(*event))) {
+    RunWindowAction(*action);
+    return;
+  }
+  TLuiSkinPlayForm::keyPressEvent(event);
+}
+
+void TfrmMain::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && childAt(event->position().toPoint()) == nullptr) SetMiniMode(!mini_);
+}
+
+void TfrmMain::contextMenuEvent(QContextMenuEvent* event) {
+  TickMenu();
+  mainMenu_.popup(event->globalPos());
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  DropPaths(paths);
+  event->acceptProposedAction();
+}
+
+}  // namespace ml

@@ -1,0 +1,281 @@
+// The main window as the program makes it, on the built-in skin, driven through its controls:
+// the real controller, player (fake output), library and playlist behind it. Pictures of the full
+// and the mini layout are compared with reference images of ours (tests/app/ui/reference).
+#include "app/AppInfo.h"
+#include "app/MainController.h"
+#include "app/uSettingMgr.h"
+#include "app/ui/QtKeys.h"
+#include "app/ui/dlgPopupMsg.h"
+#include "app/ui/ufrmMain.h"
+#include "base/EventLoop.h"
+#include "library/ui/uLuiPlayListBox.h"
+#include "lyrics/LRCParse.h"
+#include "playback/uPlayer.h"
+#include "skin/ui/uLuiSkinButton.h"
+#include "skin/ui/uLuiSkinLEDDigtal.h"
+#include "skin/ui/uLuiSkinTrackBar.h"
+#include "tests/support/ArrivingFile.h"
+#include "tests/support/FakeOutput.h"
+#include "tests/support/ReferenceImage.h"
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+using namespace ml;
+using namespace mltest;
+using namespace std::chrono_literals;
+
+namespace {
+
+QApplication* app = nullptr;
+const char* kReferences = "tests/app/ui/reference";
+
+class MainWindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_NE(app, nullptr);
+    QApplication::setFont(QFont("DejaVu Sans", 8));
+    info.AppTitle = "迷你琴鸟";
+    info.AppSlogan = "听音乐";
+    player = std::make_unique<TPlayer>(&loop, [this](const TOutputTarget&) {
+      auto out = std::make_unique<TFakeOutput>();
+      fake = out.get();
+      return out;
+    });
+    player->SetOutputTarget({TOutputKind::Null, "fake"});
+    settings = std::make_unique<TSettingMgr>(dir.File("settings.xml"),
+                                             TSettingContext{dir.Path().string() + "/", "minilirra"});
+    settings->SaveAtExit(false);
+    settings->Volume = 70;
+    settings->KeyMaps = TSettingMgr::DefaultKeyMaps();
+    library = std::make_unique<TMusicFileMgr>(&loop);
+    skin.SetPackageFile(BinDir() + "/SkinRes/SkinRes.zip");
+    window = std::make_unique<TfrmMain>(skin, *settings, info);
+    TMainControllerParts parts;
+    parts.Player = player.get();
+    parts.Library = library.get();
+    parts.Settings = settings.get();
+    parts.Info = &info;
+    parts.dispatcher = &loop;
+    parts.Lyrics = &lyrics;
+    parts.View = window.get();
+    parts.RandomSeed = 1;
+    controller = std::make_unique<TMainController>(parts);
+    window->SetController(controller.get());
+    std::string error;
+    ASSERT_TRUE(window->ApplySkin(&error)) << error;
+    window->show();
+    controller->Start();
+  }
+  void TearDown() override {
+    controller.reset();
+    window.reset();
+  }
+  std::string Song(const std::string& name, int seconds) {
+    const std::string path = dir.File(name);
+    // Every song its own level: songs with the same bytes are one song to the library.
+    std::ofstream(path, std::ios::binary) << MakeWav(seconds, 8000, 1, int16_t(1000 + 100 * songs_++), 0);
+    return path;
+  }
+  void Settle() {
+    bool done = false;
+    player->Sync([&] { done = true; });
+    ASSERT_TRUE(loop.WaitPumping([&] { return done; }, 10s));
+    QApplication::processEvents();
+  }
+  void PlayFor(std::chrono::milliseconds ms) {
+    for (auto t = 0ms; t < ms; t += 50ms) {
+      if (fake) fake->Advance(50ms);
+      loop.Advance(50ms);
+      Settle();
+    }
+  }
+  bool Shown(TSkinButtonKind kind) const { return window->Button(kind)->isVisible(); }
+  void Click(TSkinButtonKind kind) {
+    TLuiSkinButton* b = window->Button(kind);
+    ASSERT_TRUE(b->isVisible());
+    QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
+    Settle();
+  }
+  // The window as a screen shows it: outside its shape is the key colour.
+  QImage Grab() {
+    QImage image = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QRegion shape = window->mask();
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (!shape.isEmpty() && !shape.contains(QPoint(x, y))) image.setPixel(x, y, 0xFFFF00FF);
+    return image;
+  }
+
+  TempDir dir;
+  ManualLoop loop;
+  TAppInfo info;
+  TFakeOutput* fake = nullptr;
+  std::unique_ptr<TPlayer> player;
+  std::unique_ptr<TSettingMgr> settings;
+  std::unique_ptr<TMusicFileMgr> library;
+  TLRCParse lyrics;
+  TLuiSkinManager skin;
+  std::unique_ptr<TfrmMain> window;
+  std::unique_ptr<TMainController> controller;
+  int songs_ = 0;
+};
+
+// Playing through the buttons: Play starts the list and gives way to Pause; Pause, Next, Stop,
+// and the loop and order buttons cycle with the one shown telling the mode.
+TEST_F(MainWindowTest, TheButtonsDriveThePlayer) {
+  controller->OpenFiles({Song("甲.wav", 2), Song("乙.wav", 2)});
+  controller->Stop();
+  Settle();
+  EXPECT_TRUE(Shown(TSkinButtonKind::bkPlay));
+  EXPECT_FALSE(Shown(TSkinButtonKind::bkPause));
+  // The songs just added stay selected, and Play starts the selected one.
+  EXPECT_EQ(window->PlayListBox().selectionModel()->selectedRows().size(), 1);
+  Click(TSkinButtonKind::bkPlay);
+  EXPECT_TRUE(controller->Playing());
+  EXPECT_TRUE(Shown(TSkinButtonKind::bkPause));
+  EXPECT_EQ(window->windowTitle().toStdString(), " 乙 - 迷你琴鸟 ");
+  EXPECT_EQ(window->PlayListBox().PlayingIndex(), 1);
+  Click(TSkinButtonKind::bkPause);
+  EXPECT_TRUE(controller->Paused());
+  Click(TSkinButtonKind::bkNext);
+  EXPECT_EQ(controller->PlayingEntry()->Caption, "甲");
+  EXPECT_EQ(window->PlayListBox().PlayingIndex(), 0);
+  Click(TSkinButtonKind::bkStop);
+  EXPECT_FALSE(controller->Playing());
+  EXPECT_TRUE(Shown(TSkinButtonKind::bkPlay));
+
+  EXPECT_TRUE(Shown(TSkinButtonKind::bkAllCyc));
+  Click(TSkinButtonKind::bkAllCyc);
+  EXPECT_TRUE(Shown(TSkinButtonKind::bkNoneCyc));
+  Click(TSkinButtonKind::bkNoneCyc);
+  EXPECT_TRUE(Shown(TSkinButtonKind::bkSingleCyc));
+  EXPECT_EQ(settings->PlayListLoopType, 2);
+  Click(TSkinButtonKind::bkOrder);
+  EXPECT_TRUE(Shown(TSkinButtonKind::bkRandom));
+  EXPECT_FALSE(Shown(TSkinButtonKind::bkOrder));
+  Click(TSkinButtonKind::bkMute);
+  EXPECT_TRUE(player->Mute());
+  EXPECT_TRUE(Shown(TSkinButtonKind::bkUnMute));
+}
+
+// The key map's local keys: F5 plays and pauses, Ctrl+Right goes to the next song, Alt+Up and
+// Alt+Down step the volume; a double click on the window switches to the mini layout and back.
+TEST_F(MainWindowTest, LocalHotkeysAndTheModeSwitch) {
+  controller->OpenFiles({Song("one.wav", 2), Song("two.wav", 2)});
+  Settle();
+  EXPECT_TRUE(controller->Playing());
+  QTest::keyClick(window.get(), Qt::Key_F5);
+  Settle();
+  EXPECT_TRUE(controller->Paused());
+  QTest::keyClick(window.get(), Qt::Key_Right, Qt::ControlModifier);
+  Settle();
+  EXPECT_EQ(controller->PlayingEntry()->Caption, "two");
+  QTest::keyClick(window.get(), Qt::Key_Down, Qt::AltModifier);
+  EXPECT_EQ(player->Volume(), 65);
+
+  const QSize full = window->size();
+  QTest::mouseDClick(window.get(), Qt::LeftButton, {}, QPoint(window->width() / 2, 3));
+  EXPECT_TRUE(window->MiniMode());
+  EXPECT_TRUE(settings->MiniMode);
+  EXPECT_LT(window->height(), full.height());
+  EXPECT_FALSE(window->PlayListBox().isVisibleTo(window.get()));
+  QTest::mouseDClick(window.get(), Qt::LeftButton, {}, QPoint(window->width() / 2, 3));
+  EXPECT_FALSE(window->MiniMode());
+  EXPECT_EQ(window->size(), full);
+}
+
+// The position bar seeks when let go, the volume bar sets the volume, the time display counts
+// down after a click.
+TEST_F(MainWindowTest, BarsAndTheTimeDisplay) {
+  controller->OpenFiles({Song("one.wav", 4)});
+  Settle();
+  PlayFor(200ms);
+  emit window->ProgressBar().Released(5000);
+  Settle();
+  EXPECT_GE(player->GetPositionMs(), 2000);
+  QTest::mouseClick(&window->TimeDisplay(), Qt::LeftButton);
+  EXPECT_TRUE(controller->ShowsRemaining());
+  PlayFor(200ms);
+  EXPECT_TRUE(window->TimeDisplay().Text().startsWith("-")) << window->TimeDisplay().Text().toStdString();
+}
+
+// Two notices in a row: the second replaces the first's text where it stands, with no new slide.
+TEST_F(MainWindowTest, ASecondNoticeReplacesTheFirstWithoutANewSlide) {
+  TdlgPopupMsg& notice = window->Notice();
+  window->ShowNotice({"提示", "第一条", "", true, -1});
+  EXPECT_TRUE(notice.isVisible());
+  EXPECT_TRUE(notice.Sliding());
+  QTest::qWait(TdlgPopupMsg::kSlideMs + 200);
+  EXPECT_FALSE(notice.Sliding());
+  EXPECT_EQ(notice.geometry(), notice.TargetRect());
+  window->ShowNotice({"提示", "第二条", "", false, 300});
+  EXPECT_FALSE(notice.Sliding());
+  EXPECT_EQ(notice.Text().toStdString(), "第二条");
+  QTest::qWait(600);  // auto-hide after 300 ms starts the slide out
+  EXPECT_TRUE(notice.Sliding() || !notice.isVisible());
+}
+
+// The main menu ticks what is on: mute, pause, the modes, the tint entry; a tint from the
+// colour menu is applied and stored.
+TEST_F(MainWindowTest, TheMainMenuTicksTheStateAndTheColourMenuTints) {
+  controller->OpenFiles({Song("one.wav", 2)});
+  Settle();
+  controller->Pause();
+  controller->ToggleMute();
+  Settle();
+  QMenu& menu = window->MainMenu();
+  emit menu.aboutToShow();
+  auto ticked = [&](const QString& caption) {
+    for (QAction* a : menu.actions())
+      if (a->text() == caption) return a->isChecked();
+    ADD_FAILURE() << caption.toStdString();
+    return false;
+  };
+  EXPECT_TRUE(ticked("暂停(&P)"));
+  EXPECT_TRUE(ticked("静音"));
+  EXPECT_FALSE(ticked("微型模式(&M)"));
+  QMenu* colours = nullptr;
+  for (QAction* a : menu.actions())
+    if (a->menu() && a->text() == "改变颜色") colours = a->menu();
+  ASSERT_NE(colours, nullptr);
+  ASSERT_GE(colours->actions().size(), 8);
+  EXPECT_TRUE(colours->actions()[0]->isChecked());  // "默认" while no tint is set
+  colours->actions()[1]->trigger();                 // 红色
+  EXPECT_EQ(settings->AdjustColor, TintEntries()[0].Color);
+  emit menu.aboutToShow();
+  EXPECT_TRUE(colours->actions()[1]->isChecked());
+  EXPECT_FALSE(colours->actions()[0]->isChecked());
+}
+
+// The window as a user sees it, playing, in both layouts.
+TEST_F(MainWindowTest, PicturesOfBothLayouts) {
+  controller->OpenFiles({Song("Demo Song.wav", 3), Song("第二首歌.wav", 3)});
+  Settle();
+  PlayFor(1500ms);
+  controller->Pause();
+  Settle();
+  ExpectLooksLike(Grab(), "main-full", kReferences);
+  window->SetMiniMode(true);
+  Settle();
+  ExpectLooksLike(Grab(), "main-mini", kReferences);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  auto application = std::make_unique<QApplication>(argc, argv);
+  app = application.get();
+  const int status = RUN_ALL_TESTS();
+  app = nullptr;
+  return status;
+}
