@@ -7,11 +7,13 @@
 #include "base/LRMD5.h"
 #include "base/TimeText.h"
 #include "lyrics/LRCParse.h"
+#include "online/uDownLRC.h"
 #include "playback/uPlayer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 namespace ml {
 
@@ -277,9 +279,20 @@ void TMainController::PlayEntryRequested(TShareFileInfo* entry) {
   NotifySeeked(0);
 }
 
-void TMainController::LoadLyricsFor(const TShareFileInfo& entry) {
-  if (!parts_.Lyrics || entry.LRCFileName.empty() || !FileExists(entry.LRCFileName)) return;
-  parts_.Lyrics->LoadFromFile(entry.LRCFileName);
+void TMainController::LoadLyricsFor(TShareFileInfo& entry) {
+  if (!parts_.Lyrics) return;
+  std::string path = entry.LRCFileName;
+  if (path.empty() || !FileExists(path)) {
+    // A lyric of the song's name beside it or in the lyric folder is the song's own: it is
+    // associated at once, before anyone asks the service.
+    path.clear();
+    const std::string folder = std::filesystem::path(entry.FileName).parent_path().string();
+    for (const std::string& f : {folder, settings_.LRCSavePath})
+      if (path.empty() && !f.empty()) path = TDownLRC::FindLocalLyric(f, entry.Caption);
+    if (path.empty()) return;
+    parts_.Library->SetLRCFileName(&entry, path);
+  }
+  parts_.Lyrics->LoadFromFile(path);
   view_.ShowLyrics(entry.Duration);
 }
 

@@ -156,7 +156,7 @@ private:
   void OnOpenError(const std::string& why);
   void OnProgress(int32_t pos, int32_t dur, double pct);
   void Tick();
-  void LoadLyricsFor(const TShareFileInfo& entry);
+  void LoadLyricsFor(TShareFileInfo& entry);
   void ClearLyrics();
   void SetLoop(int mode);
   void SetOrder(int mode);

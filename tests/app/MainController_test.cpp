@@ -250,13 +250,12 @@ TEST_F(MainControllerTest, VolumeAndMute) {
 TEST_F(MainControllerTest, ASongsLyricsAreLoadedAndFollowed) {
   Make(true);
   const std::string song = Song("one.wav", 2);
-  std::ofstream(dir.File("one.lrc")) << "[00:00.00]first\n[00:01.00]second\n";
+  std::ofstream(dir.File("ONE.lrc")) << "[00:00.00]first\n[00:01.00]second\n";
   controller->OpenFiles({song});
-  controller->Stop();
-  library->SetLRCFileName(controller->PlayList().Songs()[0], dir.File("one.lrc"));
-  controller->PlayRow(0);
   Settle();
+  // The lyric of the song's name beside it is found (without case) and kept with the song.
   EXPECT_EQ(lyrics.Count(), 2);
+  EXPECT_EQ(controller->PlayingEntry()->LRCFileName, dir.File("ONE.lrc"));
   PlayFor(600ms);
   EXPECT_GT(view.LyricPosition, 200);
   controller->Stop();

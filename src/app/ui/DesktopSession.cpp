@@ -14,10 +14,65 @@
 #include "skin/uLuiSkinMgr.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ml {
+
+namespace {
+
+// The program's icon at every size drawn beside the skin.
+QIcon ProgramIcon(const std::string& skinResDir) {
+  QIcon icon;
+  const QDir folder(QString::fromStdString(skinResDir + "icons"));
+  for (const QString& name : folder.entryList({"*.png"}, QDir::Files)) icon.addFile(folder.filePath(name));
+  return icon;
+}
+
+// SIGTERM, SIGINT and SIGHUP reach Qt's loop through a pipe (a signal handler may only write).
+int quitPipe[2] = {-1, -1};
+
+class TQuitSignals {
+public:
+  explicit TQuitSignals(std::function<void()> quit) : quit_(std::move(quit)) {
+    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    notifier_ = std::make_unique<QSocketNotifier>(quitPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      char drained[16];
+      while (::read(quitPipe[0], drained, sizeof drained) > 0) {
+      }
+      quit_();
+    });
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+      const char byte = 1;
+      (void)!::write(quitPipe[1], &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  }
+  ~TQuitSignals() {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) std::signal(signal, SIG_DFL);
+    notifier_.reset();
+    for (int& fd : quitPipe) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
+  }
+
+private:
+  std::function<void()> quit_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace
 
 int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDesktopParts& parts) {
   const TAppInfo& info = session.Info();
@@ -48,7 +103,11 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   TLuiSkinManager skin;
   skin.SetPackageFile(info.SkinResDir + TLuiSkinManager::kBuiltInPackage);
 
+  QApplication::setWindowIcon(ProgramIcon(info.SkinResDir));
   TfrmMain window(skin, settings, info);
+  // A desktop that logs out, or a user's kill, asks the program to end: it closes as from the
+  // window, saving the library, the settings and the window's place.
+  TQuitSignals quitSignals([&window] { window.close(); });
   TMainControllerParts core;
   core.Player = &player;
   core.Library = &library;

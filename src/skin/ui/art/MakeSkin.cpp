@@ -1,4 +1,5 @@
 // minilirra-skin-art --theme NAME --out PACKAGE: draws one of our skins and writes its package.
+// minilirra-skin-art --theme NAME --icons DIR: writes the program's icon as DIR/SIZE.png.
 // Run by the build (the default skin beside the programs, the tests' second skin); entries carry
 // a fixed time so the same art gives the same bytes.
 #include "skin/ui/art/SkinArt.h"
@@ -14,7 +15,7 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: minilirra-skin-art --theme default|paper --out PACKAGE.zip\n");
+  std::fprintf(stderr, "usage: minilirra-skin-art --theme default|paper (--out PACKAGE.zip | --icons DIR)\n");
   return 2;
 }
 
@@ -51,20 +52,36 @@ bool WritePackage(const std::string& path, const std::map<std::string, QByteArra
   return true;
 }
 
+// The sizes the desktop's icon themes look for.
+bool WriteIcons(const std::string& folder, const ml::TSkinArtTheme& theme) {
+  for (int size : {16, 32, 48, 64, 128, 256}) {
+    const std::string path = folder + "/" + std::to_string(size) + ".png";
+    const std::string temporary = path + ".tmp";
+    if (!ml::DrawProgramIcon(theme, size).save(QString::fromStdString(temporary), "PNG") ||
+        std::rename(temporary.c_str(), path.c_str()) != 0) {
+      std::fprintf(stderr, "cannot write %s\n", path.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QString theme;
-  std::string out;
+  std::string out, icons;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--theme") == 0)
       theme = argv[i + 1];
     else if (std::strcmp(argv[i], "--out") == 0)
       out = argv[i + 1];
+    else if (std::strcmp(argv[i], "--icons") == 0)
+      icons = argv[i + 1];
     else
       return Usage();
   }
-  if (argc % 2 == 0 || theme.isEmpty() || out.empty()) return Usage();
+  if (argc % 2 == 0 || theme.isEmpty() || out.empty() == icons.empty()) return Usage();
   // Drawing needs no screen.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
@@ -73,5 +90,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "unknown theme %s (default, paper)\n", qPrintable(theme));
     return 2;
   }
+  if (!icons.empty()) return WriteIcons(icons, t) ? 0 : 1;
   return WritePackage(out, ml::DrawSkinPackage(t)) ? 0 : 1;
 }

@@ -376,9 +376,10 @@ QImage Triangle(int w, int h, QPointF a, QPointF b, QPointF c, const QColor& col
   return image;
 }
 
-QImage Icon(const TSkinArtTheme& t) {
-  QImage image = Canvas(16, 16);
+QImage Icon(const TSkinArtTheme& t, int size = 16) {
+  QImage image = Canvas(size, size);
   QPainter p(&image);
+  p.scale(size / 16.0, size / 16.0);
   Face(p, image.rect(), t.Accent, t.Accent.darker(130), 3);
   Symbol(p, QRectF(1, 1, 14, 14), TGlyph::Lyric, nullptr, t.Display);
   return image;
@@ -509,5 +510,7 @@ std::map<std::string, QByteArray> DrawSkinPackage(const TSkinArtTheme& t) {
   entries["SkinResDef.xml"] = Definition(t).toUtf8();
   return entries;
 }
+
+QImage DrawProgramIcon(const TSkinArtTheme& theme, int size) { return Icon(theme, size); }
 
 }  // namespace ml

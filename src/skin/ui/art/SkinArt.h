@@ -4,6 +4,7 @@
 // and the tests' second skin, so the packages are build outputs and the art is code.
 #include <QByteArray>
 #include <QColor>
+#include <QImage>
 #include <QString>
 
 #include <map>
@@ -22,5 +23,8 @@ TSkinArtTheme SkinArtTheme(const QString& name);
 
 // Every entry of the package by name: "SkinResDef.xml", the pictures (PNG), "Preview.jpg".
 std::map<std::string, QByteArray> DrawSkinPackage(const TSkinArtTheme& theme);
+// The program's icon (the skin's "icon" picture) at size × size pixels, for the desktop's menus,
+// the window and the tray.
+QImage DrawProgramIcon(const TSkinArtTheme& theme, int size);
 
 }  // namespace ml
