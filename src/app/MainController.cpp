@@ -135,6 +135,7 @@ void TMainController::Stop() {
 }
 
 void TMainController::StopRequested() {
+  StopOnlinePlay();
   if (tick_) parts_.dispatcher->StopTimer(tick_);
   tick_ = 0;
   stopped_ = true;
@@ -183,8 +184,11 @@ void TMainController::SetVolume(int volume) {
 }
 
 void TMainController::SeekReleased(int position) {
-  if (!SeekAllowed(false, 0, 0, 0, player_.CurPlayState() == psPlaying)) return;
   const double fraction = std::clamp(position, 0, kProgressMax) / double(kProgressMax);
+  const bool downloading = download_ && !download_->Complete();
+  if (!SeekAllowed(downloading, downloading ? download_->FileSize() : 0, DownloadedFraction(), fraction,
+                   player_.CurPlayState() == psPlaying))
+    return;
   player_.SeekFraction(float(fraction));
   NotifySeeked(int64_t(std::llround(fraction * player_.GetDurationMs())));
 }
@@ -270,6 +274,10 @@ void TMainController::PlayEntryRequested(TShareFileInfo* entry) {
   ClearLyrics();
   if (settings_.AutoShowLRC) LoadLyricsFor(*entry);
   view_.ShowPlaylist();
+  if (entry->Encrypt && (entry->FileName.empty() || !FileExists(entry->FileName))) {
+    if (!StartOnlinePlay(*entry)) OnOpenError("cannot download " + entry->Caption + " from the service");
+    return;
+  }
   if (!player_.OpenFile(entry->FileName, false)) {
     // The engine reports what it cannot decode; a file that is not there never reaches it.
     OnOpenError("cannot open " + entry->FileName + ": no such file");
@@ -358,7 +366,8 @@ void TMainController::OnOpenError(const std::string& why) {
 
 void TMainController::OnProgress(int32_t pos, int32_t dur, double pct) {
   view_.ShowTime(pos, dur, remaining_);
-  view_.ShowProgress(int(std::lround(kProgressMax * std::clamp(pct, 0.0, 1.0))), 0);
+  view_.ShowProgress(int(std::lround(kProgressMax * std::clamp(pct, 0.0, 1.0))),
+                    download_ ? int(std::lround(DownloadedFraction() * kProgressMax)) : 0);
   if (++progressReports_ % 3 == 0 && settings_.TaskBarScrollText) {
     scrollTitle_ = RotateTitle(scrollTitle_);
     view_.ShowTitle(scrollTitle_);
@@ -368,6 +377,40 @@ void TMainController::OnProgress(int32_t pos, int32_t dur, double pct) {
 void TMainController::Tick() {
   if (player_.CurPlayState() == psPlaying && player_.GetDurationMs() > 0)
     view_.ShowLyricPosition(player_.GetPositionMs());
+  if (!online_) return;
+  const int mark = int(std::lround(DownloadedFraction() * kProgressMax));
+  if (!online_->Opened()) view_.ShowProgress(0, mark);
+  // While it waits for bytes the information label says how far the buffer has come.
+  if (!online_->Buffer().Status().empty()) view_.ShowInfo(online_->Buffer().Status());
+  else if (player_.CurPlayState() == psPlaying && online_->Opened()) view_.ShowInfo(PlayingInfo(title_, player_.GetDurationMs()));
+}
+
+// ---- songs of the service ---------------------------------------------------------------------
+
+bool TMainController::StartOnlinePlay(TShareFileInfo& entry) {
+  if (!parts_.DownloadForPlay) return false;
+  download_ = parts_.DownloadForPlay(entry);
+  if (!download_) return false;
+  online_ = std::make_unique<TOnlinePlayback>(*parts_.dispatcher, player_, download_);
+  // Twenty seconds without enough of the song: the next one is played (from the loop, not from
+  // inside the glue's own tick).
+  online_->OnSkipToNext = [this] { parts_.dispatcher->Post([this] { Next(); }); };
+  online_->Start();
+  view_.ShowProgress(0, 0);
+  return true;
+}
+
+void TMainController::StopOnlinePlay() {
+  if (online_) online_->Stop();
+  online_.reset();
+  download_.reset();
+}
+
+double TMainController::DownloadedFraction() const {
+  if (!download_) return 0;
+  if (download_->Complete()) return 1;
+  const int64_t size = download_->FileSize();
+  return size > 0 ? std::min(1.0, double(download_->ArrivedFrom(0)) / double(size)) : 0;
 }
 
 // ---- the command line -------------------------------------------------------------------------

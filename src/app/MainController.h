@@ -6,6 +6,7 @@
 // draws what it is told.
 #include "app/CommandLine.h"
 #include "app/MainWindowRules.h"
+#include "app/OnlinePlayback.h"
 #include "app/PlayerRemote.h"
 #include "app/ServicesShell.h"
 #include "library/PlayListController.h"
@@ -62,6 +63,9 @@ struct TMainControllerParts {
   TLRCParse* Lyrics = nullptr;  // the parser the lyric display shows
   IMainView* View = nullptr;
   uint32_t RandomSeed = 0;      // the random order; 0: from the clock
+  // A song of the service without a local copy: its download, started for playing (null when
+  // it could not start). None: such songs cannot be played.
+  std::function<std::shared_ptr<IPlayableDownload>(TShareFileInfo& entry)> DownloadForPlay;
 };
 
 class TMainController final : public IPlayListHost, public ICommandLineTarget, public IPlayerRemote {
@@ -112,6 +116,8 @@ public:
   int Volume() const;
   bool Muted() const;
   TShareFileInfo* PlayingEntry() const { return playing_; }
+  // The song playing while it downloads (null when the song is a local file).
+  const TOnlinePlayback* OnlinePlay() const { return online_.get(); }
 
   // Actions of the key map (0..20, and the media keys 1001..1004); false for one the window
   // runs itself (options, mini mode, the lyric window, the playlist's own actions, realign).
@@ -154,6 +160,9 @@ private:
   void OnStateChange(int cur, int old);
   void OnFinished();
   void OnOpenError(const std::string& why);
+  bool StartOnlinePlay(TShareFileInfo& entry);
+  void StopOnlinePlay();
+  double DownloadedFraction() const;
   void OnProgress(int32_t pos, int32_t dur, double pct);
   void Tick();
   void LoadLyricsFor(TShareFileInfo& entry);
@@ -176,6 +185,8 @@ private:
   int progressReports_ = 0;
   bool stopped_ = true;  // Stop was the last word: no song is loaded
   TimerId tick_ = 0;
+  std::shared_ptr<IPlayableDownload> download_;
+  std::unique_ptr<TOnlinePlayback> online_;
   std::vector<IPlayerRemoteListener*> remotes_;
   TRemoteStatus lastStatus_;
 };

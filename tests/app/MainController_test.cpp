@@ -5,8 +5,10 @@
 #include "app/AppInfo.h"
 #include "app/uSettingMgr.h"
 #include "base/EventLoop.h"
+#include "base/LRMD5.h"
 #include "lyrics/LRCParse.h"
 #include "playback/uPlayer.h"
+#include "tests/app/ArrivingDownload.h"
 #include "tests/support/ArrivingFile.h"
 #include "tests/support/FakeOutput.h"
 #include "tests/support/TestSupport.h"
@@ -71,6 +73,7 @@ protected:
     info.AppSlogan = "slogan";
     player = std::make_unique<TPlayer>(&loop, [this](const TOutputTarget&) {
       auto out = std::make_unique<TFakeOutput>();
+      out->Capture = true;
       fake = out.get();
       return out;
     });
@@ -81,7 +84,7 @@ protected:
     library = std::make_unique<TMusicFileMgr>(&loop);
     library->NewPlayList("default");
   }
-  void Make(bool autoLyrics = false) {
+  void Make(bool autoLyrics = false, std::shared_ptr<TArrivingDownload> download = nullptr) {
     settings->AutoShowLRC = autoLyrics;
     TMainControllerParts parts;
     parts.Player = player.get();
@@ -92,12 +95,14 @@ protected:
     parts.Lyrics = &lyrics;
     parts.View = &view;
     parts.RandomSeed = 1;
+    if (download) parts.DownloadForPlay = [download](TShareFileInfo&) { return download; };
     controller = std::make_unique<TMainController>(parts);
     controller->Start();
   }
   std::string Song(const std::string& name, int seconds) {
     const std::string path = dir.File(name);
-    std::ofstream(path, std::ios::binary) << MakeWav(seconds, 8000, 1, 1000, 0);
+    // Every song its own level: songs with the same bytes are one song to the library.
+    std::ofstream(path, std::ios::binary) << MakeWav(seconds, 8000, 1, int16_t(1000 + 100 * songs++), 0);
     return path;
   }
   void Settle() {
@@ -127,6 +132,7 @@ protected:
   TLRCParse lyrics;
   TRecordingView view;
   std::unique_ptr<TMainController> controller;
+  int songs = 0;
 };
 
 // Play starts the list; the window shows Pause, the title and the song with its length; at its
@@ -260,6 +266,36 @@ TEST_F(MainControllerTest, ASongsLyricsAreLoadedAndFollowed) {
   EXPECT_GT(view.LyricPosition, 200);
   controller->Stop();
   EXPECT_EQ(lyrics.Count(), 0);
+}
+
+// A song of the service plays while it downloads: it waits for its first bytes (the label says
+// how far), starts, keeps the position bar's download mark, refuses a seek beyond what has come,
+// and plays to its end.
+TEST_F(MainControllerTest, AServiceSongPlaysWhileItDownloads) {
+  const std::string song = MakeWav(4, 44100, 2, 0, 0, true);
+  auto download = std::make_shared<TArrivingDownload>(dir, "online.wav", song);
+  Make(false, download);
+  controller->ClickLoopButton();  // play one song: its end stops the player
+  TShareFileInfo* entry = library->AddFromSearchResult("Singer - Online Song", LRMD5::MD5String(song));
+  controller->PlayList().AddEntry(entry, true);
+  Settle();
+  EXPECT_NE(controller->OnlinePlay(), nullptr);
+  bool ended = false, refused = false;
+  for (int tick = 0; tick < 400 && !ended; ++tick) {
+    download->Deliver(12);
+    PlayFor(100ms);
+    if (tick == 2) EXPECT_EQ(view.Info.rfind("正在缓冲", 0), 0u) << view.Info;
+    if (tick == 30 && controller->Playing()) {
+      const int64_t before = player->GetPositionMs();
+      controller->SeekReleased(TMainController::kProgressMax - 10);  // far past what has come
+      Settle();
+      refused = player->GetPositionMs() < before + 1000;
+    }
+    ended = download->Complete() && !controller->Playing() && view.Info == "slogan";
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_TRUE(download->Complete());
+  EXPECT_EQ(fake->Captured().size(), DecodeWhole(dir.File("online.wav")).size());
 }
 
 // What remotes see and ask: the song's facts, play/pause, seeking within the song only, and a

@@ -7,6 +7,7 @@
 
 #include "base/EventLoop.h"
 #include "playback/uPlayer.h"
+#include "tests/app/ArrivingDownload.h"
 #include "tests/support/ArrivingFile.h"
 #include "tests/support/FakeOutput.h"
 #include "tests/support/TestSupport.h"
@@ -21,33 +22,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The download: so many blocks per tick, the first missing one at or after the play position
-// first (the job's listening priority), else the first missing one from the start.
-class TFeeder final : public IPlayableDownload {
-public:
-  TFeeder(const TempDir& dir, std::string content)
-      : file_(dir.File("song.wav.lr!"), dir.File("song.wav"), std::move(content)) {}
-  uint64_t ArrivedFrom(uint64_t offset) const override { return file_.ArrivedFrom(offset); }
-  int64_t FileSize() const override { return int64_t(file_.Size()); }
-  bool Complete() const override { return file_.Complete(); }
-  std::string FilePath() const override { return file_.Path(); }
-  void SetListenPosition(int64_t bytes) override {
-    if (bytes >= 0) Listened.push_back(bytes);
-    listen_ = bytes;
-  }
-  void Deliver(int blocks) {
-    for (int i = 0; i < blocks; ++i) {
-      uint64_t b = 0;
-      if (!file_.NextMissing(listen_ >= 0 ? uint64_t(listen_) : 0, b)) return;
-      file_.Arrive(b * TArrivingFile::kBlock, 1);
-    }
-  }
-  std::vector<int64_t> Listened;
-
-private:
-  TArrivingFile file_;
-  int64_t listen_ = -1;
-};
+using TFeeder = TArrivingDownload;
 
 class OnlinePlaybackTest : public ::testing::Test {
 protected:
@@ -89,7 +64,7 @@ protected:
 // to its end with every sample.
 TEST_F(OnlinePlaybackTest, ASongPlayedWhileItDownloadsPlaysThroughToTheEnd) {
   const std::string song = MakeWav(4, 44100, 2, 0, 0, true);  // 705 644 bytes
-  auto feeder = std::make_shared<TFeeder>(dir, song);
+  auto feeder = std::make_shared<TFeeder>(dir, "song.wav", song);
   TOnlinePlayback online(loop, *player, feeder);
   online.Start();
   bool rebuffered = false, completedWhilePlaying = false;
@@ -121,7 +96,7 @@ TEST_F(OnlinePlaybackTest, ASongPlayedWhileItDownloadsPlaysThroughToTheEnd) {
 // never; and a song that never comes is given up after 20 s.
 TEST_F(OnlinePlaybackTest, AShortSongStartsWhenCompleteAndALostOneIsGivenUp) {
   const std::string song = MakeWav(1, 44100, 1, 0, 0, true);  // 88 244 bytes
-  auto feeder = std::make_shared<TFeeder>(dir, song);
+  auto feeder = std::make_shared<TFeeder>(dir, "song.wav", song);
   TOnlinePlayback online(loop, *player, feeder);
   int skips = 0;
   online.OnSkipToNext = [&] { ++skips; };
@@ -136,7 +111,7 @@ TEST_F(OnlinePlaybackTest, AShortSongStartsWhenCompleteAndALostOneIsGivenUp) {
   EXPECT_EQ(skips, 0);
 
   TempDir other;
-  auto lost = std::make_shared<TFeeder>(other, song);
+  auto lost = std::make_shared<TFeeder>(other, "song.wav", song);
   TOnlinePlayback nothing(loop, *player, lost);
   nothing.OnSkipToNext = [&] { ++skips; };
   nothing.Start();
