@@ -110,7 +110,7 @@ void TfrmMain::BuildControls() {
   AddButton(K::bkOrder, "顺序播放", ctl([](TMainController& c) { c.ClickOrderButton(); }));
   AddButton(K::bkRandom, "随机播放", ctl([](TMainController& c) { c.ClickOrderButton(); }));
   AddButton(K::bkOpen, "打开", [this] { OpenFilesDialog(); });
-  AddButton(K::bkLyric, "歌词窗口", [this] { RunWindowAction(9); });
+  AddButton(K::bkLyric, "歌词窗口", [this] { RunAction(9); });
   AddButton(K::bkSearch, "搜索歌曲", [this] { Search(); });
   AddButton(K::bkChangeColor, "更改色调", [this] {
     TLuiSkinButton* b = Button(K::bkChangeColor);
@@ -221,7 +221,7 @@ void TfrmMain::BuildMenus() {
     if (key) actions_[key] = a;
     return a;
   };
-  auto run = [this](int action) { return [this, action] { RunWindowAction(action); }; };
+  auto run = [this](int action) { return [this, action] { RunAction(action); }; };
   add(mainMenu_, "open", "打开(&O)", run(10));
   mainMenu_.addSeparator();
   add(mainMenu_, "pause", "暂停(&P)", run(1), true);
@@ -390,7 +390,7 @@ void TfrmMain::SetTint(TColor tint) {
 
 // ---- actions ----------------------------------------------------------------------------------
 
-void TfrmMain::RunWindowAction(int action) {
+void TfrmMain::RunAction(int action) {
   if (controller_ && controller_->RunAction(action)) return;
   switch (action) {
     case 5: SetMiniMode(!mini_); break;
@@ -573,7 +573,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 
 void TfrmMain::keyPressEvent(QKeyEvent* event) {
   if (const std::optional<int> action = MatchLocalHotkey(settings_.KeyMaps, ShortcutOfKeyEvent(*event))) {
-    RunWindowAction(*action);
+    RunAction(*action);
     return;
   }
   TLuiSkinPlayForm::keyPressEvent(event);

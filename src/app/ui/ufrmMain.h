@@ -57,6 +57,8 @@ public:
   void SetTint(TColor tint);
   // Places the window as the settings say for its mode (the saved place, or the default one).
   void PlaceWindow();
+  // An action of the key map (0..20, the media keys 1001..1004), as a hotkey or a menu runs it.
+  void RunAction(int action);
 
   TLuiPlayListBox& PlayListBox() { return *playList_; }
   TdlgPopupMsg& Notice() { return *notice_; }
@@ -120,7 +122,6 @@ private:
   void BuildTray();
   void RefreshVisibility();
   void LayoutPages();
-  void RunWindowAction(int action);
   void OpenFilesDialog();
   void AddFolderDialog();
   void Search();
