@@ -170,8 +170,10 @@ std::string TGlobalHotkeys::Grab(const THotkeyRegistration& key) {
   for (uint32_t root : roots_)
     for (uint16_t lock : locks) {
       held.push_back({key.Id, root, keycode, uint16_t(base | lock)});
-      // Checked: a refusal comes back here as an error reply instead of an X error event.
-      cookies.push_back(xcb_grab_key_checked(conn_, 1, root, uint16_t(base | lock), keycode, XCB_GRAB_MODE_ASYNC,
+      // Checked: a refusal comes back here as an error reply instead of an X error event. Not
+      // owner_events: the press is reported on the root even while a window of ours has the
+      // focus, as a hotkey rather than that window's key.
+      cookies.push_back(xcb_grab_key_checked(conn_, 0, root, uint16_t(base | lock), keycode, XCB_GRAB_MODE_ASYNC,
                                              XCB_GRAB_MODE_ASYNC));
     }
   std::string error;

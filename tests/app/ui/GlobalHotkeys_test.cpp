@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,15 @@ TEST(GlobalHotkeysX11, PressedKeysReachTheirIdsWithLocksOnOrOff) {
     Press(lock);  // off again
     EXPECT_EQ(Delivered(hotkeys, 2), (std::vector<int>{1, 1003})) << lock;
   }
+
+  // With a window of ours in focus the key is still the hotkey, not a key press of the window.
+  QWindow window;
+  window.resize(100, 100);
+  window.show();
+  ASSERT_TRUE(test::PumpUntil([&] { return window.isExposed(); }));
+  ASSERT_EQ(QProcess::execute("xdotool", {"windowfocus", "--sync", QString::number(window.winId())}), 0);
+  Press("ctrl+alt+p");
+  EXPECT_EQ(Delivered(hotkeys, 1), std::vector<int>{1});
 }
 
 TEST(GlobalHotkeysX11, AKeyHeldElsewhereFailsAloneAndUnregisterGivesKeysBack) {
