@@ -99,6 +99,16 @@ TEST(GlobalHotkeysX11, PressedKeysReachTheirIdsWithLocksOnOrOff) {
   EXPECT_EQ(Delivered(hotkeys, 1), std::vector<int>{1});
 }
 
+TEST(GlobalHotkeysX11, ThePlayersDefaultKeysAreAllGrabbed) {
+  if (!OnX11()) GTEST_SKIP() << "needs the xcb platform (run under xvfb-run)";
+  TGlobalHotkeys hotkeys;
+  const std::vector<THotkeyRegistration> keys = GlobalHotkeys(TSettingMgr::DefaultKeyMaps());
+  ASSERT_GT(keys.size(), 4u);
+  for (const THotkeyError& e : hotkeys.Register(keys)) ADD_FAILURE() << e.Message;
+  Press("ctrl+alt+F5");  // play/pause, row 1
+  EXPECT_EQ(Delivered(hotkeys, 1), std::vector<int>{1});
+}
+
 TEST(GlobalHotkeysX11, AKeyHeldElsewhereFailsAloneAndUnregisterGivesKeysBack) {
   if (!OnX11()) GTEST_SKIP() << "needs the xcb platform (run under xvfb-run)";
   // Another program: a connection of its own to the same server.
