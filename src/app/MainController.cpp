@@ -30,10 +30,10 @@ TPlayListSettings PlayListSettingsOf(const TSettingMgr& s) {
   return p;
 }
 
-// A stable name of an entry for remotes: its digest when it has one, else its path.
+// A stable name of an entry for remotes, which must not change while the song plays: the digest
+// of a song of the service (its one name), the path of a local file (whose digest comes later).
 std::string SongIdOf(const TShareFileInfo& e) {
-  if (!LRMD5::MD5DigestIsZero(e.FileHash)) return LRMD5::MD5DigestToStr(e.FileHash);
-  return e.FileName;
+  return e.Encrypt ? LRMD5::MD5DigestToStr(e.FileHash) : e.FileName;
 }
 
 }  // namespace
@@ -448,7 +448,8 @@ TRemoteStatus TMainController::RemoteStatus() const {
   s.OrderMode = playList_->OrderMode();
   const bool haveSongs = !playList_->Songs().empty() || playList_->PlayingList();
   s.CanGoNext = s.CanGoPrevious = s.CanPlay = haveSongs;
-  s.CanSeek = state == psPlaying || state == psPaused;
+  // The player seeks only while it plays (as the position bar does).
+  s.CanSeek = state == psPlaying;
   return s;
 }
 
@@ -467,7 +468,7 @@ void TMainController::RemotePlayPause() {
 }
 
 void TMainController::RemoteSeekTo(int64_t positionMs) {
-  if (!Playing() && !Paused()) return;
+  if (!Playing()) return;
   SeekToMs(positionMs);
 }
 

@@ -107,7 +107,8 @@ public:
   void OpenFiles(const std::vector<std::string>& paths, bool playFirst = false);
   // A double click on a row of the shown list.
   void PlayRow(size_t row);
-  // A lyric drag ended at `ms` (the lyric frame has decided it seeks).
+  // A lyric drag ended at `ms` (the lyric frame has decided it seeks). The player seeks only
+  // while it plays.
   void SeekToMs(int64_t ms);
 
   bool Playing() const;

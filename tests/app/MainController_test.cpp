@@ -324,6 +324,7 @@ TEST_F(MainControllerTest, RemotesReadTheStatusAndDriveThePlayer) {
   controller->RemotePlayPause();
   Settle();
   EXPECT_EQ(controller->RemoteStatus().Playback, TRemotePlayback::Paused);
+  EXPECT_FALSE(controller->RemoteStatus().CanSeek);  // the player seeks only while it plays
   controller->RemoteSetLoopMode(2);
   controller->RemoteSetOrderMode(1);
   EXPECT_EQ(controller->RemoteStatus().LoopMode, 2);

@@ -4,6 +4,8 @@
 #include "app/MainController.h"
 #include "app/PlayerSettings.h"
 #include "app/uSettingMgr.h"
+#include "app/ui/GlobalHotkeys.h"
+#include "app/ui/Mpris.h"
 #include "app/ui/QtDispatcher.h"
 #include "app/ui/ufrmMain.h"
 #include "base/AppPaths.h"
@@ -124,6 +126,22 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   }
   window.PlaceWindow();
 
+  // Remotes: media keys, desktop widgets and playerctl over the session bus; the key map's
+  // global keys grabbed on X11. Either may be unavailable; the player goes on without it.
+  TMprisService mpris(controller);
+  if (std::string error; !mpris.Register(&error))
+    std::fprintf(stderr, "minilirra: no media-player bus: %s\n", error.c_str());
+  TGlobalHotkeys hotkeys;
+  hotkeys.OnHotkey = [&window](int id) { window.RunAction(id); };
+  std::string hotkeyProblems;
+  if (settings.GlobalHotKey) {
+    const std::vector<THotkeyError> errors = hotkeys.Register(GlobalHotkeys(settings.KeyMaps));
+    if (!hotkeys.PlatformError().empty()) hotkeyProblems = hotkeys.PlatformError();
+    else
+      for (const THotkeyError& e : errors) hotkeyProblems += (hotkeyProblems.empty() ? "" : "\n") + e.Message;
+    if (!hotkeyProblems.empty()) std::fprintf(stderr, "minilirra: %s\n", hotkeyProblems.c_str());
+  }
+
   TMainWindowHooks hooks;
   hooks.dispatcher = &dispatcher;
   hooks.activate = [&window] { window.BringMainWindowUp(); };
@@ -134,6 +152,7 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   }
   window.show();
   controller.Start();
+  if (!hotkeyProblems.empty()) window.ShowNotice({"全局热键", hotkeyProblems, "", true, 10000});
   session.MainWindowShown();
 
   const int rc = QApplication::exec();
