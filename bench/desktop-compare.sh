@@ -2,8 +2,9 @@
 # Side-by-side figures for the desktop player, in one run on one private X server (Xvfb), against
 # two other players from Debian started the same way (qmmp and Audacious, installed here from
 # scripts/deps/extra/desktop-peers.list):
-#   1. start to the main window on screen: each player started with an empty library and a fresh
-#      home, until its window is mapped (polled every 10 ms), then killed;
+#   1. start to the main window on screen: each player started with an empty library in a home
+#      of its own (made by the warm-up run, so caches are warm as on a user's machine), until its
+#      window is mapped (polled every 10 ms), then killed;
 #   2. resident memory of the idle player holding a library of 10,000 songs (generated files:
 #      ours reads them from its library, the others are given the folder), read from
 #      /proc/PID/status 3 s after its window appeared.
@@ -39,7 +40,7 @@ cat >"$work/start-once" <<'EOF'
 # start-once HOME_DIR PROGRAM [ARGS...]: prints the seconds from start to a visible window.
 set -uo pipefail
 home=$1; shift
-rm -rf "$home"; mkdir -p "$home"
+mkdir -p "$home"
 start=$(date +%s.%N)
 HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share "$@" >/dev/null 2>&1 &
 pid=$!
@@ -63,7 +64,7 @@ echo "== start to the main window on screen (empty library), $runs runs each, pa
 for peer in "${peers[@]}"; do
   echo "-- minilirra vs $peer"
   farm-bench -n "$runs" --timeout 600 \
-    --vs "$work/start-once $work/home-peer $peer" \
+    --vs "$work/start-once $work/home-$peer $peer" \
     -- "$work/start-once" "$work/home-ours" "${ours[@]}" --data-dir "$work/home-ours/data"
 done
 
@@ -85,13 +86,13 @@ PY
 measure_rss() {  # NAME COMMAND...
   local name=$1; shift
   : >"$work/rss-$name"
-  for _ in 1 2 3; do IDLE_RSS=$work/rss-$name "$work/start-once" "$work/home-rss" "$@"; done
+  for _ in 1 2 3; do IDLE_RSS=$work/rss-$name "$work/start-once" "$work/home-rss-$name" "$@"; done
   sort -n -k2 "$work/rss-$name" | awk -v n="$name" 'NR==2 {printf "%-10s idle resident memory (median of 3): %.1f MB\n", n, $2/1024}'
 }
-# Ours keeps its library in its data folder; copy it in for each start (start-once makes a fresh home).
+# Ours keeps its library in its data folder.
 cat >"$work/ours-with-library" <<EOF
 #!/usr/bin/env bash
-mkdir -p "\$HOME/data" && cp "$work/library/"* "\$HOME/data/" && exec "$bin/minilirra" --output null --data-dir "\$HOME/data"
+exec "$bin/minilirra" --output null --data-dir "$work/library"
 EOF
 chmod +x "$work/ours-with-library"
 measure_rss minilirra "$work/ours-with-library"
