@@ -12,11 +12,11 @@
 
 namespace mltest {
 
-void ExpectLooksLike(const QImage& got, const std::string& name) {
+void ExpectLooksLike(const QImage& got, const std::string& name, const std::string& folder) {
   const QImage image = got.convertToFormat(QImage::Format_ARGB32);
   std::filesystem::create_directories(BinDir() + "/skin-screens");
   image.save(QString::fromStdString(BinDir() + "/skin-screens/" + name + ".png"));
-  const std::string reference = SourceDir() + "/tests/skin/ui/reference/" + name + ".png";
+  const std::string reference = SourceDir() + "/" + folder + "/" + name + ".png";
   if (!qEnvironmentVariableIsEmpty("ML_UPDATE_SKIN_REFERENCES")) {
     ASSERT_TRUE(image.save(QString::fromStdString(reference)));
     return;
