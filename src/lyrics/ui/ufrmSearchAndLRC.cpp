@@ -1,6 +1,8 @@
 #include "lyrics/ui/ufrmSearchAndLRC.h"
 
 #include "lyrics/ui/ufmLRC.h"
+#include "skin/SkinColors.h"
+#include "skin/ui/SkinQt.h"
 #include "skin/ui/uLuiPanel.h"
 #include "skin/ui/uLuiSkinButton.h"
 #include "skin/ui/uLuiTab.h"
@@ -113,6 +115,18 @@ void TfrmSearchAndLRC::SetStayOnTop(bool onTop) {
   onTop_->setVisible(!onTop);
   notOnTop_->setVisible(onTop);
   emit StayOnTopChanged(onTop);
+}
+
+void TfrmSearchAndLRC::UpdateSkin(bool miniMode, TColor tint, bool setRect) {
+  TLuiSkinPlayForm::UpdateSkin(miniMode, tint, setRect);
+  const TXmlNode tab = SkinManager()->Element("lyricForm", "Tab");
+  if (!tab) return;
+  const QColor color = ToQColor(TintColor(TLuiSkinManager::Color(tab, "FontColor", 0), tint));
+  for (QPushButton* b : {onTop_, notOnTop_}) {
+    QPalette pal = b->palette();
+    pal.setColor(QPalette::ButtonText, color);
+    b->setPalette(pal);
+  }
 }
 
 bool TfrmSearchAndLRC::StayOnTop() const { return windowFlags().testFlag(Qt::WindowStaysOnTopHint); }

@@ -49,6 +49,9 @@ public:
   void SetStayOnTop(bool onTop);
   bool StayOnTop() const;
 
+  // The window's look, and the stay-on-top buttons in the tab strip's font colour.
+  void UpdateSkin(bool miniMode, TColor tint, bool setRect) override;
+
 signals:
   void StayOnTopChanged(bool onTop);
   // The close button hid the window (the main window releases its lyric button).

@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDragEnterEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -187,6 +188,28 @@ TEST_F(LyricUi, HorizontalEdgesFadeUnlessBlendIsZero) {
   }
 }
 
+// With Background the horizontal layouts draw over what the parent paints under them, the edge
+// fade included; the vertical layout keeps its colour.
+TEST_F(LyricUi, OverTheParentsPicture) {
+  QWidget parent;
+  parent.setAutoFillBackground(true);
+  QPalette pal = parent.palette();
+  pal.setColor(QPalette::Window, QColor(200, 30, 40));
+  parent.setPalette(pal);
+  parent.resize(300, 150);
+  TLRScrollLRC c(&parent);
+  c.SetLRCParse(&parser);
+  c.move(20, 20);
+  SetUpControl(c, TLRScrollLRCKind::slHorizontal, {240, 24});
+  parent.show();
+  c.SetBackground(true);
+  c.UpdatePosition(9000);
+  EXPECT_EQ(c.Picture().pixel(0, 0), qRgb(200, 30, 40));
+  EXPECT_TRUE(HasInk(c.Picture(), QRect(100, 0, 40, 24)));
+  c.SetKind(TLRScrollLRCKind::slVertical);
+  EXPECT_EQ(c.Picture().pixel(0, 0), qRgb(255, 255, 255));
+}
+
 TEST_F(LyricUi, SingleLineScrollsAWideLineToItsEnd) {
   TLRScrollLRC c;
   c.SetLRCParse(&parser);
@@ -343,6 +366,8 @@ TEST_F(LyricUi, TheMenuAndTheFindLink) {
   for (const std::string& dropped : {path, dir.File("missing.lrc")}) {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(dropped))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&frame, &drop);
   }
