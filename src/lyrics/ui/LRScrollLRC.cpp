@@ -108,15 +108,22 @@ void TLRScrollLRC::Refresh() {
 }
 
 // The background every picture starts from: the colour, or in the horizontal and single-line
-// layouts with Background set, what the parent paints under the control.
+// layouts with Background, what the window shows under the control (its parents and the
+// siblings there) without the control itself, which paints nothing while it is taken.
 void TLRScrollLRC::RebuildBackground() {
   background_ = QImage(size(), QImage::Format_RGB32);
   if (background_.isNull()) return;
   background_.fill(ToQColor(model_.BKColor));
-  QWidget* parent = parentWidget();
-  if (!model_.Frame().ParentBackground || !parent) return;
+  QWidget* top = window();
+  if (!model_.Frame().ParentBackground || top == this) return;
   QPainter p(&background_);
-  parent->render(&p, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
+  // An opaque control is cut out of what its parents paint; for this one picture it is not.
+  takingBackground_ = true;
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+  top->render(&p, QPoint(), QRegion(QRect(mapTo(top, QPoint(0, 0)), size())),
+              QWidget::DrawWindowBackground | QWidget::DrawChildren);
+  setAttribute(Qt::WA_OpaquePaintEvent, true);
+  takingBackground_ = false;
 }
 
 void TLRScrollLRC::Paint() {
@@ -148,6 +155,7 @@ void TLRScrollLRC::Paint() {
 }
 
 void TLRScrollLRC::paintEvent(QPaintEvent*) {
+  if (takingBackground_) return;
   QPainter p(this);
   p.setCompositionMode(QPainter::CompositionMode_Source);
   p.drawImage(0, 0, picture_);

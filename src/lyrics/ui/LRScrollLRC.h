@@ -69,6 +69,7 @@ private:
   std::unique_ptr<TFontMeasure> measure_;
   TLRScrollLRCModel model_;
   QImage background_, picture_;
+  bool takingBackground_ = false;
 };
 
 }  // namespace ml

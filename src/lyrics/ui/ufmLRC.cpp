@@ -67,12 +67,6 @@ void TfmLRC::BuildMenu() {
   item("miLRCConfig", "选项", [this] { LRCConfig(); });
 }
 
-QAction* TfmLRC::MenuItem(const QString& caption) const {
-  for (QAction* a : pmLRC_->actions())
-    if (a->text() == caption) return a;
-  return nullptr;
-}
-
 void TfmLRC::UpdatePosition(int32_t t) {
   scroll_->UpdatePosition(t);
   SyncFindLink();

@@ -11,7 +11,6 @@
 
 #include <functional>
 
-class QAction;
 class QLabel;
 class QMenu;
 
@@ -30,9 +29,8 @@ public:
 
   TLuiSkinScrollLRC* ScrollLRC() const { return scroll_; }
   QLabel* FindLink() const { return lblFindLRC_; }
+  // The menu; its items are named as the lyric menu's (miFindLRC, miLRCForward1, ...).
   QMenu* Menu() const { return pmLRC_; }
-  // The menu's item of a caption ("提前0.5秒"), or null.
-  QAction* MenuItem(const QString& caption) const;
 
   // The main window's driving: the play position every tick, the display cleared before a new
   // song, and a refresh after it loaded lyrics into the parser.

@@ -24,6 +24,8 @@ void TfrmMiniLRC::TakeFrame(TfmLRC* frame) {
   frame_ = frame;
   frameHome_ = frame->parentWidget();
   frameHomePlace_ = frame->geometry();
+  // Hidden on purpose (a page not selected), not merely inside a window not shown yet.
+  frameHomeHidden_ = frame->isHidden() && frame->testAttribute(Qt::WA_WState_ExplicitShowHide);
   frame->setParent(pnlMiniLRC_);
   Layout();
   frame->show();
@@ -35,7 +37,7 @@ TfmLRC* TfrmMiniLRC::GiveBackFrame() {
   frame_ = nullptr;
   frame->setParent(frameHome_);
   frame->setGeometry(frameHomePlace_);
-  frame->show();
+  frame->setVisible(!frameHomeHidden_);
   return frame;
 }
 

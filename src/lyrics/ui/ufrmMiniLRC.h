@@ -22,7 +22,8 @@ public:
   explicit TfrmMiniLRC(QWidget* owner = nullptr);
 
   TLuiPanel* Panel() const { return pnlMiniLRC_; }
-  // The frame moves into the panel, and back to where it came from (its parent and place then).
+  // The frame moves into the panel, and back to where it came from (its parent, place and
+  // visibility then).
   void TakeFrame(TfmLRC* frame);
   TfmLRC* GiveBackFrame();
   TfmLRC* Frame() const { return frame_; }
@@ -43,6 +44,7 @@ private:
   QPointer<TfmLRC> frame_;
   QPointer<QWidget> frameHome_;
   QRect frameHomePlace_;
+  bool frameHomeHidden_ = false;
   bool resizing_ = false;
 };
 

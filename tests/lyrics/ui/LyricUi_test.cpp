@@ -105,6 +105,13 @@ QRect ItemRect(const TLRScrollLRC& c, const std::string& text) {
   return {};
 }
 
+// The frame's menu item of that name.
+QAction* Item(const TfmLRC& frame, const char* name) {
+  QAction* a = frame.Menu()->findChild<QAction*>(name);
+  EXPECT_NE(a, nullptr) << name;
+  return a;
+}
+
 void Mouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
   QMouseEvent e(type, at, w->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
   QApplication::sendEvent(w, &e);
@@ -263,12 +270,12 @@ TEST_F(LyricUi, OffsetStepsAreWrittenIntoTheFile) {
   TfmLRC frame(shown);
   std::vector<QString> said;
   frame.SetMessageSink([&](const QString&, const QString& text) { said.push_back(text); });
-  for (auto [caption, offset] : {std::pair{"提前0.5秒", 500}, {"提前5秒", 5500}, {"延后2秒", 3500}, {"延后1秒", 2500}}) {
-    ASSERT_NE(frame.MenuItem(caption), nullptr) << caption;
-    frame.MenuItem(caption)->trigger();
+  for (auto [item, offset] : {std::pair{"miLRCForward1", 500}, {"miLRCForward4", 5500}, {"miLRCbackward3", 3500},
+                               {"miLRCbackward2", 2500}}) {
+    Item(frame, item)->trigger();
     TLRCParse reread;
     ASSERT_TRUE(reread.LoadFromFile(path));
-    EXPECT_EQ(reread.Offset, offset) << caption;
+    EXPECT_EQ(reread.Offset, offset) << item;
   }
   EXPECT_TRUE(said.empty());
   EXPECT_FALSE(shown.Modified);
@@ -292,7 +299,7 @@ TEST_F(LyricUi, OffsetStepsAreWrittenIntoTheFile) {
     if (!f.make()) continue;
     said.clear();
     const int32_t before = shown.Offset;
-    frame.MenuItem("提前1秒")->trigger();
+    Item(frame, "miLRCForward2")->trigger();
     EXPECT_EQ(shown.Offset, before + 1000);
     EXPECT_TRUE(shown.Modified);
     ASSERT_EQ(said.size(), 1u);
@@ -302,7 +309,6 @@ TEST_F(LyricUi, OffsetStepsAreWrittenIntoTheFile) {
 }
 
 TEST_F(LyricUi, TheMenuAndTheFindLink) {
-  QStringList captions;
   FakeHost host;
   TLRCParse shown;
   TfmLRC frame(shown);
@@ -311,10 +317,19 @@ TEST_F(LyricUi, TheMenuAndTheFindLink) {
   frame.SetMessageSink([&](const QString& caption, const QString& text) { said.emplace_back(caption, text); });
   frame.resize(200, 120);
   frame.show();
-  for (QAction* a : frame.Menu()->actions())
-    if (!a->isSeparator()) captions << a->text();
-  EXPECT_EQ(captions, QStringList({"搜索歌词...", "本地关联...", "取消关联", "提前0.5秒", "提前1秒", "提前2秒", "提前5秒",
-                                   "延后0.5秒", "延后1秒", "延后2秒", "延后5秒", "复制到剪贴板...", "浏览歌词文件...", "选项"}));
+  // The lyric menu's items, named and captioned as the player has them.
+  const std::pair<const char*, const char*> items[] = {
+      {"miFindLRC", "搜索歌词..."},       {"miLocalLinkLRC", "本地关联..."},    {"miCancelLRCLink", "取消关联"},
+      {"miLRCForward1", "提前0.5秒"},     {"miLRCForward2", "提前1秒"},         {"miLRCForward3", "提前2秒"},
+      {"miLRCForward4", "提前5秒"},       {"miLRCbackward1", "延后0.5秒"},      {"miLRCbackward2", "延后1秒"},
+      {"miLRCbackward3", "延后2秒"},      {"miLRCbackward4", "延后5秒"},        {"miCopyLRCToClip", "复制到剪贴板..."},
+      {"miLRCFileBrowse", "浏览歌词文件..."}, {"miLRCConfig", "选项"}};
+  for (auto [name, caption] : items) {
+    QAction* a = Item(frame, name);
+    EXPECT_EQ(a ? a->text() : QString(), QString(caption)) << name;
+  }
+  Item(frame, "miFindLRC")->trigger();
+  EXPECT_EQ(host.finds, 1);
 
   // Without lines the link shows, centred over the lyrics; hovering lights it up.
   QLabel* link = frame.FindLink();
@@ -329,12 +344,12 @@ TEST_F(LyricUi, TheMenuAndTheFindLink) {
   EXPECT_FALSE(link->font().underline());
   Mouse(link, QEvent::MouseButtonPress, {5, 5}, Qt::LeftButton);
   Mouse(link, QEvent::MouseButtonRelease, {5, 5}, Qt::NoButton);
-  EXPECT_EQ(host.finds, 1);
+  EXPECT_EQ(host.finds, 2);
 
   // Copying needs lines; browsing needs the file.
-  frame.MenuItem("复制到剪贴板...")->trigger();
+  Item(frame, "miCopyLRCToClip")->trigger();
   EXPECT_TRUE(said.empty());
-  frame.MenuItem("浏览歌词文件...")->trigger();
+  Item(frame, "miLRCFileBrowse")->trigger();
   ASSERT_EQ(said.size(), 1u);
   EXPECT_EQ(said.back(), std::pair(QString("浏览文件"), QString("您要浏览的文件“”不存在！")));
 
@@ -345,18 +360,18 @@ TEST_F(LyricUi, TheMenuAndTheFindLink) {
   frame.LyricsLoaded();
   frame.UpdatePosition(2000);
   EXPECT_FALSE(link->isVisible());
-  frame.MenuItem("复制到剪贴板...")->trigger();
+  Item(frame, "miCopyLRCToClip")->trigger();
   EXPECT_EQ(QApplication::clipboard()->text().toStdString(), shown.GetText());
   EXPECT_EQ(said.back(), std::pair(QString("提示"), QString("已经把歌词内容复制到您的剪贴板。")));
   std::filesystem::remove(path);
-  frame.MenuItem("浏览歌词文件...")->trigger();
+  Item(frame, "miLRCFileBrowse")->trigger();
   EXPECT_EQ(said.back().second, QString("您要浏览的文件“%1”不存在！").arg(QString::fromStdString(path)));
 
-  frame.MenuItem("本地关联...")->trigger();
+  Item(frame, "miLocalLinkLRC")->trigger();
   EXPECT_EQ(host.links, std::vector<std::string>{path});
-  frame.MenuItem("选项")->trigger();
+  Item(frame, "miLRCConfig")->trigger();
   EXPECT_EQ(host.options, 1);
-  frame.MenuItem("取消关联")->trigger();
+  Item(frame, "miCancelLRCLink")->trigger();
   EXPECT_EQ(host.cancels, 1);
   EXPECT_EQ(shown.Count(), 0);
   EXPECT_TRUE(link->isVisible());
@@ -405,6 +420,8 @@ TEST_F(LyricUi, TheMiniWindowIsResizedByItsRightEdge) {
   EXPECT_EQ(mini.GiveBackFrame(), &frame);
   EXPECT_EQ(frame.parentWidget(), &home);
   EXPECT_EQ(frame.geometry(), QRect(5, 5, 50, 50));
+  home.show();
+  EXPECT_TRUE(frame.isVisible());
 }
 
 // The lyric window as the player shows it under our default skin, the lyrics vertical; in the
