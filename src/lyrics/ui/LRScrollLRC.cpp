@@ -49,25 +49,19 @@ void TLRScrollLRC::SyncState() {
   model_.Enabled = isEnabled();
 }
 
-void TLRScrollLRC::SetKind(TLRScrollLRCKind kind) {
-  model_.Kind = kind;
+// Every setting recomposes at the current position with the new value.
+template <class T>
+void TLRScrollLRC::Set(T& setting, T value) {
+  setting = value;
   Refresh();
 }
 
-void TLRScrollLRC::SetBlendValue(int value) {
-  model_.BlendValue = value;
-  Refresh();
-}
-
-void TLRScrollLRC::SetBackground(bool parentPicture) {
-  model_.Background = parentPicture;
-  Refresh();
-}
-
-void TLRScrollLRC::SetBKColor(TLyricColor color) {
-  model_.BKColor = color;
-  Refresh();
-}
+void TLRScrollLRC::SetKind(TLRScrollLRCKind kind) { Set(model_.Kind, kind); }
+void TLRScrollLRC::SetBlendValue(int value) { Set(model_.BlendValue, value); }
+void TLRScrollLRC::SetBackground(bool parentPicture) { Set(model_.Background, parentPicture); }
+void TLRScrollLRC::SetBKColor(TLyricColor color) { Set(model_.BKColor, color); }
+void TLRScrollLRC::SetIsSmall(bool small) { Set(model_.IsSmall, small); }
+void TLRScrollLRC::SetLRCParse(TLRCParse* parser) { Set(model_.LRCParse, parser); }
 
 void TLRScrollLRC::SetCurrentColor(TLyricColor color) {
   model_.SetCurrentColor(color);
@@ -76,16 +70,6 @@ void TLRScrollLRC::SetCurrentColor(TLyricColor color) {
 
 void TLRScrollLRC::SetScrollColor(TLyricColor color) {
   model_.SetScrollColor(color);
-  Refresh();
-}
-
-void TLRScrollLRC::SetIsSmall(bool small) {
-  model_.IsSmall = small;
-  Refresh();
-}
-
-void TLRScrollLRC::SetLRCParse(TLRCParse* parser) {
-  model_.LRCParse = parser;
   Refresh();
 }
 

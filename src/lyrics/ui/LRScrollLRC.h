@@ -62,6 +62,8 @@ protected:
 
 private:
   class TFontMeasure;
+  template <class T>
+  void Set(T& setting, T value);
   void SyncState();
   void RebuildBackground();
   void Paint();

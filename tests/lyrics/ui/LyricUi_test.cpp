@@ -11,6 +11,7 @@
 #include "skin/ui/uLuiPanel.h"
 #include "skin/ui/uLuiSkinButton.h"
 #include "skin/ui/uLuiTab.h"
+#include "tests/support/QtTestMain.h"
 #include "tests/support/ReferenceImage.h"
 #include "tests/support/TestSupport.h"
 
@@ -39,7 +40,6 @@ using namespace mltest;
 
 namespace {
 
-QApplication* app = nullptr;
 const char* const kReferences = "tests/lyrics/ui/reference";
 
 // Lines of 2, 3, 2, 4 and 60 (the last) seconds; the fourth is far wider than a small control.
@@ -124,11 +124,7 @@ void Drag(QWidget* w, QPoint from, QPoint to) {
 }
 
 struct LyricUi : ::testing::Test {
-  void SetUp() override {
-    ASSERT_NE(app, nullptr);
-    QApplication::setFont(QFont("DejaVu Sans", 8));
-    ASSERT_TRUE(parser.LoadFromBytes(kLyric));
-  }
+  void SetUp() override { ASSERT_TRUE(parser.LoadFromBytes(kLyric)); }
   TLRCParse parser;
 };
 
@@ -492,12 +488,4 @@ TEST_F(LyricUi, TheSkinnedLyricWindow) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  ::testing::InitGoogleTest(&argc, argv);
-  auto application = std::make_unique<QApplication>(argc, argv);
-  app = application.get();
-  const int status = RUN_ALL_TESTS();
-  app = nullptr;
-  return status;
-}
+int main(int argc, char** argv) { return RunQtWidgetTests(argc, argv); }
