@@ -243,6 +243,12 @@ TEST_F(LyricUi, DraggingSeeksOnlyWhilePlaying) {
     c->setFont(QFont("DejaVu Sans", 9));
     c->SetMaxTime(20000);
     frame.UpdatePosition(4000);
+    // While the button is down the marker is drawn: a tick at each end of the middle line.
+    Mouse(c, QEvent::MouseButtonPress, {100, 80}, Qt::LeftButton);
+    EXPECT_EQ(Distance(c->Picture().pixel(2, 60 + 3), kBlue), 0);
+    EXPECT_EQ(Distance(c->Picture().pixel(198, 60 - 3), kBlue), 0);
+    Mouse(c, QEvent::MouseButtonRelease, {100, 80}, Qt::NoButton);
+    EXPECT_EQ(Distance(c->Picture().pixel(2, 60 + 3), kWhite), 0);
     Drag(c, {100, 80}, {100, 40});  // up: later in the song
     if (playing) {
       ASSERT_EQ(host.seeks.size(), 1u);
