@@ -200,6 +200,27 @@ void TMainController::SeekToMs(int64_t ms) {
   NotifySeeked(ms);
 }
 
+TLyricSeekState TMainController::LyricSeekState(int32_t ms) const {
+  TLyricSeekState s;
+  s.Playing = player_.CurPlayState() == psPlaying;
+  s.DragSetsPosition = settings_.DragLRCSetPlayPosition;
+  s.Duration = player_.GetDurationMs();
+  s.HasLines = parts_.Lyrics && parts_.Lyrics->Count() > 0;
+  s.Downloading = download_ && !download_->Complete();
+  if (s.Downloading && s.Duration > 0)
+    s.PositionDownloaded = SeekAllowed(true, download_->FileSize(), DownloadedFraction(), double(ms) / s.Duration, s.Playing);
+  return s;
+}
+
+void TMainController::AssociateLyricFile(const std::string& path) {
+  if (!playing_ || !parts_.Lyrics) return;
+  parts_.Library->SetLRCFileName(playing_, path);
+  ClearLyrics();
+  if (path.empty()) return;
+  parts_.Lyrics->LoadFromFile(path);
+  view_.ShowLyrics(player_.GetDurationMs() > 0 ? player_.GetDurationMs() : playing_->Duration);
+}
+
 void TMainController::ToggleTimeMode() {
   if (stopped_) return;
   remaining_ = !remaining_;

@@ -10,6 +10,7 @@
 #include "app/PlayerRemote.h"
 #include "app/ServicesShell.h"
 #include "library/PlayListController.h"
+#include "lyrics/LRScrollLRC.h"
 
 #include <cstdint>
 #include <functional>
@@ -110,6 +111,11 @@ public:
   // A lyric drag ended at `ms` (the lyric frame has decided it seeks). The player seeks only
   // while it plays.
   void SeekToMs(int64_t ms);
+  // What the lyric frame asks before a drag moves the lyrics or seeks to ms.
+  TLyricSeekState LyricSeekState(int32_t ms) const;
+  // The playing song's lyric file: a new one is loaded and kept with the song; an empty path
+  // drops the association and clears the display.
+  void AssociateLyricFile(const std::string& path);
 
   bool Playing() const;
   bool Paused() const;

@@ -106,7 +106,7 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   skin.SetPackageFile(info.SkinResDir + TLuiSkinManager::kBuiltInPackage);
 
   QApplication::setWindowIcon(ProgramIcon(info.SkinResDir));
-  TfrmMain window(skin, settings, info);
+  TfrmMain window(skin, settings, info, lyrics);
   // A desktop that logs out, or a user's kill, asks the program to end: it closes as from the
   // window, saving the library, the settings and the window's place.
   TQuitSignals quitSignals([&window] { window.close(); });

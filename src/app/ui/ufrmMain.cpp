@@ -7,6 +7,9 @@
 #include "app/ui/dlgPopupMsg.h"
 #include "library/MusicFileMgr.h"
 #include "library/ui/uLuiPlayListBox.h"
+#include "lyrics/LRCParse.h"
+#include "lyrics/ui/ufmLRC.h"
+#include "lyrics/ui/ufrmSearchAndLRC.h"
 #include "skin/ui/SkinQt.h"
 #include "skin/ui/uLuiPanel.h"
 #include "skin/ui/uLuiScrollLabel.h"
@@ -53,8 +56,8 @@ constexpr const char* kPlayableExts = ".MP1|.MP2|.MP3|.WMA|.WAV|.OGG|.APE|.M3U|.
 
 }  // namespace
 
-TfrmMain::TfrmMain(TLuiSkinManager& skin, TSettingMgr& settings, const TAppInfo& info)
-    : TLuiSkinPlayForm(TSkinFormKind::fkMain), skin_(skin), settings_(settings), info_(info) {
+TfrmMain::TfrmMain(TLuiSkinManager& skin, TSettingMgr& settings, const TAppInfo& info, TLRCParse& lyrics)
+    : TLuiSkinPlayForm(TSkinFormKind::fkMain), skin_(skin), settings_(settings), info_(info), lyrics_(lyrics) {
   setAcceptDrops(true);
   setFocusPolicy(Qt::StrongFocus);
   SetSkinManager(&skin_);
@@ -63,6 +66,66 @@ TfrmMain::TfrmMain(TLuiSkinManager& skin, TSettingMgr& settings, const TAppInfo&
   BuildTray();
   notice_ = new TdlgPopupMsg(this);
   mini_ = settings_.MiniMode;
+  BuildLyricWindow();
+}
+
+void TfrmMain::BuildLyricWindow() {
+  lyricWindow_ = new TfrmSearchAndLRC(lyrics_, this);
+  lyricWindow_->UseSkin(&skin_);
+  lyricWindow_->SetStayOnTop(settings_.LRCStayOnTop);
+  TfmLRC* frame = lyricWindow_->FrameLRC();
+  frame->SetHost(this);
+  frame->ScrollLRC()->SetKind(KindFromShowStyle(settings_.LRCShowStyle));
+  frame->ScrollLRC()->SetBlendValue(BlendValueFromIndex(settings_.LRCBlendValue));
+  // The dialogs of lyric searching and of the options are not part of this window yet.
+  for (const char* name : {"miFindLRC", "miLRCConfig"})
+    if (QAction* a = frame->Menu()->findChild<QAction*>(name)) a->setEnabled(false);
+  connect(lyricWindow_, &TfrmSearchAndLRC::Closed, this, [this] {
+    settings_.LRCFormVisible = false;
+    RefreshVisibility();
+  });
+  connect(lyricWindow_, &TfrmSearchAndLRC::StayOnTopChanged, this, [this](bool on) { settings_.LRCStayOnTop = on; });
+}
+
+void TfrmMain::ShowLyricWindow(bool visible) {
+  settings_.LRCFormVisible = visible;
+  RefreshVisibility();
+  if (!visible) {
+    settings_.LRCFormRect = ToTRect(lyricWindow_->geometry());
+    lyricWindow_->hide();
+    return;
+  }
+  const TPlacement p = FullPlacement(WorkArea(*this), ToTRect(geometry()), settings_.LRCFormRect);
+  // Beside the main window where it stands now, unless the user put it elsewhere before.
+  QRect where = settings_.LRCFormRect.IsEmpty()
+                    ? QRect(geometry().right() + 1, geometry().top(), kLyricWidth, geometry().height())
+                    : ToQRect(p.Lyric);
+  lyricWindow_->setGeometry(where);
+  lyricWindow_->show();
+  lyricWindow_->raise();
+}
+
+// ---- the lyric frame's host ---------------------------------------------------------------------
+
+TLyricSeekState TfrmMain::LyricSeekState(int32_t ms) const {
+  return controller_ ? controller_->LyricSeekState(ms) : TLyricSeekState{};
+}
+
+void TfrmMain::SeekTo(int32_t ms) {
+  if (controller_) controller_->SeekToMs(ms);
+}
+
+void TfrmMain::LinkLocalLyric(const std::string& currentFile) {
+  const QString path = QFileDialog::getOpenFileName(lyricWindow_, QStringLiteral("本地关联"),
+                                                    QString::fromStdString(currentFile),
+                                                    QStringLiteral("歌词文件 (*.lrc);;所有文件 (*)"));
+  if (!path.isEmpty()) AssociateLyricFile(path.toStdString());
+}
+
+void TfrmMain::CancelLyricLink() { AssociateLyricFile({}); }
+
+void TfrmMain::AssociateLyricFile(const std::string& path) {
+  if (controller_) controller_->AssociateLyricFile(path);
 }
 
 TfrmMain::~TfrmMain() {
@@ -394,11 +457,7 @@ void TfrmMain::RunAction(int action) {
   if (controller_ && controller_->RunAction(action)) return;
   switch (action) {
     case 5: SetMiniMode(!mini_); break;
-    case 9:
-      settings_.LRCFormVisible = !settings_.LRCFormVisible;
-      RefreshVisibility();
-      if (OnLyricWindow) OnLyricWindow(settings_.LRCFormVisible);
-      break;
+    case 9: ShowLyricWindow(!settings_.LRCFormVisible); break;
     case 10:
     case 11: OpenFilesDialog(); break;
     case 12: AddFolderDialog(); break;
@@ -508,12 +567,14 @@ void TfrmMain::ShowPlaylist() {
 }
 
 void TfrmMain::ShowLyrics(int32_t durationMs) {
-  if (OnLyricsLoaded) OnLyricsLoaded(durationMs);
+  TfmLRC* frame = lyricWindow_->FrameLRC();
+  frame->ScrollLRC()->SetMaxTime(durationMs);
+  if (lyrics_.Count() == 0) frame->ClearLyrics();
+  else frame->LyricsLoaded();
+  frame->UpdatePosition(0);
 }
 
-void TfrmMain::ShowLyricPosition(int32_t ms) {
-  if (OnLyricPosition) OnLyricPosition(ms);
-}
+void TfrmMain::ShowLyricPosition(int32_t ms) { lyricWindow_->FrameLRC()->UpdatePosition(ms); }
 
 void TfrmMain::ShowSpectrum(const float* levels) {
   std::array<float, SpectrumLevelCount> copy{};

@@ -5,6 +5,7 @@
 // what to show through IMainView. It is also the desktop the services module talks to.
 #include "app/MainController.h"
 #include "app/ServicesShell.h"
+#include "lyrics/LyricFrameHost.h"
 #include "skin/ui/uLuiSkinPlayForm.h"
 
 #include <QMenu>
@@ -34,16 +35,19 @@ class TLuiPlayListBox;
 class TLuiSkinColorMap;
 class TLuiSkinManager;
 class TdlgPopupMsg;
+class TfrmSearchAndLRC;
+class TLRCParse;
 class TSettingMgr;
 struct TAppInfo;
 enum class TSkinButtonKind;
 
-class TfrmMain final : public TLuiSkinPlayForm, public IMainView, public IServicesShell {
+class TfrmMain final : public TLuiSkinPlayForm, public IMainView, public IServicesShell, private ILyricFrameHost {
   Q_OBJECT
 public:
   static constexpr const char* kSearchHint = "搜索歌曲，歌手";
 
-  TfrmMain(TLuiSkinManager& skin, TSettingMgr& settings, const TAppInfo& info);
+  // lyrics: the parser the lyric window shows (the controller loads it).
+  TfrmMain(TLuiSkinManager& skin, TSettingMgr& settings, const TAppInfo& info, TLRCParse& lyrics);
   ~TfrmMain() override;
 
   // The controller is made with this window as its view, then handed back here.
@@ -70,8 +74,10 @@ public:
   TLuiPanel& PagePanel() { return *pages_; }
   // Adds a page behind a tab; the first tab is the playlist.
   void AddPage(const QString& caption, QWidget* page);
-  // The lyric button's window: shown or hidden by the button and action 9.
-  std::function<void(bool visible)> OnLyricWindow;
+  // The lyric window (lyrics, search results, login), shown beside the main window by the lyric
+  // button and action 9.
+  TfrmSearchAndLRC& LyricWindow() { return *lyricWindow_; }
+  void ShowLyricWindow(bool visible);
   // A search asked for (the search button, Enter in the box, a remote): the keyword as typed.
   std::function<void(const std::string& keyword)> OnSearch;
 
@@ -91,9 +97,6 @@ public:
   void ShowSpectrum(const float* levels) override;
   void ShowNotice(const TNotice& notice) override;
   bool IsActiveWindow() const override { return isActiveWindow(); }
-  // The lyric display follows these (the lyric window connects here).
-  std::function<void(int32_t durationMs)> OnLyricsLoaded;
-  std::function<void(int32_t ms)> OnLyricPosition;
 
   // ---- IServicesShell ----
   void BringMainWindowUp() override;
@@ -116,10 +119,20 @@ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+  // ---- ILyricFrameHost ----
+  TLyricSeekState LyricSeekState(int32_t ms) const override;
+  void SeekTo(int32_t ms) override;
+  void FindLyrics() override {}
+  void LinkLocalLyric(const std::string& currentFile) override;
+  void CancelLyricLink() override;
+  void AssociateLyricFile(const std::string& path) override;
+  void ShowLyricOptions() override {}
+
   TLuiSkinButton* AddButton(TSkinButtonKind kind, const char* hint, std::function<void()> onClick);
   void BuildControls();
   void BuildMenus();
   void BuildTray();
+  void BuildLyricWindow();
   void RefreshVisibility();
   void LayoutPages();
   void OpenFilesDialog();
@@ -161,6 +174,8 @@ private:
   std::unique_ptr<TLuiSkinColorMap> menuColors_;
   QPointer<QSystemTrayIcon> tray_;
   TdlgPopupMsg* notice_ = nullptr;
+  TLRCParse& lyrics_;
+  TfrmSearchAndLRC* lyricWindow_ = nullptr;
   TSearchGate searchGate_;
 };
 

@@ -16,6 +16,7 @@
 #include "skin/ui/uLuiSkinTrackBar.h"
 #include "tests/support/ArrivingFile.h"
 #include "tests/support/FakeOutput.h"
+#include "tests/support/QtTestMain.h"
 #include "tests/support/ReferenceImage.h"
 #include "tests/support/TestSupport.h"
 
@@ -34,14 +35,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QApplication* app = nullptr;
 const char* kReferences = "tests/app/ui/reference";
 
 class MainWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_NE(app, nullptr);
-    QApplication::setFont(QFont("DejaVu Sans", 8));
     info.AppTitle = "迷你琴鸟";
     info.AppSlogan = "听音乐";
     player = std::make_unique<TPlayer>(&loop, [this](const TOutputTarget&) {
@@ -57,7 +55,7 @@ protected:
     settings->KeyMaps = TSettingMgr::DefaultKeyMaps();
     library = std::make_unique<TMusicFileMgr>(&loop);
     skin.SetPackageFile(BinDir() + "/SkinRes/SkinRes.zip");
-    window = std::make_unique<TfrmMain>(skin, *settings, info);
+    window = std::make_unique<TfrmMain>(skin, *settings, info, lyrics);
     TMainControllerParts parts;
     parts.Player = player.get();
     parts.Library = library.get();
@@ -270,12 +268,4 @@ TEST_F(MainWindowTest, PicturesOfBothLayouts) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  ::testing::InitGoogleTest(&argc, argv);
-  auto application = std::make_unique<QApplication>(argc, argv);
-  app = application.get();
-  const int status = RUN_ALL_TESTS();
-  app = nullptr;
-  return status;
-}
+int main(int argc, char** argv) { return mltest::RunQtWidgetTests(argc, argv); }
