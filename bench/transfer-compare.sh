@@ -2,8 +2,10 @@
 # Side-by-side figures for transfers on loopback, in one run: one 64 MB song fetched by
 # `minilirra-cli get` from four sources at once (the service's seed and three `share` peers),
 # against curl fetching the same file from lighttpd. Both write the file to disk; the get checks
-# its digest too. Needs the release build (cmake --preset release && cmake --build --preset
-# release --target minilirra-cli minilirra-service) and lighttpd (scripts/deps/transfer.list).
+# its digest too. Every get reports its rate (by its own clock, from the job's start to the
+# verified file) and its whole process's CPU time per MB (login, start-up and digest included).
+# Needs the release build (cmake --preset release && cmake --build --preset release --target
+# minilirra-cli minilirra-service) and lighttpd (scripts/deps/transfer.list).
 # Goals: >= 30 MB/s, <= 10 ms of CPU per MB on the downloading side.
 # Usage: bench/transfer-compare.sh [BIN_DIR] [RUNS]
 set -euo pipefail
@@ -84,7 +86,16 @@ while i < len(text):
     if i >= len(text): break
     obj, i = dec.raw_decode(text, i); runs.append(obj)
 size = int(sys.argv[2])
+mb = size / 1048576
+rates, cpus = [], []
 for r in runs:
-    print("get: %.1f MB/s from sources %s, %d bytes this run" % (size / 1048576 / r["seconds"], r["sources"], r["received"]))
+    rates.append(mb / r["seconds"])
+    cpus.append(1000 * r["cpu_seconds"] / mb)
+    print("get: %.1f MB/s, %.1f ms of CPU per MB, from sources %s, %d bytes this run"
+          % (rates[-1], cpus[-1], r["sources"], r["received"]))
+if runs:
+    med = lambda v: sorted(v)[len(v) // 2]
+    print("get, median of %d runs (the warm-up included): %.1f MB/s, %.1f ms of CPU per MB (goals: >= 30, <= 10)"
+          % (len(runs), med(rates), med(cpus)))
 PY
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

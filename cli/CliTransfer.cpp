@@ -46,9 +46,8 @@ void CliTransfer::ConnectRoutes(ml::TUDPMessageRouter& router) {
       if (auto m = manager_.load()) m->DispatchCommand(buffer, length, ip, port);
     });
   }
-  session_.Udp().OnTransferData = [this](ml::TLRUDPClient&, const uint8_t* buffer, int32_t length, uint32_t ip,
-                                         uint16_t port) {
-    if (auto m = manager_.load()) m->QueueFTPData(buffer, length, ip, port);
+  session_.Udp().OnTransferData = [this](ml::TLRUDPClient&, std::span<const ml::TLRUDPClient::TTransferDatagram> batch) {
+    if (auto m = manager_.load()) m->QueueFTPData(batch);
   };
 }
 

@@ -2,6 +2,8 @@
 // player does: the hash server's sources, the seed and other peers at once, a progress line, and
 // the digest checked before the file is called done. An interrupted get leaves its progress in
 // the download history; the next get of the same digest goes on from there.
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -18,6 +20,15 @@
 #include "transfer/miniLRMFTP.h"
 
 namespace {
+
+// The CPU time of the whole process so far (every thread, user and system): what a download
+// costs the machine, login and digest included.
+double CpuSeconds() {
+  rusage u{};
+  if (::getrusage(RUSAGE_SELF, &u) != 0) return 0;
+  const auto sec = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return sec(u.ru_utime) + sec(u.ru_stime);
+}
 
 struct Options {
   mlcli::CliConnection connection;
@@ -127,6 +138,7 @@ int Get(mlcli::CliContext& ctx, Options o) {
     out["received"] = job->BytesThisRun();
     out["sources"] = job->SourcesUsed();
     out["seconds"] = seconds;
+    out["cpu_seconds"] = CpuSeconds();
     mlcli::PrintJson(out);
   } else {
     std::printf("saved %s (%lld bytes, digest %s verified) in %.1f s\n", job->DestFileName().c_str(),
@@ -141,7 +153,7 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
       ->required();
   app.add_option("--to", o->to, "the folder the song goes to (its temporary file in Temp/ inside it)");
   app.add_option("--max-rate", o->maxRateKB, "at most this many KB a second")->check(CLI::Range(1, 1000000));
-  app.add_flag("--json", o->json, "end with one JSON object: digest, path, size, received, sources, seconds");
+  app.add_flag("--json", o->json, "end with one JSON object: digest, path, size, received, sources, seconds, cpu_seconds");
   mlcli::AddConnectionOptions(app, o->connection);
   return [&ctx, o] { return Get(ctx, *o); };
 }

@@ -2,6 +2,9 @@
 
 #include "base/ByteOrder.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -120,11 +123,17 @@ uint16_t Crc16(const void* data, size_t count) {
 }
 
 uint32_t Crc32(const void* data, size_t count) {
-  const auto& table = T().crc32;
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < count; ++i) crc = table[(p[i] ^ crc) & 0xFF] ^ (crc >> 8);
-  return crc;
+  // The reflected CRC-32 from all ones, without the final inversion zlib applies: zlib's, which
+  // takes several bytes a step (a byte a step was an eighth of a download's CPU).
+  uint32_t crc = 0;
+  const auto* p = static_cast<const Bytef*>(data);
+  for (size_t left = count; left > 0;) {
+    const uInt step = uInt(std::min<size_t>(left, 1u << 30));
+    crc = uint32_t(::crc32(crc, p, step));
+    p += step;
+    left -= step;
+  }
+  return ~crc;
 }
 
 uint16_t EncodeKeyed(uint8_t* data, size_t count) {

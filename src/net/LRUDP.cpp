@@ -309,10 +309,7 @@ int32_t TLRUDP::ReceiveFrom(void* buffer, int32_t capacity, TEndpoint& from) {
                       : ::recvfrom(fd_, buffer, room, MSG_DONTWAIT | MSG_TRUNC,
                                    reinterpret_cast<sockaddr*>(&src), &srcLen);
   if (n < 0) {
-    const int err = errno;
-    // Port-unreachable notices from earlier sends, and an empty socket, are not worth a word.
-    if (err != EAGAIN && err != EWOULDBLOCK && err != ECONNREFUSED && err != EINTR)
-      ReportError(SocketErrorText(err, "recvfrom"));
+    ReportReceiveError(errno, "recvfrom");
     return -1;
   }
   if (!proxied) {
@@ -331,6 +328,55 @@ int32_t TLRUDP::ReceiveFrom(void* buffer, int32_t capacity, TEndpoint& from) {
   std::memcpy(buffer, frame + Socks5::UdpHeader, body);
   from = origin;
   return int32_t(body);
+}
+
+int TLRUDP::ReceiveBatch(TDatagram* batch, int count) {
+  if (!batch || count <= 0) return -1;
+  count = std::min(count, MaxBatch);
+  {
+    std::shared_lock lock(socketLock_);
+    if (fd_ < 0) return -1;
+    if (!proxyEnabled_) {
+      mmsghdr msgs[MaxBatch];
+      iovec iov[MaxBatch];
+      sockaddr_in src[MaxBatch];
+      for (int i = 0; i < count; ++i) {
+        iov[i] = {batch[i].Data, size_t(std::max(0, std::min(batch[i].Capacity, bufferSize_)))};
+        msgs[i] = {};
+        msgs[i].msg_hdr.msg_name = &src[i];
+        msgs[i].msg_hdr.msg_namelen = sizeof src[i];
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+      }
+      const int n = ::recvmmsg(fd_, msgs, unsigned(count), MSG_DONTWAIT, nullptr);
+      if (n <= 0) {
+        if (n < 0) ReportReceiveError(errno, "recvmmsg");
+        return -1;
+      }
+      for (int i = 0; i < n; ++i) {
+        TDatagram& d = batch[i];
+        // A datagram larger than its room is cut by the kernel: not ours, as in ReceiveFrom.
+        const bool cut = (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+        d.Length = cut ? 0 : int32_t(msgs[i].msg_len);
+        d.From = cut ? TEndpoint{} : TEndpoint{src[i].sin_addr.s_addr, ntohs(src[i].sin_port)};
+      }
+      return n;
+    }
+  }
+  // Through the proxy each frame is unwrapped and checked on its own.
+  int n = 0;
+  for (; n < count; ++n) {
+    const int32_t length = ReceiveFrom(batch[n].Data, batch[n].Capacity, batch[n].From);
+    if (length < 0) break;
+    batch[n].Length = length;
+  }
+  return n > 0 ? n : -1;
+}
+
+void TLRUDP::ReportReceiveError(int err, const char* api) {
+  // Port-unreachable notices from earlier sends, and an empty socket, are not worth a word.
+  if (err != EAGAIN && err != EWOULDBLOCK && err != ECONNREFUSED && err != EINTR)
+    ReportError(SocketErrorText(err, api));
 }
 
 void TLRUDP::SetProxy(const std::string& host, uint16_t port, const std::string& user,

@@ -82,6 +82,19 @@ public:
   // socket error, 0 for a datagram that is not for us: a proxy frame that is not a plain IPv4
   // datagram or does not come from the relay, or a datagram larger than the room given.
   int32_t ReceiveFrom(void* buffer, int32_t capacity, TEndpoint& from);
+  // One datagram of a batch: Data has Capacity bytes of room; ReceiveBatch sets Length (0 for a
+  // datagram that is not for us, as ReceiveFrom returns) and From.
+  struct TDatagram {
+    uint8_t* Data = nullptr;
+    int32_t Capacity = 0;
+    int32_t Length = 0;
+    TEndpoint From;
+  };
+  static constexpr int MaxBatch = 64;
+  // Reads up to count (at most MaxBatch) waiting datagrams in one system call (recvmmsg; through
+  // the proxy one frame at a time, each unwrapped and checked as ReceiveFrom does). Returns how
+  // many were read, -1 when none was waiting or the socket failed.
+  int ReceiveBatch(TDatagram* batch, int count);
   // 0 after a successful send, else the errno of the last failed one (would-block excepted).
   int32_t SendErrorCode() const { return sendErrorCode_.load(); }
 
@@ -98,6 +111,7 @@ private:
   void CloseProxyControl();
   void ProxyConnect();
   void ReportError(const std::string& text);
+  void ReportReceiveError(int err, const char* api);
 
   Dispatcher* dispatcher_;
   std::atomic<std::shared_ptr<const TUDPReadEvent>> onUDPRead_;

@@ -28,7 +28,11 @@ TLRUDPClient::TLRUDPClient(Dispatcher* dispatcher, const TClock* clock)
     : dispatcher_(dispatcher),
       clock_(clock ? clock : dispatcher ? &dispatcher->Clock() : &SteadyClock::Instance()),
       userID_(RandomUserID()),
-      slots_(MaxSlots) {}
+      arrivalBytes_(new uint8_t[size_t(ArrivalBurst) * Envelope::MaxDatagram]),
+      slots_(MaxSlots) {
+  for (int i = 0; i < ArrivalBurst; ++i)
+    arrivals_[i] = {arrivalBytes_.get() + size_t(i) * Envelope::MaxDatagram, int32_t(Envelope::MaxDatagram), 0, {}};
+}
 
 TLRUDPClient::~TLRUDPClient() { SetActive(false); }
 
@@ -206,29 +210,33 @@ size_t TLRUDPClient::WaitRecordCount() {
 // ---- receiving -----------------------------------------------------------------------------
 
 void TLRUDPClient::OnArrival(TLRUDP& transport) {
-  // Drain a burst per wake-up rather than one datagram: a poll per datagram halves the rate the
-  // listener can take. The bound keeps a flood from starving the stop signal.
-  for (int i = 0; i < ArrivalBurst; ++i) {
-    TLRUDP::TEndpoint from;
-    const int32_t n = transport.ReceiveFrom(arrival_, ReceiveBufferSize, from);
-    if (n < 0) return;  // empty (or failed): back to poll
+  // One system call reads a burst of datagrams rather than one: a poll and a read per datagram
+  // halve the rate the listener can take. The bound keeps a flood from starving the stop signal.
+  // A datagram longer than any of ours is cut by the kernel and comes back empty.
+  const int n = transport.ReceiveBatch(arrivals_, ArrivalBurst);
+  if (n < 0) return;  // empty (or failed): back to poll
+  transferCount_ = 0;
+  for (int i = 0; i < n; ++i) {
     receivedDatagrams_++;
-    TakeArrival(transport, n, from);
+    TakeArrival(transport, arrivals_[i].Data, arrivals_[i].Length, arrivals_[i].From);
   }
+  if (transferCount_ > 0) TransferData({transfers_, size_t(transferCount_)});
 }
 
-void TLRUDPClient::TakeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndpoint& from) {
+void TLRUDPClient::TakeArrival(TLRUDP& transport, uint8_t* data, int32_t n, const TLRUDP::TEndpoint& from) {
   if (n < int32_t(Envelope::MinDatagram) || n > int32_t(Envelope::MaxDatagram)) return;
-  switch (arrival_[0]) {
+  switch (data[0]) {
     case Envelope::TransferData:
-      if (CheckTransferData(arrival_, size_t(n))) TransferData(arrival_ + 5, n - 5, from.IP, from.Port);
+      if (CheckTransferData(data, size_t(n)))
+        transfers_[transferCount_++] = {data + Envelope::TransferHeader, n - int32_t(Envelope::TransferHeader),
+                                        from.IP, from.Port};
       return;
     case Envelope::LoadProbe: {
       // Only the first 17 bytes are echoed; a shorter probe has nothing to echo.
       if (n < int32_t(Envelope::LoadProbeMinimum)) return;
-      StoreLE16(arrival_ + 17, uint16_t(std::min<size_t>(queue_->Count(), 0xFFFF)));
-      StoreLE16(arrival_ + 19, 0);
-      transport.SendTo(from.IP, from.Port, arrival_, int32_t(Envelope::LoadProbeAnswer));
+      StoreLE16(data + 17, uint16_t(std::min<size_t>(queue_->Count(), 0xFFFF)));
+      StoreLE16(data + 19, 0);
+      transport.SendTo(from.IP, from.Port, data, int32_t(Envelope::LoadProbeAnswer));
       return;
     }
     case Envelope::Ignored: return;
@@ -238,7 +246,7 @@ void TLRUDPClient::TakeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndp
     // Somebody waits: open a copy here and hand a reply straight to its waiter, saving the hop
     // through a worker on every round trip. Opening is a bounded pass over at most 1460 bytes.
     // What does not open is dropped now; messages still go to the workers, untouched.
-    std::memcpy(replyScratch_, arrival_, size_t(n));
+    std::memcpy(replyScratch_, data, size_t(n));
     TOpenedEnvelope env;
     if (!OpenEnvelope(replyScratch_, size_t(n), env)) return;
     if (TakeReply(env, from.IP, from.Port)) return;
@@ -251,7 +259,7 @@ void TLRUDPClient::TakeArrival(TLRUDP& transport, int32_t n, const TLRUDP::TEndp
   block->PeerIP = from.IP;
   block->PeerPort = from.Port;
   block->Length = uint16_t(n);
-  std::memcpy(block->Data, arrival_, size_t(n));
+  std::memcpy(block->Data, data, size_t(n));
   if (!queue_->Push(block)) {
     if (!pool_->FreeMem(block)) Report("FreeMem error");
     Report("InsertNode faild!");
@@ -275,10 +283,10 @@ void TLRUDPClient::WorkerLoop(TUDPWorkThread& worker) {
   }
 }
 
-void TLRUDPClient::TransferData(const uint8_t* data, int32_t length, uint32_t ip, uint16_t port) {
+void TLRUDPClient::TransferData(std::span<const TTransferDatagram> batch) {
   if (!OnTransferData) return;
   try {
-    OnTransferData(*this, data, length, ip, port);
+    OnTransferData(*this, batch);
   } catch (const std::exception& e) {
     ReportException("DoUDPClientFTPData", typeid(e).name(), e.what());
   } catch (...) {
@@ -336,7 +344,8 @@ void TLRUDPClient::Deliver(TUDPWorkThread& worker, TUDPBlock& block) {
   if (!OpenEnvelope(block.Data, block.Length, env)) return;
   worker.currentKind_ = env.Kind;
   if (env.Kind == Envelope::TransferData) {
-    TransferData(env.Payload, int32_t(env.PayloadLength), block.PeerIP, block.PeerPort);
+    const TTransferDatagram one{env.Payload, int32_t(env.PayloadLength), block.PeerIP, block.PeerPort};
+    TransferData({&one, 1});
     return;
   }
   if (TakeReply(env, block.PeerIP, block.PeerPort)) return;

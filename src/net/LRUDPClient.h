@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,14 +61,19 @@ public:
                          int32_t& replyLength)>;
   using TLRErrorNotifyEvent = std::function<void(TLRUDPClient& sender, const std::string& errorMessage)>;
   // Transfer data (kind 50) with a good checksum, on the listener thread: the data after the
-  // 5-byte header.
-  using TTransferDataEvent = std::function<void(TLRUDPClient& sender, const uint8_t* buffer,
-                                                int32_t bufferLength, uint32_t peerIP,
-                                                uint16_t peerPort)>;
+  // 5-byte header, every such datagram of one read of the socket together (so that the handler
+  // can write runs of blocks at once and wake its worker once). The bytes live until it returns.
+  struct TTransferDatagram {
+    const uint8_t* Data = nullptr;
+    int32_t Length = 0;
+    uint32_t PeerIP = 0;
+    uint16_t PeerPort = 0;
+  };
+  using TTransferDataEvent = std::function<void(TLRUDPClient& sender, std::span<const TTransferDatagram> batch)>;
 
   static constexpr int32_t MaxSlots = 1000;
-  static constexpr int32_t ReceiveBufferSize = 8192;
-  static constexpr int ArrivalBurst = 64;
+  // Datagrams read from the socket per wake-up of the listener, in one system call.
+  static constexpr int ArrivalBurst = TLRUDP::MaxBatch;
 
   // Waits on the dispatcher's main thread pump it; all time-outs run on clock (default: the
   // dispatcher's clock, else the steady clock). Both must outlive the client.
@@ -162,13 +168,14 @@ private:
   void OpenClient();
   void CloseClient();
   void OnArrival(TLRUDP& transport);
-  void TakeArrival(TLRUDP& transport, int32_t length, const TLRUDP::TEndpoint& from);
+  // Handles one datagram of a burst; transfer data is kept in transfers_ for the burst's end.
+  void TakeArrival(TLRUDP& transport, uint8_t* data, int32_t length, const TLRUDP::TEndpoint& from);
   void WorkerLoop(TUDPWorkThread& worker);
   void Deliver(TUDPWorkThread& worker, TUDPBlock& block);
   // True when env was addressed to one of our waiters (taken, or dropped as stale or foreign).
   bool TakeReply(const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
   void ReadEvent(TUDPWorkThread& worker, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
-  void TransferData(const uint8_t* data, int32_t length, uint32_t ip, uint16_t port);
+  void TransferData(std::span<const TTransferDatagram> batch);
   bool FillWaiter(Waiter& w, const TOpenedEnvelope& env, uint32_t ip, uint16_t port);
   bool SendEnvelope(uint8_t kind, uint32_t ip, uint16_t port, TLRGUID guid, int32_t length, const void* data);
   bool SendWaitRecord(uint8_t kind, uint32_t ip, uint16_t port, int32_t timeoutMs, int32_t serialID,
@@ -205,7 +212,11 @@ private:
   std::unique_ptr<TStaticMemoryManager> pool_;
   std::vector<std::unique_ptr<TUDPWorkThread>> workers_;
   std::atomic<bool> stopWorkers_{false};
-  uint8_t arrival_[ReceiveBufferSize];  // the listener's receive buffer
+  // The listener's receive buffers: ArrivalBurst datagrams of the largest size we take.
+  std::unique_ptr<uint8_t[]> arrivalBytes_;
+  TLRUDP::TDatagram arrivals_[ArrivalBurst];
+  TTransferDatagram transfers_[ArrivalBurst];  // the burst's transfer data
+  int transferCount_ = 0;
   uint8_t replyScratch_[Envelope::MaxDatagram];  // the listener's copy for opening replies
 
   // Guards the slot table and the wait records; held only to read or write them.

@@ -240,15 +240,37 @@ void TminiLRMFTP::DispatchCommand(const uint8_t* buffer, int32_t length, uint32_
   }
 }
 
-void TminiLRMFTP::QueueFTPData(const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port) {
-  if (!active_ || length <= 0) return;
-  TTransferBlock block;
-  if (!ReadTransferBlock(buffer, size_t(length), block) || block.SenderID <= 0) return;
-  const TDownFilePtr job = FindDownFile(block.Hash);
-  if (job && job->ReceiveBlock(block, ip, port, NowMs())) {
-    receivedBytes_ += int64_t(block.Length);
-    Wake();
+void TminiLRMFTP::QueueFTPData(std::span<const TTransferDatagram> batch) {
+  if (!active_) return;
+  const int64_t now = NowMs();
+  // A batch is taken under its job's lock at once; the packets of one read are nearly always of
+  // one job, so the job is looked up again only when the digest changes.
+  constexpr size_t MaxTaken = TLRUDPClient::ArrivalBurst;
+  TArrivedBlock taken[MaxTaken];
+  size_t count = 0;
+  TDownFilePtr job;
+  int64_t bytes = 0;
+  bool wake = false;
+  const auto flush = [&] {
+    if (!job || count == 0) return;
+    bytes += job->ReceiveBlocks({taken, count}, now);
+    count = 0;
+    // The listener asks for the next blocks itself; the worker is woken only when a batch leaves
+    // it work: the file complete (to verify and move) or the job stopped by a failed write. Its
+    // own tick finds overdue blocks and silent sources.
+    wake |= job->State() != dsDownloading;
+  };
+  for (const TTransferDatagram& d : batch) {
+    TTransferBlock block;
+    if (d.Length <= 0 || !ReadTransferBlock(d.Data, size_t(d.Length), block) || block.SenderID <= 0) continue;
+    if (count == MaxTaken || (count > 0 && block.Hash != taken[0].Block.Hash)) flush();
+    if (count == 0 && (!job || job->FileHash() != block.Hash)) job = FindDownFile(block.Hash);
+    if (!job) continue;
+    taken[count++] = {block, d.PeerIP, d.PeerPort};
   }
+  flush();
+  receivedBytes_ += bytes;
+  if (wake) Wake();
 }
 
 void TminiLRMFTP::WorkerLoop() {

@@ -6,15 +6,17 @@
 // a socket: records leave through the UDP client, and server addresses come from OnGetCmdAddr.
 //
 // Threads: the worker schedules, sends, finishes jobs and is the history's only writer; data
-// packets arrive on the UDP listener (QueueFTPData) and wake it; commands arrive on the UDP
-// workers (DispatchCommand). Events reach their handlers through the dispatcher, never under a
-// lock.
+// packets arrive on the UDP listener (QueueFTPData, a read of the socket at a time), which asks
+// for the next blocks itself and wakes the worker when a download is complete; commands arrive on
+// the UDP workers (DispatchCommand). Events reach their handlers through the dispatcher, never
+// under a lock.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,8 +76,10 @@ public:
 
   // A service message for transfers (42, 50, 51, 52, 53, 257) from ip:port.
   void DispatchCommand(const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port);
-  // A transfer-data datagram's body (after its 5-byte header) from ip:port.
-  void QueueFTPData(const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port);
+  // The transfer-data datagrams of one read of the socket (their bodies, after the 5-byte
+  // header), taken a job at a time; the worker is woken once when they complete a download.
+  using TTransferDatagram = TLRUDPClient::TTransferDatagram;
+  void QueueFTPData(std::span<const TTransferDatagram> batch);
 
   // Bytes per second, measured over the last two seconds or more.
   int64_t SpeedDown() const { return speedDown_; }

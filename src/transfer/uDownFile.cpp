@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -355,7 +356,11 @@ void TDownFile::RequestBlocks(const TLock& lock, TDownSource& s, int64_t nowMs) 
   const int32_t room = s.Window - int32_t(s.Outstanding.size());
   if (room <= 0 || map_.Complete()) return;
   const int32_t allowed = link_.TakeDownTokens(room);
-  TPeerBlockRequest r{hash_, link_.OwnUserID(), uint8_t(param_.DownType), {}};
+  TPeerBlockRequest& r = request_;
+  r.Hash = hash_;
+  r.RequesterID = link_.OwnUserID();
+  r.DownType = uint8_t(param_.DownType);
+  r.Blocks.clear();
   for (int32_t i = 0; i < allowed; ++i) {
     const int32_t b = PickBlock(lock, s);
     if (b < 0) break;
@@ -392,11 +397,35 @@ TDownFile::TDownSource* TDownFile::FindSource(const TLock&, int32_t userID, uint
   return nullptr;
 }
 
-bool TDownFile::ReceiveBlock(const TTransferBlock& block, uint32_t ip, uint16_t port, int64_t nowMs) {
+int64_t TDownFile::ReceiveBlocks(std::span<const TArrivedBlock> batch, int64_t nowMs) {
   TLock lock(mutex_);
-  const uint8_t st = state_;
-  if (fd_ < 0 || (st != dsConnecting && st != dsDownloading)) return false;
-  TDownSource* s = FindSource(lock, block.SenderID, ip, port);
+  pending_.clear();
+  int64_t taken = 0;
+  for (const TArrivedBlock& a : batch) {
+    const uint8_t st = state_;
+    if (fd_ < 0 || (st != dsConnecting && st != dsDownloading)) break;
+    if (TakePacket(lock, a, nowMs)) taken += int64_t(a.Block.Length);
+  }
+  if (pending_.empty() || !WritePending(lock)) return taken;
+  UpdateFigures(lock);
+  if (map_.Complete()) {
+    state_ = dsVerifying;
+    return taken;
+  }
+  // Asking again as soon as a quarter of the window is free keeps the pipe full with a quarter
+  // of the requests that one per block would take. Blocks are asked only now that the batch is
+  // marked received, so none of it is asked again.
+  for (TDownSource& s : sources_) {
+    if (!s.Arrived) continue;
+    s.Arrived = false;
+    if (s.Window - int32_t(s.Outstanding.size()) >= std::max(1, s.Window / 4)) RequestBlocks(lock, s, nowMs);
+  }
+  return taken;
+}
+
+bool TDownFile::TakePacket(const TLock& lock, const TArrivedBlock& a, int64_t nowMs) {
+  const TTransferBlock& block = a.Block;
+  TDownSource* s = FindSource(lock, block.SenderID, a.IP, a.Port);
   if (!s || s->State != TDownSource::Transferring) return false;
   if (block.Block < 0) {
     // The peer cannot read its file: it is no source.
@@ -420,25 +449,45 @@ bool TDownFile::ReceiveBlock(const TTransferBlock& block, uint32_t ip, uint16_t 
   s->LastDataMs = nowMs;
   s->Attempts = 0;
   state_ = dsDownloading;
-  if (map_.State(block.Block) == TBlockMap::Received) {
+  // A block already here, or already in this batch (asked of two sources at the end), is a
+  // duplicate.
+  if (map_.State(block.Block) == TBlockMap::Received ||
+      std::any_of(pending_.begin(), pending_.end(), [&](const TPendingBlock& p) { return p.Block == block.Block; })) {
     ++duplicates_;
     return true;
   }
-  const ssize_t n = ::pwrite(fd_, block.Data, block.Length, off_t(block.Block) * TBlockMap::BlockBytes);
-  if (n != ssize_t(block.Length)) {
-    Fail(lock, "cannot write " + tempFileName_ + ": " + (n < 0 ? std::strerror(errno) : "short write"));
-    while (!sources_.empty()) DropSource(lock, sources_.size() - 1);
-    return false;
-  }
-  map_.MarkReceived(block.Block);
+  pending_.push_back({block.Block, block.Data, block.Length});
+  s->Arrived = true;
   s->Bytes += int64_t(block.Length);
-  bytesThisRun_ += int64_t(block.Length);
   usedSources_.insert(s->Peer.UserID);
-  UpdateFigures(lock);
-  // Asking again as soon as a quarter of the window is free keeps the pipe full with a quarter
-  // of the requests that one per block would take.
-  if (map_.Complete()) state_ = dsVerifying;
-  else if (s->Window - int32_t(s->Outstanding.size()) >= std::max(1, s->Window / 4)) RequestBlocks(lock, *s, nowMs);
+  return true;
+}
+
+bool TDownFile::WritePending(const TLock& lock) {
+  std::sort(pending_.begin(), pending_.end(),
+            [](const TPendingBlock& x, const TPendingBlock& y) { return x.Block < y.Block; });
+  constexpr size_t MaxRun = 64;  // blocks a pwritev, well under IOV_MAX
+  for (size_t i = 0; i < pending_.size();) {
+    iovec iov[MaxRun];
+    size_t run = 0, bytes = 0;
+    do {
+      iov[run] = {const_cast<uint8_t*>(pending_[i + run].Data), pending_[i + run].Length};
+      bytes += pending_[i + run].Length;
+      ++run;
+    } while (i + run < pending_.size() && run < MaxRun && pending_[i + run].Block == pending_[i + run - 1].Block + 1);
+    const ssize_t n = ::pwritev(fd_, iov, int(run), off_t(pending_[i].Block) * TBlockMap::BlockBytes);
+    if (n != ssize_t(bytes)) {
+      Fail(lock, "cannot write " + tempFileName_ + ": " + (n < 0 ? std::strerror(errno) : "short write"));
+      while (!sources_.empty()) DropSource(lock, sources_.size() - 1);
+      return false;
+    }
+    i += run;
+  }
+  // Counted only once on disk: a player reads no further than what is marked.
+  for (const TPendingBlock& p : pending_) {
+    map_.MarkReceived(p.Block);
+    bytesThisRun_ += int64_t(p.Length);
+  }
   return true;
 }
 

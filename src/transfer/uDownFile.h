@@ -15,6 +15,7 @@
 #include <deque>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,13 @@ struct TDownFileParam {
   int32_t MusicID = -1;
   int32_t BitRate = 0, SampleRate = 0, Channels = 0, OwnerCount = 0, CountTimeStamp = 0;
   int32_t Result = 0;  // AddDownFile: 0 new job, 1 existing, 2 refused
+};
+
+// A data packet as it arrived: the block and who sent it (ip in network order).
+struct TArrivedBlock {
+  TTransferBlock Block;
+  uint32_t IP = 0;
+  uint16_t Port = 0;
 };
 
 // The parameters a history entry was saved with.
@@ -100,8 +108,15 @@ public:
 
   // Worker: searching, asking sources, requesting blocks, dropping silent sources.
   void ServiceDown(int64_t nowMs);
-  // Listener: a data packet from ip:port. False when it was not taken.
-  bool ReceiveBlock(const TTransferBlock& block, uint32_t ip, uint16_t port, int64_t nowMs);
+  // Listener: the data packets of one read of the socket, under one lock: each is checked and
+  // counted as it comes, the new blocks are written in runs of consecutive blocks (one pwritev a
+  // run) and only then marked received. Returns the bytes taken (duplicates included).
+  int64_t ReceiveBlocks(std::span<const TArrivedBlock> batch, int64_t nowMs);
+  // One data packet from ip:port. False when it was not taken.
+  bool ReceiveBlock(const TTransferBlock& block, uint32_t ip, uint16_t port, int64_t nowMs) {
+    const TArrivedBlock one{block, ip, port};
+    return ReceiveBlocks({&one, 1}, nowMs) > 0;
+  }
   // Workers: a file answer (51/53) and a source list (257).
   void RecordAnswer(const TPeerFileAnswer& answer, uint32_t ip, uint16_t port, int64_t nowMs);
   void TakeSourceList(const THashSourcesAnswer& list, int64_t nowMs);
@@ -161,6 +176,13 @@ private:
     int64_t LossTimeout() const;
     std::vector<TOutstanding> Outstanding;
     int64_t Bytes = 0;
+    bool Arrived = false;  // sent a block of the batch being taken
+  };
+  // A new block of a batch, waiting for its write.
+  struct TPendingBlock {
+    int32_t Block;
+    const uint8_t* Data;
+    size_t Length;
   };
   using TLock = std::unique_lock<std::mutex>;
 
@@ -171,6 +193,12 @@ private:
   // False when the source is to be dropped.
   bool StepSource(const TLock& lock, TDownSource& s, int64_t nowMs);
   void RequestBlocks(const TLock& lock, TDownSource& s, int64_t nowMs);
+  // Checks one packet of a batch and counts it for its source; a new block goes to pending_.
+  // False when it was not taken.
+  bool TakePacket(const TLock& lock, const TArrivedBlock& a, int64_t nowMs);
+  // Writes pending_ in runs of consecutive blocks and marks them received; false (the job
+  // failed) when a write fails.
+  bool WritePending(const TLock& lock);
   int32_t PickBlock(const TLock& lock, const TDownSource& s);
   void ReleaseBlock(const TLock& lock, int32_t block, const TDownSource* except);
   void DropSource(const TLock& lock, size_t index);
@@ -188,6 +216,8 @@ private:
   std::string tempFileName_, destFileName_, fileName_, failReason_;
   XmlTime downTime_;
   std::vector<TDownSource> sources_;
+  std::vector<TPendingBlock> pending_;  // kept between batches, so taking one allocates nothing
+  TPeerBlockRequest request_;           // likewise for the block requests
   std::deque<TPeerSource> candidates_;
   std::set<int32_t> usedSources_;
   bool searchOutstanding_ = false;

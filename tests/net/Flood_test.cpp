@@ -44,7 +44,9 @@ TEST(Flood, RandomAndMutatedDatagramsAreNeverDelivered) {
   std::atomic<long> delivered{0};
   client.OnUDPClientRead = [&](TUDPWorkThread&, const uint8_t*, int32_t, uint32_t, uint16_t, TLRGUID&,
                                uint8_t*, int32_t&) { delivered++; };
-  client.OnTransferData = [&](TLRUDPClient&, const uint8_t*, int32_t, uint32_t, uint16_t) { delivered++; };
+  client.OnTransferData = [&](TLRUDPClient&, std::span<const TLRUDPClient::TTransferDatagram> batch) {
+    delivered += long(batch.size());
+  };
   ASSERT_TRUE(client.SetActive(true));
   const uint16_t port = uint16_t(client.DefaultPort());
   const int32_t me = client.UserID();

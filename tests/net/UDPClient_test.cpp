@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "base/ByteOrder.h"
 #include "base/EventLoop.h"
 
 #include <atomic>
@@ -8,7 +9,9 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/LRUDPClient.h"
@@ -287,31 +290,60 @@ TEST(UDPClient, FullQueueDropsWithADiagnostic) {
   EXPECT_EQ(client->QueueCount(), 0);
 }
 
-TEST(UDPClient, TransferDataGoesToItsEventWhenTheChecksumHolds) {
+TEST(UDPClient, TransferDataComesInBatchesOfWhatWasWaitingAndOnlyWithItsChecksum) {
   auto client = MakeClient();
   std::mutex mutex;
-  std::vector<Bytes> got;
-  client->OnTransferData = [&](TLRUDPClient&, const uint8_t* buf, int32_t len, uint32_t ip, uint16_t) {
-    EXPECT_EQ(ip, kLo);
-    std::lock_guard lock(mutex);
-    got.emplace_back(buf, buf + len);
+  std::condition_variable changed;
+  std::vector<std::vector<Bytes>> batches;
+  bool release = false;
+  client->OnTransferData = [&](TLRUDPClient&, std::span<const TLRUDPClient::TTransferDatagram> batch) {
+    std::unique_lock lock(mutex);
+    batches.emplace_back();
+    for (const auto& d : batch) {
+      EXPECT_EQ(d.PeerIP, kLo);
+      batches.back().emplace_back(d.Data, d.Data + d.Length);
+    }
+    changed.notify_all();
+    // The first batch holds the listener, so that what is sent meanwhile waits in the socket.
+    changed.wait(lock, [&] { return release; });
   };
   Events ev;
   ev.Attach(*client);
   ASSERT_TRUE(client->SetActive(true));
+  const uint16_t port = uint16_t(client->DefaultPort());
+  const auto data = [](size_t n, uint8_t fill) {
+    Bytes d(n + Envelope::TransferHeader);
+    const Bytes body(n, fill);
+    d.resize(BuildTransferData(d.data(), d.size(), body.data(), body.size()));
+    return d;
+  };
   TUdpPeer peer;
-  Bytes good(64);
-  const Bytes data(20, 0x42);
-  good.resize(BuildTransferData(good.data(), good.size(), data.data(), data.size()));
-  Bytes bad = good;
-  bad[7] ^= 1;
-  peer.Send(uint16_t(client->DefaultPort()), bad);
-  peer.Send(uint16_t(client->DefaultPort()), good);
-  ASSERT_TRUE(WaitUntil([&] { std::lock_guard l(mutex); return !got.empty(); }));
+  peer.Send(port, data(20, 0x42));
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return !batches.empty(); }));
+  }
+  // Good ones between a wrong checksum, a datagram longer than any of ours and one too short.
+  Bytes badSum = data(30, 0x43);
+  badSum[7] ^= 1;
+  Bytes tooLong(Envelope::MaxDatagram + 40, 0x44);  // its checksum holds
+  tooLong[0] = Envelope::TransferData;
+  StoreLE32(tooLong.data() + 1, Crc32(tooLong.data() + 5, tooLong.size() - 5));
+  peer.SendBatch(port, {data(8, 0x01), badSum, tooLong, data(1024, 0x02), Bytes{Envelope::TransferData, 1, 2}});
+  std::this_thread::sleep_for(50ms);
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return batches.size() >= 2; }));
   std::this_thread::sleep_for(30ms);
-  std::lock_guard lock(mutex);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0], data);
+  ASSERT_EQ(batches.size(), 2u);
+  EXPECT_EQ(batches[0], std::vector<Bytes>{Bytes(20, 0x42)});
+  // Everything that waited was read at once, and only the two good ones were handed on.
+  EXPECT_EQ(batches[1], (std::vector<Bytes>{Bytes(8, 0x01), Bytes(1024, 0x02)}));
+  EXPECT_EQ(client->ReceivedDatagrams(), 6u);
   EXPECT_EQ(ev.readCount, 0);
 }
 

@@ -13,45 +13,13 @@
 
 #include "base/Clock.h"
 #include "tests/support/TestSupport.h"
+#include "tests/transfer/FakeTransferLink.h"
 #include "transfer/uDownFile.h"
 
 using namespace ml;
+using mltest::TFakeLink;
 
 namespace {
-
-class TFakeLink : public ITransferLink {
-public:
-  struct TSent {
-    uint32_t ip;
-    uint16_t port;
-    std::vector<uint8_t> data;
-    uint16_t Code() const { return uint16_t(data[0] | data[1] << 8); }
-  };
-  void SendRecord(uint32_t ip, uint16_t port, const uint8_t* data, size_t length) override {
-    sent.push_back({ip, port, {data, data + length}});
-  }
-  bool ServerFor(int32_t, uint16_t, uint32_t& ip, uint16_t& port) override {
-    ip = htonl(0x7F000001);
-    port = 8800;
-    return true;
-  }
-  int32_t OwnUserID() const override { return 500; }
-  uint8_t OwnNatType() const override { return 0; }
-  int32_t TakeDownTokens(int32_t want) override { return want; }
-  const std::string& TempFileDirectory() const override { return temp; }
-
-  // The block numbers of every 52 sent to port.
-  std::vector<int32_t> Requested(uint16_t port) const {
-    std::vector<int32_t> out;
-    for (const TSent& s : sent) {
-      TPeerBlockRequest r;
-      if (s.port == port && ReadPeerBlockRequest(s.data.data(), s.data.size(), r)) out.insert(out.end(), r.Blocks.begin(), r.Blocks.end());
-    }
-    return out;
-  }
-  std::vector<TSent> sent;
-  std::string temp;
-};
 
 const uint32_t kPeerIP = htonl(0x7F000001);
 constexpr uint16_t kPeerPort = 7100;
@@ -161,6 +129,45 @@ TEST(DownFile, DataFromAnotherAddressOrOfTheWrongLengthIsNotTaken) {
   EXPECT_EQ(f.job->ReceivedBytes(), 0);
   EXPECT_TRUE(f.Deliver(0));
   EXPECT_EQ(f.job->ReceivedBytes(), 1024);
+}
+
+TEST(DownFile, ABatchIsWrittenInRunsWithoutItsBadPacketsAndCountedOnceOnDisk) {
+  TJobFixture f(Pattern(10 * 1024 + 100));
+  constexpr int32_t kOtherID = 77;
+  constexpr uint16_t kOtherPort = 7200;
+  f.Connect();
+  f.Connect(kOtherID, kOtherPort);
+  const auto packet = [&](int32_t block, int32_t id, uint16_t port, size_t cut = 0) {
+    const size_t at = size_t(block) * 1024;
+    const size_t n = std::min<size_t>(1024, f.content.size() - at) - cut;
+    return TArrivedBlock{{f.param.FileHash, id, 0, block, reinterpret_cast<const uint8_t*>(f.content.data() + at), n},
+                         kPeerIP, port};
+  };
+  const std::vector<TArrivedBlock> batch = {
+      packet(5, kOtherID, kOtherPort),
+      packet(1, kPeerID, kPeerPort),
+      packet(2, kPeerID, kPeerPort, 1),          // one byte short
+      packet(3, kPeerID, kPeerPort + 1),         // from another port
+      packet(0, kPeerID, kPeerPort),
+      packet(10, kPeerID, kPeerPort),            // the short last block
+      packet(1, kOtherID, kOtherPort),           // twice in one batch
+      packet(4, kOtherID, kOtherPort),
+      packet(2, kPeerID, kPeerPort),
+  };
+  EXPECT_EQ(f.job->ReceiveBlocks(batch, f.Now()), 6 * 1024 + 100) << "the good ones and the duplicate";
+  EXPECT_EQ(f.job->DuplicateBlocks(), 1);
+  EXPECT_EQ(f.job->ReceivedBytes(), 5 * 1024 + 100);
+  EXPECT_EQ(f.job->ArrivedFrom(0), 3 * 1024) << "block 3 never came";
+  EXPECT_EQ(f.job->ArrivedFrom(4 * 1024), 2 * 1024);
+  const std::string onDisk = mltest::ReadAll(f.job->TempFileName());
+  ASSERT_EQ(onDisk.size(), f.content.size());
+  for (int32_t b : {0, 1, 2, 4, 5, 10})
+    EXPECT_EQ(onDisk.substr(size_t(b) * 1024, 1024), f.content.substr(size_t(b) * 1024, 1024)) << "block " << b;
+  // The rest arrives as single packets, and the whole file is what was sent.
+  for (int32_t b : {3, 6, 7, 8, 9}) EXPECT_TRUE(f.Deliver(b));
+  ASSERT_EQ(f.job->State(), dsVerifying);
+  EXPECT_EQ(f.job->VerifyAndSave(), TDownFile::TFinish::Saved);
+  EXPECT_EQ(mltest::ReadAll(f.param.DestFileName), f.content);
 }
 
 TEST(DownFile, TheWindowGrowsToSixteenWhileBlocksComeInTimeAndHalvesOnLoss) {

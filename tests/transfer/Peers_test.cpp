@@ -36,8 +36,8 @@ struct TPeer {
     udp.SetDefaultPort(FreeUdpPort());
     udp.OnUDPClientRead = [this](TUDPWorkThread&, const uint8_t* b, int32_t n, uint32_t ip, uint16_t port, TLRGUID&,
                                  uint8_t*, int32_t&) { m->DispatchCommand(b, n, ip, port); };
-    udp.OnTransferData = [this](TLRUDPClient&, const uint8_t* b, int32_t n, uint32_t ip, uint16_t port) {
-      m->QueueFTPData(b, n, ip, port);
+    udp.OnTransferData = [this](TLRUDPClient&, std::span<const TLRUDPClient::TTransferDatagram> batch) {
+      m->QueueFTPData(batch);
     };
     m->OnGetCmdAddr = [hashPort](int32_t, uint16_t, uint32_t& ip, uint16_t& port) {
       ip = LoopbackIP();

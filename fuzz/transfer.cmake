@@ -1,0 +1,4 @@
+# The download job's batches of data packets, through the transfer-block reader.
+if(TARGET ml_transfer)
+  ml_fuzzer(fuzz_transfer_batch SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer/BatchFuzz.cpp DEPS ml_transfer)
+endif()
