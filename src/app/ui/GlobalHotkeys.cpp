@@ -38,6 +38,8 @@ constexpr TNamedKey kNamedKeys[] = {
 };
 
 constexpr uint32_t kNumLockKeysym = 0xff7f;
+// XF86Switch_VT_1..12: what Ctrl+Alt+F1..F12 produce on a standard map.
+constexpr uint32_t kSwitchVtFirst = 0x1008fe01, kSwitchVtLast = 0x1008fe0c;
 
 const TNamedKey* FindNamed(int virtualKey) {
   for (const TNamedKey& k : kNamedKeys)
@@ -145,6 +147,13 @@ uint8_t TGlobalHotkeys::KeycodeOf(uint32_t keysym) const {
   return 0;
 }
 
+bool TGlobalHotkeys::SwitchesConsole(uint8_t keycode) const {
+  const size_t first = size_t(keycode - minKeycode_) * keysymsPerKeycode_;
+  for (size_t i = first; i < first + keysymsPerKeycode_ && i < keysyms_.size(); ++i)
+    if (keysyms_[i] >= kSwitchVtFirst && keysyms_[i] <= kSwitchVtLast) return true;
+  return false;
+}
+
 std::vector<THotkeyError> TGlobalHotkeys::Register(const std::vector<THotkeyRegistration>& keys) {
   Unregister();
   std::vector<THotkeyError> errors;
@@ -161,6 +170,9 @@ std::string TGlobalHotkeys::Grab(const THotkeyRegistration& key) {
   if (keysym == 0) return name + ": not a key that can be grabbed";
   const uint8_t keycode = KeycodeOf(keysym);
   if (keycode == 0) return name + ": no key of this keyboard produces it";
+  // The server acts on a console switch itself and never delivers the press, so such a grab
+  // would be held and silent.
+  if (key.Ctrl && key.Alt && SwitchesConsole(keycode)) return name + ": the X server keeps this key for switching consoles";
 
   // The same key with Caps Lock and Num Lock on or off: the server matches modifiers exactly.
   const uint16_t base = ModifiersOf(key);
