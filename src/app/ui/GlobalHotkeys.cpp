@@ -6,6 +6,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -121,14 +122,15 @@ void TGlobalHotkeys::ReadKeyboard() {
   keysymsPerKeycode_ = map->keysyms_per_keycode;
   const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map.get());
   const int length = xcb_get_keyboard_mapping_keysyms_length(map.get());
-  keysyms_.assign(syms, syms + std::max(length, 0));
+  // No more than the keycodes asked for, whatever the reply's length says.
+  keysyms_.assign(syms, syms + std::min<size_t>(size_t(std::max(length, 0)), size_t(count) * keysymsPerKeycode_));
 
   // Num Lock's modifier bit is where the server's modifier map puts its key (usually Mod2).
   numLockMask_ = 0;
   const uint8_t numLock = KeycodeOf(kNumLockKeysym);
   std::unique_ptr<xcb_get_modifier_mapping_reply_t, decltype(&std::free)> mods(
       xcb_get_modifier_mapping_reply(conn_, xcb_get_modifier_mapping(conn_), nullptr), &std::free);
-  if (mods && numLock != 0) {
+  if (mods && numLock != 0 && xcb_get_modifier_mapping_keycodes_length(mods.get()) >= 8 * mods->keycodes_per_modifier) {
     const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(mods.get());
     const int perModifier = mods->keycodes_per_modifier;
     for (int m = 0; m < 8 && numLockMask_ == 0; ++m)
