@@ -6,6 +6,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -38,6 +39,8 @@ constexpr TNamedKey kNamedKeys[] = {
 };
 
 constexpr uint32_t kNumLockKeysym = 0xff7f;
+// XF86Switch_VT_1..12: what Ctrl+Alt+F1..F12 produce on a standard map.
+constexpr uint32_t kSwitchVtFirst = 0x1008fe01, kSwitchVtLast = 0x1008fe0c;
 
 const TNamedKey* FindNamed(int virtualKey) {
   for (const TNamedKey& k : kNamedKeys)
@@ -119,14 +122,15 @@ void TGlobalHotkeys::ReadKeyboard() {
   keysymsPerKeycode_ = map->keysyms_per_keycode;
   const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map.get());
   const int length = xcb_get_keyboard_mapping_keysyms_length(map.get());
-  keysyms_.assign(syms, syms + std::max(length, 0));
+  // No more than the keycodes asked for, whatever the reply's length says.
+  keysyms_.assign(syms, syms + std::min<size_t>(size_t(std::max(length, 0)), size_t(count) * keysymsPerKeycode_));
 
   // Num Lock's modifier bit is where the server's modifier map puts its key (usually Mod2).
   numLockMask_ = 0;
   const uint8_t numLock = KeycodeOf(kNumLockKeysym);
   std::unique_ptr<xcb_get_modifier_mapping_reply_t, decltype(&std::free)> mods(
       xcb_get_modifier_mapping_reply(conn_, xcb_get_modifier_mapping(conn_), nullptr), &std::free);
-  if (mods && numLock != 0) {
+  if (mods && numLock != 0 && xcb_get_modifier_mapping_keycodes_length(mods.get()) >= 8 * mods->keycodes_per_modifier) {
     const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(mods.get());
     const int perModifier = mods->keycodes_per_modifier;
     for (int m = 0; m < 8 && numLockMask_ == 0; ++m)
@@ -145,6 +149,13 @@ uint8_t TGlobalHotkeys::KeycodeOf(uint32_t keysym) const {
   return 0;
 }
 
+bool TGlobalHotkeys::SwitchesConsole(uint8_t keycode) const {
+  const size_t first = size_t(keycode - minKeycode_) * keysymsPerKeycode_;
+  for (size_t i = first; i < first + keysymsPerKeycode_ && i < keysyms_.size(); ++i)
+    if (keysyms_[i] >= kSwitchVtFirst && keysyms_[i] <= kSwitchVtLast) return true;
+  return false;
+}
+
 std::vector<THotkeyError> TGlobalHotkeys::Register(const std::vector<THotkeyRegistration>& keys) {
   Unregister();
   std::vector<THotkeyError> errors;
@@ -161,6 +172,9 @@ std::string TGlobalHotkeys::Grab(const THotkeyRegistration& key) {
   if (keysym == 0) return name + ": not a key that can be grabbed";
   const uint8_t keycode = KeycodeOf(keysym);
   if (keycode == 0) return name + ": no key of this keyboard produces it";
+  // The server acts on a console switch itself and never delivers the press, so such a grab
+  // would be held and silent.
+  if (key.Ctrl && key.Alt && SwitchesConsole(keycode)) return name + ": the X server keeps this key for switching consoles";
 
   // The same key with Caps Lock and Num Lock on or off: the server matches modifiers exactly.
   const uint16_t base = ModifiersOf(key);

@@ -60,6 +60,7 @@ private:
   // The grab of one key with every lock combination, or an error message.
   std::string Grab(const THotkeyRegistration& key);
   uint8_t KeycodeOf(uint32_t keysym) const;
+  bool SwitchesConsole(uint8_t keycode) const;
   void ReadKeyboard();
 
   xcb_connection_t* conn_ = nullptr;
