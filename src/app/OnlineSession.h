@@ -15,6 +15,7 @@
 #include "base/LRMD5.h"
 #include "net/uServerListManager.h"
 #include "online/KeywordSuggest.h"
+#include "online/LoginService.h"
 #include "online/uLogin.h"
 
 namespace ml {
@@ -42,19 +43,10 @@ struct TOnlineSessionOptions {
   int32_t UDPWorkThreads = 5;
 };
 
-// How a login or an anonymous connection ended.
-struct TLoginOutcome {
-  bool WithUserText = false;  // a login to an account (else an anonymous connection)
-  int Code = LoginResult::Unknown;  // LoginResult::Success, a refusal, Status::NoAnswer...
-  std::string Text;           // the code's own text (LoginResultText)
-  int32_t UserID = 0;         // the number the service knows us by (valid on success)
-  bool SendFailed = false;    // the transport could not send: a firewall is the likely cause
-};
-
-class TOnlineSession {
+class TOnlineSession final : public ILoginService {
 public:
   explicit TOnlineSession(const TOnlineSessionOptions& options);
-  ~TOnlineSession();
+  ~TOnlineSession() override;
   TOnlineSession(const TOnlineSession&) = delete;
   TOnlineSession& operator=(const TOnlineSession&) = delete;
 
@@ -68,14 +60,12 @@ public:
   // Logs in at start-up: with the saved account when its record asks for automatic login,
   // else anonymously. False when a login is already running.
   bool StartUp();
-  // A login to an account (number above 9 or name; the stored form of the password); autoLogin
-  // is saved with it. An empty userText connects anonymously. False while another one runs.
-  bool LogIn(const std::string& userText, const std::string& storedPassword, bool autoLogin);
-  // Leaves the account: the session goes on anonymously (the login thread logs out first).
-  bool LogOut() { return LogIn({}, {}, false); }
-  bool LoginBusy() const;
-  bool LoggedIn() const;
-  TLoginRecord LastLogin() const;
+  // ILoginService; outcomes through OnLoginResult.
+  bool LogIn(const std::string& userText, const std::string& storedPassword, bool autoLogin) override;
+  bool LogOut() override { return LogIn({}, {}, false); }
+  bool LoginBusy() const override;
+  bool LoggedIn() const override;
+  TLoginRecord LastLogin() const override;
   std::function<void(const TLoginOutcome&)> OnLoginResult;
 
   // A search from the search box: the usage report of the keyword, then page `page` of it.
