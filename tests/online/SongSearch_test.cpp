@@ -15,6 +15,7 @@
 #include "net/LRUDPClient.h"
 #include "net/SearchRecords.h"
 #include "net/uServerListManager.h"
+#include "online/KeywordSuggest.h"
 #include "online/SongSearch.h"
 #include "online/uLogin.h"
 #include "tests/net/NetTestTools.h"
@@ -256,6 +257,15 @@ TEST(UsageReport, KeywordAndSongReportsOnTheWire) {
   EXPECT_EQ(payloadOf(statistics, Envelope::Keyed), (Bytes{0x0c, 0, 3, 0, 4, 's', 'o', 'n', 'g'}));
   EXPECT_EQ(payloadOf(partner, Envelope::Plain), (Bytes{5, 0, 4, 's', 'o', 'n', 'g'}));
   udp.SetActive(false);
+}
+
+// A suggestion's line: the count with thousands separators.
+TEST(KeywordSuggest, LinesCarryTheCountWithThousandsSeparators) {
+  const struct {
+    int32_t results;
+    const char* line;
+  } cases[] = {{0, "星光|0结果"}, {999, "星光|999结果"}, {1000, "星光|1,000结果"}, {1234567, "星光|1,234,567结果"}, {-3, "星光|0结果"}};
+  for (const auto& c : cases) EXPECT_EQ(TKeywordSuggest::SuggestionLine({"星光", c.results}), c.line) << c.results;
 }
 
 }  // namespace
