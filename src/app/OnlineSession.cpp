@@ -208,8 +208,9 @@ TOnlineSession::~TOnlineSession() {
   closing_ = true;
   dispatcher_.ReleaseSenders();
   suggest_.reset();
-  loginThread_.reset();
+  // A login still running stops after its current try instead of all of them.
   login_->StopKeepAlive();
+  loginThread_.reset();
   if (login_->LoggedIn()) login_->Logout();
   login_.reset();
   // The module deactivates the transfer manager and closes the UDP client (joining its workers)

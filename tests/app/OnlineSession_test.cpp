@@ -60,12 +60,12 @@ protected:
     loop.BeginShutdown();
   }
 
-  ml::TOnlineSession& Open(ml::TMusicFileMgr* library = nullptr) {
+  ml::TOnlineSession& Open(ml::TMusicFileMgr* songs = nullptr) {
     ml::TOnlineSessionOptions o;
     o.Info = &info;
     o.Settings = &settings;
     o.dispatcher = &loop;
-    o.Library = library;
+    o.Library = songs;
     o.ServerDefaults.ListServerIP = mlnettest::LoopbackIP();
     o.ServerDefaults.ListServerPort = service.ListPort();
     session = std::make_unique<ml::TOnlineSession>(o);
@@ -87,6 +87,7 @@ protected:
   ml::TSettingMgr settings{dir.File("minilirra.xml"),
                            ml::TSettingContext{dir.Path().string() + "/", "minilirra", "迷你琴鸟", "/opt/minilirra/minilirra", nullptr}};
   std::vector<ml::TLoginOutcome> results;
+  ml::TMusicFileMgr library;  // outlives the session, which answers peers from it
   std::unique_ptr<ml::TOnlineSession> session;
 };
 
@@ -129,7 +130,6 @@ TEST_F(OnlineSession, LogsInIsRefusedAndLogsOut) {
 // a song of the catalogue; typing a part of it brings suggestions; and a row downloaded for play
 // completes with the digest md5sum gives its file. Played again, the library's copy serves.
 TEST_F(OnlineSession, SearchesSuggestsAndDownloadsASongForPlay) {
-  ml::TMusicFileMgr library;
   ml::TOnlineSession& s = Open(&library);
   ASSERT_TRUE(s.StartUp());
   ASSERT_EQ(NextResult().Code, ml::LoginResult::Success);
