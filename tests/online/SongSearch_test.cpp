@@ -19,6 +19,7 @@
 #include "online/SongSearch.h"
 #include "online/uLogin.h"
 #include "tests/net/NetTestTools.h"
+#include "tests/online/SearchRequests.h"
 #include "tests/support/TestSupport.h"
 
 using namespace ml;
@@ -43,18 +44,8 @@ Bytes Part(int32_t searchNumber, int32_t total, int32_t first, uint16_t pageRows
   return mlnettest::Written(WriteSearchResultPart, p);
 }
 
-class SongSearchTest : public ::testing::Test {
+class SongSearchTest : public ::testing::Test, protected mltest::TOfflineSearch {
 protected:
-  ManualLoop loop;
-  std::vector<TSearchRequest> sent;
-  TSongSearch search{loop,
-                     [this](const uint8_t* record, int32_t length) {
-                       TSearchRequest r;
-                       EXPECT_TRUE(ReadSearchRequest(record, size_t(length), r));
-                       sent.push_back(r);
-                       return true;
-                     },
-                     [] { return 10001; }};
   int finished = 0;
   std::string finishedKeyword;
   void SetUp() override {

@@ -13,6 +13,7 @@
 #include "online/SongSearch.h"
 #include "skin/uLuiSkinMgr.h"
 #include "tests/net/NetTestTools.h"
+#include "tests/online/SearchRequests.h"
 #include "tests/support/ReferenceImage.h"
 #include "tests/support/TestSupport.h"
 
@@ -59,7 +60,7 @@ mlnettest::Bytes Part(int32_t number, int32_t total, int32_t first, uint16_t pag
   return mlnettest::Written(WriteSearchResultPart, p);
 }
 
-struct SearchPage {
+struct SearchPage : TOfflineSearch {
   SearchPage() {
     skin.SetPackageFile(BinDir() + "/SkinRes/SkinRes.zip");
     frame.SetSkinManager(&skin);
@@ -69,16 +70,6 @@ struct SearchPage {
   }
   void Take(const mlnettest::Bytes& b) { search.ShowResultPart(b.data(), int32_t(b.size())); }
 
-  ManualLoop loop;
-  std::vector<TSearchRequest> sent;
-  TSongSearch search{loop,
-                     [this](const uint8_t* record, int32_t length) {
-                       TSearchRequest r;
-                       EXPECT_TRUE(ReadSearchRequest(record, size_t(length), r));
-                       sent.push_back(r);
-                       return true;
-                     },
-                     [] { return 10001; }};
   TLuiSkinManager skin;
   TfrmSearchResult frame{search};
 };
