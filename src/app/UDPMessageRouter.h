@@ -41,6 +41,9 @@ public:
   // client reads the event without a lock.
   void Attach();
   void Detach();
+  // The client it routes for: an owner connecting its routes also sets the client's data event
+  // (transfer packets) there, while the client is still closed.
+  TLRUDPClient& Client() { return udp_; }
 
   // Runs the row of the message's command (its first word); unrouted commands and messages
   // shorter than a code are ignored. What Attach installs; public for the tests.

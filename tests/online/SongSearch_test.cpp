@@ -15,9 +15,11 @@
 #include "net/LRUDPClient.h"
 #include "net/SearchRecords.h"
 #include "net/uServerListManager.h"
+#include "online/KeywordSuggest.h"
 #include "online/SongSearch.h"
 #include "online/uLogin.h"
 #include "tests/net/NetTestTools.h"
+#include "tests/online/SearchRequests.h"
 #include "tests/support/TestSupport.h"
 
 using namespace ml;
@@ -42,18 +44,8 @@ Bytes Part(int32_t searchNumber, int32_t total, int32_t first, uint16_t pageRows
   return mlnettest::Written(WriteSearchResultPart, p);
 }
 
-class SongSearchTest : public ::testing::Test {
+class SongSearchTest : public ::testing::Test, protected mltest::TOfflineSearch {
 protected:
-  ManualLoop loop;
-  std::vector<TSearchRequest> sent;
-  TSongSearch search{loop,
-                     [this](const uint8_t* record, int32_t length) {
-                       TSearchRequest r;
-                       EXPECT_TRUE(ReadSearchRequest(record, size_t(length), r));
-                       sent.push_back(r);
-                       return true;
-                     },
-                     [] { return 10001; }};
   int finished = 0;
   std::string finishedKeyword;
   void SetUp() override {
@@ -256,6 +248,15 @@ TEST(UsageReport, KeywordAndSongReportsOnTheWire) {
   EXPECT_EQ(payloadOf(statistics, Envelope::Keyed), (Bytes{0x0c, 0, 3, 0, 4, 's', 'o', 'n', 'g'}));
   EXPECT_EQ(payloadOf(partner, Envelope::Plain), (Bytes{5, 0, 4, 's', 'o', 'n', 'g'}));
   udp.SetActive(false);
+}
+
+// A suggestion's line: the count with thousands separators.
+TEST(KeywordSuggest, LinesCarryTheCountWithThousandsSeparators) {
+  const struct {
+    int32_t results;
+    const char* line;
+  } cases[] = {{0, "星光|0结果"}, {999, "星光|999结果"}, {1000, "星光|1,000结果"}, {1234567, "星光|1,234,567结果"}, {-3, "星光|0结果"}};
+  for (const auto& c : cases) EXPECT_EQ(TKeywordSuggest::SuggestionLine({"星光", c.results}), c.line) << c.results;
 }
 
 }  // namespace
