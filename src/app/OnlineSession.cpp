@@ -84,8 +84,8 @@ public:
         if (auto m = manager_.load()) m->DispatchCommand(buffer, length, ip, port);
       });
     }
-    udp_->OnTransferData = [this](TLRUDPClient&, const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port) {
-      if (auto m = manager_.load()) m->QueueFTPData(buffer, length, ip, port);
+    udp_->OnTransferData = [this](TLRUDPClient&, std::span<const TLRUDPClient::TTransferDatagram> batch) {
+      if (auto m = manager_.load()) m->QueueFTPData(batch);
     };
   }
 

@@ -4,13 +4,19 @@
 #include "app/MainController.h"
 #include "app/PlayerSettings.h"
 #include "app/uSettingMgr.h"
+#include "app/OnlineSession.h"
+#include "app/uDM.h"
 #include "app/ui/GlobalHotkeys.h"
 #include "app/ui/Mpris.h"
 #include "app/ui/QtDispatcher.h"
 #include "app/ui/ufrmMain.h"
 #include "base/AppPaths.h"
 #include "library/MusicFileMgr.h"
+#include "base/LRMD5.h"
 #include "lyrics/LRCParse.h"
+#include "lyrics/ui/ufrmSearchAndLRC.h"
+#include "online/ui/ufrmLogin.h"
+#include "online/ui/ufrmSearchResult.h"
 #include "playback/uOutputModuleFactory.h"
 #include "playback/uPlayer.h"
 #include "skin/uLuiSkinMgr.h"
@@ -74,6 +80,38 @@ private:
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+// The search result page and the login frame in the lyric window; the search box searches the
+// service, and a song chosen from the results joins the playlist (and plays while it downloads).
+void ConnectOnlinePages(TfrmMain& window, TMainController& controller, TMusicFileMgr& library, TOnlineSession& online,
+                        TLuiSkinManager& skin, const TAppInfo& info) {
+  TfrmSearchAndLRC& lyricWindow = window.LyricWindow();
+  auto* results = new TfrmSearchResult(online.Search());
+  results->SetSkinManager(&skin);
+  lyricWindow.SetPage(TfrmSearchAndLRC::pgSearch, results);
+  auto* login = new TfmLogin(online, info.AppTitle, info.ExeFileName);
+  login->SetSkinManager(&skin);
+  lyricWindow.SetPage(TfrmSearchAndLRC::pgLogin, login);
+  online.OnLoginResult = [login](const TLoginOutcome& outcome) { login->LoginFinished(outcome); };
+  QObject::connect(login, &TfmLogin::Notice, &window, [&window](const QString& caption, const QString& text, int ms) {
+    window.ShowNotice({caption.toStdString(), text.toStdString(), "", false, ms});
+  });
+  window.OnSearch = [&window, &online, &lyricWindow](const std::string& keyword) {
+    if (!keyword.empty()) online.SearchFor(keyword);
+    window.ShowLyricWindow(true);
+    lyricWindow.ShowPage(TfrmSearchAndLRC::pgSearch);
+  };
+  QObject::connect(results, &TfrmSearchResult::SongChosen, &window,
+                   [&window, &controller, &library](const QString& digest, const QString& name, qint64, bool play) {
+                     TShareFileInfo* entry =
+                         library.AddFromSearchResult(name.toStdString(), LRMD5::MD5StrToDigest(digest.toStdString()));
+                     if (!entry) return;
+                     controller.PlayList().AddEntry(entry, play);
+                     window.ShowPlaylist();
+                   });
+  QObject::connect(results, &TfrmSearchResult::KeywordChosen, &window,
+                   [&window](const QString& keyword) { window.StartSearch(keyword.toStdString()); });
+}
+
 }  // namespace
 
 int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDesktopParts& parts) {
@@ -118,6 +156,12 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   core.dispatcher = &dispatcher;
   core.Lyrics = &lyrics;
   core.View = &window;
+  // Songs of the service are downloaded by the online session (made once the window exists,
+  // since it talks to the window).
+  std::unique_ptr<TOnlineSession> online;
+  core.DownloadForPlay = [&online](TShareFileInfo& e) -> std::shared_ptr<IPlayableDownload> {
+    return online ? online->DownloadForPlay(e.FileHash, e.Caption, int64_t(e.FileSize)) : nullptr;
+  };
   TMainController controller(core);
   window.SetController(&controller);
   if (std::string error; !window.ApplySkin(&error)) {
@@ -125,6 +169,17 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
     return 1;
   }
   window.PlaceWindow();
+
+  // The service: login, search, downloads, the services module's housekeeping.
+  TOnlineSessionOptions onlineOptions;
+  onlineOptions.Info = &info;
+  onlineOptions.Settings = &settings;
+  onlineOptions.dispatcher = &dispatcher;
+  onlineOptions.Shell = &window;
+  onlineOptions.Library = &library;
+  onlineOptions.RequestUpdateRestart = [&session] { session.RequestUpdateRestart(); };
+  online = std::make_unique<TOnlineSession>(onlineOptions);
+  ConnectOnlinePages(window, controller, library, *online, skin, info);
 
   // Remotes: media keys, desktop widgets and playerctl over the session bus; the key map's
   // global keys grabbed on X11. Either may be unavailable; the player goes on without it.
@@ -152,12 +207,21 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   }
   window.show();
   controller.Start();
+  online->Services().MainWindowShown();
+  online->StartUp();
   if (!hotkeyProblems.empty()) window.ShowNotice({"全局热键", hotkeyProblems, "", true, 10000});
   session.MainWindowShown();
 
   const int rc = QApplication::exec();
 
   session.MainWindowDestroyed();
+  // Answers still in flight must not wait for a loop that no longer runs.
+  online->Services().BeginClose();
+  dispatcher.BeginShutdown();
+  // The online pages show the session's search and login: they go first.
+  delete window.LyricWindow().Page(TfrmSearchAndLRC::pgSearch);
+  delete window.LyricWindow().Page(TfrmSearchAndLRC::pgLogin);
+  online.reset();
   if (std::string error; !library.Save(libraryFile, &error))
     std::fprintf(stderr, "minilirra: the music library could not be saved: %s\n", error.c_str());
   if (std::string error; !settings.Save(&error))
