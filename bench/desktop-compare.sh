@@ -63,7 +63,7 @@ peers=("qmmp" "audacious")
 echo "== start to the main window on screen (empty library), $runs runs each, paired"
 for peer in "${peers[@]}"; do
   echo "-- minilirra vs $peer"
-  farm-bench -n "$runs" --timeout 600 \
+  "$(dirname "$0")/pair-runs.py" -n "$runs" --timeout 600 \
     --vs "$work/start-once $work/home-$peer $peer" \
     -- "$work/start-once" "$work/home-ours" "${ours[@]}" --data-dir "$work/home-ours/data"
 done

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Side-by-side decoding times, whole processes, paired runs (farm-bench):
+# Side-by-side decoding times, whole processes, paired runs (bench/pair-runs.py):
 #   WMA v2 128 kbit/s, 60 s stereo: bench_formats_decode (our ASF reader + libavcodec) vs
 #     ffmpeg -threads 1 decoding to 16-bit PCM into /dev/null
 #   Ogg Vorbis (oggenc -q 4) through in_vorbis.so vs oggdec -R into /dev/null
@@ -20,10 +20,10 @@ if [[ ! -s $dir/song.flac ]]; then
 fi
 runs=${RUNS:-7}
 echo "== WMA v2, 60 s: ours (A) vs ffmpeg -threads 1 (B)"
-farm-bench -n "$runs" --vs "ffmpeg -nostdin -loglevel error -threads 1 -i $dir/song.wma -f s16le -y /dev/null" \
+"$(dirname "$0")/pair-runs.py" -n "$runs" --vs "ffmpeg -nostdin -loglevel error -threads 1 -i $dir/song.wma -f s16le -y /dev/null" \
   -- "$bin/bench_formats_decode" "$dir/song.wma"
 echo "== Ogg Vorbis, 60 s: in_vorbis.so (A) vs oggdec (B)"
-farm-bench -n "$runs" --vs "sh -c 'exec oggdec -Q -R -o - $dir/song.ogg >/dev/null'" -- "$bin/bench_formats_decode" "$dir/song.ogg"
+"$(dirname "$0")/pair-runs.py" -n "$runs" --vs "sh -c 'exec oggdec -Q -R -o - $dir/song.ogg >/dev/null'" -- "$bin/bench_formats_decode" "$dir/song.ogg"
 echo "== FLAC, 60 s: in_flac.so (A) vs flac -d (B)"
 # (flac is never given /dev/null as its output file: it would replace it.)
-farm-bench -n "$runs" --vs "sh -c 'exec flac -s -d -c $dir/song.flac >/dev/null'" -- "$bin/bench_formats_decode" "$dir/song.flac"
+"$(dirname "$0")/pair-runs.py" -n "$runs" --vs "sh -c 'exec flac -s -d -c $dir/song.flac >/dev/null'" -- "$bin/bench_formats_decode" "$dir/song.flac"

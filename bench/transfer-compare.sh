@@ -76,7 +76,7 @@ exec "$bin/minilirra-cli" --data-dir "$work/d" get $digest --to "$work/out" --js
 SH
 chmod +x "$work/get.sh"
 echo "file: $size bytes; load: $(cut -d' ' -f1-3 /proc/loadavg)"
-farm-bench -n "$runs" --timeout 900 --vs "sh -c 'rm -f $work/c.out; exec curl -s -o $work/c.out http://127.0.0.1:$web/big.wav'" -- "$work/get.sh"
+"$(dirname "$0")/pair-runs.py" -n "$runs" --timeout 900 --vs "sh -c 'rm -f $work/c.out; exec curl -s -o $work/c.out http://127.0.0.1:$web/big.wav'" -- "$work/get.sh"
 python3 - "$work/get.json" "$size" <<'PY'
 import json, sys
 text = open(sys.argv[1]).read()
