@@ -2,20 +2,12 @@
 // the real library and playlist, a view that records what it is told.
 #include "app/MainController.h"
 
-#include "app/AppInfo.h"
-#include "app/uSettingMgr.h"
-#include "base/EventLoop.h"
 #include "base/LRMD5.h"
-#include "lyrics/LRCParse.h"
-#include "playback/uPlayer.h"
 #include "tests/app/ArrivingDownload.h"
-#include "tests/support/ArrivingFile.h"
-#include "tests/support/FakeOutput.h"
-#include "tests/support/TestSupport.h"
+#include "tests/app/ControllerHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 
 using namespace ml;
 using namespace mltest;
@@ -66,73 +58,26 @@ public:
   std::vector<int64_t> Seeks;
 };
 
-class MainControllerTest : public ::testing::Test {
+class MainControllerTest : public ::testing::Test, public TControllerHarness {
 protected:
   void SetUp() override {
     info.AppTitle = "MiniLirra";
     info.AppSlogan = "slogan";
-    player = std::make_unique<TPlayer>(&loop, [this](const TOutputTarget&) {
-      auto out = std::make_unique<TFakeOutput>();
-      out->Capture = true;
-      fake = out.get();
-      return out;
-    });
-    player->SetOutputTarget({TOutputKind::Null, "fake"});
-    settings = std::make_unique<TSettingMgr>(dir.File("settings.xml"), TSettingContext{dir.Path().string() + "/", "minilirra"});
-    settings->SaveAtExit(false);
     settings->Volume = 80;
-    library = std::make_unique<TMusicFileMgr>(&loop);
     library->NewPlayList("default");
   }
   void Make(bool autoLyrics = false, std::shared_ptr<TArrivingDownload> download = nullptr) {
     settings->AutoShowLRC = autoLyrics;
-    TMainControllerParts parts;
-    parts.Player = player.get();
-    parts.Library = library.get();
-    parts.Settings = settings.get();
-    parts.Info = &info;
-    parts.dispatcher = &loop;
-    parts.Lyrics = &lyrics;
-    parts.View = &view;
-    parts.RandomSeed = 1;
+    TMainControllerParts parts = Parts(view);
     if (download) parts.DownloadForPlay = [download](TShareFileInfo&) { return download; };
     controller = std::make_unique<TMainController>(parts);
     controller->Start();
-  }
-  std::string Song(const std::string& name, int seconds) {
-    const std::string path = dir.File(name);
-    // Every song its own level: songs with the same bytes are one song to the library.
-    std::ofstream(path, std::ios::binary) << MakeWav(seconds, 8000, 1, int16_t(1000 + 100 * songs++), 0);
-    return path;
-  }
-  void Settle() {
-    bool done = false;
-    player->Sync([&] { done = true; });
-    ASSERT_TRUE(loop.WaitPumping([&] { return done; }, 10s));
-  }
-  // The device plays ms of audio; the loop's clock moves as far.
-  void PlayFor(std::chrono::milliseconds ms) {
-    for (auto t = 0ms; t < ms; t += 50ms) {
-      if (fake) fake->Advance(50ms);
-      loop.Advance(50ms);
-      Settle();
-    }
   }
   std::string PlayingName() const {
     return controller->PlayingEntry() ? controller->PlayingEntry()->Caption : "";
   }
 
-  TempDir dir;
-  ManualLoop loop;
-  TAppInfo info;
-  TFakeOutput* fake = nullptr;
-  std::unique_ptr<TPlayer> player;
-  std::unique_ptr<TSettingMgr> settings;
-  std::unique_ptr<TMusicFileMgr> library;
-  TLRCParse lyrics;
   TRecordingView view;
-  std::unique_ptr<TMainController> controller;
-  int songs = 0;
 };
 
 // Play starts the list; the window shows Pause, the title and the song with its length; at its
@@ -209,32 +154,32 @@ TEST_F(MainControllerTest, PauseResumeStopAndTheTimeDisplay) {
 
 // A song whose file is gone is skipped in "loop all", and stays stopped with the setting that
 // says so; either way the reason is shown.
-TEST_F(MainControllerTest, AMissingFileIsSkippedUnlessStoppingOnErrors) {
-  for (bool stopOnError : {false, true}) {
-    SCOPED_TRACE(stopOnError);
-    controller.reset();
-    SetUp();
-    settings->AutoStopWhenError = stopOnError;
-    Make();
-    const std::string gone = Song("gone.wav", 1);
-    controller->OpenFiles({gone, Song("next.wav", 1)});
-    Settle();
-    controller->Stop();
-    Settle();
-    std::remove(gone.c_str());
-    controller->PlayRow(0);
-    Settle();
-    loop.ProcessPending();
-    Settle();
-    if (stopOnError) {
-      EXPECT_EQ(PlayingName(), "gone");
-      EXPECT_NE(view.Info.find("no such file"), std::string::npos) << view.Info;
-    } else {
-      EXPECT_EQ(PlayingName(), "next");
-      EXPECT_TRUE(view.Playing);
-    }
+class MissingFileTest : public MainControllerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MissingFileTest, IsSkippedUnlessStoppingOnErrors) {
+  const bool stopOnError = GetParam();
+  settings->AutoStopWhenError = stopOnError;
+  Make();
+  const std::string gone = Song("gone.wav", 1);
+  controller->OpenFiles({gone, Song("next.wav", 1)});
+  Settle();
+  controller->Stop();
+  Settle();
+  std::remove(gone.c_str());
+  controller->PlayRow(0);
+  Settle();
+  loop.ProcessPending();
+  Settle();
+  if (stopOnError) {
+    EXPECT_EQ(PlayingName(), "gone");
+    EXPECT_NE(view.Info.find("no such file"), std::string::npos) << view.Info;
+  } else {
+    EXPECT_EQ(PlayingName(), "next");
+    EXPECT_TRUE(view.Playing);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(StopOnError, MissingFileTest, ::testing::Bool());
 
 // Volume and mute go to the player and the settings; volume steps stay within 0..100.
 TEST_F(MainControllerTest, VolumeAndMute) {

@@ -1,21 +1,14 @@
 // The main window as the program makes it, on the built-in skin, driven through its controls:
 // the real controller, player (fake output), library and playlist behind it. Pictures of the full
 // and the mini layout are compared with reference images of ours (tests/app/ui/reference).
-#include "app/AppInfo.h"
-#include "app/MainController.h"
-#include "app/uSettingMgr.h"
 #include "app/ui/QtKeys.h"
 #include "app/ui/dlgPopupMsg.h"
 #include "app/ui/ufrmMain.h"
-#include "base/EventLoop.h"
 #include "library/ui/uLuiPlayListBox.h"
-#include "lyrics/LRCParse.h"
-#include "playback/uPlayer.h"
 #include "skin/ui/uLuiSkinButton.h"
 #include "skin/ui/uLuiSkinLEDDigtal.h"
 #include "skin/ui/uLuiSkinTrackBar.h"
-#include "tests/support/ArrivingFile.h"
-#include "tests/support/FakeOutput.h"
+#include "tests/app/ControllerHarness.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/ReferenceImage.h"
 #include "tests/support/TestSupport.h"
@@ -26,7 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 
 using namespace ml;
@@ -37,35 +29,16 @@ namespace {
 
 const char* kReferences = "tests/app/ui/reference";
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, public TControllerHarness {
 protected:
   void SetUp() override {
     info.AppTitle = "迷你琴鸟";
     info.AppSlogan = "听音乐";
-    player = std::make_unique<TPlayer>(&loop, [this](const TOutputTarget&) {
-      auto out = std::make_unique<TFakeOutput>();
-      fake = out.get();
-      return out;
-    });
-    player->SetOutputTarget({TOutputKind::Null, "fake"});
-    settings = std::make_unique<TSettingMgr>(dir.File("settings.xml"),
-                                             TSettingContext{dir.Path().string() + "/", "minilirra"});
-    settings->SaveAtExit(false);
     settings->Volume = 70;
-    settings->KeyMaps = TSettingMgr::DefaultKeyMaps();
-    library = std::make_unique<TMusicFileMgr>(&loop);
+    AfterSettle = [] { QApplication::processEvents(); };
     skin.SetPackageFile(BinDir() + "/SkinRes/SkinRes.zip");
     window = std::make_unique<TfrmMain>(skin, *settings, info, lyrics);
-    TMainControllerParts parts;
-    parts.Player = player.get();
-    parts.Library = library.get();
-    parts.Settings = settings.get();
-    parts.Info = &info;
-    parts.dispatcher = &loop;
-    parts.Lyrics = &lyrics;
-    parts.View = window.get();
-    parts.RandomSeed = 1;
-    controller = std::make_unique<TMainController>(parts);
+    controller = std::make_unique<TMainController>(Parts(*window));
     window->SetController(controller.get());
     std::string error;
     ASSERT_TRUE(window->ApplySkin(&error)) << error;
@@ -75,25 +48,6 @@ protected:
   void TearDown() override {
     controller.reset();
     window.reset();
-  }
-  std::string Song(const std::string& name, int seconds) {
-    const std::string path = dir.File(name);
-    // Every song its own level: songs with the same bytes are one song to the library.
-    std::ofstream(path, std::ios::binary) << MakeWav(seconds, 8000, 1, int16_t(1000 + 100 * songs_++), 0);
-    return path;
-  }
-  void Settle() {
-    bool done = false;
-    player->Sync([&] { done = true; });
-    ASSERT_TRUE(loop.WaitPumping([&] { return done; }, 10s));
-    QApplication::processEvents();
-  }
-  void PlayFor(std::chrono::milliseconds ms) {
-    for (auto t = 0ms; t < ms; t += 50ms) {
-      if (fake) fake->Advance(50ms);
-      loop.Advance(50ms);
-      Settle();
-    }
   }
   bool Shown(TSkinButtonKind kind) const { return window->Button(kind)->isVisible(); }
   void Click(TSkinButtonKind kind) {
@@ -112,18 +66,8 @@ protected:
     return image;
   }
 
-  TempDir dir;
-  ManualLoop loop;
-  TAppInfo info;
-  TFakeOutput* fake = nullptr;
-  std::unique_ptr<TPlayer> player;
-  std::unique_ptr<TSettingMgr> settings;
-  std::unique_ptr<TMusicFileMgr> library;
-  TLRCParse lyrics;
   TLuiSkinManager skin;
   std::unique_ptr<TfrmMain> window;
-  std::unique_ptr<TMainController> controller;
-  int songs_ = 0;
 };
 
 // Playing through the buttons: Play starts the list and gives way to Pause; Pause, Next, Stop,

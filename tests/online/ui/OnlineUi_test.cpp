@@ -28,6 +28,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "tests/support/QtTestMain.h"
+
 #include <gtest/gtest.h>
 
 using namespace ml;
@@ -343,10 +345,4 @@ TEST(LoginFrame, OffersTheLastLogin) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  ::testing::InitGoogleTest(&argc, argv);
-  QApplication app(argc, argv);
-  QApplication::setFont(QFont("DejaVu Sans", 8));
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return mltest::RunQtWidgetTests(argc, argv); }
