@@ -306,6 +306,7 @@ void TMainController::PlayEntryRequested(TShareFileInfo* entry) {
   }
   player_.Play(0);
   NotifySeeked(0);
+  if (parts_.ReportPlayed) parts_.ReportPlayed(entry->Caption);
 }
 
 void TMainController::LoadLyricsFor(TShareFileInfo& entry) {

@@ -67,6 +67,8 @@ struct TMainControllerParts {
   // A song of the service without a local copy: its download, started for playing (null when
   // it could not start). None: such songs cannot be played.
   std::function<std::shared_ptr<IPlayableDownload>(TShareFileInfo& entry)> DownloadForPlay;
+  // A local song started: the service's usage report of what was played (none: not reported).
+  std::function<void(const std::string& caption)> ReportPlayed;
 };
 
 class TMainController final : public IPlayListHost, public ICommandLineTarget, public IPlayerRemote {

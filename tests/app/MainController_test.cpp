@@ -66,10 +66,12 @@ protected:
     settings->Volume = 80;
     library->NewPlayList("default");
   }
-  void Make(bool autoLyrics = false, std::shared_ptr<TArrivingDownload> download = nullptr) {
+  void Make(bool autoLyrics = false, std::shared_ptr<TArrivingDownload> download = nullptr,
+            std::function<void(TMainControllerParts&)> adjust = nullptr) {
     settings->AutoShowLRC = autoLyrics;
     TMainControllerParts parts = Parts(view);
     if (download) parts.DownloadForPlay = [download](TShareFileInfo&) { return download; };
+    if (adjust) adjust(parts);
     controller = std::make_unique<TMainController>(parts);
     controller->Start();
   }
@@ -83,7 +85,10 @@ protected:
 // Play starts the list; the window shows Pause, the title and the song with its length; at its
 // end the next song follows, and after the last the list starts again (loop all).
 TEST_F(MainControllerTest, PlaysTheListInOrderAndLoopsAll) {
-  Make();
+  std::vector<std::string> reported;
+  Make(false, nullptr, [&](TMainControllerParts& parts) {
+    parts.ReportPlayed = [&](const std::string& caption) { reported.push_back(caption); };
+  });
   controller->OpenFiles({Song("one.wav", 1), Song("two.wav", 1)});
   Settle();
   EXPECT_EQ(PlayingName(), "one");
@@ -96,6 +101,7 @@ TEST_F(MainControllerTest, PlaysTheListInOrderAndLoopsAll) {
   PlayFor(1300ms);
   EXPECT_EQ(PlayingName(), "one");
   EXPECT_GT(view.Progress, 0);
+  EXPECT_EQ(reported, (std::vector<std::string>{"one", "two", "one"}));  // what was played, as it started
 }
 
 // Loop modes cycle 0, 1, 2 with the button; "play one song" stops at the end of the song and

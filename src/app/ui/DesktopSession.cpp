@@ -5,6 +5,7 @@
 #include "app/PlayerSettings.h"
 #include "app/uSettingMgr.h"
 #include "app/OnlineSession.h"
+#include "app/OnlineSongTarget.h"
 #include "app/uDM.h"
 #include "app/ui/GlobalHotkeys.h"
 #include "app/ui/Mpris.h"
@@ -78,6 +79,28 @@ public:
 private:
   std::function<void()> quit_;
   std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// The current playlist as the services module's target for linked songs; the window shows what
+// was added.
+class TWindowSongTarget final : public IOnlineSongTarget {
+public:
+  TWindowSongTarget(TfrmMain& window, TPlayListController& playlist, TMusicFileMgr& library)
+      : window_(window), target_(playlist, library) {}
+  size_t SongCount() const override { return target_.SongCount(); }
+  void ClearSelection() override {
+    target_.ClearSelection();
+    window_.ShowPlaylist();
+  }
+  void AddOnlineSong(const TOnlineSong& song, bool play) override {
+    target_.AddOnlineSong(song, play);
+    window_.ShowPlaylist();
+  }
+  void PlaySong(size_t index) override { target_.PlaySong(index); }
+
+private:
+  TfrmMain& window_;
+  TPlayListSongTarget target_;
 };
 
 // The search result page and the login frame in the lyric window; the search box searches the
@@ -162,6 +185,9 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   core.DownloadForPlay = [&online](TShareFileInfo& e) -> std::shared_ptr<IPlayableDownload> {
     return online ? online->DownloadForPlay(e.FileHash, e.Caption, int64_t(e.FileSize)) : nullptr;
   };
+  core.ReportPlayed = [&online](const std::string& caption) {
+    if (online) online->ReportPlayed(caption);
+  };
   TMainController controller(core);
   window.SetController(&controller);
   if (std::string error; !window.ApplySkin(&error)) {
@@ -180,6 +206,9 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   onlineOptions.RequestUpdateRestart = [&session] { session.RequestUpdateRestart(); };
   online = std::make_unique<TOnlineSession>(onlineOptions);
   ConnectOnlinePages(window, controller, library, *online, skin, info);
+  // Songs that links of web pages name (the mailbox) join the current playlist.
+  TWindowSongTarget songTarget(window, controller.PlayList(), library);
+  online->Services().SetSongTarget(&songTarget);
 
   // Remotes: media keys, desktop widgets and playerctl over the session bus; the key map's
   // global keys grabbed on X11. Either may be unavailable; the player goes on without it.
@@ -201,6 +230,7 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   hooks.dispatcher = &dispatcher;
   hooks.activate = [&window] { window.BringMainWindowUp(); };
   hooks.commandTarget = &controller;
+  hooks.mailboxCommands = &online->Services().MailboxCommands();
   if (std::string error; !session.MainWindowCreated(hooks, &error)) {
     std::fprintf(stderr, "minilirra: %s\n", error.c_str());
     return 1;

@@ -9,6 +9,7 @@
 #include "library/ui/uLuiPlayListBox.h"
 #include "lyrics/LRCParse.h"
 #include "lyrics/ui/ufmLRC.h"
+#include "lyrics/ui/ufrmMiniLRC.h"
 #include "lyrics/ui/ufrmSearchAndLRC.h"
 #include "skin/ui/SkinQt.h"
 #include "skin/ui/uLuiPanel.h"
@@ -85,13 +86,22 @@ void TfrmMain::BuildLyricWindow() {
     RefreshVisibility();
   });
   connect(lyricWindow_, &TfrmSearchAndLRC::StayOnTopChanged, this, [this](bool on) { settings_.LRCStayOnTop = on; });
+  miniLyric_ = new TfrmMiniLRC(this);
+  miniLyric_->Panel()->SetSkinManager(&skin_);
+  connect(miniLyric_, &TfrmMiniLRC::MiniLRCWidthChanged, this, [this](int width) { settings_.MiniLRCWidth = width; });
 }
 
 void TfrmMain::ShowLyricWindow(bool visible) {
   settings_.LRCFormVisible = visible;
   RefreshVisibility();
+  if (mini_) {
+    // The mini layout shows its lyrics in the mini lyric window at the main window's right.
+    PlaceMiniLyric();
+    miniLyric_->setVisible(visible);
+    return;
+  }
   if (!visible) {
-    settings_.LRCFormRect = ToTRect(lyricWindow_->geometry());
+    if (lyricWindow_->isVisible()) settings_.LRCFormRect = ToTRect(lyricWindow_->geometry());
     lyricWindow_->hide();
     return;
   }
@@ -181,8 +191,10 @@ void TfrmMain::BuildControls() {
     colorMenu_.popup(b->mapToGlobal(QPoint(0, b->height())));
   });
   AddButton(K::bkMinimize, "最小化", [this] {
-    if (mini_) hide();
-    else showMinimized();
+    if (!mini_) return showMinimized();
+    // The mini layout leaves no taskbar entry: both windows hide and the tray brings them back.
+    hide();
+    miniLyric_->hide();
   });
   AddButton(K::bkMinimode, "迷你模式", [this] { SetMiniMode(true); });
   AddButton(K::bkMainMode, "普通模式", [this] { SetMiniMode(false); });
@@ -426,10 +438,38 @@ void TfrmMain::SetMiniMode(bool mini) {
 
 void TfrmMain::PlaceWindow() {
   const TRect work = WorkArea(*this);
-  const TPlacement p = mini_ ? MiniPlacement(work, width(), height(), settings_.MiniLRCWidth, settings_.MiniFormRect)
+  const TPlacement p = mini_ ? MiniPlacement(work, width(), height(), MiniLyricWidth(), settings_.MiniFormRect)
                              : FullPlacement(work, settings_.MainFormRect, settings_.LRCFormRect);
   if (mini_) move(p.Main.Left, p.Main.Top);
   else setGeometry(ToQRect(p.Main));
+  // The lyric frame lives in the lyric window in the full layout and in the mini lyric window in
+  // the mini one.
+  if (mini_) {
+    if (lyricWindow_->isVisible()) settings_.LRCFormRect = ToTRect(lyricWindow_->geometry());
+    lyricWindow_->hide();
+    if (!miniLyric_->Frame()) miniLyric_->TakeFrame(lyricWindow_->FrameLRC());
+  } else {
+    if (miniLyric_->Frame()) {
+      settings_.MiniLRCWidth = miniLyric_->width();
+      miniLyric_->GiveBackFrame();
+    }
+    miniLyric_->hide();
+  }
+  ShowLyricWindow(settings_.LRCFormVisible);
+}
+
+int TfrmMain::MiniLyricWidth() const {
+  return settings_.MiniLRCWidth >= TfrmMiniLRC::MinWidth ? settings_.MiniLRCWidth : TfrmMiniLRC::DefaultWidth;
+}
+
+void TfrmMain::PlaceMiniLyric() {
+  miniLyric_->setGeometry(geometry().right() + 1, geometry().top(), MiniLyricWidth(), height());
+}
+
+void TfrmMain::moveEvent(QMoveEvent* event) {
+  TLuiSkinPlayForm::moveEvent(event);
+  // The mini lyric window is dragged along with the window.
+  if (mini_ && miniLyric_ && miniLyric_->isVisible()) PlaceMiniLyric();
 }
 
 void TfrmMain::Realign() {
@@ -442,8 +482,13 @@ void TfrmMain::Realign() {
 
 void TfrmMain::SaveWindowPlaces() {
   if (!isVisible()) return;
-  if (mini_) settings_.MiniFormRect = ToTRect(geometry());
-  else settings_.MainFormRect = ToTRect(geometry());
+  if (mini_) {
+    settings_.MiniFormRect = ToTRect(geometry());
+    if (miniLyric_->isVisible()) settings_.MiniLRCWidth = miniLyric_->width();
+  } else {
+    settings_.MainFormRect = ToTRect(geometry());
+    if (lyricWindow_->isVisible()) settings_.LRCFormRect = ToTRect(lyricWindow_->geometry());
+  }
 }
 
 void TfrmMain::SetTint(TColor tint) {
@@ -589,6 +634,10 @@ void TfrmMain::ShowNotice(const TNotice& notice) { notice_->ShowNotice(notice); 
 void TfrmMain::BringMainWindowUp() {
   if (isMinimized()) showNormal();
   show();
+  if (mini_ && settings_.LRCFormVisible) {
+    PlaceMiniLyric();
+    miniLyric_->show();
+  }
   raise();
   activateWindow();
 }

@@ -35,6 +35,7 @@ class TLuiPlayListBox;
 class TLuiSkinColorMap;
 class TLuiSkinManager;
 class TdlgPopupMsg;
+class TfrmMiniLRC;
 class TfrmSearchAndLRC;
 class TLRCParse;
 class TSettingMgr;
@@ -77,6 +78,8 @@ public:
   // The lyric window (lyrics, search results, login), shown beside the main window by the lyric
   // button and action 9.
   TfrmSearchAndLRC& LyricWindow() { return *lyricWindow_; }
+  // In the mini layout the lyric frame moves into the mini lyric window at the window's right.
+  TfrmMiniLRC& MiniLyricWindow() { return *miniLyric_; }
   void ShowLyricWindow(bool visible);
   // A search asked for (the search button, Enter in the box, a remote): the keyword as typed.
   std::function<void(const std::string& keyword)> OnSearch;
@@ -117,6 +120,7 @@ protected:
   void dragEnterEvent(QDragEnterEvent*) override;
   void dropEvent(QDropEvent*) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void moveEvent(QMoveEvent*) override;
 
 private:
   // ---- ILyricFrameHost ----
@@ -133,6 +137,8 @@ private:
   void BuildMenus();
   void BuildTray();
   void BuildLyricWindow();
+  int MiniLyricWidth() const;
+  void PlaceMiniLyric();
   void RefreshVisibility();
   void LayoutPages();
   void OpenFilesDialog();
@@ -176,6 +182,7 @@ private:
   TdlgPopupMsg* notice_ = nullptr;
   TLRCParse& lyrics_;
   TfrmSearchAndLRC* lyricWindow_ = nullptr;
+  TfrmMiniLRC* miniLyric_ = nullptr;
   TSearchGate searchGate_;
 };
 

@@ -5,6 +5,9 @@
 #include "app/ui/dlgPopupMsg.h"
 #include "app/ui/ufrmMain.h"
 #include "library/ui/uLuiPlayListBox.h"
+#include "lyrics/ui/ufmLRC.h"
+#include "lyrics/ui/ufrmMiniLRC.h"
+#include "lyrics/ui/ufrmSearchAndLRC.h"
 #include "skin/ui/uLuiSkinButton.h"
 #include "skin/ui/uLuiSkinLEDDigtal.h"
 #include "skin/ui/uLuiSkinTrackBar.h"
@@ -132,6 +135,35 @@ TEST_F(MainWindowTest, LocalHotkeysAndTheModeSwitch) {
   QTest::mouseDClick(window.get(), Qt::LeftButton, {}, QPoint(window->width() / 2, 3));
   EXPECT_FALSE(window->MiniMode());
   EXPECT_EQ(window->size(), full);
+}
+
+// The lyric button shows the lyric window at the window's right; in the mini layout the lyric
+// frame moves into the mini lyric window, which follows the window, and back again.
+TEST_F(MainWindowTest, TheLyricFrameFollowsTheLayout) {
+  TfmLRC* frame = window->LyricWindow().FrameLRC();
+  if (settings->LRCFormVisible) window->RunAction(9);  // hidden to start with
+  EXPECT_FALSE(window->LyricWindow().isVisible());
+  Click(TSkinButtonKind::bkLyric);
+  EXPECT_TRUE(settings->LRCFormVisible);
+  EXPECT_TRUE(window->LyricWindow().isVisible());
+  EXPECT_EQ(window->LyricWindow().geometry().left(), window->geometry().right() + 1);
+  EXPECT_TRUE(frame->isVisibleTo(&window->LyricWindow()));
+
+  window->SetMiniMode(true);
+  TfrmMiniLRC& mini = window->MiniLyricWindow();
+  EXPECT_FALSE(window->LyricWindow().isVisible());
+  EXPECT_TRUE(mini.isVisible());
+  EXPECT_EQ(mini.Frame(), frame);
+  EXPECT_EQ(mini.height(), window->height());
+  window->move(window->pos() + QPoint(40, 30));
+  QApplication::processEvents();
+  EXPECT_EQ(mini.geometry().topLeft(), window->geometry().topRight() + QPoint(1, 0));
+
+  window->SetMiniMode(false);
+  EXPECT_FALSE(mini.isVisible());
+  EXPECT_EQ(mini.Frame(), nullptr);
+  EXPECT_TRUE(window->LyricWindow().isVisible());
+  EXPECT_TRUE(frame->isVisibleTo(&window->LyricWindow()));
 }
 
 // The position bar seeks when let go, the volume bar sets the volume, the time display counts
