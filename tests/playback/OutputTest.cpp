@@ -417,7 +417,9 @@ TEST_F(PulseServer, TheWholeSongReachesTheSink) {
     EXPECT_LE(last, (kFrames - 1) % 30000);
     EXPECT_GE(last, (kFrames - 1) % 30000 - 441) << "the end of the song was cut";
     EXPECT_LT(first, 4410) << "the first 100 ms did not reach the sink";
-    EXPECT_GT(frames, kFrames * 95 / 100);
+    // Up to 100 ms may be missed at the start, and the recorder on a loaded machine drops a little
+    // more of its own; a gap the player made would cost far more.
+    EXPECT_GT(frames, kFrames * 90 / 100);
   }
 }
 
