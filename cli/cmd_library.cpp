@@ -23,14 +23,6 @@ using mlcli::Library;
 using mlcli::LoadLibrary;
 using mlcli::SaveLibrary;
 
-// What a folder scan picks up: the extensions a decoder or an input plug-in claims, as
-// ScanFolder takes them (".MP3|.WMA|...").
-std::string SongExtensions() {
-  std::string exts;
-  for (const std::string& e : PlayableExtensions()) exts += (exts.empty() ? "." : "|.") + e;
-  return exts;
-}
-
 // Paths as the library keeps them: absolute, without "." or ".." steps.
 std::string AbsolutePath(const std::string& arg) {
   return std::filesystem::absolute(arg).lexically_normal().string();
@@ -137,7 +129,7 @@ int Add(Library& lib, const std::vector<std::string>& args, bool json) {
         paths.push_back(path);
       continue;
     }
-    auto found = ScanFolder(path, SongExtensions(), true);
+    auto found = ScanFolder(path, PlayableExtensionsPattern(), true);
     if (found.empty()) refused.push_back({path, "a folder without songs"});
     paths.insert(paths.end(), found.begin(), found.end());
   }

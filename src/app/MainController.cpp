@@ -60,9 +60,7 @@ TMainController::~TMainController() {
 }
 
 void TMainController::ConnectPlayer() {
-  player_.OnPlayerStateChange = [this](TPlayerModule&, TPlayerState cur, TPlayerState old) {
-    OnStateChange(cur, old);
-  };
+  player_.OnPlayerStateChange = [this](TPlayerModule&, TPlayerState cur, TPlayerState) { OnStateChange(cur); };
   player_.OnFileFinishPlay = [this](TPlayerModule&) { OnFinished(); };
   player_.OnOpenFileError = [this](TPlayerModule&) { OnOpenError(player_.ErrorText()); };
   player_.OnPlayError = [this](TPlayerModule&) {
@@ -114,14 +112,12 @@ void TMainController::Play() {
   } else {
     playList_->PlayEntry(playList_->ShownList(), nullptr);
   }
-  userPaused_ = false;
 }
 
 void TMainController::Pause() {
   if (player_.CurPlayState() != psPlaying) return;
   player_.Pause();
   view_.ShowTitle(PlayingTitle(title_, parts_.Info->AppTitle));
-  userPaused_ = true;
 }
 
 void TMainController::Stop() {
@@ -143,13 +139,15 @@ void TMainController::StopRequested() {
   player_.Stop();
 }
 
+void TMainController::PlayNeighbour(bool next) {
+  TPlayList* playing = playList_->PlayingList();
+  if (!playing) return playList_->PlayEntry(playList_->ShownList(), nullptr);
+  if (TShareFileInfo* e = next ? playList_->NextEntry(false) : playList_->PreviousEntry(false))
+    playList_->PlayEntry(playing, e);
+}
+
 void TMainController::Next() {
-  TPlayList* list = playList_->PlayingList() ? playList_->PlayingList() : playList_->ShownList();
-  if (!playList_->PlayingList()) {
-    playList_->PlayEntry(list, nullptr);
-  } else if (TShareFileInfo* e = playList_->NextEntry(false)) {
-    playList_->PlayEntry(list, e);
-  }
+  PlayNeighbour(true);
   if (settings_.GlobalHotKeyActionMsg && playing_ && !view_.IsActiveWindow()) {
     char text[512];
     std::snprintf(text, sizeof text, "正在播放歌曲为：%s, 时间：%s", title_.c_str(),
@@ -158,14 +156,7 @@ void TMainController::Next() {
   }
 }
 
-void TMainController::Previous() {
-  TPlayList* list = playList_->PlayingList() ? playList_->PlayingList() : playList_->ShownList();
-  if (!playList_->PlayingList()) {
-    playList_->PlayEntry(list, nullptr);
-  } else if (TShareFileInfo* e = playList_->PreviousEntry(false)) {
-    playList_->PlayEntry(list, e);
-  }
-}
+void TMainController::Previous() { PlayNeighbour(false); }
 
 void TMainController::ToggleMute() {
   player_.SetMute(!player_.Mute());
@@ -185,10 +176,7 @@ void TMainController::SetVolume(int volume) {
 
 void TMainController::SeekReleased(int position) {
   const double fraction = std::clamp(position, 0, kProgressMax) / double(kProgressMax);
-  const bool downloading = download_ && !download_->Complete();
-  if (!SeekAllowed(downloading, downloading ? download_->FileSize() : 0, DownloadedFraction(), fraction,
-                   player_.CurPlayState() == psPlaying))
-    return;
+  if (!SeekAllowedTo(fraction)) return;
   player_.SeekFraction(float(fraction));
   NotifySeeked(int64_t(std::llround(fraction * player_.GetDurationMs())));
 }
@@ -206,9 +194,8 @@ TLyricSeekState TMainController::LyricSeekState(int32_t ms) const {
   s.DragSetsPosition = settings_.DragLRCSetPlayPosition;
   s.Duration = player_.GetDurationMs();
   s.HasLines = parts_.Lyrics && parts_.Lyrics->Count() > 0;
-  s.Downloading = download_ && !download_->Complete();
-  if (s.Downloading && s.Duration > 0)
-    s.PositionDownloaded = SeekAllowed(true, download_->FileSize(), DownloadedFraction(), double(ms) / s.Duration, s.Playing);
+  s.Downloading = Downloading();
+  if (s.Downloading && s.Duration > 0) s.PositionDownloaded = SeekAllowedTo(double(ms) / s.Duration);
   return s;
 }
 
@@ -253,7 +240,6 @@ void TMainController::PlayRow(size_t row) {
   if (row >= playList_->Songs().size()) return;
   playList_->Select({row});
   playList_->PlaySelected();
-  userPaused_ = false;
 }
 
 bool TMainController::Playing() const { return player_.CurPlayState() == psPlaying; }
@@ -334,7 +320,7 @@ void TMainController::ClearLyrics() {
 
 // ---- the player's reports ---------------------------------------------------------------------
 
-void TMainController::OnStateChange(int cur, int old) {
+void TMainController::OnStateChange(int cur) {
   switch (cur) {
     case psPlaying:
       view_.ShowTitle(PlayingTitle(title_, parts_.Info->AppTitle));
@@ -359,7 +345,6 @@ void TMainController::OnStateChange(int cur, int old) {
       break;
   }
   playList_->PlayerStateChanged(cur, player_.GetDurationMs(), nullptr);
-  (void)old;
   NotifyRemotes();
 }
 
@@ -426,6 +411,14 @@ void TMainController::StopOnlinePlay() {
   if (online_) online_->Stop();
   online_.reset();
   download_.reset();
+}
+
+bool TMainController::Downloading() const { return download_ && !download_->Complete(); }
+
+bool TMainController::SeekAllowedTo(double fraction) const {
+  const bool downloading = Downloading();
+  return SeekAllowed(downloading, downloading ? download_->FileSize() : 0, DownloadedFraction(), fraction,
+                     player_.CurPlayState() == psPlaying);
 }
 
 double TMainController::DownloadedFraction() const {

@@ -166,12 +166,17 @@ public:
 
 private:
   void ConnectPlayer();
-  void OnStateChange(int cur, int old);
+  void OnStateChange(int cur);
+  // Next or previous in play order of the list being played (else the shown list's first).
+  void PlayNeighbour(bool next);
   void OnFinished();
   void OnOpenError(const std::string& why);
   bool StartOnlinePlay(TShareFileInfo& entry);
   void StopOnlinePlay();
   double DownloadedFraction() const;
+  bool Downloading() const;  // a song of the service still arriving
+  // Whether a seek to fraction is allowed now (in a song still arriving: only into what has come).
+  bool SeekAllowedTo(double fraction) const;
   void OnProgress(int32_t pos, int32_t dur, double pct);
   void Tick();
   void LoadLyricsFor(TShareFileInfo& entry);
@@ -190,7 +195,6 @@ private:
   std::string title_;
   std::string scrollTitle_;
   bool remaining_ = false;
-  bool userPaused_ = false;
   int progressReports_ = 0;
   bool stopped_ = true;  // Stop was the last word: no song is loaded
   TimerId tick_ = 0;

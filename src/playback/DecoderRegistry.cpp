@@ -35,6 +35,12 @@ std::vector<std::string> PlayableExtensions() {
   return all;
 }
 
+std::string PlayableExtensionsPattern() {
+  std::string pattern;
+  for (const std::string& e : PlayableExtensions()) pattern += (pattern.empty() ? "." : "|.") + e;
+  return pattern;
+}
+
 std::string NotPlayableReason(const std::string& fileName) {
   if (IsPlayableExtension(fileName)) return {};
   const std::string ext = FileExtensionOf(fileName);

@@ -41,6 +41,8 @@ int OpenWithFirstDecoder(const std::vector<std::unique_ptr<TDecoderModule>>& dec
 bool IsPlayableExtension(const std::string& fileName);
 // Every extension some row claims, in the table's order.
 std::vector<std::string> PlayableExtensions();
+// The same as a folder scan takes them: ".MP3|.WMA|...".
+std::string PlayableExtensionsPattern();
 // Why the command line does not take the file (empty when a row claims its extension).
 std::string NotPlayableReason(const std::string& fileName);
 

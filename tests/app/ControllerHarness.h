@@ -32,8 +32,10 @@ public:
       return out;
     });
     player->SetOutputTarget({ml::TOutputKind::Null, "fake"});
-    settings = std::make_unique<ml::TSettingMgr>(dir.File("settings.xml"),
-                                                 ml::TSettingContext{dir.Path().string() + "/", "minilirra"});
+    ml::TSettingContext context;
+    context.AppDir = dir.Path().string() + "/";
+    context.RootName = "minilirra";
+    settings = std::make_unique<ml::TSettingMgr>(dir.File("settings.xml"), context);
     settings->SaveAtExit(false);
     settings->KeyMaps = ml::TSettingMgr::DefaultKeyMaps();
     library = std::make_unique<ml::TMusicFileMgr>(&loop);

@@ -235,7 +235,9 @@ TEST_F(MainControllerTest, AServiceSongPlaysWhileItDownloads) {
   for (int tick = 0; tick < 400 && !ended; ++tick) {
     download->Deliver(12);
     PlayFor(100ms);
-    if (tick == 2) EXPECT_EQ(view.Info.rfind("正在缓冲", 0), 0u) << view.Info;
+    if (tick == 2) {
+      EXPECT_EQ(view.Info.rfind("正在缓冲", 0), 0u) << view.Info;
+    }
     if (tick == 30 && controller->Playing()) {
       const int64_t before = player->GetPositionMs();
       controller->SeekReleased(TMainController::kProgressMax - 10);  // far past what has come

@@ -206,6 +206,15 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   onlineOptions.RequestUpdateRestart = [&session] { session.RequestUpdateRestart(); };
   online = std::make_unique<TOnlineSession>(onlineOptions);
   ConnectOnlinePages(window, controller, library, *online, skin, info);
+  // On every way out: answers still in flight must not wait for a loop that no longer runs, and
+  // the online pages, which show the session's search and login, go before the session.
+  auto endOnline = [&] {
+    online->Services().BeginClose();
+    dispatcher.BeginShutdown();
+    delete window.LyricWindow().Page(TfrmSearchAndLRC::pgSearch);
+    delete window.LyricWindow().Page(TfrmSearchAndLRC::pgLogin);
+    online.reset();
+  };
   // Songs that links of web pages name (the mailbox) join the current playlist.
   TWindowSongTarget songTarget(window, controller.PlayList(), library);
   online->Services().SetSongTarget(&songTarget);
@@ -233,6 +242,7 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   hooks.mailboxCommands = &online->Services().MailboxCommands();
   if (std::string error; !session.MainWindowCreated(hooks, &error)) {
     std::fprintf(stderr, "minilirra: %s\n", error.c_str());
+    endOnline();
     return 1;
   }
   window.show();
@@ -245,13 +255,7 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   const int rc = QApplication::exec();
 
   session.MainWindowDestroyed();
-  // Answers still in flight must not wait for a loop that no longer runs.
-  online->Services().BeginClose();
-  dispatcher.BeginShutdown();
-  // The online pages show the session's search and login: they go first.
-  delete window.LyricWindow().Page(TfrmSearchAndLRC::pgSearch);
-  delete window.LyricWindow().Page(TfrmSearchAndLRC::pgLogin);
-  online.reset();
+  endOnline();
   if (std::string error; !library.Save(libraryFile, &error))
     std::fprintf(stderr, "minilirra: the music library could not be saved: %s\n", error.c_str());
   if (std::string error; !settings.Save(&error))

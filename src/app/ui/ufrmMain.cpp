@@ -11,6 +11,7 @@
 #include "lyrics/ui/ufmLRC.h"
 #include "lyrics/ui/ufrmMiniLRC.h"
 #include "lyrics/ui/ufrmSearchAndLRC.h"
+#include "playback/DecoderRegistry.h"
 #include "skin/ui/SkinQt.h"
 #include "skin/ui/uLuiPanel.h"
 #include "skin/ui/uLuiScrollLabel.h"
@@ -28,7 +29,6 @@
 #include <QColorDialog>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -45,15 +45,17 @@ namespace {
 
 using K = TSkinButtonKind;
 
-TRect ToTRect(const QRect& r) { return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
-
 TRect WorkArea(const QWidget& w) {
   const QScreen* screen = w.screen() ? w.screen() : QGuiApplication::primaryScreen();
   return ToTRect(screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768));
 }
 
-// The extensions a dropped folder is searched for, as the folder scan takes them.
-constexpr const char* kPlayableExts = ".MP1|.MP2|.MP3|.WMA|.WAV|.OGG|.APE|.M3U|.FLAC";
+// The open dialog's filter: every extension a decoder or an input plug-in takes.
+QString AudioFileFilter() {
+  QStringList globs;
+  for (const std::string& e : PlayableExtensions()) globs << "*." + QString::fromStdString(e).toLower();
+  return QStringLiteral("音频文件 (%1);;所有文件 (*)").arg(globs.join(' '));
+}
 
 }  // namespace
 
@@ -105,12 +107,8 @@ void TfrmMain::ShowLyricWindow(bool visible) {
     lyricWindow_->hide();
     return;
   }
-  const TPlacement p = FullPlacement(WorkArea(*this), ToTRect(geometry()), settings_.LRCFormRect);
-  // Beside the main window where it stands now, unless the user put it elsewhere before.
-  QRect where = settings_.LRCFormRect.IsEmpty()
-                    ? QRect(geometry().right() + 1, geometry().top(), kLyricWidth, geometry().height())
-                    : ToQRect(p.Lyric);
-  lyricWindow_->setGeometry(where);
+  // Where the user put it before, else beside the main window where it stands now.
+  lyricWindow_->setGeometry(ToQRect(FullPlacement(WorkArea(*this), ToTRect(geometry()), settings_.LRCFormRect).Lyric));
   lyricWindow_->show();
   lyricWindow_->raise();
 }
@@ -278,7 +276,6 @@ void TfrmMain::LayoutPages() {
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
   if (watched == pages_ && event->type() == QEvent::Resize) LayoutPages();
   if (watched == icon_ && event->type() == QEvent::MouseButtonPress) {
-    TickMenu();
     mainMenu_.popup(QCursor::pos());
     return true;
   }
@@ -356,12 +353,12 @@ void TfrmMain::TickMenu() {
   actions_["lyric"]->setChecked(settings_.LRCFormVisible);
   for (int i = 0; i < 2; ++i) actions_["order" + std::to_string(i)]->setChecked(orderMode_ == i);
   for (int i = 0; i < 3; ++i) actions_["loop" + std::to_string(i)]->setChecked(loopMode_ == i);
+  // The colour menu: "默认", the six tints, "自定义...".
   const int ticked = TickedTint(TColor(settings_.AdjustColor));
-  for (size_t i = 0; i < tintActions_.size(); ++i) {
-    const bool on = (i == 0 && ticked == kDefaultTint) || (i + 1 == tintActions_.size() && ticked == kCustomTint) ||
-                    (i >= 1 && int(i) - 1 == ticked);
-    tintActions_[i]->setChecked(on);
-  }
+  const size_t tickedAction = ticked == kDefaultTint  ? 0
+                              : ticked == kCustomTint ? tintActions_.size() - 1
+                                                      : size_t(ticked) + 1;
+  for (size_t i = 0; i < tintActions_.size(); ++i) tintActions_[i]->setChecked(i == tickedAction);
 }
 
 void TfrmMain::BuildTray() {
@@ -512,9 +509,7 @@ void TfrmMain::RunAction(int action) {
 }
 
 void TfrmMain::OpenFilesDialog() {
-  const QStringList files = QFileDialog::getOpenFileNames(
-      this, QStringLiteral("打开"), QString(),
-      QStringLiteral("音频文件 (*.mp1 *.mp2 *.mp3 *.wma *.wav *.ogg *.flac *.ape *.m3u);;所有文件 (*)"));
+  const QStringList files = QFileDialog::getOpenFileNames(this, QStringLiteral("打开"), QString(), AudioFileFilter());
   DropPaths(files);
 }
 
@@ -529,7 +524,7 @@ void TfrmMain::DropPaths(const QStringList& paths) {
   for (const QString& p : paths) {
     const std::string path = p.toStdString();
     if (QFileInfo(p).isDir()) {
-      for (std::string& f : ScanFolder(path, kPlayableExts, true)) files.push_back(std::move(f));
+      for (std::string& f : ScanFolder(path, PlayableExtensionsPattern(), true)) files.push_back(std::move(f));
     } else {
       files.push_back(path);
     }
@@ -665,7 +660,10 @@ void TfrmMain::SkinFinished() { ShowSpectrum(nullptr); }
 
 void TfrmMain::OpenWebPage(const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
 
-void TfrmMain::ShowLoginPage() {}
+void TfrmMain::ShowLoginPage() {
+  ShowLyricWindow(true);
+  lyricWindow_->ShowPage(TfrmSearchAndLRC::pgLogin);
+}
 
 // ---- events -------------------------------------------------------------------------------------
 
@@ -693,20 +691,15 @@ void TfrmMain::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && childAt(event->position().toPoint()) == nullptr) SetMiniMode(!mini_);
 }
 
-void TfrmMain::contextMenuEvent(QContextMenuEvent* event) {
-  TickMenu();
-  mainMenu_.popup(event->globalPos());
-}
+void TfrmMain::contextMenuEvent(QContextMenuEvent* event) { mainMenu_.popup(event->globalPos()); }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void TfrmMain::dropEvent(QDropEvent* event) {
-  QStringList paths;
-  for (const QUrl& url : event->mimeData()->urls())
-    if (url.isLocalFile()) paths << url.toLocalFile();
-  DropPaths(paths);
+  // Read as a drop on the playlist: its FilesDropped brings the paths to DropPaths.
+  playList_->DropUrls(event->mimeData()->urls());
   event->acceptProposedAction();
 }
 

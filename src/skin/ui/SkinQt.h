@@ -18,6 +18,7 @@ namespace ml {
 
 inline QColor ToQColor(TColor c) { return QColor(ColorRed(c), ColorGreen(c), ColorBlue(c)); }
 inline QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height()); }
+inline TRect ToTRect(const QRect& r) { return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
 QRegion ToQRegion(const std::vector<TRect>& rects);
 
 // The largest picture a skin may hold, in megabytes of decoded pixels (4096 x 4096 x 4 is 64).

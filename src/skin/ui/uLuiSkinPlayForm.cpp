@@ -12,8 +12,6 @@ namespace ml {
 
 namespace {
 
-TRect FromQRect(const QRect& r) { return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
-
 Qt::CursorShape CursorFor(TSkinHit hit) {
   switch (hit) {
     case hitLeft: case hitRight: return Qt::SizeHorCursor;
@@ -166,16 +164,16 @@ void TLuiSkinPlayForm::MoveSnapped(const QPoint& topLeft) {
   std::vector<TLuiSkinPlayForm*> windows;
   for (TLuiSkinPlayForm* f : Live())
     if (f != this && f->isVisible() && f->isWindow()) {
-      others.push_back(FromQRect(f->frameGeometry()));
+      others.push_back(ToTRect(f->frameGeometry()));
       windows.push_back(f);
     }
   const QScreen* s = screen();
-  const TRect work = s ? FromQRect(s->availableGeometry()) : TRect{};
-  const TRect snapped = SnapMove(FromQRect(wanted), work, others);
+  const TRect work = s ? ToTRect(s->availableGeometry()) : TRect{};
+  const TRect snapped = SnapMove(ToTRect(wanted), work, others);
   const QPoint delta = QPoint(snapped.Left, snapped.Top) - pos();
   if (delta.isNull()) return;
   if (kind_ == TSkinFormKind::fkMain) {
-    const std::vector<bool> docked = DockedWindows(FromQRect(frameGeometry()), others);
+    const std::vector<bool> docked = DockedWindows(ToTRect(frameGeometry()), others);
     for (size_t i = 0; i < windows.size(); ++i)
       if (docked[i]) windows[i]->move(windows[i]->pos() + delta);
   }
