@@ -38,14 +38,20 @@ void TDCFFT::SetFFTSize(TDCFFTSize size) {
   real_ = static_cast<float*>(fftwf_malloc(sizeof(float) * size_t(n_)));
   bins_ = fftwf_malloc(sizeof(fftwf_complex) * size_t(BinCount()));
   if (!real_ || !bins_) throw std::bad_alloc();
+  Clear();
+}
+
+void TDCFFT::Plan() {
+  // Planned at the first transform, not when the size is set: the equalizer and the spectrum are
+  // made when the player starts, and FFTW's planner reads its whole library of codelets (about
+  // 2 MB resident) even for an estimate, which a player that has not played yet does not need.
+  // FFTW_ESTIMATE: planning by measurement would cost a noticeable pause and would overwrite the
+  // buffers; for these sizes the estimated plan is within a few percent.
   std::lock_guard lock(PlannerMutex());
-  // FFTW_ESTIMATE: planning by measurement would cost a noticeable pause when the player starts
-  // and would overwrite the buffers; for these sizes the estimated plan is within a few percent.
   auto* bins = static_cast<fftwf_complex*>(bins_);
   forward_ = fftwf_plan_dft_r2c_1d(n_, real_, bins, FFTW_ESTIMATE);
   inverse_ = fftwf_plan_dft_c2r_1d(n_, bins, real_, FFTW_ESTIMATE);
   if (!forward_ || !inverse_) throw std::bad_alloc();
-  Clear();
 }
 
 void TDCFFT::Clear() {
@@ -54,6 +60,7 @@ void TDCFFT::Clear() {
 }
 
 void TDCFFT::Forward() {
+  if (!forward_) Plan();
   fftwf_execute(static_cast<fftwf_plan>(forward_));
   ++count_;
 }
@@ -61,6 +68,7 @@ void TDCFFT::Forward() {
 void TDCFFT::Inverse() {
   // The inverse plan of a real transform destroys its input; callers that need the bins again
   // keep their own copy (the equalizer's filter spectra are separate arrays).
+  if (!inverse_) Plan();
   fftwf_execute(static_cast<fftwf_plan>(inverse_));
   ++count_;
   if (Scale) {

@@ -4,8 +4,9 @@
 // transform (N real values to N/2 + 1 complex bins) and its inverse; the bins above N/2 of a real
 // signal's spectrum are the conjugates of those below and carry nothing new.
 //
-// Plans are made once, when the size is set: FFTW's planner is not thread-safe, so making a plan
-// takes one process-wide lock; running a plan takes none and may happen on any thread.
+// Plans are made once per size, at the first transform: FFTW's planner is not thread-safe, so
+// making a plan takes one process-wide lock; running a plan takes none and may happen on any
+// thread.
 #include <complex>
 #include <cstdint>
 #include <memory>
@@ -43,6 +44,7 @@ public:
   uint64_t TransformCount() const { return count_; }
 
 private:
+  void Plan();
   void Release();
 
   TDCFFTSize size_{};

@@ -8,13 +8,104 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 namespace ml {
 
+// libavcodec is opened the first time a WMA song is, not when the program starts: linked in, it
+// and the hundred libraries behind it (video codecs, SVG, fonts) were loaded and relocated at
+// every start of the player for the few users who play WMA. The headers still give the types,
+// and the library of the same major version is asked for, so the structures agree.
+struct TAvApi {
+  decltype(&av_frame_alloc) FrameAlloc;
+  decltype(&av_frame_free) FrameFree;
+  decltype(&av_frame_unref) FrameUnref;
+  decltype(&av_packet_alloc) PacketAlloc;
+  decltype(&av_packet_free) PacketFree;
+  decltype(&av_packet_unref) PacketUnref;
+  decltype(&av_new_packet) NewPacket;
+  decltype(&av_mallocz) Mallocz;
+  decltype(&av_sample_fmt_is_planar) SampleFmtIsPlanar;
+  decltype(&av_get_packed_sample_fmt) GetPackedSampleFmt;
+  decltype(&av_channel_layout_default) ChannelLayoutDefault;
+  decltype(&av_log_set_callback) LogSetCallback;
+  decltype(&av_log_format_line) LogFormatLine;
+  decltype(&avcodec_find_decoder) FindDecoder;
+  decltype(&avcodec_alloc_context3) AllocContext;
+  decltype(&avcodec_free_context) FreeContext;
+  decltype(&avcodec_open2) Open;
+  decltype(&avcodec_flush_buffers) FlushBuffers;
+  decltype(&avcodec_send_packet) SendPacket;
+  decltype(&avcodec_receive_frame) ReceiveFrame;
+};
+
 namespace {
+
+#define ML_STR2(x) #x
+#define ML_STR(x) ML_STR2(x)
+constexpr const char* kAvCodecSoname = "libavcodec.so." ML_STR(LIBAVCODEC_VERSION_MAJOR);
+constexpr const char* kAvUtilSoname = "libavutil.so." ML_STR(LIBAVUTIL_VERSION_MAJOR);
+#undef ML_STR
+#undef ML_STR2
+
+void AvLogToTrace(void* avcl, int level, const char* format, va_list args);
+
+// The table once loaded, or null with why it could not be (the same answer for every later
+// call: a library missing now is missing until the program starts again).
+const TAvApi* AvApi(std::string& why) {
+  static TAvApi api;
+  static std::string failure;
+  static bool loaded = false;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    void* util = dlopen(kAvUtilSoname, RTLD_NOW | RTLD_LOCAL);
+    void* codec = util ? dlopen(kAvCodecSoname, RTLD_NOW | RTLD_LOCAL) : nullptr;
+    if (!codec) {
+      const char* err = dlerror();
+      failure = std::string("WMA songs need ") + kAvCodecSoname + " (Debian package libavcodec59): " +
+                (err ? err : "it could not be loaded");
+      return;
+    }
+    bool all = true;
+    auto bind = [&](auto& fn, void* lib, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+      if (!fn && all) {
+        all = false;
+        failure = std::string(name) + " is missing from the installed libavcodec/libavutil";
+      }
+    };
+    bind(api.FrameAlloc, util, "av_frame_alloc");
+    bind(api.FrameFree, util, "av_frame_free");
+    bind(api.FrameUnref, util, "av_frame_unref");
+    bind(api.PacketAlloc, codec, "av_packet_alloc");
+    bind(api.PacketFree, codec, "av_packet_free");
+    bind(api.PacketUnref, codec, "av_packet_unref");
+    bind(api.NewPacket, codec, "av_new_packet");
+    bind(api.Mallocz, util, "av_mallocz");
+    bind(api.SampleFmtIsPlanar, util, "av_sample_fmt_is_planar");
+    bind(api.GetPackedSampleFmt, util, "av_get_packed_sample_fmt");
+    bind(api.ChannelLayoutDefault, util, "av_channel_layout_default");
+    bind(api.LogSetCallback, util, "av_log_set_callback");
+    bind(api.LogFormatLine, util, "av_log_format_line");
+    bind(api.FindDecoder, codec, "avcodec_find_decoder");
+    bind(api.AllocContext, codec, "avcodec_alloc_context3");
+    bind(api.FreeContext, codec, "avcodec_free_context");
+    bind(api.Open, codec, "avcodec_open2");
+    bind(api.FlushBuffers, codec, "avcodec_flush_buffers");
+    bind(api.SendPacket, codec, "avcodec_send_packet");
+    bind(api.ReceiveFrame, codec, "avcodec_receive_frame");
+    if (!all) return;
+    api.LogSetCallback(AvLogToTrace);
+    loaded = true;
+  });
+  if (!loaded) why = failure;
+  return loaded ? &api : nullptr;
+}
 
 AVCodecID CodecFor(uint16_t formatTag) {
   switch (formatTag) {
@@ -35,12 +126,12 @@ int16_t FromFloat(float x) {
   return static_cast<int16_t>(std::clamp<long>(v, INT16_MIN, INT16_MAX));
 }
 
-int16_t SampleAt(const AVFrame& f, int channel, int i, int channels) {
+int16_t SampleAt(const TAvApi& av, const AVFrame& f, int channel, int i, int channels) {
   const auto fmt = static_cast<AVSampleFormat>(f.format);
-  const bool planar = av_sample_fmt_is_planar(fmt);
+  const bool planar = av.SampleFmtIsPlanar(fmt);
   const int index = planar ? i : i * channels + channel;
   const uint8_t* base = f.extended_data[planar ? channel : 0];
-  switch (av_get_packed_sample_fmt(fmt)) {
+  switch (av.GetPackedSampleFmt(fmt)) {
     case AV_SAMPLE_FMT_FLT: return FromFloat(reinterpret_cast<const float*>(base)[index]);
     case AV_SAMPLE_FMT_S16: return reinterpret_cast<const int16_t*>(base)[index];
     case AV_SAMPLE_FMT_S32: return static_cast<int16_t>(reinterpret_cast<const int32_t*>(base)[index] >> 16);
@@ -53,7 +144,8 @@ void AvLogToTrace(void* avcl, int level, const char* format, va_list args) {
   if (level > AV_LOG_WARNING) return;
   char line[512];
   int prefix = 1;
-  av_log_format_line(avcl, level, format, args, line, sizeof line, &prefix);
+  std::string unused;
+  AvApi(unused)->LogFormatLine(avcl, level, format, args, line, sizeof line, &prefix);
   size_t n = std::strlen(line);
   while (n > 0 && line[n - 1] == '\n') line[--n] = '\0';
   DebugTrace("libavcodec: %s", line);
@@ -61,16 +153,14 @@ void AvLogToTrace(void* avcl, int level, const char* format, va_list args) {
 
 }  // namespace
 
-TWMADecoder::TWMADecoder() : Frame_(av_frame_alloc()), Packet_(av_packet_alloc()) {
-  static const bool routed = (av_log_set_callback(AvLogToTrace), true);
-  (void)routed;
-  if (!Frame_ || !Packet_) throw std::bad_alloc();
-}
+TWMADecoder::TWMADecoder() = default;
 
 TWMADecoder::~TWMADecoder() {
   Close();
-  av_frame_free(&Frame_);
-  av_packet_free(&Packet_);
+  if (Av_) {
+    Av_->FrameFree(&Frame_);
+    Av_->PacketFree(&Packet_);
+  }
 }
 
 bool TWMADecoder::OpenInput() {
@@ -97,29 +187,37 @@ bool TWMADecoder::OpenInput() {
 }
 
 bool TWMADecoder::OpenCodec() {
+  std::string why;
+  if (!Av_ && !(Av_ = AvApi(why))) {
+    SetOpenError(why);
+    return false;
+  }
+  if (!Frame_) Frame_ = Av_->FrameAlloc();
+  if (!Packet_) Packet_ = Av_->PacketAlloc();
+  if (!Frame_ || !Packet_) throw std::bad_alloc();
   const TAsfAudioStream& a = Asf_.Audio;
-  const AVCodec* codec = avcodec_find_decoder(CodecFor(a.FormatTag));
+  const AVCodec* codec = Av_->FindDecoder(CodecFor(a.FormatTag));
   if (!codec) {
     char tag[8];
     std::snprintf(tag, sizeof tag, "0x%04X", a.FormatTag);
     SetOpenError(std::string("ASF audio of format ") + tag + " is not WMA v1, v2, Pro or Lossless");
     return false;
   }
-  Codec_ = avcodec_alloc_context3(codec);
+  Codec_ = Av_->AllocContext(codec);
   if (!Codec_) throw std::bad_alloc();
   Codec_->sample_rate = static_cast<int>(a.SampleRate);
-  av_channel_layout_default(&Codec_->ch_layout, a.Channels);
+  Av_->ChannelLayoutDefault(&Codec_->ch_layout, a.Channels);
   Codec_->bit_rate = int64_t(a.AvgBytesPerSec) * 8;
   Codec_->block_align = a.BlockAlign;
   Codec_->bits_per_coded_sample = a.BitsPerSample;
   if (!a.CodecData.empty()) {
     // libavcodec reads its bit readers a little past the end: the padding must be there, zeroed.
-    Codec_->extradata = static_cast<uint8_t*>(av_mallocz(a.CodecData.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    Codec_->extradata = static_cast<uint8_t*>(Av_->Mallocz(a.CodecData.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!Codec_->extradata) throw std::bad_alloc();
     std::memcpy(Codec_->extradata, a.CodecData.data(), a.CodecData.size());
     Codec_->extradata_size = static_cast<int>(a.CodecData.size());
   }
-  if (avcodec_open2(Codec_, codec, nullptr) < 0) {
+  if (Av_->Open(Codec_, codec, nullptr) < 0) {
     SetOpenError(std::string("the ") + codec->long_name + " decoder does not take this stream's format");
     return false;
   }
@@ -128,7 +226,7 @@ bool TWMADecoder::OpenCodec() {
 
 void TWMADecoder::Close() {
   Source_.Close();
-  avcodec_free_context(&Codec_);
+  if (Av_) Av_->FreeContext(&Codec_);
   Format = {};
   Asf_ = {};
   PacketBytes_.clear();
@@ -155,7 +253,7 @@ void TWMADecoder::Seek(float fraction) {
   fraction = std::min(fraction, 1.0f);
   const uint64_t packets = PacketsInFile();
   NextPacket_ = std::min<uint64_t>(static_cast<uint64_t>(double(packets) * fraction), packets);
-  avcodec_flush_buffers(Codec_);
+  Av_->FlushBuffers(Codec_);
   Drained_ = false;
   Object_.clear();
   HaveObject_ = false;
@@ -212,7 +310,7 @@ bool TWMADecoder::DecodeMore() {
   if (Drained_) return false;
   if (NextPacket_ >= PacketsInFile()) {
     // The codec holds the last frame back until told that nothing more comes.
-    avcodec_send_packet(Codec_, nullptr);
+    Av_->SendPacket(Codec_, nullptr);
     ReceiveFrames();
     Drained_ = true;
     return !Pcm_.empty();
@@ -254,20 +352,20 @@ void TWMADecoder::TakePayload(const TAsfPayload& p) {
 }
 
 void TWMADecoder::SendObject(const uint8_t* data, size_t size) {
-  if (av_new_packet(Packet_, static_cast<int>(size)) < 0) throw std::bad_alloc();
+  if (Av_->NewPacket(Packet_, static_cast<int>(size)) < 0) throw std::bad_alloc();
   std::memcpy(Packet_->data, data, size);
   // The codec takes every packet once its frames have been received, so a refusal here is a bad
   // object: it is dropped, and the song goes on with the next.
-  const int rc = avcodec_send_packet(Codec_, Packet_);
-  av_packet_unref(Packet_);
+  const int rc = Av_->SendPacket(Codec_, Packet_);
+  Av_->PacketUnref(Packet_);
   if (rc < 0) DebugTrace("WMA: the codec refused an object of %zu bytes (%d)", size, rc);
   ReceiveFrames();
 }
 
 void TWMADecoder::ReceiveFrames() {
-  while (avcodec_receive_frame(Codec_, Frame_) == 0) {
+  while (Av_->ReceiveFrame(Codec_, Frame_) == 0) {
     AppendFrame(*Frame_);
-    av_frame_unref(Frame_);
+    Av_->FrameUnref(Frame_);
   }
 }
 
@@ -279,7 +377,7 @@ void TWMADecoder::AppendFrame(const AVFrame& f) {
   Pcm_.resize(at + size_t(f.nb_samples) * size_t(channels));
   int16_t* out = Pcm_.data() + at;
   for (int i = 0; i < f.nb_samples; ++i)
-    for (int ch = 0; ch < channels; ++ch) *out++ = SampleAt(f, ch, i, channels);
+    for (int ch = 0; ch < channels; ++ch) *out++ = SampleAt(*Av_, f, ch, i, channels);
 }
 
 }  // namespace ml

@@ -1,8 +1,9 @@
 #pragma once
 // WMA files: the ASF container is read here (AsfPackets), the audio is decoded by libavcodec's
-// WMA decoders (v1, v2, Pro, Lossless by the stream's format tag). Every payload of the audio
-// stream goes in, fragments are put back together into whole media objects first, and every
-// frame the codec gives comes out as 16-bit PCM; at the end the codec is drained.
+// WMA decoders (v1, v2, Pro, Lossless by the stream's format tag; the library is loaded when the
+// first WMA song opens). Every payload of the audio stream goes in, fragments are put back
+// together into whole media objects first, and every frame the codec gives comes out as 16-bit
+// PCM; at the end the codec is drained.
 #include "playback/AsfPackets.h"
 #include "playback/uDecoderModule.h"
 
@@ -17,6 +18,8 @@ struct AVFrame;
 struct AVPacket;
 
 namespace ml {
+
+struct TAvApi;
 
 class TWMADecoder : public TDecoderModule {
 public:
@@ -49,6 +52,7 @@ private:
   uint64_t PacketsInFile();
 
   TAsfHeader Asf_;
+  const TAvApi* Av_ = nullptr;  // libavcodec, loaded by the first WMA song opened
   AVCodecContext* Codec_ = nullptr;
   AVFrame* Frame_ = nullptr;
   AVPacket* Packet_ = nullptr;
