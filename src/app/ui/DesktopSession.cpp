@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QSocketNotifier>
 
@@ -40,7 +41,12 @@ namespace {
 QIcon ProgramIcon(const std::string& skinResDir) {
   QIcon icon;
   const QDir folder(QString::fromStdString(skinResDir + "icons"));
-  for (const QString& name : folder.entryList({"*.png"}, QDir::Files)) icon.addFile(folder.filePath(name));
+  // Each picture is named by its size; given the size, Qt reads a picture only when a size near
+  // it is asked for, instead of holding all of them (the largest alone is 256 KB).
+  for (const QString& name : folder.entryList({"*.png"}, QDir::Files)) {
+    const int side = QFileInfo(name).completeBaseName().toInt();
+    icon.addFile(folder.filePath(name), side > 0 ? QSize(side, side) : QSize());
+  }
   return icon;
 }
 

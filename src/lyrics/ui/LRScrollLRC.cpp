@@ -112,10 +112,16 @@ void TLRScrollLRC::RebuildBackground() {
 
 void TLRScrollLRC::Paint() {
   if (background_.size() != size()) RebuildBackground();
-  picture_ = background_;
-  if (picture_.isNull()) return;
+  update();
+}
+
+// The frame is drawn straight onto the screen's picture of the window: a picture of its own
+// (another copy of the background's size, written at every line) is made only when asked for.
+void TLRScrollLRC::DrawFrame(QPainter& p) const {
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  p.drawImage(0, 0, background_);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   const TLyricFrame& frame = model_.Frame();
-  QPainter p(&picture_);
   p.setFont(font());
   for (const TLyricTextItem& item : frame.Texts) {
     p.setPen(ToQColor(item.Color));
@@ -134,15 +140,20 @@ void TLRScrollLRC::Paint() {
     p.setPen(ToQColor(item.Color));
     p.drawText(QRectOf(item.Rect), AlignFlags(item), QString::fromStdString(item.Text));
   }
-  p.end();
-  update();
+}
+
+QImage TLRScrollLRC::Picture() const {
+  if (background_.isNull()) return {};
+  QImage picture(background_.size(), background_.format());
+  QPainter p(&picture);
+  DrawFrame(p);
+  return picture;
 }
 
 void TLRScrollLRC::paintEvent(QPaintEvent*) {
-  if (takingBackground_) return;
+  if (takingBackground_ || background_.isNull()) return;
   QPainter p(this);
-  p.setCompositionMode(QPainter::CompositionMode_Source);
-  p.drawImage(0, 0, picture_);
+  DrawFrame(p);
 }
 
 void TLRScrollLRC::resizeEvent(QResizeEvent*) {

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+class QPainter;
+
 namespace ml {
 
 class TLRScrollLRC : public QWidget {
@@ -42,8 +44,8 @@ public:
   // Recomposes at the current position: after lyrics were loaded or the offset changed.
   void Refresh();
 
-  // The composed picture, as the screen gets it.
-  const QImage& Picture() const { return picture_; }
+  // The composed picture, as the screen gets it (drawn for the asking).
+  QImage Picture() const;
 
 signals:
   // At every drag step; clearing *canChange refuses the new position.
@@ -66,11 +68,13 @@ private:
   void Set(T& setting, T value);
   void SyncState();
   void RebuildBackground();
+  // Asks for a repaint of the current frame.
   void Paint();
+  void DrawFrame(QPainter& p) const;
 
   std::unique_ptr<TFontMeasure> measure_;
   TLRScrollLRCModel model_;
-  QImage background_, picture_;
+  QImage background_;
   bool takingBackground_ = false;
 };
 
