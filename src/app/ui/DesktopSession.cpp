@@ -22,11 +22,14 @@
 #include "playback/uPlayer.h"
 #include "skin/uLuiSkinMgr.h"
 
+#include <malloc.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -257,6 +260,9 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   online->StartUp();
   if (!hotkeyProblems.empty()) window.ShowNotice({"全局热键", hotkeyProblems, "", true, 10000});
   session.MainWindowShown();
+  // Start-up read the library file whole, parsed it, decoded the skin's pictures and drew the
+  // first frames; once the window is up, what the allocator still holds of that goes back.
+  QTimer::singleShot(500, [] { malloc_trim(0); });
 
   const int rc = QApplication::exec();
 
