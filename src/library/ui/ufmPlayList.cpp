@@ -9,6 +9,7 @@
 #include "skin/ui/uLuiSkinScrollBar.h"
 
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDragMoveEvent>
 #include <QFileInfo>
@@ -21,6 +22,8 @@
 #include <QSplitter>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace ml {
 
@@ -143,7 +146,7 @@ void TfmPlayList::BuildMenus() {
     return [this, op] {
       if (!c_) return;
       (c_->*op)();
-      ShowState(SelectedRows(*lbPlayList_).empty() ? -1 : int(*c_->Selection().begin()));
+      ShowState(FirstSelected());
     };
   };
   add(findMenu_, "快速定位", [this] { ShowQuickFind(); });
@@ -157,10 +160,10 @@ void TfmPlayList::BuildMenus() {
   actDownload_ = add(syncMenu_, "下载播放列表&", [this] { Download(); });
 
   add(songMenu_, "播放(&P)", [this] {
-    if (c_ && !c_->Selection().empty()) emit PlayRequested(int(*c_->Selection().begin()));
+    if (FirstSelected() >= 0) emit PlayRequested(FirstSelected());
   });
   actRename_ = add(songMenu_, "重命名&", [this] {
-    if (c_ && !c_->Selection().empty()) BeginRename(*lbPlayList_, int(*c_->Selection().begin()));
+    if (FirstSelected() >= 0) BeginRename(*lbPlayList_, FirstSelected());
   });
   actBrowseFile_ = add(songMenu_, "浏览文件...&", [this] { BrowseFile(); });
   actFileAttribute_ = add(songMenu_, "文件属性(&R)", [this] { ShowFileProperties(); });
@@ -263,6 +266,10 @@ void TfmPlayList::ShowState(int scrollTo) {
   showing_ = false;
   if (const int row = scrollTo >= 0 ? scrollTo : playing; row >= 0) lbPlayList_->EnsureVisible(row);
   UpdateActions();
+}
+
+int TfmPlayList::FirstSelected() const {
+  return c_ && !c_->Selection().empty() ? int(*c_->Selection().begin()) : -1;
 }
 
 void TfmPlayList::SongsSelected() {
@@ -385,7 +392,7 @@ bool TfmPlayList::SongKey(QKeyEvent* e) {
     default: return false;
   }
   (c_->*op)();
-  ShowState(c_->Selection().empty() ? -1 : int(*c_->Selection().begin()));
+  ShowState(FirstSelected());
   return true;
 }
 
@@ -403,7 +410,7 @@ bool TfmPlayList::ListKey(QKeyEvent* e) {
 
 int TfmPlayList::DropRow(const TLuiPlayListBox& box, QPoint pos) const {
   const QModelIndex at = box.indexAt(pos);
-  return at.isValid() ? at.row() : box.Model().rowCount();
+  return at.isValid() ? at.row() : box.model()->rowCount();
 }
 
 void TfmPlayList::DropOn(TLuiPlayListBox& target, QPoint pos, const TLuiPlayListBox* source,
@@ -500,7 +507,7 @@ TfrmQuickFindSong& TfmPlayList::QuickFindDialog() {
     connect(quickFind_, &TfrmQuickFindSong::TextChanged, this, [this](const QString& text) {
       if (!c_ || text.isEmpty()) return;
       c_->QuickFind(text.toStdString());
-      ShowState(c_->Selection().empty() ? -1 : int(*c_->Selection().begin()));
+      ShowState(FirstSelected());
     });
   }
   return *quickFind_;
@@ -534,7 +541,7 @@ void TfmPlayList::MarkAll() {
   FindDialog().RecordHistory();
   const int count = c_->MarkAll(FindDialog().Options());
   Message("提示", QStringLiteral("找到%1首歌曲符合条件！ ").arg(count));
-  ShowState(c_->Selection().empty() ? -1 : int(*c_->Selection().begin()));
+  ShowState(FirstSelected());
 }
 
 // ---- the song's file ----------------------------------------------------------------------------------
@@ -559,6 +566,8 @@ void TfmPlayList::ShowFileProperties() {
 }
 
 // ---- the list kept on the service -----------------------------------------------------------------------
+
+TfrmUpPlaylistProgress* TfmPlayList::ProgressWindow() const { return progress_; }
 
 void TfmPlayList::Message(const char* caption, const QString& text) {
   if (Inform) Inform(caption, text.toStdString());

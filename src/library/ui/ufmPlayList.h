@@ -63,7 +63,7 @@ public:
   TfrmFindSong& FindDialog();
   TfrmQuickFindSong& QuickFindDialog();
   // The upload or download window while it is open.
-  TfrmUpPlaylistProgress* ProgressWindow() const { return progress_; }
+  TfrmUpPlaylistProgress* ProgressWindow() const;
 
   // The left pane: its width (the remembered one while collapsed) and whether it shows.
   int PaneWidth() const;
@@ -101,6 +101,7 @@ private:
   bool ListKey(QKeyEvent* e);
   void CommitRename();
   void EndRename();
+  int FirstSelected() const;  // -1 without a selection
   void SongsSelected();
   void ListChosen();
   void UpdateActions();
