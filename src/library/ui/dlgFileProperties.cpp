@@ -20,9 +20,11 @@ TdlgFileProperties::TdlgFileProperties(const TShareFileInfo& song, QWidget* pare
   const QFileInfo file(Q(song.FileName));
   // The size on disk when the file is there, else the one the library recorded.
   const qint64 size = file.exists() ? file.size() : qint64(song.FileSize);
+  QLocale digits = QLocale::c();
+  digits.setNumberOptions({});  // with thousands separators
   rows_ = {{QStringLiteral("文件名"), file.fileName()},
            {QStringLiteral("位置"), file.absolutePath()},
-           {QStringLiteral("大小"), QStringLiteral("%1 字节").arg(QLocale::c().toString(size))},
+           {QStringLiteral("大小"), QStringLiteral("%1 字节").arg(digits.toString(size))},
            {QStringLiteral("标题"), Q(song.Title.empty() ? song.Caption : song.Title)},
            {QStringLiteral("艺术家"), Q(song.Artist)},
            {QStringLiteral("专辑"), Q(song.Album)},

@@ -256,13 +256,19 @@ void TfmPlayList::ShowState(int scrollTo) {
   if (empty) {
     lbPlayList_->hide();
     sbPlayList_->hide();
-    QPalette pal = pnlTip_->palette();
-    pal.setColor(QPalette::Window, ToQColor(lbPlayList_->Colors().Background1));
-    pal.setColor(QPalette::WindowText, ToQColor(lbPlayList_->Colors().Text));
-    pnlTip_->setPalette(pal);
     pnlTip_->show();
     pnlTip_->raise();
   }
+  // The tip and the splitter's handle in the song box's colours, as the skin gives them.
+  QPalette tip = pnlTip_->palette();
+  tip.setColor(QPalette::Window, ToQColor(lbPlayList_->Colors().Background1));
+  tip.setColor(QPalette::WindowText, ToQColor(lbPlayList_->Colors().Text));
+  pnlTip_->setPalette(tip);
+  QSplitterHandle* handle = splPlayList_->handle(1);
+  QPalette line = handle->palette();
+  line.setColor(QPalette::Window, ToQColor(lbPlayList_->Colors().DivideLine));
+  handle->setPalette(line);
+  handle->setAutoFillBackground(true);
   showing_ = false;
   if (const int row = scrollTo >= 0 ? scrollTo : playing; row >= 0) lbPlayList_->EnsureVisible(row);
   UpdateActions();
