@@ -337,7 +337,9 @@ void TfrmMain::BuildMenus() {
   playFrame_->SongMenu().addSeparator();
   playFrame_->SongMenu().addActions(order->actions());
   connect(&playFrame_->SongMenu(), &QMenu::aboutToShow, this, [this] { TickMenu(); });
-  for (QMenu* m : {&mainMenu_, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order}) menuColors_->Attach(m);
+  for (QMenu* m : {&mainMenu_, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order, &playFrame_->FindMenu(),
+                   &playFrame_->SyncMenu(), &playFrame_->SongMenu(), &playFrame_->ListMenu()})
+    menuColors_->Attach(m);
 }
 
 void TfrmMain::TickMenu() {
