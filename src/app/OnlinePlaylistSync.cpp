@@ -22,7 +22,7 @@ TOnlinePlaylistSync::~TOnlinePlaylistSync() {
   sync_.OnDownloadDone = nullptr;
 }
 
-bool TOnlinePlaylistSync::LoggedIn() const { return session_.LoggedIn(); }
+bool TOnlinePlaylistSync::LoggedIn() const { return session_.AccountLoggedIn(); }
 
 void TOnlinePlaylistSync::ShowLoginPage() { shell_.ShowLoginPage(); }
 

@@ -199,7 +199,7 @@ TEST_F(OnlineSession, PlaylistGoesUpAndComesBack) {
   EXPECT_TRUE(sync.LoggedIn());
 
   ml::TPlayList list;
-  for (int i = 0; i < 40; ++i)
+  for (int i = 0; i < 80; ++i)
     list.Items.push_back(library.AddFromSearchResult("歌曲 " + std::to_string(i), ml::LRMD5::MD5String(std::to_string(i))));
   const std::string body = library.BuildPayload(list);
   ASSERT_GT(body.size(), 2000u) << "several parts";
