@@ -438,6 +438,17 @@ void TfmPlayList::DropOn(TLuiPlayListBox& target, QPoint pos, const TLuiPlayList
   ShowState();
 }
 
+void TfmPlayList::DragOver(TLuiPlayListBox& box, QPoint pos) {
+  // Near the top or bottom edge the box scrolls one row, to reach rows out of view.
+  const int half = box.ItemHeight() / 2;
+  const int rows = box.Model().rowCount();
+  if (pos.y() < half && box.TopRow() > 0) box.SetTopRow(box.TopRow() - 1);
+  else if (pos.y() > box.viewport()->height() - half && box.TopRow() + box.VisibleRowCount() < rows)
+    box.SetTopRow(box.TopRow() + 1);
+  // Songs are put before the row under the pointer; a list is dropped on, so it is not marked.
+  if (&box == lbPlayList_) box.SetDropMark(DropRow(box, pos));
+}
+
 bool TfmPlayList::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (watched == edtName_) {
@@ -466,6 +477,7 @@ bool TfmPlayList::eventFilter(QObject* watched, QEvent* event) {
                                                                  : nullptr;
   if (!box) return false;
   if (type == QEvent::MouseButtonPress && renaming_) CommitRename();  // a click outside the editor
+  if (type == QEvent::DragLeave) box->SetDropMark(-1);
   if (type == QEvent::ContextMenu) {
     auto* e = static_cast<QContextMenuEvent*>(event);
     // A right click on a row not selected makes it the only selected one first.
@@ -480,7 +492,13 @@ bool TfmPlayList::eventFilter(QObject* watched, QEvent* event) {
     auto* e = static_cast<QDropEvent*>(event);
     auto* source = qobject_cast<TLuiPlayListBox*>(e->source());
     if (source != lbPlayList_ && source != lbPlayListMgr_) return false;  // files: the box's own handling
-    if (type == QEvent::Drop) DropOn(*box, e->position().toPoint(), source, e->modifiers());
+    const QPoint pos = e->position().toPoint();
+    if (type == QEvent::Drop) {
+      box->SetDropMark(-1);
+      DropOn(*box, pos, source, e->modifiers());
+    } else {
+      DragOver(*box, pos);
+    }
     e->setDropAction(source == lbPlayList_ && box == lbPlayListMgr_ && (e->modifiers() & Qt::ControlModifier)
                          ? Qt::CopyAction
                          : Qt::MoveAction);

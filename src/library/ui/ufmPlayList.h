@@ -106,6 +106,7 @@ private:
   void ListChosen();
   void UpdateActions();
   int DropRow(const TLuiPlayListBox& box, QPoint pos) const;
+  void DragOver(TLuiPlayListBox& box, QPoint pos);
   TfrmUpPlaylistProgress& OpenProgress(const QString& title);
   void UploadDone(bool ok, const std::string& error);
   void DownloadDone(bool ok, const std::string& body, const std::string& error);
