@@ -113,7 +113,6 @@ TfmPlayList::TfmPlayList(TLuiSkinManager* skin, QWidget* parent) : QWidget(paren
   for (TLuiPlayListBox* box : {lbPlayListMgr_, lbPlayList_}) {
     box->installEventFilter(this);
     box->viewport()->installEventFilter(this);
-    box->setContextMenuPolicy(Qt::PreventContextMenu);
   }
   connect(lbPlayList_, &QListView::doubleClicked, this, [this](const QModelIndex& index) { emit PlayRequested(index.row()); });
   connect(lbPlayList_, &TLuiPlayListBox::SelectChanged, this, [this] { SongsSelected(); });

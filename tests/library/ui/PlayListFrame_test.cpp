@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
@@ -417,6 +418,16 @@ TEST_F(PlayListFrameTest, BrowseAndProperties) {
   ClickRow(frame->SongBox(), 2, Qt::ControlModifier);
   emit frame->SongMenu().aboutToShow();
   EXPECT_FALSE(Action(frame->SongMenu(), "浏览文件...&")->isVisible());
+
+  // A right click on a song not selected selects it alone, and the menu is for it.
+  QWidget* viewport = frame->SongBox().viewport();
+  const QPoint at = RowCenter(frame->SongBox(), 4);
+  QContextMenuEvent menuAt(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+  QApplication::sendEvent(viewport, &menuAt);
+  EXPECT_EQ(controller->Selection(), (std::set<size_t>{4}));
+  EXPECT_TRUE(frame->SongMenu().isVisible());
+  EXPECT_TRUE(Action(frame->SongMenu(), "浏览文件...&")->isVisible());
+  frame->SongMenu().hide();
 }
 
 }  // namespace
