@@ -110,6 +110,7 @@ TfmPlayList::TfmPlayList(TLuiSkinManager* skin, QWidget* parent) : QWidget(paren
   });
 
   for (QWidget* pane : {listPane_, songPane_}) pane->installEventFilter(this);
+  splPlayList_->handle(1)->installEventFilter(this);
   for (TLuiPlayListBox* box : {lbPlayListMgr_, lbPlayList_}) {
     box->installEventFilter(this);
     box->viewport()->installEventFilter(this);
@@ -461,6 +462,11 @@ bool TfmPlayList::eventFilter(QObject* watched, QEvent* event) {
       else CommitRename();
     }
     return false;
+  }
+  if (watched == splPlayList_->handle(1) && type == QEvent::MouseButtonDblClick) {
+    // The handle's double click folds the list of lists away or brings it back at its width.
+    SetPane(rememberedWidth_, !PaneVisible());
+    return true;
   }
   if ((watched == listPane_ || watched == songPane_) && type == QEvent::Resize) {
     LayoutPane(static_cast<QWidget*>(watched));

@@ -167,10 +167,14 @@ TEST_F(PlayListFrameTest, ListsShownChosenAndDrawn) {
   EXPECT_FALSE(frame->TipPanel().isVisible());
   EXPECT_TRUE(frame->SongBox().isVisible());
 
-  // Collapsed, the pane keeps its width for the next time.
+  // Collapsed, the pane keeps its width for the next time; a double click on the handle brings
+  // it back.
   frame->SetPane(150, false);
   EXPECT_FALSE(frame->PaneVisible());
   EXPECT_EQ(frame->PaneWidth(), 150);
+  QTest::mouseDClick(frame->Splitter().handle(1), Qt::LeftButton);
+  EXPECT_TRUE(frame->PaneVisible());
+  EXPECT_EQ(frame->Splitter().sizes().value(0), 150);
 }
 
 // Renaming in place: the editor over the item's text, Enter commits, Esc leaves the name, an
