@@ -177,6 +177,19 @@ TEST_F(PlayListFrameTest, ListsShownChosenAndDrawn) {
   EXPECT_EQ(frame->Splitter().sizes().value(0), 150);
 }
 
+// The window sets the pane from the settings before it has a size of its own: the width holds
+// once the frame is laid out.
+TEST_F(PlayListFrameTest, PaneWidthSetBeforeLayout) {
+  TfmPlayList fresh(&skin);
+  fresh.SetController(controller.get());
+  fresh.SetPane(100, true);
+  fresh.resize(500, 200);
+  fresh.show();
+  QApplication::processEvents();
+  EXPECT_EQ(fresh.Splitter().sizes().value(0), 100);
+  EXPECT_TRUE(fresh.PaneVisible());
+}
+
 // Renaming in place: the editor over the item's text, Enter commits, Esc leaves the name, an
 // empty name disables the box, and a click elsewhere commits a song's new caption.
 TEST_F(PlayListFrameTest, RenameInPlace) {
