@@ -126,8 +126,8 @@ public:
   // The first list's songs as the service keeps them (the shown order stored first); empty when
   // there is nothing to send.
   std::string UploadBody();
-  // A downloaded body replaces the songs of list index (stops it playing if its song goes);
-  // false when the index is no list.
+  // A downloaded body replaces the songs of list index; when that list plays, its current song
+  // is forgotten (the song heard plays on). False when the index is no list.
   bool ReplaceListSongs(int index, std::string_view body);
 
   // What the settings keep at exit.
