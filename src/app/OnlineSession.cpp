@@ -241,12 +241,14 @@ bool TOnlineSession::LogIn(const std::string& userText, const std::string& store
 
 bool TOnlineSession::LoginBusy() const { return loginThread_->Busy(); }
 bool TOnlineSession::LoggedIn() const { return login_->LoggedIn(); }
+bool TOnlineSession::AccountLoggedIn() const { return account_ && login_->LoggedIn(); }
 TLoginRecord TOnlineSession::LastLogin() const { return login_->LastLogin(); }
 
 void TOnlineSession::LoginFinished(bool withUserText, int code) {
   TLoginOutcome outcome;
   outcome.WithUserText = withUserText;
   outcome.Code = code;
+  account_ = withUserText && code == LoginResult::Success;
   outcome.Text = login_->LastMessage();
   if (outcome.Text.empty()) outcome.Text = LoginResultText(code);
   outcome.UserID = dm_->User().UserID.load();

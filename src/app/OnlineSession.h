@@ -66,6 +66,8 @@ public:
   bool LoginBusy() const override;
   bool LoggedIn() const override;
   TLoginRecord LastLogin() const override;
+  // Logged in to an account, not just connected anonymously (what the account's services need).
+  bool AccountLoggedIn() const;
   std::function<void(const TLoginOutcome&)> OnLoginResult;
 
   // A search from the search box: the usage report of the keyword, then page `page` of it.
@@ -103,6 +105,7 @@ private:
   std::unique_ptr<TKeywordSuggest> suggest_;
   std::string tempFolder_;
   std::atomic<bool> closing_{false};  // result parts are no longer taken
+  bool account_ = false;  // the last login was to an account (main thread)
   // Completions posted from the login thread hold this weakly: one after the session has gone
   // does nothing.
   std::shared_ptr<TOnlineSession*> alive_;

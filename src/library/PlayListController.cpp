@@ -435,6 +435,33 @@ void TPlayListController::MoveListTo(int selectedIndex, int target) {
   settings_.ActivePlayList = mgr_.IndexOfPlayList(shown_);
 }
 
+// ---- the list kept on the service ---------------------------------------------------------------
+
+std::string TPlayListController::UploadBody() {
+  StoreShownOrder();
+  if (mgr_.PlayLists().empty() || mgr_.PlayLists().front()->Items.empty()) return {};
+  return mgr_.BuildPayload(*mgr_.PlayLists().front());
+}
+
+bool TPlayListController::ReplaceListSongs(int index, std::string_view body) {
+  if (index < 0 || index >= static_cast<int>(mgr_.PlayLists().size())) return false;
+  TPlayList* list = mgr_.PlayLists()[static_cast<size_t>(index)].get();
+  if (list == playing_) {
+    current_ = nullptr;
+    shuffled_.clear();
+  }
+  list->Items.clear();
+  for (const TDownPlayListInfo& song : TMusicFileMgr::ParsePayload(body))
+    if (TShareFileInfo* e = mgr_.AddFromPlayListInfo(song)) list->Items.push_back(e);
+  if (list == playing_) RebuildShuffle();
+  if (list == shown_) {
+    FillBox();
+    dirty_ = false;
+  }
+  mgr_.Changed();
+  return true;
+}
+
 // ---- finding ----------------------------------------------------------------------------------------
 
 bool TPlayListController::Matches(const TShareFileInfo& e, const TFindOptions& o, int which) const {

@@ -103,6 +103,10 @@ public:
   void DropSelectedOnList(int listIndex, bool copy);
 
   // ---- editing lists (left-hand box) ----
+  const std::vector<std::unique_ptr<TPlayList>>& Lists() const { return mgr_.PlayLists(); }
+  int ShownListIndex() const { return mgr_.IndexOfPlayList(shown_); }
+  // Where the playing list stands among the lists; -1 when none plays or it is not one of them.
+  int PlayingListIndex() const { return playing_ ? mgr_.IndexOfPlayList(playing_) : -1; }
   TPlayList* NewList();
   void RenameList(int index, const std::string& name);
   bool DeleteList(int index);  // never the last list
@@ -115,6 +119,16 @@ public:
   int MarkAll(const TFindOptions& options);
   // Selects every song whose caption contains text (case-sensitive); empty text changes nothing.
   void QuickFind(const std::string& text);
+
+  // ---- the list kept on the service ----
+  // Only the first list travels, and only while it is shown and has songs.
+  bool CanUpload() const { return ShownListIndex() == 0 && !box_.empty(); }
+  // The first list's songs as the service keeps them (the shown order stored first); empty when
+  // there is nothing to send.
+  std::string UploadBody();
+  // A downloaded body replaces the songs of list index; when that list plays, its current song
+  // is forgotten (the song heard plays on). False when the index is no list.
+  bool ReplaceListSongs(int index, std::string_view body);
 
   // What the settings keep at exit.
   TPlayListSettings SettingsToSave() const;

@@ -13,6 +13,8 @@
 
 #include "app/AppInfo.h"
 #include "app/OnlinePlayback.h"
+#include "app/OnlinePlaylistSync.h"
+#include "app/ServicesShell.h"
 #include "app/uSettingMgr.h"
 #include "base/EventLoop.h"
 #include "base/LRMD5.h"
@@ -181,6 +183,47 @@ TEST_F(OnlineSession, SearchesSuggestsAndDownloadsASongForPlay) {
   ASSERT_TRUE(local);
   EXPECT_TRUE(local->Complete());
   EXPECT_EQ(local->FilePath(), path);
+}
+
+// The playlist frame's synchronisation through the session: an anonymous connection is not a
+// login; for an account, a first list of several parts goes up and comes back byte for byte.
+TEST_F(OnlineSession, PlaylistGoesUpAndComesBack) {
+  ml::TOnlineSession& s = Open();
+  ml::TConsoleServicesShell shell;
+  ml::TOnlinePlaylistSync sync(s, shell);
+  ASSERT_TRUE(s.StartUp());
+  ASSERT_EQ(NextResult().Code, ml::LoginResult::Success);
+  EXPECT_FALSE(sync.LoggedIn());
+  ASSERT_TRUE(s.LogIn("alice", ml::EncodeStoredPassword("secret"), false));
+  ASSERT_EQ(NextResult().Code, ml::LoginResult::Success);
+  EXPECT_TRUE(sync.LoggedIn());
+
+  ml::TPlayList list;
+  for (int i = 0; i < 80; ++i)
+    list.Items.push_back(library.AddFromSearchResult("歌曲 " + std::to_string(i), ml::LRMD5::MD5String(std::to_string(i))));
+  const std::string body = library.BuildPayload(list);
+  ASSERT_GT(body.size(), 2000u) << "several parts";
+  int uploaded = -1, downloaded = -1;
+  std::string received, failure;
+  sync.OnUploadDone = [&](bool ok, const std::string& error) {
+    uploaded = ok;
+    failure = error;
+  };
+  sync.OnDownloadDone = [&](bool ok, const std::string& got, const std::string& error) {
+    downloaded = ok;
+    received = got;
+    failure = error;
+  };
+  std::string error;
+  ASSERT_TRUE(sync.StartUpload(body, &error)) << error;
+  EXPECT_TRUE(sync.Busy());
+  ASSERT_TRUE(loop.WaitPumping([&] { return uploaded >= 0; }, 60s)) << "the upload did not end";
+  EXPECT_EQ(uploaded, 1) << failure;
+  ASSERT_TRUE(sync.StartDownload(&error)) << error;
+  ASSERT_TRUE(loop.WaitPumping([&] { return downloaded >= 0; }, 60s)) << "the download did not end";
+  EXPECT_EQ(downloaded, 1) << failure;
+  EXPECT_EQ(received, body);
+  EXPECT_FALSE(sync.Busy());
 }
 
 }  // namespace

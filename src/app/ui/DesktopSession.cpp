@@ -4,6 +4,7 @@
 #include "app/MainController.h"
 #include "app/PlayerSettings.h"
 #include "app/uSettingMgr.h"
+#include "app/OnlinePlaylistSync.h"
 #include "app/OnlineSession.h"
 #include "app/OnlineSongTarget.h"
 #include "app/uDM.h"
@@ -11,6 +12,7 @@
 #include "app/ui/Mpris.h"
 #include "app/ui/QtDispatcher.h"
 #include "app/ui/ufrmMain.h"
+#include "library/ui/ufmPlayList.h"
 #include "base/AppPaths.h"
 #include "library/MusicFileMgr.h"
 #include "base/LRMD5.h"
@@ -215,6 +217,9 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   onlineOptions.RequestUpdateRestart = [&session] { session.RequestUpdateRestart(); };
   online = std::make_unique<TOnlineSession>(onlineOptions);
   ConnectOnlinePages(window, controller, library, *online, skin, info);
+  // The playlist frame's upload and download go through the session's synchronisation.
+  auto playlistSync = std::make_unique<TOnlinePlaylistSync>(*online, window);
+  window.PlayListFrame().SetSync(playlistSync.get());
   // On every way out: answers still in flight must not wait for a loop that no longer runs, and
   // the online pages, which show the session's search and login, go before the session.
   auto endOnline = [&] {
@@ -222,6 +227,8 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
     dispatcher.BeginShutdown();
     delete window.LyricWindow().Page(TfrmSearchAndLRC::pgSearch);
     delete window.LyricWindow().Page(TfrmSearchAndLRC::pgLogin);
+    window.PlayListFrame().SetSync(nullptr);
+    playlistSync.reset();
     online.reset();
   };
   // Songs that links of web pages name (the mailbox) join the current playlist.

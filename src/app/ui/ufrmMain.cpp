@@ -7,6 +7,7 @@
 #include "app/ui/dlgPopupMsg.h"
 #include "library/MusicFileMgr.h"
 #include "library/ui/uLuiPlayListBox.h"
+#include "library/ui/ufmPlayList.h"
 #include "lyrics/LRCParse.h"
 #include "lyrics/ui/ufmLRC.h"
 #include "lyrics/ui/ufrmMiniLRC.h"
@@ -200,6 +201,8 @@ void TfrmMain::BuildControls() {
   AddButton(K::bkAddSong, "添加歌曲", [this] { PopupBottomMenu(Button(K::bkAddSong), &addMenu_); });
   AddButton(K::bkDeleteSong, "删除歌曲", [this] { PopupBottomMenu(Button(K::bkDeleteSong), &deleteMenu_); });
   AddButton(K::bkPlayMode, "播放模式", [this] { PopupBottomMenu(Button(K::bkPlayMode), &modeMenu_); });
+  AddButton(K::bkFindSong, "查找歌曲", [this] { PopupBottomMenu(Button(K::bkFindSong), &playFrame_->FindMenu()); });
+  AddButton(K::bkSyncSong, "同步", [this] { PopupBottomMenu(Button(K::bkSyncSong), &playFrame_->SyncMenu()); });
 
   icon_ = own(new TLuiSkinImg(this));
   icon_->installEventFilter(this);
@@ -233,25 +236,16 @@ void TfrmMain::BuildControls() {
   tabs_ = own(new TLuiSkinTab(TSkinTabKind::tkPlayer, this));
   pages_ = own(new TLuiPanel(TLuiPanelKind::pkPlayList, this));
   pages_->installEventFilter(this);
-  playList_ = new TLuiPlayListBox(TLuiPlayListBoxKind::lkPlayList, pages_);
-  playList_->SetSkinManager(&skin_);
-  controls_.push_back(playList_);
-  playListBar_ = own(new TLuiSkinScrollBar(Qt::Vertical, pages_));
-  playList_->SetScrollBar(playListBar_);
-  connect(playList_, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
-    if (controller_) controller_->PlayRow(size_t(index.row()));
+  playFrame_ = new TfmPlayList(&skin_, pages_);
+  playList_ = &playFrame_->SongBox();
+  connect(playFrame_, &TfmPlayList::PlayRequested, this, [this](int row) {
+    if (controller_) controller_->PlayRow(size_t(row));
   });
-  connect(playList_, &TLuiPlayListBox::SelectChanged, this, [this] {
-    if (!controller_ || showingSelection_) return;
-    std::set<size_t> rows;
-    for (const QModelIndex& i : playList_->selectionModel()->selectedRows()) rows.insert(size_t(i.row()));
-    controller_->PlayList().Select(rows);
-  });
+  connect(playFrame_, &TfmPlayList::AddSongsRequested, this, [this] { RunAction(11); });
   connect(playList_, &TLuiPlayListBox::FilesDropped, this, [this](const QStringList& paths) { DropPaths(paths); });
-  AddPage(QStringLiteral("播放列表"), playList_);
+  AddPage(QStringLiteral("播放列表"), playFrame_);
   connect(tabs_, &TLuiSkinTab::TabChanged, this, [this](int index) {
     for (size_t i = 0; i < pageWidgets_.size(); ++i) pageWidgets_[i]->setVisible(int(i) == index);
-    playListBar_->setVisible(index == 0 && playListBar_->isVisible());
     LayoutPages();
   });
 }
@@ -268,9 +262,6 @@ void TfrmMain::AddPage(const QString& caption, QWidget* page) {
 void TfrmMain::LayoutPages() {
   const QRect inner = pages_->rect().adjusted(1, 1, -1, -1);
   for (QWidget* page : pageWidgets_) page->setGeometry(inner);
-  // The playlist leaves room at its right for the skinned scroll bar it drives.
-  playList_->setGeometry(inner.adjusted(0, 0, -14, 0));
-  playListBar_->setGeometry(inner.right() - 13, inner.top(), 13, inner.height());
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -342,7 +333,13 @@ void TfrmMain::BuildMenus() {
     ShowPlaylist();
   });
   modeMenu_.addActions(order->actions());
-  for (QMenu* m : {&mainMenu_, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order}) menuColors_->Attach(m);
+  // The song menu ends with the modes, ticked as they stand.
+  playFrame_->SongMenu().addSeparator();
+  playFrame_->SongMenu().addActions(order->actions());
+  connect(&playFrame_->SongMenu(), &QMenu::aboutToShow, this, [this] { TickMenu(); });
+  for (QMenu* m : {&mainMenu_, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order, &playFrame_->FindMenu(),
+                   &playFrame_->SyncMenu(), &playFrame_->SongMenu(), &playFrame_->ListMenu()})
+    menuColors_->Attach(m);
 }
 
 void TfrmMain::TickMenu() {
@@ -375,16 +372,9 @@ void TfrmMain::BuildTray() {
 void TfrmMain::SetController(TMainController* controller) {
   controller_ = controller;
   if (!controller_) return;
-  TPlayListController& list = controller_->PlayList();
-  playList_->Model().SetSource([&list] { return list.Songs().size(); },
-                               [&list](size_t i) {
-                                 TPlayListBoxRow row;
-                                 const TShareFileInfo* e = list.Songs()[i];
-                                 row.Caption = e->Caption;
-                                 row.DurationMs = e->Duration;
-                                 row.LackSource = e->LackSource;
-                                 return row;
-                               });
+  playFrame_->PlayingEntry = [this] { return controller_ ? controller_->PlayingEntry() : nullptr; };
+  playFrame_->SetController(&controller_->PlayList());
+  playFrame_->SetPane(settings_.PlayListMgrWidth, settings_.PlayListMgrVisible);
   controller_->OnRaise = [this] { BringMainWindowUp(); };
   controller_->OnQuit = [this] { close(); };
   controller_->OnConfirmDeleteFiles = [this](int count) {
@@ -403,7 +393,7 @@ bool TfrmMain::ApplySkin(std::string* error) {
 void TfrmMain::RefreshVisibility() {
   for (TSkinControl* c : controls_) {
     auto* w = dynamic_cast<QWidget*>(c);
-    if (!w || w == this || w == playList_ || w == playListBar_) continue;
+    if (!w || w == this) continue;
     w->setVisible(c->InSkin());
   }
   auto pair = [this](K shown, K hidden) {
@@ -586,24 +576,7 @@ void TfrmMain::ShowModes(int loopMode, int orderMode) {
 }
 
 void TfrmMain::ShowPlaylist() {
-  if (!controller_) return;
-  playList_->Model().Reload();
-  QItemSelection selection;
-  for (size_t row : controller_->PlayList().Selection()) {
-    const QModelIndex index = playList_->Model().index(int(row));
-    selection.select(index, index);
-  }
-  showingSelection_ = true;
-  playList_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-  showingSelection_ = false;
-  const auto& songs = controller_->PlayList().Songs();
-  int playing = -1;
-  if (controller_->PlayList().PlayingList() == controller_->PlayList().ShownList()) {
-    auto it = std::find(songs.begin(), songs.end(), controller_->PlayingEntry());
-    if (it != songs.end()) playing = int(it - songs.begin());
-  }
-  playList_->SetPlayingIndex(playing);
-  if (playing >= 0) playList_->EnsureVisible(playing);
+  if (controller_) playFrame_->ShowState();
 }
 
 void TfrmMain::ShowLyrics(int32_t durationMs) {
@@ -671,6 +644,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
   if (!closing_) {
     closing_ = true;
     SaveWindowPlaces();
+    settings_.PlayListMgrWidth = playFrame_->PaneWidth();
+    settings_.PlayListMgrVisible = playFrame_->PaneVisible();
     if (controller_) controller_->Close();
     notice_->hide();
     if (tray_) tray_->hide();

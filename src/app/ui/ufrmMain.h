@@ -32,6 +32,7 @@ class TLuiSkinImg;
 class TTransparentEdit;
 class TLuiSkinScrollBar;
 class TLuiPlayListBox;
+class TfmPlayList;
 class TLuiSkinColorMap;
 class TLuiSkinManager;
 class TdlgPopupMsg;
@@ -66,6 +67,7 @@ public:
   void RunAction(int action);
 
   TLuiPlayListBox& PlayListBox() { return *playList_; }
+  TfmPlayList& PlayListFrame() { return *playFrame_; }
   TdlgPopupMsg& Notice() { return *notice_; }
   QMenu& MainMenu() { return mainMenu_; }
   TLuiSkinButton* Button(TSkinButtonKind kind) const;
@@ -167,12 +169,11 @@ private:
   TLuiPanel* pages_ = nullptr;
   TLuiSkinImg* icon_ = nullptr;
   TTransparentEdit* search_ = nullptr;
-  TLuiPlayListBox* playList_ = nullptr;
-  TLuiSkinScrollBar* playListBar_ = nullptr;
+  TfmPlayList* playFrame_ = nullptr;
+  TLuiPlayListBox* playList_ = nullptr;  // the frame's song box
   std::vector<QWidget*> pageWidgets_;
   QStringList pageCaptions_;
   bool seeking_ = false;
-  bool showingSelection_ = false;  // the box shows the controller's selection: no echo back
 
   QMenu mainMenu_, colorMenu_, addMenu_, deleteMenu_, modeMenu_;
   std::map<std::string, QAction*> actions_;

@@ -290,8 +290,21 @@ void TLuiPlayListBox::UpdateSkin(bool, TColor tint, bool) {
   if (!mark.isNull()) SetPlayingBmp(mark);
 }
 
+void TLuiPlayListBox::SetDropMark(int row) {
+  if (row == dropMark_) return;
+  dropMark_ = row;
+  viewport()->update();
+}
+
 void TLuiPlayListBox::paintEvent(QPaintEvent* e) {
   QListView::paintEvent(e);
+  if (const int count = model_.rowCount(); dropMark_ >= 0 && count > 0) {
+    const QRect row = visualRect(model_.index(std::min(dropMark_, count - 1)));
+    const int y = dropMark_ >= count ? row.bottom() : row.top();
+    QPainter line(viewport());
+    line.setPen(ToQColor(colors_.Text));
+    line.drawLine(0, y, viewport()->width() - 1, y);
+  }
   // Below the last row the stripes go on to the bottom, with the number cell's divider.
   const int count = model_.rowCount();
   int y = 0;

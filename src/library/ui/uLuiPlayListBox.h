@@ -83,6 +83,10 @@ public:
   int NumberWidth() const;
   // A row's rectangle as the box shows it (never past its right edge).
   QRect FitRow(QRect row) const;
+  // The drop point of a drag over the box: a line at the top of row (at the bottom of the last
+  // row when row is the count); -1 for none.
+  void SetDropMark(int row);
+  int DropMark() const { return dropMark_; }
   // Files dropped on the box (local paths of the URLs, in order): FilesDropped.
   void DropUrls(const QList<QUrl>& urls);
 
@@ -112,7 +116,7 @@ private:
   TPlayListBoxColors colors_;
   QImage playing_;
   int startSeqNum_ = 1, playingIndex_ = -1, itemHeight_ = 15;
-  int rememberedCount_ = 0, rememberedIndex_ = -1;
+  int rememberedCount_ = 0, rememberedIndex_ = -1, dropMark_ = -1;
   TLuiSkinScrollBar* bar_ = nullptr;
   bool syncing_ = false;
 };

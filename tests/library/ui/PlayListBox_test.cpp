@@ -3,6 +3,7 @@
 // the selection notice, and dropped paths kept whole however long (addresses that are not files
 // left out).
 #include "library/ui/uLuiPlayListBox.h"
+#include "skin/ui/SkinQt.h"
 #include "skin/ui/uLuiSkinScrollBar.h"
 #include "tests/support/ReferenceImage.h"
 #include "tests/support/TestSupport.h"
@@ -85,6 +86,24 @@ TEST(PlayListBox, DrivesItsScrollBarAndKeepsRowsInView) {
   b.box->Model().Reload();
   EXPECT_FALSE(b.bar->isVisible());
   EXPECT_EQ(b.box->width(), 300);
+}
+
+// The drop point of a drag: a line in the caption colour across the top of the row, or along the
+// bottom of the last row for a drop past the end.
+TEST(PlayListBox, DropMark) {
+  Box b(5);
+  const QRgb text = ToQColor(b.box->Colors().Text).rgb();
+  auto lineAt = [&](int y) { return b.box->viewport()->grab().toImage().pixel(b.box->viewport()->width() / 2, y); };
+  const QRect row2 = b.box->visualRect(b.box->Model().index(2));
+  const QRect last = b.box->visualRect(b.box->Model().index(4));
+  EXPECT_NE(lineAt(row2.top()), text);
+  b.box->SetDropMark(2);
+  EXPECT_EQ(lineAt(row2.top()), text);
+  b.box->SetDropMark(5);
+  EXPECT_NE(lineAt(row2.top()), text);
+  EXPECT_EQ(lineAt(last.bottom()), text);
+  b.box->SetDropMark(-1);
+  EXPECT_NE(lineAt(last.bottom()), text);
 }
 
 TEST(PlayListBox, SelectionNoticesAndWholeDroppedPaths) {
