@@ -1,7 +1,8 @@
 // The desktop's online session against the real service on loopback, with the demo catalogue
 // imported: a login to an account and a refused one, a search of the catalogue's word with its
-// rows, the suggestions while typing, and a song of the service downloaded for play. md5sum
-// judges the digests against the catalogue's files.
+// rows, the suggestions while typing, a song of the service downloaded for play, and the lyric
+// the main window's controller finds for a song without one. md5sum judges the digests against
+// the catalogue's files.
 #include "app/OnlineSession.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +13,20 @@
 #include <sstream>
 
 #include "app/AppInfo.h"
+#include "app/MainController.h"
 #include "app/OnlinePlayback.h"
 #include "app/uSettingMgr.h"
 #include "base/EventLoop.h"
 #include "base/LRMD5.h"
 #include "library/MusicFileMgr.h"
+#include "lyrics/LRCParse.h"
+#include "playback/uPlayer.h"
 #include "net/WireCodes.h"
 #include "online/SongSearch.h"
 #include "tests/net/NetTestTools.h"
 #include "tests/service/DemoCatalogue.h"
 #include "tests/service/ServiceProcess.h"
+#include "tests/support/ArrivingFile.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -181,6 +186,65 @@ TEST_F(OnlineSession, SearchesSuggestsAndDownloadsASongForPlay) {
   ASSERT_TRUE(local);
   EXPECT_TRUE(local->Complete());
   EXPECT_EQ(local->FilePath(), path);
+}
+
+// The main window's view where nothing is shown.
+class TQuietView final : public ml::IMainView {
+public:
+  void ShowPlaying(bool) override {}
+  void ShowTitle(const std::string&) override {}
+  void ShowInfo(const std::string&) override {}
+  void ShowRates(const std::string&, const std::string&) override {}
+  void ShowTime(int64_t, int64_t, bool) override {}
+  void ShowProgress(int, int) override {}
+  void ShowMute(bool) override {}
+  void ShowVolume(int) override {}
+  void ShowModes(int, int) override {}
+  void ShowPlaylist() override {}
+  void ShowLyrics(int32_t) override {}
+  void ShowLyricPosition(int32_t) override {}
+  void ShowSpectrum(const float*) override {}
+  void ShowNotice(const ml::TNotice&) override {}
+  bool IsActiveWindow() const override { return true; }
+};
+
+// A song of the catalogue's name played from a file without a lyric: the controller asks the
+// lyric server by its caption, downloads the first hit into the lyric folder and shows it; the
+// file is the catalogue's own lyric, byte for byte.
+TEST_F(OnlineSession, ASongWithoutALyricGetsTheCataloguesLyric) {
+  ml::TOnlineSession& s = Open(&library);
+  ASSERT_TRUE(s.StartUp());
+  ASSERT_EQ(NextResult().Code, ml::LoginResult::Success);
+
+  const std::string caption = "Luna Park - Midnight Train";  // a catalogue song with a lyric
+  const std::string song = dir.File("songs/" + caption + ".wav");
+  fs::create_directories(dir.File("songs"));
+  mltest::WriteAll(song, mltest::MakeWav(2, 8000, 1, 500, 0));
+  settings.AutoShowLRC = true;
+  settings.LRCSavePath = dir.File("lyrics") + "/";
+  library.NewPlayList("default");
+  ml::TPlayer player(&loop);
+  player.SetOutputTarget({ml::TOutputKind::Null, ""});
+  ml::TLRCParse lyrics;
+  TQuietView view;
+  ml::TMainControllerParts parts;
+  parts.Player = &player;
+  parts.Library = &library;
+  parts.Settings = &settings;
+  parts.Info = &info;
+  parts.dispatcher = &loop;
+  parts.Lyrics = &lyrics;
+  parts.View = &view;
+  ml::TMainController controller(parts);
+  controller.SetLyricService(&s.Lyrics());
+  controller.OpenFiles({song}, true);
+  ASSERT_TRUE(loop.WaitPumping([&] { return lyrics.Count() > 0; }, 20s)) << "no lyric came";
+  const std::string saved = dir.File("lyrics/" + caption + ".lrc");
+  EXPECT_EQ(controller.PlayingEntry()->LRCFileName, saved);
+  EXPECT_EQ(mltest::RunCapture("cmp '" + saved + "' '" + mlsvctest::DemoCatalogueFolder() + "/" + caption + ".lrc' && echo same"),
+            "same\n");
+  controller.Stop();
+  controller.SetLyricService(nullptr);
 }
 
 }  // namespace
