@@ -20,41 +20,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TRecordingView final : public IMainView {
-public:
-  void ShowPlaying(bool playing) override { Playing = playing; }
-  void ShowTitle(const std::string& title) override { Title = title; }
-  void ShowInfo(const std::string& text) override { Info = text; }
-  void ShowRates(const std::string& bitrate, const std::string& sampleRate) override {
-    Bitrate = bitrate;
-    SampleRate = sampleRate;
-  }
-  void ShowTime(int64_t ms, int64_t duration, bool remaining) override {
-    TimeMs = remaining ? duration - ms : ms;
-    Remaining = remaining;
-  }
-  void ShowProgress(int position, int) override { Progress = position; }
-  void ShowMute(bool muted) override { Muted = muted; }
-  void ShowVolume(int volume) override { Volume = volume; }
-  void ShowModes(int loop, int order) override {
-    Loop = loop;
-    Order = order;
-  }
-  void ShowPlaylist() override { ++PlaylistShows; }
-  void ShowLyrics(int32_t durationMs) override { LyricLength = durationMs; }
-  void ShowLyricPosition(int32_t ms) override { LyricPosition = ms; }
-  void ShowSpectrum(const float* levels) override { SpectrumCleared = levels == nullptr; }
-  void ShowNotice(const TNotice& notice) override { Notices.push_back(notice); }
-  bool IsActiveWindow() const override { return Active; }
-
-  bool Playing = false, Muted = false, Remaining = false, SpectrumCleared = false, Active = true;
-  std::string Title, Info, Bitrate, SampleRate;
-  int64_t TimeMs = -1;
-  int Progress = -1, Volume = -1, Loop = -1, Order = -1, PlaylistShows = 0;
-  int32_t LyricLength = -1, LyricPosition = -1;
-  std::vector<TNotice> Notices;
-};
-
 class TRemoteCounter final : public IPlayerRemoteListener {
 public:
   void RemoteStatusChanged() override { ++Changes; }
@@ -396,7 +361,9 @@ TEST_F(LyricSearchTest, TheFirstHitWaitsForTheUserOnlyWhileTheDialogIsOpenWithSe
     Reply(request, hits);
     const std::vector<TLyricDownloadRequest> downloads = Downloads();
     EXPECT_EQ(downloads.size(), c.fetched ? 1u : 0u);
-    if (c.fetched && !downloads.empty()) EXPECT_EQ(downloads[0].LyricID, 20);
+    if (c.fetched && !downloads.empty()) {
+      EXPECT_EQ(downloads[0].LyricID, 20);
+    }
   }
 }
 

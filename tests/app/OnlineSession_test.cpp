@@ -26,7 +26,7 @@
 #include "tests/net/NetTestTools.h"
 #include "tests/service/DemoCatalogue.h"
 #include "tests/service/ServiceProcess.h"
-#include "tests/support/ArrivingFile.h"
+#include "tests/app/ControllerHarness.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -188,26 +188,6 @@ TEST_F(OnlineSession, SearchesSuggestsAndDownloadsASongForPlay) {
   EXPECT_EQ(local->FilePath(), path);
 }
 
-// The main window's view where nothing is shown.
-class TQuietView final : public ml::IMainView {
-public:
-  void ShowPlaying(bool) override {}
-  void ShowTitle(const std::string&) override {}
-  void ShowInfo(const std::string&) override {}
-  void ShowRates(const std::string&, const std::string&) override {}
-  void ShowTime(int64_t, int64_t, bool) override {}
-  void ShowProgress(int, int) override {}
-  void ShowMute(bool) override {}
-  void ShowVolume(int) override {}
-  void ShowModes(int, int) override {}
-  void ShowPlaylist() override {}
-  void ShowLyrics(int32_t) override {}
-  void ShowLyricPosition(int32_t) override {}
-  void ShowSpectrum(const float*) override {}
-  void ShowNotice(const ml::TNotice&) override {}
-  bool IsActiveWindow() const override { return true; }
-};
-
 // A song of the catalogue's name played from a file without a lyric: the controller asks the
 // lyric server by its caption, downloads the first hit into the lyric folder and shows it; the
 // file is the catalogue's own lyric, byte for byte.
@@ -226,7 +206,7 @@ TEST_F(OnlineSession, ASongWithoutALyricGetsTheCataloguesLyric) {
   ml::TPlayer player(&loop);
   player.SetOutputTarget({ml::TOutputKind::Null, ""});
   ml::TLRCParse lyrics;
-  TQuietView view;
+  mltest::TRecordingView view;
   ml::TMainControllerParts parts;
   parts.Player = &player;
   parts.Library = &library;
@@ -239,6 +219,7 @@ TEST_F(OnlineSession, ASongWithoutALyricGetsTheCataloguesLyric) {
   controller.SetLyricService(&s.Lyrics());
   controller.OpenFiles({song}, true);
   ASSERT_TRUE(loop.WaitPumping([&] { return lyrics.Count() > 0; }, 20s)) << "no lyric came";
+  EXPECT_GT(view.LyricLength, 0) << "the display starts with the lyric";
   const std::string saved = dir.File("lyrics/" + caption + ".lrc");
   EXPECT_EQ(controller.PlayingEntry()->LRCFileName, saved);
   EXPECT_EQ(mltest::RunCapture("cmp '" + saved + "' '" + mlsvctest::DemoCatalogueFolder() + "/" + caption + ".lrc' && echo same"),

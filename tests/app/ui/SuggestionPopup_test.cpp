@@ -48,7 +48,8 @@ TEST(SuggestionPopup, AsksShowsMovesAndTakesAWord) {
   const QPoint boxBottom = box->mapToGlobal(QPoint(0, box->height()));
   const int buttonRight = button->mapToGlobal(QPoint(button->width(), 0)).x();
   EXPECT_EQ(popup.geometry(), QRect(buttonRight - 200, boxBottom.y(), 200, 2 * h + 2));
-  EXPECT_EQ(QApplication::focusWidget(), box) << "the box keeps the keyboard";
+  EXPECT_EQ(window.focusWidget(), box) << "the box keeps the keyboard";
+  EXPECT_FALSE(popup.isActiveWindow());
 
   for (const char* expected : {"Luna Park", "Lunar", "Luna Park"}) {
     QTest::keyClick(box, Qt::Key_Down);
