@@ -323,7 +323,7 @@ TEST_F(LyricSearchTest, ASongWithoutALyricGetsTheServicesFirstHit) {
   EXPECT_EQ(next.SongName, "Singer B - Second");
   EXPECT_NE(next.RequestID, asked.RequestID);
   sent.clear();
-  Lyric(asked.RequestID, 7, "[00:00.00]first song's line\n");
+  Lyric(asked.RequestID, 7, "[00:00.00]first\n[00:01.00]song\n");
   EXPECT_EQ(lyrics.Count(), 0) << "the first song's lyric is not the second's";
   EXPECT_EQ(controller->PlayingEntry()->LRCFileName, "");
 
