@@ -371,25 +371,32 @@ TEST_F(LyricSearchTest, TheFirstHitWaitsForTheUserOnlyWhileTheDialogIsOpenWithSe
 // starts downloading ahead (once); nothing follows a song played alone, so nothing is fetched.
 TEST_F(MainControllerTest, TheNextServiceSongIsFetchedAheadAt80Percent) {
   std::vector<std::string> fetched;
+  int64_t fetchedAt = -1;
   Make(false, nullptr, [&](TMainControllerParts& p) {
     p.DownloadForPlay = [&](TShareFileInfo& e) {
       fetched.push_back(e.Caption);
+      fetchedAt = player->GetPositionMs();
       return std::shared_ptr<IPlayableDownload>();
     };
   });
-  controller->OpenFiles({Song("local.wav", 2)});
+  // The engine runs on its own thread: play on until the position gets there, not for a time.
+  auto playUntil = [&](int64_t ms, const std::function<bool()>& stop = [] { return false; }) {
+    for (int i = 0; i < 200 && player->GetPositionMs() < ms && !stop(); ++i) PlayFor(50ms);
+  };
+  controller->OpenFiles({Song("local.wav", 4)});
   controller->PlayList().AddEntry(library->AddFromSearchResult("Singer - Next", LRMD5::MD5String("next")), false);
   Settle();
-  PlayFor(1500ms);
+  playUntil(3000);
   EXPECT_TRUE(fetched.empty()) << "not before 80 %";
-  PlayFor(200ms);
+  playUntil(3700, [&] { return !fetched.empty(); });
   EXPECT_EQ(fetched, std::vector<std::string>{"Singer - Next"});
-  PlayFor(200ms);
+  EXPECT_GE(fetchedAt, 3200);
+  playUntil(3500);
   EXPECT_EQ(fetched.size(), 1u) << "once a song";
 
   controller->ClickLoopButton();  // loop all -> play one song
   controller->PlayRow(0);
   Settle();
-  PlayFor(1900ms);
+  playUntil(3700);
   EXPECT_EQ(fetched.size(), 1u);
 }
