@@ -1,7 +1,8 @@
 // The suggestion list offscreen, beside a search box and its button: typing asks, the words show
 // under the box at the button's right edge without taking the box's focus, the arrows wrap and
 // copy the word, hovering selects, a click searches the word without asking again, and a press
-// elsewhere, the player losing the focus and an emptied box hide the list.
+// elsewhere, the player losing the focus and an emptied box hide the list. The list's picture is
+// compared with a reference of ours.
 #include "app/ui/SuggestionPopup.h"
 
 #include <QApplication>
@@ -11,6 +12,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/ReferenceImage.h"
 
 using namespace ml;
 
@@ -50,13 +53,17 @@ TEST(SuggestionPopup, AsksShowsMovesAndTakesAWord) {
   EXPECT_EQ(popup.geometry(), QRect(buttonRight - 200, boxBottom.y(), 200, 2 * h + 2));
   EXPECT_EQ(window.focusWidget(), box) << "the box keeps the keyboard";
   EXPECT_FALSE(popup.isActiveWindow());
+  QTest::keyClick(box, Qt::Key_Down);
+  // The words at the left, their counts at the right, the selected row highlighted.
+  mltest::ExpectLooksLike(popup.grab().toImage(), "suggestions", "tests/app/ui/reference");
 
-  for (const char* expected : {"Luna Park", "Lunar", "Luna Park"}) {
+  EXPECT_EQ(box->text().toStdString(), "Luna Park");
+  for (const char* expected : {"Lunar", "Luna Park", "Lunar"}) {
     QTest::keyClick(box, Qt::Key_Down);
     EXPECT_EQ(box->text().toStdString(), expected);
   }
   QTest::keyClick(box, Qt::Key_Up);
-  EXPECT_EQ(box->text().toStdString(), "Lunar");
+  EXPECT_EQ(box->text().toStdString(), "Luna Park");
   EXPECT_EQ(asked.size(), 2u) << "a word the list puts in the box asks nothing";
 
   Hover(popup, QPoint(50, 1 + h / 2));
