@@ -1,8 +1,9 @@
 #pragma once
 // The main window's rules that need no window: when a song still arriving may start, pause and
-// go on; whether a seek is allowed; when a search is sent; the search box's suggestion list; how the play modes cycle; the texts of
-// the title and the labels; which hotkeys match and which are registered; where the windows go;
-// which colour entry is ticked. The window (Qt) is a thin view that asks these.
+// go on; whether a seek is allowed; when a search is sent; the search box's suggestion list; how
+// the play modes cycle; the texts of the title and the labels; which hotkeys match and which are
+// registered; where the windows go; which colour entry is ticked. The window (Qt) is a thin view
+// that asks these.
 #include "app/uSettingMgr.h"
 #include "base/ColorText.h"
 #include "base/Rect.h"

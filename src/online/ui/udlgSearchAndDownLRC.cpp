@@ -19,10 +19,10 @@ namespace {
 constexpr const char* kTip = "提示:不输入歌手名可以得到更多搜索结果。";
 
 // The dialog's handler first, then the one it found there.
-template <class... A>
-void Chain(std::function<void(A...)>& slot, std::function<void(A...)>& saved, std::function<void(A...)> mine) {
+template <class F, class Mine>
+void Chain(std::function<F>& slot, std::function<F>& saved, Mine mine) {
   saved = slot;
-  slot = [mine = std::move(mine), next = saved](A... a) {
+  slot = [mine = std::move(mine), next = saved](auto&&... a) {
     mine(a...);
     if (next) next(a...);
   };
@@ -80,25 +80,17 @@ TdlgSearchAndDownLRC::TdlgSearchAndDownLRC(TDownLRC& lyrics, std::function<int32
 TdlgSearchAndDownLRC::~TdlgSearchAndDownLRC() { Disconnect(); }
 
 void TdlgSearchAndDownLRC::Connect() {
-  Chain(lyrics_.OnSearchBegan, searchBegan_, std::function<void(int32_t, const std::string&)>(
-                                                 [this](int32_t, const std::string&) {
-                                                   SetBusy(false, false, "正在服务器上搜索歌词...");
-                                                 }));
-  Chain(lyrics_.OnSearchDone, searchDone_,
-        std::function<void(const TSearchResult&)>([this](const TSearchResult& r) { Found(r); }));
-  Chain(lyrics_.OnSearchTimedOut, searchTimedOut_, std::function<void(int32_t, const std::string&)>(
-                                                       [this](int32_t, const std::string&) {
-                                                         SetBusy(true, false, "连接服务器失败");
-                                                       }));
-  Chain(lyrics_.OnDownloadBegan, downloadBegan_, std::function<void(int32_t, int32_t)>([this](int32_t, int32_t) {
-          SetBusy(false, false, "正在从服务器下载歌词...");
-        }));
+  Chain(lyrics_.OnSearchBegan, searchBegan_,
+        [this](int32_t, const std::string&) { SetBusy(false, false, "正在服务器上搜索歌词..."); });
+  Chain(lyrics_.OnSearchDone, searchDone_, [this](const TSearchResult& r) { Found(r); });
+  Chain(lyrics_.OnSearchTimedOut, searchTimedOut_,
+        [this](int32_t, const std::string&) { SetBusy(true, false, "连接服务器失败"); });
+  Chain(lyrics_.OnDownloadBegan, downloadBegan_,
+        [this](int32_t, int32_t) { SetBusy(false, false, "正在从服务器下载歌词..."); });
   Chain(lyrics_.OnDownloadDone, downloadDone_,
-        std::function<void(int32_t, const std::string&, int32_t)>(
-            [this](int32_t, const std::string&, int32_t) { SetBusy(true, true, "下载歌词成功"); }));
-  Chain(lyrics_.OnDownloadTimedOut, downloadTimedOut_, std::function<void(int32_t, int32_t)>([this](int32_t, int32_t) {
-          SetBusy(true, false, "连接服务器失败");
-        }));
+        [this](int32_t, const std::string&, int32_t) { SetBusy(true, true, "下载歌词成功"); });
+  Chain(lyrics_.OnDownloadTimedOut, downloadTimedOut_,
+        [this](int32_t, int32_t) { SetBusy(true, false, "连接服务器失败"); });
 }
 
 void TdlgSearchAndDownLRC::Disconnect() {
