@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 
 namespace ml {
 
@@ -50,6 +51,7 @@ TMainController::TMainController(const TMainControllerParts& parts)
 }
 
 TMainController::~TMainController() {
+  SetLyricService(nullptr);
   if (tick_) parts_.dispatcher->StopTimer(tick_);
   player_.OnPlayerStateChange = nullptr;
   player_.OnFileFinishPlay = nullptr;
@@ -201,11 +203,68 @@ TLyricSeekState TMainController::LyricSeekState(int32_t ms) const {
 
 void TMainController::AssociateLyricFile(const std::string& path) {
   if (!playing_ || !parts_.Lyrics) return;
-  parts_.Library->SetLRCFileName(playing_, path);
-  ClearLyrics();
-  if (path.empty()) return;
+  if (path.empty()) {
+    parts_.Library->SetLRCFileName(playing_, path);
+    ClearLyrics();
+    return;
+  }
+  // A file without a single timed line is no lyric: the one shown before stays, and stays the
+  // song's.
+  const std::string previous = parts_.Lyrics->Count() > 0 ? parts_.Lyrics->FileName : std::string();
   parts_.Lyrics->LoadFromFile(path);
+  if (parts_.Lyrics->Count() == 0) {
+    if (!previous.empty()) parts_.Lyrics->LoadFromFile(previous);
+    return;
+  }
+  parts_.Library->SetLRCFileName(playing_, path);
   view_.ShowLyrics(player_.GetDurationMs() > 0 ? player_.GetDurationMs() : playing_->Duration);
+}
+
+void TMainController::SetLyricService(TDownLRC* lyrics) {
+  if (lyricService_) {
+    lyricService_->OnSearchDone = nullptr;
+    lyricService_->OnDownloadDone = nullptr;
+  }
+  lyricService_ = lyrics;
+  if (!lyrics) return;
+  lyrics->OnSearchDone = [this](const TSearchResult& result) { LyricSearchDone(result); };
+  lyrics->OnDownloadDone = [this](int32_t requestID, const std::string& path, int32_t) {
+    LyricDownloaded(requestID, path);
+  };
+}
+
+int32_t TMainController::NewLyricRequest() {
+  lyricEntry_ = playing_;
+  // Request numbers are positive: the downloader ignores 0 and below.
+  if (lyricRequest_ == std::numeric_limits<int32_t>::max()) lyricRequest_ = 0;
+  return ++lyricRequest_;
+}
+
+std::string TMainController::LyricFolder() const {
+  std::string folder = settings_.LRCSavePath;
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+void TMainController::SearchLyricsFor(TShareFileInfo& entry) {
+  if (!lyricService_) return;
+  lyricService_->SearchBySong(NewLyricRequest(), entry.Caption, entry.Duration);
+}
+
+void TMainController::LyricSearchDone(const TSearchResult& result) {
+  if (!lyricService_ || result.RequestID != lyricRequest_ || result.Results.empty()) return;
+  // With the dialog open the user picks among several hits; a single one is taken at once.
+  if (lyricDialogOpen_ && result.Results.size() > 1) return;
+  const TLRCResult& first = result.Results.front();
+  lyricService_->Download(result.RequestID, first.LyricID, LyricFolder() + TDownLRC::LyricFileName(first));
+}
+
+void TMainController::LyricDownloaded(int32_t requestID, const std::string& path) {
+  // Only the latest request's lyric, and only while its song still plays. A download the user
+  // chose in the dialog is wanted whatever AutoShowLRC says; the automatic search runs only
+  // with it set.
+  if (requestID != lyricRequest_ || !playing_ || playing_ != lyricEntry_ || stopped_) return;
+  AssociateLyricFile(path);
 }
 
 void TMainController::ToggleTimeMode() {
@@ -276,10 +335,13 @@ void TMainController::PlayEntryRequested(TShareFileInfo* entry) {
   title_ = entry->Caption;
   scrollTitle_ = PlayingTitle(title_, parts_.Info->AppTitle);
   progressReports_ = 0;
+  prefetched_ = false;
   stopped_ = false;
   if (!tick_) tick_ = parts_.dispatcher->StartTimer(kTick, [this] { Tick(); });
   ClearLyrics();
-  if (settings_.AutoShowLRC) LoadLyricsFor(*entry);
+  // Without a lyric here the lyric page offers the search (the cleared display shows the link)
+  // while the service is asked.
+  if (settings_.AutoShowLRC && !LoadLyricsFor(*entry)) SearchLyricsFor(*entry);
   view_.ShowPlaylist();
   if (entry->Encrypt && (entry->FileName.empty() || !FileExists(entry->FileName))) {
     if (!StartOnlinePlay(*entry)) OnOpenError("cannot download " + entry->Caption + " from the service");
@@ -295,8 +357,8 @@ void TMainController::PlayEntryRequested(TShareFileInfo* entry) {
   if (parts_.ReportPlayed) parts_.ReportPlayed(entry->Caption);
 }
 
-void TMainController::LoadLyricsFor(TShareFileInfo& entry) {
-  if (!parts_.Lyrics) return;
+bool TMainController::LoadLyricsFor(TShareFileInfo& entry) {
+  if (!parts_.Lyrics) return true;
   std::string path = entry.LRCFileName;
   if (path.empty() || !FileExists(path)) {
     // A lyric of the song's name beside it or in the lyric folder is the song's own: it is
@@ -305,11 +367,12 @@ void TMainController::LoadLyricsFor(TShareFileInfo& entry) {
     const std::string folder = std::filesystem::path(entry.FileName).parent_path().string();
     for (const std::string& f : {folder, settings_.LRCSavePath})
       if (path.empty() && !f.empty()) path = TDownLRC::FindLocalLyric(f, entry.Caption);
-    if (path.empty()) return;
+    if (path.empty()) return false;
     parts_.Library->SetLRCFileName(&entry, path);
   }
   parts_.Lyrics->LoadFromFile(path);
   view_.ShowLyrics(entry.Duration);
+  return true;
 }
 
 void TMainController::ClearLyrics() {
@@ -379,6 +442,20 @@ void TMainController::OnProgress(int32_t pos, int32_t dur, double pct) {
     scrollTitle_ = RotateTitle(scrollTitle_);
     view_.ShowTitle(scrollTitle_);
   }
+  if (pct > 0.8 && !prefetched_ && !Downloading()) {
+    prefetched_ = true;
+    PrefetchNext();
+  }
+}
+
+void TMainController::PrefetchNext() {
+  // The song that follows this one by itself, fetched while this one ends; nothing follows a
+  // song played alone.
+  if (!parts_.DownloadForPlay || playList_->LoopMode() == plSinglePlay) return;
+  TShareFileInfo* next = playList_->NextEntry(true);
+  if (!next || next == playing_ || !next->Encrypt || (!next->FileName.empty() && FileExists(next->FileName))) return;
+  // The job runs on in the transfer manager; playing the song later finds it there.
+  parts_.DownloadForPlay(*next);
 }
 
 void TMainController::Tick() {

@@ -21,10 +21,12 @@
 namespace ml {
 
 class Dispatcher;
+class TDownLRC;
 class TLRCParse;
 class TPlayer;
 class TSettingMgr;
 struct TAppInfo;
+struct TSearchResult;
 
 // What the window shows. Every call carries the whole value, so a view may redraw from it alone.
 class IMainView {
@@ -65,7 +67,8 @@ struct TMainControllerParts {
   IMainView* View = nullptr;
   uint32_t RandomSeed = 0;      // the random order; 0: from the clock
   // A song of the service without a local copy: its download, started for playing (null when
-  // it could not start). None: such songs cannot be played.
+  // it could not start). None: such songs cannot be played. Also called, its answer dropped, to
+  // fetch the next song ahead once the playing one passes 80 %.
   std::function<std::shared_ptr<IPlayableDownload>(TShareFileInfo& entry)> DownloadForPlay;
   // A local song started: the service's usage report of what was played (none: not reported).
   std::function<void(const std::string& caption)> ReportPlayed;
@@ -118,6 +121,19 @@ public:
   // The playing song's lyric file: a new one is loaded and kept with the song; an empty path
   // drops the association and clears the display.
   void AssociateLyricFile(const std::string& path);
+
+  // The service's lyric search and download (null: none, and before the window goes). A song
+  // that starts without a lyric is searched for by its caption and duration when AutoShowLRC is
+  // set; the first hit is downloaded into the lyric folder and becomes the song's lyric.
+  void SetLyricService(TDownLRC* lyrics);
+  // A new lyric request for the playing song (the lyric search dialog's searches count here
+  // too): what answers an older one is dropped, and a lyric the current one downloads becomes
+  // the song's while it still plays.
+  int32_t NewLyricRequest();
+  // While the lyric search dialog is open, a search with more than one hit waits for the user.
+  void SetLyricDialogOpen(bool open) { lyricDialogOpen_ = open; }
+  // Where downloaded lyrics go (the setting LRCSavePath, with a trailing "/").
+  std::string LyricFolder() const;
 
   bool Playing() const;
   bool Paused() const;
@@ -179,7 +195,12 @@ private:
   bool SeekAllowedTo(double fraction) const;
   void OnProgress(int32_t pos, int32_t dur, double pct);
   void Tick();
-  void LoadLyricsFor(TShareFileInfo& entry);
+  // False when the entry has no lyric here (none associated, none beside it or in the folder).
+  bool LoadLyricsFor(TShareFileInfo& entry);
+  void SearchLyricsFor(TShareFileInfo& entry);
+  void LyricSearchDone(const TSearchResult& result);
+  void LyricDownloaded(int32_t requestID, const std::string& path);
+  void PrefetchNext();
   void ClearLyrics();
   void SetLoop(int mode);
   void SetOrder(int mode);
@@ -202,6 +223,11 @@ private:
   std::unique_ptr<TOnlinePlayback> online_;
   std::vector<IPlayerRemoteListener*> remotes_;
   TRemoteStatus lastStatus_;
+  bool prefetched_ = false;  // the playing song has passed 80 % once
+  TDownLRC* lyricService_ = nullptr;
+  int32_t lyricRequest_ = 0;
+  TShareFileInfo* lyricEntry_ = nullptr;  // the song the current lyric request is for
+  bool lyricDialogOpen_ = false;
 };
 
 }  // namespace ml

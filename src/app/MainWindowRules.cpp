@@ -77,6 +77,56 @@ std::string TSearchGate::Keyword(std::string_view boxText, std::string_view hint
   return lower;
 }
 
+bool TSuggestionList::Edited(std::string_view text, std::string_view hint) {
+  const std::string_view trimmed = Trim(text);
+  if (!enabled_ || trimmed.empty() || trimmed == Trim(hint)) {
+    Hide();
+    return false;
+  }
+  typing_ = true;
+  return true;
+}
+
+bool TSuggestionList::Arrived(std::string_view boxText, std::vector<TSuggestion> words) {
+  if (Trim(boxText).empty() || words.empty() || !typing_ || !enabled_) {
+    Hide();
+    return false;
+  }
+  typing_ = false;
+  words_ = std::move(words);
+  selected_ = -1;
+  shown_ = true;
+  return true;
+}
+
+std::optional<std::string> TSuggestionList::Move(int step) {
+  if (!shown_ || words_.empty()) return std::nullopt;
+  const int n = int(words_.size());
+  // From no selection, Down takes the first word and Up the last.
+  selected_ = selected_ < 0 ? (step > 0 ? 0 : n - 1) : ((selected_ + step) % n + n) % n;
+  return words_[size_t(selected_)].Word;
+}
+
+void TSuggestionList::Hover(int row) {
+  if (shown_) selected_ = row >= 0 && row < int(words_.size()) ? row : -1;
+}
+
+void TSuggestionList::Hide() {
+  shown_ = false;
+  typing_ = false;
+  selected_ = -1;
+}
+
+void TSuggestionList::SetEnabled(bool enabled) {
+  enabled_ = enabled;
+  if (!enabled) Hide();
+}
+
+TRect TSuggestionList::Placement(const TRect& box, const TRect& button, int itemHeight, size_t count) {
+  const int32_t height = itemHeight * int32_t(count) + 2;
+  return {button.Right - kWidth, box.Bottom, button.Right, box.Bottom + height};
+}
+
 bool TSearchGate::ShouldSearch(const std::string& keyword, int64_t nowMs) {
   if (keyword.empty()) return false;
   if (keyword == last_ && lastMs_ && nowMs - *lastMs_ < kRepeatMs) return false;

@@ -1,11 +1,13 @@
 #pragma once
 // The main window's rules that need no window: when a song still arriving may start, pause and
-// go on; whether a seek is allowed; when a search is sent; how the play modes cycle; the texts of
-// the title and the labels; which hotkeys match and which are registered; where the windows go;
-// which colour entry is ticked. The window (Qt) is a thin view that asks these.
+// go on; whether a seek is allowed; when a search is sent; the search box's suggestion list; how
+// the play modes cycle; the texts of the title and the labels; which hotkeys match and which are
+// registered; where the windows go; which colour entry is ticked. The window (Qt) is a thin view
+// that asks these.
 #include "app/uSettingMgr.h"
 #include "base/ColorText.h"
 #include "base/Rect.h"
+#include "online/KeywordSuggest.h"
 
 #include <array>
 #include <cstdint>
@@ -69,6 +71,41 @@ public:
 private:
   std::string last_;
   std::optional<int64_t> lastMs_;
+};
+
+// The suggestion list under the search box: when the service is asked, what the list holds and
+// when it shows, the selection the arrow keys move, and where it goes.
+class TSuggestionList {
+public:
+  static constexpr int kWidth = 200;
+
+  // The user typed: true when the service should be asked for text. Empty text, the box's hint,
+  // or suggestions turned off hide the list instead.
+  bool Edited(std::string_view text, std::string_view hint);
+  // Words arrived while the box holds boxText: they show when the user has typed since the last
+  // list and the box is not empty; otherwise the list hides. True when it shows.
+  bool Arrived(std::string_view boxText, std::vector<TSuggestion> words);
+  // Up (-1) or Down (+1) in the box: the selection moves, wrapping at both ends, and its word
+  // goes into the box. Nothing while the list is hidden.
+  std::optional<std::string> Move(int step);
+  // The pointer is over row (hover selects); -1 for none.
+  void Hover(int row);
+  void Hide();
+  void SetEnabled(bool enabled);
+
+  bool Shown() const { return shown_; }
+  const std::vector<TSuggestion>& Words() const { return words_; }
+  int Selected() const { return selected_; }
+  // The list's place on the screen: kWidth wide, one itemHeight per word and a 1-pixel frame,
+  // its right edge at the search button's, its top at the box's bottom.
+  static TRect Placement(const TRect& box, const TRect& button, int itemHeight, size_t count);
+
+private:
+  bool enabled_ = true;
+  bool typing_ = false;  // typed since the list last showed
+  bool shown_ = false;
+  std::vector<TSuggestion> words_;
+  int selected_ = -1;
 };
 
 // Loop modes 0 loop all, 1 play one song, 2 repeat one: a click on the shown button moves to the

@@ -1,7 +1,8 @@
 #pragma once
 // What the main window's controller runs on in the tests: the manual loop, the real player on a
 // fake output that keeps what it played, a data folder with the settings and the library, the
-// lyric parser, songs made on demand, and the controller over a given view.
+// lyric parser, songs made on demand, and the controller over a given view; and a view that
+// records what it is told.
 #include "app/AppInfo.h"
 #include "app/MainController.h"
 #include "app/uSettingMgr.h"
@@ -19,8 +20,45 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace mltest {
+
+// A view that keeps what it was told last.
+class TRecordingView final : public ml::IMainView {
+public:
+  void ShowPlaying(bool playing) override { Playing = playing; }
+  void ShowTitle(const std::string& title) override { Title = title; }
+  void ShowInfo(const std::string& text) override { Info = text; }
+  void ShowRates(const std::string& bitrate, const std::string& sampleRate) override {
+    Bitrate = bitrate;
+    SampleRate = sampleRate;
+  }
+  void ShowTime(int64_t ms, int64_t duration, bool remaining) override {
+    TimeMs = remaining ? duration - ms : ms;
+    Remaining = remaining;
+  }
+  void ShowProgress(int position, int) override { Progress = position; }
+  void ShowMute(bool muted) override { Muted = muted; }
+  void ShowVolume(int volume) override { Volume = volume; }
+  void ShowModes(int loop, int order) override {
+    Loop = loop;
+    Order = order;
+  }
+  void ShowPlaylist() override { ++PlaylistShows; }
+  void ShowLyrics(int32_t durationMs) override { LyricLength = durationMs; }
+  void ShowLyricPosition(int32_t ms) override { LyricPosition = ms; }
+  void ShowSpectrum(const float* levels) override { SpectrumCleared = levels == nullptr; }
+  void ShowNotice(const ml::TNotice& notice) override { Notices.push_back(notice); }
+  bool IsActiveWindow() const override { return Active; }
+
+  bool Playing = false, Muted = false, Remaining = false, SpectrumCleared = false, Active = true;
+  std::string Title, Info, Bitrate, SampleRate;
+  int64_t TimeMs = -1;
+  int Progress = -1, Volume = -1, Loop = -1, Order = -1, PlaylistShows = 0;
+  int32_t LyricLength = -1, LyricPosition = -1;
+  std::vector<ml::TNotice> Notices;
+};
 
 class TControllerHarness {
 public:

@@ -3,6 +3,9 @@
 #include "app/MainController.h"
 
 #include "base/LRMD5.h"
+#include "net/LyricRecords.h"
+#include "online/uDownLRC.h"
+#include "tests/net/NetTestTools.h"
 #include "tests/app/ArrivingDownload.h"
 #include "tests/app/ControllerHarness.h"
 
@@ -11,44 +14,11 @@
 
 using namespace ml;
 using namespace mltest;
+using mlnettest::Bytes;
+using mlnettest::Written;
 using namespace std::chrono_literals;
 
 namespace {
-
-class TRecordingView final : public IMainView {
-public:
-  void ShowPlaying(bool playing) override { Playing = playing; }
-  void ShowTitle(const std::string& title) override { Title = title; }
-  void ShowInfo(const std::string& text) override { Info = text; }
-  void ShowRates(const std::string& bitrate, const std::string& sampleRate) override {
-    Bitrate = bitrate;
-    SampleRate = sampleRate;
-  }
-  void ShowTime(int64_t ms, int64_t duration, bool remaining) override {
-    TimeMs = remaining ? duration - ms : ms;
-    Remaining = remaining;
-  }
-  void ShowProgress(int position, int) override { Progress = position; }
-  void ShowMute(bool muted) override { Muted = muted; }
-  void ShowVolume(int volume) override { Volume = volume; }
-  void ShowModes(int loop, int order) override {
-    Loop = loop;
-    Order = order;
-  }
-  void ShowPlaylist() override { ++PlaylistShows; }
-  void ShowLyrics(int32_t durationMs) override { LyricLength = durationMs; }
-  void ShowLyricPosition(int32_t ms) override { LyricPosition = ms; }
-  void ShowSpectrum(const float* levels) override { SpectrumCleared = levels == nullptr; }
-  void ShowNotice(const TNotice& notice) override { Notices.push_back(notice); }
-  bool IsActiveWindow() const override { return Active; }
-
-  bool Playing = false, Muted = false, Remaining = false, SpectrumCleared = false, Active = true;
-  std::string Title, Info, Bitrate, SampleRate;
-  int64_t TimeMs = -1;
-  int Progress = -1, Volume = -1, Loop = -1, Order = -1, PlaylistShows = 0;
-  int32_t LyricLength = -1, LyricPosition = -1;
-  std::vector<TNotice> Notices;
-};
 
 class TRemoteCounter final : public IPlayerRemoteListener {
 public:
@@ -290,3 +260,143 @@ TEST_F(MainControllerTest, RemotesReadTheStatusAndDriveThePlayer) {
 }
 
 }  // namespace
+
+// The service's lyric search on the manual loop, through the real lyric downloader with a fake
+// sender: what it sends, and the answers fed back as the lyric server writes them.
+class LyricSearchTest : public MainControllerTest {
+protected:
+  void SetUp() override {
+    MainControllerTest::SetUp();
+    Make(true);
+    controller->SetLyricService(&down);
+  }
+  void TearDown() override { controller->SetLyricService(nullptr); }
+  void Reply(int32_t request, const std::vector<TLyricHit>& hits) {
+    const Bytes b = Written(WriteLyricSearchReply, TLyricSearchReply{request, hits});
+    down.TakeSearchReply(b.data(), int32_t(b.size()));
+  }
+  void Lyric(int32_t request, int32_t lyric, const std::string& text) {
+    const Bytes b = Written(WriteLyricPart, TLyricPart{request, lyric, 1, 0, text});
+    down.TakeLyricPart(b.data(), int32_t(b.size()));
+  }
+  // The lyric downloads asked for since the last call.
+  std::vector<TLyricDownloadRequest> Downloads() {
+    std::vector<TLyricDownloadRequest> out;
+    for (const Bytes& b : sent)
+      if (TLyricDownloadRequest r; ReadLyricDownloadRequest(b.data(), b.size(), r)) out.push_back(r);
+    sent.clear();
+    return out;
+  }
+
+  std::vector<Bytes> sent;
+  TDownLRC down{loop, [this](const uint8_t* r, int32_t n) {
+                  sent.emplace_back(r, r + n);
+                  return true;
+                }};
+};
+
+// A song without a lyric asks the service by its caption and duration while the lyric page
+// offers the search; the first hit is downloaded into the lyric folder, becomes the song's lyric
+// and shows. A lyric that arrives after its song has made way for another is not the new song's.
+TEST_F(LyricSearchTest, ASongWithoutALyricGetsTheServicesFirstHit) {
+  const std::string first = Song("Singer A - First.wav", 3), second = Song("Singer B - Second.wav", 3);
+  controller->OpenFiles({first, second});
+  Settle();
+  ASSERT_EQ(sent.size(), 1u);
+  TLyricSearchRequest asked;
+  ASSERT_TRUE(ReadLyricSearchRequest(sent[0].data(), sent[0].size(), asked));
+  EXPECT_EQ(asked.SongName, "Singer A - First");
+  EXPECT_EQ(asked.DurationMs, controller->PlayingEntry()->Duration);
+  EXPECT_EQ(view.LyricLength, 0) << "the display is cleared: its link offers the search";
+  sent.clear();
+
+  // The first song's hits: its lyric is being fetched when the user moves on.
+  Reply(asked.RequestID, {{7, "Singer A", "First"}, {8, "Other", "First"}});
+  std::vector<TLyricDownloadRequest> downloads = Downloads();
+  ASSERT_EQ(downloads.size(), 1u);
+  EXPECT_EQ(downloads[0].LyricID, 7);
+  controller->Next();
+  Settle();
+  TLyricSearchRequest next;
+  ASSERT_EQ(sent.size(), 1u);
+  ASSERT_TRUE(ReadLyricSearchRequest(sent[0].data(), sent[0].size(), next));
+  EXPECT_EQ(next.SongName, "Singer B - Second");
+  EXPECT_NE(next.RequestID, asked.RequestID);
+  sent.clear();
+  Lyric(asked.RequestID, 7, "[00:00.00]first\n[00:01.00]song\n");
+  EXPECT_EQ(lyrics.Count(), 0) << "the first song's lyric is not the second's";
+  EXPECT_EQ(controller->PlayingEntry()->LRCFileName, "");
+
+  Reply(next.RequestID, {{9, "Singer B", "Second"}});
+  downloads = Downloads();
+  ASSERT_EQ(downloads.size(), 1u);
+  EXPECT_EQ(downloads[0].LyricID, 9);
+  Lyric(next.RequestID, 9, "[00:00.00]one\n[00:01.00]two\n");
+  const std::string saved = settings->LRCSavePath + "Singer B - Second.lrc";
+  EXPECT_EQ(mltest::ReadAll(saved), "[00:00.00]one\n[00:01.00]two\n");
+  EXPECT_EQ(controller->PlayingEntry()->LRCFileName, saved);
+  EXPECT_EQ(lyrics.Count(), 2);
+  EXPECT_GT(view.LyricLength, 0);
+}
+
+// The dialog's searches count as the controller's requests: with the dialog open a search with
+// several hits waits for the user's choice, a single hit is fetched at once, and with it closed
+// the first of several is.
+TEST_F(LyricSearchTest, TheFirstHitWaitsForTheUserOnlyWhileTheDialogIsOpenWithSeveralHits) {
+  controller->OpenFiles({Song("Song.wav", 3)});
+  Settle();
+  struct Case {
+    bool dialogOpen;
+    size_t hits;
+    bool fetched;
+  };
+  for (const Case c : {Case{false, 3, true}, Case{true, 3, false}, Case{true, 1, true}}) {
+    SCOPED_TRACE(testing::Message() << "dialog open " << c.dialogOpen << ", " << c.hits << " hits");
+    controller->SetLyricDialogOpen(c.dialogOpen);
+    const int32_t request = controller->NewLyricRequest();
+    down.SearchBySingerAndSong(request, "Singer", "Song");
+    std::vector<TLyricHit> hits;
+    for (size_t i = 0; i < c.hits; ++i) hits.push_back({int32_t(20 + i), "Singer", "Song " + std::to_string(i)});
+    Downloads();
+    Reply(request, hits);
+    const std::vector<TLyricDownloadRequest> downloads = Downloads();
+    EXPECT_EQ(downloads.size(), c.fetched ? 1u : 0u);
+    if (c.fetched && !downloads.empty()) {
+      EXPECT_EQ(downloads[0].LyricID, 20);
+    }
+  }
+}
+
+// Once the playing song passes 80 %, the next song, a song of the service without a file here,
+// starts downloading ahead (once); nothing follows a song played alone, so nothing is fetched.
+TEST_F(MainControllerTest, TheNextServiceSongIsFetchedAheadAt80Percent) {
+  std::vector<std::string> fetched;
+  int64_t fetchedAt = -1;
+  Make(false, nullptr, [&](TMainControllerParts& p) {
+    p.DownloadForPlay = [&](TShareFileInfo& e) {
+      fetched.push_back(e.Caption);
+      fetchedAt = player->GetPositionMs();
+      return std::shared_ptr<IPlayableDownload>();
+    };
+  });
+  // The engine runs on its own thread: play on until the position gets there, not for a time.
+  auto playUntil = [&](int64_t ms, const std::function<bool()>& stop = [] { return false; }) {
+    for (int i = 0; i < 200 && player->GetPositionMs() < ms && !stop(); ++i) PlayFor(50ms);
+  };
+  controller->OpenFiles({Song("local.wav", 4)});
+  controller->PlayList().AddEntry(library->AddFromSearchResult("Singer - Next", LRMD5::MD5String("next")), false);
+  Settle();
+  playUntil(3000);
+  EXPECT_TRUE(fetched.empty()) << "not before 80 %";
+  playUntil(3700, [&] { return !fetched.empty(); });
+  EXPECT_EQ(fetched, std::vector<std::string>{"Singer - Next"});
+  EXPECT_GE(fetchedAt, 3200);
+  playUntil(3500);
+  EXPECT_EQ(fetched.size(), 1u) << "once a song";
+
+  controller->ClickLoopButton();  // loop all -> play one song
+  controller->PlayRow(0);
+  Settle();
+  playUntil(3700);
+  EXPECT_EQ(fetched.size(), 1u);
+}

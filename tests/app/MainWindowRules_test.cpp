@@ -153,3 +153,57 @@ TEST(Tints, TheTickedEntry) {
 }
 
 }  // namespace
+
+// The suggestion list: typing asks (never for an empty box or its hint, nor with suggestions
+// off), words show only after typing and while the box holds text, the arrows wrap and hand over
+// the word, hovering selects, and the list sits under the box at the search button's right edge.
+TEST(SuggestionList, AsksShowsMovesAndIsPlaced) {
+  const std::string hint = "搜索歌曲，歌手";
+  TSuggestionList list;
+  EXPECT_FALSE(list.Edited("", hint));
+  EXPECT_FALSE(list.Edited("  ", hint));
+  EXPECT_FALSE(list.Edited(hint, hint));
+  EXPECT_FALSE(list.Arrived("lu", {{"Luna", 4}})) << "words nobody typed for";
+
+  const std::vector<TSuggestion> words{{"Luna Park", 4}, {"Lunar", 2}, {"Lune", 1}};
+  EXPECT_TRUE(list.Edited("lu", hint));
+  EXPECT_FALSE(list.Arrived("", words)) << "the box was emptied meanwhile";
+  EXPECT_TRUE(list.Edited("lu", hint));
+  EXPECT_FALSE(list.Arrived("lu", {})) << "no words: hidden";
+  EXPECT_TRUE(list.Edited("lu", hint));
+  ASSERT_TRUE(list.Arrived("lu", words));
+  EXPECT_EQ(list.Words(), words);
+  EXPECT_EQ(list.Selected(), -1);
+  EXPECT_FALSE(list.Arrived("lu", words)) << "a second answer without typing hides";
+
+  EXPECT_TRUE(list.Edited("lun", hint));
+  ASSERT_TRUE(list.Arrived("lun", words));
+  struct Step {
+    int step;
+    int selected;
+  };
+  for (const Step s : {Step{+1, 0}, Step{+1, 1}, Step{+1, 2}, Step{+1, 0}, Step{-1, 2}, Step{-1, 1}}) {
+    const std::optional<std::string> word = list.Move(s.step);
+    ASSERT_TRUE(word);
+    EXPECT_EQ(list.Selected(), s.selected);
+    EXPECT_EQ(*word, words[size_t(s.selected)].Word);
+  }
+  list.Hover(2);
+  EXPECT_EQ(list.Selected(), 2);
+  list.Hover(7);
+  EXPECT_EQ(list.Selected(), -1);
+  EXPECT_EQ(list.Move(-1), "Lune") << "from no selection, Up takes the last";
+
+  list.SetEnabled(false);
+  EXPECT_FALSE(list.Shown());
+  EXPECT_FALSE(list.Move(1));
+  EXPECT_FALSE(list.Edited("lun", hint)) << "suggestions off";
+  list.SetEnabled(true);
+  EXPECT_TRUE(list.Edited("lun", hint));
+  list.Hide();
+  EXPECT_FALSE(list.Arrived("lun", words)) << "hidden since the typing";
+
+  // Box at x 20..180, y 40..60; the search button ends at x 230.
+  EXPECT_EQ(TSuggestionList::Placement({20, 40, 180, 60}, {190, 38, 230, 62}, 18, 3), (TRect{30, 60, 230, 116}));
+  EXPECT_EQ(TSuggestionList::Placement({20, 40, 180, 60}, {190, 38, 230, 62}, 18, 1).Height(), 20);
+}

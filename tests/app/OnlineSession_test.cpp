@@ -1,7 +1,8 @@
 // The desktop's online session against the real service on loopback, with the demo catalogue
 // imported: a login to an account and a refused one, a search of the catalogue's word with its
-// rows, the suggestions while typing, and a song of the service downloaded for play. md5sum
-// judges the digests against the catalogue's files.
+// rows, the suggestions while typing, a song of the service downloaded for play, and the lyric
+// the main window's controller finds for a song without one. md5sum judges the digests against
+// the catalogue's files.
 #include "app/OnlineSession.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "app/AppInfo.h"
+#include "app/MainController.h"
 #include "app/OnlinePlayback.h"
 #include "app/OnlinePlaylistSync.h"
 #include "app/ServicesShell.h"
@@ -19,11 +21,14 @@
 #include "base/EventLoop.h"
 #include "base/LRMD5.h"
 #include "library/MusicFileMgr.h"
+#include "lyrics/LRCParse.h"
+#include "playback/uPlayer.h"
 #include "net/WireCodes.h"
 #include "online/SongSearch.h"
 #include "tests/net/NetTestTools.h"
 #include "tests/service/DemoCatalogue.h"
 #include "tests/service/ServiceProcess.h"
+#include "tests/app/ControllerHarness.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -224,6 +229,46 @@ TEST_F(OnlineSession, PlaylistGoesUpAndComesBack) {
   EXPECT_EQ(downloaded, 1) << failure;
   EXPECT_EQ(received, body);
   EXPECT_FALSE(sync.Busy());
+}
+
+// A song of the catalogue's name played from a file without a lyric: the controller asks the
+// lyric server by its caption, downloads the first hit into the lyric folder and shows it; the
+// file is the catalogue's own lyric, byte for byte.
+TEST_F(OnlineSession, ASongWithoutALyricGetsTheCataloguesLyric) {
+  ml::TOnlineSession& s = Open(&library);
+  ASSERT_TRUE(s.StartUp());
+  ASSERT_EQ(NextResult().Code, ml::LoginResult::Success);
+
+  const std::string caption = "Luna Park - Midnight Train";  // a catalogue song with a lyric
+  const std::string song = dir.File("songs/" + caption + ".wav");
+  fs::create_directories(dir.File("songs"));
+  mltest::WriteAll(song, mltest::MakeWav(2, 8000, 1, 500, 0));
+  settings.AutoShowLRC = true;
+  settings.LRCSavePath = dir.File("lyrics") + "/";
+  library.NewPlayList("default");
+  ml::TPlayer player(&loop);
+  player.SetOutputTarget({ml::TOutputKind::Null, ""});
+  ml::TLRCParse lyrics;
+  mltest::TRecordingView view;
+  ml::TMainControllerParts parts;
+  parts.Player = &player;
+  parts.Library = &library;
+  parts.Settings = &settings;
+  parts.Info = &info;
+  parts.dispatcher = &loop;
+  parts.Lyrics = &lyrics;
+  parts.View = &view;
+  ml::TMainController controller(parts);
+  controller.SetLyricService(&s.Lyrics());
+  controller.OpenFiles({song}, true);
+  ASSERT_TRUE(loop.WaitPumping([&] { return lyrics.Count() > 0; }, 20s)) << "no lyric came";
+  EXPECT_GT(view.LyricLength, 0) << "the display starts with the lyric";
+  const std::string saved = dir.File("lyrics/" + caption + ".lrc");
+  EXPECT_EQ(controller.PlayingEntry()->LRCFileName, saved);
+  EXPECT_EQ(mltest::RunCapture("cmp '" + saved + "' '" + mlsvctest::DemoCatalogueFolder() + "/" + caption + ".lrc' && echo same"),
+            "same\n");
+  controller.Stop();
+  controller.SetLyricService(nullptr);
 }
 
 }  // namespace

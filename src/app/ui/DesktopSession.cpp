@@ -144,6 +144,13 @@ void ConnectOnlinePages(TfrmMain& window, TMainController& controller, TMusicFil
                    });
   QObject::connect(results, &TfrmSearchResult::KeywordChosen, &window,
                    [&window](const QString& keyword) { window.StartSearch(keyword.toStdString()); });
+  // The search box's suggestions, and the service's lyrics for songs without one.
+  window.OnSuggest = [&online](const std::string& text) { online.Suggest(text); };
+  online.OnSuggestions = [&window](const std::string& text, const std::vector<TSuggestion>& words) {
+    window.ShowSuggestions(text, words);
+  };
+  controller.SetLyricService(&online.Lyrics());
+  window.SetLyricService(&online.Lyrics());
 }
 
 }  // namespace
@@ -229,6 +236,8 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
     delete window.LyricWindow().Page(TfrmSearchAndLRC::pgLogin);
     window.PlayListFrame().SetSync(nullptr);
     playlistSync.reset();
+    window.SetLyricService(nullptr);
+    controller.SetLyricService(nullptr);
     online.reset();
   };
   // Songs that links of web pages name (the mailbox) join the current playlist.

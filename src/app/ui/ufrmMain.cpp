@@ -4,6 +4,7 @@
 #include "app/MainWindowRules.h"
 #include "app/uSettingMgr.h"
 #include "app/ui/QtKeys.h"
+#include "app/ui/SuggestionPopup.h"
 #include "app/ui/dlgPopupMsg.h"
 #include "library/MusicFileMgr.h"
 #include "library/ui/uLuiPlayListBox.h"
@@ -81,7 +82,8 @@ void TfrmMain::BuildLyricWindow() {
   frame->SetHost(this);
   frame->ScrollLRC()->SetKind(KindFromShowStyle(settings_.LRCShowStyle));
   frame->ScrollLRC()->SetBlendValue(BlendValueFromIndex(settings_.LRCBlendValue));
-  // The dialogs of lyric searching and of the options are not part of this window yet.
+  // The options dialog is not part of this window yet; the lyric search waits for the service
+  // (SetLyricService).
   for (const char* name : {"miFindLRC", "miLRCConfig"})
     if (QAction* a = frame->Menu()->findChild<QAction*>(name)) a->setEnabled(false);
   connect(lyricWindow_, &TfrmSearchAndLRC::Closed, this, [this] {
@@ -233,6 +235,7 @@ void TfrmMain::BuildControls() {
   search_ = own(new TTransparentEdit(this));
   search_->SetDefaultEditText(QString::fromUtf8(kSearchHint));
   connect(search_, &QLineEdit::returnPressed, this, [this] { Search(); });
+  BuildSuggestions();
   tabs_ = own(new TLuiSkinTab(TSkinTabKind::tkPlayer, this));
   pages_ = own(new TLuiPanel(TLuiPanelKind::pkPlayList, this));
   pages_->installEventFilter(this);
@@ -525,6 +528,7 @@ void TfrmMain::DropPaths(const QStringList& paths) {
 
 void TfrmMain::Search() {
   if (mini_) SetMiniMode(false);
+  suggestions_->HideList();
   const std::string keyword = TSearchGate::Keyword(search_->text().toStdString(), kSearchHint);
   const int64_t now = QDateTime::currentMSecsSinceEpoch();
   if (searchGate_.ShouldSearch(keyword, now) && OnSearch) OnSearch(keyword);

@@ -36,6 +36,9 @@ class TfmPlayList;
 class TLuiSkinColorMap;
 class TLuiSkinManager;
 class TdlgPopupMsg;
+class TdlgSearchAndDownLRC;
+class TDownLRC;
+class TSuggestionPopup;
 class TfrmMiniLRC;
 class TfrmSearchAndLRC;
 class TLRCParse;
@@ -85,6 +88,15 @@ public:
   void ShowLyricWindow(bool visible);
   // A search asked for (the search button, Enter in the box, a remote): the keyword as typed.
   std::function<void(const std::string& keyword)> OnSearch;
+  // The user typed in the search box: the service is asked for words (ufrmMainSearch.cpp), and
+  // its answer comes back to ShowSuggestions.
+  std::function<void(const std::string& text)> OnSuggest;
+  void ShowSuggestions(const std::string& text, const std::vector<TSuggestion>& words);
+  TSuggestionPopup& Suggestions() { return *suggestions_; }
+  // The service's lyric downloader, for the lyric search dialog of the lyric menu (null: none,
+  // the item greyed; an open dialog closes).
+  void SetLyricService(TDownLRC* lyrics);
+  TdlgSearchAndDownLRC* LyricSearchDialog() const;
 
   // ---- IMainView ----
   void ShowPlaying(bool playing) override;
@@ -128,7 +140,7 @@ private:
   // ---- ILyricFrameHost ----
   TLyricSeekState LyricSeekState(int32_t ms) const override;
   void SeekTo(int32_t ms) override;
-  void FindLyrics() override {}
+  void FindLyrics() override;
   void LinkLocalLyric(const std::string& currentFile) override;
   void CancelLyricLink() override;
   void AssociateLyricFile(const std::string& path) override;
@@ -139,6 +151,7 @@ private:
   void BuildMenus();
   void BuildTray();
   void BuildLyricWindow();
+  void BuildSuggestions();
   int MiniLyricWidth() const;
   void PlaceMiniLyric();
   void RefreshVisibility();
@@ -185,6 +198,9 @@ private:
   TfrmSearchAndLRC* lyricWindow_ = nullptr;
   TfrmMiniLRC* miniLyric_ = nullptr;
   TSearchGate searchGate_;
+  TSuggestionPopup* suggestions_ = nullptr;
+  TDownLRC* lyricService_ = nullptr;
+  QPointer<TdlgSearchAndDownLRC> lyricDialog_;
 };
 
 }  // namespace ml

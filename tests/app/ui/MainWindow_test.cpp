@@ -8,17 +8,23 @@
 #include "lyrics/ui/ufmLRC.h"
 #include "lyrics/ui/ufrmMiniLRC.h"
 #include "lyrics/ui/ufrmSearchAndLRC.h"
+#include "net/LyricRecords.h"
+#include "online/ui/udlgSearchAndDownLRC.h"
 #include "skin/ui/uLuiSkinButton.h"
 #include "skin/ui/uLuiSkinLEDDigtal.h"
 #include "skin/ui/uLuiSkinTrackBar.h"
 #include "tests/app/ControllerHarness.h"
+#include "tests/net/NetTestTools.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/ReferenceImage.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -230,6 +236,54 @@ TEST_F(MainWindowTest, TheMainMenuTicksTheStateAndTheColourMenuTints) {
 }
 
 // The window as a user sees it, playing, in both layouts.
+// The lyric menu's search waits for the service; then it opens the dialog prefilled from the
+// playing song's caption, the dialog's several hits wait for the user, and the chosen lyric
+// becomes the song's and shows.
+TEST_F(MainWindowTest, TheLyricMenuFindsALyricForThePlayingSong) {
+  QAction* find = window->LyricWindow().FrameLRC()->Menu()->findChild<QAction*>("miFindLRC");
+  ASSERT_TRUE(find);
+  EXPECT_FALSE(find->isEnabled());
+  std::vector<mlnettest::Bytes> sent;
+  TDownLRC down(loop, [&](const uint8_t* r, int32_t n) {
+    sent.emplace_back(r, r + n);
+    return true;
+  });
+  window->SetLyricService(&down);
+  controller->SetLyricService(&down);
+  EXPECT_TRUE(find->isEnabled());
+  controller->OpenFiles({Song("Luna Park - Paper Moon.wav", 3)});
+  Settle();
+
+  find->trigger();
+  TdlgSearchAndDownLRC* dialog = window->LyricSearchDialog();
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(dialog->SingerBox()->text().toStdString(), "Luna Park");
+  EXPECT_EQ(dialog->SongBox()->text().toStdString(), "Paper Moon");
+  dialog->Search();
+  TLyricArtistSearchRequest asked;
+  ASSERT_TRUE(ReadLyricArtistSearchRequest(sent.back().data(), sent.back().size(), asked));
+  const mlnettest::Bytes reply = mlnettest::Written(
+      WriteLyricSearchReply, TLyricSearchReply{asked.RequestID, {{3, "Luna Park", "Paper Moon"}, {4, "Cover", "Paper Moon"}}});
+  sent.clear();
+  down.TakeSearchReply(reply.data(), int32_t(reply.size()));
+  EXPECT_TRUE(sent.empty()) << "with the dialog open, several hits wait for the user";
+  dialog->Results()->setCurrentItem(dialog->Results()->topLevelItem(1));
+  dialog->DownloadChosen();
+  TLyricDownloadRequest download;
+  ASSERT_TRUE(ReadLyricDownloadRequest(sent.back().data(), sent.back().size(), download));
+  EXPECT_EQ(download.LyricID, 4);
+  const mlnettest::Bytes part =
+      mlnettest::Written(WriteLyricPart, TLyricPart{download.RequestID, 4, 1, 0, "[00:00.00]cover line\n[00:01.00]two\n"});
+  down.TakeLyricPart(part.data(), int32_t(part.size()));
+  EXPECT_EQ(lyrics.Count(), 2);
+  EXPECT_EQ(controller->PlayingEntry()->LRCFileName, settings->LRCSavePath + "Cover - Paper Moon.lrc");
+  EXPECT_TRUE(window->LyricWindow().FrameLRC()->FindLink()->isHidden());
+
+  window->SetLyricService(nullptr);
+  controller->SetLyricService(nullptr);
+  EXPECT_FALSE(find->isEnabled());
+}
+
 TEST_F(MainWindowTest, PicturesOfBothLayouts) {
   controller->OpenFiles({Song("Demo Song.wav", 3), Song("第二首歌.wav", 3)});
   Settle();

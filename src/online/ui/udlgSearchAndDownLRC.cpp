@@ -1,0 +1,171 @@
+#include "online/ui/udlgSearchAndDownLRC.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "base/StrUtil.h"
+#include "media/uSongName.h"
+
+namespace ml {
+
+namespace {
+
+constexpr const char* kTip = "提示:不输入歌手名可以得到更多搜索结果。";
+
+// The dialog's handler first, then the one it found there.
+template <class F, class Mine>
+void Chain(std::function<F>& slot, std::function<F>& saved, Mine mine) {
+  saved = slot;
+  slot = [mine = std::move(mine), next = saved](auto&&... a) {
+    mine(a...);
+    if (next) next(a...);
+  };
+}
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+}  // namespace
+
+TdlgSearchAndDownLRC::TdlgSearchAndDownLRC(TDownLRC& lyrics, std::function<int32_t()> newRequest, std::string folder,
+                                           QWidget* parent)
+    : QDialog(parent), lyrics_(lyrics), newRequest_(std::move(newRequest)), folder_(std::move(folder)) {
+  setWindowTitle(QStringLiteral("下载歌词"));
+  setObjectName("dlgSearchAndDownLRC");
+  lbledtSinger_ = new QLineEdit(this);
+  lbledtSong_ = new QLineEdit(this);
+  btnSearch_ = new QPushButton(QStringLiteral("搜索(&S)"), this);
+  lvwFiles_ = new QTreeWidget(this);
+  lvwFiles_->setRootIsDecorated(false);
+  lvwFiles_->setHeaderLabels({QStringLiteral("歌手"), QStringLiteral("歌名")});
+  lvwFiles_->header()->setStretchLastSection(true);
+  edtLRCFileName_ = new QLineEdit(this);
+  btnDownload_ = new QPushButton(QStringLiteral("下载(&D)"), this);
+  btnClose_ = new QPushButton(QStringLiteral("关闭(&C)"), this);
+  lblTips_ = new QLabel(QString::fromUtf8(kTip), this);
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(new QLabel(QStringLiteral("歌手："), this), 0, 0);
+  grid->addWidget(lbledtSinger_, 0, 1);
+  grid->addWidget(new QLabel(QStringLiteral("歌名："), this), 0, 2);
+  grid->addWidget(lbledtSong_, 0, 3);
+  grid->addWidget(btnSearch_, 0, 4);
+  grid->addWidget(lvwFiles_, 1, 0, 1, 5);
+  grid->addWidget(new QLabel(QStringLiteral("保存文件名："), this), 2, 0);
+  grid->addWidget(edtLRCFileName_, 2, 1, 1, 4);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(lblTips_, 1);
+  buttons->addWidget(btnDownload_);
+  buttons->addWidget(btnClose_);
+  grid->addLayout(buttons, 3, 0, 1, 5);
+  resize(460, 320);
+
+  connect(btnSearch_, &QPushButton::clicked, this, &TdlgSearchAndDownLRC::Search);
+  connect(lbledtSong_, &QLineEdit::returnPressed, this, &TdlgSearchAndDownLRC::Search);
+  connect(lbledtSinger_, &QLineEdit::returnPressed, this, &TdlgSearchAndDownLRC::Search);
+  connect(btnDownload_, &QPushButton::clicked, this, &TdlgSearchAndDownLRC::DownloadChosen);
+  connect(btnClose_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(lvwFiles_, &QTreeWidget::itemSelectionChanged, this, &TdlgSearchAndDownLRC::RowChosen);
+  connect(lvwFiles_, &QTreeWidget::itemDoubleClicked, this, &TdlgSearchAndDownLRC::DownloadChosen);
+  btnDownload_->setEnabled(false);
+  Connect();
+}
+
+TdlgSearchAndDownLRC::~TdlgSearchAndDownLRC() { Disconnect(); }
+
+void TdlgSearchAndDownLRC::Connect() {
+  Chain(lyrics_.OnSearchBegan, searchBegan_,
+        [this](int32_t, const std::string&) { SetBusy(false, false, "正在服务器上搜索歌词..."); });
+  Chain(lyrics_.OnSearchDone, searchDone_, [this](const TSearchResult& r) { Found(r); });
+  Chain(lyrics_.OnSearchTimedOut, searchTimedOut_,
+        [this](int32_t, const std::string&) { SetBusy(true, false, "连接服务器失败"); });
+  Chain(lyrics_.OnDownloadBegan, downloadBegan_,
+        [this](int32_t, int32_t) { SetBusy(false, false, "正在从服务器下载歌词..."); });
+  Chain(lyrics_.OnDownloadDone, downloadDone_,
+        [this](int32_t, const std::string&, int32_t) { SetBusy(true, true, "下载歌词成功"); });
+  Chain(lyrics_.OnDownloadTimedOut, downloadTimedOut_,
+        [this](int32_t, int32_t) { SetBusy(true, false, "连接服务器失败"); });
+}
+
+void TdlgSearchAndDownLRC::Disconnect() {
+  lyrics_.OnSearchBegan = std::move(searchBegan_);
+  lyrics_.OnSearchDone = std::move(searchDone_);
+  lyrics_.OnSearchTimedOut = std::move(searchTimedOut_);
+  lyrics_.OnDownloadBegan = std::move(downloadBegan_);
+  lyrics_.OnDownloadDone = std::move(downloadDone_);
+  lyrics_.OnDownloadTimedOut = std::move(downloadTimedOut_);
+}
+
+void TdlgSearchAndDownLRC::Prefill(const std::string& caption) {
+  TSongNameParts parts;
+  ParseSongName(caption, parts);
+  std::string singer, song;
+  LyricSearchNames(parts, singer, song);
+  lbledtSinger_->setText(Q(singer));
+  lbledtSong_->setText(Q(song));
+  lblTips_->setText(QString::fromUtf8(kTip));
+  lblTips_->setVisible(!singer.empty() && !song.empty());
+}
+
+void TdlgSearchAndDownLRC::SetBusy(bool searchEnabled, bool downloadEnabled, const char* tip) {
+  btnSearch_->setEnabled(searchEnabled);
+  btnDownload_->setEnabled(downloadEnabled);
+  lblTips_->setText(QString::fromUtf8(tip));
+  lblTips_->setVisible(true);
+}
+
+void TdlgSearchAndDownLRC::Search() {
+  const std::string singer(Trim(S(lbledtSinger_->text()))), song(Trim(S(lbledtSong_->text())));
+  if (song.empty()) {
+    const QString caption = QStringLiteral("提示"), text = QStringLiteral("请输入歌名");
+    if (ShowMessage) ShowMessage(caption, text);
+    else QMessageBox::information(this, caption, text);
+    return;
+  }
+  // The same words again while their hits are listed: nothing new to ask.
+  if (singer == lastSinger_ && song == lastSong_ && lvwFiles_->topLevelItemCount() > 0) return;
+  lvwFiles_->clear();
+  reply_ = {};
+  lastSinger_ = singer;
+  lastSong_ = song;
+  lyrics_.SearchBySingerAndSong(newRequest_(), singer, song);
+}
+
+void TdlgSearchAndDownLRC::Found(const TSearchResult& result) {
+  reply_ = result;
+  lvwFiles_->clear();
+  for (const TLRCResult& hit : result.Results)
+    lvwFiles_->addTopLevelItem(new QTreeWidgetItem(QStringList{Q(hit.Singer), Q(hit.Title)}));
+  SetBusy(true, !result.Results.empty(),
+          result.Results.empty() ? "未能在服务器上找到歌词" : "选择歌词文件进行下载");
+}
+
+void TdlgSearchAndDownLRC::RowChosen() {
+  const int row = lvwFiles_->currentIndex().row();
+  if (row < 0 || size_t(row) >= reply_.Results.size()) return;
+  const TLRCResult& hit = reply_.Results[size_t(row)];
+  lbledtSinger_->setText(Q(hit.Singer));
+  lbledtSong_->setText(Q(hit.Title));
+  const bool unnamed = Trim(hit.Singer).empty() && Trim(hit.Title).empty();
+  edtLRCFileName_->setText(unnamed ? QStringLiteral("未命名歌词.lrc") : Q(TDownLRC::LyricFileName(hit)));
+}
+
+void TdlgSearchAndDownLRC::DownloadChosen() {
+  if (reply_.Results.empty() || lvwFiles_->topLevelItemCount() == 0) return;
+  if (!lvwFiles_->currentItem()) lvwFiles_->setCurrentItem(lvwFiles_->topLevelItem(0));
+  const int row = lvwFiles_->indexOfTopLevelItem(lvwFiles_->currentItem());
+  if (row < 0 || size_t(row) >= reply_.Results.size()) return;
+  const TLRCResult& hit = reply_.Results[size_t(row)];
+  std::string name = MakeSafeFileName(S(edtLRCFileName_->text()));
+  if (name.empty()) name = TDownLRC::LyricFileName(hit);
+  lyrics_.Download(reply_.RequestID, hit.LyricID, folder_ + name);
+  accept();
+}
+
+}  // namespace ml
