@@ -124,7 +124,10 @@ int Get(mlcli::CliContext& ctx, Options o) {
     return 130;
   }
   if (status != 0) {
-    std::fprintf(stderr, "get: %s\n", job->FailReason().c_str());
+    // A job without sources waits to search again; get ends there instead, its progress kept.
+    const bool gaveUp = job->State() == ml::dsWaiting;
+    std::fprintf(stderr, "get: %s%s\n", job->FailReason().c_str(),
+                 gaveUp && job->ReceivedBytes() > 0 ? "; what came is kept for the next get" : "");
     return 1;
   }
   // We hold the file now: others may fetch it from us while we run a share.
