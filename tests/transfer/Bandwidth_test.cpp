@@ -49,7 +49,7 @@ TEST(Bandwidth, AnUploadLimitedToNPacketsASecondSendsNASecond) {
     ManualClock clock;
     const std::vector<uint8_t> packet(1056, 1);
     size_t dropped = 0, sentAtOneSecond = 0;
-    // Peers ask for 1000 packets a second for 11 seconds; the first second fills the queue.
+    // Peers ask for 1000 packets a second for 11 seconds; the queue fills and the rest is dropped.
     for (int tick = 1; tick <= 1100; ++tick) {
       clock.Advance(Millis(10));
       const int64_t now = clock.Now().count();
@@ -59,7 +59,7 @@ TEST(Bandwidth, AnUploadLimitedToNPacketsASecondSendsNASecond) {
       if (now == 1000) sentAtOneSecond = sent;
     }
     EXPECT_EQ(sent - sentAtOneSecond, size_t(10 * limit)) << "ten seconds at the limit";
-    EXPECT_EQ(b.Queued(), TBandwidth::QueueCapacity);
+    EXPECT_GT(dropped, 0u) << "the queue overflowed";
     EXPECT_EQ(sent + b.Queued() + dropped, 11000u);
   }
 }
