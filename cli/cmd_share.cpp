@@ -73,8 +73,8 @@ int Share(mlcli::CliContext& ctx, Options o) {
   // Older clients ask by file name and size.
   manager.OnOldLocateFile = [&files](const std::string& name, int64_t size, std::string& path, ml::TMD5Digest& hash) {
     for (const auto& [digest, file] : files) {
-      if (file.size != size || ml::LowerOldFileKey(std::filesystem::path(file.path).filename().string()) != ml::LowerOldFileKey(name))
-        continue;
+      const std::string fileName = std::filesystem::path(file.path).filename().string();
+      if (file.size != size || ml::LowerOldFileKey(fileName) != ml::LowerOldFileKey(name)) continue;
       path = file.path;
       hash = ml::TMD5Digest{digest};
       return true;

@@ -83,10 +83,10 @@ public:
 
   // The service codes DispatchCommand takes (35 is handled when given, but the service's 35 is
   // another message: a front end does not route it here).
-  static constexpr std::array<uint16_t, 10> RoutedCodes{Cmd::TransferNotice, Cmd::PeerFileRequestOld, Cmd::PeerRequestOld36,
-                                                        Cmd::RelayFileRequest, Cmd::PeerFileRequest, Cmd::PeerFileAnswer,
-                                                        Cmd::PeerBlockRequest, Cmd::PeerTransfer53, Cmd::HashSources,
-                                                        Cmd::PeerTransfer265};
+  static constexpr std::array<uint16_t, 10> RoutedCodes{
+      Cmd::TransferNotice,   Cmd::PeerFileRequestOld, Cmd::PeerRequestOld36, Cmd::RelayFileRequest,
+      Cmd::PeerFileRequest,  Cmd::PeerFileAnswer,     Cmd::PeerBlockRequest, Cmd::PeerTransfer53,
+      Cmd::HashSources,      Cmd::PeerTransfer265};
   // A service message for transfers (RoutedCodes, and 35) from ip:port.
   void DispatchCommand(const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port);
   // The transfer-data datagrams of one read of the socket (their bodies, after the 5-byte
@@ -126,7 +126,8 @@ private:
   // A data packet out, within the upload limit (sent, queued or dropped).
   void SendFTPData(uint32_t ip, uint16_t port, const uint8_t* data, size_t length);
   // The old clients' requests (18, 28, 35, 36).
-  void DispatchOldRequest(uint16_t code, const uint8_t* buffer, size_t length, uint32_t ip, uint16_t port, int64_t nowMs);
+  void DispatchOldRequest(uint16_t code, const uint8_t* buffer, size_t length, uint32_t ip, uint16_t port,
+                          int64_t nowMs);
   void SendEnciphered(uint32_t ip, uint16_t port, const TCmdStream& answer);
   // The 265 after a "will serve" that opened an upload.
   void SendRandomSongs(const TMD5Digest& hash, uint32_t ip, uint16_t port);

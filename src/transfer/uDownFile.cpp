@@ -102,8 +102,8 @@ void TDownFile::Fail(const TLock&, std::string reason) {
 }
 
 void TDownFile::GiveUp(const TLock&, int64_t nowMs) {
-  failReason_ = "no peer has the file now (" + std::to_string(searchesMade_) + (searchesMade_ == 1 ? " search" : " searches") +
-                ")";
+  failReason_ = "no peer has the file now (" + std::to_string(searchesMade_) +
+                (searchesMade_ == 1 ? " search)" : " searches)");
   state_ = dsWaiting;
   retryMs_ = nowMs + GiveUpMs;
   historyDirty_ = true;
@@ -116,8 +116,8 @@ std::vector<uint8_t> TDownFile::RandomSongs() const {
 
 void TDownFile::TakeRandomSongs(const TRandomSongs& songs) {
   TLock lock(mutex_);
-  const size_t room = MaxRandomSongBytes - randomSongs_.size();
-  randomSongs_.insert(randomSongs_.end(), songs.Songs.begin(), songs.Songs.begin() + std::ptrdiff_t(std::min(room, songs.Songs.size())));
+  const size_t take = std::min(MaxRandomSongBytes - randomSongs_.size(), songs.Songs.size());
+  randomSongs_.insert(randomSongs_.end(), songs.Songs.begin(), songs.Songs.begin() + std::ptrdiff_t(take));
 }
 
 bool TDownFile::MakeTempFile(const TLock& lock) {
