@@ -39,8 +39,7 @@ int CliTransfer::OpenSession(CliSignals& signals, const char* command) {
 }
 
 void CliTransfer::ConnectRoutes(ml::TUDPMessageRouter& router) {
-  for (uint16_t code : {ml::Cmd::RelayFileRequest, ml::Cmd::PeerFileRequest, ml::Cmd::PeerFileAnswer,
-                        ml::Cmd::PeerBlockRequest, ml::Cmd::PeerTransfer53, ml::Cmd::HashSources}) {
+  for (uint16_t code : ml::TminiLRMFTP::RoutedCodes) {
     router.Route(code, [this](ml::TUDPWorkThread&, const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port,
                               ml::TLRGUID&, uint8_t*, int32_t&) {
       if (auto m = manager_.load()) m->DispatchCommand(buffer, length, ip, port);

@@ -30,6 +30,9 @@ double CpuSeconds() {
   return sec(u.ru_utime) + sec(u.ru_stime);
 }
 
+// Searches that find no source, in a row without data between them, before get ends.
+constexpr int MaxGiveUps = 3;
+
 struct Options {
   mlcli::CliConnection connection;
   std::string target;
@@ -90,6 +93,8 @@ int Get(mlcli::CliContext& ctx, Options o) {
   int64_t lastBytes = 0;
   auto lastTime = started;
   int status = -1;
+  int giveUps = 0;
+  int64_t bytesAtGiveUp = -1;
   const bool terminal = isatty(2);
   const ml::TimerId tick = loop.StartTimer(ml::Millis(250), [&] {
     if (signals.Wait(0)) {
@@ -112,6 +117,16 @@ int Get(mlcli::CliContext& ctx, Options o) {
       status = 0;
       loop.Quit();
     } else if (!job->FailReason().empty()) {
+      // A job that lost every source waits five minutes to search again. get searches again at
+      // once instead (a lossy link can cost a source its few file requests), and ends after
+      // MaxGiveUps in a row that brought nothing.
+      const bool gaveUp = job->State() == ml::dsWaiting;
+      giveUps = job->BytesThisRun() > bytesAtGiveUp ? 1 : giveUps + 1;
+      bytesAtGiveUp = job->BytesThisRun();
+      if (gaveUp && giveUps < MaxGiveUps) {
+        job->ContinueDown();
+        return;
+      }
       status = 1;
       loop.Quit();
     }
@@ -124,7 +139,10 @@ int Get(mlcli::CliContext& ctx, Options o) {
     return 130;
   }
   if (status != 0) {
-    std::fprintf(stderr, "get: %s\n", job->FailReason().c_str());
+    const bool gaveUp = job->State() == ml::dsWaiting;
+    std::fprintf(stderr, "get: %s%s%s\n", job->FailReason().c_str(),
+                 gaveUp ? ("; " + std::to_string(MaxGiveUps) + " tries").c_str() : "",
+                 gaveUp && job->ReceivedBytes() > 0 ? "; what came is kept for the next get" : "");
     return 1;
   }
   // We hold the file now: others may fetch it from us while we run a share.

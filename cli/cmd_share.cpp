@@ -21,6 +21,7 @@ struct Options {
   mlcli::CliConnection connection;
   std::string folder;
   int uploads = 16;
+  int maxUpRateKB = 0;
 };
 
 struct SharedFile {
@@ -59,6 +60,8 @@ int Share(mlcli::CliContext& ctx, Options o) {
   if (const int opened = transfer.OpenSession(signals, "share"); opened != 0) return opened;
   ml::TminiLRMFTP& manager = transfer.Start(loop, "", "");
   manager.SetMaxUpFileCount(o.uploads);
+  // A data packet carries a block of 1 KB: packets a second and KB a second are one number.
+  if (o.maxUpRateKB > 0) manager.SetMaxUpBandwide(o.maxUpRateKB);
   // The library's find by digest, over the folder's files.
   manager.OnLocateFile = [&files](const ml::TMD5Digest& h, std::string& path, int64_t& size) {
     const auto it = files.find(h.v);
@@ -66,6 +69,17 @@ int Share(mlcli::CliContext& ctx, Options o) {
     path = it->second.path;
     size = it->second.size;
     return true;
+  };
+  // Older clients ask by file name and size.
+  manager.OnOldLocateFile = [&files](const std::string& name, int64_t size, std::string& path, ml::TMD5Digest& hash) {
+    for (const auto& [digest, file] : files) {
+      const std::string fileName = std::filesystem::path(file.path).filename().string();
+      if (file.size != size || ml::LowerOldFileKey(fileName) != ml::LowerOldFileKey(name)) continue;
+      path = file.path;
+      hash = ml::TMD5Digest{digest};
+      return true;
+    }
+    return false;
   };
   const auto announce = [&] {
     for (const auto& [digest, file] : files)
@@ -89,6 +103,8 @@ mlcli::CliRun Setup(CLI::App& app, mlcli::CliContext& ctx) {
   auto o = std::make_shared<Options>();
   app.add_option("folder", o->folder, "the folder whose files peers may fetch")->required()->check(CLI::ExistingDirectory);
   app.add_option("--uploads", o->uploads, "peers served at once")->check(CLI::Range(1, 256));
+  app.add_option("--max-up-rate", o->maxUpRateKB, "send at most this many KB a second (all peers together)")
+      ->check(CLI::Range(1, 1000000));
   mlcli::AddConnectionOptions(app, o->connection);
   return [&ctx, o] { return Share(ctx, *o); };
 }

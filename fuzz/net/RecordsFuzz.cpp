@@ -1,4 +1,4 @@
-// Every record reader over arbitrary bytes (the first byte, modulo 48, picks the reader), and the server-list
+// Every record reader over arbitrary bytes (the first byte, modulo 56, picks the reader), and the server-list
 // cache file. What a reader takes must survive being written again and read back unchanged, and
 // what the cache parser takes must fit the bytes it came from.
 #include <cstdint>
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size - 1 > Envelope::MaxPayload) return 0;
   // A copy of exactly the record, so that a read beyond it is seen.
   const std::vector<uint8_t> b(data + 1, data + size);
-  switch (data[0] % 48) {
+  switch (data[0] % 56) {
     case 0: RoundTrip<TLoginRequest>(b, ReadLoginRequest, WriteLoginRequest); break;
     case 1: RoundTrip<TLoginReply>(b, Partner(false).first, Partner(false).second); break;
     case 2: RoundTrip<TLoginReply>(b, Partner(true).first, Partner(true).second); break;
@@ -102,6 +102,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       s.InitWrite(out, sizeof out);
       if (!WriteTransferBlock(s, block) || size_t(s.Size()) != b.size() || std::memcmp(out, b.data(), b.size()) != 0)
         std::abort();
+      break;
+    }
+    case 48: RoundTrip<TRandomSongs>(b, ReadRandomSongs, WriteRandomSongs); break;
+    case 49: RoundTrip<TOldFileNotice>(b, ReadOldFileNotice, WriteOldFileNotice); break;
+    case 50: RoundTrip<TOldPeerRequest>(b, ReadOldPeerRequest, WriteOldPeerRequest); break;
+    case 51: {
+      TOldBlockRequest r;
+      if (ReadOldBlockRequest(b.data(), b.size(), r) && (r.Blocks.size() > TOldBlockRequest::MaxBlocks || r.PeerID <= 0))
+        std::abort();
+      RoundTrip<TOldBlockRequest>(b, ReadOldBlockRequest, WriteOldBlockRequest);
+      break;
+    }
+    case 52: {
+      // An old data packet's block is whatever follows its fields, never more than a block.
+      TOldDataPacket p;
+      if (!ReadOldDataPacket(b.data(), b.size(), p)) break;
+      if (p.Length > TransferBlockBytes || p.Data + p.Length != b.data() + b.size()) std::abort();
       break;
     }
     default: {

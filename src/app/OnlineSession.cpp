@@ -77,8 +77,7 @@ public:
 
   void ConnectRoutes(TUDPMessageRouter& router) {
     udp_ = &router.Client();
-    for (uint16_t code : {Cmd::RelayFileRequest, Cmd::PeerFileRequest, Cmd::PeerFileAnswer, Cmd::PeerBlockRequest,
-                          Cmd::PeerTransfer53, Cmd::HashSources}) {
+    for (uint16_t code : TminiLRMFTP::RoutedCodes) {
       router.Route(code, [this](TUDPWorkThread&, const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port,
                                 TLRGUID&, uint8_t*, int32_t&) {
         if (auto m = manager_.load()) m->DispatchCommand(buffer, length, ip, port);

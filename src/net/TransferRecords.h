@@ -1,12 +1,14 @@
 #pragma once
 // The records of transfers between peers and of the hash and relay servers: the file request
 // directly (50) and through the relay (42), its answer (51, and 53 read alike), the block request
-// (52), the hash server's query and source list (257) and the data packet that travels in a
-// transfer-data envelope. One writer and one reader each; every count and length is checked
+// (52), the hash server's query and source list (257), the uploader's random songs (265), the data
+// packet that travels in a transfer-data envelope, and the requests older clients send (18, 28,
+// 35, 36) with their answers and data packets. One writer and one reader each; every count and length is checked
 // against what arrived before anything is taken.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/LRMD5.h"
@@ -125,6 +127,94 @@ struct TTransferBlock {
   size_t Length = 0;
 };
 
+// [word 265][hash][Integer uploader][1..MaxBytes bytes]: what the uploader offers besides the
+// file, sent after a "will serve".
+struct TRandomSongs {
+  static constexpr uint16_t Code = Cmd::PeerTransfer265;
+  static constexpr size_t FixedSize = 22;
+  static constexpr size_t MaxBytes = 1023;
+  TMD5Digest Hash;
+  int32_t UserID = 0;
+  std::vector<uint8_t> Songs;
+  bool operator==(const TRandomSongs&) const = default;
+};
+
+// Older clients name a file by its old key: the name without its folder, the byte 3 and the size
+// in decimal, compared without regard to (ASCII) case. Their requests begin with a 32-bit code
+// (18: a word) and carry tagged fields ([Integer length + 4][Integer tag][text]); numbers are
+// decimal text. A peer number must be above 0.
+std::string OldFileKey(std::string_view fileName, int64_t size);
+// A key as it is compared: ASCII letters in lower case.
+std::string LowerOldFileKey(std::string_view key);
+// The name and size of a key; false when it has no byte 3 or no size above 0 after it.
+bool SplitOldFileKey(std::string_view key, std::string& name, int64_t& size);
+
+// [word 18][Integer, not negative][Integer][word][Integer request number, not negative][byte]
+// [short string][short string file key]. Answered (15) only when the file is held and an
+// upload may be opened.
+struct TOldFileNotice {
+  static constexpr uint16_t Code = Cmd::TransferNotice;
+  static constexpr size_t FixedSize = 19;
+  int32_t First = 0;
+  int32_t Second = 0;
+  uint16_t Word = 0;
+  int32_t RequestNumber = 0;
+  uint8_t Byte = 0;
+  std::string Text;
+  std::string FileKey;
+  bool operator==(const TOldFileNotice&) const = default;
+};
+
+// [Integer 36 or 35][tagged file key][tagged peer number]: 36 asks for a file (answered 37 with
+// its digest, "FileNoExists" or "MaxSend"), 35 ends the peer's upload of it.
+struct TOldPeerRequest {
+  static constexpr int32_t StopCode = 35;
+  static constexpr size_t FixedSize = 4 + 8 + 8;
+  int32_t Code = Cmd::PeerRequestOld36;
+  std::string FileKey;
+  int32_t PeerID = 0;
+  bool operator==(const TOldPeerRequest&) const = default;
+};
+
+// [Integer 28][tagged file key][tagged block list: numbers separated by ","][tagged peer number].
+// At most MaxBlocks numbers are taken; one that is not a number reads as -1.
+struct TOldBlockRequest {
+  static constexpr int32_t Code = Cmd::PeerFileRequestOld;
+  static constexpr size_t FixedSize = 4 + 3 * 8;
+  static constexpr size_t MaxBlocks = 10;
+  std::string FileKey;
+  std::vector<int32_t> Blocks;
+  int32_t PeerID = 0;
+  bool operator==(const TOldBlockRequest&) const = default;
+};
+
+// The tags of the old answers and data packets.
+namespace OldTag {
+constexpr int32_t RequestNumber = 76, NatType = 125, Status = 79;
+constexpr int32_t FileKey = 142, UserID = 51, Digest = 167, Block = 141, Version = 191;
+}  // namespace OldTag
+namespace OldAnswer {
+constexpr int32_t Notice = 15;  // to 18
+constexpr int32_t File = 37;    // to 36
+constexpr std::string_view NotHeld = "FileNoExists", Busy = "MaxSend";
+}  // namespace OldAnswer
+
+// [Integer 15][tagged 76: request number][tagged 125: NAT type][tagged 79: "8"].
+bool WriteOldNoticeAnswer(TCmdStream& s, int32_t requestNumber, uint8_t natType);
+// [Integer 37][tagged 142: file key][tagged 51: user number][tagged 167: digest or status].
+bool WriteOldFileAnswer(TCmdStream& s, std::string_view fileKey, int32_t userID, std::string_view digestOrStatus);
+
+// An old data packet, sent raw: [byte '1'][Integer n][n bytes of tagged fields: 142 file key,
+// 141 block, 51 sender, 191 "300"][data].
+struct TOldDataPacket {
+  static constexpr uint8_t Kind = '1';
+  std::string FileKey;
+  int32_t Block = 0;
+  int32_t SenderID = 0;
+  const uint8_t* Data = nullptr;  // into the datagram read
+  size_t Length = 0;
+};
+
 bool WriteRelayFileRequest(TCmdStream& s, const TRelayFileRequest& r);
 bool ReadRelayFileRequest(const void* data, size_t length, TRelayFileRequest& r);
 bool WritePeerFileRequest(TCmdStream& s, const TPeerFileRequest& r);
@@ -141,5 +231,16 @@ bool ReadHashSourcesAnswer(const void* data, size_t length, THashSourcesAnswer& 
 // Writes the header and copies Length bytes from Data.
 bool WriteTransferBlock(TCmdStream& s, const TTransferBlock& r);
 bool ReadTransferBlock(const void* data, size_t length, TTransferBlock& r);
+bool WriteRandomSongs(TCmdStream& s, const TRandomSongs& r);
+bool ReadRandomSongs(const void* data, size_t length, TRandomSongs& r);
+bool WriteOldFileNotice(TCmdStream& s, const TOldFileNotice& r);
+bool ReadOldFileNotice(const void* data, size_t length, TOldFileNotice& r);
+// 35 and 36 alike; Code says which came.
+bool WriteOldPeerRequest(TCmdStream& s, const TOldPeerRequest& r);
+bool ReadOldPeerRequest(const void* data, size_t length, TOldPeerRequest& r);
+bool WriteOldBlockRequest(TCmdStream& s, const TOldBlockRequest& r);
+bool ReadOldBlockRequest(const void* data, size_t length, TOldBlockRequest& r);
+bool WriteOldDataPacket(TCmdStream& s, const TOldDataPacket& r);
+bool ReadOldDataPacket(const void* data, size_t length, TOldDataPacket& r);
 
 }  // namespace ml

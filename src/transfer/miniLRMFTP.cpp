@@ -22,26 +22,29 @@ TminiLRMFTP::TminiLRMFTP(TLRUDPClient& udp, Dispatcher& dispatcher, const TClock
     : udp_(udp),
       dispatcher_(dispatcher),
       clock_(clock),
+      bandwidth_([this](uint32_t ip, uint16_t port, const uint8_t* data, size_t length) {
+        udp_.SendRaw(ip, port, int32_t(length), data);
+      }),
       uploads_([this](const TMD5Digest& h, std::string& path, int64_t& size) {
                  return OnLocateFile && OnLocateFile(h, path, size);
                },
                [this](uint32_t ip, uint16_t port, const uint8_t* body, size_t length) {
                  uint8_t out[Envelope::MaxDatagram];
                  const size_t n = BuildTransferData(out, sizeof out, body, length);
-                 if (n) udp_.SendRaw(ip, port, int32_t(n), out);
-               }) {}
+                 if (n) SendFTPData(ip, port, out, n);
+               }) {
+  uploads_.SetOldPeers(
+      [this](const std::string& name, int64_t size, std::string& path, TMD5Digest& hash) {
+        return OnOldLocateFile && OnOldLocateFile(name, size, path, hash);
+      },
+      [this](uint32_t ip, uint16_t port, const uint8_t* data, size_t length) { SendFTPData(ip, port, data, length); });
+}
 
 TminiLRMFTP::~TminiLRMFTP() { SetActive(false); }
 
 void TminiLRMFTP::SetTempFileDirectory(const std::string& path) {
   tempDir_ = path.empty() ? path : WithTrailingSlash(path);
   if (!tempDir_.empty()) EnsureDirectory(tempDir_);
-}
-
-void TminiLRMFTP::SetMaxDownBandwide(int32_t packetsPerSecond) {
-  maxDown_ = packetsPerSecond <= 0 ? Unlimited : std::max(packetsPerSecond, 15);
-  // At once, not from the next step on: a burst at full speed would overrun the limit.
-  downTokens_ = maxDown_ < 0 ? INT32_MAX : std::max(1, maxDown_.load() / 10);
 }
 
 void TminiLRMFTP::SetUserID(int32_t id) {
@@ -115,14 +118,30 @@ bool TminiLRMFTP::ServerFor(int32_t key, uint16_t command, uint32_t& ip, uint16_
   return OnGetCmdAddr && OnGetCmdAddr(key, command, ip, port) && ip != 0 && port != 0;
 }
 
-int32_t TminiLRMFTP::TakeDownTokens(int32_t want) {
-  if (maxDown_ < 0) return want;
-  int32_t have = downTokens_.load();
-  while (have > 0) {
-    const int32_t take = std::min(have, want);
-    if (downTokens_.compare_exchange_weak(have, have - take)) return take;
+int32_t TminiLRMFTP::TakeDownTokens(int32_t want) { return bandwidth_.TakeDown(want); }
+
+void TminiLRMFTP::SendFTPData(uint32_t ip, uint16_t port, const uint8_t* data, size_t length) {
+  // Queued packets are sent by the worker as the allowance comes.
+  if (bandwidth_.SendUp(ip, port, data, length) == TBandwidth::TSent::Queued) Wake();
+}
+
+void TminiLRMFTP::SendEnciphered(uint32_t ip, uint16_t port, const TCmdStream& answer) {
+  if (answer.Size() > 0) udp_.SendTrailer(ip, port, 0, 0, answer.Size(), answer.Buffer());
+}
+
+void TminiLRMFTP::SendRandomSongs(const TMD5Digest& hash, uint32_t ip, uint16_t port) {
+  if (!OnGetRandomSong) return;
+  TRandomSongs r{hash, userID_, {}};
+  try {
+    r.Songs = OnGetRandomSong(2);
+  } catch (...) {
+    return;
   }
-  return 0;
+  uint8_t out[Envelope::MaxPayload];
+  TCmdStream w;
+  w.InitWrite(out, sizeof out);
+  // Nothing, or more than the record holds, sends nothing.
+  if (WriteRandomSongs(w, r)) SendRecord(ip, port, out, size_t(w.Size()));
 }
 
 TminiLRMFTP::TDownFilePtr TminiLRMFTP::AddDownFile(TDownFileParam& param) {
@@ -141,6 +160,7 @@ TminiLRMFTP::TDownFilePtr TminiLRMFTP::AddDownFile(TDownFileParam& param) {
     } else {
       job = std::make_shared<TDownFile>(static_cast<ITransferLink&>(*this), param);
       job->SetMaxSources(MaxSourceCount);
+      job->SetMaxSearches(MaxSeaFileCount);
       // A file that cannot be made leaves the job stopped with its reason, for the caller to show.
       job->ResetDown();
       jobs_.push_back(job);
@@ -187,12 +207,16 @@ void TminiLRMFTP::DispatchCommand(const uint8_t* buffer, int32_t length, uint32_
   uint8_t out[Envelope::MaxPayload];
   TCmdStream w;
   w.InitWrite(out, sizeof out);
-  switch (uint16_t(buffer[0] | buffer[1] << 8)) {
+  const uint16_t code = uint16_t(buffer[0] | buffer[1] << 8);
+  switch (code) {
     case Cmd::PeerFileRequest: {
       TPeerFileRequest r;
       if (!ReadPeerFileRequest(buffer, n, r)) return;
-      const TPeerFileAnswer a = uploads_.AnswerFileRequest(r.Hash, r.FileSize, r.RequesterID, r.DownType, ip, port, now);
+      bool opened = false;
+      const TPeerFileAnswer a =
+          uploads_.AnswerFileRequest(r.Hash, r.FileSize, r.RequesterID, r.DownType, ip, port, now, &opened);
       if (WritePeerFileAnswer(w, a)) SendRecord(ip, port, out, size_t(w.Size()));
+      if (opened) SendRandomSongs(r.Hash, ip, port);
       return;
     }
     case Cmd::RelayFileRequest: {
@@ -202,9 +226,11 @@ void TminiLRMFTP::DispatchCommand(const uint8_t* buffer, int32_t length, uint32_
       uint32_t relayIP = 0;
       uint16_t relayPort = 0;
       if (!ServerFor(userID_, Cmd::RelayFileRequest, relayIP, relayPort) || relayIP != ip || relayPort != port) return;
+      bool opened = false;
       const TPeerFileAnswer a = uploads_.AnswerFileRequest(r.Hash, r.FileSize, r.RequesterID, r.DownType,
-                                                           r.RequesterIP, r.RequesterPort, now);
+                                                           r.RequesterIP, r.RequesterPort, now, &opened);
       if (WritePeerFileAnswer(w, a)) SendRecord(r.RequesterIP, r.RequesterPort, out, size_t(w.Size()));
+      if (opened) SendRandomSongs(r.Hash, r.RequesterIP, r.RequesterPort);
       return;
     }
     case Cmd::PeerFileAnswer:
@@ -236,8 +262,45 @@ void TminiLRMFTP::DispatchCommand(const uint8_t* buffer, int32_t length, uint32_
       Wake();
       return;
     }
+    case Cmd::PeerTransfer265: {
+      TRandomSongs r;
+      if (!ReadRandomSongs(buffer, n, r) || r.UserID <= 0) return;
+      if (const TDownFilePtr job = FindDownFile(r.Hash)) job->TakeRandomSongs(r);
+      return;
+    }
+    case Cmd::TransferNotice:
+    case Cmd::PeerFileRequestOld:
+    case TOldPeerRequest::StopCode:
+    case Cmd::PeerRequestOld36: DispatchOldRequest(code, buffer, n, ip, port, now); return;
     default: return;
   }
+}
+
+void TminiLRMFTP::DispatchOldRequest(uint16_t code, const uint8_t* buffer, size_t length, uint32_t ip, uint16_t port,
+                                     int64_t now) {
+  uint8_t out[Envelope::MaxPayload];
+  TCmdStream w;
+  w.InitWrite(out, sizeof out);
+  if (code == Cmd::TransferNotice) {
+    TOldFileNotice r;
+    if (ReadOldFileNotice(buffer, length, r) && uploads_.MayServeOld(r.FileKey) &&
+        WriteOldNoticeAnswer(w, r.RequestNumber, natType_))
+      SendEnciphered(ip, port, w);
+    return;
+  }
+  if (code == Cmd::PeerFileRequestOld) {
+    TOldBlockRequest r;
+    if (ReadOldBlockRequest(buffer, length, r)) uploads_.ServeOldBlocks(r, ip, port, now);
+    return;
+  }
+  TOldPeerRequest r;
+  if (!ReadOldPeerRequest(buffer, length, r)) return;
+  if (r.Code == TOldPeerRequest::StopCode) {
+    uploads_.EndOldUpload(r, ip, port);
+    return;
+  }
+  const std::string digestOrStatus = uploads_.AnswerOldFileRequest(r, ip, port, now);
+  if (WriteOldFileAnswer(w, r.FileKey, userID_, digestOrStatus)) SendEnciphered(ip, port, w);
 }
 
 void TminiLRMFTP::QueueFTPData(std::span<const TTransferDatagram> batch) {
@@ -292,11 +355,11 @@ void TminiLRMFTP::WorkerLoop() {
 
 void TminiLRMFTP::Schedule(int64_t now) {
   if (now - lastTokenMs_ >= TokenStepMs) {
-    const int32_t max = maxDown_;
     // A tenth of a second's packets at a time: the allowance does not pile up.
-    downTokens_ = max < 0 ? INT32_MAX : std::max(1, int32_t(int64_t(max) * (now - lastTokenMs_) / 1000));
+    bandwidth_.Refill(now);
     lastTokenMs_ = now;
   }
+  bandwidth_.DrainUp();
   if (now - lastSpeedMs_ >= SpeedStepMs) {
     const int64_t elapsed = now - lastSpeedMs_;
     const int64_t sent = uploads_.BytesServed();
@@ -327,7 +390,7 @@ void TminiLRMFTP::Schedule(int64_t now) {
     running += job->State() == dsConnecting;
   }
   for (const TDownFilePtr& job : jobs) {
-    job->ServiceDown(now);
+    if (job->ServiceDown(now)) Raise(OnDownFileFaild, job);
     if (job->State() == dsVerifying) Finish(job);
   }
   if (now - lastExpiryMs_ >= ExpiryStepMs) {
@@ -402,6 +465,7 @@ void TminiLRMFTP::LoadHistory() {
     if (ok) {
       auto job = std::make_shared<TDownFile>(static_cast<ITransferLink&>(*this), ParamOf(e));
       job->SetMaxSources(MaxSourceCount);
+      job->SetMaxSearches(MaxSeaFileCount);
       ok = job->RestoreDown(e);
       if (ok) {
         std::lock_guard lock(listMutex_);

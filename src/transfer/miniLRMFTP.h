@@ -10,6 +10,7 @@
 // for the next blocks itself and wakes the worker when a download is complete; commands arrive on
 // the UDP workers (DispatchCommand). Events reach their handlers through the dispatcher, never
 // under a lock.
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -24,6 +25,7 @@
 #include "base/Clock.h"
 #include "base/Dispatcher.h"
 #include "net/LRUDPClient.h"
+#include "transfer/Bandwidth.h"
 #include "transfer/DownloadHistory.h"
 #include "transfer/uDownFile.h"
 #include "transfer/uUpFile.h"
@@ -56,10 +58,15 @@ public:
   void SetTempFileDirectory(const std::string& path);
   int32_t MaxDownFileCount = 5;
   int32_t MaxSourceCount = 5;
+  // Searches for sources a job makes before it gives up for a while (copied into new jobs).
+  int32_t MaxSeaFileCount = 1;
   void SetMaxUpFileCount(int32_t n) { uploads_.SetMaxUploads(size_t(std::max(0, n))); }
-  // Data packets per second; 0 or -1: unlimited.
-  void SetMaxDownBandwide(int32_t packetsPerSecond);
-  int32_t MaxDownBandwide() const { return maxDown_; }
+  // Data packets per second; 0 or -1: unlimited. A download limit of 1..14 is 15; with an upload
+  // limit, downloads are held to five times it (TBandwidth).
+  void SetMaxDownBandwide(int32_t packetsPerSecond) { bandwidth_.SetMaxDown(packetsPerSecond); }
+  int32_t MaxDownBandwide() const { return bandwidth_.MaxDown(); }
+  void SetMaxUpBandwide(int32_t packetsPerSecond) { bandwidth_.SetMaxUp(packetsPerSecond); }
+  int32_t MaxUpBandwide() const { return bandwidth_.MaxUp(); }
 
   // Who we are, as the login found out.
   void SetUserID(int32_t id);
@@ -74,7 +81,13 @@ public:
   void DeleteDownFile(const TDownFilePtr& job);
   void StopAllDownFiles();
 
-  // A service message for transfers (42, 50, 51, 52, 53, 257) from ip:port.
+  // The service codes DispatchCommand takes (35 is handled when given, but the service's 35 is
+  // another message: a front end does not route it here).
+  static constexpr std::array<uint16_t, 10> RoutedCodes{
+      Cmd::TransferNotice,   Cmd::PeerFileRequestOld, Cmd::PeerRequestOld36, Cmd::RelayFileRequest,
+      Cmd::PeerFileRequest,  Cmd::PeerFileAnswer,     Cmd::PeerBlockRequest, Cmd::PeerTransfer53,
+      Cmd::HashSources,      Cmd::PeerTransfer265};
+  // A service message for transfers (RoutedCodes, and 35) from ip:port.
   void DispatchCommand(const uint8_t* buffer, int32_t length, uint32_t ip, uint16_t port);
   // The transfer-data datagrams of one read of the socket (their bodies, after the 5-byte
   // header), taken a job at a time; the worker is woken once when they complete a download.
@@ -91,6 +104,12 @@ public:
   TDownFileEvent OnDownFileFaild;
   // The library's find by digest: a peer asks for a file.
   TUploadTable::TLocateFile OnLocateFile;
+  // The library's find by file name and size: an older client asks for a file. Unset: such
+  // requests find nothing.
+  TUploadTable::TLocateOldFile OnOldLocateFile;
+  // Up to count songs we offer besides a file we serve, as bytes for the 265 that follows a
+  // "will serve" (sent when they are 1..1023). Unset: none is sent.
+  std::function<std::vector<uint8_t>(int count)> OnGetRandomSong;
   std::function<bool(int32_t key, uint16_t command, uint32_t& ip, uint16_t& port)> OnGetCmdAddr;
   // The history was damaged, a temporary file could not be deleted: what happened, for the log.
   std::function<void(const std::string&)> OnProblem;
@@ -104,6 +123,14 @@ private:
   int32_t TakeDownTokens(int32_t want) override;
   const std::string& TempFileDirectory() const override { return tempDir_; }
 
+  // A data packet out, within the upload limit (sent, queued or dropped).
+  void SendFTPData(uint32_t ip, uint16_t port, const uint8_t* data, size_t length);
+  // The old clients' requests (18, 28, 35, 36).
+  void DispatchOldRequest(uint16_t code, const uint8_t* buffer, size_t length, uint32_t ip, uint16_t port,
+                          int64_t nowMs);
+  void SendEnciphered(uint32_t ip, uint16_t port, const TCmdStream& answer);
+  // The 265 after a "will serve" that opened an upload.
+  void SendRandomSongs(const TMD5Digest& hash, uint32_t ip, uint16_t port);
   void WorkerLoop();
   void Schedule(int64_t nowMs);
   void Finish(const TDownFilePtr& job);
@@ -124,8 +151,7 @@ private:
   std::atomic<bool> active_{false};
   std::atomic<int32_t> userID_{0};
   std::atomic<uint8_t> natType_{0};
-  std::atomic<int32_t> maxDown_{Unlimited};
-  std::atomic<int32_t> downTokens_{INT32_MAX};
+  TBandwidth bandwidth_;
   std::atomic<int64_t> receivedBytes_{0}, speedDown_{0}, speedUp_{0};
   int64_t lastSpeedMs_ = 0, lastSentBytes_ = 0, lastTokenMs_ = 0, lastHistoryMs_ = 0, lastExpiryMs_ = 0;
 

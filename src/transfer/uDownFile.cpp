@@ -101,6 +101,25 @@ void TDownFile::Fail(const TLock&, std::string reason) {
   historyDirty_ = true;
 }
 
+void TDownFile::GiveUp(const TLock&, int64_t nowMs) {
+  failReason_ = "no peer has the file now (" + std::to_string(searchesMade_) +
+                (searchesMade_ == 1 ? " search)" : " searches)");
+  state_ = dsWaiting;
+  retryMs_ = nowMs + GiveUpMs;
+  historyDirty_ = true;
+}
+
+std::vector<uint8_t> TDownFile::RandomSongs() const {
+  std::lock_guard lock(mutex_);
+  return randomSongs_;
+}
+
+void TDownFile::TakeRandomSongs(const TRandomSongs& songs) {
+  TLock lock(mutex_);
+  const size_t take = std::min(MaxRandomSongBytes - randomSongs_.size(), songs.Songs.size());
+  randomSongs_.insert(randomSongs_.end(), songs.Songs.begin(), songs.Songs.begin() + std::ptrdiff_t(take));
+}
+
 bool TDownFile::MakeTempFile(const TLock& lock) {
   const int64_t size = fileSize_;
   if (fd_ < 0) {
@@ -181,10 +200,8 @@ void TDownFile::ContinueDown() {
   const uint8_t s = state_;
   if (s == dsVerifying || s == dsComplete) return;
   // A job that failed for good gets its three verifications again when asked anew.
-  if (s == dsStopped && !failReason_.empty()) {
-    failReason_.clear();
-    verifyFailures_ = 0;
-  }
+  if (s == dsStopped && !failReason_.empty()) verifyFailures_ = 0;
+  failReason_.clear();
   state_ = dsWaiting;
   searchesMade_ = 0;
   retryMs_ = 0;
@@ -204,7 +221,9 @@ void TDownFile::Start(int64_t nowMs) {
   if (state_ != dsInitialising && state_ != dsWaiting) return;
   if (state_ == dsWaiting && nowMs < retryMs_) return;
   state_ = dsConnecting;
+  failReason_.clear();
   searchesMade_ = 0;
+  unansweredSearches_ = 0;
   retryMs_ = 0;
 }
 
@@ -234,13 +253,13 @@ void TDownFile::ManageSources(const TLock& lock, int64_t nowMs) {
     // Three lists in a row that never came: the hash server is away; ask again in 30 s.
     if (unansweredSearches_ > 3) {
       unansweredSearches_ = 0;
-      retryMs_ = nowMs + 30000;
+      retryMs_ = nowMs + HashServerAwayMs;
     } else {
       Search(lock, nowMs);
     }
   }
   if (nowMs >= retryMs_) {
-    retryMs_ = nowMs + std::min<int64_t>(5000LL * searchesMade_ + 5000, 60000);
+    retryMs_ = nowMs + SearchStepMs * searchesMade_ + SearchStepMs;
     if (int32_t(sources_.size()) < maxSources_ && candidates_.empty()) Search(lock, nowMs);
   }
   while (int32_t(sources_.size()) < maxSources_ && !candidates_.empty()) {
@@ -255,6 +274,11 @@ void TDownFile::ManageSources(const TLock& lock, int64_t nowMs) {
     s.NextActionMs = nowMs;
     sources_.push_back(std::move(s));
   }
+  if (!sources_.empty() || !candidates_.empty()) return;
+  // No one to ask: search again while searches are left and the last list was long (a short
+  // one named everyone the server knows) or a search is still out; else wait a while.
+  const bool mayFindMore = searchesMade_ < maxSearches_ && (searchesMade_ == 0 || manySources_);
+  if (!mayFindMore && !searchOutstanding_) GiveUp(lock, nowMs);
 }
 
 void TDownFile::SendFileRequest(const TLock&, TDownSource& s) {
@@ -375,18 +399,20 @@ void TDownFile::RequestBlocks(const TLock& lock, TDownSource& s, int64_t nowMs) 
   if (WritePeerBlockRequest(w, r)) Send(out, size_t(w.Size()), s.Peer.IP, s.Peer.Port);
 }
 
-void TDownFile::ServiceDown(int64_t nowMs) {
+bool TDownFile::ServiceDown(int64_t nowMs) {
   TLock lock(mutex_);
   const uint8_t st = state_;
-  if (st != dsConnecting && st != dsDownloading) return;
+  if (st != dsConnecting && st != dsDownloading) return false;
   if (map_.Complete()) {
     state_ = dsVerifying;
-    return;
+    return false;
   }
   ManageSources(lock, nowMs);
+  if (state_ == dsWaiting) return true;
   for (size_t i = sources_.size(); i-- > 0;)
     if (!StepSource(lock, sources_[i], nowMs)) DropSource(lock, i);
   activeSources_ = int32_t(sources_.size());
+  return false;
 }
 
 TDownFile::TDownSource* TDownFile::FindSource(const TLock&, int32_t userID, uint32_t ip, uint16_t port) {
@@ -553,7 +579,9 @@ void TDownFile::TakeSourceList(const THashSourcesAnswer& list, int64_t nowMs) {
     else candidates_.push_back(p);
     if (candidates_.size() > MaxCandidates) candidates_.pop_back();
   }
-  retryMs_ = nowMs + 10000;
+  // A short list named every holder the server knows: no search for a while.
+  manySources_ = list.Sources.size() >= ManySources;
+  if (searchesMade_ >= maxSearches_ || !manySources_) retryMs_ = nowMs + GiveUpMs;
 }
 
 TDownFile::TFinish TDownFile::VerifyAndSave() {
@@ -587,7 +615,10 @@ TDownFile::TFinish TDownFile::VerifyAndSave() {
     map_.Reset(fileSize_);
     UpdateFigures(lock);
     pickCursor_ = 0;
+    // From nothing, with its searches anew: the sources were dropped with the bad copy.
     state_ = dsConnecting;
+    searchesMade_ = 0;
+    retryMs_ = 0;
     historyDirty_ = true;
     return TFinish::Retry;
   }

@@ -87,6 +87,11 @@ public:
   static constexpr int64_t AnswerWaitMs = 2500;    // between file requests to a source
   static constexpr int64_t SilentDropMs = 7500;    // a transferring source that sends nothing
   static constexpr int64_t SearchWaitMs = 5000;    // for a source list
+  static constexpr int64_t SearchStepMs = 5000;    // a search again waits this much more per search made
+  static constexpr int64_t HashServerAwayMs = 30000;
+  static constexpr int64_t GiveUpMs = 300000;      // a job without sources waits this long
+  static constexpr size_t ManySources = 50;        // a list this long may be followed by another
+  static constexpr size_t MaxRandomSongBytes = 2048;
   static constexpr size_t MaxCandidates = 200;
   static constexpr int MaxVerifyFailures = 3;
   static constexpr int32_t ListenAheadBlocks = 256;
@@ -106,8 +111,10 @@ public:
   // The scheduler starts a waiting job.
   void Start(int64_t nowMs);
 
-  // Worker: searching, asking sources, requesting blocks, dropping silent sources.
-  void ServiceDown(int64_t nowMs);
+  // Worker: searching, asking sources, requesting blocks, dropping silent sources. True when the
+  // job gave up for now: its searches found no source, so it waits (dsWaiting, FailReason says
+  // why) until the scheduler starts it again after GiveUpMs.
+  bool ServiceDown(int64_t nowMs);
   // Listener: the data packets of one read of the socket, under one lock: each is checked and
   // counted as it comes, the new blocks are written in runs of consecutive blocks (one pwritev a
   // run) and only then marked received. Returns the bytes taken (duplicates included).
@@ -120,6 +127,9 @@ public:
   // Workers: a file answer (51/53) and a source list (257).
   void RecordAnswer(const TPeerFileAnswer& answer, uint32_t ip, uint16_t port, int64_t nowMs);
   void TakeSourceList(const THashSourcesAnswer& list, int64_t nowMs);
+  // What an uploader offered besides the file (265); kept up to MaxRandomSongBytes.
+  void TakeRandomSongs(const TRandomSongs& songs);
+  std::vector<uint8_t> RandomSongs() const;
 
   enum class TFinish { NotDone, Saved, Retry, Failed, CannotMove };
   // Worker, in state dsVerifying: checks the digest and renames the file to its destination.
@@ -142,6 +152,8 @@ public:
   int64_t ArrivedFrom(int64_t offset) const;
   // Sources asked at once (the manager's MaxSourceCount).
   void SetMaxSources(int32_t n) { maxSources_ = std::max(1, n); }
+  // Searches before the job gives up for a while (the manager's MaxSeaFileCount).
+  void SetMaxSearches(int32_t n) { maxSearches_ = std::max(1, n); }
 
   const TMD5Digest& FileHash() const { return hash_; }
   uint16_t DownType() const { return param_.DownType; }
@@ -155,6 +167,7 @@ public:
   std::string TempFileName() const;
   std::string DestFileName() const;
   std::string FileName() const;
+  // Why the job failed for good (dsStopped), or gave up for now (dsWaiting); empty otherwise.
   std::string FailReason() const;
   // The sources that delivered data in this run.
   std::vector<int32_t> SourcesUsed() const;
@@ -188,6 +201,7 @@ private:
 
   bool MakeTempFile(const TLock& lock);
   void Fail(const TLock& lock, std::string reason);
+  void GiveUp(const TLock& lock, int64_t nowMs);
   void Search(const TLock& lock, int64_t nowMs);
   void ManageSources(const TLock& lock, int64_t nowMs);
   // False when the source is to be dropped.
@@ -220,13 +234,16 @@ private:
   TPeerBlockRequest request_;           // likewise for the block requests
   std::deque<TPeerSource> candidates_;
   std::set<int32_t> usedSources_;
+  std::vector<uint8_t> randomSongs_;
   bool searchOutstanding_ = false;
+  bool manySources_ = false;  // the last list was long: another search may find more
   int64_t searchSentMs_ = 0;
   int searchesMade_ = 0, unansweredSearches_ = 0;
   int64_t retryMs_ = 0;
   int verifyFailures_ = 0;
   int32_t pickCursor_ = 0;
   int32_t maxSources_ = 5;
+  int32_t maxSearches_ = 1;
 
   std::atomic<uint8_t> state_{dsInitialising};
   std::atomic<int64_t> fileSize_{0}, receivedBytes_{0}, prefixBytes_{0}, bytesThisRun_{0}, duplicates_{0};

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+
+#include "net/LREncrypt.h"
 
 namespace ml {
 
@@ -33,7 +36,8 @@ TUploadTable::TUploadTable(TLocateFile locate, TSendData sendData)
     : locate_(std::move(locate)), sendData_(std::move(sendData)) {}
 
 TPeerFileAnswer TUploadTable::AnswerFileRequest(const TMD5Digest& hash, int32_t fileSize, int32_t requesterID,
-                                                uint8_t downType, uint32_t ip, uint16_t port, int64_t nowMs) {
+                                                uint8_t downType, uint32_t ip, uint16_t port, int64_t nowMs,
+                                                bool* opened) {
   TPeerFileAnswer a;
   a.Hash = hash;
   a.FileSize = fileSize;
@@ -56,10 +60,11 @@ TPeerFileAnswer TUploadTable::AnswerFileRequest(const TMD5Digest& hash, int32_t 
   std::lock_guard lock(mutex_);
   const TKey key{requesterID, hash};
   auto it = uploads_.find(key);
-  if (it == uploads_.end() && uploads_.size() >= maxUploads_) {
+  if (it == uploads_.end() && CountLocked() >= maxUploads_) {
     a.Status = FileAnswer::Busy;
     return a;
   }
+  if (opened) *opened = it == uploads_.end();
   // A repeated request (a lost answer, or the peer's new port) opens the upload anew there.
   uploads_[key] = std::make_unique<TUpFile>(requesterID, hash, path, size, ip, port, nowMs);
   a.Status = FileAnswer::WillServe;
@@ -96,14 +101,83 @@ size_t TUploadTable::ServeBlocks(const TPeerBlockRequest& request, uint32_t ip, 
   return sent;
 }
 
+void TUploadTable::SetOldPeers(TLocateOldFile locate, TSendRaw send) {
+  std::lock_guard lock(mutex_);
+  locateOld_ = std::move(locate);
+  sendRaw_ = std::move(send);
+}
+
+bool TUploadTable::LocateOld(const std::string& fileKey, std::string& path, int64_t& size, TMD5Digest& hash) {
+  std::string name;
+  if (!locateOld_ || !sendRaw_ || !SplitOldFileKey(fileKey, name, size) || size > INT32_MAX) return false;
+  if (!locateOld_(name, size, path, hash) || path.empty()) return false;
+  // The key names a size as well: a file of that name but another size is another file.
+  std::error_code ec;
+  return std::filesystem::file_size(path, ec) == uint64_t(size) && !ec;
+}
+
+bool TUploadTable::MayServeOld(const std::string& fileKey) {
+  std::lock_guard lock(mutex_);
+  std::string path;
+  int64_t size = 0;
+  TMD5Digest hash;
+  return CountLocked() < maxUploads_ && LocateOld(fileKey, path, size, hash);
+}
+
+std::string TUploadTable::AnswerOldFileRequest(const TOldPeerRequest& request, uint32_t ip, uint16_t port,
+                                               int64_t nowMs) {
+  std::lock_guard lock(mutex_);
+  std::string path;
+  int64_t size = 0;
+  TMD5Digest hash;
+  if (request.PeerID <= 0 || !LocateOld(request.FileKey, path, size, hash)) return std::string(OldAnswer::NotHeld);
+  const TOldKey key{request.PeerID, LowerOldFileKey(request.FileKey)};
+  if (!oldUploads_.contains(key) && CountLocked() >= maxUploads_) return std::string(OldAnswer::Busy);
+  oldUploads_[key] = std::make_unique<TUpFile>(request.PeerID, hash, path, size, ip, port, nowMs);
+  return LRMD5::MD5DigestToStr(hash);
+}
+
+size_t TUploadTable::ServeOldBlocks(const TOldBlockRequest& request, uint32_t ip, uint16_t port, int64_t nowMs) {
+  std::lock_guard lock(mutex_);
+  const auto it = oldUploads_.find(TOldKey{request.PeerID, LowerOldFileKey(request.FileKey)});
+  if (it == oldUploads_.end() || !it->second->From(ip, port) || !sendRaw_) return 0;
+  TUpFile& up = *it->second;
+  uint8_t packet[Envelope::MaxDatagram];
+  uint8_t data[TransferBlockBytes];
+  size_t sent = 0;
+  for (int32_t b : request.Blocks) {
+    if (sent == MaxOldBlocksPerRequest) break;
+    const int32_t n = up.ReadBlock(b, data, nowMs);
+    TCmdStream s;
+    s.InitWrite(packet, sizeof packet);
+    // A block outside the file or that cannot be read (the file changed) ends the upload.
+    if (n <= 0 || !WriteOldDataPacket(s, TOldDataPacket{request.FileKey, b, ownUserID_, data, size_t(n)})) {
+      oldUploads_.erase(it);
+      return sent;
+    }
+    sendRaw_(ip, port, packet, size_t(s.Size()));
+    bytesServed_ += n;
+    ++sent;
+  }
+  return sent;
+}
+
+void TUploadTable::EndOldUpload(const TOldPeerRequest& request, uint32_t ip, uint16_t port) {
+  std::lock_guard lock(mutex_);
+  const auto it = oldUploads_.find(TOldKey{request.PeerID, LowerOldFileKey(request.FileKey)});
+  if (it != oldUploads_.end() && it->second->From(ip, port)) oldUploads_.erase(it);
+}
+
 void TUploadTable::Expire(int64_t nowMs) {
   std::lock_guard lock(mutex_);
-  std::erase_if(uploads_, [&](const auto& kv) { return nowMs - kv.second->LastActivity() > IdleMs; });
+  const auto idle = [&](const auto& kv) { return nowMs - kv.second->LastActivity() > IdleMs; };
+  std::erase_if(uploads_, idle);
+  std::erase_if(oldUploads_, idle);
 }
 
 size_t TUploadTable::Count() {
   std::lock_guard lock(mutex_);
-  return uploads_.size();
+  return CountLocked();
 }
 
 }  // namespace ml

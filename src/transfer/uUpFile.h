@@ -8,6 +8,11 @@
 // number, the digest and the address the request came from (for 42, the address the relay saw).
 // A block request is served only when all three match, and at most MaxBlocksPerRequest blocks of
 // it: a forged 52 draws nothing, and a real one no more than 16 KiB.
+//
+// Older clients ask by the old file key (name and size) instead of the digest: 36 asks for the
+// file and, answered with its digest, opens the upload for the peer's number, the key and the
+// request's address; 28 asks for blocks of it (at most MaxOldBlocksPerRequest, from that address
+// alone), 35 ends it, and 18 only asks whether we would serve. Both kinds share MaxUploads.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -16,6 +21,7 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "base/LRMD5.h"
 #include "net/TransferRecords.h"
@@ -61,6 +67,15 @@ public:
 
   TUploadTable(TLocateFile locate, TSendData sendData);
 
+  static constexpr size_t MaxOldBlocksPerRequest = TOldBlockRequest::MaxBlocks;
+  // Finds a local file by the name and size of an old key: its path and digest.
+  using TLocateOldFile =
+      std::function<bool(const std::string& name, int64_t size, std::string& path, TMD5Digest& hash)>;
+  // Sends one raw datagram (an old data packet) to ip:port.
+  using TSendRaw = std::function<void(uint32_t ip, uint16_t port, const uint8_t* data, size_t length)>;
+  // Without this, old requests find nothing.
+  void SetOldPeers(TLocateOldFile locate, TSendRaw send);
+
   void SetOwnUserID(int32_t id) { ownUserID_ = id; }
   int32_t OwnUserID() const { return ownUserID_; }
   void SetMaxUploads(size_t n) { maxUploads_ = n; }
@@ -68,11 +83,22 @@ public:
   // The answer to a file request for hash of fileSize bytes (0: unknown) from requester at
   // ip:port. "Will serve" opens (or moves) the requester's upload; a size that differs is "not
   // found" carrying the true size when the requester did not know it.
+  // opened (when given) says whether the answer opened an upload that was not there before.
   TPeerFileAnswer AnswerFileRequest(const TMD5Digest& hash, int32_t fileSize, int32_t requesterID, uint8_t downType,
-                                    uint32_t ip, uint16_t port, int64_t nowMs);
+                                    uint32_t ip, uint16_t port, int64_t nowMs, bool* opened = nullptr);
   // Serves a block request from ip:port; returns the packets sent. A stop (no blocks) or a block
   // outside the file ends the upload.
   size_t ServeBlocks(const TPeerBlockRequest& request, uint32_t ip, uint16_t port, int64_t nowMs);
+  // 18: whether the key's file is held and an upload could be opened now.
+  bool MayServeOld(const std::string& fileKey);
+  // 36: the answer's last field: the file's digest in lower-case hexadecimal (the peer's upload
+  // opened, or moved to ip:port), OldAnswer::NotHeld, or OldAnswer::Busy when uploads are full.
+  std::string AnswerOldFileRequest(const TOldPeerRequest& request, uint32_t ip, uint16_t port, int64_t nowMs);
+  // 28: serves the blocks of an upload opened from ip:port; returns the packets sent. A block
+  // outside the file, or one that cannot be read, ends the upload.
+  size_t ServeOldBlocks(const TOldBlockRequest& request, uint32_t ip, uint16_t port, int64_t nowMs);
+  // 35: ends the peer's upload of the key, when asked from its address.
+  void EndOldUpload(const TOldPeerRequest& request, uint32_t ip, uint16_t port);
   // Ends uploads idle for IdleMs.
   void Expire(int64_t nowMs);
   size_t Count();
@@ -86,12 +112,20 @@ private:
     }
   };
 
+  using TOldKey = std::pair<int32_t, std::string>;  // the peer and the key in lower case
+  // The path and digest of an old key's file, when it is held (under the lock).
+  bool LocateOld(const std::string& fileKey, std::string& path, int64_t& size, TMD5Digest& hash);
+  size_t CountLocked() const { return uploads_.size() + oldUploads_.size(); }
+
   TLocateFile locate_;
   TSendData sendData_;
+  TLocateOldFile locateOld_;
+  TSendRaw sendRaw_;
   std::atomic<int32_t> ownUserID_{0};  // set at a login, read by the UDP workers
   std::atomic<size_t> maxUploads_{3};
   std::mutex mutex_;
   std::map<TKey, std::unique_ptr<TUpFile>, TKeyLess> uploads_;
+  std::map<TOldKey, std::unique_ptr<TUpFile>> oldUploads_;
   int64_t bytesServed_ = 0;
 };
 

@@ -182,6 +182,16 @@ TEST_F(TransferCli, FromTheSeedAndAPeerWhileForgedDataArrive) {
   EXPECT_GT(forged.load(), 100);
 }
 
+TEST_F(TransferCli, AFileNoPeerHasEndsTheGetWithItsReason) {
+  StartService();
+  // The hash server knows no holder: get searches once, finds no one and says so, not waits on.
+  const std::string nobody(32, 'e');
+  TProcess get(Cli("alice", "alice", {"get", nobody, "--to", dir.File("out")}), dir.File("get.out"), dir.File("get.err"));
+  EXPECT_EQ(get.Wait(60s), 1) << mltest::ReadAll(dir.File("get.err"));
+  EXPECT_NE(mltest::ReadAll(dir.File("get.err")).find("get: no peer has the file now (1 search); 3 tries"), std::string::npos)
+      << mltest::ReadAll(dir.File("get.err"));
+}
+
 TEST_F(TransferCli, APeerKilledMidTransferLeavesTheOthers) {
   StartService();
   auto bob = Share("bob", "bob");

@@ -77,6 +77,16 @@ std::vector<TCase> AllTransferRecords() {
       Case("hash query 257", THashSourcesRequest{h, 55, 1}, WriteHashSourcesRequest, ReadHashSourcesRequest, 23),
       // Cutting off whole records leaves a shorter list, which is still a list.
       Case("source list 257", sources, WriteHashSourcesAnswer, ReadHashSourcesAnswer, 42, {}),
+      // The songs are what follows the header: a cut leaves fewer, none is no record.
+      Case("random songs 265", TRandomSongs{h, 77, {1, 2, 3}}, WriteRandomSongs, ReadRandomSongs, 25, {23, 24}),
+      Case("old notice 18", TOldFileNotice{1, 2, 3, 4, 5, "x", OldFileKey("song.mp3", 3000)}, WriteOldFileNotice,
+           ReadOldFileNotice, 33),
+      Case("old file request 36", TOldPeerRequest{Cmd::PeerRequestOld36, OldFileKey("song.mp3", 3000), 55},
+           WriteOldPeerRequest, ReadOldPeerRequest, 35),
+      Case("old stop 35", TOldPeerRequest{TOldPeerRequest::StopCode, OldFileKey("song.mp3", 3000), 55},
+           WriteOldPeerRequest, ReadOldPeerRequest, 35),
+      Case("old block request 28", TOldBlockRequest{OldFileKey("song.mp3", 3000), {0, 2, 7}, 55},
+           WriteOldBlockRequest, ReadOldBlockRequest, 48),
   };
 }
 
@@ -167,3 +177,88 @@ TEST(TransferRecords, DataPacketLengthWordMustSayWhatArrived) {
 }
 
 }  // namespace
+
+namespace {
+
+// An old request written by hand: [Integer code][tagged key][tagged fields...].
+Bytes OldRequest(int32_t code, std::vector<std::string> fields) {
+  Bytes b(1500);
+  TCmdStream s;
+  s.InitWrite(b.data(), int32_t(b.size()));
+  s.WriteInteger(code);
+  s.WriteBlock(142, OldFileKey("song.mp3", 3000));
+  for (const std::string& f : fields) s.WriteBlock(1, f);
+  b.resize(size_t(s.Size()));
+  return b;
+}
+
+}  // namespace
+
+TEST(TransferRecords, OldRequestsTakeTenBlocksAtMostAndOnlyAPeerNumberAboveZero) {
+  const struct {
+    std::string list;
+    std::vector<int32_t> blocks;
+  } lists[] = {
+      {"", {}},
+      {"3", {3}},
+      {"1,x,3", {1, -1, 3}},
+      {"1,,2", {1, -1, 2}},
+      {"99999999999", {-1}},
+      {" 4", {-1}},
+      {"-4", {-4}},
+      {"0,1,2,3,4,5,6,7,8,9,10,11", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+  };
+  for (const auto& c : lists) {
+    TOldBlockRequest r;
+    const Bytes b = OldRequest(TOldBlockRequest::Code, {c.list, "55"});
+    ASSERT_TRUE(ReadOldBlockRequest(b.data(), b.size(), r)) << c.list;
+    EXPECT_EQ(r.Blocks, c.blocks) << c.list;
+  }
+  for (const auto& [id, taken] : std::vector<std::pair<std::string, bool>>{
+           {"55", true}, {"0", false}, {"-3", false}, {"5x", false}, {"", false}, {"2147483648", false}}) {
+    TOldBlockRequest blocks;
+    TOldPeerRequest peer;
+    const Bytes b28 = OldRequest(TOldBlockRequest::Code, {"1", id}), b36 = OldRequest(Cmd::PeerRequestOld36, {id});
+    EXPECT_EQ(ReadOldBlockRequest(b28.data(), b28.size(), blocks), taken) << id;
+    EXPECT_EQ(ReadOldPeerRequest(b36.data(), b36.size(), peer), taken) << id;
+  }
+  // A field that claims more than arrived, or more than a field may hold, refuses the request.
+  Bytes longer = OldRequest(Cmd::PeerRequestOld36, {"55"});
+  longer[4] = 200;
+  TOldPeerRequest peer;
+  EXPECT_FALSE(ReadOldPeerRequest(longer.data(), longer.size(), peer));
+  longer[4] = 0xFF;
+  longer[5] = 0xFF;
+  EXPECT_FALSE(ReadOldPeerRequest(longer.data(), longer.size(), peer));
+}
+
+TEST(TransferRecords, TheOldFileKeyIsTheNameAndSizeInLowerCase) {
+  EXPECT_EQ(OldFileKey("/music/Song.MP3", 3000), std::string("song.mp3\3") + "3000");
+  std::string name;
+  int64_t size = 0;
+  ASSERT_TRUE(SplitOldFileKey(OldFileKey("a\3b.mp3", 12), name, size)) << "the last byte 3 ends the name";
+  EXPECT_EQ(name, "a\3b.mp3");
+  EXPECT_EQ(size, 12);
+  for (const std::string bad : {"abc", "\3" "3000", "a\3", "a\3" "0", "a\3-5", "a\3" "12x", "a\3 12"})
+    EXPECT_FALSE(SplitOldFileKey(bad, name, size)) << bad;
+}
+
+TEST(TransferRecords, OldDataPacketsCarryTheirFieldsThenTheBlock) {
+  const Bytes data(952, 0x5A);
+  Bytes b(1500);
+  TCmdStream s;
+  s.InitWrite(b.data(), int32_t(b.size()));
+  ASSERT_TRUE(WriteOldDataPacket(s, TOldDataPacket{OldFileKey("song.mp3", 3000), 2, 77, data.data(), data.size()}));
+  b.resize(size_t(s.Size()));
+  TOldDataPacket r;
+  ASSERT_TRUE(ReadOldDataPacket(b.data(), b.size(), r));
+  EXPECT_EQ(r.FileKey, OldFileKey("song.mp3", 3000));
+  EXPECT_EQ(r.Block, 2);
+  EXPECT_EQ(r.SenderID, 77);
+  EXPECT_EQ(Bytes(r.Data, r.Data + r.Length), data);
+  // A cut inside the fields is refused; one inside the data leaves less data.
+  const size_t fieldsEnd = b.size() - data.size();
+  for (size_t n = 0; n < fieldsEnd; ++n) EXPECT_FALSE(ReadOldDataPacket(b.data(), n, r)) << n;
+  ASSERT_TRUE(ReadOldDataPacket(b.data(), fieldsEnd + 10, r));
+  EXPECT_EQ(r.Length, 10u);
+}

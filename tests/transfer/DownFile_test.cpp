@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -296,6 +297,88 @@ TEST(DownFile, CandidatesAreBoundedAndTheSizeIsLearntFromAnAnswer) {
   ASSERT_TRUE(ReadPeerFileRequest(f.link.sent.back().data.data(), f.link.sent.back().data.size(), asked));
   EXPECT_EQ(asked.FileSize, 3000);
   EXPECT_EQ(job.ActiveSources(), 2);
+}
+
+// Sends of code since the last clear.
+size_t SentOf(const TFakeLink& link, uint16_t code) {
+  return size_t(std::count_if(link.sent.begin(), link.sent.end(), [&](const TFakeLink::TSent& s) { return s.Code() == code; }));
+}
+
+// Answers every file request of the sources in the list busy, servicing the job between rounds,
+// half a second apart, until it searches again (false) or gives up (true).
+bool AnswerAllBusy(TJobFixture& f) {
+  for (int round = 0; round < 200; ++round) {
+    for (const TFakeLink::TSent& s : f.link.sent)
+      if (s.Code() == Cmd::PeerFileRequest)
+        f.job->RecordAnswer(TPeerFileAnswer{Cmd::PeerFileAnswer, f.param.FileHash, 3000, s.port - 8000 + 1000, 0,
+                                            FileAnswer::Busy, "x"},
+                            s.ip, s.port, f.Now());
+    f.link.sent.clear();
+    f.clock.Advance(Millis(500));
+    if (f.job->ServiceDown(f.Now())) return true;
+    if (f.job->ActiveSources() == 0 && SentOf(f.link, Cmd::HashSources) > 0) return false;
+  }
+  return false;
+}
+
+THashSourcesAnswer Holders(const TMD5Digest& hash, int n) {
+  THashSourcesAnswer list{hash, {}};
+  for (int i = 0; i < n; ++i) list.Sources.push_back({1000 + i, kPeerIP, uint16_t(8000 + i), 0});
+  return list;
+}
+
+TEST(DownFile, SearchesThatFindNoSourceGiveUpForAWhileThenSearchAgain) {
+  // The searches a job may make, the lists they bring, and whether it then gives up: a short
+  // list names every holder the server knows, so only a long one is followed by another search.
+  const struct {
+    int maxSearches;
+    std::vector<int> lists;  // the holders of each list the server sends
+    size_t searches;
+  } cases[] = {
+      {1, {0}, 1},
+      {1, {3}, 1},
+      {1, {50}, 1},
+      {2, {3}, 1},
+      {2, {50, 50}, 2},
+      {3, {50, 2}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.maxSearches << " searches, lists of " << c.lists[0]);
+    TJobFixture f(Pattern(3000));
+    f.job->SetMaxSearches(c.maxSearches);
+    bool gaveUp = f.job->ServiceDown(f.Now());
+    for (size_t i = 0; i < c.lists.size() && !gaveUp; ++i) {
+      ASSERT_EQ(SentOf(f.link, Cmd::HashSources), 1u) << "a search for list " << i;
+      f.link.sent.clear();
+      f.job->TakeSourceList(Holders(f.param.FileHash, c.lists[i]), f.Now());
+      gaveUp = AnswerAllBusy(f);
+    }
+    ASSERT_TRUE(gaveUp);
+    EXPECT_EQ(f.job->State(), dsWaiting);
+    EXPECT_NE(f.job->FailReason().find("no peer has the file"), std::string::npos) << f.job->FailReason();
+    EXPECT_NE(f.job->FailReason().find(std::to_string(c.searches) + " search"), std::string::npos) << f.job->FailReason();
+    // It waits: nothing is sent, and the scheduler cannot start it before its time.
+    f.link.sent.clear();
+    f.clock.Advance(Millis(TDownFile::GiveUpMs - 1));
+    f.job->ServiceDown(f.Now());
+    f.job->Start(f.Now());
+    EXPECT_EQ(f.job->State(), dsWaiting);
+    EXPECT_TRUE(f.link.sent.empty());
+    f.clock.Advance(Millis(1));
+    f.job->Start(f.Now());
+    EXPECT_EQ(f.job->State(), dsConnecting);
+    EXPECT_TRUE(f.job->FailReason().empty());
+    EXPECT_FALSE(f.job->ServiceDown(f.Now()));
+    EXPECT_EQ(SentOf(f.link, Cmd::HashSources), 1u) << "its searches counted anew";
+  }
+}
+
+TEST(DownFile, AnUnansweredSearchIsSentAgainBeforeTheJobGivesUp) {
+  TJobFixture f(Pattern(3000));
+  for (int i = 0; i < 200 && !f.job->ServiceDown(f.Now()); ++i) f.clock.Advance(Millis(500));
+  EXPECT_EQ(f.job->State(), dsWaiting);
+  // Four searches 5 s apart, none answered: the hash server is away.
+  EXPECT_EQ(SentOf(f.link, Cmd::HashSources), 4u);
 }
 
 TEST(DownFile, TheListenPositionComesFirst) {

@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "tests/support/TestSupport.h"
@@ -124,6 +126,78 @@ TEST(UpFile, AFileThatIsGoneAnswersCouldNotRead) {
   ASSERT_EQ(f.sent.size(), 2u);
   EXPECT_EQ(f.sent[0].block, 0);
   EXPECT_EQ(f.sent[1].block, -1) << "a short block is not sent as if it were whole";
+}
+
+// The old clients' side: a table that finds song.mp3 by name and size and records the raw
+// packets it sends.
+struct TOldUploadFixture : TUploadFixture {
+  TOldUploadFixture() {
+    table.SetOldPeers(
+        [this](const std::string& name, int64_t size, std::string& path, TMD5Digest& h) {
+          if (name != "song.mp3" || size != 3000) return false;
+          path = dir.File("song.mp3");
+          h = hash;
+          return true;
+        },
+        [this](uint32_t ip, uint16_t port, const uint8_t* data, size_t length) {
+          TOldDataPacket p;
+          ASSERT_TRUE(ReadOldDataPacket(data, length, p));
+          EXPECT_EQ(p.SenderID, 77);
+          EXPECT_EQ(0, std::memcmp(p.Data, content.data() + size_t(p.Block) * 1024, p.Length));
+          sent.push_back({ip, port, p.Block, p.Length});
+        });
+    content = mltest::ReadAll(dir.File("song.mp3"));
+  }
+  TOldPeerRequest Ask(int32_t peer = 55, std::string key = OldFileKey("Song.MP3", 3000)) {
+    return TOldPeerRequest{Cmd::PeerRequestOld36, std::move(key), peer};
+  }
+  TOldBlockRequest Blocks(std::vector<int32_t> blocks, int32_t peer = 55) {
+    return TOldBlockRequest{OldFileKey("song.mp3", 3000), std::move(blocks), peer};
+  }
+  std::string content;
+};
+
+TEST(UpFile, OldRequestsAreAnsweredByNameAndSize) {
+  TOldUploadFixture f;
+  EXPECT_TRUE(f.table.MayServeOld(OldFileKey("SONG.mp3", 3000)));
+  EXPECT_FALSE(f.table.MayServeOld(OldFileKey("song.mp3", 2999)));
+  EXPECT_EQ(f.table.AnswerOldFileRequest(f.Ask(55, OldFileKey("other.mp3", 3000)), f.ip, 7000, 0), OldAnswer::NotHeld);
+  EXPECT_EQ(f.table.AnswerOldFileRequest(f.Ask(), f.ip, 7000, 0), LRMD5::MD5DigestToStr(f.hash));
+  // The located file must have the key's size: one that changed is another file.
+  std::filesystem::resize_file(f.dir.File("song.mp3"), 2000);
+  EXPECT_EQ(f.table.AnswerOldFileRequest(f.Ask(56), f.ip, 7001, 0), OldAnswer::NotHeld);
+  std::filesystem::resize_file(f.dir.File("song.mp3"), 3000);
+  f.table.SetMaxUploads(1);
+  EXPECT_EQ(f.table.AnswerOldFileRequest(f.Ask(56), f.ip, 7001, 0), OldAnswer::Busy);
+  EXPECT_FALSE(f.table.MayServeOld(OldFileKey("song.mp3", 3000))) << "the uploads are full";
+  EXPECT_EQ(f.table.AnswerFileRequest(f.hash, 3000, 57, 0, f.ip, 7002, 0).Status, FileAnswer::Busy)
+      << "old and new uploads share the limit";
+}
+
+TEST(UpFile, OldBlocksGoOnlyToTheOpenerAtMostTenAndABadBlockEndsTheUpload) {
+  TOldUploadFixture f;
+  EXPECT_EQ(f.table.ServeOldBlocks(f.Blocks({0}), f.ip, 7000, 0), 0u) << "no file request answered yet";
+  ASSERT_EQ(f.table.AnswerOldFileRequest(f.Ask(), f.ip, 7000, 0), LRMD5::MD5DigestToStr(f.hash));
+  EXPECT_EQ(f.table.ServeOldBlocks(f.Blocks({0}), f.ip, 7001, 0), 0u) << "another port";
+  EXPECT_EQ(f.table.ServeOldBlocks(f.Blocks({0}, 56), f.ip, 7000, 0), 0u) << "another peer";
+  EXPECT_EQ(f.table.ServeOldBlocks(f.Blocks(std::vector<int32_t>(40, 1)), f.ip, 7000, 0),
+            TUploadTable::MaxOldBlocksPerRequest);
+  f.sent.clear();
+  EXPECT_EQ(f.table.ServeOldBlocks(f.Blocks({2}), f.ip, 7000, 0), 1u);
+  ASSERT_EQ(f.sent.size(), 1u);
+  EXPECT_EQ(f.sent[0].length, 952u);
+  for (const std::vector<int32_t>& ending : {std::vector<int32_t>{0, 3}, std::vector<int32_t>{-1}}) {
+    f.table.ServeOldBlocks(f.Blocks(ending), f.ip, 7000, 0);
+    EXPECT_EQ(f.table.Count(), 0u);
+    ASSERT_EQ(f.table.AnswerOldFileRequest(f.Ask(), f.ip, 7000, 0), LRMD5::MD5DigestToStr(f.hash));
+  }
+  // A stop from elsewhere is not the peer's; from its address it ends the upload.
+  TOldPeerRequest stop = f.Ask();
+  stop.Code = TOldPeerRequest::StopCode;
+  f.table.EndOldUpload(stop, f.ip, 7001);
+  EXPECT_EQ(f.table.Count(), 1u);
+  f.table.EndOldUpload(stop, f.ip, 7000);
+  EXPECT_EQ(f.table.Count(), 0u);
 }
 
 }  // namespace
