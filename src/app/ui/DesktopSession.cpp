@@ -42,15 +42,19 @@ namespace ml {
 
 namespace {
 
-// The program's icon at every size drawn beside the skin.
+// The program's window icon, from the sizes drawn beside the skin.
+constexpr int kLargestWindowIcon = 64;
+
 QIcon ProgramIcon(const std::string& skinResDir) {
   QIcon icon;
   const QDir folder(QString::fromStdString(skinResDir + "icons"));
-  // Each picture is named by its size; given the size, Qt reads a picture only when a size near
-  // it is asked for, instead of holding all of them (the largest alone is 256 KB).
+  // Each picture is named by its size. On X11 every window sends every size of its icon to the
+  // server (_NET_WM_ICON), so the window icon keeps the sizes window lists and the tray draw,
+  // up to 64 px: with the 128 and 256 px pictures each window sent some 350 KB at start. Docks
+  // and menus take the larger sizes from the installed icon theme (scripts/install-desktop).
   for (const QString& name : folder.entryList({"*.png"}, QDir::Files)) {
     const int side = QFileInfo(name).completeBaseName().toInt();
-    icon.addFile(folder.filePath(name), side > 0 ? QSize(side, side) : QSize());
+    if (side > 0 && side <= kLargestWindowIcon) icon.addFile(folder.filePath(name), QSize(side, side));
   }
   return icon;
 }
