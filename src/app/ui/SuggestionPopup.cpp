@@ -9,8 +9,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include <locale>
-#include <sstream>
 
 namespace ml {
 
