@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/StrUtil.h"
 #include "net/RecordCodec.h"
 
 namespace ml {
@@ -252,12 +253,7 @@ std::string OldFileKey(std::string_view fileName, int64_t size) {
   return LowerOldFileKey(key);
 }
 
-std::string LowerOldFileKey(std::string_view key) {
-  std::string lower(key);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return lower;
-}
+std::string LowerOldFileKey(std::string_view key) { return ToLowerAscii(key); }
 
 bool SplitOldFileKey(std::string_view key, std::string& name, int64_t& size) {
   const size_t mark = key.rfind('\3');
