@@ -32,7 +32,17 @@ const std::array<TEQPreset, 19> EQPresets{{
 
 namespace {
 
-float GainOf(int value) { return 2.0f * std::pow(10.0f, float(int8_t(uint8_t(value & 0xFF))) / 100.0f); }
+int8_t ValueByte(int value) { return int8_t(uint8_t(value & 0xFF)); }
+
+// The gain of each value byte (indexed by the byte as unsigned): 2 * 10^(v / 100).
+const std::array<float, 256>& GainTable() {
+  static const std::array<float, 256> table = [] {
+    std::array<float, 256> t{};
+    for (int b = 0; b < 256; ++b) t[size_t(b)] = 2.0f * std::pow(10.0f, float(int8_t(uint8_t(b))) / 100.0f);
+    return t;
+  }();
+  return table;
+}
 
 bool InRange(int channel, int bin) {
   return channel >= 0 && channel < TDCEqualizer::Channels && bin >= 0 && bin < TDCEqualizer::MaxBins;
@@ -41,7 +51,7 @@ bool InRange(int channel, int bin) {
 }  // namespace
 
 TDCEqualizer::TDCEqualizer()
-    : pendingGains_(size_t(Channels) * MaxBins, 2.0f), gains_(pendingGains_), work_(TDCFFTSize::fts1024, true) {
+    : pendingValues_(size_t(Channels) * MaxBins, 0), values_(pendingValues_), work_(TDCFFTSize::fts1024, true) {
   Resize(TDCFFTSize::fts1024);
 }
 
@@ -50,23 +60,22 @@ void TDCEqualizer::SetFFTSize(TDCFFTSize size) { pendingSize_ = size; }
 void TDCEqualizer::SetBand(int channel, int bin, int value) {
   if (!InRange(channel, bin)) return;
   std::lock_guard lock(pendingMutex_);
-  pendingGains_[size_t(channel) * MaxBins + size_t(bin)] = GainOf(value);
+  pendingValues_[size_t(channel) * MaxBins + size_t(bin)] = ValueByte(value);
   pendingChanged_ = true;
 }
 
 int TDCEqualizer::GetBand(int channel, int bin) const {
   if (!InRange(channel, bin)) return 0;
   std::lock_guard lock(pendingMutex_);
-  const float g = pendingGains_[size_t(channel) * MaxBins + size_t(bin)];
-  return int8_t(uint8_t(int(std::lround(100.0 * std::log10(double(g) / 2.0))) & 0xFF));
+  return pendingValues_[size_t(channel) * MaxBins + size_t(bin)];
 }
 
 int TDCEqualizer::SetBandDb(int band, int db) {
   db = std::clamp(db, -EQMaxBandDb, EQMaxBandDb);
   if (band < 0 || band >= EQBandCount) return db;
-  const float gain = GainOf(5 * db);
   std::lock_guard lock(pendingMutex_);
-  for (int bin = EQBandBins[size_t(band)]; bin < EQBandBins[size_t(band) + 1]; ++bin) pendingGains_[size_t(bin)] = gain;
+  std::fill(pendingValues_.begin() + EQBandBins[size_t(band)], pendingValues_.begin() + EQBandBins[size_t(band) + 1],
+            ValueByte(5 * db));
   pendingChanged_ = true;
   return db;
 }
@@ -108,7 +117,7 @@ void TDCEqualizer::TakePending() {
   if (pendingChanged_) {
     std::unique_lock lock(pendingMutex_, std::try_to_lock);
     if (lock.owns_lock()) {
-      gains_ = pendingGains_;
+      values_ = pendingValues_;
       pendingChanged_ = false;
       designNeeded_ = true;
     }
@@ -135,10 +144,11 @@ void TDCEqualizer::TakePending() {
 // N/4 + 1 taps and Hann-weighted, it is a causal linear-phase FIR, whose transform is kept.
 void TDCEqualizer::Design(int channel) {
   const int half = n_ / 2, taps = n_ / 4 + 1, delay = n_ / 8;
-  const float* g = gains_.data() + size_t(channel) * MaxBins;
+  const int8_t* v = values_.data() + size_t(channel) * MaxBins;
+  const std::array<float, 256>& gain = GainTable();
   std::complex<float>* bins = work_.Bins();
-  for (int k = 0; k < half; ++k) bins[k] = {g[k] / 2.0f, 0.0f};
-  bins[half] = {g[half - 1] / 2.0f, 0.0f};
+  for (int k = 0; k < half; ++k) bins[k] = {gain[uint8_t(v[k])] / 2.0f, 0.0f};
+  bins[half] = {gain[uint8_t(v[half - 1])] / 2.0f, 0.0f};
   work_.Inverse();
   float* x = work_.Real();
   std::vector<float> h(static_cast<size_t>(taps));

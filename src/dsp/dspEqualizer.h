@@ -52,7 +52,8 @@ public:
   // Stores the gain 2 * 10^(v / 100), v being value's low byte as a signed byte (the factor 2
   // is the design's convention for a one-sided gain curve). Out-of-range indexes are ignored.
   void SetBand(int channel, int bin, int value);
-  // round(100 * log10(gain / 2)) as set; 0 for an index out of range.
+  // The value byte as set, signed (which is round(100 * log10(gain / 2))); 0 for an index out
+  // of range.
   int GetBand(int channel, int bin) const;
   // The player's band operation: bins of band 0..9 of channel 0 set to 5 * dB (a gain of
   // 10^(dB / 20)), dB clamped to -20..20. Returns the stored dB.
@@ -77,15 +78,16 @@ private:
   void Design(int channel);
   void ProcessBlock(uint8_t* first, uint32_t frames, uint32_t frameBytes, int channel, bool isFloat, int bits);
 
-  // Main thread's side.
+  // Main thread's side. A bin keeps its value byte, not its gain: a quarter of the memory (the
+  // table is 80 KB a copy), and the gain is GainTable()[byte] when a filter is designed.
   mutable std::mutex pendingMutex_;
-  std::vector<float> pendingGains_;  // Channels x MaxBins
+  std::vector<int8_t> pendingValues_;  // Channels x MaxBins
   std::atomic<bool> pendingChanged_{true};
   std::atomic<TDCFFTSize> pendingSize_{TDCFFTSize::fts1024};
   std::atomic<bool> enabled_{false}, seperate_{false}, clearOverlap_{false};
 
   // Engine thread's side.
-  std::vector<float> gains_;  // Channels x MaxBins
+  std::vector<int8_t> values_;  // Channels x MaxBins
   TDCFFT work_;
   int n_ = 0;
   bool designNeeded_ = true;

@@ -3,6 +3,7 @@
 #include "dsp/PcmSamples.h"
 
 #include <cmath>
+#include <new>
 #include <numbers>
 
 namespace ml {
@@ -43,7 +44,9 @@ int32_t Sample16(const uint8_t* p, bool isFloat, int bits) {
 
 }  // namespace
 
-TDCSpectrum::TDCSpectrum() : data_(size_t(Channels) * MaxBins, 0) {}
+TDCSpectrum::TDCSpectrum() : data_(static_cast<int32_t*>(std::calloc(size_t(Channels) * MaxBins, sizeof(int32_t)))) {
+  if (!data_) throw std::bad_alloc();
+}
 
 void TDCSpectrum::SetFFTSize(TDCFFTSize size) { fft_.SetFFTSize(size); }
 
@@ -55,7 +58,9 @@ void TDCSpectrum::UsePlayerSettings() {
   MaxY = 60;
 }
 
-void TDCSpectrum::Clear() { std::fill(data_.begin(), data_.end(), 0); }
+void TDCSpectrum::Clear() {
+  for (int c = 0; c < writtenChannels_; ++c) std::fill_n(data_.get() + size_t(c) * MaxBins, writtenBins_, 0);
+}
 
 void TDCSpectrum::Process(const uint8_t* buffer, uint32_t byteLength, bool isFloat, int channels, int bitsPerSample) {
   const int k = isFloat ? (bitsPerSample == 32 ? 4 : 0) : pcm::SampleBytes(bitsPerSample);
@@ -83,7 +88,7 @@ void TDCSpectrum::Process(const uint8_t* buffer, uint32_t byteLength, bool isFlo
       Analyse(c, samples_, count);
     }
   }
-  if (OnSpectrumData) OnSpectrumData(data_.data(), MinY, MaxY, count, MixChannels ? 1 : used);
+  if (OnSpectrumData) OnSpectrumData(data_.get(), MinY, MaxY, count, MixChannels ? 1 : used);
 }
 
 void TDCSpectrum::Analyse(int channel, const std::vector<float>& samples, int) {
@@ -96,7 +101,9 @@ void TDCSpectrum::Analyse(int channel, const std::vector<float>& samples, int) {
   }
   fft_.Forward();
   const double factor = kSizeFactor[size_t(fft_.FFTSize())];
-  int32_t* out = data_.data() + size_t(channel) * MaxBins;
+  int32_t* out = data_.get() + size_t(channel) * MaxBins;
+  writtenChannels_ = std::max(writtenChannels_, channel + 1);
+  writtenBins_ = std::max(writtenBins_, n / 2);
   const std::complex<float>* bins = fft_.Bins();
   for (int j = 0; j < n / 2; ++j) {
     const double m = std::round(std::abs(std::complex<double>(bins[j])));

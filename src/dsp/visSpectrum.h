@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace ml {
@@ -39,7 +41,7 @@ public:
   // SampleSkip-th frame of the first part of the buffer is taken, N/2 at most.
   void Process(const uint8_t* buffer, uint32_t byteLength, bool isFloat, int channels, int bitsPerSample);
   void Clear();
-  const int32_t* Data(int channel = 0) const { return data_.data() + size_t(channel) * MaxBins; }
+  const int32_t* Data(int channel = 0) const { return data_.get() + size_t(channel) * MaxBins; }
   uint64_t FFTCount() const { return fft_.TransformCount(); }
 
   // The player's display: 1024 points, every third frame, pre-emphasis 0.88, a range of 0..60.
@@ -50,7 +52,13 @@ private:
 
   TDCFFT fft_{TDCFFTSize::fts1024, false};
   uint8_t sampleSkip_ = 1;
-  std::vector<int32_t> data_;  // Channels x MaxBins
+  struct TFree {
+    void operator()(int32_t* p) const noexcept { std::free(p); }
+  };
+  // Channels x MaxBins (320 KB), from calloc: the pages stay untouched, and take no memory,
+  // until a transform writes them; playback writes a channel's first N/2 bins.
+  std::unique_ptr<int32_t[], TFree> data_;
+  int writtenChannels_ = 0, writtenBins_ = 0;  // the corner Clear has to zero
   std::vector<float> samples_;
 };
 

@@ -219,9 +219,10 @@ private:
   Dispatcher* dispatcher_;
   mutable std::mutex lock_;
   std::vector<std::unique_ptr<TShareFileInfo>> entries_;
-  // Keys are copies of the paths: FileName is a public field, so a view into it could dangle.
-  // SetPathLocked re-keys an entry when its path changes.
-  std::unordered_multimap<std::string, TShareFileInfo*> byPath_;
+  // Keys are views of the entries' own FileName (a copy per song cost about 100 bytes): entries
+  // live as long as the index, and only SetPathLocked changes a registered entry's path, taking
+  // the old key out before and putting the new one in after.
+  std::unordered_multimap<std::string_view, TShareFileInfo*> byPath_;
   std::unordered_multimap<TMD5Digest, TShareFileInfo*, DigestHash> byDigest_;
   std::unordered_map<const TShareFileInfo*, size_t> live_;  // entry -> index in entries_
   std::vector<std::unique_ptr<TPlayList>> playLists_;
