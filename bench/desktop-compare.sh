@@ -8,8 +8,10 @@
 #   2. resident memory of the idle player holding a library of 10,000 songs (generated files:
 #      ours reads them from its library, the others are given the folder), read from
 #      /proc/PID/status 3 s after its window appeared.
+#   3. beside them, the floor: a bare Qt window with one label in the same fonts.
 # Needs the release build (cmake --preset release && cmake --build --preset release --target
-# minilirra minilirra-cli). Goals: start <= 0.3 s, idle memory with 10,000 songs <= 40 MB.
+# minilirra minilirra-cli qt_floor_window). Goals: start <= 0.3 s, idle memory with 10,000 songs
+# <= 40 MB.
 # Usage: bench/desktop-compare.sh [BIN_DIR] [RUNS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -96,5 +98,7 @@ exec "$bin/minilirra" --output null --data-dir "$work/library"
 EOF
 chmod +x "$work/ours-with-library"
 measure_rss minilirra "$work/ours-with-library"
+# The floor: a Qt window with one label in the same fonts (no library, no skin, no sound).
+[[ -x $bin/qt_floor_window ]] && measure_rss qt-floor "$bin/qt_floor_window"
 measure_rss qmmp qmmp "$songs"
 measure_rss audacious audacious "$songs"

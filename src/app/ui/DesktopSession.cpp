@@ -155,6 +155,21 @@ void ConnectOnlinePages(TfrmMain& window, TMainController& controller, TMusicFil
   };
   controller.SetLyricService(&online.Lyrics());
   window.SetLyricService(&online.Lyrics());
+  // The main menu's service items.
+  TfrmMain::TOnlineMenu menu;
+  menu.OpenPage = [&online](TServicesPage page) { online.Services().OpenMenuPage(page, online.User().UserName()); };
+  menu.LogIn = [&window, login] {
+    window.ShowLoginPage();
+    login->MenuLogin();
+  };
+  menu.LogOut = [login] { login->PressLogout(); };
+  menu.CanLogIn = [login] { return login->CanMenuLogin(); };
+  menu.LoggedInAs = [&online, login]() -> std::string {
+    if (login->State() != TfmLogin::TState::LoggedIn || !online.AccountLoggedIn()) return {};
+    const std::string name = online.User().UserName();
+    return name.empty() ? std::to_string(online.User().UserID.load()) : name;
+  };
+  window.SetOnlineMenu(std::move(menu));
 }
 
 }  // namespace
@@ -236,6 +251,7 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
   auto endOnline = [&] {
     online->Services().BeginClose();
     dispatcher.BeginShutdown();
+    window.SetOnlineMenu({});
     delete window.LyricWindow().Page(TfrmSearchAndLRC::pgSearch);
     delete window.LyricWindow().Page(TfrmSearchAndLRC::pgLogin);
     window.PlayListFrame().SetSync(nullptr);

@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "app/MainWindowRules.h"
+#include "app/uDM.h"
 #include "app/uSettingMgr.h"
 #include "app/ui/QtKeys.h"
 #include "app/ui/SuggestionPopup.h"
@@ -288,39 +289,71 @@ void TfrmMain::BuildMenus() {
     return a;
   };
   auto run = [this](int action) { return [this, action] { RunAction(action); }; };
-  add(mainMenu_, "open", "打开(&O)", run(10));
+  // The main menu (window right click and tray), in the order users of the player know.
+  mainMenu_.setDefaultAction(add(mainMenu_, "open", "打开(&O)", run(10)));
+  onlineMenu_.setTitle(QStringLiteral("音乐在线(&L)"));
+  actions_["online"] = mainMenu_.addMenu(&onlineMenu_);
+  auto page = [this](TServicesPage p) {
+    return [this, p] {
+      if (onlineHooks_.OpenPage) onlineHooks_.OpenPage(p);
+    };
+  };
+  add(onlineMenu_, nullptr, "意见反馈", page(TServicesPage::Feedback));
+  onlineMenu_.addSeparator();
+  add(onlineMenu_, nullptr, "我的鸟窝", page(TServicesPage::MyNest));
+  add(onlineMenu_, nullptr, "歌手列表", page(TServicesPage::SingerList));
+  add(onlineMenu_, nullptr, "琴鸟音乐排行榜", page(TServicesPage::Charts));
   mainMenu_.addSeparator();
-  add(mainMenu_, "pause", "暂停(&P)", run(1), true);
-  add(mainMenu_, "prev", "上一首(&H)", run(2));
-  add(mainMenu_, "next", "下一首(&W)", run(3));
-  add(mainMenu_, "stop", "停止", run(4));
-  mainMenu_.addSeparator();
-  add(mainMenu_, "volumeUp", "增大音量", run(6));
-  add(mainMenu_, "volumeDown", "减少音量", run(7));
-  add(mainMenu_, "mute", "静音", run(8), true);
-  mainMenu_.addSeparator();
-  add(mainMenu_, "lyric", "歌词秀(&R)", run(9), true);
-  add(mainMenu_, "mini", "微型模式(&M)", run(5), true);
-  add(mainMenu_, "realign", "重新排列播放器窗口(&F) ", run(20));
-  QMenu* order = mainMenu_.addMenu(QStringLiteral("播放模式"));
+  QMenu* volume = mainMenu_.addMenu(QStringLiteral("音量控制(&V)"));
+  add(*volume, "volumeUp", "增大音量", run(6));
+  add(*volume, "volumeDown", "减少音量", run(7));
+  volume->addSeparator();
+  add(*volume, "mute", "静音", run(8), true);
+  QMenu* order = mainMenu_.addMenu(QStringLiteral("播放模式(&N)"));
   add(*order, "order0", "顺序播放", [this] { controller_->RemoteSetOrderMode(0); }, true);
   add(*order, "order1", "随机播放", [this] { controller_->RemoteSetOrderMode(1); }, true);
   order->addSeparator();
   add(*order, "loop0", "全部循环", [this] { controller_->RemoteSetLoopMode(0); }, true);
-  add(*order, "loop1", "单曲播放", [this] { controller_->RemoteSetLoopMode(1); }, true);
   add(*order, "loop2", "单曲循环", [this] { controller_->RemoteSetLoopMode(2); }, true);
+  add(*order, "loop1", "单曲播放", [this] { controller_->RemoteSetLoopMode(1); }, true);
+  mainMenu_.addSeparator();
+  // The options dialog and the equalizer window are not part of the desktop yet.
+  add(mainMenu_, "config", "选项(&S)", [] {})->setEnabled(false);
+  add(mainMenu_, "eq", "EQ窗口", [] {})->setEnabled(false);
+  add(mainMenu_, "lyric", "歌词秀(&R)", run(9), true);
+  add(mainMenu_, "mini", "微型模式(&M)", run(5), true);
+  mainMenu_.addSeparator();
+  add(mainMenu_, "upload", "上传播放列表(&U)", run(18));
+  add(mainMenu_, "download", "下载播放列表(&D)", run(19));
+  mainMenu_.addSeparator();
+  QMenu* skins = mainMenu_.addMenu(QStringLiteral("皮肤(&K)"));
+  add(*skins, "skinDefault", "默认(&D)", [] {}, true)->setChecked(true);
   colorMenu_.setTitle(QStringLiteral("改变颜色"));
   mainMenu_.addMenu(&colorMenu_);
-  tintActions_.push_back(add(colorMenu_, "tintDefault", "默认", [this] { SetTint(0); }, true));
+  add(colorMenu_, "tintCustom", "自定义...", [this] {
+    const TColor start = settings_.AdjustColor ? TColor(settings_.AdjustColor) : TColor(0x0000FF);
+    const QColor chosen = QColorDialog::getColor(ToQColor(start), this);
+    if (chosen.isValid()) SetTint(TColor(chosen.red() | chosen.green() << 8 | chosen.blue() << 16));
+  }, true);
+  add(colorMenu_, "tintDefault", "默认", [this] { SetTint(0); }, true);
+  colorMenu_.addSeparator();
   for (const TTintEntry& e : TintEntries()) {
     const TColor color = e.Color;
     tintActions_.push_back(add(colorMenu_, nullptr, e.Caption, [this, color] { SetTint(color); }, true));
   }
-  tintActions_.push_back(add(colorMenu_, "tintCustom", "自定义...", [this] {
-    const TColor start = settings_.AdjustColor ? TColor(settings_.AdjustColor) : TColor(0x0000FF);
-    const QColor chosen = QColorDialog::getColor(ToQColor(start), this);
-    if (chosen.isValid()) SetTint(TColor(chosen.red() | chosen.green() << 8 | chosen.blue() << 16));
-  }, true));
+  mainMenu_.addSeparator();
+  add(mainMenu_, "login", "登录", [this] {
+    if (onlineHooks_.LogIn) onlineHooks_.LogIn();
+  });
+  add(mainMenu_, "logout", "注销(&U)", [this] {
+    if (onlineHooks_.LogOut) onlineHooks_.LogOut();
+  });
+  mainMenu_.addSeparator();
+  add(mainMenu_, "pause", "暂停(&P)", run(1), true);
+  add(mainMenu_, "prev", "上一首(&H)", run(2));
+  add(mainMenu_, "next", "下一首(&W)", run(3));
+  mainMenu_.addSeparator();
+  add(mainMenu_, "realign", "重新排列播放器窗口(&F) ", run(20));
   mainMenu_.addSeparator();
   add(mainMenu_, "exit", "退出(&X)", [this] { close(); });
   connect(&mainMenu_, &QMenu::aboutToShow, this, [this] { TickMenu(); });
@@ -340,7 +373,7 @@ void TfrmMain::BuildMenus() {
   playFrame_->SongMenu().addSeparator();
   playFrame_->SongMenu().addActions(order->actions());
   connect(&playFrame_->SongMenu(), &QMenu::aboutToShow, this, [this] { TickMenu(); });
-  for (QMenu* m : {&mainMenu_, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order, &playFrame_->FindMenu(),
+  for (QMenu* m : {&mainMenu_, &onlineMenu_, volume, skins, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order, &playFrame_->FindMenu(),
                    &playFrame_->SyncMenu(), &playFrame_->SongMenu(), &playFrame_->ListMenu()})
     menuColors_->Attach(m);
 }
@@ -353,13 +386,27 @@ void TfrmMain::TickMenu() {
   actions_["lyric"]->setChecked(settings_.LRCFormVisible);
   for (int i = 0; i < 2; ++i) actions_["order" + std::to_string(i)]->setChecked(orderMode_ == i);
   for (int i = 0; i < 3; ++i) actions_["loop" + std::to_string(i)]->setChecked(loopMode_ == i);
-  // The colour menu: "默认", the six tints, "自定义...".
+  // The colour menu: "默认" without a tint, the entry of the tint, else "自定义...".
   const int ticked = TickedTint(TColor(settings_.AdjustColor));
-  const size_t tickedAction = ticked == kDefaultTint  ? 0
-                              : ticked == kCustomTint ? tintActions_.size() - 1
-                                                      : size_t(ticked) + 1;
-  for (size_t i = 0; i < tintActions_.size(); ++i) tintActions_[i]->setChecked(i == tickedAction);
+  actions_["tintDefault"]->setChecked(ticked == kDefaultTint);
+  actions_["tintCustom"]->setChecked(ticked == kCustomTint);
+  for (size_t i = 0; i < tintActions_.size(); ++i) tintActions_[i]->setChecked(int(i) == ticked);
+  // The playlist's synchronisation as its own menu offers it; the service's items as the session
+  // stands (all hidden without one, the web pages also in the partner edition).
+  actions_["upload"]->setEnabled(playFrame_->CanUpload());
+  actions_["download"]->setEnabled(playFrame_->CanDownload());
+  const bool online = bool(onlineHooks_.OpenPage);
+  actions_["online"]->setVisible(online && info_.EditionCode != 1);
+  actions_["login"]->setVisible(online);
+  actions_["logout"]->setVisible(online);
+  actions_["login"]->setEnabled(online && onlineHooks_.CanLogIn && onlineHooks_.CanLogIn());
+  const std::string user = online && onlineHooks_.LoggedInAs ? onlineHooks_.LoggedInAs() : std::string();
+  actions_["logout"]->setEnabled(!user.empty());
+  actions_["logout"]->setText(user.empty() ? QStringLiteral("注销(&U)")
+                                           : QStringLiteral("注销(&U) [") + QString::fromStdString(user) + "]");
 }
+
+void TfrmMain::SetOnlineMenu(TOnlineMenu hooks) { onlineHooks_ = std::move(hooks); }
 
 void TfrmMain::BuildTray() {
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
@@ -496,6 +543,12 @@ void TfrmMain::RunAction(int action) {
     case 10:
     case 11: OpenFilesDialog(); break;
     case 12: AddFolderDialog(); break;
+    case 18:
+      if (playFrame_->CanUpload()) playFrame_->Upload();
+      break;
+    case 19:
+      if (playFrame_->CanDownload()) playFrame_->Download();
+      break;
     case 20: Realign(); break;
     default: break;
   }

@@ -45,6 +45,7 @@ class TLRCParse;
 class TSettingMgr;
 struct TAppInfo;
 enum class TSkinButtonKind;
+enum class TServicesPage;
 
 class TfrmMain final : public TLuiSkinPlayForm, public IMainView, public IServicesShell, private ILyricFrameHost {
   Q_OBJECT
@@ -93,6 +94,15 @@ public:
   std::function<void(const std::string& text)> OnSuggest;
   void ShowSuggestions(const std::string& text, const std::vector<TSuggestion>& words);
   TSuggestionPopup& Suggestions() { return *suggestions_; }
+  // The main menu's service items: the web pages of "音乐在线(&L)", login and logout. Until they
+  // are given (no session), those items are hidden.
+  struct TOnlineMenu {
+    std::function<void(TServicesPage page)> OpenPage;
+    std::function<void()> LogIn, LogOut;
+    std::function<bool()> CanLogIn;
+    std::function<std::string()> LoggedInAs;  // user name or number; empty while not logged in
+  };
+  void SetOnlineMenu(TOnlineMenu hooks);
   // The service's lyric downloader, for the lyric search dialog of the lyric menu (null: none,
   // the item greyed; an open dialog closes).
   void SetLyricService(TDownLRC* lyrics);
@@ -188,7 +198,8 @@ private:
   QStringList pageCaptions_;
   bool seeking_ = false;
 
-  QMenu mainMenu_, colorMenu_, addMenu_, deleteMenu_, modeMenu_;
+  QMenu mainMenu_, onlineMenu_, colorMenu_, addMenu_, deleteMenu_, modeMenu_;
+  TOnlineMenu onlineHooks_;
   std::map<std::string, QAction*> actions_;
   std::vector<QAction*> tintActions_;
   std::unique_ptr<TLuiSkinColorMap> menuColors_;

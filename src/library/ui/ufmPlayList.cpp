@@ -190,6 +190,16 @@ void TfmPlayList::BuildMenus() {
   UpdateActions();
 }
 
+bool TfmPlayList::CanUpload() {
+  UpdateActions();
+  return actUpload_->isEnabled();
+}
+
+bool TfmPlayList::CanDownload() {
+  UpdateActions();
+  return actDownload_->isEnabled();
+}
+
 void TfmPlayList::UpdateActions() {
   const bool has = c_ != nullptr;
   const bool idle = has && sync_ && !sync_->Busy();

@@ -81,6 +81,9 @@ public:
   void MarkAll();
   void Upload();
   void Download();
+  // Whether an upload or download could start now (what the sync menu and the tray menu offer).
+  bool CanUpload();
+  bool CanDownload();
   void BrowseFile();
   void ShowFileProperties();
   void RemoveSelected(bool fromDisk);

@@ -162,6 +162,11 @@ void TfmLogin::PressLogin() {
   if (service_.LogIn(text, stored, autoLogin_->isChecked())) SetState(TState::LoggingIn);
 }
 
+void TfmLogin::MenuLogin() {
+  if (!CanMenuLogin()) return;
+  if (!UserText().empty() && (!heldPassword_.empty() || !password_->text().isEmpty())) PressLogin();
+}
+
 void TfmLogin::PressLogout() {
   if (!service_.LoggedIn() && state_ != TState::LoggedIn) return;
   emit LoggedInChanged(false);

@@ -35,6 +35,10 @@ public:
   void LoginFinished(const TLoginOutcome& outcome);
   // The login button (also the menu's login item).
   void PressLogin();
+  // The main menu's login item: offered while the login panel shows; it presses the login button
+  // only when an account and a password are there (the caller brings the login page forward).
+  bool CanMenuLogin() const { return state_ == TState::Login; }
+  void MenuLogin();
   // Logout: the account is left and the session connects anonymously.
   void PressLogout();
   // Connects anonymously (the connect button, the retry timer, the start without an account).

@@ -1,6 +1,7 @@
 // The main window as the program makes it, on the built-in skin, driven through its controls:
 // the real controller, player (fake output), library and playlist behind it. Pictures of the full
 // and the mini layout are compared with reference images of ours (tests/app/ui/reference).
+#include "app/uDM.h"
 #include "app/ui/QtKeys.h"
 #include "app/ui/dlgPopupMsg.h"
 #include "app/ui/ufrmMain.h"
@@ -203,6 +204,16 @@ TEST_F(MainWindowTest, ASecondNoticeReplacesTheFirstWithoutANewSlide) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return notice.Sliding() || !notice.isVisible(); }, 3000));
 }
 
+// An item of a menu or of its submenus, by caption.
+QAction* MenuItem(QMenu& menu, const QString& caption) {
+  for (QAction* a : menu.actions()) {
+    if (a->text() == caption) return a;
+    if (a->menu())
+      if (QAction* inner = MenuItem(*a->menu(), caption)) return inner;
+  }
+  return nullptr;
+}
+
 // The main menu ticks what is on: mute, pause, the modes, the tint entry; a tint from the
 // colour menu is applied and stored.
 TEST_F(MainWindowTest, TheMainMenuTicksTheStateAndTheColourMenuTints) {
@@ -214,25 +225,62 @@ TEST_F(MainWindowTest, TheMainMenuTicksTheStateAndTheColourMenuTints) {
   QMenu& menu = window->MainMenu();
   emit menu.aboutToShow();
   auto ticked = [&](const QString& caption) {
-    for (QAction* a : menu.actions())
-      if (a->text() == caption) return a->isChecked();
-    ADD_FAILURE() << caption.toStdString();
-    return false;
+    QAction* a = MenuItem(menu, caption);
+    if (!a) ADD_FAILURE() << caption.toStdString();
+    return a && a->isChecked();
   };
   EXPECT_TRUE(ticked("暂停(&P)"));
   EXPECT_TRUE(ticked("静音"));
   EXPECT_FALSE(ticked("微型模式(&M)"));
-  QMenu* colours = nullptr;
-  for (QAction* a : menu.actions())
-    if (a->menu() && a->text() == "改变颜色") colours = a->menu();
-  ASSERT_NE(colours, nullptr);
-  ASSERT_GE(colours->actions().size(), 8);
-  EXPECT_TRUE(colours->actions()[0]->isChecked());  // "默认" while no tint is set
-  colours->actions()[1]->trigger();                 // 红色
+  EXPECT_TRUE(ticked("默认"));  // no tint set
+  const QString red = QString::fromUtf8(TintEntries()[0].Caption);
+  MenuItem(menu, red)->trigger();
   EXPECT_EQ(settings->AdjustColor, TintEntries()[0].Color);
   emit menu.aboutToShow();
-  EXPECT_TRUE(colours->actions()[1]->isChecked());
-  EXPECT_FALSE(colours->actions()[0]->isChecked());
+  EXPECT_TRUE(ticked(red));
+  EXPECT_FALSE(ticked("默认"));
+  EXPECT_FALSE(ticked("自定义..."));
+}
+
+// The service's items: hidden without a session; with one, the web pages go to the session,
+// login is offered as the login frame says, and logout names the account while logged in. The
+// playlist's upload and download are greyed while nothing could be synchronised.
+TEST_F(MainWindowTest, TheMainMenuOffersTheServiceAsTheSessionStands) {
+  QMenu& menu = window->MainMenu();
+  emit menu.aboutToShow();
+  EXPECT_FALSE(MenuItem(menu, "音乐在线(&L)")->isVisible());
+  EXPECT_FALSE(MenuItem(menu, "登录")->isVisible());
+  EXPECT_FALSE(MenuItem(menu, "上传播放列表(&U)")->isEnabled());
+  EXPECT_FALSE(MenuItem(menu, "下载播放列表(&D)")->isEnabled());
+
+  std::vector<std::string> calls;
+  bool canLogIn = true;
+  std::string user;
+  TfrmMain::TOnlineMenu hooks;
+  hooks.OpenPage = [&](TServicesPage p) { calls.push_back("page " + std::to_string(int(p))); };
+  hooks.LogIn = [&] { calls.push_back("login"); };
+  hooks.LogOut = [&] { calls.push_back("logout"); };
+  hooks.CanLogIn = [&] { return canLogIn; };
+  hooks.LoggedInAs = [&] { return user; };
+  window->SetOnlineMenu(hooks);
+  emit menu.aboutToShow();
+  EXPECT_TRUE(MenuItem(menu, "音乐在线(&L)")->isVisible());
+  EXPECT_TRUE(MenuItem(menu, "登录")->isEnabled());
+  EXPECT_FALSE(MenuItem(menu, "注销(&U)")->isEnabled());
+  MenuItem(menu, "我的鸟窝")->trigger();
+  MenuItem(menu, "琴鸟音乐排行榜")->trigger();
+  MenuItem(menu, "登录")->trigger();
+
+  canLogIn = false;
+  user = "alice";
+  emit menu.aboutToShow();
+  EXPECT_FALSE(MenuItem(menu, "登录")->isEnabled());
+  QAction* logout = MenuItem(menu, "注销(&U) [alice]");
+  ASSERT_TRUE(logout);
+  EXPECT_TRUE(logout->isEnabled());
+  logout->trigger();
+  EXPECT_EQ(calls, (std::vector<std::string>{"page " + std::to_string(int(TServicesPage::MyNest)),
+                                             "page " + std::to_string(int(TServicesPage::Charts)), "login", "logout"}));
 }
 
 // The window as a user sees it, playing, in both layouts.
