@@ -8,6 +8,7 @@
 #include "app/ui/SuggestionPopup.h"
 #include "app/ui/dlgPopupMsg.h"
 #include "library/MusicFileMgr.h"
+#include "library/ui/dlgSelectDir.h"
 #include "library/ui/uLuiPlayListBox.h"
 #include "library/ui/ufmPlayList.h"
 #include "lyrics/LRCParse.h"
@@ -31,6 +32,7 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDateTime>
+#include <QDir>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -560,8 +562,10 @@ void TfrmMain::OpenFilesDialog() {
 }
 
 void TfrmMain::AddFolderDialog() {
-  const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("添加文件夹"));
-  if (!folder.isEmpty()) DropPaths({folder});
+  TdlgSelectDir picker(PlayableExtensions(), QDir::homePath(), this);
+  if (picker.exec() != QDialog::Accepted || !controller_) return;
+  controller_->OpenFiles(ScanFolder(picker.Folder(), picker.Extensions(), picker.Recursive()));
+  tabs_->SetTabIndex(0);
 }
 
 void TfrmMain::DropPaths(const QStringList& paths) {

@@ -4,6 +4,7 @@
 // dialogs, and the upload and download of the first list with every message, against a fake
 // service.
 #include "library/ui/dlgFileProperties.h"
+#include "library/ui/dlgSelectDir.h"
 #include "library/ui/ufmPlayList.h"
 #include "library/ui/uLuiPlayListBox.h"
 #include "library/ui/ufrmFindSong.h"
@@ -26,6 +27,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -445,6 +448,37 @@ TEST_F(PlayListFrameTest, BrowseAndProperties) {
   EXPECT_TRUE(frame->SongMenu().isVisible());
   EXPECT_TRUE(Action(frame->SongMenu(), "浏览文件...&")->isVisible());
   frame->SongMenu().hide();
+}
+
+// The folder picker: every type checked at first, OK only with a folder and a type, and its
+// answer, handed to the folder scan, takes exactly the checked types, in subfolders or not.
+TEST(FolderPicker, ChoosesTheFolderSubfoldersAndTypesTheScanTakes) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "sub");
+  for (const char* name : {"a.mp3", "b.wav", "c.txt", "sub/d.WMA", "sub/e.wav"}) WriteAll(dir.File(name), "x");
+  TdlgSelectDir picker({"mp3", "wav", "wma"}, QString());
+  EXPECT_TRUE(picker.Folder().empty());
+  EXPECT_FALSE(picker.OkButton()->isEnabled());
+  EXPECT_TRUE(picker.Recursive());
+  EXPECT_EQ(picker.Extensions(), ".MP3|.WAV|.WMA");
+
+  picker.SelectFolder(QString::fromStdString(dir.Path().string()));
+  EXPECT_EQ(picker.Folder(), dir.Path().string());
+  EXPECT_TRUE(picker.OkButton()->isEnabled());
+  picker.TypeBoxes()[1]->setChecked(false);  // .WAV
+  EXPECT_EQ(picker.Extensions(), ".MP3|.WMA");
+  auto scan = [&] {
+    std::vector<std::string> found = ScanFolder(picker.Folder(), picker.Extensions(), picker.Recursive());
+    for (std::string& f : found) f = std::filesystem::path(f).lexically_relative(dir.Path()).string();
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  EXPECT_EQ(scan(), (std::vector<std::string>{"a.mp3", "sub/d.WMA"}));
+  picker.SubfoldersBox()->setChecked(false);
+  EXPECT_EQ(scan(), (std::vector<std::string>{"a.mp3"}));
+
+  for (QCheckBox* box : picker.TypeBoxes()) box->setChecked(false);
+  EXPECT_FALSE(picker.OkButton()->isEnabled());
 }
 
 }  // namespace
