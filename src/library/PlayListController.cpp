@@ -62,6 +62,10 @@ void TPlayListController::SelectAll() {
   for (size_t i = 0; i < box_.size(); ++i) selected_.insert(i);
 }
 
+std::string TPlayListController::FileOf(size_t i) const {
+  return i < box_.size() ? mgr_.Snapshot(box_[i]).FileName : std::string();
+}
+
 TShareFileInfo* TPlayListController::SelectedEntry() const {
   return selected_.empty() ? nullptr : box_[*selected_.begin()];
 }

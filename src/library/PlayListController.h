@@ -52,6 +52,9 @@ public:
   // ---- the shown list (right-hand box) ----
   TPlayList* ShownList() const { return shown_; }
   const std::vector<TShareFileInfo*>& Songs() const { return box_; }
+  // The file of the song in row i as the library has it now (the hashing thread may move a
+  // merged song); empty for a row out of range or a song without a file yet.
+  std::string FileOf(size_t i) const;
   const std::set<size_t>& Selection() const { return selected_; }
   void Select(const std::set<size_t>& indexes);
   void SelectAll();

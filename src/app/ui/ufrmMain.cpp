@@ -730,10 +730,11 @@ void TfrmMain::mouseDoubleClickEvent(QMouseEvent* event) {
 void TfrmMain::contextMenuEvent(QContextMenuEvent* event) { mainMenu_.popup(event->globalPos()); }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (TLuiPlayListBox::DroppedFiles(event->mimeData())) event->acceptProposedAction();
 }
 
 void TfrmMain::dropEvent(QDropEvent* event) {
+  if (!TLuiPlayListBox::DroppedFiles(event->mimeData())) return;
   // Read as a drop on the playlist: its FilesDropped brings the paths to DropPaths.
   playList_->DropUrls(event->mimeData()->urls());
   event->acceptProposedAction();

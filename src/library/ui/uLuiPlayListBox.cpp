@@ -7,6 +7,7 @@
 
 #include <QDragEnterEvent>
 #include <QLinearGradient>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
@@ -123,7 +124,23 @@ Qt::ItemFlags TPlayListModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
 }
 
-QStringList TPlayListModel::mimeTypes() const { return {"text/uri-list"}; }
+QStringList TPlayListModel::mimeTypes() const { return {kRowsFormat, "text/uri-list"}; }
+
+QMimeData* TPlayListModel::mimeData(const QModelIndexList& indexes) const {
+  auto* data = new QMimeData;
+  QByteArray rows;
+  QList<QUrl> urls;
+  for (const QModelIndex& index : indexes) {
+    if (!index.isValid()) continue;
+    rows += QByteArray::number(index.row()) + '\n';
+    if (!file_) continue;
+    const QString path = QString::fromStdString(file_(size_t(index.row())));
+    if (!path.isEmpty() && QFileInfo(path).isFile()) urls.push_back(QUrl::fromLocalFile(path));
+  }
+  data->setData(kRowsFormat, rows);
+  if (!urls.isEmpty()) data->setUrls(urls);
+  return data;
+}
 
 TLuiPlayListBox::TLuiPlayListBox(TLuiPlayListBoxKind kind, QWidget* parent) : QListView(parent), kind_(kind) {
   setModel(&model_);
@@ -338,8 +355,12 @@ void TLuiPlayListBox::changeEvent(QEvent* e) {
   if (e->type() == QEvent::FontChange) FitItemHeight();
 }
 
+bool TLuiPlayListBox::DroppedFiles(const QMimeData* data) {
+  return data->hasUrls() && !data->hasFormat(TPlayListModel::kRowsFormat);
+}
+
 void TLuiPlayListBox::dragEnterEvent(QDragEnterEvent* e) {
-  if (e->mimeData()->hasUrls()) {
+  if (DroppedFiles(e->mimeData())) {
     e->acceptProposedAction();
     return;
   }
@@ -347,7 +368,7 @@ void TLuiPlayListBox::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void TLuiPlayListBox::dragMoveEvent(QDragMoveEvent* e) {
-  if (e->mimeData()->hasUrls()) {
+  if (DroppedFiles(e->mimeData())) {
     e->acceptProposedAction();
     return;
   }
@@ -355,7 +376,7 @@ void TLuiPlayListBox::dragMoveEvent(QDragMoveEvent* e) {
 }
 
 void TLuiPlayListBox::dropEvent(QDropEvent* e) {
-  if (!e->mimeData()->hasUrls()) {
+  if (!DroppedFiles(e->mimeData())) {
     QListView::dropEvent(e);
     return;
   }

@@ -18,6 +18,8 @@
 #include <functional>
 #include <string>
 
+class QMimeData;
+
 namespace ml {
 
 class TLuiSkinScrollBar;
@@ -38,7 +40,10 @@ class TPlayListModel : public QAbstractListModel {
 public:
   using TCount = std::function<size_t()>;
   using TRowAt = std::function<TPlayListBoxRow(size_t)>;
+  using TFileAt = std::function<std::string(size_t)>;
   void SetSource(TCount count, TRowAt row);
+  // Where row i's file is (empty: none): dragged rows carry their files to other programs.
+  void SetFiles(TFileAt file) { file_ = std::move(file); }
   // The owner's rows changed: everything is read again.
   void Reload();
   TPlayListBoxRow Row(int index) const;
@@ -47,10 +52,15 @@ public:
   QVariant data(const QModelIndex& index, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QStringList mimeTypes() const override;
+  // The dragged rows: their numbers for our own boxes, and the files that exist as URLs, which
+  // file managers and other players take (as a copy: only Copy is offered outside).
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
+  static constexpr const char* kRowsFormat = "application/x-minilirra-rows";
 
 private:
   TCount count_;
   TRowAt row_;
+  TFileAt file_;
 };
 
 class TLuiPlayListBox : public QListView, public TSkinControl {
@@ -60,6 +70,9 @@ public:
   ~TLuiPlayListBox() override;
 
   TPlayListModel& Model() { return model_; }
+  // A drag of files from outside; songs dragged from our own boxes carry their files too, but
+  // are moved or copied between lists by the frame instead.
+  static bool DroppedFiles(const QMimeData* data);
   TLuiPlayListBoxKind Kind() const { return kind_; }
   void SetKind(TLuiPlayListBoxKind kind);
   const TPlayListBoxColors& Colors() const { return colors_; }

@@ -220,6 +220,7 @@ void TfmPlayList::SetController(TPlayListController* controller) {
                                    const TShareFileInfo* e = c_->Songs()[i];
                                    return TPlayListBoxRow{e->Caption, e->Duration, e->LackSource, true};
                                  });
+  lbPlayList_->Model().SetFiles([this](size_t i) { return c_->FileOf(i); });
   lbPlayListMgr_->Model().SetSource([this] { return c_->Lists().size(); },
                                     [this](size_t i) { return TPlayListBoxRow{c_->Lists()[i]->Name, 0, false, true}; });
   UpdateActions();

@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTest>
@@ -448,6 +449,24 @@ TEST_F(PlayListFrameTest, BrowseAndProperties) {
   EXPECT_TRUE(frame->SongMenu().isVisible());
   EXPECT_TRUE(Action(frame->SongMenu(), "浏览文件...&")->isVisible());
   frame->SongMenu().hide();
+}
+
+// Dragged songs carry the files that exist as URLs for other programs, and their rows for our
+// own boxes, so that neither our boxes nor the window read them as files dropped from outside.
+TEST_F(PlayListFrameTest, DraggedSongsCarryTheirFiles) {
+  TempDir dir;
+  const std::string path = dir.File("song.mp3");
+  ASSERT_TRUE(WriteFileAtomic(path, "x"));
+  controller->Songs()[2]->FileName = path;
+  controller->Songs()[3]->FileName = dir.File("gone.mp3");
+  TPlayListModel& model = frame->SongBox().Model();
+  std::unique_ptr<QMimeData> data(model.mimeData({model.index(1), model.index(2), model.index(3)}));
+  EXPECT_EQ(data->urls(), QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(path))});
+  EXPECT_EQ(data->data(TPlayListModel::kRowsFormat), "1\n2\n3\n");
+  EXPECT_FALSE(TLuiPlayListBox::DroppedFiles(data.get()));
+  QMimeData fromOutside;
+  fromOutside.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+  EXPECT_TRUE(TLuiPlayListBox::DroppedFiles(&fromOutside));
 }
 
 // The folder picker: every type checked at first, OK only with a folder and a type, and its
