@@ -207,7 +207,8 @@ TOnlineSession::~TOnlineSession() {
   closing_ = true;
   dispatcher_.ReleaseSenders();
   suggest_.reset();
-  // A login still running stops after its current try instead of all of them.
+  // A login still running ends at once: closing the module ends every wait for an answer.
+  dm_->BeginClose();
   login_->StopKeepAlive();
   loginThread_.reset();
   if (login_->LoggedIn()) login_->Logout();

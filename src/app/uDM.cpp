@@ -113,6 +113,7 @@ void TDM::MainWindowShown() {
 void TDM::BeginClose() {
   closing_ = true;
   StopTimer();
+  udp_.CancelWaits();
 }
 
 void TDM::StartTimer() {

@@ -91,7 +91,8 @@ public:
 
   // The main window has been shown: the housekeeping timer starts.
   void MainWindowShown();
-  // The main window is closing: the timer stops and a song lookup makes no further try.
+  // The main window is closing: the timer stops, a song lookup makes no further try and every
+  // wait for an answer ends at once.
   void BeginClose();
   bool TimerRunning() const { return timer_ != 0; }
 

@@ -419,9 +419,20 @@ bool TLRUDPClient::SendRaw(uint32_t ip, uint16_t port, int32_t length, const voi
 
 bool TLRUDPClient::OnMainThread() const { return dispatcher_ && dispatcher_->IsMainThread(); }
 
+void TLRUDPClient::CancelWaits() {
+  {
+    // Under the lock, so that a waiter between its check and its sleep cannot miss the wake.
+    std::lock_guard lock(waitMutex_);
+    waitsCancelled_ = true;
+  }
+  replied_.notify_all();
+}
+
 bool TLRUDPClient::WaitFor(Waiter& w, int64_t deadline) {
   const auto answered = [&] { return w.length > 0; };
-  const auto giveUp = [&] { return !active_ || (dispatcher_ && dispatcher_->ShuttingDown()); };
+  const auto giveUp = [&] {
+    return !active_ || waitsCancelled_ || (dispatcher_ && dispatcher_->ShuttingDown());
+  };
   if (OnMainThread()) {
     dispatcher_->WaitPumping(
         [&] {

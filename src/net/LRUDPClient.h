@@ -86,6 +86,9 @@ public:
   // open, the failure goes to OnUDPClientError and the client stays inactive (returns false).
   bool SetActive(bool value);
   bool Active() const { return active_.load(); }
+  // The program is closing: every wait for an answer, now and later, ends at once unanswered, so
+  // a login in its retries or a search does not hold up the exit for its timeouts.
+  void CancelWaits();
 
   int32_t UserID() const { return userID_.load(); }
   void SetUserID(int32_t value) { userID_ = value; }
@@ -190,6 +193,7 @@ private:
   Dispatcher* dispatcher_;
   const TClock* clock_;
   std::atomic<bool> active_{false};
+  std::atomic<bool> waitsCancelled_{false};
   std::atomic<int32_t> userID_;
   std::atomic<int32_t> defaultPort_{7000};
   bool autoIncPort_ = true;

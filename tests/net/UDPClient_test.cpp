@@ -376,6 +376,28 @@ TEST(UDPClient, TimeOutsRunOnTheClientsClock) {
   EXPECT_FALSE(client->SendWait(kLo, server.Port(), true, 3000, 12, len, buf, sizeof buf, 2, buf));
 }
 
+// Closing ends a wait that its clock would never end (the manual clock does not move), and
+// every wait after it, unanswered; the request itself still goes out.
+TEST(UDPClient, CancelledWaitsEndAtOnce) {
+  ManualClock clock;
+  auto client = MakeClient(nullptr, &clock);
+  ASSERT_TRUE(client->SetActive(true));
+  TUdpPeer server;
+  uint8_t buf[64] = {9, 0};
+  int32_t len = 0;
+  auto waiting = std::async(std::launch::async, [&] {
+    return client->SendWait(kLo, server.Port(), true, 3000, 12, len, buf, sizeof buf, 2, buf);
+  });
+  ASSERT_TRUE(server.Receive(2s));
+  EXPECT_EQ(waiting.wait_for(50ms), std::future_status::timeout);
+  client->CancelWaits();
+  ASSERT_EQ(waiting.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(waiting.get());
+  EXPECT_FALSE(client->SendWait(kLo, server.Port(), true, 3000, 0, len, buf, sizeof buf, 2, buf));
+  EXPECT_TRUE(server.Receive(2s));
+  EXPECT_EQ(len, 0);
+}
+
 TEST(UDPClient, ArmedSerialIsNeverArmedTwice) {
   ManualClock clock;
   auto client = MakeClient(nullptr, &clock);
