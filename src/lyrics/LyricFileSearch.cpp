@@ -82,7 +82,7 @@ bool RenameLyricFile(const std::string& path, const std::string& newName, std::s
     error = "文件名不能为空";
     return false;
   }
-  if (name.find('/') != std::string::npos || name == "." || name == "..") {
+  if (name.find_first_of(std::string_view("/\0", 2)) != std::string::npos || name == "." || name == "..") {
     error = "“" + name + "”不能用作文件名";
     return false;
   }

@@ -39,9 +39,9 @@ private:
   bool done_ = false;
 };
 
-// Renames the file in its own folder to newName. Refused (false, with the reason) when the name
-// is empty, holds a "/", is "." or "..", or names a file that exists already; nothing changes
-// then. newPath gets the new path.
+// Renames the file in its own folder to newName (trimmed). Refused (false, with the reason)
+// when the name is empty, holds a "/" or a NUL, is "." or "..", or names a file that exists
+// already; nothing changes then. newPath gets the new path.
 bool RenameLyricFile(const std::string& path, const std::string& newName, std::string& newPath, std::string& error);
 // Deletes a file (a link itself, not what it points to); false with the reason when it is a
 // folder or cannot be deleted.

@@ -144,6 +144,9 @@ TEST(LyricFileOps, RenameNeverReplacesAndSaysWhy) {
     EXPECT_FALSE(RenameLyricFile(a, r.name, newPath, error)) << r.name;
     EXPECT_EQ(error, r.reason);
   }
+  // A NUL would cut the name short at the system call.
+  EXPECT_FALSE(RenameLyricFile(a, std::string("x\0y.lrc", 7), newPath, error));
+  EXPECT_FALSE(fs::exists(dir.File("x")));
   EXPECT_EQ(ReadAll(a), "AAA");
   EXPECT_EQ(ReadAll(b), "BBB");
 
