@@ -62,6 +62,10 @@ public:
   void TakeSearchReply(const uint8_t* record, int32_t length);
   void TakeLyricPart(const uint8_t* record, int32_t length);
 
+  // The loop its timer and events run on; a client's own timers (the dialog's countdown) belong
+  // there too.
+  Dispatcher& GetDispatcher() const { return dispatcher_; }
+
   TLyricState SearchState() const { return searchState_; }
   TLyricState DownloadState() const { return downloadState_; }
   // Requests sent again so far for the current search or download.

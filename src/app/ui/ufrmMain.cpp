@@ -13,6 +13,7 @@
 #include "library/ui/ufmPlayList.h"
 #include "lyrics/LRCParse.h"
 #include "lyrics/ui/ufmLRC.h"
+#include "lyrics/ui/ufrmAssociateLRC.h"
 #include "lyrics/ui/ufrmMiniLRC.h"
 #include "lyrics/ui/ufrmSearchAndLRC.h"
 #include "playback/DecoderRegistry.h"
@@ -129,11 +130,23 @@ void TfrmMain::SeekTo(int32_t ms) {
   if (controller_) controller_->SeekToMs(ms);
 }
 
+TfrmAssociateLRC* TfrmMain::AssociateDialog() const { return associateDialog_.data(); }
+
 void TfrmMain::LinkLocalLyric(const std::string& currentFile) {
-  const QString path = QFileDialog::getOpenFileName(lyricWindow_, QStringLiteral("本地关联"),
-                                                    QString::fromStdString(currentFile),
-                                                    QStringLiteral("歌词文件 (*.lrc);;所有文件 (*)"));
-  if (!path.isEmpty()) AssociateLyricFile(path.toStdString());
+  if (!controller_) return;
+  if (associateDialog_) {
+    associateDialog_->raise();
+    associateDialog_->activateWindow();
+    return;
+  }
+  auto* dialog = new TfrmAssociateLRC(controller_->LyricFolder(), currentFile, lyricWindow_);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->OnCancelLink = [this] { CancelLyricLink(); };
+  connect(dialog, &QDialog::accepted, this, [this, dialog] {
+    if (!dialog->ChosenFile().empty()) AssociateLyricFile(dialog->ChosenFile());
+  });
+  associateDialog_ = dialog;
+  dialog->open();
 }
 
 void TfrmMain::CancelLyricLink() { AssociateLyricFile({}); }

@@ -37,6 +37,7 @@ class TLuiSkinColorMap;
 class TLuiSkinManager;
 class TdlgPopupMsg;
 class TdlgSearchAndDownLRC;
+class TfrmAssociateLRC;
 class TDownLRC;
 class TSuggestionPopup;
 class TfrmMiniLRC;
@@ -107,6 +108,8 @@ public:
   // the item greyed; an open dialog closes).
   void SetLyricService(TDownLRC* lyrics);
   TdlgSearchAndDownLRC* LyricSearchDialog() const;
+  // The association dialog of the lyric menu's "本地关联..." while it is open.
+  TfrmAssociateLRC* AssociateDialog() const;
 
   // ---- IMainView ----
   void ShowPlaying(bool playing) override;
@@ -212,6 +215,7 @@ private:
   TSuggestionPopup* suggestions_ = nullptr;
   TDownLRC* lyricService_ = nullptr;
   QPointer<TdlgSearchAndDownLRC> lyricDialog_;
+  QPointer<TfrmAssociateLRC> associateDialog_;
 };
 
 }  // namespace ml

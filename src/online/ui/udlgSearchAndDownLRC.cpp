@@ -1,5 +1,6 @@
 #include "online/ui/udlgSearchAndDownLRC.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTreeWidget>
 
 #include "base/StrUtil.h"
@@ -59,8 +61,24 @@ TdlgSearchAndDownLRC::TdlgSearchAndDownLRC(TDownLRC& lyrics, std::function<int32
   grid->addWidget(lvwFiles_, 1, 0, 1, 5);
   grid->addWidget(new QLabel(QStringLiteral("保存文件名："), this), 2, 0);
   grid->addWidget(edtLRCFileName_, 2, 1, 1, 4);
+  // The notebook under the list: the tip, or the countdown of the automatic download.
+  nbPages_ = new QStackedWidget(this);
+  lblTips_->setObjectName("Tips");
+  nbPages_->addWidget(lblTips_);
+  auto* countdownPage = new QWidget(nbPages_);
+  countdownPage->setObjectName("SearchLRC");
+  auto* countdown = new QHBoxLayout(countdownPage);
+  countdown->setContentsMargins(0, 0, 0, 0);
+  lblCountdown_ = new QLabel(QString::number(CountdownSeconds), countdownPage);
+  lblCountdown_->setObjectName("lblCountdown");
+  lblCountdownText_ = new QLabel(QStringLiteral("秒后将自动下载"), countdownPage);
+  countdown->addWidget(new QLabel(QStringLiteral("请选择歌词文件进行下载： "), countdownPage));
+  countdown->addWidget(lblCountdown_);
+  countdown->addWidget(lblCountdownText_);
+  countdown->addStretch(1);
+  nbPages_->addWidget(countdownPage);
   auto* buttons = new QHBoxLayout;
-  buttons->addWidget(lblTips_, 1);
+  buttons->addWidget(nbPages_, 1);
   buttons->addWidget(btnDownload_);
   buttons->addWidget(btnClose_);
   grid->addLayout(buttons, 3, 0, 1, 5);
@@ -73,11 +91,29 @@ TdlgSearchAndDownLRC::TdlgSearchAndDownLRC(TDownLRC& lyrics, std::function<int32
   connect(btnClose_, &QPushButton::clicked, this, &QDialog::reject);
   connect(lvwFiles_, &QTreeWidget::itemSelectionChanged, this, &TdlgSearchAndDownLRC::RowChosen);
   connect(lvwFiles_, &QTreeWidget::itemDoubleClicked, this, &TdlgSearchAndDownLRC::DownloadChosen);
+  // A click (or a key) in the list is the user choosing: the countdown gives way.
+  lvwFiles_->installEventFilter(this);
+  lvwFiles_->viewport()->installEventFilter(this);
   btnDownload_->setEnabled(false);
   Connect();
 }
 
-TdlgSearchAndDownLRC::~TdlgSearchAndDownLRC() { Disconnect(); }
+TdlgSearchAndDownLRC::~TdlgSearchAndDownLRC() {
+  StopCountdown();
+  Disconnect();
+}
+
+void TdlgSearchAndDownLRC::done(int result) {
+  StopCountdown();
+  QDialog::done(result);
+}
+
+bool TdlgSearchAndDownLRC::eventFilter(QObject* watched, QEvent* event) {
+  const bool click = watched == lvwFiles_->viewport() && event->type() == QEvent::MouseButtonPress;
+  const bool key = watched == lvwFiles_ && event->type() == QEvent::KeyPress;
+  if ((click || key) && CountingDown()) StopCountdown();
+  return QDialog::eventFilter(watched, event);
+}
 
 void TdlgSearchAndDownLRC::Connect() {
   Chain(lyrics_.OnSearchBegan, searchBegan_,
@@ -114,6 +150,7 @@ void TdlgSearchAndDownLRC::Prefill(const std::string& caption) {
 }
 
 void TdlgSearchAndDownLRC::SetBusy(bool searchEnabled, bool downloadEnabled, const char* tip) {
+  ShowTips();
   btnSearch_->setEnabled(searchEnabled);
   btnDownload_->setEnabled(downloadEnabled);
   lblTips_->setText(QString::fromUtf8(tip));
@@ -134,7 +171,8 @@ void TdlgSearchAndDownLRC::Search() {
   reply_ = {};
   lastSinger_ = singer;
   lastSong_ = song;
-  lyrics_.SearchBySingerAndSong(newRequest_(), singer, song);
+  ownSearch_ = newRequest_();
+  lyrics_.SearchBySingerAndSong(ownSearch_, singer, song);
 }
 
 void TdlgSearchAndDownLRC::Found(const TSearchResult& result) {
@@ -144,6 +182,44 @@ void TdlgSearchAndDownLRC::Found(const TSearchResult& result) {
     lvwFiles_->addTopLevelItem(new QTreeWidgetItem(QStringList{Q(hit.Singer), Q(hit.Title)}));
   SetBusy(true, !result.Results.empty(),
           result.Results.empty() ? "未能在服务器上找到歌词" : "选择歌词文件进行下载");
+  // Not the dialog's own search: the main window's automatic one, which leaves several hits to
+  // the user while the dialog is open.
+  if (result.RequestID != ownSearch_ && result.Results.size() > 1) ShowCountdown();
+}
+
+void TdlgSearchAndDownLRC::ShowCountdown() {
+  nbPages_->setCurrentIndex(1);
+  btnDownload_->setDefault(true);
+  lvwFiles_->setCurrentItem(lvwFiles_->topLevelItem(0));
+  countdown_ = CountdownSeconds;
+  lblCountdown_->setText(QString::number(countdown_));
+  lblCountdown_->show();
+  lblCountdownText_->show();
+  if (!countdownTimer_) countdownTimer_ = lyrics_.GetDispatcher().StartTimer(CountdownInterval, [this] { Tick(); });
+}
+
+void TdlgSearchAndDownLRC::Tick() {
+  lblCountdown_->setText(QString::number(--countdown_));
+  if (countdown_ > 0) return;
+  StopCountdown();
+  if (reply_.Results.empty()) return;
+  // What the automatic search would have done by itself with the dialog closed.
+  const TLRCResult& first = reply_.Results.front();
+  lyrics_.Download(reply_.RequestID, first.LyricID, folder_ + TDownLRC::LyricFileName(first));
+  accept();
+}
+
+void TdlgSearchAndDownLRC::StopCountdown() {
+  if (countdownTimer_) lyrics_.GetDispatcher().StopTimer(countdownTimer_);
+  countdownTimer_ = 0;
+  lblCountdown_->hide();
+  lblCountdownText_->hide();
+}
+
+void TdlgSearchAndDownLRC::ShowTips() {
+  StopCountdown();
+  nbPages_->setCurrentIndex(0);
+  btnDownload_->setDefault(false);
 }
 
 void TdlgSearchAndDownLRC::RowChosen() {

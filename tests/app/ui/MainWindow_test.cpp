@@ -7,6 +7,7 @@
 #include "app/ui/ufrmMain.h"
 #include "library/ui/uLuiPlayListBox.h"
 #include "lyrics/ui/ufmLRC.h"
+#include "lyrics/ui/ufrmAssociateLRC.h"
 #include "lyrics/ui/ufrmMiniLRC.h"
 #include "lyrics/ui/ufrmSearchAndLRC.h"
 #include "net/LyricRecords.h"
@@ -21,6 +22,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -330,6 +333,83 @@ TEST_F(MainWindowTest, TheLyricMenuFindsALyricForThePlayingSong) {
   window->SetLyricService(nullptr);
   controller->SetLyricService(nullptr);
   EXPECT_FALSE(find->isEnabled());
+}
+
+// With the dialog open, the automatic search's several hits for a song that starts wait on the
+// dialog's countdown; at its end the first becomes the song's lyric and the dialog goes.
+TEST_F(MainWindowTest, TheCountdownTakesTheAutomaticSearchsFirstHit) {
+  std::vector<mlnettest::Bytes> sent;
+  TDownLRC down(loop, [&](const uint8_t* r, int32_t n) {
+    sent.emplace_back(r, r + n);
+    return true;
+  });
+  window->SetLyricService(&down);
+  controller->SetLyricService(&down);
+  settings->AutoShowLRC = true;
+  window->LyricWindow().FrameLRC()->Menu()->findChild<QAction*>("miFindLRC")->trigger();
+  ASSERT_TRUE(window->LyricSearchDialog());
+
+  controller->OpenFiles({Song("Luna Park - Paper Moon.wav", 30)});
+  Settle();
+  TLyricSearchRequest asked;
+  ASSERT_TRUE(ReadLyricSearchRequest(sent.back().data(), sent.back().size(), asked));
+  const mlnettest::Bytes reply = mlnettest::Written(
+      WriteLyricSearchReply, TLyricSearchReply{asked.RequestID, {{3, "Luna Park", "Paper Moon"}, {4, "Cover", "Paper Moon"}}});
+  down.TakeSearchReply(reply.data(), int32_t(reply.size()));
+  ASSERT_TRUE(window->LyricSearchDialog()->CountingDown());
+  sent.clear();
+  loop.Advance(10s);
+  TLyricDownloadRequest download;
+  ASSERT_FALSE(sent.empty());
+  ASSERT_TRUE(ReadLyricDownloadRequest(sent.back().data(), sent.back().size(), download));
+  EXPECT_EQ(download, (TLyricDownloadRequest{asked.RequestID, 3}));
+  const mlnettest::Bytes part =
+      mlnettest::Written(WriteLyricPart, TLyricPart{download.RequestID, 3, 1, 0, "[00:00.00]first\n[00:01.00]two\n"});
+  down.TakeLyricPart(part.data(), int32_t(part.size()));
+  EXPECT_EQ(lyrics.Count(), 2);
+  EXPECT_EQ(controller->PlayingEntry()->LRCFileName, settings->LRCSavePath + "Luna Park - Paper Moon.lrc");
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(window->LyricSearchDialog()) << "closed and gone";
+
+  window->SetLyricService(nullptr);
+  controller->SetLyricService(nullptr);
+}
+
+// "本地关联..." opens the association dialog on the lyric shown; a file found in the lyric folder
+// becomes the song's lyric, and "撤销关联" takes it away again.
+TEST_F(MainWindowTest, TheLyricMenuAssociatesALocalLyric) {
+  const std::string folder = settings->LRCSavePath;
+  std::filesystem::create_directories(folder);
+  WriteAll(folder + "Luna Park - Paper Moon.lrc", "[00:00.00]first\n[00:01.00]two\n[00:02.00]three\n");
+  controller->OpenFiles({Song("Another Song.wav", 30)});
+  Settle();
+  QMenu* menu = window->LyricWindow().FrameLRC()->Menu();
+  menu->findChild<QAction*>("miLocalLinkLRC")->trigger();
+  TfrmAssociateLRC* dialog = window->AssociateDialog();
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(dialog->TitleBox()->text().toStdString(), "");
+  dialog->TitleBox()->setText("paper moon");
+  QTest::keyClick(dialog->TitleBox(), Qt::Key_Return);
+  while (dialog->Scanning()) QApplication::processEvents();
+  ASSERT_EQ(dialog->Files()->topLevelItemCount(), 1);
+  QTest::mouseClick(dialog->findChild<QPushButton*>("btnAssociate"), Qt::LeftButton);
+  EXPECT_EQ(lyrics.Count(), 3);
+  EXPECT_EQ(controller->PlayingEntry()->LRCFileName, folder + "Luna Park - Paper Moon.lrc");
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(window->AssociateDialog()) << "closed and gone";
+
+  // Opened again, on the lyric shown: "撤销关联" drops it and the dialog stays.
+  menu->findChild<QAction*>("miLocalLinkLRC")->trigger();
+  dialog = window->AssociateDialog();
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(dialog->TitleBox()->text().toStdString(), "Luna Park - Paper Moon.lrc");
+  EXPECT_EQ(TfrmAssociateLRC::RowPath(dialog->Files()->currentItem()), folder + "Luna Park - Paper Moon.lrc");
+  QTest::mouseClick(dialog->findChild<QPushButton*>("btnCancelLink"), Qt::LeftButton);
+  EXPECT_EQ(lyrics.Count(), 0);
+  EXPECT_EQ(controller->PlayingEntry()->LRCFileName, "");
+  EXPECT_TRUE(dialog->isVisible());
+  QTest::mouseClick(dialog->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+  EXPECT_EQ(controller->PlayingEntry()->LRCFileName, "");
 }
 
 TEST_F(MainWindowTest, PicturesOfBothLayouts) {
