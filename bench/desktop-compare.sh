@@ -29,7 +29,9 @@ trap cleanup EXIT
 
 # A private X server.
 for n in $(seq 90 120); do [[ -e /tmp/.X$n-lock ]] || break; done
-Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: without it the server resets when its last client leaves, and a player started in
+# that moment cannot connect.
+Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY=":$n"
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
