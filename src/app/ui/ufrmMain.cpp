@@ -388,8 +388,8 @@ void TfrmMain::BuildMenus() {
   playFrame_->SongMenu().addSeparator();
   playFrame_->SongMenu().addActions(order->actions());
   connect(&playFrame_->SongMenu(), &QMenu::aboutToShow, this, [this] { TickMenu(); });
-  for (QMenu* m : {&mainMenu_, &onlineMenu_, volume, skins, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order, &playFrame_->FindMenu(),
-                   &playFrame_->SyncMenu(), &playFrame_->SongMenu(), &playFrame_->ListMenu()})
+  for (QMenu* m : {&mainMenu_, &onlineMenu_, volume, skins, &colorMenu_, &addMenu_, &deleteMenu_, &modeMenu_, order,
+                   &playFrame_->FindMenu(), &playFrame_->SyncMenu(), &playFrame_->SongMenu(), &playFrame_->ListMenu()})
     menuColors_->Attach(m);
 }
 
@@ -405,6 +405,7 @@ void TfrmMain::TickMenu() {
   const int ticked = TickedTint(TColor(settings_.AdjustColor));
   actions_["tintDefault"]->setChecked(ticked == kDefaultTint);
   actions_["tintCustom"]->setChecked(ticked == kCustomTint);
+  actions_["skinDefault"]->setChecked(true);  // the only skin there is
   for (size_t i = 0; i < tintActions_.size(); ++i) tintActions_[i]->setChecked(int(i) == ticked);
   // The playlist's synchronisation as its own menu offers it; the service's items as the session
   // stands (all hidden without one, the web pages also in the partner edition).
