@@ -3,6 +3,8 @@
 #include "skin/SkinElements.h"
 #include "skin/ui/SkinQt.h"
 
+#include <QPalette>
+
 namespace ml {
 
 namespace {
@@ -11,6 +13,11 @@ QString Css(TColor c) { return ToQColor(c).name(); }
 
 void TLuiSkinColorMap::Attach(QMenu* menu) {
   menus_.emplace_back(menu);
+  // A greyed item's text is drawn twice, the second time in the palette's light colour one pixel
+  // off: on the skin's dark menus that shadow came out white, brighter than the items that work.
+  QPalette palette = menu->palette();
+  palette.setColor(QPalette::Disabled, QPalette::Light, Qt::transparent);
+  menu->setPalette(palette);
   menu->setStyleSheet(StyleSheet());
 }
 
