@@ -95,11 +95,18 @@ void TLRScrollLRC::Refresh() {
 // layouts with Background, what the window shows under the control (its parents and the
 // siblings there) without the control itself, which paints nothing while it is taken.
 void TLRScrollLRC::RebuildBackground() {
+  backgroundColor_ = ToQColor(model_.BKColor);
+  backgroundSize_ = size();
+  QWidget* top = window();
+  // The colour alone needs no picture of the control's size (600 KB for the lyric window's).
+  plainBackground_ = !model_.Frame().ParentBackground || top == this;
+  if (plainBackground_) {
+    background_ = QImage();
+    return;
+  }
   background_ = QImage(size(), QImage::Format_RGB32);
   if (background_.isNull()) return;
-  background_.fill(ToQColor(model_.BKColor));
-  QWidget* top = window();
-  if (!model_.Frame().ParentBackground || top == this) return;
+  background_.fill(backgroundColor_);
   QPainter p(&background_);
   // An opaque control is cut out of what its parents paint; for this one picture it is not.
   takingBackground_ = true;
@@ -111,7 +118,7 @@ void TLRScrollLRC::RebuildBackground() {
 }
 
 void TLRScrollLRC::Paint() {
-  if (background_.size() != size()) RebuildBackground();
+  if (backgroundSize_ != size()) RebuildBackground();
   update();
 }
 
@@ -119,7 +126,8 @@ void TLRScrollLRC::Paint() {
 // (another copy of the background's size, written at every line) is made only when asked for.
 void TLRScrollLRC::DrawFrame(QPainter& p) const {
   p.setCompositionMode(QPainter::CompositionMode_Source);
-  p.drawImage(0, 0, background_);
+  if (plainBackground_) p.fillRect(rect(), backgroundColor_);
+  else p.drawImage(0, 0, background_);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   const TLyricFrame& frame = model_.Frame();
   p.setFont(font());
@@ -131,7 +139,8 @@ void TLRScrollLRC::DrawFrame(QPainter& p) const {
   for (const TLyricEdgeBlend& blend : frame.Blends) {
     const QRect line = blend.Rows ? QRect(0, blend.Index, width(), 1) : QRect(blend.Index, 0, 1, height());
     p.setOpacity(blend.Alpha / 255.0);
-    p.drawImage(line, background_, line);
+    if (plainBackground_) p.fillRect(line, backgroundColor_);
+    else p.drawImage(line, background_, line);
   }
   p.setOpacity(1);
   p.setPen(ToQColor(model_.CurrentColor()));
@@ -143,15 +152,15 @@ void TLRScrollLRC::DrawFrame(QPainter& p) const {
 }
 
 QImage TLRScrollLRC::Picture() const {
-  if (background_.isNull()) return {};
-  QImage picture(background_.size(), background_.format());
+  if (backgroundSize_.isEmpty()) return {};
+  QImage picture(backgroundSize_, QImage::Format_RGB32);
   QPainter p(&picture);
   DrawFrame(p);
   return picture;
 }
 
 void TLRScrollLRC::paintEvent(QPaintEvent*) {
-  if (takingBackground_ || background_.isNull()) return;
+  if (takingBackground_ || backgroundSize_.isEmpty()) return;
   QPainter p(this);
   DrawFrame(p);
 }

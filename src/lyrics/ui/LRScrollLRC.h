@@ -74,7 +74,12 @@ private:
 
   std::unique_ptr<TFontMeasure> measure_;
   TLRScrollLRCModel model_;
+  // What every frame starts from: the colour, or the picture of what the window shows under
+  // the control (ParentBackground), taken at backgroundSize_.
+  QColor backgroundColor_;
+  bool plainBackground_ = true;
   QImage background_;
+  QSize backgroundSize_;
   bool takingBackground_ = false;
 };
 
