@@ -271,13 +271,22 @@ int RunDesktop(TStartupSession& session, TQtDispatcher& dispatcher, const TDeskt
     std::fprintf(stderr, "minilirra: no media-player bus: %s\n", error.c_str());
   TGlobalHotkeys hotkeys;
   hotkeys.OnHotkey = [&window](int id) { window.RunAction(id); };
+  // Every key that could not be had goes to standard error; the notice at start is for keys
+  // another program holds or a desktop without global keys: a key the X server keeps for
+  // switching consoles (two of the default map's) can never work, and a notice at every start
+  // would only nag.
   std::string hotkeyProblems;
   if (settings.GlobalHotKey) {
     const std::vector<THotkeyError> errors = hotkeys.Register(GlobalHotkeys(settings.KeyMaps));
-    if (!hotkeys.PlatformError().empty()) hotkeyProblems = hotkeys.PlatformError();
-    else
-      for (const THotkeyError& e : errors) hotkeyProblems += (hotkeyProblems.empty() ? "" : "\n") + e.Message;
-    if (!hotkeyProblems.empty()) std::fprintf(stderr, "minilirra: %s\n", hotkeyProblems.c_str());
+    if (!hotkeys.PlatformError().empty()) {
+      hotkeyProblems = hotkeys.PlatformError();
+      std::fprintf(stderr, "minilirra: %s\n", hotkeyProblems.c_str());
+    } else {
+      for (const THotkeyError& e : errors) {
+        std::fprintf(stderr, "minilirra: %s\n", e.Message.c_str());
+        if (!e.Reserved) hotkeyProblems += (hotkeyProblems.empty() ? "" : "\n") + e.Message;
+      }
+    }
   }
 
   TMainWindowHooks hooks;

@@ -160,21 +160,22 @@ std::vector<THotkeyError> TGlobalHotkeys::Register(const std::vector<THotkeyRegi
   Unregister();
   std::vector<THotkeyError> errors;
   for (const THotkeyRegistration& key : keys) {
-    std::string error = platformError_.empty() ? Grab(key) : platformError_;
-    if (!error.empty()) errors.push_back({key.Id, std::move(error)});
+    THotkeyError error = platformError_.empty() ? Grab(key) : THotkeyError{key.Id, platformError_};
+    if (!error.Message.empty()) errors.push_back(std::move(error));
   }
   return errors;
 }
 
-std::string TGlobalHotkeys::Grab(const THotkeyRegistration& key) {
+THotkeyError TGlobalHotkeys::Grab(const THotkeyRegistration& key) {
   const std::string name = HotkeyText(key);
   const uint32_t keysym = VirtualKeyToKeysym(key.VirtualKey);
-  if (keysym == 0) return name + ": not a key that can be grabbed";
+  if (keysym == 0) return {key.Id, name + ": not a key that can be grabbed"};
   const uint8_t keycode = KeycodeOf(keysym);
-  if (keycode == 0) return name + ": no key of this keyboard produces it";
+  if (keycode == 0) return {key.Id, name + ": no key of this keyboard produces it"};
   // The server acts on a console switch itself and never delivers the press, so such a grab
   // would be held and silent.
-  if (key.Ctrl && key.Alt && SwitchesConsole(keycode)) return name + ": the X server keeps this key for switching consoles";
+  if (key.Ctrl && key.Alt && SwitchesConsole(keycode))
+    return {key.Id, name + ": the X server keeps this key for switching consoles", true};
 
   // The same key with Caps Lock and Num Lock on or off: the server matches modifiers exactly.
   const uint16_t base = ModifiersOf(key);
@@ -205,7 +206,7 @@ std::string TGlobalHotkeys::Grab(const THotkeyRegistration& key) {
     // All or nothing: a key that works only with Num Lock off would puzzle more than a message.
     for (const TGrab& g : granted) xcb_ungrab_key(conn_, g.Keycode, g.Root, g.Modifiers);
     xcb_flush(conn_);
-    return error;
+    return {key.Id, error};
   }
   grabs_.insert(grabs_.end(), granted.begin(), granted.end());
   return {};

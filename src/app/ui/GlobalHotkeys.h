@@ -27,6 +27,9 @@ std::string HotkeyText(const THotkeyRegistration& key);
 struct THotkeyError {
   int Id = 0;
   std::string Message;  // names the key and why it failed
+  // The X server keeps the key for itself (Ctrl+Alt+F1..F12 switch consoles): no program can
+  // ever have it, whoever else runs.
+  bool Reserved = false;
 };
 
 class TGlobalHotkeys final : public QObject, public QAbstractNativeEventFilter {
@@ -58,7 +61,7 @@ private:
     uint16_t Modifiers;
   };
   // The grab of one key with every lock combination, or an error message.
-  std::string Grab(const THotkeyRegistration& key);
+  THotkeyError Grab(const THotkeyRegistration& key);
   uint8_t KeycodeOf(uint32_t keysym) const;
   bool SwitchesConsole(uint8_t keycode) const;
   void ReadKeyboard();
