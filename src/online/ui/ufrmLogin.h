@@ -33,7 +33,7 @@ public:
 
   // A login or connection ended (the session's OnLoginResult, on the main thread).
   void LoginFinished(const TLoginOutcome& outcome);
-  // The login button (also the menu's login item).
+  // The login button.
   void PressLogin();
   // The main menu's login item: offered while the login panel shows; it presses the login button
   // only when an account and a password are there (the caller brings the login page forward).

@@ -262,6 +262,25 @@ TEST(LoginFrame, RefusesAnAccountOrPasswordItCannotSend) {
   EXPECT_EQ(f.frame->State(), TfmLogin::TState::Login);
 }
 
+// The main menu's login item presses login only with an account and a password in the boxes
+// (without them it only brings the page forward, with no warning), and only from the login panel.
+TEST(LoginFrame, TheMenusLoginPressesOnlyWhatIsFilledIn) {
+  LoginFrame f;
+  EXPECT_TRUE(f.frame->CanMenuLogin());
+  f.frame->MenuLogin();
+  f.frame->UserBox()->setEditText("alice");
+  f.frame->MenuLogin();
+  EXPECT_TRUE(f.fake.calls.empty());
+  EXPECT_TRUE(f.warnings.isEmpty());
+  f.frame->PasswordBox()->setText("secret");
+  f.frame->MenuLogin();
+  ASSERT_EQ(f.fake.calls.size(), 1u);
+  EXPECT_EQ(f.fake.calls[0].user, "alice");
+  EXPECT_FALSE(f.frame->CanMenuLogin());  // logging in
+  f.Answer(0, true, 10042);
+  EXPECT_FALSE(f.frame->CanMenuLogin());  // logged in
+}
+
 // A login runs through its panels: logging in, refused with the reason (and a pop-up), then
 // logged in with the number; logout goes back to an anonymous connection.
 TEST(LoginFrame, LogsInIsRefusedAndLogsOut) {
