@@ -62,6 +62,16 @@ protected:
     controller.reset();
     window.reset();
   }
+  // The service's lyric downloader for the window and the controller; what it sends is kept.
+  void UseLyricService() {
+    window->SetLyricService(&lyricService);
+    controller->SetLyricService(&lyricService);
+  }
+  std::vector<mlnettest::Bytes> sent;
+  TDownLRC lyricService{loop, [this](const uint8_t* r, int32_t n) {
+                          sent.emplace_back(r, r + n);
+                          return true;
+                        }};
   bool Shown(TSkinButtonKind kind) const { return window->Button(kind)->isVisible(); }
   void Click(TSkinButtonKind kind) {
     TLuiSkinButton* b = window->Button(kind);
@@ -294,13 +304,8 @@ TEST_F(MainWindowTest, TheLyricMenuFindsALyricForThePlayingSong) {
   QAction* find = window->LyricWindow().FrameLRC()->Menu()->findChild<QAction*>("miFindLRC");
   ASSERT_TRUE(find);
   EXPECT_FALSE(find->isEnabled());
-  std::vector<mlnettest::Bytes> sent;
-  TDownLRC down(loop, [&](const uint8_t* r, int32_t n) {
-    sent.emplace_back(r, r + n);
-    return true;
-  });
-  window->SetLyricService(&down);
-  controller->SetLyricService(&down);
+  TDownLRC& down = lyricService;
+  UseLyricService();
   EXPECT_TRUE(find->isEnabled());
   controller->OpenFiles({Song("Luna Park - Paper Moon.wav", 3)});
   Settle();
@@ -338,13 +343,8 @@ TEST_F(MainWindowTest, TheLyricMenuFindsALyricForThePlayingSong) {
 // With the dialog open, the automatic search's several hits for a song that starts wait on the
 // dialog's countdown; at its end the first becomes the song's lyric and the dialog goes.
 TEST_F(MainWindowTest, TheCountdownTakesTheAutomaticSearchsFirstHit) {
-  std::vector<mlnettest::Bytes> sent;
-  TDownLRC down(loop, [&](const uint8_t* r, int32_t n) {
-    sent.emplace_back(r, r + n);
-    return true;
-  });
-  window->SetLyricService(&down);
-  controller->SetLyricService(&down);
+  TDownLRC& down = lyricService;
+  UseLyricService();
   settings->AutoShowLRC = true;
   window->LyricWindow().FrameLRC()->Menu()->findChild<QAction*>("miFindLRC")->trigger();
   ASSERT_TRUE(window->LyricSearchDialog());
