@@ -1,6 +1,7 @@
 #include "library/ui/dlgFileProperties.h"
 
 #include "base/TimeText.h"
+#include "skin/ui/SkinQt.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -9,10 +10,6 @@
 #include <QLocale>
 
 namespace ml {
-
-namespace {
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-}  // namespace
 
 TdlgFileProperties::TdlgFileProperties(const TShareFileInfo& song, QWidget* parent) : QDialog(parent) {
   setAttribute(Qt::WA_DeleteOnClose);

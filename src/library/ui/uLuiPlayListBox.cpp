@@ -22,8 +22,6 @@ namespace {
 
 constexpr int kMarkCell = 18;  // the list of playlists: the mark's cell
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 std::string DurationText(int32_t ms) { return ms >= 1 ? FormatTimeText(ms / 1000, true) : std::string(); }
 
 class TPlayListBoxDelegate : public QStyledItemDelegate {

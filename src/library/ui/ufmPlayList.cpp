@@ -31,8 +31,6 @@ namespace {
 
 constexpr int kBarWidth = 13;
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 std::set<size_t> SelectedRows(const TLuiPlayListBox& box) {
   std::set<size_t> rows;
   for (const QModelIndex& i : box.selectionModel()->selectedRows()) rows.insert(size_t(i.row()));

@@ -1,6 +1,7 @@
 #include "lyrics/ui/ufrmAssociateLRC.h"
 
 #include "lyrics/LyricFileSearch.h"
+#include "skin/ui/SkinQt.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -21,8 +22,6 @@ namespace ml {
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QPushButton* Button(const char* text, const char* name, QWidget* parent) {
   auto* b = new QPushButton(QString::fromUtf8(text), parent);

@@ -13,6 +13,7 @@
 
 #include "base/StrUtil.h"
 #include "media/uSongName.h"
+#include "skin/ui/SkinQt.h"
 
 namespace ml {
 
@@ -30,7 +31,6 @@ void Chain(std::function<F>& slot, std::function<F>& saved, Mine mine) {
   };
 }
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
 }  // namespace

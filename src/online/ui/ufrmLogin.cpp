@@ -21,8 +21,6 @@ namespace ml {
 
 namespace {
 
-QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
-
 // One panel of the frame, its contents at the top.
 QWidget* Panel(QStackedWidget* stack) {
   auto* panel = new QWidget(stack);

@@ -26,8 +26,6 @@ namespace {
 constexpr int kBarWidth = 7;
 constexpr int kBarLineGap = 2;
 
-QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
-
 QString DurationText(int seconds) {
   char text[16];
   std::snprintf(text, sizeof text, "%d:%02d", seconds / 60, seconds % 60);

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QRect>
 #include <QRegion>
+#include <QString>
 
 #include <optional>
 #include <string>
@@ -16,6 +17,8 @@
 
 namespace ml {
 
+// A text of the core (UTF-8) for a widget.
+inline QString Q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 inline QColor ToQColor(TColor c) { return QColor(ColorRed(c), ColorGreen(c), ColorBlue(c)); }
 inline QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Width(), r.Height()); }
 inline TRect ToTRect(const QRect& r) { return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
